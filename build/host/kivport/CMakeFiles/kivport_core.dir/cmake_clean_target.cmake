@@ -1,0 +1,3 @@
+file(REMOVE_RECURSE
+  "libkivport_core.a"
+)

@@ -1,0 +1,20 @@
+
+# Consider dependencies only in project.
+set(CMAKE_DEPENDS_IN_PROJECT_ONLY OFF)
+
+# The set of languages for which implicit dependencies are needed:
+set(CMAKE_DEPENDS_LANGUAGES
+  )
+
+# The set of dependency files which are needed:
+set(CMAKE_DEPENDS_DEPENDENCY_FILES
+  "/work/main/seams/memblock_heap.cpp" "seams/CMakeFiles/kivseams.dir/memblock_heap.cpp.o" "gcc" "seams/CMakeFiles/kivseams.dir/memblock_heap.cpp.o.d"
+  "/work/main/seams/textstream.cpp" "seams/CMakeFiles/kivseams.dir/textstream.cpp.o" "gcc" "seams/CMakeFiles/kivseams.dir/textstream.cpp.o.d"
+  )
+
+# Targets to which this target links.
+set(CMAKE_TARGET_LINKED_INFO_FILES
+  )
+
+# Fortran module output directory.
+set(CMAKE_Fortran_TARGET_MODULE_DIR "")

@@ -1,0 +1,3 @@
+file(REMOVE_RECURSE
+  "libkivconv_core.a"
+)

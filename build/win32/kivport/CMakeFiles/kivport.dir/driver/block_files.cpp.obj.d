@@ -1,0 +1,2 @@
+kivport/CMakeFiles/kivport.dir/driver/block_files.cpp.obj: \
+ /work/main/kivport/driver/block_files.cpp

@@ -1,0 +1,28 @@
+kivport/CMakeFiles/kivport_core.dir/records/records.cpp.obj: \
+ /work/main/kivport/records/records.cpp \
+ /work/main/kivport/records/records.h \
+ /usr/lib/gcc/i686-w64-mingw32/12-posix/include/c++/cstddef \
+ /usr/lib/gcc/i686-w64-mingw32/12-posix/include/c++/i686-w64-mingw32/bits/c++config.h \
+ /usr/lib/gcc/i686-w64-mingw32/12-posix/include/c++/i686-w64-mingw32/bits/os_defines.h \
+ /usr/lib/gcc/i686-w64-mingw32/12-posix/include/c++/i686-w64-mingw32/bits/cpu_defines.h \
+ /usr/lib/gcc/i686-w64-mingw32/12-posix/include/c++/pstl/pstl_config.h \
+ /usr/lib/gcc/i686-w64-mingw32/12-posix/include/stddef.h \
+ /usr/share/mingw-w64/include/stddef.h \
+ /usr/share/mingw-w64/include/crtdefs.h \
+ /usr/share/mingw-w64/include/corecrt.h \
+ /usr/share/mingw-w64/include/_mingw.h \
+ /usr/share/mingw-w64/include/_mingw_mac.h \
+ /usr/share/mingw-w64/include/_mingw_secapi.h \
+ /usr/share/mingw-w64/include/vadefs.h \
+ /usr/share/mingw-w64/include/sdks/_mingw_ddk.h \
+ /usr/lib/gcc/i686-w64-mingw32/12-posix/include/c++/cstdint \
+ /usr/lib/gcc/i686-w64-mingw32/12-posix/include/stdint.h \
+ /usr/share/mingw-w64/include/stdint.h \
+ /usr/lib/gcc/i686-w64-mingw32/12-posix/include/c++/cctype \
+ /usr/share/mingw-w64/include/ctype.h \
+ /usr/lib/gcc/i686-w64-mingw32/12-posix/include/c++/cstdio \
+ /usr/share/mingw-w64/include/stdio.h \
+ /usr/share/mingw-w64/include/corecrt_stdio_config.h \
+ /usr/share/mingw-w64/include/_mingw_off_t.h \
+ /usr/share/mingw-w64/include/swprintf.inl \
+ /usr/share/mingw-w64/include/sec_api/stdio_s.h

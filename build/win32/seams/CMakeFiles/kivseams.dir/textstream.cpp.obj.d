@@ -1,0 +1,41 @@
+seams/CMakeFiles/kivseams.dir/textstream.cpp.obj: \
+ /work/main/seams/textstream.cpp /work/main/seams/textstream.h \
+ /usr/lib/gcc/i686-w64-mingw32/12-posix/include/c++/cstddef \
+ /usr/lib/gcc/i686-w64-mingw32/12-posix/include/c++/i686-w64-mingw32/bits/c++config.h \
+ /usr/lib/gcc/i686-w64-mingw32/12-posix/include/c++/i686-w64-mingw32/bits/os_defines.h \
+ /usr/lib/gcc/i686-w64-mingw32/12-posix/include/c++/i686-w64-mingw32/bits/cpu_defines.h \
+ /usr/lib/gcc/i686-w64-mingw32/12-posix/include/c++/pstl/pstl_config.h \
+ /usr/lib/gcc/i686-w64-mingw32/12-posix/include/stddef.h \
+ /usr/share/mingw-w64/include/stddef.h \
+ /usr/share/mingw-w64/include/crtdefs.h \
+ /usr/share/mingw-w64/include/corecrt.h \
+ /usr/share/mingw-w64/include/_mingw.h \
+ /usr/share/mingw-w64/include/_mingw_mac.h \
+ /usr/share/mingw-w64/include/_mingw_secapi.h \
+ /usr/share/mingw-w64/include/vadefs.h \
+ /usr/share/mingw-w64/include/sdks/_mingw_ddk.h \
+ /usr/lib/gcc/i686-w64-mingw32/12-posix/include/c++/cstdio \
+ /usr/share/mingw-w64/include/stdio.h \
+ /usr/share/mingw-w64/include/corecrt_stdio_config.h \
+ /usr/share/mingw-w64/include/_mingw_off_t.h \
+ /usr/share/mingw-w64/include/swprintf.inl \
+ /usr/share/mingw-w64/include/sec_api/stdio_s.h \
+ /usr/lib/gcc/i686-w64-mingw32/12-posix/include/c++/cstdarg \
+ /usr/lib/gcc/i686-w64-mingw32/12-posix/include/stdarg.h \
+ /usr/share/mingw-w64/include/stdarg.h \
+ /usr/share/mingw-w64/include/_mingw_stdarg.h \
+ /usr/lib/gcc/i686-w64-mingw32/12-posix/include/c++/cstdlib \
+ /usr/share/mingw-w64/include/stdlib.h \
+ /usr/share/mingw-w64/include/corecrt_wstdlib.h \
+ /usr/lib/gcc/i686-w64-mingw32/12-posix/include-fixed/limits.h \
+ /usr/lib/gcc/i686-w64-mingw32/12-posix/include-fixed/syslimits.h \
+ /usr/share/mingw-w64/include/limits.h \
+ /usr/share/mingw-w64/include/sec_api/stdlib_s.h \
+ /usr/lib/gcc/i686-w64-mingw32/12-posix/include/c++/stdlib.h \
+ /usr/share/mingw-w64/include/malloc.h \
+ /usr/lib/gcc/i686-w64-mingw32/12-posix/include/mm_malloc.h \
+ /usr/share/mingw-w64/include/errno.h \
+ /usr/lib/gcc/i686-w64-mingw32/12-posix/include/c++/bits/std_abs.h \
+ /usr/lib/gcc/i686-w64-mingw32/12-posix/include/c++/cstring \
+ /usr/share/mingw-w64/include/string.h \
+ /usr/share/mingw-w64/include/sec_api/string_s.h

@@ -1,0 +1,37 @@
+# kiv_add_test(NAME SOURCES ... LIBS ... [WINDOW] [WIN32_ONLY])
+# A GoogleTest program. Natively each test case is its own CTest test. Under
+# the Windows build the whole program is one CTest test run through Wine in the
+# project's prefix, after the fixture that starts Wine's services (discovery
+# would start Wine before that fixture and hang CTest on its inherited pipes).
+function(kiv_add_test name)
+  cmake_parse_arguments(T "WINDOW;WIN32_ONLY" "" "SOURCES;LIBS" ${ARGN})
+  if(KIV_FUZZ OR (T_WIN32_ONLY AND NOT WIN32))
+    return()
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+  if(WIN32)
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600)
+  else()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
+  endif()
+endfunction()
+
+# A second run of a Windows test program under a Western locale (code page
+# 1252), restricted to the tests whose names match FILTER.
+function(kiv_add_western_locale_run name filter)
+  if(WIN32 AND TARGET ${name})
+    add_test(NAME ${name}_western COMMAND ${name} --gtest_filter=${filter})
+    set_tests_properties(${name}_western PROPERTIES FIXTURES_REQUIRED wine
+                         ENVIRONMENT "KIV_WINE_LANG=en_US.UTF-8" TIMEOUT 600)
+  endif()
+endfunction()
+
+if(WIN32)
+  set(KIV_WINE_ENV ${CMAKE_SOURCE_DIR}/scripts/wine-env.sh)
+  add_test(NAME wine_start COMMAND ${KIV_WINE_ENV} start ${CMAKE_BINARY_DIR})
+  add_test(NAME wine_stop COMMAND ${KIV_WINE_ENV} stop ${CMAKE_BINARY_DIR})
+  set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
+  set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
+endif()

@@ -1,0 +1,76 @@
+// Module globals, attach handling and the shared window and port operations.
+#include "driver_win32.h"
+
+HINSTANCE hInstance;
+PortSetup* setupInProgress;
+HWND hStatusDlg;
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+{
+    if (reason == DLL_PROCESS_ATTACH) {
+        hInstance = instance;
+        setupInProgress = nullptr;
+    }
+    return TRUE;
+}
+
+void ConfigurePort(HANDLE hPort, const LineSettings* line)
+{
+    DCB dcb;
+    ZeroMemory(&dcb, sizeof dcb);
+    dcb.DCBlength = sizeof dcb;
+    GetCommState(hPort, &dcb);
+
+    dcb.BaudRate = line->baudRate;
+    dcb.ByteSize = line->dataBits;
+    switch (line->parity) {
+    case 'e': dcb.Parity = EVENPARITY; break;
+    case 'n': dcb.Parity = NOPARITY; break;
+    case 'o': dcb.Parity = ODDPARITY; break;
+    default: break;   // unknown: keep what the port driver reported
+    }
+    dcb.StopBits = line->twoStopBits ? TWOSTOPBITS : ONESTOPBIT;
+    if (line->ctsFlow) {
+        dcb.fOutxCtsFlow = 1;
+        dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+    } else {
+        dcb.fOutxCtsFlow = 0;
+        dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    }
+    dcb.fDsrSensitivity = 0;
+    if (line->xonXoff) {
+        dcb.fOutX = 1;
+        dcb.fInX = 1;
+        dcb.XonChar = 0x11;
+        dcb.XoffChar = 0x13;
+        dcb.XonLim = 513;
+        dcb.XoffLim = 513;
+    } else {
+        dcb.fOutX = 0;
+        dcb.fInX = 0;
+    }
+    dcb.fBinary = 1;
+    dcb.fNull = 0;
+    SetCommState(hPort, &dcb);
+}
+
+void CentreWindow(HWND hwnd)
+{
+    RECT r;
+    if (!GetWindowRect(hwnd, &r))
+        return;
+    int w = r.right - r.left;
+    int h = r.bottom - r.top;
+    int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2;
+    int y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
+    MoveWindow(hwnd, x, y, w, h, FALSE);
+}
+
+void RepaintProgress(void)
+{
+    if (!transferState.active || !hStatusDlg)
+        return;
+    HWND pane = GetDlgItem(hStatusDlg, IDC_PROGRESS_PANE);
+    if (pane)
+        SendMessageW(pane, WM_PAINT, 0, 0);
+}

@@ -1,0 +1,22 @@
+// The Windows side of the driver's shared records: module globals that hold
+// window and module handles, and the small operations on ports and windows.
+#pragma once
+#include <windows.h>
+#include "records.h"
+
+extern HINSTANCE hInstance;          // dialog templates are loaded from it
+extern PortSetup* setupInProgress;   // re-entry guard of the setup dialog
+extern HWND hStatusDlg;              // status dialog while a transfer runs
+
+// Control id of the status dialog's progress pane.
+enum { IDC_PROGRESS_PANE = 1017 };
+
+static_assert(sizeof(IoOverlapped) == sizeof(OVERLAPPED), "IoOverlapped mirrors OVERLAPPED");
+inline OVERLAPPED* AsOverlapped(IoOverlapped* o) { return reinterpret_cast<OVERLAPPED*>(o); }
+
+// Applies the line settings to an open port; what the port refuses is not reported.
+void ConfigurePort(HANDLE hPort, const LineSettings* line);
+// Centres a window on the screen, keeping its size, without repainting.
+void CentreWindow(HWND hwnd);
+// Redraws the status dialog's progress pane at once while a transfer is active.
+void RepaintProgress(void);

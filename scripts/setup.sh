@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs, idempotently, everything the build and the tests need on Debian 12.
+set -euo pipefail
+
+need=()
+want() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed' || need+=("$1"); }
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+    apt_updated=0
+fi
+
+for p in cmake ninja-build g++ googletest g++-mingw-w64-i686-posix wine wine32:i386 \
+         xvfb xauth locales fonts-ipafont-gothic imagemagick gcc-multilib clang \
+         libclang-rt-14-dev llvm; do
+    want "$p"
+done
+
+if [ ${#need[@]} -gt 0 ]; then
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
+
+# Wine picks code page 932 only when a Japanese locale exists on the machine.
+if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
+    localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+fi
+# The Western locale used to prove the texts stay legible elsewhere.
+if ! locale -a 2>/dev/null | grep -qi '^en_US.utf8$'; then
+    localedef -i en_US -f UTF-8 en_US.UTF-8
+fi

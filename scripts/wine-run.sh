@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine in the build tree's own prefix, under a
+# Japanese locale (code page 932) unless KIV_WINE_LANG names another, on the
+# virtual display that wine-env.sh started.
+set -u
+build=${KIV_BUILD_DIR:-}
+if [ -z "$build" ]; then
+    # The program lives somewhere below the build directory that holds the prefix.
+    d=$(cd "$(dirname "$1")" && pwd)
+    while [ "$d" != / ] && [ ! -f "$d/CMakeCache.txt" ]; do d=$(dirname "$d"); done
+    build=$d
+fi
+export WINEPREFIX="$build/wineprefix"
+export WINEARCH=win32
+export WINEDEBUG=${WINEDEBUG:--all}
+lang=${KIV_WINE_LANG:-ja_JP.UTF-8}
+export LANG=$lang LC_ALL=$lang
+if [ -f "$build/wine.display" ]; then
+    DISPLAY=$(cat "$build/wine.display")
+    export DISPLAY
+fi
+exec wine "$@"

@@ -1,0 +1,17 @@
+// Data blocks: moveable global memory the caller owns and frees with GlobalFree.
+// The Windows build hands out real GlobalAlloc blocks; the native build uses the
+// heap, so the portable modules and their tests never need <windows.h>.
+#pragma once
+#include <cstddef>
+
+typedef void* BlockHandle;
+
+// A moveable block of size bytes; zeroed when asked. Null when memory is short.
+BlockHandle BlockAlloc(size_t size, bool zeroed);
+// Grows or shrinks the block and returns its handle, which may have changed.
+// Null on failure; the old block is then untouched and still the caller's.
+BlockHandle BlockRealloc(BlockHandle block, size_t size);
+void* BlockLock(BlockHandle block);
+void BlockUnlock(BlockHandle block);
+size_t BlockSize(BlockHandle block);
+void BlockFree(BlockHandle block);

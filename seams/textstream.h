@@ -1,0 +1,33 @@
+// Text-mode streams with the Windows C runtime's rules on every platform:
+// reading turns CR LF into LF and stops for good at a 0x1A byte; writing turns
+// LF into CR LF. The file itself is opened in binary mode and translated here,
+// so the native build reads and writes exactly what the DLL does.
+#pragma once
+#include <cstddef>
+#include <cstdio>
+
+struct TextStream;
+
+TextStream* TextOpenRead(const char* path);
+TextStream* TextOpenWrite(const char* path);       // creates or truncates
+// Reads from bytes the caller keeps alive until TextClose (tests, fuzzing).
+TextStream* TextOpenMemory(const void* data, size_t size);
+// False when a write failed or the file could not be flushed.
+bool TextClose(TextStream* ts);
+
+// Next character (0..255) or EOF. EOF at the end of the input, at a 0x1A byte,
+// and on a read error; after that TextEof answers true.
+int TextGetc(TextStream* ts);
+bool TextEof(const TextStream* ts);
+// Reads up to size-1 characters through the next LF (kept), NUL-terminated.
+// Null when nothing was read.
+char* TextGets(TextStream* ts, char* buf, size_t size);
+
+bool TextPutc(TextStream* ts, int c);
+bool TextWrite(TextStream* ts, const char* data, size_t n);
+bool TextPuts(TextStream* ts, const char* s);
+bool TextPrintf(TextStream* ts, const char* fmt, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
