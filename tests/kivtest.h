@@ -1,0 +1,50 @@
+// Support for the Windows tests: the DLLs loaded as the desktop application
+// loads them, the project's Wine prefix, COM port mappings and windows driven
+// from a second thread as a person would drive them.
+#pragma once
+#include <windows.h>
+#include <functional>
+#include <string>
+
+// LoadLibrary by plain name, as the desktop application does.
+HMODULE LoadKivLibrary(const char* name);
+
+template <class F>
+F GetExport(HMODULE module, const char* name)
+{
+    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// Runs a Unix command line through /bin/sh (Wine starts Unix programs) and
+// waits for it; true when it exited 0.
+bool RunUnixCommand(const std::string& command);
+
+// Points COMn at a Unix device, or at nothing when device is null, through the
+// prefix's dosdevices links, which Wine picks up at once.
+void MapComPort(int n, const char* device);
+
+// A path in the Windows directory, where the private-profile services keep INI files.
+std::string WindowsDirectoryFile(const char* name);
+
+// A visible top-level window that holds the keyboard focus of this thread,
+// so the driver's dialogs find an owner as under the desktop application.
+struct FocusWindow {
+    HWND hwnd = nullptr;
+    FocusWindow();
+    ~FocusWindow();
+};
+
+// Waits up to timeoutMs for a visible top-level window of this process whose
+// caption is caption (any caption when null) and whose class is cls (any when
+// null); null when none appears. Windows in skip are ignored.
+HWND WaitForWindow(const wchar_t* caption, const wchar_t* cls, DWORD timeoutMs,
+                   HWND skip = nullptr);
+// Waits until the window is gone; false on time-out.
+bool WaitForWindowGone(HWND hwnd, DWORD timeoutMs);
+
+std::wstring WindowText(HWND hwnd);
+std::wstring DlgItemText(HWND dlg, int id);
+
+// Runs modal() on this thread while driver() runs on a second thread; the
+// driver gets to find and press the windows the modal call shows.
+void WithDriver(const std::function<void()>& driver, const std::function<void()>& modal);
