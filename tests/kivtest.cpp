@@ -4,9 +4,27 @@
 
 HMODULE LoadKivLibrary(const char* name) { return LoadLibraryA(name); }
 
+// A Windows path to a Unix file, through Wine's Z: drive.
+static std::string UnixToWindowsPath(const std::string& unix)
+{
+    std::string p = "Z:" + unix;
+    for (char& c : p)
+        if (c == '/')
+            c = '\\';
+    return p;
+}
+
 bool RunUnixCommand(const std::string& command)
 {
-    std::string line = "sh -c \"" + command + "\"";
+    // Wine cannot wait for a Unix process, so the command leaves a marker file
+    // holding its exit status, and the marker is what we wait for.
+    char tmp[MAX_PATH];
+    static int serial;
+    std::string marker = "/tmp/kivtest-" + std::to_string(GetCurrentProcessId()) + "-" +
+                         std::to_string(++serial) + ".done";
+    std::string markerWin = UnixToWindowsPath(marker);
+    DeleteFileA(markerWin.c_str());
+    std::string line = "sh -c \"" + command + "; echo $? > " + marker + "\"";
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi;
@@ -15,12 +33,22 @@ bool RunUnixCommand(const std::string& command)
     if (!CreateProcessA("Z:\\bin\\sh", buf.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         nullptr, &si, &pi))
         return false;
-    WaitForSingleObject(pi.hProcess, 30000);
-    DWORD code = 1;
-    GetExitCodeProcess(pi.hProcess, &code);
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
-    return code == 0;
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 30000; Sleep(5)) {
+        HANDLE h = CreateFileA(markerWin.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+        if (h == INVALID_HANDLE_VALUE)
+            continue;
+        DWORD n = 0;
+        ReadFile(h, tmp, sizeof tmp - 1, &n, nullptr);
+        CloseHandle(h);
+        if (n == 0 || tmp[n - 1] != '\n')
+            continue;   // still being written
+        DeleteFileA(markerWin.c_str());
+        return tmp[0] == '0';
+    }
+    return false;
 }
 
 void MapComPort(int n, const char* device)
@@ -30,10 +58,11 @@ void MapComPort(int n, const char* device)
     if (len == 0 || len >= sizeof prefix)
         return;
     std::string link = std::string(prefix) + "/dosdevices/com" + std::to_string(n);
-    if (device)
-        RunUnixCommand("ln -sfn '" + std::string(device) + "' '" + link + "'");
-    else
-        RunUnixCommand("rm -f '" + link + "'");
+    // Wine falls back to /dev/ttyS<n-1> for a missing or dangling link, so a
+    // port that must not open points at a directory, which no device open accepts.
+    std::string dead = std::string(prefix) + "/no-device";
+    std::string target = device ? device : dead;
+    RunUnixCommand("mkdir -p '" + dead + "' && ln -sfn '" + target + "' '" + link + "'");
 }
 
 std::string WindowsDirectoryFile(const char* name)

@@ -19,8 +19,8 @@ F GetExport(HMODULE module, const char* name)
 // waits for it; true when it exited 0.
 bool RunUnixCommand(const std::string& command);
 
-// Points COMn at a Unix device, or at nothing when device is null, through the
-// prefix's dosdevices links, which Wine picks up at once.
+// Points COMn at a Unix device, or at something that cannot be opened when
+// device is null, through the prefix's dosdevices links (picked up at once).
 void MapComPort(int n, const char* device);
 
 // A path in the Windows directory, where the private-profile services keep INI files.

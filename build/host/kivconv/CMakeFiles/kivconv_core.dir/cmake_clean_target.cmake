@@ -1,3 +1,0 @@
-file(REMOVE_RECURSE
-  "libkivconv_core.a"
-)

@@ -1,2 +1,0 @@
-kivport/CMakeFiles/kivport.dir/driver/block_files.cpp.obj: \
- /work/main/kivport/driver/block_files.cpp
