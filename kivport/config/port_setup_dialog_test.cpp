@@ -90,6 +90,10 @@ TEST_F(PortSetupDialog, CableShowsTheRecordAndOkHandsBackTheEdits)
     MapComPort(3, kOpenableDevice);
     SetupBytes s = SetupBytes::Make(1, 0, 9600, 0, 8, 1, 0, 1);
     int16_t r = Run(s, [&](HWND dlg) {
+        RECT rc;
+        GetWindowRect(dlg, &rc);
+        EXPECT_EQ((GetSystemMetrics(SM_CXSCREEN) - (rc.right - rc.left)) / 2, rc.left);
+        EXPECT_EQ((GetSystemMetrics(SM_CYSCREEN) - (rc.bottom - rc.top)) / 2, rc.top);
         for (int id : kLineControls)
             EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dlg, id))) << "control " << id;
         HWND port = GetDlgItem(dlg, IDC_PORT_NAME);

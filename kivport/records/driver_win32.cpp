@@ -14,13 +14,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     return TRUE;
 }
 
-void ConfigurePort(HANDLE hPort, const LineSettings* line)
+void ApplyLineSettings(DCB& dcb, const LineSettings* line)
 {
-    DCB dcb;
-    ZeroMemory(&dcb, sizeof dcb);
-    dcb.DCBlength = sizeof dcb;
-    GetCommState(hPort, &dcb);
-
     dcb.BaudRate = line->baudRate;
     dcb.ByteSize = line->dataBits;
     switch (line->parity) {
@@ -51,6 +46,15 @@ void ConfigurePort(HANDLE hPort, const LineSettings* line)
     }
     dcb.fBinary = 1;
     dcb.fNull = 0;
+}
+
+void ConfigurePort(HANDLE hPort, const LineSettings* line)
+{
+    DCB dcb;
+    ZeroMemory(&dcb, sizeof dcb);
+    dcb.DCBlength = sizeof dcb;
+    GetCommState(hPort, &dcb);
+    ApplyLineSettings(dcb, line);
     SetCommState(hPort, &dcb);
 }
 

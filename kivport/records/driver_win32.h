@@ -14,6 +14,9 @@ enum { IDC_PROGRESS_PANE = 1017 };
 static_assert(sizeof(IoOverlapped) == sizeof(OVERLAPPED), "IoOverlapped mirrors OVERLAPPED");
 inline OVERLAPPED* AsOverlapped(IoOverlapped* o) { return reinterpret_cast<OVERLAPPED*>(o); }
 
+// Changes the members of a port's DCB that the line settings decide; every
+// other member keeps what the port driver reported.
+void ApplyLineSettings(DCB& dcb, const LineSettings* line);
 // Applies the line settings to an open port; what the port refuses is not reported.
 void ConfigurePort(HANDLE hPort, const LineSettings* line);
 // Centres a window on the screen, keeping its size, without repainting.
