@@ -10,6 +10,7 @@ const int kCtrlZ = 0x1A;
 }
 
 struct TextStream {
+    TextReadWindow window;       // first: TextGetcInline reads it (read streams)
     FILE* file;                  // null for a memory stream
     const unsigned char* mem;    // memory stream source
     size_t memSize;
@@ -17,7 +18,7 @@ struct TextStream {
     bool writing;
     bool eof;
     bool error;
-    size_t pos, len;             // read buffer window
+    size_t len;                  // bytes waiting in buf (write streams)
     unsigned char buf[kBufSize];
 };
 
@@ -80,27 +81,28 @@ bool TextClose(TextStream* ts)
 // Refills the read window; false at the end of the raw bytes.
 static bool Refill(TextStream* ts)
 {
-    ts->pos = 0;
+    size_t n;
     if (ts->file) {
-        ts->len = fread(ts->buf, 1, kBufSize, ts->file);
-        if (ts->len == 0 && ferror(ts->file))
+        n = fread(ts->buf, 1, kBufSize, ts->file);
+        if (n == 0 && ferror(ts->file))
             ts->error = true;
     } else {
-        size_t n = ts->memSize - ts->memPos;
+        n = ts->memSize - ts->memPos;
         if (n > kBufSize)
             n = kBufSize;
         memcpy(ts->buf, ts->mem + ts->memPos, n);
         ts->memPos += n;
-        ts->len = n;
     }
-    return ts->len != 0;
+    ts->window.next = ts->buf;
+    ts->window.end = ts->buf + n;
+    return n != 0;
 }
 
 static int RawGet(TextStream* ts)
 {
-    if (ts->pos == ts->len && !Refill(ts))
+    if (ts->window.next == ts->window.end && !Refill(ts))
         return EOF;
-    return ts->buf[ts->pos++];
+    return *ts->window.next++;
 }
 
 int TextGetc(TextStream* ts)
@@ -113,11 +115,12 @@ int TextGetc(TextStream* ts)
         if (next == '\n')
             return '\n';
         if (next != EOF)
-            ts->pos--;          // a lone CR stays; the byte after it is read next
+            ts->window.next--;  // a lone CR stays; the byte after it is read next
         return '\r';
     }
     if (c == EOF || c == kCtrlZ) {
         ts->eof = true;
+        ts->window.next = ts->window.end;   // the inline path must not go on
         return EOF;
     }
     return c;

@@ -19,6 +19,24 @@ bool TextClose(TextStream* ts);
 // and on a read error; after that TextEof answers true.
 int TextGetc(TextStream* ts);
 bool TextEof(const TextStream* ts);
+
+// The unread bytes of a read stream's buffer; a TextStream begins with it.
+// Empty on writing streams and once the input has ended.
+struct TextReadWindow {
+    const unsigned char* next;
+    const unsigned char* end;
+};
+
+// TextGetc for loops over large files: bytes that need no translation (all
+// but CR and 0x1A) come straight from the buffer; the rest go to TextGetc.
+inline int TextGetcInline(TextStream* ts)
+{
+    TextReadWindow* w = reinterpret_cast<TextReadWindow*>(ts);
+    if (w && w->next != w->end && *w->next != '\r' && *w->next != 0x1A)
+        return *w->next++;
+    return TextGetc(ts);
+}
+
 // Reads up to size-1 characters through the next LF (kept), NUL-terminated.
 // Null when nothing was read.
 char* TextGets(TextStream* ts, char* buf, size_t size);

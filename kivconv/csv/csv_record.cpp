@@ -1,0 +1,116 @@
+// Strict quoted CSV, one record per call, character by character.
+#include "csv/csv_record.h"
+#include <cstdlib>
+
+namespace {
+
+const size_t kFirstCapacity = 32;
+
+bool EndsRecord(int c) { return c == EOF || c == '\0' || c == '\n' || c == '\r'; }
+
+// Records wider than the table keep their first CSV_MAX_FIELDS fields: the
+// conversions never use more, and failing the record would end the reading of
+// the whole file there. The surplus is still parsed, so its syntax errors fail
+// the record like any other.
+int FieldCount(int index) { return index < CSV_MAX_FIELDS ? index : CSV_MAX_FIELDS; }
+
+const int kError = -2;
+
+// Reads a quoted field after its opening quote. With keep, the text goes into
+// a malloc'ed string stored in *slot when the field ends; without, it is read
+// and dropped. Returns the character that ended the field (',' or a record
+// end), or kError. The buffer doubles when full, so that long fields (encoded
+// photos of several MB) take linear time. It is kept in locals, not in the
+// slot, while it grows: stores of chars would otherwise force reloads.
+
+int ReadQuotedField(TextStream* stream, bool keep, char** slot)
+{
+    char* buffer = nullptr;
+    size_t length = 0, capacity = 0;
+    if (keep) {
+        buffer = (char*)malloc(kFirstCapacity);
+        if (!buffer)
+            return kError;
+        capacity = kFirstCapacity;
+    }
+    for (;;) {
+        int c = TextGetcInline(stream);
+        if (c == EOF)
+            break;
+        if (c == '\n' || c == '\r')
+            continue;   // a field cannot hold a line break: the lines are joined
+        if (c == '"') {
+            c = TextGetcInline(stream);
+            if (c == ',' || EndsRecord(c)) {
+                if (keep) {
+                    buffer[length] = '\0';
+                    *slot = buffer;
+                }
+                return c;
+            }
+            // A doubled quote stands for one quote; a quote before any other
+            // character is dropped.
+        }
+        if (!keep)
+            continue;
+        if (length + 1 == capacity) {
+            size_t grown = capacity * 2;
+            char* bigger = grown > capacity ? (char*)realloc(buffer, grown) : nullptr;
+            if (!bigger)
+                break;
+            buffer = bigger;
+            capacity = grown;
+        }
+        buffer[length++] = (char)c;
+    }
+    free(buffer);
+    return kError;
+}
+
+}  // namespace
+
+int ReadCsvRecord(TextStream* stream, CsvRecord* record)
+{
+    if (!record)
+        return 0;
+    for (int i = 0; i < CSV_MAX_FIELDS; i++)
+        record->fields[i] = nullptr;
+    if (!stream || TextEof(stream))
+        return 0;
+
+    int index = 0;
+    for (;;) {
+        int c = TextGetcInline(stream);
+        if (EndsRecord(c))
+            return FieldCount(index);   // 0 for an empty line
+        if (c == ',') {
+            index++;
+            continue;
+        }
+        if (c != '"')
+            break;   // unquoted value
+        bool keep = index < CSV_MAX_FIELDS;
+        int end = ReadQuotedField(stream, keep, keep ? &record->fields[index] : nullptr);
+        if (end == ',') {
+            index++;
+            continue;
+        }
+        if (EndsRecord(end))
+            return FieldCount(index + 1);
+        break;
+    }
+    FreeCsvRecord(record);
+    return 0;
+}
+
+void FreeCsvRecord(CsvRecord* record)
+{
+    if (!record)
+        return;
+    for (int i = 0; i < CSV_MAX_FIELDS; i++) {
+        if (record->fields[i]) {   // most slots are empty: skip the call
+            free(record->fields[i]);
+            record->fields[i] = nullptr;
+        }
+    }
+}
