@@ -1,0 +1,100 @@
+// "SJIS1": text between the PC's code page 932 and the handheld's set.
+#include <cstdint>
+#include <cstring>
+#include "kcsv/field_codecs.h"
+#include "kcsv/leadbyte.h"
+
+namespace {
+
+const size_t kBlockSlack = 10;   // the block starts at the text's length + this
+const size_t kBlockGrowth = 256;
+const unsigned char kHandheldLineEnd = 0x1F;
+
+bool IsHandheldLead(unsigned char c)
+{
+    return c == 0xEB || c == 0xEC || c == 0xFC || c == 0xFD || IsLeadByte932(c);
+}
+
+uint16_t ToHandheld(uint16_t code)
+{
+    uint16_t r = LookupCharMap(code, PcExtMap);
+    return r ? r : code;
+}
+
+uint16_t ToPc(uint16_t code)
+{
+    const CharMapEntry* map;
+    bool keepUnmapped = false;
+    switch (code >> 8) {
+    case 0xEB:
+    case 0xEC: map = HandheldKanaMap; break;
+    case 0xFC: map = HandheldFcMap; break;
+    case 0xFD: map = HandheldFdMap; break;
+    default: map = HandheldDbcsMap; keepUnmapped = true; break;
+    }
+    uint16_t r = LookupCharMap(code, map);
+    if (r)
+        return r;
+    return keepUnmapped ? code : MISSING_CHAR;
+}
+
+// One pass over the text; toPc picks the direction.
+BlockHandle ConvertSjis1(const char* text, bool toPc)
+{
+    if (!text || !*text)
+        return nullptr;
+    size_t size = strlen(text) + kBlockSlack;
+    BlockHandle block = BlockAlloc(size, false);
+    if (!block)
+        return nullptr;
+    unsigned char* out = (unsigned char*)BlockLock(block);
+    if (!out) {
+        BlockFree(block);
+        return nullptr;
+    }
+    size_t pos = 0;
+
+    const unsigned char* p = (const unsigned char*)text;
+    while (*p) {
+        unsigned char b = *p;
+        uint16_t result;
+        if (toPc ? IsHandheldLead(b) : IsLeadByte932(b)) {
+            if (!p[1])
+                break;                      // lone lead byte before the NUL: dropped
+            uint16_t code = uint16_t(b << 8 | p[1]);
+            result = toPc ? ToPc(code) : ToHandheld(code);
+            p += 2;
+        } else {
+            result = (!toPc && b == '\n') ? kHandheldLineEnd : b;
+            p += 1;
+        }
+        // Every mapping yields at most the bytes it used up, so this never
+        // fires today; it keeps the block bounded should a map ever grow.
+        if (pos + 5 >= size) {
+            BlockUnlock(block);
+            BlockHandle bigger = BlockRealloc(block, size + kBlockGrowth);
+            if (!bigger) {
+                BlockFree(block);
+                return nullptr;
+            }
+            block = bigger;
+            size += kBlockGrowth;
+            out = (unsigned char*)BlockLock(block);
+            if (!out) {
+                BlockFree(block);
+                return nullptr;
+            }
+        }
+        if (result > 0xFF)
+            out[pos++] = (unsigned char)(result >> 8);
+        out[pos++] = (unsigned char)result;
+    }
+    out[pos] = '\0';
+    BlockUnlock(block);
+    return block;
+}
+
+} // namespace
+
+BlockHandle Sjis1Encode(const char* text) { return ConvertSjis1(text, false); }
+BlockHandle Sjis1Decode(const char* text) { return ConvertSjis1(text, true); }
