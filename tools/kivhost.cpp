@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <string>
 
 namespace {
 
@@ -79,13 +81,66 @@ int SearchPort(const char* arg)
     return 0;
 }
 
+// The files of a folder with their sizes and write times, to show what a
+// conversion wrote.
+typedef std::map<std::string, std::pair<ULONGLONG, ULONGLONG>> Listing;
+
+std::string FolderOf(const char* path)
+{
+    const char* slash = strrchr(path, '\\');
+    const char* fwd = strrchr(path, '/');
+    if (fwd > slash)
+        slash = fwd;
+    return slash ? std::string(path, slash - path + 1) : std::string();
+}
+
+Listing ListFolder(const std::string& folder)
+{
+    Listing files;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((folder + "*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return files;
+    do {
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            continue;
+        ULONGLONG size = (ULONGLONG)fd.nFileSizeHigh << 32 | fd.nFileSizeLow;
+        ULONGLONG time = (ULONGLONG)fd.ftLastWriteTime.dwHighDateTime << 32 |
+                         fd.ftLastWriteTime.dwLowDateTime;
+        files[fd.cFileName] = {size, time};
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+    return files;
+}
+
+int Convert(const char* exportName, const char* path)
+{
+    std::string folder = FolderOf(path);
+    Listing before = ListFolder(folder);
+    unsigned char result;
+    if (!strcmp(exportName, "csv2KcsvMC"))
+        result = Export<BOOLEAN(WINAPI*)(const char*, DWORD)>("kivconv.dll", exportName)(path, 0);
+    else
+        result = Export<BOOLEAN(WINAPI*)(const char*)>("kivconv.dll", exportName)(path);
+    printf("%s(%s) -> %u\n", exportName, path, result);
+    for (const auto& f : ListFolder(folder)) {
+        auto old = before.find(f.first);
+        if (old == before.end() || old->second != f.second)
+            printf("  wrote %s%s (%llu bytes)\n", folder.c_str(), f.first.c_str(),
+                   (unsigned long long)f.second.first);
+    }
+    return result ? 0 : 1;
+}
+
 int Usage()
 {
     fprintf(stderr,
             "usage: kivhost COMMAND [ARG]\n"
             "  load-setup        read the port settings from the INI file\n"
             "  setup-dialog      edit the port settings in the setup dialog and save them\n"
-            "  search-port N     find a COM port that opens (0: COM1 to COM3)\n");
+            "  search-port N     find a COM port that opens (0: COM1 to COM3)\n"
+            "  csv2kcsv FILE     turn the application's CSV file (and its .table) into a Kcsv file\n"
+            "  kcsv2csv FILE     turn a Kcsv file into layout, record, length and image files\n");
     return 2;
 }
 
@@ -101,5 +156,9 @@ int main(int argc, char** argv)
         return SetupDialog();
     if (!strcmp(argv[1], "search-port") && argc > 2)
         return SearchPort(argv[2]);
+    if (!strcmp(argv[1], "csv2kcsv") && argc > 2)
+        return Convert("csv2KcsvMC", argv[2]);
+    if (!strcmp(argv[1], "kcsv2csv") && argc > 2)
+        return Convert("Kcsv2csvMC", argv[2]);
     return Usage();
 }
