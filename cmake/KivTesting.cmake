@@ -1,5 +1,7 @@
 # kiv_add_test(NAME SOURCES ... LIBS ... [WINDOW] [WIN32_ONLY])
-# A GoogleTest program. Natively each test case is its own CTest test. Under
+# A GoogleTest program. WINDOW marks a program that shows windows: focus,
+# keyboard and clipboard are shared by everything on the test display, so such
+# programs never run at the same time as each other. Natively each test case is its own CTest test. Under
 # the Windows build the whole program is one CTest test run through Wine in the
 # project's prefix, after the fixture that starts Wine's services (discovery
 # would start Wine before that fixture and hang CTest on its inherited pipes).
@@ -13,6 +15,9 @@ function(kiv_add_test name)
   if(WIN32)
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600)
+    if(T_WINDOW)
+      set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine_display)
+    endif()
   else()
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
   endif()
@@ -25,6 +30,10 @@ function(kiv_add_western_locale_run name filter)
     add_test(NAME ${name}_western COMMAND ${name} --gtest_filter=${filter})
     set_tests_properties(${name}_western PROPERTIES FIXTURES_REQUIRED wine
                          ENVIRONMENT "KIV_WINE_LANG=en_US.UTF-8" TIMEOUT 600)
+    get_test_property(${name} RESOURCE_LOCK lock)
+    if(lock)
+      set_tests_properties(${name}_western PROPERTIES RESOURCE_LOCK ${lock})
+    endif()
   endif()
 endfunction()
 
