@@ -26,6 +26,19 @@ void MapComPort(int n, const char* device);
 // A path in the Windows directory, where the private-profile services keep INI files.
 std::string WindowsDirectoryFile(const char* name);
 
+// A fresh folder for one test's files, removed with everything in it.
+struct TempFolder {
+    std::string path;
+    TempFolder();
+    ~TempFolder();
+    std::string File(const char* name) const { return path + "\\" + name; }
+};
+
+// A whole file's bytes ("" when it cannot be read), and a file written whole.
+std::string ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+bool FileExists(const std::string& path);
+
 // A visible top-level window that holds the keyboard focus of this thread,
 // so the driver's dialogs find an owner as under the desktop application.
 struct FocusWindow {

@@ -45,17 +45,6 @@ inline std::string Sjis(const wchar_t* text)
     return std::string(buf, n > 0 ? n - 1 : 0);
 }
 
-// A fresh folder for one test's files, removed with everything in it.
-struct TempFolder {
-    std::string path;
-    TempFolder();
-    ~TempFolder();
-    std::string File(const char* name) const { return path + "\\" + name; }
-};
-
-std::string ReadFileBytes(const std::string& path);
-void WriteFileBytes(const std::string& path, const std::string& bytes);
-
 // Folder of a test library that the build leaves beside the test programs;
 // SetDllDirectory on it makes the library loadable by its plain name.
 std::string FixtureFolder(const char* name);

@@ -3,7 +3,6 @@
 // application imports is checked.
 #include "kivtest.h"
 #include <gtest/gtest.h>
-#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -37,27 +36,6 @@ std::string Sjis(const char* utf8)
 
 std::string Pad(const std::string& s, size_t width) { return s + std::string(width - s.size(), ' '); }
 
-void WriteFileBytes(const std::string& path, const std::string& bytes)
-{
-    FILE* f = fopen(path.c_str(), "wb");
-    ASSERT_NE(nullptr, f);
-    fwrite(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
-}
-
-std::string ReadFileBytes(const std::string& path)
-{
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f)
-        return "<missing>";
-    std::string out;
-    char buf[4096];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
-        out.append(buf, n);
-    fclose(f);
-    return out;
-}
-
 std::string RandomBytes(size_t n, unsigned seed)
 {
     std::mt19937 rng(seed);
@@ -80,22 +58,13 @@ std::string Quoted(const std::string& s)
 
 class ConversionRoundTrip : public ::testing::Test {
 protected:
-    const std::string dir = "kiv_roundtrip";
+    TempFolder dir;
     void SetUp() override
     {
         ASSERT_NE(nullptr, Kiv().toKcsv);
         ASSERT_NE(nullptr, Kiv().toCsv);
-        CreateDirectoryA(dir.c_str(), nullptr);
-        WIN32_FIND_DATAA fd;
-        HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
-        if (h != INVALID_HANDLE_VALUE) {
-            do
-                DeleteFileA(Path(fd.cFileName).c_str());
-            while (FindNextFileA(h, &fd));
-            FindClose(h);
-        }
     }
-    std::string Path(const char* name) { return dir + "\\" + name; }
+    std::string Path(const char* name) { return dir.File(name); }
 };
 
 TEST_F(ConversionRoundTrip, EveryFieldKindComesBackAsTheApplicationImportsIt)
@@ -182,7 +151,7 @@ TEST_F(ConversionRoundTrip, EveryFieldKindComesBackAsTheApplicationImportsIt)
     EXPECT_EQ(images[0], ReadFileBytes(kcsv + ".0.jpg"));
     EXPECT_EQ(images[1], ReadFileBytes(kcsv + ".1.gif"));
     EXPECT_EQ(images[2], ReadFileBytes(kcsv + ".2.png"));
-    EXPECT_EQ("<missing>", ReadFileBytes(kcsv + ".3.jpg"));
+    EXPECT_FALSE(FileExists(kcsv + ".3.jpg"));
 
     // The Kcsv file ends with the end byte, and no scratch file was left.
     std::string bytes = ReadFileBytes(kcsv);
@@ -197,14 +166,14 @@ TEST_F(ConversionRoundTrip, CsvInputPathIsRefusedAndLeftAlone)
     WriteFileBytes(Path("own.csv"), "\"a\"\r\n");
     EXPECT_EQ(0, Kiv().toKcsv(Path("own.csv").c_str(), 0));
     EXPECT_EQ("\"a\"\r\n", ReadFileBytes(Path("own.csv")));
-    EXPECT_EQ("<missing>", ReadFileBytes(Path("own.cnk")));
+    EXPECT_FALSE(FileExists(Path("own.cnk")));
 }
 
 TEST_F(ConversionRoundTrip, MissingKcsvFileWritesNothing)
 {
     EXPECT_EQ(0, Kiv().toCsv(Path("absent.csv").c_str()));
-    EXPECT_EQ("<missing>", ReadFileBytes(Path("absent.csv.table")));
-    EXPECT_EQ("<missing>", ReadFileBytes(Path("absent.csv.rec")));
+    EXPECT_FALSE(FileExists(Path("absent.csv.table")));
+    EXPECT_FALSE(FileExists(Path("absent.csv.rec")));
 }
 
 }  // namespace

@@ -20,26 +20,6 @@ Exports& Kiv()
     return e;
 }
 
-void WriteRaw(const char* path, const std::string& bytes)
-{
-    HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD n = 0;
-    WriteFile(h, bytes.data(), (DWORD)bytes.size(), &n, nullptr);
-    CloseHandle(h);
-}
-
-std::string ReadRaw(const char* path)
-{
-    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return "<missing>";
-    std::string out(GetFileSize(h, nullptr), '\0');
-    DWORD n = 0;
-    ReadFile(h, &out[0], (DWORD)out.size(), &n, nullptr);
-    CloseHandle(h);
-    return out;
-}
-
 HGLOBAL Block(const std::string& bytes)
 {
     HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
@@ -68,7 +48,7 @@ protected:
 
 TEST_F(BlockFiles, EmptyFileIsOneNulByte)
 {
-    WriteRaw(path, "");
+    WriteFileBytes(path, "");
     int16_t result = 1234;
     HGLOBAL h = Kiv().load(path, &result);
     ASSERT_NE(nullptr, h);
@@ -84,7 +64,7 @@ TEST_F(BlockFiles, EveryByteValueRoundTripsAndNulsLoadWhole)
     for (int i = 1; i < 256; i++)
         all += (char)i;
     all += all;   // with CR LF pairs and 0x1A inside: no text-mode translation
-    WriteRaw(path, all);
+    WriteFileBytes(path, all);
     int16_t result = 0;
     HGLOBAL h = Kiv().load(path, &result);
     ASSERT_NE(nullptr, h);
@@ -93,26 +73,27 @@ TEST_F(BlockFiles, EveryByteValueRoundTripsAndNulsLoadWhole)
     EXPECT_EQ(all, got.substr(0, all.size()));
     EXPECT_EQ('\0', got[all.size()]);
     EXPECT_EQ(0, Kiv().save("kiv_copy.bin", h));
-    EXPECT_EQ(all, ReadRaw("kiv_copy.bin"));
+    EXPECT_EQ(all, ReadFileBytes("kiv_copy.bin"));
     DeleteFileA("kiv_copy.bin");
     GlobalFree(h);
 
     std::string withNul("ab\0cd", 5);
-    WriteRaw(path, withNul);
+    WriteFileBytes(path, withNul);
     h = Kiv().load(path, &result);
     ASSERT_NE(nullptr, h);
     EXPECT_EQ(withNul, Contents(h).substr(0, 5));
     EXPECT_EQ(0, Kiv().save(path, h));
-    EXPECT_EQ("ab", ReadRaw(path));   // saving stops at the first NUL
+    EXPECT_EQ("ab", ReadFileBytes(path));   // saving stops at the first NUL
     GlobalFree(h);
 }
 
 TEST_F(BlockFiles, SavingABlockStartingWithNulCreatesAnEmptyFile)
 {
-    WriteRaw(path, "old contents");
+    WriteFileBytes(path, "old contents");
     HGLOBAL h = Block(std::string("\0xyz", 4));
     EXPECT_EQ(0, Kiv().save(path, h));
-    EXPECT_EQ("", ReadRaw(path));
+    EXPECT_TRUE(FileExists(path));
+    EXPECT_EQ("", ReadFileBytes(path));
     GlobalFree(h);
 }
 
@@ -120,7 +101,7 @@ TEST_F(BlockFiles, BlockWithoutNulIsSavedWithinItsSize)
 {
     HGLOBAL h = Block("abc");
     EXPECT_EQ(0, Kiv().save(path, h));
-    EXPECT_EQ("abc", ReadRaw(path).substr(0, 3));
+    EXPECT_EQ("abc", ReadFileBytes(path).substr(0, 3));
     GlobalFree(h);
 }
 
@@ -143,7 +124,8 @@ TEST_F(BlockFiles, UnlockableBlockIsNoMemoryAndLeavesAnEmptyFile)
     HGLOBAL h = Block("x");
     GlobalFree(h);   // a handle that no longer locks
     EXPECT_EQ(4, Kiv().save(path, h));
-    EXPECT_EQ("", ReadRaw(path));
+    EXPECT_TRUE(FileExists(path));
+    EXPECT_EQ("", ReadFileBytes(path));
 }
 
 }  // namespace
