@@ -21,6 +21,9 @@ extern "C" LONG WINAPI KIRX_IrDA(HWND owner, char* text, short direction, short 
 
     uint16_t sending = static_cast<uint16_t>(direction);
     OpenStatusWindow(owner, sending);
+    // The transfer may go on from here; a cancel key handled while the window
+    // was being shown is a left-over and does not count.
+    irContinue = 1;
 
     kirx.setMode(0);
     kirx.setPort(0, port);

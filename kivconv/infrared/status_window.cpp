@@ -144,7 +144,6 @@ void OpenStatusWindow(HWND owner, int32_t shownTotal)
     SetRect(&irProgressRect, X(5), Y(6), X(159), Y(17));
     irByteCount = 0;
     irShownTotal = shownTotal;
-    irContinue = 1;
     lingering = false;
 
     int width = X(166), height = Y(48);

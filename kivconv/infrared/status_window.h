@@ -16,7 +16,8 @@ extern HFONT irTextFont;         // for the texts when the system font has no Ja
 void PumpMessages();
 
 // Shows the status window, owned by owner, with the cancel button focused.
-// shownTotal is non-zero when sending.
+// shownTotal is non-zero when sending. Leaves irContinue alone: the caller
+// sets it once the window is up.
 void OpenStatusWindow(HWND owner, int32_t shownTotal);
 
 // After the transfer: at once when cancelled (a cancel still queued counts),

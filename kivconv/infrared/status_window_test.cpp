@@ -329,6 +329,43 @@ TEST_F(KirxStatusWindow, CancelStillQueuedWhenTheLibraryReturnsEndsWithoutLinger
     EXPECT_LT(after - fx.ReturnTick(), 700u) << "lingered after a cancel";
 }
 
+// Posts Esc to the cancel button at the moment it is given the focus, that is
+// while the window is still being put on screen, before the transfer starts.
+HHOOK earlyKeyHook;
+bool earlyKeyPosted;
+
+LRESULT CALLBACK PressEscWhenTheButtonGetsTheFocus(int code, WPARAM wp, LPARAM lp)
+{
+    HWND target = reinterpret_cast<HWND>(wp);
+    if (code == HCBT_SETFOCUS && !earlyKeyPosted && target && GetDlgCtrlID(target) == kCancelId) {
+        wchar_t parent[32] = L"";
+        GetClassNameW(GetParent(target), parent, 32);
+        if (lstrcmpW(parent, L"KIRXDLLDLG") == 0) {
+            earlyKeyPosted = true;
+            PressKey(target, VK_ESCAPE);
+        }
+    }
+    return CallNextHookEx(earlyKeyHook, code, wp, lp);
+}
+
+TEST_F(KirxStatusWindow, KeyHandledWhileTheWindowOpensDoesNotCancelTheTransfer)
+{
+    // The transfer may go on from the moment the library is called: a cancel
+    // key that reaches the window while it is being shown is a left-over (an
+    // auto-repeated key of the application, say) and is forgotten.
+    KirxFixture fx("poll progress:5:10");
+    earlyKeyPosted = false;
+    earlyKeyHook = SetWindowsHookExW(WH_CBT, PressEscWhenTheButtonGetsTheFocus, nullptr,
+                                     GetCurrentThreadId());
+    ASSERT_NE(nullptr, earlyKeyHook);
+    LONG r = RunExchange(owner.hwnd, "memo.txt", 1, 1);
+    UnhookWindowsHookEx(earlyKeyHook);
+    ASSERT_TRUE(earlyKeyPosted) << "the cancel button never got the focus";
+    EXPECT_EQ(1, r);
+    std::vector<std::string> expected = {"poll -> 0 window", "progress 5 10 -> 0 window"};
+    EXPECT_EQ(expected, Answers(fx));
+}
+
 TEST_F(KirxStatusWindow, ClosingTheWindowMidTransferCancelsAndKeepsIt)
 {
     KirxFixture fx("hold poll");
