@@ -189,11 +189,12 @@ bool ChoosePicture(const TableLayout* layout, const CsvRecord* record, int i, in
         if (field.subKind == *lastGroup)
             return false;
         *lastGroup = field.subKind;
-        // The group's first field that holds a picture stands for the group.
+        // The group's first field with a value stands for the group; a quoted
+        // empty value counts (it then gives no file, like any empty picture).
         for (int k = i; k < layout->fieldCount; k++) {
             const TableField& member = layout->fields[k];
             const char* slot = SlotText(record, member.column);
-            if (member.kind == FK_IMAGE && member.subKind == field.subKind && HasText(slot)) {
+            if (member.kind == FK_IMAGE && member.subKind == field.subKind && slot) {
                 *text = slot;
                 *format = FormatOfIndex(member.aux1);
                 break;
