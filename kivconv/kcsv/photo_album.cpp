@@ -189,12 +189,11 @@ bool ChoosePicture(const TableLayout* layout, const CsvRecord* record, int i, in
         if (field.subKind == *lastGroup)
             return false;
         *lastGroup = field.subKind;
-        // The group's first field with a value stands for the group; a quoted
-        // empty value counts (it then gives no file, like any empty picture).
+        // The group's first field that holds a picture stands for the group.
         for (int k = i; k < layout->fieldCount; k++) {
             const TableField& member = layout->fields[k];
             const char* slot = SlotText(record, member.column);
-            if (member.kind == FK_IMAGE && member.subKind == field.subKind && slot) {
+            if (member.kind == FK_IMAGE && member.subKind == field.subKind && HasText(slot)) {
                 *text = slot;
                 *format = FormatOfIndex(member.aux1);
                 break;
