@@ -18,6 +18,8 @@ static int ReadInt(const char* key, int def)
 
 extern "C" int16_t WINAPI KivLoadPortSetup(PortSetup* setup)
 {
+    if (!setup)
+        return 0;
     char path[256 + sizeof kIni + 1];
     UINT len = GetWindowsDirectoryA(path, 256);
     if (len >= 256)
@@ -65,6 +67,8 @@ static bool WriteNumber(const char* key, long value)
 
 extern "C" int16_t WINAPI KivSavePortSetup(const PortSetup* setup)
 {
+    if (!setup)
+        return 0;
     // Every key is attempted even after one failed.
     bool ok = WriteNumber("PortNo", setup->PortNo);
     if (setup->IRMode != 0)

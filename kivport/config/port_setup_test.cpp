@@ -128,6 +128,13 @@ TEST_F(PortSetupIni, TextsAreCaseSensitive)
     EXPECT_EQ(1, s.parity());
 }
 
+TEST_F(PortSetupIni, MissingRecordIsRefusedWithoutWritingAnything)
+{
+    EXPECT_EQ(0, Port().load(nullptr));
+    EXPECT_EQ(0, Port().save(nullptr));
+    EXPECT_FALSE(FileExists(kIniPath));
+}
+
 TEST_F(PortSetupIni, SaveReportsAFailedWrite)
 {
     // A directory where the INI file should be makes every write fail.
