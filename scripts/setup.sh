@@ -10,7 +10,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     apt_updated=0
 fi
 
-for p in cmake ninja-build g++ googletest g++-mingw-w64-i686-posix wine wine32:i386 \
+for p in cmake g++ googletest g++-mingw-w64-i686-posix wine wine32:i386 \
          xvfb xauth locales fonts-ipafont-gothic imagemagick gcc-multilib clang \
          libclang-rt-14-dev llvm; do
     want "$p"
