@@ -37,6 +37,20 @@ bool HasChildText(HWND hwnd, const wchar_t* text)
     return want.second;
 }
 
+// Presses OK on a port that cannot be used: the warning appears without an
+// owner, is dismissed like a person would, and the dialog stays open.
+void OkOnUnusablePort(HWND dlg)
+{
+    PostMessageW(GetDlgItem(dlg, IDOK), BM_CLICK, 0, 0);
+    HWND box = WaitForWindow(nullptr, L"#32770", 10000, dlg);
+    ASSERT_NE(nullptr, box) << "no message box";
+    EXPECT_TRUE(HasChildText(box, kPortUnusable));
+    EXPECT_NE(dlg, GetWindow(box, GW_OWNER));   // shown without owner
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(WaitForWindowGone(box, 10000));
+    EXPECT_TRUE(IsWindow(dlg));
+}
+
 class PortSetupDialog : public ::testing::Test {
 protected:
     FocusWindow owner;
@@ -160,14 +174,7 @@ TEST_F(PortSetupDialog, LegibleUnusablePortWarnsAndKeepsTheDialogOpen)
         EXPECT_EQ(L"Ｘフロー制御", DlgItemText(dlg, IDC_XFLOW_GROUP));
 
         Click(dlg, IDC_PARITY_EVEN);
-        PostMessageW(GetDlgItem(dlg, IDOK), BM_CLICK, 0, 0);
-        HWND box = WaitForWindow(nullptr, L"#32770", 10000, dlg);
-        ASSERT_NE(nullptr, box) << "no message box";
-        EXPECT_TRUE(HasChildText(box, kPortUnusable));
-        EXPECT_NE(dlg, GetWindow(box, GW_OWNER));   // shown without owner
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
-        ASSERT_TRUE(WaitForWindowGone(box, 10000));
-        EXPECT_TRUE(IsWindow(dlg));
+        OkOnUnusablePort(dlg);
         EXPECT_TRUE(IsWindowVisible(dlg));
         Click(dlg, IDCANCEL);
     });
@@ -228,11 +235,7 @@ TEST_F(PortSetupDialog, LongPortNameIsCutButProbedAsTyped)
     int16_t r = Run(s, [&](HWND dlg) {
         // "COM2x" is no device: the probe fails though "COM2" would open.
         SetWindowTextW(GetDlgItem(dlg, IDC_PORT_NAME), L"COM2x");
-        PostMessageW(GetDlgItem(dlg, IDOK), BM_CLICK, 0, 0);
-        HWND box = WaitForWindow(nullptr, L"#32770", 10000, dlg);
-        ASSERT_NE(nullptr, box);
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
-        WaitForWindowGone(box, 10000);
+        OkOnUnusablePort(dlg);
         SetWindowTextW(GetDlgItem(dlg, IDC_PORT_NAME), L"COM2");
         Click(dlg, IDOK);
     });
