@@ -15,3 +15,9 @@ void* BlockLock(BlockHandle block);
 void BlockUnlock(BlockHandle block);
 size_t BlockSize(BlockHandle block);
 void BlockFree(BlockHandle block);
+
+// Fault injection for tests: while blockFaultCountdown is positive, every
+// BlockAlloc and BlockRealloc counts it down, and the call that brings it to
+// zero fails as if memory were short. Zero (the default) injects nothing.
+extern long blockFaultCountdown;
+bool BlockFaultDue(void);

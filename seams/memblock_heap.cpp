@@ -15,6 +15,8 @@ const size_t kHeader = offsetof(BlockHeader, data);
 
 BlockHandle BlockAlloc(size_t size, bool zeroed)
 {
+    if (BlockFaultDue())
+        return nullptr;
     if (size > (size_t)-1 - kHeader)
         return nullptr;
     BlockHeader* h = (BlockHeader*)(zeroed ? calloc(1, kHeader + size) : malloc(kHeader + size));
@@ -27,6 +29,8 @@ BlockHandle BlockAlloc(size_t size, bool zeroed)
 
 BlockHandle BlockRealloc(BlockHandle block, size_t size)
 {
+    if (BlockFaultDue())
+        return nullptr;
     if (!block || size > (size_t)-1 - kHeader)
         return nullptr;
     BlockHeader* h = (BlockHeader*)realloc(block, kHeader + size);

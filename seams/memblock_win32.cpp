@@ -4,11 +4,15 @@
 
 BlockHandle BlockAlloc(size_t size, bool zeroed)
 {
+    if (BlockFaultDue())
+        return nullptr;
     return GlobalAlloc(GMEM_MOVEABLE | (zeroed ? GMEM_ZEROINIT : 0), size);
 }
 
 BlockHandle BlockRealloc(BlockHandle block, size_t size)
 {
+    if (BlockFaultDue())
+        return nullptr;
     return GlobalReAlloc(block, size, GMEM_MOVEABLE);
 }
 

@@ -2,9 +2,16 @@
 #include "records.h"
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 
 PortParams portParams;
 TransferState transferState;
+
+void ResetTransferState(void)
+{
+    // The atomics are lock-free machine words, so all-zero bytes are zero values.
+    memset((void*)&transferState, 0, sizeof transferState);
+}
 
 bool SetupToParams(const PortSetup* setup, bool irOverride)
 {

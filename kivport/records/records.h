@@ -2,6 +2,7 @@
 // form of the same settings, the running transfer and the result codes. No
 // <windows.h> here: handles are opaque so the protocol logic builds natively.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -66,6 +67,8 @@ struct IoOverlapped {
 };
 
 // The one running transfer; zeroed at the start of every send and receive.
+// The reader thread reads hPort, active and notifyMask (written by the
+// dialog's thread) and writes readerThreadId; those four are atomic.
 struct TransferState {
     KivHandle hBlock;         // block sent (the caller's) or received
     uint32_t blockSize;
@@ -73,20 +76,25 @@ struct TransferState {
     uint32_t totalBytes;
     uint32_t progressBytes;   // what the progress pane shows
     uint16_t retryCount;
-    KivHandle hPort;          // invalid-handle value once closed
+    std::atomic<KivHandle> hPort;   // invalid-handle value once closed
     int16_t resultCode;       // the first reason set stays
     int32_t direction;        // 1 sending, 0 receiving
-    volatile int32_t active;  // read by the reader thread
-    volatile uint32_t readerThreadId;
+    std::atomic<int32_t> active;
+    std::atomic<uint32_t> readerThreadId;
     IoOverlapped readOverlapped;
     IoOverlapped writeOverlapped;
     KivHandle readerThread;
-    volatile uint32_t notifyMask;
+    std::atomic<uint32_t> notifyMask;
 };
+static_assert(std::atomic<KivHandle>::is_always_lock_free && std::atomic<int32_t>::is_always_lock_free,
+              "the reader thread's fields are plain machine words");
 
 // Module globals: one set per process.
 extern PortParams portParams;
 extern TransferState transferState;
+
+// Sets every field of transferState to zero.
+void ResetTransferState(void);
 
 // Fills portParams from a PortSetup. irOverride (on for transfers) forces the
 // IR link's fixed line settings. False when Parity, Length or Stop is out of

@@ -1,0 +1,2 @@
+// (being written)
+#include "link_engine.h"
