@@ -36,7 +36,7 @@ function(kiv_use_pty_shim name)
   set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT
                "KIV_PRELOAD=${KIV_PTY_PRELOAD}"
                "KIV_PTY_LOG=${CMAKE_BINARY_DIR}/pty-logs/${name}.log")
-  add_dependencies(${name} kivpty)
+  add_dependencies(${name} kivpty kivsim)
   file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/pty-logs)
 endfunction()
 
