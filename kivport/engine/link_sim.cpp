@@ -161,7 +161,7 @@ void Step(SimDevice& device)
     // The reader thread forwards the events the engine waits for, while active.
     uint32_t events = (s.rxEvent ? (uint32_t)LINK_EV_RXCHAR : 0u) | (s.txEmptyEvent ? (uint32_t)LINK_EV_TXEMPTY : 0u);
     s.rxEvent = s.txEmptyEvent = false;
-    if (events & transferState.notifyMask && transferState.active && s.dialogOpen)
+    if ((events & transferState.notifyMask) && transferState.active && s.dialogOpen && !s.options->readerDeaf)
         SimCommNotify();
     if (s.dialogOpen && s.nextFireMs <= s.nowMs) {
         s.nextFireMs = s.nowMs + s.periodMs;
@@ -323,4 +323,33 @@ SimDevice RawTalkerDevice(const std::string& bytes, size_t pieceSize, uint64_t g
         return line.nowMs + 1 + (*sent < bytes.size() ? gapMs : 0);
     };
     return d;
+}
+
+SimDevice IrHandheldDevice(IrHandheld& h)
+{
+    IrHandheldStart(h, 0);
+    SimDevice d;
+    d.received = [&h](SimLine& line, uint8_t b) {
+        IrHandheldByte(h, b, line.nowMs);
+        SimSend(line, IrHandheldTakeOutput(h, line.nowMs));
+        return IrHandheldNextWake(h);
+    };
+    d.wake = [&h](SimLine& line) {
+        IrHandheldTime(h, line.nowMs);
+        SimSend(line, IrHandheldTakeOutput(h, line.nowMs));
+        return IrHandheldNextWake(h);
+    };
+    d.wakeAtMs = IrHandheldNextWake(h);
+    return d;
+}
+
+SimOptions IrOptions(int direction, const std::string& block)
+{
+    SimOptions o;
+    o.direction = direction;
+    o.linkKind = LINK_IR;
+    o.line = {9600, 'o', 8, 0, 0, 0};
+    o.bitsPerByte = 11;
+    o.block = block;
+    return o;
 }

@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 #include <vector>
+#include "ir_handheld.h"
 #include "link_engine.h"
 
 const uint64_t SIM_NEVER = UINT64_MAX;
@@ -50,6 +51,7 @@ struct SimOptions {
     bool timerRefuses = false;
     long failAllocAt = 0;          // this block allocation (1 = the first) fails
     std::function<void()> afterStart;   // runs once the engine has started
+    bool readerDeaf = false;       // comm events are never forwarded: only deadlines drive the engine
 };
 
 struct SimWrite {
@@ -107,3 +109,8 @@ struct RawListener {
 SimDevice RawListenerDevice(RawListener& listener);
 // Sends bytes in pieces of pieceSize with gapMs between them, from startMs.
 SimDevice RawTalkerDevice(const std::string& bytes, size_t pieceSize, uint64_t gapMs, uint64_t startMs);
+
+// The handheld of the framed IR protocol on the simulated line.
+SimDevice IrHandheldDevice(IrHandheld& handheld);
+// IR settings as the transfer exports force them: 9600 baud, 8 bits, odd parity.
+SimOptions IrOptions(int direction, const std::string& block = "");
