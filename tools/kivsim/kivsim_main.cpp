@@ -26,10 +26,14 @@
 // survive the driver opening and closing the port, and bytes written to the
 // master would be lost if the slave side hung up. Event times in the record
 // are CLOCK_MONOTONIC milliseconds, the clock the preload library's log uses.
+// kivsim also keeps a count of the bytes it took off the line where the
+// preload library in the driver's process finds it, so that the driver sees
+// a UART's output queue drain at the line rate.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -40,6 +44,7 @@
 #include <ctime>
 #include <string>
 #include <vector>
+#include "../ptyshim/kivpty_line.h"
 #include "sim_data.h"
 #include "sim_options.h"
 
@@ -109,7 +114,32 @@ struct Line {
     int master = -1;
     int slave = -1;
     std::string slavePath;
+    std::string countPath;
+    kivpty_line* count = nullptr;   // shared with the preload library
 };
+
+// The count of bytes taken off the line, in a file the preload library reads.
+void ShareLineCount(Line& line)
+{
+    int pts = atoi(line.slavePath.c_str() + strlen("/dev/pts/"));
+    char path[64];
+    snprintf(path, sizeof path, KIVPTY_LINE_PATH, pts);
+    int fd = open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0 || ftruncate(fd, sizeof(kivpty_line)) != 0) {
+        if (fd >= 0)
+            close(fd);
+        return;
+    }
+    void* p = mmap(nullptr, sizeof(kivpty_line), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    close(fd);
+    if (p == MAP_FAILED)
+        return;
+    line.countPath = path;
+    line.count = static_cast<kivpty_line*>(p);
+    line.count->consumed = 0;
+    line.count->owner = (uint32_t)getpid();
+    line.count->magic = KIVPTY_LINE_MAGIC;
+}
 
 bool OpenLine(const SimRun& run, uint32_t baud, Line& line)
 {
@@ -125,6 +155,7 @@ bool OpenLine(const SimRun& run, uint32_t baud, Line& line)
         return false;
     }
     MakeRaw(line.slave, baud);
+    ShareLineCount(line);
     unlink(run.link.c_str());
     if (symlink(line.slavePath.c_str(), run.link.c_str()) != 0) {
         fprintf(stderr, "kivsim: cannot link %s: %s\n", run.link.c_str(), strerror(errno));
@@ -142,6 +173,10 @@ void CloseLine(const SimRun& run, Line& line)
         target[n] = 0;
         if (line.slavePath == target)
             unlink(run.link.c_str());
+    }
+    if (line.count) {
+        unlink(line.countPath.c_str());
+        munmap(line.count, sizeof(kivpty_line));
     }
     if (line.slave >= 0)
         close(line.slave);
@@ -196,6 +231,8 @@ uint64_t PumpOnce(SimHandheld& h, Line& line, Pump& p, uint64_t now)
             std::vector<uint8_t> buf(allow);
             ssize_t r = read(line.master, buf.data(), allow);
             if (r > 0) {
+                if (line.count)
+                    __atomic_add_fetch(&line.count->consumed, (uint64_t)r, __ATOMIC_RELEASE);
                 PacerConsume(p.rx, (uint32_t)r, QueuedBytes(line.master) > 0);
                 HandheldReceive(h, buf.data(), (size_t)r, now);
             }

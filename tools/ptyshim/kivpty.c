@@ -3,11 +3,17 @@
  * driver asked of the line.
  *
  * On a pseudo-terminal the modem-line ioctls fail, parity and 7 data bits are
- * refused, an output flush can drop bytes already written, and Wine's event
- * wait spins on an interrupt counter that never works. For pseudo-terminal
- * slaves only, this library keeps DTR and RTS in memory, hands the kernel
- * 8 bits without parity while reporting back what was asked, ignores output
- * flushes, and slows the failing counter poll down. Every line-settings
+ * refused, an output flush can drop bytes already written, the output queue
+ * always reads empty, and Wine's event wait spins on an interrupt counter
+ * that never works. For pseudo-terminal slaves only, this library keeps DTR
+ * and RTS in memory, hands the kernel 8 bits without parity while reporting
+ * back what was asked, ignores output flushes, and slows the failing counter
+ * poll down. When kivsim runs on the other end it reports how many bytes it
+ * has taken off the line (kivpty_line.h); this library counts the bytes
+ * written, and answers the output-queue request with the difference, less a
+ * UART's transmit FIFO. So the driver sees its output drain at the line rate,
+ * gets EV_TXEMPTY when it has, and does not close the port on bytes that
+ * Wine still holds. Every line-settings
  * request, DTR/RTS request and flush is appended, with a CLOCK_MONOTONIC
  * millisecond time stamp, to the file named by KIV_PTY_LOG (if set), one line
  * each:
@@ -33,9 +39,12 @@
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
+#include "kivpty_line.h"
 
 /* Unix98 pseudo-terminal slaves have majors 136 to 143. */
 enum { PTS_MAJOR_FIRST = 136, PTS_MAJOR_LAST = 143, MAX_LINES = 32 };
+/* Bytes a 16550 UART still shifts out after its driver's queue reads empty. */
+enum { UART_TX_FIFO = 16 };
 
 /* The termios bits the kernel refuses on a pseudo-terminal and that we keep
  * for the caller instead. */
@@ -50,6 +59,8 @@ struct line {
     int modem;          /* TIOCM_DTR | TIOCM_RTS as last set */
     int haveCflag;
     tcflag_t cflag;     /* the KEPT_CFLAGS bits asked for */
+    uint32_t owner;     /* the simulator the counts below belong to */
+    uint64_t written;   /* bytes written to the line since that simulator began */
 };
 
 static struct line lines[MAX_LINES];
@@ -59,6 +70,7 @@ typedef int (*ioctl_fn)(int, unsigned long, ...);
 typedef int (*tcsetattr_fn)(int, int, const struct termios*);
 typedef int (*tcgetattr_fn)(int, struct termios*);
 typedef int (*tcflush_fn)(int, int);
+typedef ssize_t (*write_fn)(int, const void*, size_t);
 
 static void* next_symbol(const char* name)
 {
@@ -98,6 +110,46 @@ static struct line* find_line(dev_t dev)
     freeSlot->used = 1;
     freeSlot->dev = dev;
     return freeSlot;
+}
+
+/* The simulator's record of the line, when one runs on it. */
+static int far_end(int pts, struct kivpty_line* rec)
+{
+    char path[64];
+    snprintf(path, sizeof path, KIVPTY_LINE_PATH, pts);
+    int saved = errno;
+    int ok = 0;
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        ok = pread(fd, rec, sizeof *rec, 0) == (ssize_t)sizeof *rec && rec->magic == KIVPTY_LINE_MAGIC;
+        close(fd);
+    }
+    errno = saved;
+    return ok;
+}
+
+/* A pseudo-terminal number is reused once its line is gone: a new simulator
+ * on it starts the count again. Called with lock held. */
+static void follow_owner(struct line* l, const struct kivpty_line* rec)
+{
+    if (l->owner != rec->owner) {
+        l->owner = rec->owner;
+        l->written = 0;
+    }
+}
+
+static int output_queue(int pts, dev_t dev, int* out)
+{
+    struct kivpty_line rec;
+    if (!far_end(pts, &rec))
+        return -1;
+    pthread_mutex_lock(&lock);
+    struct line* l = find_line(dev);
+    follow_owner(l, &rec);
+    long long queued = (long long)l->written - (long long)rec.consumed - UART_TX_FIFO;
+    pthread_mutex_unlock(&lock);
+    *out = queued > 0 ? (int)queued : 0;
+    return 0;
 }
 
 static long long now_ms(void)
@@ -247,6 +299,11 @@ static int wrapped_ioctl(ioctl_fn real, int fd, unsigned long req, void* arg)
             return r;
         }
         break;
+    case TIOCOUTQ:
+        pts = pts_number(fd, &dev);
+        if (pts >= 0 && arg && output_queue(pts, dev, (int*)arg) == 0)
+            return 0;
+        break;
     case TCFLSH:
         pts = pts_number(fd, NULL);
         if (pts >= 0) {
@@ -333,4 +390,25 @@ int tcflush(int fd, int queue)
     if (pts < 0)
         return real(fd, queue);
     return flush_queues(fd, pts, queue, real);
+}
+
+ssize_t write(int fd, const void* buf, size_t n)
+{
+    static write_fn real;
+    if (!real)
+        real = (write_fn)next_symbol("write");
+    ssize_t r = real(fd, buf, n);
+    dev_t dev;
+    int pts;
+    if (r > 0 && (pts = pts_number(fd, &dev)) >= 0) {
+        struct kivpty_line rec;
+        int haveFarEnd = far_end(pts, &rec);
+        pthread_mutex_lock(&lock);
+        struct line* l = find_line(dev);
+        if (haveFarEnd)
+            follow_owner(l, &rec);
+        l->written += (uint64_t)r;
+        pthread_mutex_unlock(&lock);
+    }
+    return r;
 }
