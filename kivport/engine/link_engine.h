@@ -91,6 +91,6 @@ int HandleTimeout(void);
 void StopLink(void);
 void SendControl(uint8_t code);
 void SendDataFrame(void);
-void FillNextBlock(void);
+int FillNextBlock(void);   // 0 when the block cannot be read
 uint16_t Checksum16(const uint8_t* data, uint32_t n);
 int AppendReceived(const uint8_t* data, uint32_t n);

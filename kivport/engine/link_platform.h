@@ -35,13 +35,17 @@ struct PortStatus {
 
 struct LinkPlatform {
     // The port of the transfer (the serial port layer).
-    int32_t (*readPort)(KivHandle port, uint8_t* buffer, uint32_t max);   // bytes read, 0 when none
+    // Bytes read, 0 when none. Line errors it clears on the way must show in
+    // the next clearCommError, or the engine would never hear of them.
+    int32_t (*readPort)(KivHandle port, uint8_t* buffer, uint32_t max);
     int32_t (*writePort)(KivHandle port, const uint8_t* buffer, uint32_t n);   // queued now, 0 pending, -1 error
     int32_t (*clearCommError)(KivHandle port, PortStatus* status);   // 0 when the status cannot be read
     void (*purgePort)(KivHandle port, uint32_t flags);
     void (*flushPort)(KivHandle port);   // waits until the driver has sent everything
     int32_t (*prepareIrLine)(KivHandle port);   // 1 when the line device answered and was set up
-    void (*closePort)(void);   // drops the lines, ends the reader, closes the handles
+    // Drops the lines, ends the reader and closes the handles. Not called by
+    // the engine: the status dialog's close step calls it after OnStatusClose.
+    void (*closePort)(void);
     // The one link timer: a periodic thread timer that calls LinkTimerProc.
     uint32_t (*setTimer)(uint32_t periodMs);   // its id, 0 when it cannot be started
     void (*killTimer)(uint32_t timerId);

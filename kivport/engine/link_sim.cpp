@@ -1,0 +1,355 @@
+// The simulated line: the engine's platform table served from queues on a
+// virtual clock that advances a millisecond at a time, jumping over quiet
+// stretches. The status dialog's part is played by the same portable steps
+// the Win32 dialog calls.
+#include "link_sim.h"
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include "memblock.h"
+
+namespace {
+
+SimLine* sim;   // the run in progress
+KivHandle const SIM_PORT = (KivHandle)(intptr_t)0x5150;
+
+int32_t SimReadPort(KivHandle port, uint8_t* buffer, uint32_t max)
+{
+    if (port == KIV_INVALID_HANDLE)
+        return 0;
+    uint32_t n = std::min<size_t>(max, sim->pcIn.size());
+    for (uint32_t i = 0; i < n; i++) {
+        buffer[i] = sim->pcIn.front();
+        sim->pcIn.pop_front();
+    }
+    return (int32_t)n;
+}
+
+int32_t SimWritePort(KivHandle port, const uint8_t* buffer, uint32_t n)
+{
+    if (port == KIV_INVALID_HANDLE)
+        return 0;
+    const SimOptions& o = *sim->options;
+    int serial = ++sim->writes;
+    if (o.failWriteAt && serial >= o.failWriteAt && serial < o.failWriteAt + o.failWriteCount)
+        return -1;
+    sim->result->writes.push_back({sim->nowMs, std::string((const char*)buffer, n)});
+    sim->pcOut.insert(sim->pcOut.end(), buffer, buffer + n);
+    return (int32_t)n;
+}
+
+int32_t SimClearCommError(KivHandle port, PortStatus* st)
+{
+    if (port == KIV_INVALID_HANDLE)
+        return 0;
+    st->errors = sim->lineError ? 0x0008 : 0;   // a framing error
+    sim->lineError = false;
+    st->inQueue = (uint32_t)sim->pcIn.size();
+    st->outQueue = (uint32_t)sim->pcOut.size();
+    st->ctsHold = sim->ctsHold;
+    st->xoffHold = 0;
+    return 1;
+}
+
+void SimPurge(KivHandle port, uint32_t flags)
+{
+    sim->result->purges.push_back(flags);
+    if (flags & (LINK_PURGE_TXABORT | LINK_PURGE_TXCLEAR))
+        sim->pcOut.clear();
+    if (flags & (LINK_PURGE_RXABORT | LINK_PURGE_RXCLEAR))
+        sim->pcIn.clear();
+}
+
+void SimFlush(KivHandle) { sim->result->flushes++; }
+
+int32_t SimPrepareIrLine(KivHandle)
+{
+    sim->result->irLinePrepared++;
+    return sim->options->irLineAnswer;
+}
+
+void SimClosePort(void) { transferState.hPort = KIV_INVALID_HANDLE; }
+
+uint32_t SimSetTimer(uint32_t periodMs)
+{
+    if (sim->options->timerRefuses)
+        return 0;
+    sim->result->timerPeriods.push_back(periodMs);
+    sim->periodMs = std::max<uint32_t>(periodMs, 1);
+    sim->nextFireMs = sim->nowMs + sim->periodMs;
+    sim->timerIdNow = ++sim->timerIdSeq;
+    return sim->timerIdNow;
+}
+
+void SimKillTimer(uint32_t id)
+{
+    if (id == sim->timerIdNow) {
+        sim->timerIdNow = 0;
+        sim->nextFireMs = SIM_NEVER;
+    }
+}
+
+void SimTimerFailed(void) { sim->result->timerFailures++; }
+
+// WM_CLOSE as the status dialog handles it.
+void SimDialogClose(void)
+{
+    if (!sim->dialogOpen)
+        return;
+    OnStatusClose();
+    linkPlatform.closePort();
+    sim->dialogOpen = false;
+    sim->result->endMs = sim->nowMs;
+}
+
+void SimCommNotify(void)
+{
+    if (sim->dialogOpen)
+        OnStatusCommNotify(LINK_CN_EVENT);
+}
+
+void SimRepaint(void)
+{
+    if (transferState.active)
+        sim->result->shownBytes.push_back(transferState.progressBytes);
+}
+
+const LinkPlatform simPlatform = {
+    SimReadPort, SimWritePort, SimClearCommError, SimPurge, SimFlush, SimPrepareIrLine, SimClosePort,
+    SimSetTimer, SimKillTimer, SimTimerFailed, SimDialogClose, SimCommNotify, SimRepaint,
+};
+
+// Moves one millisecond's worth of bytes along one direction of the line.
+template <class Deliver>
+void Transmit(std::deque<uint8_t>& queue, uint64_t& credit, Deliver deliver)
+{
+    if (queue.empty()) {
+        credit = 0;   // an idle line banks no time
+        return;
+    }
+    credit += sim->options->line.baudRate;
+    uint64_t cost = (uint64_t)sim->options->bitsPerByte * 1000;
+    while (!queue.empty() && credit >= cost) {
+        credit -= cost;
+        uint8_t b = queue.front();
+        queue.pop_front();
+        deliver(b);
+    }
+}
+
+void Step(SimDevice& device)
+{
+    SimLine& s = *sim;
+    bool hadOutput = !s.pcOut.empty();
+    Transmit(s.pcOut, s.pcOutCredit, [&](uint8_t b) {
+        if (device.received)
+            device.wakeAtMs = std::min(device.wakeAtMs, device.received(s, b));
+    });
+    if (hadOutput && s.pcOut.empty())
+        s.txEmptyEvent = true;
+    Transmit(s.deviceOut, s.deviceOutCredit, [&](uint8_t b) {
+        s.pcIn.push_back(b);
+        s.rxEvent = true;
+        if (s.lineErrorPending) {
+            s.lineError = true;   // the port reports it with the byte that had it
+            s.lineErrorPending = false;
+        }
+    });
+    if (device.wakeAtMs <= s.nowMs && device.wake) {
+        device.wakeAtMs = device.wake(s);
+    }
+    // The reader thread forwards the events the engine waits for, while active.
+    uint32_t events = (s.rxEvent ? (uint32_t)LINK_EV_RXCHAR : 0u) | (s.txEmptyEvent ? (uint32_t)LINK_EV_TXEMPTY : 0u);
+    s.rxEvent = s.txEmptyEvent = false;
+    if ((events & transferState.notifyMask) && transferState.active && s.dialogOpen && !s.options->readerDeaf)
+        SimCommNotify();
+    if (s.dialogOpen && s.nextFireMs <= s.nowMs) {
+        s.nextFireMs = s.nowMs + s.periodMs;
+        s.result->ticksMs.push_back(s.nowMs);
+        LinkTimerProc();
+    }
+}
+
+void RunAction(const SimAction& a)
+{
+    switch (a.kind) {
+    case SIM_CANCEL: OnStatusCancel(); break;
+    case SIM_WINDOW_CLOSE: SimDialogClose(); break;
+    case SIM_LINE_ERROR: sim->lineErrorPending = true; break;
+    case SIM_CTS_HOLD: sim->ctsHold = true; break;
+    case SIM_CTS_RELEASE: sim->ctsHold = false; break;
+    }
+}
+
+std::string BlockBytes(KivHandle h, uint32_t n, bool* terminated)
+{
+    const char* p = (const char*)BlockLock(h);
+    std::string bytes(p, n);
+    *terminated = BlockSize(h) > n && p[n] == 0;
+    BlockUnlock(h);
+    return bytes;
+}
+
+// The transfer's start as the export and WM_INITDIALOG make it.
+void OpenTransfer(const SimOptions& o)
+{
+    ResetTransferState();
+    TransferState& t = transferState;
+    portParams.linkKind = o.linkKind;
+    portParams.line = o.line;
+    t.direction = o.direction;
+    t.hPort = o.portUnusable ? KIV_INVALID_HANDLE : SIM_PORT;
+    if (o.direction == 1) {
+        size_t n = strnlen(o.block.c_str(), o.block.size());
+        t.hBlock = BlockAlloc(n + 1, false);
+        char* p = (char*)BlockLock(t.hBlock);
+        memcpy(p, o.block.data(), n);
+        p[n] = 0;
+        BlockUnlock(t.hBlock);
+        t.blockSize = t.totalBytes = (uint32_t)n;
+    }
+    sim->dialogOpen = true;
+    t.active = 1;
+    linkPlatform.repaintProgress();
+    StartEngine();
+}
+
+void CloseTransfer(const SimOptions& o, SimResult& r)
+{
+    TransferState& t = transferState;
+    r.resultCode = t.resultCode;
+    if (o.direction == 1) {
+        BlockFree(t.hBlock);   // the caller's block, given back untouched
+    } else if (t.resultCode == 0 && t.hBlock && !sim->dialogOpen) {
+        r.gotBlock = true;
+        r.block = BlockBytes(t.hBlock, t.bytesDone, &r.blockTerminated);
+        r.allocated = BlockSize(t.hBlock);
+        BlockFree(t.hBlock);
+    } else {
+        BlockFree(t.hBlock);   // a failed receive hands back nothing
+        if (sim->dialogOpen)
+            r.resultCode = -1;   // still running when the run was cut off
+    }
+    t.hBlock = nullptr;
+}
+
+uint64_t NextEventMs(const SimDevice& device, const std::vector<SimAction>& actions, size_t nextAction)
+{
+    const SimLine& s = *sim;
+    if (!s.pcOut.empty() || !s.deviceOut.empty() || s.lineError)
+        return s.nowMs + 1;
+    uint64_t next = std::min(s.nextFireMs, device.wakeAtMs);
+    if (nextAction < actions.size())
+        next = std::min(next, actions[nextAction].atMs);
+    return std::max(next, s.nowMs + 1);
+}
+
+}   // namespace
+
+void SimSend(SimLine& line, const std::string& bytes)
+{
+    line.deviceOut.insert(line.deviceOut.end(), bytes.begin(), bytes.end());
+}
+
+SimResult RunSimTransfer(const SimOptions& options, SimDevice& device)
+{
+    SimResult result;
+    SimLine line;
+    line.options = &options;
+    line.result = &result;
+    sim = &line;
+    LinkPlatform saved = linkPlatform;
+    linkPlatform = simPlatform;
+    long savedFault = blockFaultCountdown;
+    result.endMs = SIM_NEVER;
+
+    std::vector<SimAction> actions = options.actions;
+    std::stable_sort(actions.begin(), actions.end(),
+                     [](const SimAction& a, const SimAction& b) { return a.atMs < b.atMs; });
+    size_t nextAction = 0;
+    blockFaultCountdown = 0;   // the caller's block is not the engine's allocation
+    OpenTransfer(options);
+    blockFaultCountdown = options.failAllocAt;
+    if (options.afterStart)
+        options.afterStart();
+    while (line.dialogOpen) {
+        uint64_t next = NextEventMs(device, actions, nextAction);
+        if (next == SIM_NEVER || next > options.limitMs)
+            break;
+        line.nowMs = next;
+        while (nextAction < actions.size() && actions[nextAction].atMs <= line.nowMs && line.dialogOpen)
+            RunAction(actions[nextAction++]);
+        if (line.dialogOpen)
+            Step(device);
+    }
+    if (line.dialogOpen)
+        KillLinkTimer();
+    CloseTransfer(options, result);
+    blockFaultCountdown = savedFault;
+    linkPlatform = saved;
+    sim = nullptr;
+    return result;
+}
+
+SimDevice RawListenerDevice(RawListener& listener)
+{
+    SimDevice d;
+    d.received = [&listener](SimLine& line, uint8_t b) {
+        listener.got.push_back((char)b);
+        listener.atMs.push_back(line.nowMs);
+        return SIM_NEVER;
+    };
+    d.wakeAtMs = listener.talkAtMs;
+    d.wake = [&listener](SimLine& line) {
+        SimSend(line, listener.talk);
+        return SIM_NEVER;
+    };
+    return d;
+}
+
+SimDevice RawTalkerDevice(const std::string& bytes, size_t pieceSize, uint64_t gapMs, uint64_t startMs)
+{
+    auto sent = std::make_shared<size_t>(0);
+    SimDevice d;
+    d.wakeAtMs = startMs;
+    d.wake = [=](SimLine& line) -> uint64_t {
+        if (!line.deviceOut.empty())
+            return line.nowMs + 1;   // the piece is still going out
+        if (*sent >= bytes.size())
+            return SIM_NEVER;
+        size_t n = std::min(pieceSize, bytes.size() - *sent);
+        SimSend(line, bytes.substr(*sent, n));
+        *sent += n;
+        return line.nowMs + 1 + (*sent < bytes.size() ? gapMs : 0);
+    };
+    return d;
+}
+
+SimDevice IrHandheldDevice(IrHandheld& h)
+{
+    IrHandheldStart(h, 0);
+    SimDevice d;
+    d.received = [&h](SimLine& line, uint8_t b) {
+        IrHandheldByte(h, b, line.nowMs);
+        SimSend(line, IrHandheldTakeOutput(h, line.nowMs));
+        return IrHandheldNextWake(h);
+    };
+    d.wake = [&h](SimLine& line) {
+        IrHandheldTime(h, line.nowMs);
+        SimSend(line, IrHandheldTakeOutput(h, line.nowMs));
+        return IrHandheldNextWake(h);
+    };
+    d.wakeAtMs = IrHandheldNextWake(h);
+    return d;
+}
+
+SimOptions IrOptions(int direction, const std::string& block)
+{
+    SimOptions o;
+    o.direction = direction;
+    o.linkKind = LINK_IR;
+    o.line = {9600, 'o', 8, 0, 0, 0};
+    o.bitsPerByte = 11;
+    o.block = block;
+    return o;
+}

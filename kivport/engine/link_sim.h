@@ -1,0 +1,116 @@
+// The simulated line and handheld for the link engine: the engine runs
+// unchanged against a port, a timer and a status dialog that live on a
+// virtual millisecond clock, so a transfer with six-minute deadlines runs in
+// microseconds and every run is repeatable. Bytes move at the line rate of
+// the settings in both directions; comm events reach the engine as the reader
+// thread would forward them. Faults (a failing write, allocation or timer, a
+// line error, a cancel, a close from the window system) are scheduled by the
+// caller.
+#pragma once
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+#include "ir_handheld.h"
+#include "link_engine.h"
+
+const uint64_t SIM_NEVER = UINT64_MAX;
+
+struct SimLine;
+
+// The handheld's side: told of every byte that comes off the line, woken at
+// wakeAtMs; it talks back with SimSend. Both callbacks answer when the device
+// wants to be woken next (SIM_NEVER: not until a byte comes).
+struct SimDevice {
+    std::function<uint64_t(SimLine& line, uint8_t byte)> received;
+    std::function<uint64_t(SimLine& line)> wake;
+    uint64_t wakeAtMs = SIM_NEVER;
+};
+
+// Something that happens to the transfer from outside at a given time.
+// A line error comes with the next byte the handheld sends.
+enum SimActionKind { SIM_CANCEL, SIM_WINDOW_CLOSE, SIM_LINE_ERROR, SIM_CTS_HOLD, SIM_CTS_RELEASE };
+struct SimAction {
+    uint64_t atMs;
+    SimActionKind kind;
+};
+
+struct SimOptions {
+    int direction = 0;             // 1: the PC sends options.block
+    int linkKind = LINK_CABLE;
+    LineSettings line = {9600, 'n', 8, 0, 0, 0};
+    uint32_t bitsPerByte = 10;     // start + data + parity + stop
+    std::string block;             // what the PC sends, up to its first NUL
+    bool portUnusable = false;     // the port handle is the invalid value from the start
+    int32_t irLineAnswer = 1;      // what the IR line preparation reports
+    uint64_t limitMs = 48ull * 3600 * 1000;   // the run stops here whatever happens
+    std::vector<SimAction> actions;
+    int failWriteAt = 0;           // this write (1 = the first) fails with -1 ...
+    int failWriteCount = 1;        // ... and so many after it
+    bool timerRefuses = false;
+    long failAllocAt = 0;          // this block allocation (1 = the first) fails
+    std::function<void()> afterStart;   // runs once the engine has started
+    bool readerDeaf = false;       // comm events are never forwarded: only deadlines drive the engine
+};
+
+struct SimWrite {
+    uint64_t atMs;
+    std::string bytes;
+};
+
+struct SimResult {
+    int16_t resultCode = 0;
+    bool gotBlock = false;          // receive: the export would hand back a block
+    std::string block;              // its bytes before the NUL
+    bool blockTerminated = false;   // a NUL right after them
+    size_t allocated = 0;           // the size of the block the engine built
+    uint64_t endMs = 0;             // when the dialog closed (SIM_NEVER: it never did)
+    std::vector<SimWrite> writes;
+    std::vector<uint32_t> timerPeriods;
+    std::vector<uint64_t> ticksMs;      // when the link timer fired
+    std::vector<uint32_t> purges;
+    std::vector<uint32_t> shownBytes;   // progressBytes at every repaint while active
+    int timerFailures = 0;
+    int flushes = 0;
+    int irLinePrepared = 0;
+};
+
+struct SimLine {
+    uint64_t nowMs = 0;
+    std::deque<uint8_t> pcOut, pcIn, deviceOut;
+    uint64_t pcOutCredit = 0, deviceOutCredit = 0;   // bit budget, in bits x 1000
+    bool rxEvent = false, txEmptyEvent = false;
+    bool lineError = false, lineErrorPending = false, ctsHold = false;
+    bool dialogOpen = false;
+    // The one link timer.
+    uint32_t timerIdSeq = 0, timerIdNow = 0, periodMs = 0;
+    uint64_t nextFireMs = SIM_NEVER;
+    const SimOptions* options = nullptr;
+    SimResult* result = nullptr;
+    int writes = 0;
+};
+
+// The handheld puts bytes on the line towards the PC.
+void SimSend(SimLine& line, const std::string& bytes);
+
+// Runs one transfer as KivSendData or KivReceiveData would, from the start of
+// the status dialog to its end.
+SimResult RunSimTransfer(const SimOptions& options, SimDevice& device);
+
+// Handhelds of the raw stream.
+// Records what the PC sends; optionally talks at talkAtMs.
+struct RawListener {
+    std::string got;
+    std::vector<uint64_t> atMs;
+    uint64_t talkAtMs = SIM_NEVER;
+    std::string talk;
+};
+SimDevice RawListenerDevice(RawListener& listener);
+// Sends bytes in pieces of pieceSize with gapMs between them, from startMs.
+SimDevice RawTalkerDevice(const std::string& bytes, size_t pieceSize, uint64_t gapMs, uint64_t startMs);
+
+// The handheld of the framed IR protocol on the simulated line.
+SimDevice IrHandheldDevice(IrHandheld& handheld);
+// IR settings as the transfer exports force them: 9600 baud, 8 bits, odd parity.
+SimOptions IrOptions(int direction, const std::string& block = "");
