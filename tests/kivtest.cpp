@@ -69,6 +69,133 @@ void MapComPort(int n, const char* device)
     RunUnixCommand("mkdir -p '" + dead + "' && ln -sfn '" + target + "' '" + link + "'");
 }
 
+// kivsim lives beside the test programs in the build tree's bin folder (the
+// Windows build makes it with the host compiler); KIVSIM names another.
+static std::string KivsimProgram()
+{
+    char buf[MAX_PATH];
+    DWORD n = GetEnvironmentVariableA("KIVSIM", buf, sizeof buf);
+    if (n > 0 && n < sizeof buf)
+        return buf;
+    n = GetModuleFileNameA(nullptr, buf, sizeof buf);
+    std::string exe(buf, n < sizeof buf ? n : 0);
+    if (exe.size() > 2 && (exe[0] == 'Z' || exe[0] == 'z') && exe[1] == ':')
+        exe = exe.substr(2);
+    for (char& c : exe)
+        if (c == '\\')
+            c = '/';
+    return exe.substr(0, exe.rfind('/') + 1) + "kivsim";
+}
+
+static bool WaitForFile(const std::string& windowsPath, DWORD timeoutMs)
+{
+    for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(5))
+        if (GetFileAttributesA(windowsPath.c_str()) != INVALID_FILE_ATTRIBUTES)
+            return true;
+    return false;
+}
+
+bool StartKivsim(KivSim& sim, int port, const std::string& flags)
+{
+    char prefix[1024];
+    DWORD len = GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix);
+    if (len == 0 || len >= sizeof prefix)
+        return false;
+    static int serial;
+    sim.port = port;
+    sim.dir = "/tmp/kivsim-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
+    std::string link = std::string(prefix) + "/dosdevices/com" + std::to_string(port);
+    std::string d = "'" + sim.dir + "'";
+    std::string command = "rm -rf " + d + " && mkdir -p " + d + " && ('" + KivsimProgram() +
+                          "' --link '" + link + "' --ready " + d + "/ready --record " + d +
+                          "/rec --stop " + d + "/stop --timeout 60000 " + flags + " </dev/null >" +
+                          d + "/kivsim.out 2>&1 &)";
+    if (!RunUnixCommand(command) || !WaitForFile(KivsimFile(sim, "ready"), 10000))
+        return false;
+    sim.running = true;
+    std::string ready = ReadFileBytes(KivsimFile(sim, "ready"));
+    size_t at = ready.find("/dev/pts/");
+    sim.pts = at == std::string::npos ? -1 : atoi(ready.c_str() + at + 9);
+    return true;
+}
+
+bool WaitKivsimRecord(KivSim& sim, DWORD timeoutMs)
+{
+    if (!WaitForFile(KivsimFile(sim, "rec.log"), timeoutMs))
+        return false;
+    sim.running = false;
+    return true;
+}
+
+bool StopKivsim(KivSim& sim, DWORD timeoutMs)
+{
+    WriteFileBytes(KivsimFile(sim, "stop"), "stop");
+    return WaitKivsimRecord(sim, timeoutMs);
+}
+
+KivSim::~KivSim()
+{
+    if (dir.empty())
+        return;
+    if (running)
+        StopKivsim(*this);
+    RunUnixCommand("rm -rf '" + dir + "'");
+}
+
+std::string KivsimFile(const KivSim& sim, const char* name)
+{
+    return UnixToWindowsPath(sim.dir + "/" + name);
+}
+
+std::string KivsimReceived(const KivSim& sim) { return ReadFileBytes(KivsimFile(sim, "rec.bin")); }
+std::string KivsimSent(const KivSim& sim) { return ReadFileBytes(KivsimFile(sim, "rec.sent")); }
+std::string KivsimLog(const KivSim& sim) { return ReadFileBytes(KivsimFile(sim, "rec.log")); }
+
+static std::string PtyLogPath()
+{
+    char buf[MAX_PATH];
+    DWORD n = GetEnvironmentVariableA("KIV_PTY_LOG", buf, sizeof buf);
+    return n > 0 && n < sizeof buf ? UnixToWindowsPath(buf) : std::string();
+}
+
+size_t PtyLogMark()
+{
+    std::string path = PtyLogPath();
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (path.empty() || !GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    return data.nFileSizeLow;
+}
+
+std::vector<std::string> PtyLogLines(size_t mark, int pts)
+{
+    std::vector<std::string> lines;
+    std::string text = ReadFileBytes(PtyLogPath());
+    size_t at = mark < text.size() ? mark : text.size();
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            break;
+        std::string line = text.substr(at, end - at);
+        if (LogField(line, "pts") == std::to_string(pts))
+            lines.push_back(line);
+        at = end + 1;
+    }
+    return lines;
+}
+
+std::string LogField(const std::string& line, const char* key)
+{
+    std::string k = std::string(" ") + key + "=";
+    size_t at = line.find(k);
+    if (at == std::string::npos)
+        return "";
+    at += k.size();
+    return line.substr(at, line.find(' ', at) - at);
+}
+
+double LogTime(const std::string& line) { return atof(line.c_str()); }
+
 std::string WindowsDirectoryFile(const char* name)
 {
     char dir[MAX_PATH];

@@ -24,6 +24,42 @@ bool RunUnixCommand(const std::string& command);
 // device is null, through the prefix's dosdevices links (picked up at once).
 void MapComPort(int n, const char* device);
 
+// The simulated handheld, kivsim, on a pseudo-terminal mapped to COMn. It is
+// started in the background through the shell with its standard streams
+// detached, keeps its files in a Unix folder of its own under /tmp, and ends
+// by its scenario, by StopKivsim or by its time-out (60 s unless the flags
+// say --timeout). The flags are kivsim's (kivsim --help).
+#include <vector>
+struct KivSim {
+    int port = 0;
+    std::string dir;     // Unix path of its folder
+    int pts = -1;        // its pseudo-terminal's number, as the preload log names it
+    bool running = false;
+    ~KivSim();
+};
+// False when it did not come up within 10 s.
+bool StartKivsim(KivSim& sim, int port, const std::string& flags);
+// Waits for its record, which it writes as it ends; false on time-out.
+bool WaitKivsimRecord(KivSim& sim, DWORD timeoutMs);
+// Asks it to end now and waits for the record.
+bool StopKivsim(KivSim& sim, DWORD timeoutMs = 5000);
+// Its record: the bytes its role received and sent, and its event log
+// ("<ms> <event> ..." lines on CLOCK_MONOTONIC, the preload log's clock).
+std::string KivsimReceived(const KivSim& sim);
+std::string KivsimSent(const KivSim& sim);
+std::string KivsimLog(const KivSim& sim);
+// A file of its folder as a Windows path (through the Z: drive), for data to send.
+std::string KivsimFile(const KivSim& sim, const char* name);
+
+// The pseudo-terminal preload library's log (KIV_PTY_LOG): the current size
+// as a mark, and the lines written after a mark about one pseudo-terminal
+// ("<ms> pts=N termios|modem|flush key=value ...").
+size_t PtyLogMark();
+std::vector<std::string> PtyLogLines(size_t mark, int pts);
+// The value of key=value in such a line, "" when absent; and its time.
+std::string LogField(const std::string& line, const char* key);
+double LogTime(const std::string& line);
+
 // A path in the Windows directory, where the private-profile services keep INI files.
 std::string WindowsDirectoryFile(const char* name);
 
