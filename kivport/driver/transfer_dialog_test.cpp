@@ -55,6 +55,7 @@ struct Outcome {
     int16_t code = -1;
     HGLOBAL block = nullptr;
     int threadsLeft = 0;   // threads more than before the call
+    DWORD returnTick = 0;
 };
 
 // One transfer: direction 1 sends text, 0 receives. drive(dlg) runs on a
@@ -85,6 +86,7 @@ Outcome Transfer(int direction, const SetupBytes& setup, const std::string& text
             } else {
                 o.block = Port().receive(setup.b, &o.code);
             }
+            o.returnTick = GetTickCount();
         });
     o.threadsLeft = ThreadsOfThisProcess() - before;
     return o;
@@ -390,6 +392,177 @@ TEST_F(TransferDialog, SecondTransferWhileOneRunsIsRefused)
         }
     }
     SetWindowLongPtrW(owner.hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ownerProc));
+}
+
+
+// --- on a line with the simulated handheld ---
+
+// ClosePort's first step, seen through kivport.dll's imports: when it drops
+// DTR, and each modem-line request.
+HANDLE closing = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+std::atomic<DWORD> closeTick;
+typedef BOOL(WINAPI* EscapeFn)(HANDLE, DWORD);
+EscapeFn realEscape;
+BOOL WINAPI NoteEscape(HANDLE port, DWORD function)
+{
+    if (function == CLRDTR) {
+        closeTick = GetTickCount();
+        SetEvent(closing);
+    }
+    return realEscape(port, function);
+}
+
+// The reader thread's WM_COMMNOTIFY, held while the dialog is asked to close
+// and until it has begun to close the port: the reader then sits in its
+// SendMessage while ClosePort waits for it.
+std::atomic<bool> holdReader;
+typedef LRESULT(WINAPI* SendMessageAFn)(HWND, UINT, WPARAM, LPARAM);
+SendMessageAFn realSendMessageA;
+LRESULT WINAPI HoldingSendMessageA(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
+{
+    if (msg == WM_COMMNOTIFY && holdReader.exchange(false)) {
+        PostMessageW(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+        WaitForSingleObject(closing, 3000);
+    }
+    return realSendMessageA(hwnd, msg, wp, lp);
+}
+
+class TransferOnLine : public TransferDialog {
+protected:
+    FocusWindow owner;
+    size_t mark = 0;
+    void SetUp() override
+    {
+        TransferDialog::SetUp();
+        static bool hooked = [] {
+            realEscape = reinterpret_cast<EscapeFn>(
+                PatchImport(Port().dll, "kernel32.dll", "EscapeCommFunction", reinterpret_cast<void*>(NoteEscape)));
+            realSendMessageA = reinterpret_cast<SendMessageAFn>(
+                PatchImport(Port().dll, "user32.dll", "SendMessageA", reinterpret_cast<void*>(HoldingSendMessageA)));
+            return realEscape && realSendMessageA;
+        }();
+        ASSERT_TRUE(hooked);
+    }
+    // Starts kivsim for one transfer.
+    void Start(KivSim& sim, const std::string& flags)
+    {
+        ResetEvent(closing);
+        closeTick = 0;
+        mark = PtyLogMark();
+        ASSERT_TRUE(StartKivsim(sim, kPort, flags));
+    }
+    // DTR and RTS raised at the start, both dropped at the end.
+    void ExpectLinesDropped(const KivSim& sim)
+    {
+        std::vector<std::string> modem;
+        for (const std::string& line : PtyLogLines(mark, sim.pts))
+            if (line.find(" modem ") != std::string::npos)
+                modem.push_back(LogField(line, "dtr") + LogField(line, "rts"));
+        ASSERT_GE(modem.size(), 2u);
+        EXPECT_EQ("11", modem[1]);
+        EXPECT_EQ("00", modem.back());
+    }
+};
+
+// Repaints the pane until it shows text; what it showed last.
+std::wstring PaneReaches(HWND dlg, const std::wstring& text, Paint* last)
+{
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 5000; Sleep(20)) {
+        *last = PaneShows(dlg);
+        if (TextOf(*last) == text)
+            break;
+    }
+    return TextOf(*last);
+}
+
+TEST_F(TransferOnLine, LegibleReceivedCountsWithoutABar)
+{
+    KivSim sim;
+    Start(sim, "--role send --baud 0 --size 600 --piece 300 --gap 1500 --eof --delay 300");
+    Outcome o = Transfer(0, LinkSetup(0), "", [&](HWND dlg) {
+        for (const wchar_t* text : {L"300 バイト 受信しました", L"600 バイト 受信しました"}) {
+            Paint p;
+            EXPECT_EQ(text, PaneReaches(dlg, text, &p));
+            EXPECT_EQ(1u, p.fills.size()) << "a bar was drawn";
+            EXPECT_TRUE(p.rects.empty());
+        }
+    });
+    EXPECT_EQ(0, o.code);
+    ASSERT_NE(nullptr, o.block);
+    EXPECT_EQ(601u, strlen(static_cast<char*>(GlobalLock(o.block))));
+    GlobalUnlock(o.block);
+    GlobalFree(o.block);
+    ExpectLinesDropped(sim);
+}
+
+TEST_F(TransferOnLine, LegibleSentCountsOverAGrowingBar)
+{
+    const std::string text(2000, 'k');
+    KivSim sim;
+    Start(sim, "--role receive --baud 9600 --count 2000");
+    RECT client = {};
+    PaintRecorder::Clear();
+    Outcome o = Transfer(1, LinkSetup(0), text, [&](HWND dlg) { GetClientRect(GetDlgItem(dlg, kPane), &client); });
+    EXPECT_EQ(0, o.code);
+    ASSERT_TRUE(WaitKivsimRecord(sim, 5000));
+    EXPECT_EQ(text, KivsimReceived(sim));
+    ExpectLinesDropped(sim);
+
+    std::vector<std::wstring> shown;
+    for (const Paint& p : PaintRecorder::Paints()) {
+        std::wstring t = TextOf(p);
+        if (!shown.empty() && shown.back() == t)
+            continue;
+        shown.push_back(t);
+        int sent = _wtoi(t.c_str());
+        int bar = static_cast<int>(static_cast<long long>(client.right) * sent / 2000);
+        RECT expected = {0, 0, bar, client.bottom};
+        SCOPED_TRACE(::testing::Message() << "bar for " << sent);
+        ASSERT_EQ(bar ? 2u : 1u, p.fills.size());
+        ASSERT_EQ(bar ? 1u : 0u, p.rects.size());
+        if (!bar)
+            continue;
+        EXPECT_TRUE(EqualRect(&expected, &p.fills[1].rect));
+        EXPECT_EQ(RGB(255, 255, 255), p.fills[1].brush);
+        EXPECT_TRUE(EqualRect(&expected, &p.rects[0].rect));
+        EXPECT_EQ(R2_MERGEPENNOT, p.rects[0].rop);
+        EXPECT_EQ(RGB(0, 0, 255), p.rects[0].brush);
+        EXPECT_EQ(RGB(0, 0, 255), p.rects[0].pen);
+    }
+    std::vector<std::wstring> expected = {L"送信待ち", L"512／2000 バイト 送信しました",
+                                          L"1024／2000 バイト 送信しました", L"1536／2000 バイト 送信しました",
+                                          L"2000／2000 バイト 送信しました"};
+    EXPECT_EQ(expected, shown);
+}
+
+// The reader thread may be inside its SendMessage to the dialog when the
+// dialog closes the port: the close must not wait for it to time out.
+TEST_F(TransferOnLine, CloseIsPromptWhileTheReaderDeliversAnEvent)
+{
+    struct Case {
+        const char* what;
+        bool hold;
+        int16_t code;
+    };
+    const Case cases[] = {
+        {"end byte: the close runs inside the reader's message", false, 0},
+        {"window system close while the reader waits to deliver", true, 255},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        KivSim sim;
+        Start(sim, "--role send --baud 0 --size 100 --eof --delay 300");
+        holdReader = c.hold;
+        Outcome o = Transfer(0, LinkSetup(0), "", [](HWND) {});
+        EXPECT_FALSE(holdReader) << "the reader sent nothing";
+        EXPECT_EQ(c.code, o.code);
+        EXPECT_NE(0u, closeTick.load());
+        EXPECT_LT(o.returnTick - closeTick, 1500u);
+        EXPECT_EQ(0, o.threadsLeft);
+        if (o.block)
+            GlobalFree(o.block);
+        ExpectLinesDropped(sim);
+    }
 }
 
 }
