@@ -1,6 +1,8 @@
 #include "kivtest.h"
 #include <gtest/gtest.h>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -353,4 +355,68 @@ void WithDriver(const std::function<void()>& driver, const std::function<void()>
     std::thread t(driver);
     modal();
     t.join();
+}
+
+void* PatchImport(HMODULE module, const char* dll, const char* function, void* replacement)
+{
+    BYTE* base = reinterpret_cast<BYTE*>(module);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name; imp++) {
+        if (lstrcmpiA(reinterpret_cast<char*>(base + imp->Name), dll) != 0)
+            continue;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(
+            base + (imp->OriginalFirstThunk ? imp->OriginalFirstThunk : imp->FirstThunk));
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->FirstThunk);
+        for (; names->u1.AddressOfData; names++, slots++) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+                continue;
+            auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (strcmp(reinterpret_cast<char*>(byName->Name), function) != 0)
+                continue;
+            DWORD old;
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &old);
+            void* original = reinterpret_cast<void*>(slots->u1.Function);
+            slots->u1.Function = reinterpret_cast<DWORD_PTR>(replacement);
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old, &old);
+            return original;
+        }
+    }
+    return nullptr;
+}
+
+namespace {
+std::mutex comOpenLock;
+std::vector<DWORD> comOpenAccesses;
+
+HANDLE WINAPI WideningCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                                  DWORD disposition, DWORD flags, HANDLE tmpl)
+{
+    if (name && _strnicmp(name, "COM", 3) == 0) {
+        std::lock_guard<std::mutex> lock(comOpenLock);
+        comOpenAccesses.push_back(access);
+        if ((access & (GENERIC_READ | GENERIC_WRITE)) == GENERIC_WRITE)
+            access |= GENERIC_READ;
+    }
+    return CreateFileA(name, access, share, sa, disposition, flags, tmpl);
+}
+}
+
+void WidenComOpens(HMODULE module)
+{
+    static std::vector<HMODULE> patched;
+    for (HMODULE m : patched)
+        if (m == module)
+            return;
+    patched.push_back(module);
+    void* was = PatchImport(module, "kernel32.dll", "CreateFileA", reinterpret_cast<void*>(WideningCreateFileA));
+    ASSERT_NE(nullptr, was) << "the module does not open files with CreateFileA";
+}
+
+std::vector<DWORD> TakeComOpenAccesses()
+{
+    std::lock_guard<std::mutex> lock(comOpenLock);
+    std::vector<DWORD> taken;
+    taken.swap(comOpenAccesses);
+    return taken;
 }

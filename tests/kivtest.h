@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <functional>
 #include <string>
+#include <vector>
 
 // LoadLibrary by plain name, as the desktop application does.
 HMODULE LoadKivLibrary(const char* name);
@@ -97,3 +98,14 @@ std::wstring DlgItemText(HWND dlg, int id);
 // Runs modal() on this thread while driver() runs on a second thread; the
 // driver gets to find and press the windows the modal call shows.
 void WithDriver(const std::function<void()>& driver, const std::function<void()>& modal);
+
+// Points module's import of dll!function at replacement; the previous
+// address, or null when the module does not import it by name.
+void* PatchImport(HMODULE module, const char* dll, const char* function, void* replacement);
+
+// CreateFileA calls of module, patched in its imports: each open of a COM
+// port records the access asked for, and a write-only one is widened to read
+// and write, since Wine refuses every comm call on a write-only handle.
+void WidenComOpens(HMODULE module);
+// The access asked for at each COM port open since the last call.
+std::vector<DWORD> TakeComOpenAccesses();

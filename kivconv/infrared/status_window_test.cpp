@@ -12,7 +12,7 @@ protected:
     void SetUp() override
     {
         ASSERT_NE(nullptr, KirxIrda());
-        PaintRecorder::Install();
+        PaintRecorder::Install(KivConv());
     }
 
     // Runs an exchange whose library plan holds; at each hold, check(window)

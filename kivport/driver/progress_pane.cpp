@@ -9,6 +9,9 @@
 namespace {
 
 WNDPROC oldProgressProc;
+// The pane's text font where the system font has no Japanese characters
+// (a Western system); null where the default font of a drawing context has them.
+HFONT paneFont;
 
 // The pane's texts, code page 932 like every text of the driver, drawn wide
 // so that they read under any system code page.
@@ -77,9 +80,7 @@ void PaintPane(HWND pane)
     HDC mem = CreateCompatibleDC(dc);
     HBITMAP image = CreateCompatibleBitmap(dc, width, height);
     HGDIOBJ oldImage = SelectObject(mem, image);
-    // The dialog's font: it has the Japanese characters on any system.
-    HFONT font = reinterpret_cast<HFONT>(SendMessageW(pane, WM_GETFONT, 0, 0));
-    HGDIOBJ oldFont = font ? SelectObject(mem, font) : nullptr;
+    HGDIOBJ oldFont = paneFont ? SelectObject(mem, paneFont) : nullptr;
 
     FillRect(mem, &client, GetSysColorBrush(COLOR_WINDOW));
     const TransferState& ts = transferState;
@@ -111,11 +112,25 @@ void PaintPane(HWND pane)
         EndPaint(pane, &ps);
 }
 
+HFONT JapaneseFontIfNeeded(void)
+{
+    LOGFONTW lf;
+    if (!GetObjectW(GetStockObject(SYSTEM_FONT), sizeof lf, &lf) || lf.lfCharSet == SHIFTJIS_CHARSET)
+        return nullptr;
+    lf.lfCharSet = SHIFTJIS_CHARSET;
+    lstrcpynW(lf.lfFaceName, L"ＭＳ ゴシック", LF_FACESIZE);
+    return CreateFontIndirectW(&lf);
+}
+
 LRESULT CALLBACK ProgressPaneProc(HWND pane, UINT msg, WPARAM wp, LPARAM lp)
 {
     LRESULT result = CallWindowProcW(oldProgressProc, pane, msg, wp, lp);
     if (msg == WM_PAINT)
         PaintPane(pane);
+    if (msg == WM_NCDESTROY && paneFont) {
+        DeleteObject(paneFont);
+        paneFont = nullptr;
+    }
     return result;
 }
 
@@ -125,6 +140,8 @@ void SubclassProgressPane(HWND pane)
 {
     if (!pane)
         return;
+    if (!paneFont)
+        paneFont = JapaneseFontIfNeeded();
     oldProgressProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(pane, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ProgressPaneProc)));
 }

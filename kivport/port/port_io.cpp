@@ -2,8 +2,13 @@
 // what is already queued and writes are not awaited, so the dialog's thread
 // never blocks on the line.
 #include "port/serial_port.h"
+#include <atomic>
 
 namespace {
+
+// Line errors that ClearCommError cleared on the layer's own calls, kept
+// until the engine next asks. The reader thread adds to them too.
+std::atomic<uint32_t> unreportedErrors;
 
 // Wine ends an overlapped read whose total time-out expired with
 // ERROR_TIMEOUT (1460), a released one with ERROR_OPERATION_ABORTED (995);
@@ -12,14 +17,24 @@ bool TimedOut(DWORD error) { return error == ERROR_TIMEOUT || error == ERROR_OPE
 
 DWORD QueuedInput(HANDLE port)
 {
-    DWORD errors;
     COMSTAT stat;
-    if (!ClearCommError(port, &errors, &stat))
+    if (!ClearPortErrors(port, &stat))
         return 0;
     return stat.cbInQue;
 }
 
 }
+
+bool ClearPortErrors(HANDLE port, COMSTAT* stat)
+{
+    DWORD errors = 0;
+    if (!ClearCommError(port, &errors, stat))
+        return false;
+    unreportedErrors |= errors;
+    return true;
+}
+
+void ForgetPortErrors(void) { unreportedErrors = 0; }
 
 int32_t ReadPort(HANDLE port, uint8_t* buffer, uint32_t max)
 {
@@ -65,7 +80,7 @@ int32_t ClearPortStatus(HANDLE port, PortStatus* status)
     COMSTAT stat;
     if (!ClearCommError(port, &errors, &stat))
         return 0;
-    status->errors = errors;
+    status->errors = errors | unreportedErrors.exchange(0);
     status->inQueue = stat.cbInQue;
     status->outQueue = stat.cbOutQue;
     status->ctsHold = stat.fCtsHold;

@@ -113,9 +113,8 @@ DWORD WINAPI ReaderThread(LPVOID state)
         port = ts->hPort;
         if (port == INVALID_HANDLE_VALUE)
             break;
-        DWORD errors;
         COMSTAT stat;
-        ClearCommError(port, &errors, &stat);
+        ClearPortErrors(port, &stat);
         DWORD events = WaitForCommEvent(port);
         if ((events & ts->notifyMask) && ts->active == 1 && !Stopping())
             SendMessageA(hStatusDlg, WM_COMMNOTIFY, reinterpret_cast<WPARAM>(port), LINK_CN_EVENT);
@@ -138,6 +137,7 @@ HANDLE OpenPort(const char* portName, const LineSettings* line)
         CloseEvents();
         return INVALID_HANDLE_VALUE;
     }
+    ForgetPortErrors();
     EscapeCommFunction(port, SETDTR);
     EscapeCommFunction(port, SETRTS);
     SetupComm(port, 1024, 1024);

@@ -19,7 +19,13 @@ int32_t ReadPort(HANDLE port, uint8_t* buffer, uint32_t max);
 // Bytes queued at once, 0 while the write is pending, -1 on an error.
 int32_t WritePort(HANDLE port, const uint8_t* buffer, uint32_t n);
 // ClearCommError: the error mask and COMSTAT as a PortStatus; 0 on failure.
+// The mask includes the errors that the layer's own ClearCommError calls
+// (reads, the reader thread) have cleared since the last report.
 int32_t ClearPortStatus(HANDLE port, PortStatus* status);
+// ClearCommError for the layer itself: the errors are kept for ClearPortStatus.
+bool ClearPortErrors(HANDLE port, COMSTAT* stat);
+// A new port starts with no errors kept from the last one.
+void ForgetPortErrors(void);
 
 // Probes the IR line device and sends it its set-up sequence; 1 when it
 // answered. The line ends at 9600 baud, odd parity, DTR and RTS raised.
