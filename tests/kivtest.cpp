@@ -1,5 +1,6 @@
 #include "kivtest.h"
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -31,14 +32,19 @@ bool RunUnixCommand(const std::string& command)
     std::string line = "sh -c \"" + command + "; echo $? > " + marker + "\"";
     STARTUPINFOA si = {};
     si.cb = sizeof si;
-    PROCESS_INFORMATION pi;
+    PROCESS_INFORMATION pi = {};
     std::vector<char> buf(line.begin(), line.end());
     buf.push_back('\0');
     if (!CreateProcessA("Z:\\bin\\sh", buf.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         nullptr, &si, &pi))
         return false;
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
+    // For a Unix program Wine hands back no process handle and leaves junk
+    // in the thread handle; closing it closed some other handle of this
+    // process (seen: standard output).
+    if (pi.hProcess) {
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    }
     for (DWORD start = GetTickCount(); GetTickCount() - start < 30000; Sleep(5)) {
         HANDLE h = CreateFileA(markerWin.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, 0, nullptr);
@@ -339,6 +345,26 @@ bool WaitForWindowGone(HWND hwnd, DWORD timeoutMs)
         Sleep(20);
     }
     return true;
+}
+
+void PressKey(HWND target, BYTE key)
+{
+    UINT scan = MapVirtualKeyW(key, MAPVK_VK_TO_VSC);
+    PostMessageW(target, WM_KEYDOWN, key, 1 | scan << 16);
+    PostMessageW(target, WM_KEYUP, key, 1 | scan << 16 | 0xC0000000u);
+}
+
+int ThreadsOfThisProcess()
+{
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 te;
+    te.dwSize = sizeof te;
+    int n = 0;
+    for (BOOL more = Thread32First(snap, &te); more; more = Thread32Next(snap, &te))
+        if (te.th32OwnerProcessID == GetCurrentProcessId())
+            n++;
+    CloseHandle(snap);
+    return n;
 }
 
 std::wstring WindowText(HWND hwnd)

@@ -92,6 +92,13 @@ HWND WaitForWindow(const wchar_t* caption, const wchar_t* cls, DWORD timeoutMs,
 // Waits until the window is gone; false on time-out.
 bool WaitForWindowGone(HWND hwnd, DWORD timeoutMs);
 
+// A key pressed while target has the focus, posted rather than synthesised
+// so that no other program on the display can catch it.
+void PressKey(HWND target, BYTE key);
+
+// Threads of this process now, to show that a call left none behind.
+int ThreadsOfThisProcess();
+
 std::wstring WindowText(HWND hwnd);
 std::wstring DlgItemText(HWND dlg, int id);
 

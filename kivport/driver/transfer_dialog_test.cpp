@@ -3,7 +3,6 @@
 // pane, the ways a person stops a transfer, and what is left afterwards.
 #include "config/port_setup_test.h"
 #include "paint_recorder.h"
-#include <tlhelp32.h>
 #include <algorithm>
 #include <atomic>
 
@@ -36,19 +35,6 @@ HGLOBAL Block(const std::string& text)
     memcpy(p, text.c_str(), text.size() + 1);
     GlobalUnlock(h);
     return h;
-}
-
-int ThreadsOfThisProcess()
-{
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 te;
-    te.dwSize = sizeof te;
-    int n = 0;
-    for (BOOL more = Thread32First(snap, &te); more; more = Thread32Next(snap, &te))
-        if (te.th32OwnerProcessID == GetCurrentProcessId())
-            n++;
-    CloseHandle(snap);
-    return n;
 }
 
 struct Outcome {
@@ -307,14 +293,6 @@ TEST_F(TransferDialog, LegibleWaitingTextsBeforeAnyByte)
     }
 }
 
-// Posted like a key press, so that the dialog's own loop handles it.
-void PressKey(HWND target, BYTE key)
-{
-    UINT scan = MapVirtualKeyW(key, MAPVK_VK_TO_VSC);
-    PostMessageW(target, WM_KEYDOWN, key, 1 | scan << 16);
-    PostMessageW(target, WM_KEYUP, key, 1 | scan << 16 | 0xC0000000u);
-}
-
 TEST_F(TransferDialog, StoppedByHandEndsWith255NoBlockAndNoThread)
 {
     struct Way {
@@ -562,6 +540,38 @@ TEST_F(TransferOnLine, CloseIsPromptWhileTheReaderDeliversAnEvent)
         if (o.block)
             GlobalFree(o.block);
         ExpectLinesDropped(sim);
+    }
+}
+
+
+// The IR line device is probed at 9600 baud without parity and, when it
+// answers 0xF4 or 0xF5, sent its set-up bytes; either way the line ends at
+// 9600 baud, 8 data bits, odd parity, one stop bit.
+TEST_F(TransferOnLine, IrLineDeviceProbedAndSetUp)
+{
+    struct Case {
+        const char* answer;
+        bool setUp;
+    };
+    const Case cases[] = {{"f4", true}, {"f5", true}, {"41", false}, {"none", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answer);
+        KivSim sim;
+        Start(sim, std::string("--probe-answer ") + c.answer);
+        std::vector<std::string> formats;
+        Transfer(0, LinkSetup(1), "", [&](HWND dlg) {
+            for (const std::string& line : PtyLogLines(mark, sim.pts))
+                if (line.find(" termios ") != std::string::npos)
+                    formats.push_back(LogField(line, "speed") + LogField(line, "data") +
+                                      LogField(line, "parity") + LogField(line, "stop"));
+            Cancel(dlg);
+        });
+        ASSERT_TRUE(StopKivsim(sim));
+        std::string log = KivsimLog(sim);
+        EXPECT_EQ(c.setUp, log.find("setup 0b 21 37 45 50 64 70 d1 56 d0 87 91 11") != std::string::npos) << log;
+        ASSERT_FALSE(formats.empty());
+        EXPECT_NE(formats.end(), std::find(formats.begin(), formats.end(), "96008n1")) << "the probe's format";
+        EXPECT_EQ("96008o1", formats.back());
     }
 }
 
