@@ -330,7 +330,7 @@ static int wrapped_ioctl(ioctl_fn real, int fd, unsigned long req, void* arg)
              * always fails here, so take the time to let the CPU rest. */
             int r = real(fd, req, arg);
             int saved = errno;
-            usleep(2000);
+            usleep(1000);
             errno = saved;
             return r;
         }
