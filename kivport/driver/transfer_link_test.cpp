@@ -323,4 +323,158 @@ TEST_F(TransferLink, ReceiveCancelledAfterPartOfABlockHandsBackNoBlock)
     EXPECT_EQ(3000u, KivsimSent(sim).size());
 }
 
+// The IR link kind: the record asks for anything, the line runs at 9600 baud,
+// 8 data bits, odd parity, no flow control; the line device is probed and
+// set up first; then the framed protocol carries the block.
+const Line kIrRecord = {1, 38400, 0, 8, 2, 1, 1};
+const char kIrSim[] = "--baud 9600 --format 8O1 --probe-answer f4 --linger 500 ";
+
+// Bytes for kivsim to send, in a file it can read.
+std::string SimDataFile(const std::string& bytes)
+{
+    std::string unix = "/tmp/kivir-" + std::to_string(GetCurrentProcessId()) + ".bin";
+    WriteFileBytes("Z:" + unix, bytes);
+    return unix;
+}
+
+std::vector<std::string> Writes(const std::vector<std::string>& log)
+{
+    std::vector<std::string> writes;
+    for (const std::string& line : log)
+        if (line.find(" write ") != std::string::npos)
+            writes.push_back(line);
+    return writes;
+}
+
+TEST_F(TransferLink, IrBlocksBothWaysAfterTheLineDeviceIsSetUp)
+{
+    for (size_t n : {1, 600, 5000}) {
+        SCOPED_TRACE(n);
+        std::string data = Pattern(n, (uint32_t)n + 7);
+        {
+            size_t mark = PtyLogMark();
+            KivSim sim;
+            ASSERT_TRUE(StartKivsim(sim, kPort, std::string(kIrSim) + "--role ir-send --data " + SimDataFile(data)));
+            Received r = Receive(kIrRecord);
+            ASSERT_TRUE(WaitKivsimRecord(sim, 30000));
+            EXPECT_EQ(0, r.code);
+            EXPECT_TRUE(r.bytes == data) << "received " << r.bytes.size() << " of " << n;
+            EXPECT_NE(std::string::npos, KivsimLog(sim).find("setup 0b 21 37 45 50 64 70 d1 56 d0 87 91 11"));
+            // By the first frame (the SYN, eight bytes) the IR settings are in force.
+            std::string settings;
+            for (const std::string& line : PtyLogLines(mark, sim.pts)) {
+                if (line.find(" termios ") != std::string::npos)
+                    settings = line;
+                if (line.find(" write ") != std::string::npos && LogField(line, "bytes") == "8")
+                    break;
+            }
+            EXPECT_EQ("9600 8 o 1 0 0", LogField(settings, "speed") + " " + LogField(settings, "data") + " " +
+                                            LogField(settings, "parity") + " " + LogField(settings, "stop") +
+                                            " " + LogField(settings, "crtscts") + " " + LogField(settings, "ixon"));
+        }
+        {
+            KivSim sim;
+            ASSERT_TRUE(StartKivsim(sim, kPort, std::string(kIrSim) + "--role ir-receive"));
+            HGLOBAL block = MakeBlock(data);
+            EXPECT_EQ(0, Send(kIrRecord, block));
+            GlobalFree(block);
+            ASSERT_TRUE(WaitKivsimRecord(sim, 30000));
+            EXPECT_TRUE(KivsimReceived(sim) == data) << "the handheld took " << KivsimReceived(sim).size();
+        }
+    }
+}
+
+// The probe as the line sees it: RTS dropped 100 ms before 0xF0 goes out and
+// DTR dropped as it goes.
+TEST_F(TransferLink, IrProbeDropsRtsThenDtrBeforeItsByte)
+{
+    size_t mark = PtyLogMark();
+    KivSim sim;
+    ASSERT_TRUE(StartKivsim(sim, kPort, std::string(kIrSim) + "--role ir-send --size 10"));
+    EXPECT_EQ(0, Receive(kIrRecord).code);
+    ASSERT_TRUE(WaitKivsimRecord(sim, 30000));
+    // The last drop of each line before the probe byte is the probe's own.
+    double rtsLow = 0, dtrLow = 0, probe = 0;
+    for (const std::string& line : PtyLogLines(mark, sim.pts)) {
+        if (line.find(" write ") != std::string::npos) {
+            EXPECT_EQ("1", LogField(line, "bytes"));
+            probe = LogTime(line);
+            break;
+        }
+        if (line.find(" modem ") == std::string::npos)
+            continue;
+        if (LogField(line, "dtr") == "1" && LogField(line, "rts") == "0")
+            rtsLow = LogTime(line);
+        if (LogField(line, "dtr") == "0")
+            dtrLow = LogTime(line);
+    }
+    ASSERT_TRUE(rtsLow && dtrLow && probe);
+    EXPECT_NEAR(100.0, probe - rtsLow, 30.0);
+    EXPECT_NEAR(0.0, probe - dtrLow, 20.0);
+}
+
+// The handheld misbehaving on the line, and how each transfer ends.
+TEST_F(TransferLink, IrHandheldFaultsEndAsTheProtocolSays)
+{
+    struct Row {
+        const char* what;
+        bool pcSends;
+        const char* plan;   // one fault per frame the handheld takes or sends
+        int16_t code;
+        size_t pcShortFrames;   // control frames the PC wrote, 0: not checked
+    } rows[] = {
+        {"NAK, then the block again", true, "none,none,none,NAK-for-ACK", 0, 0},
+        {"three NAKs", true,
+         "none,none,corrupt-incoming,none,none,none,corrupt-incoming,none,none,none,corrupt-incoming", 2, 0},
+        {"CAN for SYN", true, "none,CAN", 255, 0},
+        {"bad checksum answered with NAK, then taken", false, "none,none,corrupt-checksum", 0, 4},
+    };
+    std::string data = Pattern(300, 3);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        size_t mark = PtyLogMark();
+        KivSim sim;
+        std::string plan = std::string("--plan ") + row.plan + " ";
+        if (row.pcSends) {
+            ASSERT_TRUE(StartKivsim(sim, kPort, std::string(kIrSim) + plan + "--role ir-receive --timeout 30000"));
+            HGLOBAL block = MakeBlock(data);
+            EXPECT_EQ(row.code, Send(kIrRecord, block));
+            GlobalFree(block);
+            ASSERT_TRUE(StopKivsim(sim));
+            if (row.code == 0) {
+                EXPECT_TRUE(KivsimReceived(sim) == data);
+            }
+        } else {
+            ASSERT_TRUE(StartKivsim(sim, kPort, std::string(kIrSim) + plan + "--role ir-send --data " +
+                                                    SimDataFile(data)));
+            Received r = Receive(kIrRecord);
+            ASSERT_TRUE(WaitKivsimRecord(sim, 30000));
+            EXPECT_EQ(row.code, r.code);
+            EXPECT_TRUE(r.bytes == data);
+            size_t shortFrames = 0;
+            for (const std::string& w : Writes(PtyLogLines(mark, sim.pts)))
+                shortFrames += LogField(w, "bytes") == "8";
+            EXPECT_EQ(row.pcShortFrames, shortFrames) << "SYN, NAK, SYN, ACK";
+        }
+    }
+}
+
+TEST_F(TransferLink, IrReceiveCancelledHandsBackNoBlock)
+{
+    KivSim sim;
+    ASSERT_TRUE(StartKivsim(sim, kPort, std::string(kIrSim) + "--role ir-send --size 5000 --timeout 30000"));
+    Received r = {};
+    WithDriver(
+        [] {
+            HWND dlg = WaitForWindow(kStatusCaption, nullptr, 5000);
+            ASSERT_NE(nullptr, dlg);
+            Sleep(2500);   // a few blocks have been taken by now
+            SendMessageW(GetDlgItem(dlg, IDCANCEL), BM_CLICK, 0, 0);
+        },
+        [&r] { r = Receive(kIrRecord); });
+    EXPECT_EQ(255, r.code);
+    EXPECT_FALSE(r.block);
+    ASSERT_TRUE(StopKivsim(sim));
+}
+
 }  // namespace

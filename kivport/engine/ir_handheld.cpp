@@ -395,6 +395,11 @@ void IrHandheldTime(IrHandheld& h, uint64_t nowMs)
         RetryBlock(h, nowMs);
 }
 
+bool IrHandheldFinished(const IrHandheld& h)
+{
+    return h.phase == GAVE_UP || (h.done && !h.sends);
+}
+
 uint64_t IrHandheldNextWake(const IrHandheld& h)
 {
     uint64_t next = h.deadline;

@@ -77,6 +77,8 @@ void IrHandheldByte(IrHandheld& h, uint8_t byte, uint64_t nowMs);
 // Lets deadlines expire; call at IrHandheldNextWake at the latest.
 void IrHandheldTime(IrHandheld& h, uint64_t nowMs);
 uint64_t IrHandheldNextWake(const IrHandheld& h);
+// Done with its side, or given up after too many tries.
+bool IrHandheldFinished(const IrHandheld& h);
 // Bytes due for the line by nowMs, in order (removed from the queue).
 std::string IrHandheldTakeOutput(IrHandheld& h, uint64_t nowMs);
 

@@ -19,7 +19,16 @@ void StartRole(SimHandheld& h, uint64_t nowUs)
     case ROLE_RAW_RECEIVE:
         RawRoleStart(h, nowUs);
         break;
+    case ROLE_IR_SEND:
+    case ROLE_IR_RECEIVE:
+        IrRoleStart(h, nowUs);
+        break;
     }
+}
+
+bool IrRole(const SimHandheld& h)
+{
+    return h.scenario.role == ROLE_IR_SEND || h.scenario.role == ROLE_IR_RECEIVE;
 }
 
 // The line device waits for the probe byte and answers it; only after an
@@ -70,6 +79,8 @@ const char* RoleName(SimRole role)
     case ROLE_SILENT: return "silent";
     case ROLE_RAW_SEND: return "send";
     case ROLE_RAW_RECEIVE: return "receive";
+    case ROLE_IR_SEND: return "ir-send";
+    case ROLE_IR_RECEIVE: return "ir-receive";
     }
     return "?";
 }
@@ -130,7 +141,13 @@ void HandheldReceive(SimHandheld& h, const uint8_t* data, size_t n, uint64_t now
         switch (h.stage) {
         case STAGE_IR_PROBE: used = ProbeStage(h, data, n, nowUs); break;
         case STAGE_IR_SETUP: used = SetupStage(h, data, n, nowUs); break;
-        case STAGE_ROLE: RawRoleReceive(h, data, n, nowUs); used = n; break;
+        case STAGE_ROLE:
+            if (IrRole(h))
+                IrRoleReceive(h, data, n, nowUs);
+            else
+                RawRoleReceive(h, data, n, nowUs);
+            used = n;
+            break;
         case STAGE_DONE:
             HandheldEvent(h, nowUs, "late " + std::to_string(n));
             used = n;
@@ -143,7 +160,9 @@ void HandheldReceive(SimHandheld& h, const uint8_t* data, size_t n, uint64_t now
 
 void HandheldTick(SimHandheld& h, uint64_t nowUs)
 {
-    if (h.stage == STAGE_ROLE)
+    if (h.stage == STAGE_ROLE && IrRole(h))
+        IrRoleTick(h, nowUs);
+    else if (h.stage == STAGE_ROLE)
         RawRoleTick(h, nowUs);
 }
 
@@ -166,14 +185,20 @@ size_t HandheldTakeOutput(SimHandheld& h, uint8_t* out, size_t max, uint64_t now
         HandheldEvent(h, nowUs, "tx " + std::to_string(h.sent.size()) + " " + std::to_string(roleBytes));
         h.sent.insert(h.sent.end(), out + stageBytes, out + n);
     }
-    if (h.outQueue.empty() && h.stage == STAGE_ROLE)
-        RawRoleOutputDrained(h, nowUs);
+    if (h.outQueue.empty() && h.stage == STAGE_ROLE) {
+        if (IrRole(h))
+            IrRoleOutputDrained(h, nowUs);
+        else
+            RawRoleOutputDrained(h, nowUs);
+    }
     return n;
 }
 
 uint64_t HandheldNextTickUs(const SimHandheld& h)
 {
-    return h.stage == STAGE_ROLE ? RawRoleNextTickUs(h) : UINT64_MAX;
+    if (h.stage != STAGE_ROLE)
+        return UINT64_MAX;
+    return IrRole(h) ? IrRoleNextTickUs(h) : RawRoleNextTickUs(h);
 }
 
 bool HandheldFinished(const SimHandheld& h)

@@ -12,9 +12,10 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+#include "ir_handheld.h"
 #include "sim_line.h"
 
-enum SimRole { ROLE_SILENT, ROLE_RAW_SEND, ROLE_RAW_RECEIVE };
+enum SimRole { ROLE_SILENT, ROLE_RAW_SEND, ROLE_RAW_RECEIVE, ROLE_IR_SEND, ROLE_IR_RECEIVE };
 
 // probeAnswer: the byte the line device answers 0xF0 with, or one of these.
 enum : int { PROBE_OFF = -1, PROBE_SILENT = -2 };
@@ -40,6 +41,11 @@ struct SimScenario {
     uint32_t silenceMs = 0;
     std::vector<uint8_t> inject;
     uint32_t injectAfter = 0;
+    // The framed IR protocol: ir-send sends sendData, ir-receive takes the
+    // PC's block; faults by plan (one per frame sent or taken) or at random.
+    std::vector<IrFault> irPlan;
+    uint64_t irSeed = 0;
+    double irRate = 0;
 };
 
 enum SimStage { STAGE_IR_PROBE, STAGE_IR_SETUP, STAGE_ROLE, STAGE_DONE };
@@ -70,6 +76,7 @@ struct SimHandheld {
     bool injected = false;
     std::string endReason;
     std::vector<SimEvent> events;
+    IrHandheld ir;   // the protocol roles' state
 };
 
 void HandheldStart(SimHandheld& h, const SimScenario& scenario, uint64_t nowUs);
@@ -98,3 +105,10 @@ void RawRoleReceive(SimHandheld& h, const uint8_t* data, size_t n, uint64_t nowU
 void RawRoleTick(SimHandheld& h, uint64_t nowUs);
 uint64_t RawRoleNextTickUs(const SimHandheld& h);
 void RawRoleOutputDrained(SimHandheld& h, uint64_t nowUs);
+
+// Framed IR protocol roles (sim_ir.cpp).
+void IrRoleStart(SimHandheld& h, uint64_t nowUs);
+void IrRoleReceive(SimHandheld& h, const uint8_t* data, size_t n, uint64_t nowUs);
+void IrRoleTick(SimHandheld& h, uint64_t nowUs);
+uint64_t IrRoleNextTickUs(const SimHandheld& h);
+void IrRoleOutputDrained(SimHandheld& h, uint64_t nowUs);

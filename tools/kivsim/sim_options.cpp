@@ -20,7 +20,9 @@ const char kSimUsage[] =
     "  --baud N             pace both directions to N bit/s (default 9600; 0 unpaced)\n"
     "  --format DPS         data bits, parity n/o/e, stop bits (default 8N1)\n"
     "role:\n"
-    "  --role silent|send|receive   (default silent: record what arrives)\n"
+    "  --role silent|send|receive|ir-send|ir-receive   (default silent: record\n"
+    "                       what arrives; ir-*: the framed IR protocol, sending\n"
+    "                       the send data or taking the PC's block)\n"
     "send:\n"
     "  --data FILE          the bytes to send, or generated:\n"
     "  --size N [--pattern text|binary] [--seed N]\n"
@@ -31,6 +33,11 @@ const char kSimUsage[] =
     "  --no-eof-stop        do not stop at 0x1A\n"
     "  --silence MS         stop MS after the last byte\n"
     "  --inject HEX --inject-after N   send bytes (e.g. 41,42) after N have arrived\n"
+    "IR protocol faults:\n"
+    "  --plan F,F,...       one fault per frame sent or taken, in order: none,\n"
+    "                       drop, corrupt-data, corrupt-checksum, repeat, nak-for-ack,\n"
+    "                       can, delay, silence, lose-incoming, corrupt-incoming, ...\n"
+    "  --fault-seed N --fault-rate R   random faults on that share of frames\n"
     "IR line device (before the role):\n"
     "  --probe-answer f4|f5|HEX|none   answer the probe byte 0xF0, then take the\n"
     "                       13 set-up bytes after f4 or f5\n";
@@ -45,6 +52,31 @@ bool ParseNumber(const char* text, uint32_t& value)
         return false;
     value = (uint32_t)v;
     return true;
+}
+
+// Fault names as IrFaultName gives them, with '-' for ' '.
+bool ParsePlan(const std::string& text, std::vector<IrFault>& plan)
+{
+    plan.clear();
+    size_t i = 0;
+    while (i <= text.size()) {
+        size_t j = text.find(',', i);
+        std::string item = text.substr(i, j == std::string::npos ? std::string::npos : j - i);
+        for (char& c : item)
+            if (c == '-')
+                c = ' ';
+        int found = -1;
+        for (int f = 0; f < IRF_COUNT; f++)
+            if (item == IrFaultName((IrFault)f))
+                found = f;
+        if (found < 0)
+            return false;
+        plan.push_back((IrFault)found);
+        if (j == std::string::npos)
+            break;
+        i = j + 1;
+    }
+    return !plan.empty();
 }
 
 bool ParseHexList(const std::string& text, std::vector<uint8_t>& bytes)
@@ -102,6 +134,8 @@ bool ParseSimArgs(int argc, char** argv, SimScenario& s, SimRun& run, std::strin
             if (r == "silent") s.role = ROLE_SILENT;
             else if (r == "send") s.role = ROLE_RAW_SEND;
             else if (r == "receive") s.role = ROLE_RAW_RECEIVE;
+            else if (r == "ir-send") s.role = ROLE_IR_SEND;
+            else if (r == "ir-receive") s.role = ROLE_IR_RECEIVE;
             else ok = false;
         }
         else if (flag == "--data") dataFile = v;
@@ -117,6 +151,9 @@ bool ParseSimArgs(int argc, char** argv, SimScenario& s, SimRun& run, std::strin
         else if (flag == "--silence") { ok = numberOk; s.silenceMs = n; }
         else if (flag == "--inject") ok = ParseHexList(v, s.inject);
         else if (flag == "--inject-after") { ok = numberOk; s.injectAfter = n; }
+        else if (flag == "--plan") ok = ParsePlan(v, s.irPlan);
+        else if (flag == "--fault-seed") { ok = numberOk; s.irSeed = n; }
+        else if (flag == "--fault-rate") { s.irRate = atof(v); ok = s.irRate >= 0 && s.irRate <= 1; }
         else if (flag == "--probe-answer") {
             std::vector<uint8_t> b;
             if (!strcmp(v, "none")) s.probeAnswer = PROBE_SILENT;
