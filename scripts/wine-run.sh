@@ -11,7 +11,7 @@ if [ -z "$build" ]; then
     build=$d
 fi
 export WINEPREFIX="$build/wineprefix"
-export WINEARCH=win32
+export WINEARCH=$(cat "$build/wine.arch" 2>/dev/null || echo win32)
 export WINEDEBUG=${WINEDEBUG:--all}
 lang=${KIV_WINE_LANG:-ja_JP.UTF-8}
 export LANG=$lang LC_ALL=$lang
