@@ -1,12 +1,15 @@
-# kiv_add_test(NAME SOURCES ... LIBS ... [WINDOW] [WIN32_ONLY])
+# kiv_add_test(NAME SOURCES ... LIBS ... [WINDOW] [WIN32_ONLY] [PTY])
 # A GoogleTest program. WINDOW marks a program that shows windows: focus,
 # keyboard and clipboard are shared by everything on the test display, so such
-# programs never run at the same time as each other. Natively each test case is its own CTest test. Under
+# programs never run at the same time as each other. PTY marks a Windows
+# program that opens COM ports mapped to pseudo-terminals: its Wine process
+# (and only its) loads the pseudo-terminal preload library, which logs the
+# line settings and modem lines to the file in KIV_PTY_LOG. Natively each test case is its own CTest test. Under
 # the Windows build the whole program is one CTest test run through Wine in the
 # project's prefix, after the fixture that starts Wine's services (discovery
 # would start Wine before that fixture and hang CTest on its inherited pipes).
 function(kiv_add_test name)
-  cmake_parse_arguments(T "WINDOW;WIN32_ONLY" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "WINDOW;WIN32_ONLY;PTY" "" "SOURCES;LIBS" ${ARGN})
   if(KIV_FUZZ OR (T_WIN32_ONLY AND NOT WIN32))
     return()
   endif()
@@ -18,9 +21,23 @@ function(kiv_add_test name)
     if(T_WINDOW)
       set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine_display)
     endif()
+    if(T_PTY)
+      kiv_use_pty_shim(${name})
+    endif()
   else()
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
   endif()
+endfunction()
+
+# The environment of a test whose Wine process drives pseudo-terminals:
+# wine-run.sh turns KIV_PRELOAD into LD_PRELOAD after the fixture has started
+# the wineserver; each program logs to a file of its own.
+function(kiv_use_pty_shim name)
+  set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT
+               "KIV_PRELOAD=${KIV_PTY_PRELOAD}"
+               "KIV_PTY_LOG=${CMAKE_BINARY_DIR}/pty-logs/${name}.log")
+  add_dependencies(${name} kivpty kivsim)
+  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/pty-logs)
 endfunction()
 
 # A second run of a Windows test program under a Western locale (code page
@@ -28,8 +45,12 @@ endfunction()
 function(kiv_add_western_locale_run name filter)
   if(WIN32 AND TARGET ${name})
     add_test(NAME ${name}_western COMMAND ${name} --gtest_filter=${filter})
+    get_test_property(${name} ENVIRONMENT env)
+    if(NOT env)
+      set(env "")
+    endif()
     set_tests_properties(${name}_western PROPERTIES FIXTURES_REQUIRED wine
-                         ENVIRONMENT "KIV_WINE_LANG=en_US.UTF-8" TIMEOUT 600)
+                         ENVIRONMENT "${env};KIV_WINE_LANG=en_US.UTF-8" TIMEOUT 600)
     get_test_property(${name} RESOURCE_LOCK lock)
     if(lock)
       set_tests_properties(${name}_western PROPERTIES RESOURCE_LOCK ${lock})

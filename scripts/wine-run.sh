@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine in the build tree's own prefix, under a
 # Japanese locale (code page 932) unless KIV_WINE_LANG names another, on the
-# virtual display that wine-env.sh started.
+# virtual display that wine-env.sh started. KIV_PRELOAD, when set, becomes
+# LD_PRELOAD for this program only (the link tests' pseudo-terminal library);
+# the wineserver is already running by then and does not load it.
 set -u
 build=${KIV_BUILD_DIR:-}
 if [ -z "$build" ]; then
@@ -18,5 +20,8 @@ export LANG=$lang LC_ALL=$lang
 if [ -f "$build/wine.display" ]; then
     DISPLAY=$(cat "$build/wine.display")
     export DISPLAY
+fi
+if [ -n "${KIV_PRELOAD:-}" ]; then
+    export LD_PRELOAD="$KIV_PRELOAD${LD_PRELOAD:+:$LD_PRELOAD}"
 fi
 exec wine "$@"

@@ -1,6 +1,9 @@
 #include "kivtest.h"
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -29,14 +32,19 @@ bool RunUnixCommand(const std::string& command)
     std::string line = "sh -c \"" + command + "; echo $? > " + marker + "\"";
     STARTUPINFOA si = {};
     si.cb = sizeof si;
-    PROCESS_INFORMATION pi;
+    PROCESS_INFORMATION pi = {};
     std::vector<char> buf(line.begin(), line.end());
     buf.push_back('\0');
     if (!CreateProcessA("Z:\\bin\\sh", buf.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         nullptr, &si, &pi))
         return false;
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
+    // For a Unix program Wine hands back no process handle and leaves junk
+    // in the thread handle; closing it closed some other handle of this
+    // process (seen: standard output).
+    if (pi.hProcess) {
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    }
     for (DWORD start = GetTickCount(); GetTickCount() - start < 30000; Sleep(5)) {
         HANDLE h = CreateFileA(markerWin.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, 0, nullptr);
@@ -66,6 +74,133 @@ void MapComPort(int n, const char* device)
     std::string target = device ? device : dead;
     RunUnixCommand("mkdir -p '" + dead + "' && ln -sfn '" + target + "' '" + link + "'");
 }
+
+// kivsim lives beside the test programs in the build tree's bin folder (the
+// Windows build makes it with the host compiler); KIVSIM names another.
+static std::string KivsimProgram()
+{
+    char buf[MAX_PATH];
+    DWORD n = GetEnvironmentVariableA("KIVSIM", buf, sizeof buf);
+    if (n > 0 && n < sizeof buf)
+        return buf;
+    n = GetModuleFileNameA(nullptr, buf, sizeof buf);
+    std::string exe(buf, n < sizeof buf ? n : 0);
+    if (exe.size() > 2 && (exe[0] == 'Z' || exe[0] == 'z') && exe[1] == ':')
+        exe = exe.substr(2);
+    for (char& c : exe)
+        if (c == '\\')
+            c = '/';
+    return exe.substr(0, exe.rfind('/') + 1) + "kivsim";
+}
+
+static bool WaitForFile(const std::string& windowsPath, DWORD timeoutMs)
+{
+    for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(5))
+        if (GetFileAttributesA(windowsPath.c_str()) != INVALID_FILE_ATTRIBUTES)
+            return true;
+    return false;
+}
+
+bool StartKivsim(KivSim& sim, int port, const std::string& flags)
+{
+    char prefix[1024];
+    DWORD len = GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix);
+    if (len == 0 || len >= sizeof prefix)
+        return false;
+    static int serial;
+    sim.port = port;
+    sim.dir = "/tmp/kivsim-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
+    std::string link = std::string(prefix) + "/dosdevices/com" + std::to_string(port);
+    std::string d = "'" + sim.dir + "'";
+    std::string command = "rm -rf " + d + " && mkdir -p " + d + " && ('" + KivsimProgram() +
+                          "' --link '" + link + "' --ready " + d + "/ready --record " + d +
+                          "/rec --stop " + d + "/stop --timeout 60000 " + flags + " </dev/null >" +
+                          d + "/kivsim.out 2>&1 &)";
+    if (!RunUnixCommand(command) || !WaitForFile(KivsimFile(sim, "ready"), 10000))
+        return false;
+    sim.running = true;
+    std::string ready = ReadFileBytes(KivsimFile(sim, "ready"));
+    size_t at = ready.find("/dev/pts/");
+    sim.pts = at == std::string::npos ? -1 : atoi(ready.c_str() + at + 9);
+    return true;
+}
+
+bool WaitKivsimRecord(KivSim& sim, DWORD timeoutMs)
+{
+    if (!WaitForFile(KivsimFile(sim, "rec.log"), timeoutMs))
+        return false;
+    sim.running = false;
+    return true;
+}
+
+bool StopKivsim(KivSim& sim, DWORD timeoutMs)
+{
+    WriteFileBytes(KivsimFile(sim, "stop"), "stop");
+    return WaitKivsimRecord(sim, timeoutMs);
+}
+
+KivSim::~KivSim()
+{
+    if (dir.empty())
+        return;
+    if (running)
+        StopKivsim(*this);
+    RunUnixCommand("rm -rf '" + dir + "'");
+}
+
+std::string KivsimFile(const KivSim& sim, const char* name)
+{
+    return UnixToWindowsPath(sim.dir + "/" + name);
+}
+
+std::string KivsimReceived(const KivSim& sim) { return ReadFileBytes(KivsimFile(sim, "rec.bin")); }
+std::string KivsimSent(const KivSim& sim) { return ReadFileBytes(KivsimFile(sim, "rec.sent")); }
+std::string KivsimLog(const KivSim& sim) { return ReadFileBytes(KivsimFile(sim, "rec.log")); }
+
+static std::string PtyLogPath()
+{
+    char buf[MAX_PATH];
+    DWORD n = GetEnvironmentVariableA("KIV_PTY_LOG", buf, sizeof buf);
+    return n > 0 && n < sizeof buf ? UnixToWindowsPath(buf) : std::string();
+}
+
+size_t PtyLogMark()
+{
+    std::string path = PtyLogPath();
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (path.empty() || !GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    return data.nFileSizeLow;
+}
+
+std::vector<std::string> PtyLogLines(size_t mark, int pts)
+{
+    std::vector<std::string> lines;
+    std::string text = ReadFileBytes(PtyLogPath());
+    size_t at = mark < text.size() ? mark : text.size();
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            break;
+        std::string line = text.substr(at, end - at);
+        if (LogField(line, "pts") == std::to_string(pts))
+            lines.push_back(line);
+        at = end + 1;
+    }
+    return lines;
+}
+
+std::string LogField(const std::string& line, const char* key)
+{
+    std::string k = std::string(" ") + key + "=";
+    size_t at = line.find(k);
+    if (at == std::string::npos)
+        return "";
+    at += k.size();
+    return line.substr(at, line.find(' ', at) - at);
+}
+
+double LogTime(const std::string& line) { return atof(line.c_str()); }
 
 std::string WindowsDirectoryFile(const char* name)
 {
@@ -212,6 +347,26 @@ bool WaitForWindowGone(HWND hwnd, DWORD timeoutMs)
     return true;
 }
 
+void PressKey(HWND target, BYTE key)
+{
+    UINT scan = MapVirtualKeyW(key, MAPVK_VK_TO_VSC);
+    PostMessageW(target, WM_KEYDOWN, key, 1 | scan << 16);
+    PostMessageW(target, WM_KEYUP, key, 1 | scan << 16 | 0xC0000000u);
+}
+
+int ThreadsOfThisProcess()
+{
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 te;
+    te.dwSize = sizeof te;
+    int n = 0;
+    for (BOOL more = Thread32First(snap, &te); more; more = Thread32Next(snap, &te))
+        if (te.th32OwnerProcessID == GetCurrentProcessId())
+            n++;
+    CloseHandle(snap);
+    return n;
+}
+
 std::wstring WindowText(HWND hwnd)
 {
     wchar_t buf[512];
@@ -226,4 +381,68 @@ void WithDriver(const std::function<void()>& driver, const std::function<void()>
     std::thread t(driver);
     modal();
     t.join();
+}
+
+void* PatchImport(HMODULE module, const char* dll, const char* function, void* replacement)
+{
+    BYTE* base = reinterpret_cast<BYTE*>(module);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name; imp++) {
+        if (lstrcmpiA(reinterpret_cast<char*>(base + imp->Name), dll) != 0)
+            continue;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(
+            base + (imp->OriginalFirstThunk ? imp->OriginalFirstThunk : imp->FirstThunk));
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->FirstThunk);
+        for (; names->u1.AddressOfData; names++, slots++) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+                continue;
+            auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (strcmp(reinterpret_cast<char*>(byName->Name), function) != 0)
+                continue;
+            DWORD old;
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &old);
+            void* original = reinterpret_cast<void*>(slots->u1.Function);
+            slots->u1.Function = reinterpret_cast<DWORD_PTR>(replacement);
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old, &old);
+            return original;
+        }
+    }
+    return nullptr;
+}
+
+namespace {
+std::mutex comOpenLock;
+std::vector<DWORD> comOpenAccesses;
+
+HANDLE WINAPI WideningCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                                  DWORD disposition, DWORD flags, HANDLE tmpl)
+{
+    if (name && _strnicmp(name, "COM", 3) == 0) {
+        std::lock_guard<std::mutex> lock(comOpenLock);
+        comOpenAccesses.push_back(access);
+        if ((access & (GENERIC_READ | GENERIC_WRITE)) == GENERIC_WRITE)
+            access |= GENERIC_READ;
+    }
+    return CreateFileA(name, access, share, sa, disposition, flags, tmpl);
+}
+}
+
+void WidenComOpens(HMODULE module)
+{
+    static std::vector<HMODULE> patched;
+    for (HMODULE m : patched)
+        if (m == module)
+            return;
+    patched.push_back(module);
+    void* was = PatchImport(module, "kernel32.dll", "CreateFileA", reinterpret_cast<void*>(WideningCreateFileA));
+    ASSERT_NE(nullptr, was) << "the module does not open files with CreateFileA";
+}
+
+std::vector<DWORD> TakeComOpenAccesses()
+{
+    std::lock_guard<std::mutex> lock(comOpenLock);
+    std::vector<DWORD> taken;
+    taken.swap(comOpenAccesses);
+    return taken;
 }

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <functional>
 #include <string>
+#include <vector>
 
 // LoadLibrary by plain name, as the desktop application does.
 HMODULE LoadKivLibrary(const char* name);
@@ -22,6 +23,42 @@ bool RunUnixCommand(const std::string& command);
 // Points COMn at a Unix device, or at something that cannot be opened when
 // device is null, through the prefix's dosdevices links (picked up at once).
 void MapComPort(int n, const char* device);
+
+// The simulated handheld, kivsim, on a pseudo-terminal mapped to COMn. It is
+// started in the background through the shell with its standard streams
+// detached, keeps its files in a Unix folder of its own under /tmp, and ends
+// by its scenario, by StopKivsim or by its time-out (60 s unless the flags
+// say --timeout). The flags are kivsim's (kivsim --help).
+#include <vector>
+struct KivSim {
+    int port = 0;
+    std::string dir;     // Unix path of its folder
+    int pts = -1;        // its pseudo-terminal's number, as the preload log names it
+    bool running = false;
+    ~KivSim();
+};
+// False when it did not come up within 10 s.
+bool StartKivsim(KivSim& sim, int port, const std::string& flags);
+// Waits for its record, which it writes as it ends; false on time-out.
+bool WaitKivsimRecord(KivSim& sim, DWORD timeoutMs);
+// Asks it to end now and waits for the record.
+bool StopKivsim(KivSim& sim, DWORD timeoutMs = 5000);
+// Its record: the bytes its role received and sent, and its event log
+// ("<ms> <event> ..." lines on CLOCK_MONOTONIC, the preload log's clock).
+std::string KivsimReceived(const KivSim& sim);
+std::string KivsimSent(const KivSim& sim);
+std::string KivsimLog(const KivSim& sim);
+// A file of its folder as a Windows path (through the Z: drive), for data to send.
+std::string KivsimFile(const KivSim& sim, const char* name);
+
+// The pseudo-terminal preload library's log (KIV_PTY_LOG): the current size
+// as a mark, and the lines written after a mark about one pseudo-terminal
+// ("<ms> pts=N termios|modem|flush key=value ...").
+size_t PtyLogMark();
+std::vector<std::string> PtyLogLines(size_t mark, int pts);
+// The value of key=value in such a line, "" when absent; and its time.
+std::string LogField(const std::string& line, const char* key);
+double LogTime(const std::string& line);
 
 // A path in the Windows directory, where the private-profile services keep INI files.
 std::string WindowsDirectoryFile(const char* name);
@@ -55,9 +92,27 @@ HWND WaitForWindow(const wchar_t* caption, const wchar_t* cls, DWORD timeoutMs,
 // Waits until the window is gone; false on time-out.
 bool WaitForWindowGone(HWND hwnd, DWORD timeoutMs);
 
+// A key pressed while target has the focus, posted rather than synthesised
+// so that no other program on the display can catch it.
+void PressKey(HWND target, BYTE key);
+
+// Threads of this process now, to show that a call left none behind.
+int ThreadsOfThisProcess();
+
 std::wstring WindowText(HWND hwnd);
 std::wstring DlgItemText(HWND dlg, int id);
 
 // Runs modal() on this thread while driver() runs on a second thread; the
 // driver gets to find and press the windows the modal call shows.
 void WithDriver(const std::function<void()>& driver, const std::function<void()>& modal);
+
+// Points module's import of dll!function at replacement; the previous
+// address, or null when the module does not import it by name.
+void* PatchImport(HMODULE module, const char* dll, const char* function, void* replacement);
+
+// CreateFileA calls of module, patched in its imports: each open of a COM
+// port records the access asked for, and a write-only one is widened to read
+// and write, since Wine refuses every comm call on a write-only handle.
+void WidenComOpens(HMODULE module);
+// The access asked for at each COM port open since the last call.
+std::vector<DWORD> TakeComOpenAccesses();

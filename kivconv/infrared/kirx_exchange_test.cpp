@@ -107,7 +107,7 @@ TEST_F(KirxExchange, LibraryLackingAFunctionIsReleasedWithoutACall)
 
 TEST_F(KirxExchange, FinalProgressLingersThenTheWindowGoes)
 {
-    PaintRecorder::Install();
+    PaintRecorder::Install(KivConv());
     KirxFixture fx("progress:40:101 result:3");
     HWND status = nullptr;
     DWORD after = 0;

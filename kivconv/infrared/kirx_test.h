@@ -2,6 +2,7 @@
 // its plan, and a record of what the status window draws.
 #pragma once
 #include "kivtest.h"
+#include "paint_recorder.h"
 #include <gtest/gtest.h>
 #include <functional>
 #include <string>
@@ -49,31 +50,6 @@ HWND FindStatusWindow(DWORD timeoutMs = 10000);
 int DialogX(int units);
 int DialogY(int units);
 RECT ProgressRect();
-
-// GDI calls of kivconv.dll, recorded by patching its imports; one Paint per
-// device context the window takes and releases.
-struct DrawnText {
-    std::wstring text;
-    RECT rect;
-    UINT format;
-    int charset;   // of the font it was drawn with
-};
-struct DrawnRect {
-    RECT rect;
-    int rop;
-    COLORREF brush;   // CLR_INVALID when not a solid brush
-    COLORREF pen;
-};
-struct Paint {
-    std::vector<DrawnText> texts;
-    std::vector<DrawnRect> rects;
-};
-class PaintRecorder {
-public:
-    static void Install();
-    static void Clear();
-    static std::vector<Paint> Paints();
-};
 
 // Has the progress rectangle repainted (by the window's own thread) and hands
 // back what was drawn; false when no paint came.

@@ -12,7 +12,7 @@ protected:
     void SetUp() override
     {
         ASSERT_NE(nullptr, KirxIrda());
-        PaintRecorder::Install();
+        PaintRecorder::Install(KivConv());
     }
 
     // Runs an exchange whose library plan holds; at each hold, check(window)
@@ -238,15 +238,6 @@ void FocusOn(HWND status, HWND target)
     AttachThreadInput(me, its, TRUE);
     SetFocus(target);
     AttachThreadInput(me, its, FALSE);
-}
-
-// A key pressed while target has the focus (posted rather than synthesised,
-// so that no other program on the display can catch it).
-void PressKey(HWND target, BYTE key)
-{
-    UINT scan = MapVirtualKeyW(key, MAPVK_VK_TO_VSC);
-    PostMessageW(target, WM_KEYDOWN, key, 1 | scan << 16);
-    PostMessageW(target, WM_KEYUP, key, 1 | scan << 16 | 0xC0000000u);
 }
 
 std::vector<std::string> Answers(const KirxFixture& fx)

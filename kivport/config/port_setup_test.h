@@ -33,6 +33,8 @@ typedef int16_t(WINAPI* LoadPortSetupFn)(void*);
 typedef int16_t(WINAPI* SavePortSetupFn)(const void*);
 typedef int16_t(WINAPI* PortSetupDialogFn)(void*, HWND);
 typedef int16_t(WINAPI* SearchFreePortFn)(int16_t);
+typedef int16_t(WINAPI* SendDataFn)(const void*, HGLOBAL);
+typedef HGLOBAL(WINAPI* ReceiveDataFn)(const void*, int16_t*);
 
 struct KivPort {
     HMODULE dll = LoadKivLibrary("kivport.dll");
@@ -40,6 +42,8 @@ struct KivPort {
     SavePortSetupFn save = GetExport<SavePortSetupFn>(dll, "_KivSavePortSetup@4");
     PortSetupDialogFn dialog = GetExport<PortSetupDialogFn>(dll, "_KivPortSetupDialog@8");
     SearchFreePortFn search = GetExport<SearchFreePortFn>(dll, "_KivSearchFreePort@4");
+    SendDataFn send = GetExport<SendDataFn>(dll, "_KivSendData@8");
+    ReceiveDataFn receive = GetExport<ReceiveDataFn>(dll, "_KivReceiveData@8");
 };
 
 inline KivPort& Port()

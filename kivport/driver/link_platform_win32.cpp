@@ -1,0 +1,55 @@
+// The link engine's platform on Windows: the COM port of the serial port
+// layer, one thread timer without a window, and the status dialog. Every
+// entry runs on the dialog's thread.
+#include "driver/link_platform_win32.h"
+#include "link_engine.h"
+#include "port/serial_port.h"
+
+namespace {
+
+int32_t Read(KivHandle port, uint8_t* buffer, uint32_t max) { return ReadPort(port, buffer, max); }
+
+int32_t Write(KivHandle port, const uint8_t* buffer, uint32_t n) { return WritePort(port, buffer, n); }
+
+int32_t Status(KivHandle port, PortStatus* status) { return ClearPortStatus(port, status); }
+
+void Purge(KivHandle port, uint32_t flags) { PurgeComm(port, flags); }
+
+void Flush(KivHandle port) { FlushFileBuffers(port); }
+
+int32_t PrepareLine(KivHandle port) { return PrepareIrLine(port); }
+
+VOID CALLBACK TimerTick(HWND, UINT, UINT_PTR, DWORD) { LinkTimerProc(); }
+
+uint32_t StartTimer(uint32_t periodMs) { return static_cast<uint32_t>(SetTimer(nullptr, 1, periodMs, TimerTick)); }
+
+void StopTimer(uint32_t id) { KillTimer(nullptr, id); }
+
+void NoTimer(void) { MessageBoxW(hStatusDlg, L"タイマーリソースが不足しました", nullptr, MB_OK); }
+
+void Close(void) { SendMessageW(hStatusDlg, WM_CLOSE, 0, 0); }
+
+void CommNotify(void)
+{
+    HANDLE port = transferState.hPort;
+    SendMessageW(hStatusDlg, WM_COMMNOTIFY, reinterpret_cast<WPARAM>(port), LINK_CN_EVENT);
+}
+
+}
+
+void InstallLinkPlatform(void)
+{
+    linkPlatform.readPort = Read;
+    linkPlatform.writePort = Write;
+    linkPlatform.clearCommError = Status;
+    linkPlatform.purgePort = Purge;
+    linkPlatform.flushPort = Flush;
+    linkPlatform.prepareIrLine = PrepareLine;
+    linkPlatform.closePort = ClosePort;
+    linkPlatform.setTimer = StartTimer;
+    linkPlatform.killTimer = StopTimer;
+    linkPlatform.timerFailed = NoTimer;
+    linkPlatform.sendClose = Close;
+    linkPlatform.sendCommNotify = CommNotify;
+    linkPlatform.repaintProgress = RepaintProgress;
+}

@@ -1,0 +1,100 @@
+// The simulated handheld: what it does on the line, as a model that knows
+// nothing of pseudo-terminals or clocks. The caller (kivsim's main loop on a
+// pseudo-terminal, or an in-process line with a virtual clock) hands it the
+// bytes that crossed from the PC and the passing time, and takes its output
+// through a pacer. Time is in microseconds.
+//
+// A scenario is an optional IR line device stage (answer the probe byte,
+// take the set-up bytes) followed by one role. The raw stream roles live in
+// sim_raw.cpp; further roles (the framed protocol of the IR link kind) get a
+// file of their own and a case in the role dispatch of sim_handheld.cpp.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+#include "sim_line.h"
+
+enum SimRole { ROLE_SILENT, ROLE_RAW_SEND, ROLE_RAW_RECEIVE };
+
+// probeAnswer: the byte the line device answers 0xF0 with, or one of these.
+enum : int { PROBE_OFF = -1, PROBE_SILENT = -2 };
+enum : uint8_t { PROBE_BYTE = 0xF0, SIM_EOF = 0x1A };
+enum : uint32_t { IR_SETUP_LENGTH = 13 };
+
+struct SimScenario {
+    SimRole role = ROLE_SILENT;
+    SimLineFormat line = {9600, 8, 'n', 1};
+    int probeAnswer = PROBE_OFF;
+    // Raw send: the bytes (an end byte already appended when asked for), the
+    // size of each piece (0: one piece), the pause after each piece has
+    // crossed, and the pause before the first.
+    std::vector<uint8_t> sendData;
+    uint32_t pieceSize = 0;
+    uint32_t gapMs = 0;
+    uint32_t delayMs = 0;
+    // Raw receive: stop at the first 0x1A, after stopCount bytes (0: never),
+    // or silenceMs after the last byte (0: never); send inject once
+    // injectAfter bytes have arrived (a handheld talking during a PC send).
+    bool stopAtEof = true;
+    uint32_t stopCount = 0;
+    uint32_t silenceMs = 0;
+    std::vector<uint8_t> inject;
+    uint32_t injectAfter = 0;
+};
+
+enum SimStage { STAGE_IR_PROBE, STAGE_IR_SETUP, STAGE_ROLE, STAGE_DONE };
+
+struct SimEvent {
+    uint64_t us;
+    std::string text;
+};
+
+struct SimHandheld {
+    SimScenario scenario;
+    SimStage stage = STAGE_ROLE;
+    uint64_t startUs = 0;
+    // What the role received and sent, byte for byte.
+    std::vector<uint8_t> received;
+    std::vector<uint8_t> sent;
+    std::vector<uint8_t> setupBytes;
+    // Bytes waiting for the line; the first outStageBytes of them belong to
+    // the line device stage, not to the role.
+    std::vector<uint8_t> outQueue;
+    uint32_t outStageBytes = 0;
+    // Raw send progress.
+    size_t sendQueued = 0;
+    uint64_t nextPieceUs = 0;
+    // Raw receive progress.
+    bool anyReceived = false;
+    uint64_t lastReceivedUs = 0;
+    bool injected = false;
+    std::string endReason;
+    std::vector<SimEvent> events;
+};
+
+void HandheldStart(SimHandheld& h, const SimScenario& scenario, uint64_t nowUs);
+// Bytes that have crossed the line from the PC.
+void HandheldReceive(SimHandheld& h, const uint8_t* data, size_t n, uint64_t nowUs);
+// Time has passed: pieces fall due, silence ends a receive.
+void HandheldTick(SimHandheld& h, uint64_t nowUs);
+// Up to max bytes of output, taken off the queue because they crossed now.
+size_t HandheldTakeOutput(SimHandheld& h, uint8_t* out, size_t max, uint64_t nowUs);
+size_t HandheldOutputWaiting(const SimHandheld& h);
+// When HandheldTick next has work; UINT64_MAX when only input can wake it.
+uint64_t HandheldNextTickUs(const SimHandheld& h);
+bool HandheldFinished(const SimHandheld& h);
+// Ends the run from outside (time-out, stop request), keeping what it has.
+void HandheldStop(SimHandheld& h, const char* reason, uint64_t nowUs);
+
+// Shared by the stage and role files.
+void HandheldEvent(SimHandheld& h, uint64_t nowUs, const std::string& text);
+void HandheldFinish(SimHandheld& h, const char* reason, uint64_t nowUs);
+std::string HexBytes(const uint8_t* data, size_t n);
+const char* RoleName(SimRole role);
+
+// Raw stream roles (sim_raw.cpp).
+void RawRoleStart(SimHandheld& h, uint64_t nowUs);
+void RawRoleReceive(SimHandheld& h, const uint8_t* data, size_t n, uint64_t nowUs);
+void RawRoleTick(SimHandheld& h, uint64_t nowUs);
+uint64_t RawRoleNextTickUs(const SimHandheld& h);
+void RawRoleOutputDrained(SimHandheld& h, uint64_t nowUs);

@@ -1,0 +1,66 @@
+// Frame format and pacing of the simulated serial line.
+#include "sim_line.h"
+#include <cctype>
+#include <cmath>
+
+bool ParseLineFormat(const std::string& text, SimLineFormat& format)
+{
+    if (text.size() != 3)
+        return false;
+    int data = text[0] - '0';
+    char parity = (char)tolower((unsigned char)text[1]);
+    int stop = text[2] - '0';
+    if (data < 5 || data > 8 || (stop != 1 && stop != 2))
+        return false;
+    if (parity != 'n' && parity != 'o' && parity != 'e' && parity != 'm' && parity != 's')
+        return false;
+    format.dataBits = data;
+    format.parity = parity;
+    format.stopBits = stop;
+    return true;
+}
+
+int BitsPerByte(const SimLineFormat& format)
+{
+    return 1 + format.dataBits + (format.parity == 'n' ? 0 : 1) + format.stopBits;
+}
+
+double LineBytesPerSecond(const SimLineFormat& format)
+{
+    return format.baud == 0 ? 0 : (double)format.baud / BitsPerByte(format);
+}
+
+void PacerInit(SimPacer& pacer, const SimLineFormat& format)
+{
+    pacer.usPerByte = format.baud == 0 ? 0 : 1e6 * BitsPerByte(format) / format.baud;
+    pacer.freeAtUs = 0;
+    pacer.backlog = false;
+}
+
+uint32_t PacerAllowance(SimPacer& pacer, uint64_t nowUs, uint32_t waiting)
+{
+    if (pacer.usPerByte == 0 || waiting == 0)
+        return waiting;
+    double now = (double)nowUs;
+    // A line that ran dry: the first byte goes now, as if it had just crossed.
+    if (!pacer.backlog && pacer.freeAtUs < now - pacer.usPerByte)
+        pacer.freeAtUs = now - pacer.usPerByte;
+    double n = std::floor((now - pacer.freeAtUs) / pacer.usPerByte + 1e-9);
+    if (n <= 0)
+        return 0;
+    return n < waiting ? (uint32_t)n : waiting;
+}
+
+void PacerConsume(SimPacer& pacer, uint32_t n, bool stillWaiting)
+{
+    pacer.freeAtUs += n * pacer.usPerByte;
+    pacer.backlog = stillWaiting;
+}
+
+uint64_t PacerNextUs(const SimPacer& pacer, uint64_t nowUs)
+{
+    if (pacer.usPerByte == 0)
+        return nowUs;
+    double next = pacer.freeAtUs + pacer.usPerByte;
+    return next <= (double)nowUs ? nowUs : (uint64_t)std::ceil(next);
+}

@@ -1,0 +1,38 @@
+// The serial line between the PC and the simulated handheld: its frame format
+// and a pacer that lets bytes cross no faster than the line rate. Portable;
+// time is in microseconds on whatever clock the caller runs.
+#pragma once
+#include <cstdint>
+#include <string>
+
+struct SimLineFormat {
+    uint32_t baud;       // bits per second; 0 = unpaced
+    int dataBits;        // 5..8
+    char parity;         // 'n', 'o', 'e', 'm', 's'
+    int stopBits;        // 1 or 2
+};
+
+// "8N1", "7E2", "8O1": data bits, parity letter, stop bits. False when malformed.
+bool ParseLineFormat(const std::string& text, SimLineFormat& format);
+// Start bit, data bits, the parity bit when there is one, stop bits.
+int BitsPerByte(const SimLineFormat& format);
+// The bytes per second the line carries.
+double LineBytesPerSecond(const SimLineFormat& format);
+
+// One direction of the line. Bytes leave back to back while some are left
+// waiting; a line that ran dry banks no credit beyond the byte that may
+// start at once.
+struct SimPacer {
+    double usPerByte;    // 0 = unpaced
+    double freeAtUs;     // when the byte before has fully crossed
+    bool backlog;        // bytes were left waiting after the last crossing
+};
+
+void PacerInit(SimPacer& pacer, const SimLineFormat& format);
+// How many bytes may have crossed by nowUs, given that more are waiting.
+uint32_t PacerAllowance(SimPacer& pacer, uint64_t nowUs, uint32_t waiting);
+// Marks n bytes (at most the allowance) as crossed; stillWaiting tells
+// whether more are queued behind them.
+void PacerConsume(SimPacer& pacer, uint32_t n, bool stillWaiting);
+// When the next byte may cross.
+uint64_t PacerNextUs(const SimPacer& pacer, uint64_t nowUs);

@@ -1,0 +1,22 @@
+// kivsim's command line: the scenario for the handheld model and the run's
+// own settings (the pseudo-terminal link, the hand-shake files, the bounds).
+#pragma once
+#include <cstdint>
+#include <string>
+#include "sim_handheld.h"
+
+struct SimRun {
+    std::string link;       // symlink made to the pseudo-terminal slave
+    std::string ready;      // written once the line is up
+    std::string record;     // prefix of the record files
+    std::string go;         // the role starts once this file exists
+    std::string stop;       // the run ends once this file exists
+    uint32_t timeoutMs = 60000;
+    uint32_t lingerMs = 300;
+    bool help = false;
+};
+
+extern const char kSimUsage[];
+
+// False with a message in error when the line cannot be understood.
+bool ParseSimArgs(int argc, char** argv, SimScenario& scenario, SimRun& run, std::string& error);

@@ -1,0 +1,414 @@
+/* A preload library for 32-bit Wine that makes a pseudo-terminal behave
+ * enough like a serial port for the link driver's tests, and logs what the
+ * driver asked of the line.
+ *
+ * On a pseudo-terminal the modem-line ioctls fail, parity and 7 data bits are
+ * refused, an output flush can drop bytes already written, the output queue
+ * always reads empty, and Wine's event wait spins on an interrupt counter
+ * that never works. For pseudo-terminal slaves only, this library keeps DTR
+ * and RTS in memory, hands the kernel 8 bits without parity while reporting
+ * back what was asked, ignores output flushes, and slows the failing counter
+ * poll down. When kivsim runs on the other end it reports how many bytes it
+ * has taken off the line (kivpty_line.h); this library counts the bytes
+ * written, and answers the output-queue request with the difference, less a
+ * UART's transmit FIFO. So the driver sees its output drain at the line rate,
+ * gets EV_TXEMPTY when it has, and does not close the port on bytes that
+ * Wine still holds. Every line-settings
+ * request, DTR/RTS request and flush is appended, with a CLOCK_MONOTONIC
+ * millisecond time stamp, to the file named by KIV_PTY_LOG (if set), one line
+ * each:
+ *   <ms> pts=<n> termios speed=<bps> data=<7|8> parity=<n|o|e|m|s> stop=<1|2> crtscts=<0|1> ixon=<0|1> ixoff=<0|1>
+ *   <ms> pts=<n> modem op=<set|bis|bic> dtr=<0|1> rts=<0|1>
+ *   <ms> pts=<n> flush queue=<in|out|both>
+ * The simulated handheld stamps its records with the same clock.
+ *
+ * Wine built with 64-bit time calls __ioctl_time64 rather than ioctl, so both
+ * are wrapped. Other file descriptors pass through untouched. */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+#include "kivpty_line.h"
+
+/* Unix98 pseudo-terminal slaves have majors 136 to 143. */
+enum { PTS_MAJOR_FIRST = 136, PTS_MAJOR_LAST = 143, MAX_LINES = 32 };
+/* Bytes a 16550 UART still shifts out after its driver's queue reads empty. */
+enum { UART_TX_FIFO = 16 };
+
+/* The termios bits the kernel refuses on a pseudo-terminal and that we keep
+ * for the caller instead. */
+#define KEPT_CFLAGS (CSIZE | PARENB | PARODD | CMSPAR)
+
+/* What one pseudo-terminal line looks like to the program: its modem
+ * outputs and the frame format it asked for. Shared by all threads of the
+ * process, so every access holds lock. */
+struct line {
+    dev_t dev;
+    int used;
+    int modem;          /* TIOCM_DTR | TIOCM_RTS as last set */
+    int haveCflag;
+    tcflag_t cflag;     /* the KEPT_CFLAGS bits asked for */
+    uint32_t owner;     /* the simulator the counts below belong to */
+    uint64_t written;   /* bytes written to the line since that simulator began */
+};
+
+static struct line lines[MAX_LINES];
+static pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+
+typedef int (*ioctl_fn)(int, unsigned long, ...);
+typedef int (*tcsetattr_fn)(int, int, const struct termios*);
+typedef int (*tcgetattr_fn)(int, struct termios*);
+typedef int (*tcflush_fn)(int, int);
+typedef ssize_t (*write_fn)(int, const void*, size_t);
+
+static void* next_symbol(const char* name)
+{
+    return dlsym(RTLD_NEXT, name);
+}
+
+/* The pts number of fd, or -1 when fd is not a pseudo-terminal slave. */
+static int pts_number(int fd, dev_t* dev)
+{
+    struct stat st;
+    int saved = errno;
+    int r = fstat(fd, &st);
+    errno = saved;
+    if (r != 0 || !S_ISCHR(st.st_mode))
+        return -1;
+    unsigned maj = major(st.st_rdev);
+    if (maj < PTS_MAJOR_FIRST || maj > PTS_MAJOR_LAST)
+        return -1;
+    if (dev)
+        *dev = st.st_rdev;
+    return (int)((maj - PTS_MAJOR_FIRST) * 256 + minor(st.st_rdev));
+}
+
+/* The record of a line, made on first use. Called with lock held. */
+static struct line* find_line(dev_t dev)
+{
+    struct line* freeSlot = NULL;
+    for (int i = 0; i < MAX_LINES; i++) {
+        if (lines[i].used && lines[i].dev == dev)
+            return &lines[i];
+        if (!lines[i].used && !freeSlot)
+            freeSlot = &lines[i];
+    }
+    if (!freeSlot)
+        freeSlot = &lines[0];   /* more lines than any test opens: reuse */
+    memset(freeSlot, 0, sizeof *freeSlot);
+    freeSlot->used = 1;
+    freeSlot->dev = dev;
+    return freeSlot;
+}
+
+/* The simulator's record of the line, when one runs on it. */
+static int far_end(int pts, struct kivpty_line* rec)
+{
+    char path[64];
+    snprintf(path, sizeof path, KIVPTY_LINE_PATH, pts);
+    int saved = errno;
+    int ok = 0;
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        ok = pread(fd, rec, sizeof *rec, 0) == (ssize_t)sizeof *rec && rec->magic == KIVPTY_LINE_MAGIC;
+        close(fd);
+    }
+    errno = saved;
+    return ok;
+}
+
+/* A pseudo-terminal number is reused once its line is gone: a new simulator
+ * on it starts the count again. Called with lock held. */
+static void follow_owner(struct line* l, const struct kivpty_line* rec)
+{
+    if (l->owner != rec->owner) {
+        l->owner = rec->owner;
+        l->written = 0;
+    }
+}
+
+static int output_queue(int pts, dev_t dev, int* out)
+{
+    struct kivpty_line rec;
+    if (!far_end(pts, &rec))
+        return -1;
+    pthread_mutex_lock(&lock);
+    struct line* l = find_line(dev);
+    follow_owner(l, &rec);
+    long long queued = (long long)l->written - (long long)rec.consumed - UART_TX_FIFO;
+    pthread_mutex_unlock(&lock);
+    *out = queued > 0 ? (int)queued : 0;
+    return 0;
+}
+
+static long long now_ms(void)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+/* One line to the log: opened for each entry, appended whole, so that several
+ * processes and threads can share the file. */
+static void log_line(int pts, const char* fmt, ...)
+{
+    const char* path = getenv("KIV_PTY_LOG");
+    if (!path || !*path)
+        return;
+    char buf[256];
+    int n = snprintf(buf, sizeof buf, "%lld pts=%d ", now_ms(), pts);
+    va_list ap;
+    va_start(ap, fmt);
+    n += vsnprintf(buf + n, sizeof buf - n, fmt, ap);
+    va_end(ap);
+    if (n >= (int)sizeof buf - 1)
+        n = sizeof buf - 2;
+    buf[n++] = '\n';
+    int saved = errno;
+    int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        ssize_t w = write(fd, buf, n);
+        (void)w;
+        close(fd);
+    }
+    errno = saved;
+}
+
+static long speed_value(speed_t s)
+{
+    static const struct { speed_t code; long bps; } table[] = {
+        {B0, 0}, {B50, 50}, {B75, 75}, {B110, 110}, {B134, 134}, {B150, 150},
+        {B200, 200}, {B300, 300}, {B600, 600}, {B1200, 1200}, {B1800, 1800},
+        {B2400, 2400}, {B4800, 4800}, {B9600, 9600}, {B19200, 19200},
+        {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400},
+        {B460800, 460800}, {B921600, 921600},
+    };
+    for (size_t i = 0; i < sizeof table / sizeof table[0]; i++)
+        if (table[i].code == s)
+            return table[i].bps;
+    return -1;
+}
+
+static char parity_letter(tcflag_t c)
+{
+    if (!(c & PARENB))
+        return 'n';
+    if (c & CMSPAR)
+        return (c & PARODD) ? 'm' : 's';
+    return (c & PARODD) ? 'o' : 'e';
+}
+
+static int data_bits(tcflag_t c)
+{
+    switch (c & CSIZE) {
+    case CS5: return 5;
+    case CS6: return 6;
+    case CS7: return 7;
+    default: return 8;
+    }
+}
+
+static void log_termios(int pts, const struct termios* t)
+{
+    log_line(pts, "termios speed=%ld data=%d parity=%c stop=%d crtscts=%d ixon=%d ixoff=%d",
+             speed_value(cfgetospeed(t)), data_bits(t->c_cflag), parity_letter(t->c_cflag), (t->c_cflag & CSTOPB) ? 2 : 1,
+             (t->c_cflag & CRTSCTS) ? 1 : 0, (t->c_iflag & IXON) ? 1 : 0,
+             (t->c_iflag & IXOFF) ? 1 : 0);
+}
+
+static void log_modem(int pts, const char* op, int modem)
+{
+    log_line(pts, "modem op=%s dtr=%d rts=%d", op, (modem & TIOCM_DTR) ? 1 : 0,
+             (modem & TIOCM_RTS) ? 1 : 0);
+}
+
+/* The modem-line requests, answered from memory. The inputs read as a device
+ * that is present: CTS, DSR and carrier up. */
+static int modem_ioctl(int pts, dev_t dev, unsigned long req, int* arg)
+{
+    pthread_mutex_lock(&lock);
+    struct line* l = find_line(dev);
+    const char* op = NULL;
+    switch (req) {
+    case TIOCMGET:
+        *arg = l->modem | TIOCM_CTS | TIOCM_DSR | TIOCM_CAR;
+        break;
+    case TIOCMSET:
+        l->modem = *arg & (TIOCM_DTR | TIOCM_RTS);
+        op = "set";
+        break;
+    case TIOCMBIS:
+        l->modem |= *arg & (TIOCM_DTR | TIOCM_RTS);
+        op = "bis";
+        break;
+    case TIOCMBIC:
+        l->modem &= ~(*arg & (TIOCM_DTR | TIOCM_RTS));
+        op = "bic";
+        break;
+    }
+    int modem = l->modem;
+    pthread_mutex_unlock(&lock);
+    if (op)
+        log_modem(pts, op, modem);
+    return 0;
+}
+
+static int flush_queues(int fd, int pts, int queue, tcflush_fn real)
+{
+    log_line(pts, "flush queue=%s", queue == TCIFLUSH ? "in" : queue == TCOFLUSH ? "out" : "both");
+    /* Flushing the output of a pseudo-terminal drops bytes that the other
+     * end has not read yet, which a UART would already have sent. */
+    if (queue == TCOFLUSH)
+        return 0;
+    return real(fd, TCIFLUSH);
+}
+
+static int wrapped_ioctl(ioctl_fn real, int fd, unsigned long req, void* arg)
+{
+    dev_t dev;
+    int pts;
+    switch (req) {
+    case TIOCMGET:
+    case TIOCMSET:
+    case TIOCMBIS:
+    case TIOCMBIC:
+        pts = pts_number(fd, &dev);
+        if (pts >= 0 && arg)
+            return modem_ioctl(pts, dev, req, (int*)arg);
+        break;
+    case TIOCGICOUNT:
+        pts = pts_number(fd, NULL);
+        if (pts >= 0) {
+            /* Wine polls this in a tight loop while it waits for events; it
+             * always fails here, so take the time to let the CPU rest. */
+            int r = real(fd, req, arg);
+            int saved = errno;
+            usleep(2000);
+            errno = saved;
+            return r;
+        }
+        break;
+    case TIOCOUTQ:
+        pts = pts_number(fd, &dev);
+        if (pts >= 0 && arg && output_queue(pts, dev, (int*)arg) == 0)
+            return 0;
+        break;
+    case TCFLSH:
+        pts = pts_number(fd, NULL);
+        if (pts >= 0) {
+            tcflush_fn realFlush = (tcflush_fn)next_symbol("tcflush");
+            return flush_queues(fd, pts, (int)(long)arg, realFlush);
+        }
+        break;
+    }
+    return real(fd, req, arg);
+}
+
+int ioctl(int fd, unsigned long req, ...)
+{
+    static ioctl_fn real;
+    if (!real)
+        real = (ioctl_fn)next_symbol("ioctl");
+    va_list ap;
+    va_start(ap, req);
+    void* arg = va_arg(ap, void*);
+    va_end(ap);
+    return wrapped_ioctl(real, fd, req, arg);
+}
+
+int __ioctl_time64(int fd, unsigned long req, ...)
+{
+    static ioctl_fn real;
+    if (!real)
+        real = (ioctl_fn)next_symbol("__ioctl_time64");
+    if (!real)
+        real = (ioctl_fn)next_symbol("ioctl");
+    va_list ap;
+    va_start(ap, req);
+    void* arg = va_arg(ap, void*);
+    va_end(ap);
+    return wrapped_ioctl(real, fd, req, arg);
+}
+
+int tcsetattr(int fd, int action, const struct termios* t)
+{
+    static tcsetattr_fn real;
+    if (!real)
+        real = (tcsetattr_fn)next_symbol("tcsetattr");
+    dev_t dev;
+    int pts = t ? pts_number(fd, &dev) : -1;
+    if (pts < 0)
+        return real(fd, action, t);
+    log_termios(pts, t);
+    struct termios kernel = *t;
+    kernel.c_cflag = (kernel.c_cflag & ~KEPT_CFLAGS) | CS8;
+    int r = real(fd, action, &kernel);
+    if (r == 0) {
+        pthread_mutex_lock(&lock);
+        struct line* l = find_line(dev);
+        l->haveCflag = 1;
+        l->cflag = t->c_cflag & KEPT_CFLAGS;
+        pthread_mutex_unlock(&lock);
+    }
+    return r;
+}
+
+int tcgetattr(int fd, struct termios* t)
+{
+    static tcgetattr_fn real;
+    if (!real)
+        real = (tcgetattr_fn)next_symbol("tcgetattr");
+    int r = real(fd, t);
+    dev_t dev;
+    if (r != 0 || pts_number(fd, &dev) < 0)
+        return r;
+    pthread_mutex_lock(&lock);
+    struct line* l = find_line(dev);
+    if (l->haveCflag)
+        t->c_cflag = (t->c_cflag & ~KEPT_CFLAGS) | l->cflag;
+    pthread_mutex_unlock(&lock);
+    return r;
+}
+
+int tcflush(int fd, int queue)
+{
+    static tcflush_fn real;
+    if (!real)
+        real = (tcflush_fn)next_symbol("tcflush");
+    int pts = pts_number(fd, NULL);
+    if (pts < 0)
+        return real(fd, queue);
+    return flush_queues(fd, pts, queue, real);
+}
+
+ssize_t write(int fd, const void* buf, size_t n)
+{
+    static write_fn real;
+    if (!real)
+        real = (write_fn)next_symbol("write");
+    ssize_t r = real(fd, buf, n);
+    dev_t dev;
+    int pts;
+    if (r > 0 && (pts = pts_number(fd, &dev)) >= 0) {
+        struct kivpty_line rec;
+        int haveFarEnd = far_end(pts, &rec);
+        pthread_mutex_lock(&lock);
+        struct line* l = find_line(dev);
+        if (haveFarEnd)
+            follow_owner(l, &rec);
+        l->written += (uint64_t)r;
+        pthread_mutex_unlock(&lock);
+    }
+    return r;
+}
