@@ -248,11 +248,12 @@ uint64_t PumpOnce(SimHandheld& h, Line& line, Pump& p, uint64_t now)
 
 void WaitUntil(const Line& line, const Pump& p, uint64_t now, uint64_t until)
 {
-    // Never sleep for less than half a millisecond: the pacer catches up in
-    // bursts, which a line of these rates cannot tell from steady flow.
+    // Never sleep for less than two milliseconds: the pacer catches up in
+    // bursts, which the driver, reading what is queued, cannot tell from
+    // steady flow.
     uint64_t span = until > now ? until - now : 0;
-    if (span < 500)
-        span = 500;
+    if (span < 2000)
+        span = 2000;
     struct pollfd pfd = {line.master, 0, 0};
     if (p.wantInput)
         pfd.events |= POLLIN;
