@@ -24,4 +24,9 @@ fi
 if [ -n "${KIV_PRELOAD:-}" ]; then
     export LD_PRELOAD="$KIV_PRELOAD${LD_PRELOAD:+:$LD_PRELOAD}"
 fi
+# The wine command starts a 64-bit program through a 32-bit helper process;
+# the 64-bit loader runs it directly.
+if [ "$WINEARCH" = win64 ] && [ -x /usr/lib/wine/wine64 ]; then
+    exec /usr/lib/wine/wine64 "$@"
+fi
 exec wine "$@"
