@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 #include <vector>
+#include "sim_line.h"
 
 namespace {
 
@@ -126,6 +127,37 @@ std::vector<double> EventTimes(const std::string& log, const std::string& kind)
             times.push_back(ms);
     }
     return times;
+}
+
+// The pacer on its own, at clock values like a machine's uptime: an idle line
+// lets a byte go at once, and a busy one carries its rate, never less.
+TEST(KivsimPacer, CarriesTheLineRateAtAnyClockValue)
+{
+    struct Row {
+        uint32_t baud;
+        const char* format;
+        double bytesPerSecond;
+    } rows[] = {
+        {115200, "8N1", 11520}, {115200, "8N2", 10472.7}, {9600, "8O1", 872.7}, {57600, "7E1", 5760},
+    };
+    for (const Row& row : rows) {
+        for (uint64_t origin : {0ull, 2893579625000ull, 9000000000000000ull}) {
+            SCOPED_TRACE(std::string(row.format) + " at " + std::to_string(origin));
+            SimLineFormat f = {row.baud, 8, 'n', 1};
+            ASSERT_TRUE(ParseLineFormat(row.format, f));
+            SimPacer p;
+            PacerInit(p, f);
+            ASSERT_EQ(1u, PacerAllowance(p, origin, 1));
+            PacerConsume(p, 1, true);
+            double total = 1;
+            for (uint64_t t = origin + 2000; t <= origin + 1000000; t += 2000) {
+                uint32_t n = PacerAllowance(p, t, 1000000);
+                PacerConsume(p, n, true);
+                total += n;
+            }
+            EXPECT_NEAR(row.bytesPerSecond, total, 2);
+        }
+    }
 }
 
 TEST(KivsimLine, BothDirectionsKeepToTheLineRateOfTheFrameFormat)

@@ -33,19 +33,28 @@ double LineBytesPerSecond(const SimLineFormat& format)
 void PacerInit(SimPacer& pacer, const SimLineFormat& format)
 {
     pacer.usPerByte = format.baud == 0 ? 0 : 1e6 * BitsPerByte(format) / format.baud;
+    pacer.originUs = 0;
     pacer.freeAtUs = 0;
     pacer.backlog = false;
+    pacer.started = false;
 }
 
 uint32_t PacerAllowance(SimPacer& pacer, uint64_t nowUs, uint32_t waiting)
 {
     if (pacer.usPerByte == 0 || waiting == 0)
         return waiting;
-    double now = (double)nowUs;
+    if (!pacer.started) {
+        pacer.started = true;
+        pacer.originUs = nowUs;
+        pacer.freeAtUs = -pacer.usPerByte;   // idle since before the start
+    }
+    double now = (double)(nowUs - pacer.originUs);
     // A line that ran dry: the first byte goes now, as if it had just crossed.
     if (!pacer.backlog && pacer.freeAtUs < now - pacer.usPerByte)
         pacer.freeAtUs = now - pacer.usPerByte;
-    double n = std::floor((now - pacer.freeAtUs) / pacer.usPerByte + 1e-9);
+    // A byte whose time has come to within a thousandth of its length has
+    // crossed: rounding must never hold back the byte of an idle line.
+    double n = std::floor((now - pacer.freeAtUs) / pacer.usPerByte + 1e-3);
     if (n <= 0)
         return 0;
     return n < waiting ? (uint32_t)n : waiting;
@@ -59,8 +68,8 @@ void PacerConsume(SimPacer& pacer, uint32_t n, bool stillWaiting)
 
 uint64_t PacerNextUs(const SimPacer& pacer, uint64_t nowUs)
 {
-    if (pacer.usPerByte == 0)
+    if (pacer.usPerByte == 0 || !pacer.started)
         return nowUs;
-    double next = pacer.freeAtUs + pacer.usPerByte;
+    double next = pacer.originUs + pacer.freeAtUs + pacer.usPerByte;
     return next <= (double)nowUs ? nowUs : (uint64_t)std::ceil(next);
 }

@@ -24,8 +24,10 @@ double LineBytesPerSecond(const SimLineFormat& format);
 // start at once.
 struct SimPacer {
     double usPerByte;    // 0 = unpaced
+    uint64_t originUs;   // times below count from here, to keep them exact
     double freeAtUs;     // when the byte before has fully crossed
     bool backlog;        // bytes were left waiting after the last crossing
+    bool started;
 };
 
 void PacerInit(SimPacer& pacer, const SimLineFormat& format);

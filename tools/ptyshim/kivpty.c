@@ -11,15 +11,25 @@
  * poll down. When kivsim runs on the other end it reports how many bytes it
  * has taken off the line (kivpty_line.h); this library counts the bytes
  * written, and answers the output-queue request with the difference, less a
- * UART's transmit FIFO. So the driver sees its output drain at the line rate,
- * gets EV_TXEMPTY when it has, and does not close the port on bytes that
- * Wine still holds. Every line-settings
- * request, DTR/RTS request and flush is appended, with a CLOCK_MONOTONIC
- * millisecond time stamp, to the file named by KIV_PTY_LOG (if set), one line
- * each:
+ * UART's transmit FIFO. So the driver sees its output drain at the line rate
+ * and does not close the port on bytes that Wine still holds.
+ *
+ * EV_TXEMPTY needs one more step. Windows raises it whenever the output
+ * drains; Wine only when the transmitter read busy as the wait began, or
+ * when it reads empty while still remembering a write made during the wait,
+ * which it forgets after one poll (and on SetCommMask). A write made while a
+ * wait is pending, as the driver's timer does, would never be followed by
+ * EV_TXEMPTY. The line-status request, which only Wine's event wait uses,
+ * therefore reads "busy" except for the first polls after the output has
+ * drained: every wait starts busy, and ends when the output drains.
+ *
+ * Every line-settings request, DTR/RTS request, flush and write is appended,
+ * with a CLOCK_MONOTONIC millisecond time stamp, to the file named by
+ * KIV_PTY_LOG (if set), one line each:
  *   <ms> pts=<n> termios speed=<bps> data=<7|8> parity=<n|o|e|m|s> stop=<1|2> crtscts=<0|1> ixon=<0|1> ixoff=<0|1>
  *   <ms> pts=<n> modem op=<set|bis|bic> dtr=<0|1> rts=<0|1>
  *   <ms> pts=<n> flush queue=<in|out|both>
+ *   <ms> pts=<n> write bytes=<count>
  * The simulated handheld stamps its records with the same clock.
  *
  * Wine built with 64-bit time calls __ioctl_time64 rather than ioctl, so both
@@ -44,7 +54,7 @@
 /* Unix98 pseudo-terminal slaves have majors 136 to 143. */
 enum { PTS_MAJOR_FIRST = 136, PTS_MAJOR_LAST = 143, MAX_LINES = 32 };
 /* Bytes a 16550 UART still shifts out after its driver's queue reads empty. */
-enum { UART_TX_FIFO = 16 };
+enum { UART_TX_FIFO = 16, EMPTY_PULSE_POLLS = 2 };
 
 /* The termios bits the kernel refuses on a pseudo-terminal and that we keep
  * for the caller instead. */
@@ -61,6 +71,8 @@ struct line {
     tcflag_t cflag;     /* the KEPT_CFLAGS bits asked for */
     uint32_t owner;     /* the simulator the counts below belong to */
     uint64_t written;   /* bytes written to the line since that simulator began */
+    int queuedSeen;     /* output was queued since the line status last read empty */
+    int emptyPulse;     /* line-status polls still to read "empty" after the drain */
 };
 
 static struct line lines[MAX_LINES];
@@ -173,6 +185,30 @@ static int output_queue(int pts, dev_t dev, int* out)
     long long queued = (long long)l->written - (long long)rec.consumed - UART_TX_FIFO;
     pthread_mutex_unlock(&lock);
     *out = queued > 0 ? (int)queued : 0;
+    return 0;
+}
+
+/* The transmitter-empty bit of the line status, as described at the top. */
+static int line_status(int pts, dev_t dev, int* out)
+{
+    int queued;
+    if (output_queue(pts, dev, &queued) != 0)
+        return -1;
+    pthread_mutex_lock(&lock);
+    struct line* l = find_line(dev);
+    int empty = 0;
+    if (queued > 0) {
+        l->queuedSeen = 1;
+    } else if (l->queuedSeen) {
+        l->queuedSeen = 0;
+        l->emptyPulse = EMPTY_PULSE_POLLS - 1;
+        empty = 1;
+    } else if (l->emptyPulse > 0) {
+        l->emptyPulse--;
+        empty = 1;
+    }
+    pthread_mutex_unlock(&lock);
+    *out = empty ? TIOCSER_TEMT : 0;
     return 0;
 }
 
@@ -328,6 +364,11 @@ static int wrapped_ioctl(ioctl_fn real, int fd, unsigned long req, void* arg)
         if (pts >= 0 && arg && output_queue(pts, dev, (int*)arg) == 0)
             return 0;
         break;
+    case TIOCSERGETLSR:
+        pts = pts_number(fd, &dev);
+        if (pts >= 0 && arg && line_status(pts, dev, (int*)arg) == 0)
+            return 0;
+        break;
     case TCFLSH:
         pts = pts_number(fd, NULL);
         if (pts >= 0) {
@@ -431,8 +472,11 @@ ssize_t write(int fd, const void* buf, size_t n)
         struct line* l = find_line(dev);
         if (haveFarEnd)
             follow_owner(l, &rec);
+        l->queuedSeen = 1;
+        l->emptyPulse = 0;
         l->written += (uint64_t)r;
         pthread_mutex_unlock(&lock);
+        log_line(pts, "write bytes=%ld", (long)r);
     }
     return r;
 }

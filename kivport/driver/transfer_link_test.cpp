@@ -1,0 +1,326 @@
+// Transfers through kivport.dll's exports under Wine, loaded by name as the
+// desktop application loads it, with kivsim playing the handheld on a
+// pseudo-terminal behind the COM port: blocks of every awkward size both ways
+// byte for byte, the line settings and modem lines the port really got (read
+// from the preload library's log), and cancels that must hand back no block.
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+#include "kivtest.h"
+
+namespace {
+
+const int kPort = 6;
+const wchar_t kStatusCaption[] = L"通信状況表示";
+
+typedef HGLOBAL(WINAPI* ReceiveFn)(const void* setup, int16_t* result);
+typedef int16_t(WINAPI* SendFn)(const void* setup, HGLOBAL block);
+typedef HGLOBAL(WINAPI* LoadFileFn)(const char* path, int16_t* result);
+
+struct Driver {
+    HMODULE dll;
+    ReceiveFn receive;
+    SendFn send;
+    LoadFileFn loadFile;
+};
+
+const Driver& Kivport()
+{
+    static Driver d = [] {
+        Driver k = {};
+        k.dll = LoadKivLibrary("kivport.dll");
+        if (k.dll) {
+            k.receive = GetExport<ReceiveFn>(k.dll, "_KivReceiveData@8");
+            k.send = GetExport<SendFn>(k.dll, "_KivSendData@8");
+            k.loadFile = GetExport<LoadFileFn>(k.dll, "_KivLoadFile@8");
+            WidenComOpens(k.dll);
+        }
+        return k;
+    }();
+    return d;
+}
+
+// The settings a caller fills in: IRMode 0 cable, 2 IrDA.
+struct Line {
+    int irMode;
+    int32_t speed;
+    int parity;   // 0 none, 1 odd, 2 even
+    int length;
+    int stop;
+    int csMon;
+    int xFlow;
+};
+
+const Line kCable115200 = {0, 115200, 0, 8, 1, 0, 0};
+
+// The caller's PortSetup record as bytes: 18 of them, little-endian, packed.
+std::vector<uint8_t> SetupRecord(const Line& l)
+{
+    std::vector<uint8_t> r;
+    auto put16 = [&r](int v) {
+        r.push_back((uint8_t)(v & 0xFF));
+        r.push_back((uint8_t)((v >> 8) & 0xFF));
+    };
+    put16(kPort);
+    put16(l.irMode);
+    put16(l.speed & 0xFFFF);
+    put16((l.speed >> 16) & 0xFFFF);
+    put16(l.parity);
+    put16(l.length);
+    put16(l.stop);
+    put16(l.csMon);
+    put16(l.xFlow);
+    return r;
+}
+
+std::string FormatFlag(const Line& l)
+{
+    static const char parity[] = "NOE";
+    return std::to_string(l.length) + parity[l.parity] + std::to_string(l.stop);
+}
+
+// kivsim's line flags for the settings of a record.
+std::string SimLine(const Line& l)
+{
+    return "--baud " + std::to_string(l.speed) + " --format " + FormatFlag(l) + " --linger 1000 ";
+}
+
+struct Received {
+    int16_t code;
+    bool block;
+    std::string bytes;
+};
+
+Received Receive(const Line& l)
+{
+    std::vector<uint8_t> setup = SetupRecord(l);
+    Received r = {-1, false, ""};
+    HGLOBAL h = Kivport().receive(setup.data(), &r.code);
+    if (h) {
+        r.block = true;
+        const char* p = static_cast<const char*>(GlobalLock(h));
+        r.bytes = p;
+        EXPECT_EQ(0, p[GlobalSize(h) - 1]) << "the block must end with a NUL";
+        GlobalUnlock(h);
+        GlobalFree(h);
+    }
+    return r;
+}
+
+HGLOBAL MakeBlock(const std::string& bytes)
+{
+    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, bytes.size() + 1);
+    char* p = static_cast<char*>(GlobalLock(h));
+    memcpy(p, bytes.c_str(), bytes.size() + 1);
+    GlobalUnlock(h);
+    return h;
+}
+
+int16_t Send(const Line& l, HGLOBAL block)
+{
+    std::vector<uint8_t> setup = SetupRecord(l);
+    return Kivport().send(setup.data(), block);
+}
+
+// Bytes of every value that a block and the raw stream can carry: no NUL
+// (ends a block), no 0x1A (ends a receive), no XON/XOFF (flow control).
+std::string Pattern(size_t n, uint32_t seed)
+{
+    std::string s;
+    uint32_t x = seed * 2654435761u + 1;
+    while (s.size() < n) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        uint8_t b = (uint8_t)(x >> 24);
+        if (b != 0 && b != 0x1A && b != 0x11 && b != 0x13)
+            s.push_back((char)b);
+    }
+    return s;
+}
+
+class TransferLink : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(nullptr, Kivport().dll);
+        ASSERT_NE(nullptr, Kivport().receive);
+        ASSERT_NE(nullptr, Kivport().send);
+    }
+    FocusWindow focus;
+};
+
+TEST_F(TransferLink, CableReceiveDeliversEverySizeByteForByte)
+{
+    struct Row {
+        size_t dataBytes;   // before the end byte
+        const char* extra;  // more kivsim flags
+    } rows[] = {
+        {0, ""}, {1, ""}, {2, ""}, {511, ""}, {512, ""}, {30000, ""},
+        {3000, "--piece 700 --gap 300"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.dataBytes) + " " + row.extra);
+        KivSim sim;
+        ASSERT_TRUE(StartKivsim(sim, kPort, SimLine(kCable115200) + "--role send --pattern binary --size " +
+                                                std::to_string(row.dataBytes) + " --seed " +
+                                                std::to_string(row.dataBytes) + " --eof " + row.extra));
+        Received r = Receive(kCable115200);
+        ASSERT_TRUE(WaitKivsimRecord(sim, 10000));
+        std::string sent = KivsimSent(sim);
+        ASSERT_EQ(row.dataBytes + 1, sent.size());
+        EXPECT_EQ(0, r.code);
+        EXPECT_TRUE(r.block);
+        EXPECT_TRUE(r.bytes == sent) << "received " << r.bytes.size() << " of " << sent.size();
+    }
+}
+
+// The writes that reach the line, from the preload log: one for a block of
+// one or two bytes, then the last byte alone for a block that fits one chunk,
+// chunks of 512 bytes beyond.
+TEST_F(TransferLink, CableSendDeliversEverySizeByteForByteWithNothingAdded)
+{
+    std::vector<int> big(58, 512);
+    big.push_back(304);
+    struct Row {
+        size_t n;
+        std::vector<int> writes;
+    } rows[] = {
+        {1, {1}}, {2, {2}}, {3, {2, 1}}, {512, {511, 1}}, {513, {512, 1}}, {30000, big},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.n);
+        std::string data = Pattern(row.n, (uint32_t)row.n);
+        size_t mark = PtyLogMark();
+        KivSim sim;
+        ASSERT_TRUE(StartKivsim(sim, kPort, SimLine(kCable115200) +
+                                                "--role receive --no-eof-stop --silence 700"));
+        HGLOBAL block = MakeBlock(data);
+        EXPECT_EQ(0, Send(kCable115200, block));
+        ASSERT_TRUE(WaitKivsimRecord(sim, 15000));
+        std::string got = KivsimReceived(sim);
+        EXPECT_TRUE(got == data) << "handheld got " << got.size() << " of " << row.n;
+        std::vector<int> writes;
+        for (const std::string& line : PtyLogLines(mark, sim.pts))
+            if (line.find(" write ") != std::string::npos)
+                writes.push_back(atoi(LogField(line, "bytes").c_str()));
+        EXPECT_EQ(row.writes, writes);
+        // The caller's block is read, never changed or freed.
+        char* p = static_cast<char*>(GlobalLock(block));
+        ASSERT_NE(nullptr, p);
+        EXPECT_TRUE(data == p);
+        GlobalUnlock(block);
+        GlobalFree(block);
+    }
+}
+
+TEST_F(TransferLink, BlockLoadedFromAFileIsSentUpToItsNul)
+{
+    TempFolder folder;
+    std::string file = folder.File("block.bin");
+    WriteFileBytes(file, std::string("Kcsv,1\r\nabc\0after the NUL", 26));
+    int16_t loadResult = 0;
+    HGLOBAL block = Kivport().loadFile(file.c_str(), &loadResult);
+    ASSERT_NE(nullptr, block);
+    KivSim sim;
+    ASSERT_TRUE(StartKivsim(sim, kPort, SimLine(kCable115200) + "--role receive --no-eof-stop --silence 700"));
+    EXPECT_EQ(0, Send(kCable115200, block));
+    ASSERT_TRUE(WaitKivsimRecord(sim, 10000));
+    EXPECT_EQ("Kcsv,1\r\nabc", KivsimReceived(sim));
+    GlobalFree(block);
+}
+
+TEST_F(TransferLink, IrdaReceiveDeliversTheBlock)
+{
+    const Line irda = {2, 115200, 0, 8, 1, 0, 0};
+    KivSim sim;
+    ASSERT_TRUE(StartKivsim(sim, kPort, SimLine(irda) + "--role send --pattern text --size 5000 --eof --piece 1024 --gap 200"));
+    Received r = Receive(irda);
+    ASSERT_TRUE(WaitKivsimRecord(sim, 10000));
+    EXPECT_EQ(0, r.code);
+    EXPECT_TRUE(r.bytes == KivsimSent(sim)) << "received " << r.bytes.size();
+}
+
+// What the port was set to, from the preload log: the last frame format the
+// driver asked for and the modem-line requests in order.
+TEST_F(TransferLink, PortGetsTheRecordsLineSettingsAndDropsDtrAndRtsAtTheEnd)
+{
+    struct Row {
+        bool send;
+        Line line;
+        const char* speed;
+        const char* data;
+        const char* parity;
+        const char* stop;
+        const char* crtscts;
+        const char* xon;
+    } rows[] = {
+        {false, {0, 9600, 0, 8, 1, 0, 0}, "9600", "8", "n", "1", "0", "0"},
+        {false, {0, 38400, 1, 7, 2, 1, 1}, "38400", "7", "o", "2", "1", "1"},
+        {true, {0, 19200, 2, 8, 1, 0, 1}, "19200", "8", "e", "1", "0", "1"},
+        {true, {0, 115200, 2, 7, 2, 1, 0}, "115200", "7", "e", "2", "1", "0"},
+        // IrDA runs with RTS/CTS and without XON/XOFF, whatever the record says.
+        {false, {2, 57600, 0, 8, 1, 0, 1}, "57600", "8", "n", "1", "1", "0"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.send ? "send " : "receive ") + row.speed + " " + FormatFlag(row.line));
+        size_t mark = PtyLogMark();
+        KivSim sim;
+        if (row.send) {
+            ASSERT_TRUE(StartKivsim(sim, kPort, SimLine(row.line) + "--role receive --count 3"));
+            HGLOBAL block = MakeBlock("abc");
+            EXPECT_EQ(0, Send(row.line, block));
+            GlobalFree(block);
+        } else {
+            ASSERT_TRUE(StartKivsim(sim, kPort, SimLine(row.line) + "--role send --size 0 --eof"));
+            EXPECT_EQ(0, Receive(row.line).code);
+        }
+        ASSERT_TRUE(WaitKivsimRecord(sim, 10000));
+
+        std::string termios, modem;
+        std::vector<std::string> modemLines;
+        for (const std::string& line : PtyLogLines(mark, sim.pts)) {
+            if (line.find(" termios ") != std::string::npos)
+                termios = line;
+            if (line.find(" modem ") != std::string::npos)
+                modemLines.push_back(LogField(line, "dtr") + LogField(line, "rts"));
+        }
+        ASSERT_FALSE(termios.empty()) << "no line settings were logged";
+        EXPECT_EQ(row.speed, LogField(termios, "speed"));
+        EXPECT_EQ(row.data, LogField(termios, "data"));
+        EXPECT_EQ(row.parity, LogField(termios, "parity"));
+        EXPECT_EQ(row.stop, LogField(termios, "stop"));
+        EXPECT_EQ(row.crtscts, LogField(termios, "crtscts"));
+        EXPECT_EQ(row.xon, LogField(termios, "ixon"));
+        EXPECT_EQ(row.xon, LogField(termios, "ixoff"));
+        // Raised while the transfer ran; at the end DTR drops, then RTS.
+        ASSERT_GE(modemLines.size(), 3u);
+        EXPECT_NE(modemLines.end(), std::find(modemLines.begin(), modemLines.end(), "11"));
+        EXPECT_EQ("01", modemLines[modemLines.size() - 2]);
+        EXPECT_EQ("00", modemLines.back());
+    }
+}
+
+TEST_F(TransferLink, ReceiveCancelledAfterPartOfABlockHandsBackNoBlock)
+{
+    KivSim sim;
+    ASSERT_TRUE(StartKivsim(sim, kPort, SimLine(kCable115200) +
+                                            "--role send --pattern text --size 3000 --linger 20000"));
+    Received r = {};
+    WithDriver(
+        [] {
+            HWND dlg = WaitForWindow(kStatusCaption, nullptr, 5000);
+            ASSERT_NE(nullptr, dlg);
+            Sleep(1000);   // the 3000 bytes have crossed by now
+            SendMessageW(GetDlgItem(dlg, IDCANCEL), BM_CLICK, 0, 0);
+        },
+        [&r] { r = Receive(kCable115200); });
+    EXPECT_EQ(255, r.code);
+    EXPECT_FALSE(r.block);
+    ASSERT_TRUE(StopKivsim(sim));
+    EXPECT_EQ(3000u, KivsimSent(sim).size());
+}
+
+}  // namespace
