@@ -59,6 +59,12 @@ function(kiv_add_western_locale_run name filter)
 endfunction()
 
 if(WIN32)
+  # The Wine scripts give the build tree a prefix of the DLLs' own bitness.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    file(WRITE ${CMAKE_BINARY_DIR}/wine.arch "win64\n")
+  else()
+    file(WRITE ${CMAKE_BINARY_DIR}/wine.arch "win32\n")
+  endif()
   set(KIV_WINE_ENV ${CMAKE_SOURCE_DIR}/scripts/wine-env.sh)
   add_test(NAME wine_start COMMAND ${KIV_WINE_ENV} start ${CMAKE_BINARY_DIR})
   add_test(NAME wine_stop COMMAND ${KIV_WINE_ENV} stop ${CMAKE_BINARY_DIR})

@@ -17,6 +17,24 @@ for dll in kivport kivconv; do
     i686-w64-mingw32-objdump -p "$f" | sed -n 's/^\s*DLL Name: /  /p'
 done
 
+# The same DLLs for 64-bit applications: the same export names, and again
+# only system DLLs among the imports.
+cmake --preset win64 >/dev/null
+cmake --build --preset win64 -j"$(nproc)" --target kivport kivconv
+names() { "$1"-w64-mingw32-objdump -p "$2" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | sed -n 's/^\s*\[ *[0-9]*\] /  /p'; }
+for dll in kivport kivconv; do
+    f=build/win64/bin/$dll.dll
+    echo "== 64-bit $dll.dll ($(stat -c %s "$f") bytes)"
+    if [ "$(names i686 build/win32/bin/$dll.dll)" != "$(names x86_64 "$f")" ]; then
+        echo "exports differ from the 32-bit DLL's:" >&2
+        names x86_64 "$f" >&2
+        exit 1
+    fi
+    echo "exports: the same names as the 32-bit DLL's"
+    echo "imports:"
+    x86_64-w64-mingw32-objdump -p "$f" | sed -n 's/^\s*DLL Name: /  /p'
+done
+
 # A sample conversion through the DLL, as the application calls it: the sample
 # table (text, number, date and photo fields) to a Kcsv file and back.
 work=build/win32/sample

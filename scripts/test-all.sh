@@ -18,6 +18,11 @@ cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j"$jobs"
 run ctest --preset win32
 
+# The same DLLs and tests built for x64, under 64-bit Wine in a prefix of their own.
+cmake --preset win64 >/dev/null
+cmake --build --preset win64 -j"$jobs"
+run ctest --preset win64
+
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j"$jobs"
 run ctest --preset fuzz

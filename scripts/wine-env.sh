@@ -6,7 +6,9 @@
 set -u
 cmd=$1
 build=$(cd "$2" && pwd)
-export WINEPREFIX="$build/wineprefix" WINEARCH=win32 WINEDEBUG=-all
+# A 32-bit build keeps a 32-bit-only prefix; a 64-bit build (wine.arch) its own.
+arch=$(cat "$build/wine.arch" 2>/dev/null || echo win32)
+export WINEPREFIX="$build/wineprefix" WINEARCH=$arch WINEDEBUG=-all
 export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 
 stop_display() {

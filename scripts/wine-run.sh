@@ -13,7 +13,7 @@ if [ -z "$build" ]; then
     build=$d
 fi
 export WINEPREFIX="$build/wineprefix"
-export WINEARCH=win32
+export WINEARCH=$(cat "$build/wine.arch" 2>/dev/null || echo win32)
 export WINEDEBUG=${WINEDEBUG:--all}
 lang=${KIV_WINE_LANG:-ja_JP.UTF-8}
 export LANG=$lang LC_ALL=$lang
@@ -23,5 +23,10 @@ if [ -f "$build/wine.display" ]; then
 fi
 if [ -n "${KIV_PRELOAD:-}" ]; then
     export LD_PRELOAD="$KIV_PRELOAD${LD_PRELOAD:+:$LD_PRELOAD}"
+fi
+# The wine command starts a 64-bit program through a 32-bit helper process;
+# the 64-bit loader runs it directly.
+if [ "$WINEARCH" = win64 ] && [ -x /usr/lib/wine/wine64 ]; then
+    exec /usr/lib/wine/wine64 "$@"
 fi
 exec wine "$@"

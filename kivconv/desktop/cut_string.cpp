@@ -44,5 +44,7 @@ extern "C" BSTR WINAPI cutstr(const char* text, int length, int fill)
 
     BSTR result = SysAllocStringByteLen(buf, static_cast<UINT>(strlen(buf)));
     free(buf);
-    return result;
+    // A 64-bit process has room for the work buffer of any length, but a
+    // result too long for a BSTR is empty too, never a null string.
+    return result ? result : SysAllocStringByteLen("", 0);
 }

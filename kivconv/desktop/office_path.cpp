@@ -2,11 +2,29 @@
 // in the registry.
 #include <windows.h>
 #include <oleauto.h>
+#include <cstring>
 
 namespace {
+
 const char kOfficeKey[] = "SOFTWARE\\Microsoft\\Office\\8.0";
 const char kBinDirValue[] = "BinDirPath";
 const DWORD kValueBytes = 260;
+
+// The value from one view of the registry into bytes (kValueBytes of room);
+// ERROR_FILE_NOT_FOUND when the key or the value is missing there.
+LONG QueryBinDir(REGSAM view, char* bytes)
+{
+    HKEY key;
+    LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kOfficeKey, 0, KEY_READ | view, &key);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    DWORD size = kValueBytes;
+    rc = RegQueryValueExA(key, kBinDirValue, nullptr, nullptr, reinterpret_cast<BYTE*>(bytes),
+                          &size);
+    RegCloseKey(key);
+    return rc;
+}
+
 }
 
 // The macro code reads the result as ANSI bytes packed into a BSTR: the path
@@ -20,16 +38,18 @@ extern "C" BSTR WINAPI GetOfficePath(void)
         char bytes[kValueBytes + 2];
         OLECHAR units[(kValueBytes + 2) / 2];
     } buf = {};
-
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kOfficeKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        DWORD size = kValueBytes;
-        LONG rc = RegQueryValueExA(key, kBinDirValue, nullptr, nullptr,
-                                   reinterpret_cast<BYTE*>(buf.bytes), &size);
-        RegCloseKey(key);
-        // A path too long for the room would come back cut or undefined: none.
-        if (rc != ERROR_SUCCESS)
-            return SysAllocString(L"");
+    LONG rc = QueryBinDir(0, buf.bytes);
+#ifdef _WIN64
+    // A 64-bit process sees the 64-bit view first; a 32-bit office suite
+    // writes its folder in the 32-bit view.
+    if (rc == ERROR_FILE_NOT_FOUND) {
+        memset(buf.bytes, 0, sizeof buf.bytes);
+        rc = QueryBinDir(KEY_WOW64_32KEY, buf.bytes);
     }
+#endif
+    // A missing value gives an empty result; a path too long for the room
+    // would come back cut or undefined: none either.
+    if (rc != ERROR_SUCCESS)
+        return SysAllocString(L"");
     return SysAllocString(buf.units);
 }

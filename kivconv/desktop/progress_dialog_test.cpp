@@ -87,6 +87,19 @@ TEST_F(ProgressDialog, MissingLibraryShowsNothing)
     EXPECT_EQ(0, Desktop().endSpDialog());
 }
 
+#ifdef _WIN64
+// Users have the application's library as a 32-bit file, which a 64-bit
+// process cannot load: the 64-bit export answers as if it were missing.
+TEST_F(ProgressDialog, ThirtyTwoBitLibraryIsTakenAsMissing)
+{
+    ASSERT_TRUE(FileExists(FixtureFolder("desk-32bit") + "\\KivDesk.dll"));
+    SetDllDirectoryA(FixtureFolder("desk-32bit").c_str());
+    EXPECT_EQ(0, Show(L"処理"));
+    EXPECT_TRUE(ProgressDialogs().empty());
+    EXPECT_EQ(nullptr, GetModuleHandleA("KivDesk.dll"));
+}
+#endif
+
 TEST_F(ProgressDialog, MissingLibraryAlsoRemovesTheShownDialog)
 {
     ASSERT_EQ(1, Show(L"処理"));

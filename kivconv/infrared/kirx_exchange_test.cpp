@@ -80,6 +80,21 @@ TEST_F(KirxExchange, AbsentLibraryReturnsZeroAtOnceWithoutAWindow)
     EXPECT_TRUE(fx.Log().empty());
 }
 
+#ifdef _WIN64
+// Users have the device library as a 32-bit file, which a 64-bit process
+// cannot load: the 64-bit export answers as if it were absent.
+TEST_F(KirxExchange, ThirtyTwoBitLibraryIsTakenAsAbsent)
+{
+    KirxFixture fx("result:5", "kirx-32bit");
+    ASSERT_TRUE(FileExists(FixtureFolder("kirx-32bit") + "\\KIRX.dll"));
+    WindowWatch watch;
+    EXPECT_EQ(0, RunExchange(owner.hwnd, "memo.txt", 1, 1));
+    EXPECT_TRUE(watch.Created().empty());
+    EXPECT_TRUE(fx.Log().empty());
+    EXPECT_EQ(nullptr, GetModuleHandleA("KIRX.dll"));
+}
+#endif
+
 TEST_F(KirxExchange, LibraryLackingAFunctionIsReleasedWithoutACall)
 {
     KirxFixture fx("result:5", "kirx-incomplete");

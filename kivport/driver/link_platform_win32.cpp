@@ -21,9 +21,24 @@ int32_t PrepareLine(KivHandle port) { return PrepareIrLine(port); }
 
 VOID CALLBACK TimerTick(HWND, UINT, UINT_PTR, DWORD) { LinkTimerProc(); }
 
-uint32_t StartTimer(uint32_t periodMs) { return static_cast<uint32_t>(SetTimer(nullptr, 1, periodMs, TimerTick)); }
+// The system's id of the link timer. A thread timer's id is pointer-sized,
+// wider than the engine's 32-bit id in the 64-bit DLL, so the engine holds a
+// token and the id stays here.
+UINT_PTR linkTimer;
+const uint32_t kLinkTimerToken = 1;
 
-void StopTimer(uint32_t id) { KillTimer(nullptr, id); }
+uint32_t StartTimer(uint32_t periodMs)
+{
+    linkTimer = SetTimer(nullptr, 1, periodMs, TimerTick);
+    return linkTimer ? kLinkTimerToken : 0;
+}
+
+void StopTimer(uint32_t token)
+{
+    if (token == kLinkTimerToken && linkTimer)
+        KillTimer(nullptr, linkTimer);
+    linkTimer = 0;
+}
 
 void NoTimer(void) { MessageBoxW(hStatusDlg, L"タイマーリソースが不足しました", nullptr, MB_OK); }
 

@@ -203,7 +203,11 @@ static int GrowReceiveBlock(uint32_t n)
     if (t.bytesDone + n < t.blockSize)
         return 1;
     linkPlatform.repaintProgress();
-    BlockHandle grown = t.hBlock ? BlockRealloc(t.hBlock, t.blockSize + 512) : BlockAlloc(512, false);
+    // The counts are 32-bit: a 64-bit process could otherwise grow the block
+    // until its size wrapped round.
+    BlockHandle grown = nullptr;
+    if (t.blockSize <= UINT32_MAX - 512)
+        grown = t.hBlock ? BlockRealloc(t.hBlock, t.blockSize + 512) : BlockAlloc(512, false);
     if (!grown) {
         SetResultCode(RC_NO_MEMORY);   // the old block stays for the export to free
         return 0;

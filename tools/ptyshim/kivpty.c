@@ -89,9 +89,33 @@ static void* next_symbol(const char* name)
     return dlsym(RTLD_NEXT, name);
 }
 
+#ifdef KIVPTY_WINE_ONLY
+/* The 64-bit library is preloaded into 64-bit Wine and into the 64-bit Unix
+ * helpers that Wine starts (the shell, kivsim) alike; only Wine's own
+ * processes get pseudo-terminals served, the helpers keep their calls. */
+static int serving(void)
+{
+    static int answer = -1;
+    if (answer < 0) {
+        char exe[256];
+        int saved = errno;
+        ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+        errno = saved;
+        exe[n > 0 ? n : 0] = 0;
+        const char* name = strrchr(exe, '/');
+        answer = strncmp(name ? name + 1 : exe, "wine", 4) == 0;
+    }
+    return answer;
+}
+#endif
+
 /* The pts number of fd, or -1 when fd is not a pseudo-terminal slave. */
 static int pts_number(int fd, dev_t* dev)
 {
+#ifdef KIVPTY_WINE_ONLY
+    if (!serving())
+        return -1;
+#endif
     struct stat st;
     int saved = errno;
     int r = fstat(fd, &st);
