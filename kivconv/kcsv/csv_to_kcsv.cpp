@@ -21,8 +21,6 @@ const char kChunkExt[] = "cnk";
 const int kEndOfFile = 0x1A;
 // The layout's first line: the 33-byte name and its line end.
 const int kLayoutHeadChars = LAYOUT_NAME_WIDTH + 1;
-// After a title: kind code, sub code, line end.
-const int kLayoutCodeChars = 5;
 const char kQuote = '"';
 
 // Length of the base: the path up to the last '.' of its file name. The scan
@@ -167,16 +165,6 @@ bool WritePackedRecord(TextStream* out, const char* chunkPath)
     return ok;
 }
 
-// Reads up to n characters into buf and NUL-terminates; returns the count.
-size_t ReadChars(TextStream* in, char* buf, size_t n)
-{
-    size_t got = 0;
-    for (int c; got < n && (c = TextGetc(in)) != EOF;)
-        buf[got++] = (char)c;
-    buf[got] = '\0';
-    return got;
-}
-
 // "T": the titles, read again from the layout file. Its widths count a CR LF
 // as one character, so the lines are skipped through the text stream; a byte
 // offset would fall between CR and LF and shift every title.
@@ -186,12 +174,12 @@ bool WriteTitleRecord(TextStream* out, const TableLayout& table, const char* lay
     if (!in)
         return false;
     char skipped[kLayoutHeadChars + 1];
-    ReadChars(in, skipped, kLayoutHeadChars);
+    ReadLayoutText(in, skipped, kLayoutHeadChars);
     bool ok = TextPuts(out, "\"T\"") && WriteSystemColumns(out, KCSV_SYSTEM_TITLES);
     int images = 0;
     for (int i = 0; ok && i < table.fieldCount; i++) {
         char raw[LAYOUT_TITLE_WIDTH + 1];
-        if (ReadChars(in, raw, LAYOUT_TITLE_WIDTH) == 0 || raw[0] == '\n')
+        if (ReadLayoutText(in, raw, LAYOUT_TITLE_WIDTH) == 0 || raw[0] == '\n')
             break;
         // The converted text is never longer than the 21 bytes read, but the
         // copy is bounded all the same.
@@ -208,8 +196,8 @@ bool WriteTitleRecord(TextStream* out, const TableLayout& table, const char* lay
         ok = TextPutc(out, ',') && WriteKcsvQuoted(out, title);
         if (ok && table.fields[i].kind == FK_IMAGE)
             ok = TextPutc(out, ',') && WriteQuoted(out, ImageFormatTitle(++images));
-        char codes[kLayoutCodeChars + 1];
-        ReadChars(in, codes, kLayoutCodeChars);
+        char codes[LAYOUT_CODE_CHARS + 1];
+        ReadLayoutText(in, codes, LAYOUT_CODE_CHARS);
     }
     TextClose(in);
     return ok && TextPutc(out, '\n');

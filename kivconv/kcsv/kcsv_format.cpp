@@ -52,20 +52,6 @@ void PadOrCut(char* out, const char* text, size_t width)
     out[width] = '\0';
 }
 
-// Reads up to n characters; the rest of buf is zeroed. Returns the count read.
-size_t ReadBytes(TextStream* stream, char* buf, size_t n)
-{
-    size_t got = 0;
-    while (got < n) {
-        int c = TextGetc(stream);
-        if (c == EOF)
-            break;
-        buf[got++] = (char)c;
-    }
-    memset(buf + got, 0, n - got);
-    return got;
-}
-
 int TwoDigits(const char* p) { return (p[0] - '0') * 10 + (p[1] - '0'); }
 
 // Identifiers are four characters; numbers too large for that are cut.
@@ -179,27 +165,40 @@ PackedStamp MakePackedStamp(const struct tm& t)
 
 PackedStamp PackedStampNow() { return MakePackedStamp(LocalNow()); }
 
+size_t ReadLayoutText(TextStream* stream, char* buf, size_t n)
+{
+    size_t got = 0;
+    while (got < n) {
+        int c = TextGetc(stream);
+        if (c == EOF)
+            break;
+        buf[got++] = (char)c;
+    }
+    memset(buf + got, 0, n + 1 - got);
+    return got;
+}
+
 bool ReadLayoutStream(TextStream* stream, LayoutFile* layout)
 {
     if (!stream || !layout)
         return false;
     memset(layout, 0, sizeof *layout);
 
-    ReadBytes(stream, layout->name, LAYOUT_NAME_WIDTH);
+    ReadLayoutText(stream, layout->name, LAYOUT_NAME_WIDTH);
     for (int i = LAYOUT_NAME_WIDTH - 1; i >= 1 && layout->name[i] == ' '; i--)
         layout->name[i] = '\0';
     TextGetc(stream);                       // the line end
 
     while (!TextEof(stream)) {
         char title[LAYOUT_TITLE_WIDTH + 1];
-        if (ReadBytes(stream, title, LAYOUT_TITLE_WIDTH) < (size_t)LAYOUT_TITLE_WIDTH)
+        if (ReadLayoutText(stream, title, LAYOUT_TITLE_WIDTH) < (size_t)LAYOUT_TITLE_WIDTH)
             break;                          // end of the list (an empty last line too)
         if (layout->fieldCount == TABLE_MAX_FIELDS) {
             layout->truncated = true;
             break;
         }
-        char codes[5];
-        ReadBytes(stream, codes, 5);        // kind, sub code, line end
+        char codes[LAYOUT_CODE_CHARS + 1];
+        ReadLayoutText(stream, codes, LAYOUT_CODE_CHARS);
         LayoutField& f = layout->fields[layout->fieldCount++];
         memcpy(f.title, title, sizeof f.title);
         f.kind = KindOfCode(TwoDigits(codes));

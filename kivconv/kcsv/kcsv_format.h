@@ -101,6 +101,7 @@ PackedStamp PackedStampNow();
 // two-digit sub code (widths as seen through a text-mode stream).
 const int LAYOUT_NAME_WIDTH = 33;
 const int LAYOUT_TITLE_WIDTH = 21;
+const int LAYOUT_CODE_CHARS = 5;    // kind, sub code, line end
 
 struct LayoutField {
     // The 21 bytes as read, blanks kept, NUL added: the "T" record converts
@@ -122,6 +123,9 @@ struct LayoutFile {
 // missing or short tail reads as zero bytes.
 bool ReadLayoutFile(const char* path, LayoutFile* layout);
 bool ReadLayoutStream(TextStream* stream, LayoutFile* layout);
+// Reads up to n characters of a layout into buf, which holds n + 1 bytes:
+// what is not read, and buf[n], become NUL. Returns the count read.
+size_t ReadLayoutText(TextStream* stream, char* buf, size_t n);
 
 // Fills a table description for writing: name, kinds, sub-kinds, columns from
 // slot 6 on, and identifiers from running counters ("KD%02d" for every field
