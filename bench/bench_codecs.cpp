@@ -60,20 +60,19 @@ void Bench3to4()
     fclose(f);
 
     t = TimePerRun([&] {
-        FILE* in = fopen(inPath.c_str(), "rb");
+        ByteFile* in = FileOpen(inPath.c_str(), FILE_READ);
         TextStream* out = TextOpenWrite(textPath.c_str());
         if (in && out)
             Encode3to4Stream(in, out);
-        if (in)
-            fclose(in);
+        FileClose(in);
         TextClose(out);
     });
     BenchReport("3TO4 Encode3to4Stream, file to file", (double)bytes.size(), t);
     t = TimePerRun([&] {
-        FILE* out = fopen(outPath.c_str(), "wb");
+        ByteFile* out = FileOpen(outPath.c_str(), FILE_CREATE);
         if (out) {
             Decode3to4Text(text.c_str(), out);
-            fclose(out);
+            FileClose(out);
         }
     });
     BenchReport("3TO4 Decode3to4Text, to file", (double)bytes.size(), t);

@@ -1,6 +1,6 @@
 // Strict quoted CSV, one record per call, character by character.
 #include "csv/csv_record.h"
-#include <cstdlib>
+#include "memblock.h"
 
 namespace {
 
@@ -16,6 +16,8 @@ int FieldCount(int index) { return index < CSV_MAX_FIELDS ? index : CSV_MAX_FIEL
 
 const int kError = -2;
 
+bool memoryShort;   // set by the last ReadCsvRecord
+
 // Reads a quoted field after its opening quote. With keep, the text goes into
 // a malloc'ed string stored in *slot when the field ends; without, it is read
 // and dropped. Returns the character that ended the field (',' or a record
@@ -28,9 +30,11 @@ int ReadQuotedField(TextStream* stream, bool keep, char** slot)
     char* buffer = nullptr;
     size_t length = 0, capacity = 0;
     if (keep) {
-        buffer = (char*)malloc(kFirstCapacity);
-        if (!buffer)
+        buffer = (char*)MemAlloc(kFirstCapacity);
+        if (!buffer) {
+            memoryShort = true;
             return kError;
+        }
         capacity = kFirstCapacity;
     }
     for (;;) {
@@ -55,15 +59,17 @@ int ReadQuotedField(TextStream* stream, bool keep, char** slot)
             continue;
         if (length + 1 == capacity) {
             size_t grown = capacity * 2;
-            char* bigger = grown > capacity ? (char*)realloc(buffer, grown) : nullptr;
-            if (!bigger)
+            char* bigger = grown > capacity ? (char*)MemRealloc(buffer, grown) : nullptr;
+            if (!bigger) {
+                memoryShort = true;
                 break;
+            }
             buffer = bigger;
             capacity = grown;
         }
         buffer[length++] = (char)c;
     }
-    free(buffer);
+    MemFree(buffer);
     return kError;
 }
 
@@ -71,6 +77,7 @@ int ReadQuotedField(TextStream* stream, bool keep, char** slot)
 
 int ReadCsvRecord(TextStream* stream, CsvRecord* record)
 {
+    memoryShort = false;
     if (!record)
         return 0;
     for (int i = 0; i < CSV_MAX_FIELDS; i++)
@@ -109,8 +116,10 @@ void FreeCsvRecord(CsvRecord* record)
         return;
     for (int i = 0; i < CSV_MAX_FIELDS; i++) {
         if (record->fields[i]) {   // most slots are empty: skip the call
-            free(record->fields[i]);
+            MemFree(record->fields[i]);
             record->fields[i] = nullptr;
         }
     }
 }
+
+bool CsvRecordMemoryShort(void) { return memoryShort; }

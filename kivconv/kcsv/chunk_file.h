@@ -7,7 +7,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
+#include "bytefile.h"
 #include "kcsv/kcsv_format.h"
 
 const unsigned char CHUNK_MAGIC[4] = {0x78, 0x56, 0x34, 0x12};
@@ -91,7 +91,7 @@ const size_t CHUNK_PATH_MAX = 260;
 // seen at once; every failure closes and deletes the file, after which the
 // caller only has to stop.
 struct ChunkFile {
-    FILE* file;
+    ByteFile* file;
     uint32_t total;           // bytes so far, the end marker not yet counted
     char path[CHUNK_PATH_MAX];
 };
@@ -99,7 +99,7 @@ struct ChunkFile {
 // 12 + the lengths of the items (6 + data each); 0 if that overflows.
 uint32_t ChunkRecordLength(const ChunkRecord* record);
 
-// Creates the file ("wb") and writes the header with room for the length.
+// Creates the file and writes the header with room for the length.
 // False when the path is longer than CHUNK_PATH_MAX - 1 or the file cannot be
 // created or written.
 bool ChunkFileCreate(ChunkFile* chunk, const char* path);

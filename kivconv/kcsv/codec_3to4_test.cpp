@@ -93,19 +93,19 @@ TEST(Codec3to4, StreamRoundTrip)
     for (size_t n : {0, 1, 2, 24575, 24576, 24577, 100001}) {
         std::string bytes = RandomBytes(rng, n);
         ASSERT_TRUE(WriteWholeFile(dir.File("in.bin"), bytes));
-        FILE* in = fopen(dir.File("in.bin").c_str(), "rb");
+        ByteFile* in = FileOpen(dir.File("in.bin").c_str(), FILE_READ);
         TextStream* text = TextOpenWrite(dir.File("text.txt").c_str());
         ASSERT_TRUE(in && text);
         EXPECT_TRUE(Encode3to4Stream(in, text));
-        fclose(in);
+        FileClose(in);
         ASSERT_TRUE(TextClose(text));
         std::string encoded = ReadWholeFile(dir.File("text.txt"));
         EXPECT_EQ(encoded, EncodeBytes(bytes)) << n;
 
-        FILE* out = fopen(dir.File("out.bin").c_str(), "wb");
+        ByteFile* out = FileOpen(dir.File("out.bin").c_str(), FILE_CREATE);
         ASSERT_NE(out, nullptr);
         EXPECT_TRUE(Decode3to4Text((encoded + "\",\"").c_str(), out));
-        fclose(out);
+        FileClose(out);
         EXPECT_TRUE(ReadWholeFile(dir.File("out.bin")) == bytes) << n;
     }
 }

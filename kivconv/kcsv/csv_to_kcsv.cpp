@@ -67,7 +67,8 @@ bool DerivedName(char* name, const char* path, size_t baseLength, const char* ex
 }
 
 // Rows up to the first one ReadCsvRecord rejects (an empty line too). The
-// "D" records stop at the same row, so the count always matches them.
+// "D" records stop at the same row, so the count always matches them. False
+// when the input cannot be opened or memory runs out.
 bool CountRows(const char* path, unsigned long* count)
 {
     TextStream* in = TextOpenRead(path);
@@ -79,9 +80,10 @@ bool CountRows(const char* path, unsigned long* count)
         FreeCsvRecord(&record);
         n++;
     }
+    bool ok = !CsvRecordMemoryShort();
     TextClose(in);
     *count = n;
-    return true;
+    return ok;
 }
 
 bool WriteQuoted(TextStream* out, const char* text)
@@ -156,12 +158,12 @@ bool WriteTypeRecord(TextStream* out, const TableLayout& table, bool conversions
 // "P": the chunk file, read back and written as one 3TO4 field.
 bool WritePackedRecord(TextStream* out, const char* chunkPath)
 {
-    FILE* chunk = fopen(chunkPath, "rb");
+    ByteFile* chunk = FileOpen(chunkPath, FILE_READ);
     if (!chunk)
         return false;
     bool ok = TextPuts(out, "\"P\",\"10\",\"") && Encode3to4Stream(chunk, out) &&
               TextPutc(out, kQuote) && TextPutc(out, '\n');
-    fclose(chunk);
+    FileClose(chunk);
     return ok;
 }
 
@@ -256,12 +258,12 @@ int ImageFormatOfPath(const char* path)
 bool WriteImageValue(TextStream* out, const char* path)
 {
     int format = ImageFormatOfPath(path);
-    FILE* image = format ? fopen(path, "rb") : nullptr;
+    ByteFile* image = format ? FileOpen(path, FILE_READ) : nullptr;
     if (!image)
         return TextPutc(out, ',');
     bool ok = TextPutc(out, kQuote) && Encode3to4Stream(image, out) && TextPutc(out, kQuote) &&
               TextPrintf(out, ",\"%02d\"", format);
-    fclose(image);
+    FileClose(image);
     return ok;
 }
 
@@ -281,7 +283,7 @@ bool WriteValue(TextStream* out, const TableField& field, const char* value)
 }
 
 // One "D" record per CSV row, field k from slot k. False when the input
-// cannot be opened or a write fails.
+// cannot be opened, memory runs out or a write fails.
 bool WriteDataRecords(TextStream* out, const TableLayout& table, const char* csvPath)
 {
     TextStream* in = TextOpenRead(csvPath);
@@ -298,6 +300,7 @@ bool WriteDataRecords(TextStream* out, const TableLayout& table, const char* csv
         FreeCsvRecord(&record);
         ok = ok && TextPutc(out, '\n');
     }
+    ok = ok && !CsvRecordMemoryShort();
     TextClose(in);
     return ok;
 }

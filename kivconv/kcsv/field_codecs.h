@@ -3,7 +3,7 @@
 // photographs, the chunk file) and the 20-character number field.
 #pragma once
 #include <cstddef>
-#include <cstdio>
+#include "bytefile.h"
 #include "kcsv/char_maps.h"
 #include "memblock.h"
 #include "textstream.h"
@@ -58,13 +58,13 @@ size_t Encode3to4Bytes(const void* data, size_t n, char* out);
 // outSize bytes.
 size_t Decode3to4Bytes(const char* text, unsigned char* out, size_t outSize);
 
-// Reads the byte stream (opened "rb") from its current position to its end
-// and writes its 3TO4 text to output. Holds only a fixed buffer, whatever the
-// input's size. False on a read or write error.
-bool Encode3to4Stream(FILE* input, TextStream* output);
+// Reads the byte file from its current position to its end and writes its
+// 3TO4 text to output. Holds only a fixed buffer, whatever the input's size.
+// False on a read or write error.
+bool Encode3to4Stream(ByteFile* input, TextStream* output);
 
-// Decode3to4Bytes onto a byte stream (opened "wb"). False on a write error.
-bool Decode3to4Text(const char* text, FILE* output);
+// Decode3to4Bytes onto a byte file. False when writing fails.
+bool Decode3to4Text(const char* text, ByteFile* output);
 
 // ---- number fields ----------------------------------------------------------
 

@@ -1,7 +1,6 @@
 // The header records of a received Kcsv file: "I" lists the fields, "M" names
 // the box, "P" carries the table description, "T" the titles, after which the
 // layout file is written. Other tags are passed over.
-#include <cstdlib>
 #include <cstring>
 #include "kcsv/field_codecs.h"
 #include "kcsv/kcsv_reader.h"
@@ -69,20 +68,20 @@ bool ReadDescription(const CsvRecord* record, KcsvReader* reader)
         return false;
     const char* text = record->fields[kDescriptionSlot] ? record->fields[kDescriptionSlot] : "";
     size_t capacity = strlen(text) / 4 * 3 + 3;
-    unsigned char* bytes = (unsigned char*)malloc(capacity);
+    unsigned char* bytes = (unsigned char*)MemAlloc(capacity);
     if (!bytes)
         return false;
     size_t size = Decode3to4Bytes(text, bytes, capacity);
 
-    FILE* file = fopen(name, "wb");
+    ByteFile* file = FileOpen(name, FILE_CREATE);
     bool ok = file != nullptr;
     if (file) {
-        ok = size == 0 || fwrite(bytes, 1, size, file) == size;
-        ok = fclose(file) == 0 && ok;
+        ok = FileWrite(file, bytes, size);
+        ok = FileClose(file) && ok;
     }
     if (ok)
         ApplyTableDescription(bytes, size, &reader->layout);
-    free(bytes);
+    MemFree(bytes);
     return ok;
 }
 

@@ -139,7 +139,8 @@ bool WriteDataLine(const CsvRecord* record, KcsvReader* reader, DataFiles* out)
     return TextPutc(out->lengths, '\n') && ok;
 }
 
-// Every record up to the end of the input or its first malformed record.
+// Every record up to the end of the input or its first malformed record;
+// false when a file cannot be written or memory runs out.
 bool ConvertDataRecords(TextStream* input, KcsvReader* reader)
 {
     char recordName[OUTPUT_PATH_MAX], lengthName[OUTPUT_PATH_MAX];
@@ -159,6 +160,7 @@ bool ConvertDataRecords(TextStream* input, KcsvReader* reader)
         ok = WriteDataLine(&record, reader, &out) && ok;
         FreeCsvRecord(&record);
     }
+    ok = !CsvRecordMemoryShort() && ok;
     ok = TextClose(out.records) && ok;
     return TextClose(out.lengths) && ok;
 }

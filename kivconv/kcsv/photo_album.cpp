@@ -217,14 +217,14 @@ bool WritePictureFile(const char* path, int counter, int format, const char* tex
         name[0] = '\0';
         return false;
     }
-    FILE* file = fopen(name, "wb");
+    ByteFile* file = FileOpen(name, FILE_CREATE);
     if (!file) {
         name[0] = '\0';
         return false;
     }
     bool ok = Decode3to4Text(text, file);
-    if (fclose(file) != 0 || !ok) {
-        remove(name);   // a picture cut short is no picture
+    if (!FileClose(file) || !ok) {
+        FileRemove(name);   // a picture cut short is no picture
         name[0] = '\0';
         return false;
     }
