@@ -60,7 +60,7 @@ void Bench3to4()
     fclose(f);
 
     t = TimePerRun([&] {
-        ByteFile* in = FileOpen(inPath.c_str(), FILE_READ);
+        ByteFile* in = FileOpen(inPath.c_str(), BF_READ);
         TextStream* out = TextOpenWrite(textPath.c_str());
         if (in && out)
             Encode3to4Stream(in, out);
@@ -69,7 +69,7 @@ void Bench3to4()
     });
     BenchReport("3TO4 Encode3to4Stream, file to file", (double)bytes.size(), t);
     t = TimePerRun([&] {
-        ByteFile* out = FileOpen(outPath.c_str(), FILE_CREATE);
+        ByteFile* out = FileOpen(outPath.c_str(), BF_CREATE);
         if (out) {
             Decode3to4Text(text.c_str(), out);
             FileClose(out);

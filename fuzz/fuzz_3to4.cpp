@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (n > limit / 4 * 3 + 2)
         abort();
 
-    ByteFile* out = FileOpen("decoded", FILE_CREATE);
+    ByteFile* out = FileOpen("decoded", BF_CREATE);
     if (!out || !Decode3to4Text(text, out) || !FileClose(out))
         abort();
     size_t written = 0;

@@ -16,7 +16,7 @@ namespace {
 
 void* StdioOpen(const char* path, FileAccess access)
 {
-    FILE* f = fopen(path, access == FILE_CREATE ? "wb" : "rb");
+    FILE* f = fopen(path, access == BF_CREATE ? "wb" : "rb");
     if (f)
         setvbuf(f, nullptr, _IONBF, 0);
     return f;

@@ -9,8 +9,8 @@
 #include <cstddef>
 
 enum FileAccess {
-    FILE_READ,     // an existing file, from its start
-    FILE_CREATE,   // created, or truncated when it exists
+    BF_READ,     // an existing file, from its start
+    BF_CREATE,   // created, or truncated when it exists
 };
 
 struct FileForm {

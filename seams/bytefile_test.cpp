@@ -29,7 +29,7 @@ protected:
     static std::string ReadAll(const char* path)
     {
         std::string out;
-        ByteFile* f = FileOpen(path, FILE_READ);
+        ByteFile* f = FileOpen(path, BF_READ);
         if (!f)
             return "<none>";
         char buf[3];   // several short reads
@@ -43,8 +43,8 @@ protected:
 // The same calls give the same files on disk and in memory.
 TEST_P(ByteFiles, WriteSeekOverwriteReadRemove)
 {
-    EXPECT_EQ(nullptr, FileOpen(kPath, FILE_READ));
-    ByteFile* f = FileOpen(kPath, FILE_CREATE);
+    EXPECT_EQ(nullptr, FileOpen(kPath, BF_READ));
+    ByteFile* f = FileOpen(kPath, BF_CREATE);
     ASSERT_NE(nullptr, f);
     EXPECT_TRUE(FileWrite(f, "abcdefgh", 8));
     EXPECT_TRUE(FileWrite(f, "", 0));
@@ -55,7 +55,7 @@ TEST_P(ByteFiles, WriteSeekOverwriteReadRemove)
     EXPECT_TRUE(FileClose(f));
     EXPECT_EQ("abXYefgh!", ReadAll(kPath));
 
-    f = FileOpen(kPath, FILE_CREATE);   // truncates
+    f = FileOpen(kPath, BF_CREATE);   // truncates
     EXPECT_TRUE(FileClose(f));
     EXPECT_EQ("", ReadAll(kPath));
     EXPECT_TRUE(FileRemove(kPath));
@@ -68,7 +68,7 @@ TEST_P(ByteFiles, WriteFaultCountdownFailsExactlyTheNthWrite)
 {
     for (long n = 1; n <= 4; n++) {
         fileWriteFaultCountdown = n;
-        ByteFile* f = FileOpen(kPath, FILE_CREATE);
+        ByteFile* f = FileOpen(kPath, BF_CREATE);
         ASSERT_NE(nullptr, f);
         std::string expected;
         for (int k = 1; k <= 3; k++) {
@@ -115,11 +115,11 @@ TEST(MemoryFiles, BlockedNamesAndListing)
     UseMemoryFiles(true);
     PutMemoryFile("a", "xyz", 3);
     BlockMemoryFile("dir");
-    EXPECT_EQ(nullptr, FileOpen("dir", FILE_READ));
-    EXPECT_EQ(nullptr, FileOpen("dir", FILE_CREATE));
+    EXPECT_EQ(nullptr, FileOpen("dir", BF_READ));
+    EXPECT_EQ(nullptr, FileOpen("dir", BF_CREATE));
     EXPECT_EQ(nullptr, TextOpenWrite("dir"));
     EXPECT_FALSE(FileRemove("dir"));
-    ByteFile* f = FileOpen("b", FILE_CREATE);
+    ByteFile* f = FileOpen("b", BF_CREATE);
     EXPECT_EQ(-1, FileSeek(f, -1, SEEK_SET));
     EXPECT_EQ(4, FileSeek(f, 4, SEEK_SET));
     EXPECT_TRUE(FileWrite(f, "!", 1));   // past the end: zeros before it

@@ -13,6 +13,13 @@ struct FaultPoint {
     long n;   // the Nth allocation or write fails
 };
 
+// True when the run's fault has fired; a run whose fault never came made
+// fewer calls of that kind and was just a clean run.
+inline bool FaultReached(const FaultPoint& point)
+{
+    return (point.kind == FAULT_ALLOCATION ? blockFaultCountdown : fileWriteFaultCountdown) == 0;
+}
+
 struct FaultCounts {
     long allocations;   // failure points run of each kind
     long writes;
@@ -29,8 +36,9 @@ FaultCounts ForEachFaultPoint(Run run)
         long* countdown = kind == FAULT_ALLOCATION ? &blockFaultCountdown : &fileWriteFaultCountdown;
         for (long n = 1;; n++) {
             *countdown = n;
-            run(FaultPoint{kind, n});
-            bool reached = *countdown == 0;
+            FaultPoint point = {kind, n};
+            run(point);
+            bool reached = FaultReached(point);
             *countdown = 0;
             if (!reached)
                 break;

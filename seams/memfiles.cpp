@@ -44,10 +44,10 @@ MemoryFile* FindOrAdd(const char* path)
 
 void* MemoryOpen(const char* path, FileAccess access)
 {
-    MemoryFile* f = access == FILE_CREATE ? FindOrAdd(path) : Find(path);
+    MemoryFile* f = access == BF_CREATE ? FindOrAdd(path) : Find(path);
     if (!f || f->blocked)
         return nullptr;
-    if (access == FILE_CREATE)
+    if (access == BF_CREATE)
         f->bytes.clear();
     return new OpenFile{f, 0};
 }

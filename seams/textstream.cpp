@@ -48,13 +48,13 @@ TextStream* TextOpenRead(const char* path)
         const unsigned char* data = GetMemoryFile(path, &size);
         return data ? TextOpenMemory(data, size) : nullptr;
     }
-    ByteFile* f = FileOpen(path, FILE_READ);
+    ByteFile* f = FileOpen(path, BF_READ);
     return f ? NewStream(f, false) : nullptr;
 }
 
 TextStream* TextOpenWrite(const char* path)
 {
-    ByteFile* f = FileOpen(path, FILE_CREATE);
+    ByteFile* f = FileOpen(path, BF_CREATE);
     return f ? NewStream(f, true) : nullptr;
 }
 

@@ -137,7 +137,7 @@ bool ChunkFileCreate(ChunkFile* chunk, const char* path)
     chunk->path[0] = '\0';
     if (!path || strlen(path) >= CHUNK_PATH_MAX)
         return false;
-    chunk->file = FileOpen(path, FILE_CREATE);
+    chunk->file = FileOpen(path, BF_CREATE);
     if (!chunk->file)
         return false;
     strcpy(chunk->path, path);

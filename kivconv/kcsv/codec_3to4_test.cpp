@@ -93,7 +93,7 @@ TEST(Codec3to4, StreamRoundTrip)
     for (size_t n : {0, 1, 2, 24575, 24576, 24577, 100001}) {
         std::string bytes = RandomBytes(rng, n);
         ASSERT_TRUE(WriteWholeFile(dir.File("in.bin"), bytes));
-        ByteFile* in = FileOpen(dir.File("in.bin").c_str(), FILE_READ);
+        ByteFile* in = FileOpen(dir.File("in.bin").c_str(), BF_READ);
         TextStream* text = TextOpenWrite(dir.File("text.txt").c_str());
         ASSERT_TRUE(in && text);
         EXPECT_TRUE(Encode3to4Stream(in, text));
@@ -102,7 +102,7 @@ TEST(Codec3to4, StreamRoundTrip)
         std::string encoded = ReadWholeFile(dir.File("text.txt"));
         EXPECT_EQ(encoded, EncodeBytes(bytes)) << n;
 
-        ByteFile* out = FileOpen(dir.File("out.bin").c_str(), FILE_CREATE);
+        ByteFile* out = FileOpen(dir.File("out.bin").c_str(), BF_CREATE);
         ASSERT_NE(out, nullptr);
         EXPECT_TRUE(Decode3to4Text((encoded + "\",\"").c_str(), out));
         FileClose(out);

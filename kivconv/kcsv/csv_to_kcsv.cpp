@@ -158,7 +158,7 @@ bool WriteTypeRecord(TextStream* out, const TableLayout& table, bool conversions
 // "P": the chunk file, read back and written as one 3TO4 field.
 bool WritePackedRecord(TextStream* out, const char* chunkPath)
 {
-    ByteFile* chunk = FileOpen(chunkPath, FILE_READ);
+    ByteFile* chunk = FileOpen(chunkPath, BF_READ);
     if (!chunk)
         return false;
     bool ok = TextPuts(out, "\"P\",\"10\",\"") && Encode3to4Stream(chunk, out) &&
@@ -258,7 +258,7 @@ int ImageFormatOfPath(const char* path)
 bool WriteImageValue(TextStream* out, const char* path)
 {
     int format = ImageFormatOfPath(path);
-    ByteFile* image = format ? FileOpen(path, FILE_READ) : nullptr;
+    ByteFile* image = format ? FileOpen(path, BF_READ) : nullptr;
     if (!image)
         return TextPutc(out, ',');
     bool ok = TextPutc(out, kQuote) && Encode3to4Stream(image, out) && TextPutc(out, kQuote) &&

@@ -5,6 +5,7 @@
 #include <vector>
 #include "kcsv/chunk_file.h"
 #include "kcsv/field_codecs.h"
+#include "kcsv/kcsv_fault_check.h"
 #include "kcsv/kcsv_test_util.h"
 
 using namespace kcsvtest;
@@ -31,7 +32,7 @@ bool Convert(const TempDir& dir, const std::string& layout, const std::string& c
 {
     EXPECT_TRUE(WriteWholeFile(dir.File("addr.table"), layout));
     EXPECT_TRUE(WriteWholeFile(dir.File(input), csv));
-    return ConvertCsvToKcsv(dir.File(input).c_str());
+    return ConvertEverywhere(ConvertCsvToKcsv, dir.path.string(), dir.File(input));
 }
 
 // The records of a Kcsv file; the end byte, when present, is the last entry.
@@ -191,7 +192,7 @@ TEST(CsvToKcsv, BaseNameDerivation)
     for (const Case& c : cases) {
         WriteWholeFile(c.base + ".table", Head("A") + Line("N", "0000"));
         WriteWholeFile(c.input, "\"1\"\n");
-        EXPECT_TRUE(ConvertCsvToKcsv(c.input.c_str())) << c.input;
+        EXPECT_TRUE(ConvertEverywhere(ConvertCsvToKcsv, dir.path.string(), c.input)) << c.input;
         EXPECT_EQ(Records(ReadWholeFile(c.base + ".csv")).size(), 9u) << c.input;
         EXPECT_TRUE(fs::exists(c.base + ".cnk")) << c.input;
     }
@@ -266,12 +267,12 @@ TEST(CsvToKcsv, FailuresLeaveWhatWasWritten)
     {   // no CSV input, no layout: an empty output
         TempDir dir;
         WriteWholeFile(dir.File("addr.table"), layout);
-        EXPECT_FALSE(ConvertCsvToKcsv(dir.File("addr.txt").c_str()));
+        EXPECT_FALSE(ConvertEverywhere(ConvertCsvToKcsv, dir.path.string(), dir.File("addr.txt")));
         EXPECT_TRUE(fs::exists(dir.File("addr.csv")));
         EXPECT_EQ(ReadWholeFile(dir.File("addr.csv")), "");
         fs::remove(dir.File("addr.table"));
         WriteWholeFile(dir.File("addr.txt"), "\"1\"\n");
-        EXPECT_FALSE(ConvertCsvToKcsv(dir.File("addr.txt").c_str()));
+        EXPECT_FALSE(ConvertEverywhere(ConvertCsvToKcsv, dir.path.string(), dir.File("addr.txt")));
         EXPECT_EQ(ReadWholeFile(dir.File("addr.csv")), "");
         EXPECT_FALSE(fs::exists(dir.File("addr.cnk")));
     }
@@ -309,7 +310,8 @@ TEST(CsvToKcsv, RefusedBeforeCreatingAnything)
         std::string base = prefix + std::string(baseLength - prefix.size(), 'b');
         WriteWholeFile(base + ".table", layout);
         WriteWholeFile(base, "\"1\"\n");
-        EXPECT_EQ(ConvertCsvToKcsv(base.c_str()), baseLength == 259 - 6) << baseLength;
+        EXPECT_EQ(ConvertEverywhere(ConvertCsvToKcsv, dir.path.string(), base), baseLength == 259 - 6)
+            << baseLength;
         EXPECT_EQ(fs::exists(base + ".csv"), baseLength == 259 - 6) << baseLength;
     }
 }

@@ -132,8 +132,12 @@ void FormatTimestampOf(char buffer[TIMESTAMP_SIZE], const struct tm& t)
     buffer[TIMESTAMP_SIZE - 1] = '\0';
 }
 
+const struct tm* fixedStampTime;
+
 static struct tm LocalNow()
 {
+    if (fixedStampTime)
+        return *fixedStampTime;
     time_t now = time(nullptr);
     struct tm* t = localtime(&now);
     if (t)

@@ -82,6 +82,9 @@ const char* ImageFormatTitle(int k);
 
 // "YYYYMMDDhhmmss" and its NUL.
 const int TIMESTAMP_SIZE = 15;
+// Tests and fuzz targets fix the time that every stamp shows here, so that
+// two runs write the same bytes; null (the default) reads the clock.
+extern const struct tm* fixedStampTime;
 // The local time now; every call reads the clock afresh.
 void FormatTimestamp(char buffer[TIMESTAMP_SIZE]);
 void FormatTimestampOf(char buffer[TIMESTAMP_SIZE], const struct tm& t);

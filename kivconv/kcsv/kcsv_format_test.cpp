@@ -37,6 +37,13 @@ TEST(KcsvFormat, Stamps)
     FormatTimestamp(buf);
     ASSERT_EQ(strspn(buf, "0123456789"), 14u);
     EXPECT_NEAR(atoi(std::string(buf, 4).c_str()), localtime(&now)->tm_year + 1900, 1);
+
+    struct tm fixed = Moment(2001, 2, 3, 4, 5, 6);   // what the fault loops compare by
+    fixedStampTime = &fixed;
+    FormatTimestamp(buf);
+    EXPECT_STREQ(buf, "20010203040506");
+    EXPECT_EQ(Hex(PackedStampNow()), Hex(MakePackedStamp(fixed)));
+    fixedStampTime = nullptr;
 }
 
 std::string Pad(const std::string& s, size_t width) { return s + std::string(width - s.size(), ' '); }

@@ -73,7 +73,7 @@ bool ReadDescription(const CsvRecord* record, KcsvReader* reader)
         return false;
     size_t size = Decode3to4Bytes(text, bytes, capacity);
 
-    ByteFile* file = FileOpen(name, FILE_CREATE);
+    ByteFile* file = FileOpen(name, BF_CREATE);
     bool ok = file != nullptr;
     if (file) {
         ok = FileWrite(file, bytes, size);

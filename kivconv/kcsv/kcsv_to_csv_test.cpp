@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include "kcsv/kcsv_compose_test.h"
+#include "kcsv/kcsv_fault_check.h"
 #include "kcsv/kcsv_test_util.h"
 
 using namespace kcsvtest;
@@ -21,7 +22,7 @@ Output Convert(const TempDir& dir, const std::string& kcsv)
     Output o;
     o.in = dir.File("in.csv");
     EXPECT_TRUE(WriteWholeFile(o.in, kcsv + "\x1A"));
-    o.ok = ConvertKcsvToCsv(o.in.c_str());
+    o.ok = ConvertEverywhere(ConvertKcsvToCsv, dir.path.string(), o.in);
     o.table = ReadWholeFile(o.in + ".table");
     o.rec = ReadWholeFile(o.in + ".rec");
     o.num = ReadWholeFile(o.in + ".num");
@@ -187,7 +188,7 @@ TEST(KcsvToCsv, RefusedBeforeWritingAnything)
     for (size_t length : {253u, 254u}) {
         std::string path = base + std::string(length - base.size(), 'k');
         ASSERT_TRUE(WriteWholeFile(path, KcsvHeader({"KD01"}, "", {"A"}) + DataLine({"v"})));
-        EXPECT_EQ(ConvertKcsvToCsv(path.c_str()), length == 253) << length;
+        EXPECT_EQ(ConvertEverywhere(ConvertKcsvToCsv, dir.path.string(), path), length == 253) << length;
     }
     EXPECT_EQ(FileCount(dir), 2 + 3);   // the inputs, the outputs of the one that fits
 }

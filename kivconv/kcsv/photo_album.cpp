@@ -217,7 +217,7 @@ bool WritePictureFile(const char* path, int counter, int format, const char* tex
         name[0] = '\0';
         return false;
     }
-    ByteFile* file = FileOpen(name, FILE_CREATE);
+    ByteFile* file = FileOpen(name, BF_CREATE);
     if (!file) {
         name[0] = '\0';
         return false;

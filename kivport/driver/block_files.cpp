@@ -15,7 +15,7 @@ static BlockHandle Fail(int16_t* result, int16_t code)
 
 BlockHandle LoadBlockFile(const char* path, int16_t* result, const FileForm* form)
 {
-    ByteFile* f = FileOpen(path, FILE_READ, form);
+    ByteFile* f = FileOpen(path, BF_READ, form);
     if (!f)
         return Fail(result, RC_FILE_OPEN);
     long size = FileSeek(f, 0, SEEK_END);
@@ -50,7 +50,7 @@ BlockHandle LoadBlockFile(const char* path, int16_t* result, const FileForm* for
 
 int16_t SaveBlockFile(const char* path, BlockHandle block, const FileForm* form)
 {
-    ByteFile* f = FileOpen(path, FILE_CREATE, form);
+    ByteFile* f = FileOpen(path, BF_CREATE, form);
     if (!f)
         return RC_FILE_OPEN;
     int16_t code = RC_NO_MEMORY;

@@ -13,7 +13,7 @@ HFILE File(void* handle) { return (HFILE)(intptr_t)handle; }
 // HFILE_ERROR is -1 and no handle is 0: both mean "not opened" here.
 void* ClassicOpen(const char* path, FileAccess access)
 {
-    HFILE f = access == FILE_CREATE ? _lcreat(path, 0) : _lopen(path, OF_READ | OF_SHARE_COMPAT);
+    HFILE f = access == BF_CREATE ? _lcreat(path, 0) : _lopen(path, OF_READ | OF_SHARE_COMPAT);
     return f == HFILE_ERROR ? nullptr : Handle(f);
 }
 
