@@ -135,7 +135,7 @@ bool ChunkFileCreate(ChunkFile* chunk, const char* path)
     chunk->file = nullptr;
     chunk->total = 0;
     chunk->path[0] = '\0';
-    if (!path || strlen(path) >= CHUNK_PATH_MAX)
+    if (!path || strlen(path) >= KCSV_PATH_MAX)
         return false;
     chunk->file = FileOpen(path, BF_CREATE);
     if (!chunk->file)

@@ -85,22 +85,20 @@ struct ChunkRecord {
     size_t itemCount;
 };
 
-const size_t CHUNK_PATH_MAX = 260;
-
 // A chunk file being written. Writes are unbuffered, so a failing write is
 // seen at once; every failure closes and deletes the file, after which the
 // caller only has to stop.
 struct ChunkFile {
     ByteFile* file;
     uint32_t total;           // bytes so far, the end marker not yet counted
-    char path[CHUNK_PATH_MAX];
+    char path[KCSV_PATH_MAX];
 };
 
 // 12 + the lengths of the items (6 + data each); 0 if that overflows.
 uint32_t ChunkRecordLength(const ChunkRecord* record);
 
 // Creates the file and writes the header with room for the length.
-// False when the path is longer than CHUNK_PATH_MAX - 1 or the file cannot be
+// False when the path is longer than KCSV_PATH_MAX - 1 or the file cannot be
 // created or written.
 bool ChunkFileCreate(ChunkFile* chunk, const char* path);
 bool ChunkFileWriteRecord(ChunkFile* chunk, const ChunkRecord* record);

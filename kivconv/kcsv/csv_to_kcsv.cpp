@@ -12,9 +12,6 @@
 
 namespace {
 
-// The Windows path limit, NUL included; the chunk writer has the same bound.
-const size_t kPathLimit = CHUNK_PATH_MAX;
-
 const char kLayoutExt[] = "table";
 const char kKcsvExt[] = "csv";
 const char kChunkExt[] = "cnk";
@@ -56,14 +53,14 @@ bool IsExtension(const char* ext, size_t n, const char* wanted)
     return true;
 }
 
-// The base followed by "." and ext, into name (kPathLimit bytes). False when
-// it does not fit: Windows could not open it.
-bool DerivedName(char* name, const char* path, size_t baseLength, const char* ext)
+// The base (the input path without its extension) followed by "." and ext,
+// into name (KCSV_PATH_MAX bytes). False when it does not fit.
+bool NameFromBase(char* name, const char* path, size_t baseLength, const char* ext)
 {
     if (baseLength > INT_MAX)
         return false;
-    int n = snprintf(name, kPathLimit, "%.*s.%s", (int)baseLength, path, ext);
-    return n >= 0 && (size_t)n < kPathLimit;
+    int n = snprintf(name, KCSV_PATH_MAX, "%.*s.%s", (int)baseLength, path, ext);
+    return n >= 0 && (size_t)n < KCSV_PATH_MAX;
 }
 
 // Rows up to the first one ReadCsvRecord rejects (an empty line too). The
@@ -86,16 +83,11 @@ bool CountRows(const char* path, unsigned long* count)
     return ok;
 }
 
-bool WriteQuoted(TextStream* out, const char* text)
-{
-    return TextPutc(out, kQuote) && TextPuts(out, text) && TextPutc(out, kQuote);
-}
-
 // ,"a","b",... for the five system columns.
 bool WriteSystemColumns(TextStream* out, const char* const* texts)
 {
     for (int i = 0; i < KCSV_SYSTEM_COLUMNS; i++)
-        if (!TextPutc(out, ',') || !WriteQuoted(out, texts[i]))
+        if (!TextPutc(out, ',') || !WriteKcsvQuoted(out, texts[i]))
             return false;
     return true;
 }
@@ -124,12 +116,12 @@ bool WriteIdRecord(TextStream* out, const TableLayout& table)
         return false;
     int images = 0;
     for (int i = 0; i < table.fieldCount; i++) {
-        if (!TextPutc(out, ',') || !WriteQuoted(out, table.fields[i].id))
+        if (!TextPutc(out, ',') || !WriteKcsvQuoted(out, table.fields[i].id))
             return false;
         if (table.fields[i].kind == FK_IMAGE) {
             char formatId[FIELD_ID_SIZE];
             FormatImageFormatId(formatId, ++images);
-            if (!TextPutc(out, ',') || !WriteQuoted(out, formatId))
+            if (!TextPutc(out, ',') || !WriteKcsvQuoted(out, formatId))
                 return false;
         }
     }
@@ -145,11 +137,11 @@ bool WriteTypeRecord(TextStream* out, const TableLayout& table, bool conversions
     for (int i = 0; i < table.fieldCount; i++) {
         FieldKind kind = table.fields[i].kind;
         if (!TextPutc(out, ',') ||
-            !WriteQuoted(out, conversions ? FieldConversion(kind) : FieldStorageType(kind)))
+            !WriteKcsvQuoted(out, conversions ? FieldConversion(kind) : FieldStorageType(kind)))
             return false;
         if (kind == FK_IMAGE &&
             (!TextPutc(out, ',') ||
-             !WriteQuoted(out, conversions ? IMAGE_FORMAT_CONVERSION : IMAGE_FORMAT_TYPE)))
+             !WriteKcsvQuoted(out, conversions ? IMAGE_FORMAT_CONVERSION : IMAGE_FORMAT_TYPE)))
             return false;
     }
     return TextPutc(out, '\n');
@@ -186,18 +178,14 @@ bool WriteTitleRecord(TextStream* out, const TableLayout& table, const char* lay
         // The converted text is never longer than the 21 bytes read, but the
         // copy is bounded all the same.
         char title[LAYOUT_TITLE_WIDTH + 1];
-        BlockHandle block = Sjis1Encode(raw);
-        const char* converted = block ? (const char*)BlockLock(block) : nullptr;
-        snprintf(title, sizeof title, "%s", converted ? converted : raw);
-        if (block) {
-            BlockUnlock(block);
-            BlockFree(block);
-        }
+        Sjis1Text converted = TakeSjis1Text(Sjis1Encode(raw), raw);
+        snprintf(title, sizeof title, "%s", converted.text);
+        ReleaseSjis1Text(&converted);
         for (size_t n = strlen(title); n > 1 && title[n - 1] == ' '; n--)
             title[n - 1] = '\0';
         ok = TextPutc(out, ',') && WriteKcsvQuoted(out, title);
         if (ok && table.fields[i].kind == FK_IMAGE)
-            ok = TextPutc(out, ',') && WriteQuoted(out, ImageFormatTitle(++images));
+            ok = TextPutc(out, ',') && WriteKcsvQuoted(out, ImageFormatTitle(++images));
         char codes[LAYOUT_CODE_CHARS + 1];
         ReadLayoutText(in, codes, LAYOUT_CODE_CHARS);
     }
@@ -207,13 +195,9 @@ bool WriteTitleRecord(TextStream* out, const TableLayout& table, const char* lay
 
 bool WriteTextValue(TextStream* out, const char* value)
 {
-    BlockHandle block = Sjis1Encode(value);
-    const char* converted = block ? (const char*)BlockLock(block) : nullptr;
-    bool ok = WriteKcsvQuoted(out, converted ? converted : value);
-    if (block) {
-        BlockUnlock(block);
-        BlockFree(block);
-    }
+    Sjis1Text converted = TakeSjis1Text(Sjis1Encode(value), value);
+    bool ok = WriteKcsvQuoted(out, converted.text);
+    ReleaseSjis1Text(&converted);
     return ok;
 }
 
@@ -230,7 +214,7 @@ bool WriteTimeValue(TextStream* out, const char* value)
         if (*p >= '0' && *p <= '9')
             digits[n++] = *p;
     digits[n] = '\0';
-    return WriteQuoted(out, digits);
+    return WriteKcsvQuoted(out, digits);
 }
 
 // The format of an image path by its extension (case counts), or 0. Paths of
@@ -268,7 +252,7 @@ bool WriteImageValue(TextStream* out, const char* path)
 }
 
 // One field's column(s), after the comma before it.
-bool WriteValue(TextStream* out, const TableField& field, const char* value)
+bool WriteFieldColumns(TextStream* out, const TableField& field, const char* value)
 {
     if (!value)
         return field.kind == FK_IMAGE ? TextPutc(out, ',') : true;
@@ -296,7 +280,7 @@ bool WriteDataRecords(TextStream* out, const TableLayout& table, const char* csv
         FormatTimestamp(stamp);
         ok = TextPrintf(out, "\"D\",\" \",,\"%s\",,", stamp);
         for (int i = 0; ok && i < table.fieldCount; i++)
-            ok = TextPutc(out, ',') && WriteValue(out, table.fields[i], record.fields[i]);
+            ok = TextPutc(out, ',') && WriteFieldColumns(out, table.fields[i], record.fields[i]);
         FreeCsvRecord(&record);
         ok = ok && TextPutc(out, '\n');
     }
@@ -338,10 +322,10 @@ bool ConvertCsvToKcsv(const char* path)
         if (IsExtension(ext, extLength, kKcsvExt) || IsExtension(ext, extLength, kChunkExt))
             return false;   // the output would replace the input before it is read
     }
-    char layoutPath[kPathLimit], kcsvPath[kPathLimit], chunkPath[kPathLimit];
-    if (!DerivedName(layoutPath, path, baseLength, kLayoutExt) ||
-        !DerivedName(kcsvPath, path, baseLength, kKcsvExt) ||
-        !DerivedName(chunkPath, path, baseLength, kChunkExt))
+    char layoutPath[KCSV_PATH_MAX], kcsvPath[KCSV_PATH_MAX], chunkPath[KCSV_PATH_MAX];
+    if (!NameFromBase(layoutPath, path, baseLength, kLayoutExt) ||
+        !NameFromBase(kcsvPath, path, baseLength, kKcsvExt) ||
+        !NameFromBase(chunkPath, path, baseLength, kChunkExt))
         return false;
 
     // The layout is read before anything is created, so that a table the

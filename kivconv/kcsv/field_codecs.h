@@ -26,6 +26,16 @@ BlockHandle Sjis1Encode(const char* text);
 // Single bytes, 0x1F and 0x07 included, stay.
 BlockHandle Sjis1Decode(const char* text);
 
+// The text of a result of Sjis1Encode or Sjis1Decode, locked for reading, or
+// original when the conversion gave nothing (no block, or one that cannot be
+// locked). ReleaseSjis1Text unlocks and frees the block.
+struct Sjis1Text {
+    BlockHandle block;   // null when text is the original
+    const char* text;
+};
+Sjis1Text TakeSjis1Text(BlockHandle result, const char* original);
+void ReleaseSjis1Text(Sjis1Text* taken);
+
 // ---- 3TO4 -------------------------------------------------------------------
 //
 // Three bytes become four characters of a 64-character alphabet with no comma,

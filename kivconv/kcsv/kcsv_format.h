@@ -2,6 +2,7 @@
 // directions share, the columns every record starts with, time stamps, and the
 // layout files beside the CSV files. Text is code page 932 throughout.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include "textstream.h"
@@ -23,6 +24,10 @@ enum FieldKind : int16_t {
 const int IMG_JPEG = 3;
 const int IMG_GIF = 5;
 const int IMG_PNG = 6;
+
+// Windows' limit for a path, its NUL included: every name the conversions
+// derive must fit, or Windows could not open it.
+const size_t KCSV_PATH_MAX = 260;
 
 // ---- table description --------------------------------------------------------
 

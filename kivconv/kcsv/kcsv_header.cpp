@@ -63,8 +63,8 @@ bool ReadBox(const CsvRecord* record, KcsvReader* reader)
 // the input, and applies it to the layout.
 bool ReadDescription(const CsvRecord* record, KcsvReader* reader)
 {
-    char name[OUTPUT_PATH_MAX];
-    if (!DerivedName(name, reader->path, ".tab"))
+    char name[KCSV_PATH_MAX];
+    if (!NameFromPath(name, reader->path, ".tab"))
         return false;
     const char* text = record->fields[kDescriptionSlot] ? record->fields[kDescriptionSlot] : "";
     size_t capacity = strlen(text) / 4 * 3 + 3;
@@ -118,14 +118,9 @@ bool WriteTitleLine(TextStream* out, const char* slot, const TableField& f, int 
         n = kTitleMax;
     memcpy(raw, slot, n);
     raw[n] = '\0';
-    BlockHandle block = Sjis1Decode(raw);
-    const char* converted = block ? (const char*)BlockLock(block) : nullptr;
-    bool ok = WriteLayoutLine(out, converted ? converted : raw, f.kind, subKind);
-    if (block) {
-        if (converted)
-            BlockUnlock(block);
-        BlockFree(block);
-    }
+    Sjis1Text converted = TakeSjis1Text(Sjis1Decode(raw), raw);
+    bool ok = WriteLayoutLine(out, converted.text, f.kind, subKind);
+    ReleaseSjis1Text(&converted);
     return ok;
 }
 
@@ -133,8 +128,8 @@ bool WriteTitleLine(TextStream* out, const char* slot, const TableField& f, int 
 // titles end at the first empty slot.
 bool WriteLayoutFile(const CsvRecord* titles, const KcsvReader* reader)
 {
-    char name[OUTPUT_PATH_MAX];
-    if (!DerivedName(name, reader->path, ".table"))
+    char name[KCSV_PATH_MAX];
+    if (!NameFromPath(name, reader->path, ".table"))
         return false;
     TextStream* out = TextOpenWrite(name);
     if (!out)
@@ -181,10 +176,10 @@ bool HandleHeaderRecord(const CsvRecord* record, KcsvReader* reader)
 
 } // namespace
 
-bool DerivedName(char* out, const char* path, const char* suffix)
+bool NameFromPath(char* out, const char* path, const char* suffix)
 {
-    int n = snprintf(out, OUTPUT_PATH_MAX, "%s%s", path, suffix);
-    return n >= 0 && (size_t)n < OUTPUT_PATH_MAX;
+    int n = snprintf(out, KCSV_PATH_MAX, "%s%s", path, suffix);
+    return n >= 0 && (size_t)n < KCSV_PATH_MAX;
 }
 
 bool ReadKcsvHeader(TextStream* input, KcsvReader* reader)

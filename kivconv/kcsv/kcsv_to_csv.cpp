@@ -69,7 +69,8 @@ struct DataFiles {
     TextStream* lengths;
 };
 
-bool WriteValue(DataFiles* out, const char* value)
+// The value to the record file, its length in characters to the length file.
+bool WriteValueAndLength(DataFiles* out, const char* value)
 {
     return TextPrintf(out->lengths, "%u", (unsigned)CountChars(value)) && TextPuts(out->records, value);
 }
@@ -80,14 +81,9 @@ bool WriteTextValue(DataFiles* out, const char* slot)
 {
     if (!slot)
         return true;
-    BlockHandle block = Sjis1Decode(slot);
-    const char* converted = block ? (const char*)BlockLock(block) : nullptr;
-    bool ok = WriteValue(out, converted ? converted : slot);
-    if (block) {
-        if (converted)
-            BlockUnlock(block);
-        BlockFree(block);
-    }
+    Sjis1Text converted = TakeSjis1Text(Sjis1Decode(slot), slot);
+    bool ok = WriteValueAndLength(out, converted.text);
+    ReleaseSjis1Text(&converted);
     return ok;
 }
 
@@ -110,7 +106,7 @@ bool WriteDataLine(const CsvRecord* record, KcsvReader* reader, DataFiles* out)
         ok = TextPutc(out->records, ',') && ok;
 
         const char* slot = SlotText(record, f.column);
-        char value[OUTPUT_PATH_MAX];   // a number, a time or an image file's name
+        char value[KCSV_PATH_MAX];   // a number, a time or an image file's name
         value[0] = '\0';
         switch (f.kind) {
         case FK_TEXT:
@@ -133,7 +129,7 @@ bool WriteDataLine(const CsvRecord* record, KcsvReader* reader, DataFiles* out)
             break;   // FK_BINARY and FK_CODE carry nothing the desktop can use
         }
         if (value[0])
-            ok = WriteValue(out, value) && ok;
+            ok = WriteValueAndLength(out, value) && ok;
     }
     ok = TextPutc(out->records, '\n') && ok;
     return TextPutc(out->lengths, '\n') && ok;
@@ -143,8 +139,8 @@ bool WriteDataLine(const CsvRecord* record, KcsvReader* reader, DataFiles* out)
 // false when a file cannot be written or memory runs out.
 bool ConvertDataRecords(TextStream* input, KcsvReader* reader)
 {
-    char recordName[OUTPUT_PATH_MAX], lengthName[OUTPUT_PATH_MAX];
-    if (!DerivedName(recordName, reader->path, ".rec") || !DerivedName(lengthName, reader->path, ".num"))
+    char recordName[KCSV_PATH_MAX], lengthName[KCSV_PATH_MAX];
+    if (!NameFromPath(recordName, reader->path, ".rec") || !NameFromPath(lengthName, reader->path, ".num"))
         return false;
     DataFiles out = {TextOpenWrite(recordName), nullptr};
     if (!out.records)
@@ -169,9 +165,9 @@ bool ConvertDataRecords(TextStream* input, KcsvReader* reader)
 // one that does not fit gives an empty value like any picture not written.
 bool OutputNamesFit(const char* path)
 {
-    char name[OUTPUT_PATH_MAX];
+    char name[KCSV_PATH_MAX];
     for (const char* suffix : {".table", ".rec", ".num", ".tab"})
-        if (!DerivedName(name, path, suffix))
+        if (!NameFromPath(name, path, suffix))
             return false;
     return true;
 }

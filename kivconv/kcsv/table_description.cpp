@@ -150,22 +150,14 @@ void ReadTableName(const unsigned char* data, size_t size, TableLayout* layout)
     memcpy(raw, data, n);
     raw[n] = '\0';
 
-    const char* text = raw;
-    BlockHandle block = Sjis1Decode(raw);
-    const char* converted = block ? (const char*)BlockLock(block) : nullptr;
-    if (converted)
-        text = converted;
-    size_t length = strlen(text);
+    Sjis1Text converted = TakeSjis1Text(Sjis1Decode(raw), raw);
+    size_t length = strlen(converted.text);
     if (length > (size_t)TABLE_NAME_MAX)
         length = TABLE_NAME_MAX;
-    memcpy(layout->name, text, length);
+    memcpy(layout->name, converted.text, length);
     memset(layout->name + length, ' ', TABLE_NAME_MAX - length);
     layout->name[TABLE_NAME_MAX] = '\0';
-    if (block) {
-        if (converted)
-            BlockUnlock(block);
-        BlockFree(block);
-    }
+    ReleaseSjis1Text(&converted);
 }
 
 void ReadTableRecord(const unsigned char* body, size_t size, TableLayout* layout)
