@@ -87,49 +87,68 @@ bool WriteTextValue(DataFiles* out, const char* slot)
     return ok;
 }
 
+// Before every output column: ',' to the record file, and to the length file
+// unless the column is field 0's.
+bool WriteSeparators(DataFiles* out, int i)
+{
+    bool ok = i == 0 || TextPutc(out->lengths, ',');
+    return TextPutc(out->records, ',') && ok;
+}
+
+// The value of a number or time field into value; empty for a number that
+// decodes to no key and for kinds that carry nothing the desktop can use
+// (FK_BINARY, FK_CODE).
+void FormatPlainValue(const TableField& f, const char* slot, char* value, size_t size)
+{
+    value[0] = '\0';
+    if (f.kind == FK_NUMBER && slot)
+        DecodeNumberField(slot, value, size);
+    else if (f.kind == FK_TIME)
+        FormatTimeValue(slot, f.subKind, value);
+}
+
+// A picture becomes an image file whose name is the value; no picture, or one
+// whose file cannot be written, gives an empty value. The image counter moves
+// on either way.
+void WritePictureValue(KcsvReader* reader, const char* text, int format, char* value, size_t size)
+{
+    value[0] = '\0';
+    if (format)
+        WritePictureFile(reader->path, reader->imageCounter, format, text, value, size);
+    reader->imageCounter++;
+}
+
+// Field i's column: separators, then its value and length. The further
+// members of a picture group have no column and write nothing.
+bool WriteField(const CsvRecord* record, int i, int* lastGroup, KcsvReader* reader, DataFiles* out)
+{
+    const TableField& f = reader->layout.fields[i];
+    const char* pictureText = nullptr;
+    int format = 0;
+    if (f.kind == FK_IMAGE && !ChoosePicture(&reader->layout, record, i, lastGroup, &pictureText, &format))
+        return true;
+    bool ok = WriteSeparators(out, i);
+    const char* slot = SlotText(record, f.column);
+    if (f.kind == FK_TEXT)
+        return WriteTextValue(out, slot) && ok;
+    char value[KCSV_PATH_MAX];   // a number, a time or an image file's name
+    if (f.kind == FK_IMAGE)
+        WritePictureValue(reader, pictureText, format, value, sizeof value);
+    else
+        FormatPlainValue(f, slot, value, sizeof value);
+    return (!value[0] || WriteValueAndLength(out, value)) && ok;
+}
+
+// One line of the record file and one of the length file; FK_NONE and
+// FK_IMAGE_AUX fields have no column.
 bool WriteDataLine(const CsvRecord* record, KcsvReader* reader, DataFiles* out)
 {
-    const TableLayout* layout = &reader->layout;
     bool ok = true;
-    int lastGroup = -1;
-    for (int i = 0; i < layout->fieldCount; i++) {
-        const TableField& f = layout->fields[i];
-        if (f.kind == FK_NONE || f.kind == FK_IMAGE_AUX)
-            continue;
-        const char* pictureText = nullptr;
-        int format = 0;
-        if (f.kind == FK_IMAGE && !ChoosePicture(layout, record, i, &lastGroup, &pictureText, &format))
-            continue;   // one column per picture group
-
-        if (i != 0)
-            ok = TextPutc(out->lengths, ',') && ok;
-        ok = TextPutc(out->records, ',') && ok;
-
-        const char* slot = SlotText(record, f.column);
-        char value[KCSV_PATH_MAX];   // a number, a time or an image file's name
-        value[0] = '\0';
-        switch (f.kind) {
-        case FK_TEXT:
-            ok = WriteTextValue(out, slot) && ok;
-            continue;
-        case FK_NUMBER:
-            if (slot)
-                DecodeNumberField(slot, value, sizeof value);   // no key: stays empty
-            break;
-        case FK_TIME:
-            FormatTimeValue(slot, f.subKind, value);
-            break;
-        case FK_IMAGE:
-            if (format)
-                WritePictureFile(reader->path, reader->imageCounter, format, pictureText, value,
-                                 sizeof value);
-            reader->imageCounter++;
-            break;
-        default:
-            break;   // FK_BINARY and FK_CODE carry nothing the desktop can use
-        }
-        if (value[0])
-            ok = WriteValueAndLength(out, value) && ok;
+    int lastGroup = -1;   // picture groups are counted per record
+    for (int i = 0; i < reader->layout.fieldCount; i++) {
+        FieldKind kind = reader->layout.fields[i].kind;
+        if (kind != FK_NONE && kind != FK_IMAGE_AUX)
+            ok = WriteField(record, i, &lastGroup, reader, out) && ok;
     }
     ok = TextPutc(out->records, '\n') && ok;
     return TextPutc(out->lengths, '\n') && ok;
