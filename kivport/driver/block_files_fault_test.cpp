@@ -18,9 +18,10 @@ std::string BlockText(BlockHandle block)
     return s;
 }
 
+// A block as the caller hands one over: the bytes and a NUL after them.
 BlockHandle TextBlock(const std::string& bytes)
 {
-    BlockHandle b = BlockAlloc(bytes.size(), false);
+    BlockHandle b = BlockAlloc(bytes.size() + 1, true);
     memcpy(BlockLock(b), bytes.data(), bytes.size());
     BlockUnlock(b);
     return b;
