@@ -1,4 +1,5 @@
 #include "kirx_test.h"
+#include "../desktop/library_placement.h"
 
 namespace {
 
@@ -78,6 +79,30 @@ TEST_F(KirxExchange, AbsentLibraryReturnsZeroAtOnceWithoutAWindow)
     EXPECT_LT(GetTickCount() - start, 1000u);
     EXPECT_TRUE(watch.Created().empty());
     EXPECT_TRUE(fx.Log().empty());
+}
+
+// A KIRX.dll in the current directory (the open database's folder, often a
+// shared one) is never loaded; in the folders searched for the application's
+// libraries it is found as before.
+TEST_F(KirxExchange, LibraryIsNeverTakenFromTheCurrentDirectory)
+{
+    for (Placement where : {PLACED_IN_CURRENT_DIRECTORY, PLACED_BESIDE_THE_HOST, PLACED_ON_PATH,
+                            PLACED_IN_LIBRARY_FOLDER}) {
+        SCOPED_TRACE(PlacementName(where));
+        KirxFixture fx("result:5", nullptr);
+        PlacedLibrary placed(where, FixtureFolder("kirx") + "\\KIRX.dll", "KIRX.dll");
+        ASSERT_TRUE(placed.Placed());
+        bool loaded = where != PLACED_IN_CURRENT_DIRECTORY;
+        if (!loaded) {   // the plain search by name would take it
+            HMODULE plain = LoadLibraryA("KIRX.dll");
+            EXPECT_NE(nullptr, plain);
+            if (plain)
+                FreeLibrary(plain);
+        }
+        EXPECT_EQ(loaded ? 5 : 0, RunExchange(owner.hwnd, "memo.txt", 1, 1));
+        EXPECT_EQ(loaded, !fx.Log().empty());
+        EXPECT_EQ(nullptr, GetModuleHandleA("KIRX.dll"));
+    }
 }
 
 TEST_F(KirxExchange, LibraryLackingAFunctionIsReleasedWithoutACall)

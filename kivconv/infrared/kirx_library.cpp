@@ -1,4 +1,5 @@
 #include "kirx_library.h"
+#include "desktop/outside_library.h"
 
 namespace {
 template <class F>
@@ -11,7 +12,7 @@ F Function(HMODULE module, const char* name)
 bool LoadKirx(KirxLibrary* kirx)
 {
     *kirx = KirxLibrary();
-    kirx->module = LoadLibraryA("KIRX.dll");
+    kirx->module = LoadOutsideLibrary("KIRX.dll");
     if (!kirx->module)
         return false;
     kirx->setMode = Function<KirxSetModeFn>(kirx->module, "KIRX_SetMode");

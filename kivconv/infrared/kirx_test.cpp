@@ -10,8 +10,6 @@ HMODULE KivConv()
 
 KirxIrdaFn KirxIrda() { return GetExport<KirxIrdaFn>(KivConv(), "KIRX_IrDA"); }
 
-namespace {
-
 std::string FixtureFolder(const char* name)
 {
     char exe[MAX_PATH];
@@ -20,6 +18,8 @@ std::string FixtureFolder(const char* name)
     dir.erase(dir.find_last_of('\\'));
     return dir + "\\fixtures\\" + name;
 }
+
+namespace {
 
 HANDLE TestEvent(const char* name)
 {

@@ -13,6 +13,9 @@ typedef LONG(WINAPI* KirxIrdaFn)(HWND, char*, int, int);
 KirxIrdaFn KirxIrda();
 HMODULE KivConv();
 
+// Folder of a test library variant beside the test programs ("kirx", ...).
+std::string FixtureFolder(const char* name);
+
 // Puts the test KIRX.dll (folder variant: "kirx", or "kirx-incomplete") where
 // LoadLibrary finds it by name and gives it a plan; a null variant leaves no
 // KIRX.dll to be found.
