@@ -132,6 +132,26 @@ int TextGetc(TextStream* ts)
 
 bool TextEof(const TextStream* ts) { return !ts || ts->eof; }
 
+// memchr per stop character: long runs (encoded photographs) are scanned by
+// the library, not byte by byte here.
+size_t TextTakeRun(TextStream* ts, const char* stops, const unsigned char** run)
+{
+    TextReadWindow* w = &ts->window;
+    *run = w->next;
+    if (!w->next || ts->writing)
+        return 0;
+    const unsigned char* end = w->end;
+    const char translated[] = {'\r', (char)kCtrlZ, '\0'};
+    const char* lists[] = {translated, stops};
+    for (const char* list : lists)
+        for (const char* c = list; *c && end != w->next; c++)
+            if (const void* at = memchr(w->next, (unsigned char)*c, (size_t)(end - w->next)))
+                end = (const unsigned char*)at;
+    size_t n = (size_t)(end - w->next);
+    w->next = end;
+    return n;
+}
+
 char* TextGets(TextStream* ts, char* buf, size_t size)
 {
     if (!ts || !buf || size == 0)
@@ -166,12 +186,44 @@ bool TextPutc(TextStream* ts, int c)
     return PutRaw(ts, (unsigned char)c);
 }
 
+// Bytes that need no translation, copied into the buffer in runs.
+static bool PutRun(TextStream* ts, const char* data, size_t n)
+{
+    while (n > 0) {
+        if (ts->len == kBufSize && !FlushWrite(ts))
+            return false;
+        size_t room = kBufSize - ts->len;
+        size_t k = n < room ? n : room;
+        memcpy(ts->buf + ts->len, data, k);
+        ts->len += k;
+        data += k;
+        n -= k;
+    }
+    return true;
+}
+
+// Long texts (encoded photographs) go in as runs between line ends, not
+// character by character.
 bool TextWrite(TextStream* ts, const char* data, size_t n)
 {
-    for (size_t i = 0; i < n; i++)
-        if (!TextPutc(ts, (unsigned char)data[i]))
+    if (n == 0)
+        return true;
+    if (!ts || !ts->writing || ts->error)
+        return false;
+    for (;;) {
+        const char* lf = (const char*)memchr(data, '\n', n);
+        size_t run = lf ? (size_t)(lf - data) : n;
+        if (!PutRun(ts, data, run))
             return false;
-    return true;
+        if (!lf)
+            return true;
+        if (!TextPutc(ts, '\n'))
+            return false;
+        data += run + 1;
+        n -= run + 1;
+        if (n == 0)
+            return true;
+    }
 }
 
 bool TextPuts(TextStream* ts, const char* s) { return s && TextWrite(ts, s, strlen(s)); }

@@ -39,6 +39,12 @@ inline int TextGetcInline(TextStream* ts)
     return TextGetc(ts);
 }
 
+// The bytes at the read position up to the first of the characters in stops
+// (CR and 0x1A, which need translating, stop a run as well), or to the end of
+// the buffer; they count as read. An empty run means: read the next
+// character with TextGetc, which refills the buffer.
+size_t TextTakeRun(TextStream* ts, const char* stops, const unsigned char** run);
+
 // Reads up to size-1 characters through the next LF (kept), NUL-terminated.
 // Null when nothing was read.
 char* TextGets(TextStream* ts, char* buf, size_t size);

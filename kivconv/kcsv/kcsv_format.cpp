@@ -173,7 +173,7 @@ size_t ReadLayoutText(TextStream* stream, char* buf, size_t n)
 {
     size_t got = 0;
     while (got < n) {
-        int c = TextGetc(stream);
+        int c = TextGetcInline(stream);
         if (c == EOF)
             break;
         buf[got++] = (char)c;
@@ -271,13 +271,11 @@ bool WriteKcsvQuoted(TextStream* stream, const char* text)
         return false;
     if (text) {
         const char* run = text;
-        for (const char* p = text; *p; p++) {
-            if (*p == '"') {
-                // The quote ends this run and starts the next: written twice.
-                if (!TextWrite(stream, run, (size_t)(p - run + 1)))
-                    return false;
-                run = p;
-            }
+        for (const char* q = strchr(text, '"'); q; q = strchr(q + 1, '"')) {
+            // The quote ends this run and starts the next: written twice.
+            if (!TextWrite(stream, run, (size_t)(q - run + 1)))
+                return false;
+            run = q;
         }
         if (!TextPuts(stream, run))
             return false;
