@@ -3,6 +3,7 @@
 #include "memfiles.h"
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,7 @@ struct MemoryFile {
 
 // The store stands in for the disk: its own allocations are not the core's
 // and are not counted by the allocation fault counter.
-std::vector<MemoryFile*> files;
+std::vector<std::unique_ptr<MemoryFile>> files;
 bool inUse;
 
 struct OpenFile {
@@ -26,9 +27,9 @@ struct OpenFile {
 
 MemoryFile* Find(const char* path)
 {
-    for (MemoryFile* f : files)
+    for (const auto& f : files)
         if (f->name == path)
-            return f;
+            return f.get();
     return nullptr;
 }
 
@@ -36,8 +37,8 @@ MemoryFile* FindOrAdd(const char* path)
 {
     MemoryFile* f = Find(path);
     if (!f) {
-        f = new MemoryFile{path, std::string(), false};
-        files.push_back(f);
+        files.emplace_back(new MemoryFile{path, std::string(), false});
+        f = files.back().get();
     }
     return f;
 }
@@ -96,7 +97,6 @@ bool MemoryRemove(const char* path)
 {
     for (size_t i = 0; i < files.size(); i++) {
         if (files[i]->name == path && !files[i]->blocked) {
-            delete files[i];
             files.erase(files.begin() + (long)i);
             return true;
         }
@@ -137,14 +137,14 @@ const unsigned char* GetMemoryFile(const char* path, size_t* size)
 size_t MemoryFileCount(void)
 {
     size_t n = 0;
-    for (const MemoryFile* f : files)
+    for (const auto& f : files)
         n += !f->blocked;
     return n;
 }
 
 const char* MemoryFileName(size_t index)
 {
-    for (const MemoryFile* f : files)
+    for (const auto& f : files)
         if (!f->blocked && index-- == 0)
             return f->name.c_str();
     return nullptr;
@@ -152,7 +152,5 @@ const char* MemoryFileName(size_t index)
 
 void ClearMemoryFiles(void)
 {
-    for (MemoryFile* f : files)
-        delete f;
     files.clear();
 }
