@@ -11,6 +11,8 @@ status=0
 
 run() { echo "== $*"; "$@" || status=1; }
 
+run bash scripts/check-format.sh
+
 cmake --preset host >/dev/null
 cmake --build --preset host -j"$jobs"
 run ctest --preset host -j"$jobs"
