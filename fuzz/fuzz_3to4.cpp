@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    char* text = (char*)malloc(size + 1);      // exact size: ASan sees reads past the NUL
+    char* text = (char*)malloc(size + 1);   // exact size: ASan sees reads past the NUL
     memcpy(text, data, size);
     text[size] = '\0';
     size_t limit = strlen(text);

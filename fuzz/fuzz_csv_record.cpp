@@ -15,7 +15,7 @@ bool EmptyFrom(const CsvRecord& record, int first)
     return memcmp(record.fields + first, kEmpty, sizeof(char*) * (size_t)(CSV_MAX_FIELDS - first)) == 0;
 }
 
-} // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -61,7 +61,7 @@ void CheckOutput()
     TextClose(in);
 }
 
-} // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {

@@ -54,7 +54,7 @@ long Lines(const char* name)
     return bytes ? (long)std::count(bytes, bytes + size, '\n') : -1;
 }
 
-} // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {

@@ -7,10 +7,7 @@
 
 long fileWriteFaultCountdown;
 
-bool FileWriteFaultDue(void)
-{
-    return fileWriteFaultCountdown > 0 && --fileWriteFaultCountdown == 0;
-}
+bool FileWriteFaultDue(void) { return fileWriteFaultCountdown > 0 && --fileWriteFaultCountdown == 0; }
 
 namespace {
 
@@ -37,7 +34,7 @@ long StdioSeek(void* file, long offset, int origin)
 bool StdioClose(void* file) { return fclose((FILE*)file) == 0; }
 bool StdioRemove(const char* path) { return remove(path) == 0; }
 
-} // namespace
+}   // namespace
 
 const FileForm stdioFiles = {StdioOpen, StdioRead, StdioWrite, StdioSeek, StdioClose, StdioRemove};
 
@@ -113,7 +110,4 @@ bool FileClose(ByteFile* file)
     return ok;
 }
 
-bool FileRemove(const char* path, const FileForm* form)
-{
-    return path && Form(form)->remove(path);
-}
+bool FileRemove(const char* path, const FileForm* form) { return path && Form(form)->remove(path); }

@@ -14,11 +14,12 @@ enum FileAccess {
 };
 
 struct FileForm {
-    void* (*open)(const char* path, FileAccess access);      // null when it cannot be opened
-    long (*read)(void* file, void* buffer, size_t n);        // bytes read (0 at the end), -1 on an error
-    size_t (*write)(void* file, const void* data, size_t n); // bytes written
-    long (*seek)(void* file, long offset, int origin);       // SEEK_SET or SEEK_END; the new position, -1 on failure
-    bool (*close)(void* file);                               // false when the file could not be finished
+    void* (*open)(const char* path, FileAccess access);        // null when it cannot be opened
+    long (*read)(void* file, void* buffer, size_t n);          // bytes read (0 at the end), -1 on an error
+    size_t (*write)(void* file, const void* data, size_t n);   // bytes written
+    long (*seek)(void* file, long offset,
+                 int origin);    // SEEK_SET or SEEK_END; the new position, -1 on failure
+    bool (*close)(void* file);   // false when the file could not be finished
     bool (*remove)(const char* path);
 };
 

@@ -108,7 +108,9 @@ TEST_P(ByteFiles, TextStreamsOverByteFiles)
 }
 
 INSTANTIATE_TEST_SUITE_P(Forms, ByteFiles, ::testing::Values(Form{"disk", false}, Form{"memory", true}),
-                         [](const ::testing::TestParamInfo<Form>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<Form>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST(MemoryFiles, BlockedNamesAndListing)
 {
@@ -138,4 +140,4 @@ TEST(MemoryFiles, BlockedNamesAndListing)
     UseMemoryFiles(false);
 }
 
-}  // namespace
+}   // namespace

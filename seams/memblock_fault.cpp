@@ -5,20 +5,11 @@
 
 long blockFaultCountdown;
 
-bool BlockFaultDue(void)
-{
-    return blockFaultCountdown > 0 && --blockFaultCountdown == 0;
-}
+bool BlockFaultDue(void) { return blockFaultCountdown > 0 && --blockFaultCountdown == 0; }
 
-void* MemAlloc(size_t size)
-{
-    return BlockFaultDue() ? nullptr : malloc(size);
-}
+void* MemAlloc(size_t size) { return BlockFaultDue() ? nullptr : malloc(size); }
 
 // A failed call leaves p allocated, as realloc does.
-void* MemRealloc(void* p, size_t size)
-{
-    return BlockFaultDue() ? nullptr : realloc(p, size);
-}
+void* MemRealloc(void* p, size_t size) { return BlockFaultDue() ? nullptr : realloc(p, size); }
 
 void MemFree(void* p) { free(p); }

@@ -104,7 +104,7 @@ bool MemoryRemove(const char* path)
     return false;
 }
 
-} // namespace
+}   // namespace
 
 const FileForm memoryFiles = {MemoryOpen, MemoryRead, MemoryWrite, MemorySeek, MemoryClose, MemoryRemove};
 
@@ -150,7 +150,4 @@ const char* MemoryFileName(size_t index)
     return nullptr;
 }
 
-void ClearMemoryFiles(void)
-{
-    files.clear();
-}
+void ClearMemoryFiles(void) { files.clear(); }

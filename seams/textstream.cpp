@@ -20,7 +20,7 @@ struct TextStream {
     bool writing;
     bool eof;
     bool error;
-    size_t len;              // bytes waiting in buf (write streams)
+    size_t len;   // bytes waiting in buf (write streams)
 };
 
 static TextStream* NewStream(ByteFile* file, bool writing)
@@ -119,7 +119,7 @@ int TextGetc(TextStream* ts)
         if (next == '\n')
             return '\n';
         if (next != EOF)
-            ts->window.next--;  // a lone CR stays; the byte after it is read next
+            ts->window.next--;   // a lone CR stays; the byte after it is read next
         return '\r';
     }
     if (c == EOF || c == kCtrlZ) {

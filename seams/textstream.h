@@ -11,7 +11,7 @@ struct TextStream;
 
 // Null when the file cannot be opened or memory is short.
 TextStream* TextOpenRead(const char* path);
-TextStream* TextOpenWrite(const char* path);       // creates or truncates
+TextStream* TextOpenWrite(const char* path);   // creates or truncates
 // Reads from bytes the caller keeps alive until TextClose (tests, fuzzing).
 TextStream* TextOpenMemory(const void* data, size_t size);
 // False when a write failed or the file could not be finished.

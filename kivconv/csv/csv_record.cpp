@@ -103,7 +103,7 @@ int ReadQuotedField(TextStream* stream, bool keep, char** slot)
     return kError;
 }
 
-}  // namespace
+}   // namespace
 
 int ReadCsvRecord(TextStream* stream, CsvRecord* record)
 {

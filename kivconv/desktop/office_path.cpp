@@ -24,8 +24,8 @@ extern "C" BSTR WINAPI GetOfficePath(void)
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kOfficeKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
         DWORD size = kValueBytes;
-        LONG rc = RegQueryValueExA(key, kBinDirValue, nullptr, nullptr,
-                                   reinterpret_cast<BYTE*>(buf.bytes), &size);
+        LONG rc = RegQueryValueExA(key, kBinDirValue, nullptr, nullptr, reinterpret_cast<BYTE*>(buf.bytes),
+                                   &size);
         RegCloseKey(key);
         // A path too long for the room would come back cut or undefined: none.
         if (rc != ERROR_SUCCESS)

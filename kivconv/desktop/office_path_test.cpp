@@ -16,11 +16,10 @@ protected:
     void SetValue(DWORD type, const std::string& bytes)
     {
         HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kOfficeKey, 0, nullptr, 0,
-                                                 KEY_WRITE, nullptr, &key, nullptr));
-        EXPECT_EQ(ERROR_SUCCESS,
-                  RegSetValueExA(key, "BinDirPath", 0, type,
-                                 reinterpret_cast<const BYTE*>(bytes.data()), bytes.size()));
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kOfficeKey, 0, nullptr, 0, KEY_WRITE,
+                                                 nullptr, &key, nullptr));
+        EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "BinDirPath", 0, type,
+                                                reinterpret_cast<const BYTE*>(bytes.data()), bytes.size()));
         RegCloseKey(key);
     }
     // A string value as the installer writes it: with its terminating zero.
@@ -52,8 +51,8 @@ TEST_F(OfficePath, MissingKeyOrValueGivesAnEmptyResult)
 {
     EXPECT_EQ("", Path());
     HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kOfficeKey, 0, nullptr, 0,
-                                             KEY_WRITE, nullptr, &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kOfficeKey, 0, nullptr, 0, KEY_WRITE,
+                                             nullptr, &key, nullptr));
     RegCloseKey(key);
     EXPECT_EQ("", Path());
 }

@@ -79,7 +79,7 @@ std::string PathVariable()
     return value;
 }
 
-} // namespace
+}   // namespace
 
 HMODULE LoadOutsideLibrary(const char* name)
 {

@@ -62,7 +62,4 @@ extern "C" int WINAPI ShowSpDialog(HWND owner, const char* text)
 }
 
 // 1 when a progress dialog was removed, 0 when there was none.
-extern "C" BOOLEAN WINAPI EndSpDialog(void)
-{
-    return RemoveSpDialog() ? 1 : 0;
-}
+extern "C" BOOLEAN WINAPI EndSpDialog(void) { return RemoveSpDialog() ? 1 : 0; }

@@ -85,8 +85,8 @@ TEST_F(ProgressDialog, DialogDestroyedWithItsOwnerIsNotRemovedAgain)
 // libraries it is found as before.
 TEST_F(ProgressDialog, LibraryIsNeverTakenFromTheCurrentDirectory)
 {
-    for (Placement where : {PLACED_IN_CURRENT_DIRECTORY, PLACED_BESIDE_THE_HOST, PLACED_ON_PATH,
-                            PLACED_IN_LIBRARY_FOLDER}) {
+    for (Placement where :
+         {PLACED_IN_CURRENT_DIRECTORY, PLACED_BESIDE_THE_HOST, PLACED_ON_PATH, PLACED_IN_LIBRARY_FOLDER}) {
         SCOPED_TRACE(PlacementName(where));
         PlacedLibrary placed(where, FixtureFolder("desk") + "\\KivDesk.dll", "KivDesk.dll");
         ASSERT_TRUE(placed.Placed());

@@ -20,8 +20,7 @@ bool LoadKirx(KirxLibrary* kirx)
     kirx->appTextRecv = Function<KirxAppTextFn>(kirx->module, "KIRX_AppTextRecv");
     kirx->appTextSend = Function<KirxAppTextFn>(kirx->module, "KIRX_AppTextSend");
     kirx->setBaudEx = Function<KirxSetBaudExFn>(kirx->module, "KIRX_SetBaudEx");
-    if (kirx->setMode && kirx->setPort && kirx->appTextRecv && kirx->appTextSend &&
-        kirx->setBaudEx)
+    if (kirx->setMode && kirx->setPort && kirx->appTextRecv && kirx->appTextSend && kirx->setBaudEx)
         return true;
     ReleaseKirx(kirx);
     return false;

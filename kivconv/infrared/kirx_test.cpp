@@ -94,8 +94,8 @@ bool KirxFixture::WaitReturned(DWORD timeoutMs) const
     return false;
 }
 
-LONG RunExchange(HWND owner, const char* text, int direction, int port,
-                 const std::function<void()>& driver, DWORD* tickAfter)
+LONG RunExchange(HWND owner, const char* text, int direction, int port, const std::function<void()>& driver,
+                 DWORD* tickAfter)
 {
     std::string buf = text;
     LONG result = -12345;
@@ -178,9 +178,11 @@ int WINAPI RecordReleaseDC(HWND hwnd, HDC dc)
 void* PatchImport(HMODULE module, const char* dll, const char* function, void* replacement)
 {
     BYTE* base = reinterpret_cast<BYTE*>(module);
-    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base +
+                                                   reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
     const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name; imp++) {
+    for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name;
+         imp++) {
         if (lstrcmpiA(reinterpret_cast<char*>(base + imp->Name), dll) != 0)
             continue;
         auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(

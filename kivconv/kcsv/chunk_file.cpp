@@ -86,8 +86,7 @@ bool WriteFieldRecord(ChunkFile* chunk, const TableField& field)
         items[1].size = TIME_ATTR_SIZE;
         count = 2;
         break;
-    default:
-        return true;
+    default: return true;
     }
     ChunkRecord record = {REC_FIELD, items, count};
     return ChunkFileWriteRecord(chunk, &record);
@@ -116,7 +115,7 @@ bool WriteImageRecord(ChunkFile* chunk, const TableLayout* layout, int fieldCoun
     return ChunkFileWriteRecord(chunk, &record);
 }
 
-} // namespace
+}   // namespace
 
 uint32_t ChunkRecordLength(const ChunkRecord* record)
 {

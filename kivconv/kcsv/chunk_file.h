@@ -16,7 +16,7 @@ const uint32_t CHUNK_HEADER_SIZE = 9;
 const uint32_t CHUNK_LENGTH_OFFSET = 5;   // the u32 total length
 const uint32_t CHUNK_RECORD_HEAD = 6;
 const uint32_t CHUNK_ITEM_HEAD = 6;
-const uint32_t CHUNK_END_SIZE = 6;        // zero bytes ending each record and the file
+const uint32_t CHUNK_END_SIZE = 6;   // zero bytes ending each record and the file
 
 // Record types.
 const uint16_t REC_TABLE = 1;
@@ -40,12 +40,12 @@ const uint32_t TABLE_HEADER_KEY = 28;     // "KD01"
 
 // Field descriptor.
 const uint32_t FIELD_DESC_SIZE = 24;
-const uint32_t FIELD_DESC_ID = 0;         // four characters, no NUL
-const uint32_t FIELD_DESC_KIND = 4;       // the handheld's kind byte
+const uint32_t FIELD_DESC_ID = 0;     // four characters, no NUL
+const uint32_t FIELD_DESC_KIND = 4;   // the handheld's kind byte
 const uint32_t FIELD_DESC_ATTR1 = 5;
 const uint32_t FIELD_DESC_ATTR2 = 6;
-const uint32_t FIELD_DESC_DATA_SIZE = 16; // u32 size of the value
-const uint32_t FIELD_DESC_EXTRA = 20;     // four bytes
+const uint32_t FIELD_DESC_DATA_SIZE = 16;   // u32 size of the value
+const uint32_t FIELD_DESC_EXTRA = 20;       // four bytes
 const uint32_t TEXT_ATTR_SIZE = 16;
 const uint32_t TIME_ATTR_SIZE = 17;
 
@@ -76,7 +76,7 @@ inline void PutLe32(unsigned char* p, uint32_t v)
 struct ChunkItem {
     uint16_t tag;
     const void* data;
-    uint32_t size;            // data bytes; the item's length is 6 + size
+    uint32_t size;   // data bytes; the item's length is 6 + size
 };
 
 struct ChunkRecord {
@@ -90,7 +90,7 @@ struct ChunkRecord {
 // caller only has to stop.
 struct ChunkFile {
     ByteFile* file;
-    uint32_t total;           // bytes so far, the end marker not yet counted
+    uint32_t total;   // bytes so far, the end marker not yet counted
     char path[KCSV_PATH_MAX];
 };
 

@@ -47,9 +47,9 @@ size_t DecodeRun(const unsigned char*& p, unsigned char* out, size_t outSize, bo
             break;
         unsigned b = v[s[1]];
         if (b & kStop)
-            break;                              // one character left: nothing
+            break;   // one character left: nothing
         unsigned c = v[s[2]];
-        if (c & kStop) {                        // two characters: one byte
+        if (c & kStop) {   // two characters: one byte
             if (!((a | b) & kInvalid)) {
                 if (n + 1 > outSize) {
                     finished = false;
@@ -60,7 +60,7 @@ size_t DecodeRun(const unsigned char*& p, unsigned char* out, size_t outSize, bo
             break;
         }
         unsigned d = v[s[3]];
-        if (d & kStop) {                        // three characters: two bytes
+        if (d & kStop) {   // three characters: two bytes
             if (!((a | b | c) & kInvalid)) {
                 if (n + 2 > outSize) {
                     finished = false;
@@ -87,7 +87,7 @@ size_t DecodeRun(const unsigned char*& p, unsigned char* out, size_t outSize, bo
     return n;
 }
 
-} // namespace
+}   // namespace
 
 int Encode3to4(unsigned char* buffer, int n)
 {
@@ -170,7 +170,7 @@ bool Encode3to4Stream(ByteFile* input, TextStream* output)
         size_t chars = Encode3to4Bytes(in, whole, text);
         if (!TextWrite(output, text, chars))
             return false;
-        memmove(in, in + whole, have - whole);  // the 0 to 2 bytes of a group begun
+        memmove(in, in + whole, have - whole);   // the 0 to 2 bytes of a group begun
         have -= whole;
     }
     if (FileReadFailed(input))

@@ -34,8 +34,9 @@ TEST(Codec3to4, Groups)
         const char* bytes;
         int n;
         const char* text;
-    } cases[] = {{"abc", 3, "789P"}, {"ab", 2, "78O"}, {"a", 1, "7K"}, {"\0\0\0", 3, "0000"},
-                 {"\xFF\xFF\xFF", 3, "zzzz"}, {"\x80\x40\xC0", 3, "000b"}};
+    } cases[] = {
+        {"abc", 3, "789P"},          {"ab", 2, "78O"},           {"a", 1, "7K"}, {"\0\0\0", 3, "0000"},
+        {"\xFF\xFF\xFF", 3, "zzzz"}, {"\x80\x40\xC0", 3, "000b"}};
     for (const Case& c : cases) {
         unsigned char buf[4] = {};
         memcpy(buf, c.bytes, (size_t)c.n);
@@ -48,7 +49,7 @@ TEST(Codec3to4, Groups)
     EXPECT_EQ(Encode3to4(buf, 0), 0);
     EXPECT_EQ(Encode3to4(buf, 4), 0);
     EXPECT_EQ(Decode4to3(buf, 1), 0);
-    EXPECT_EQ(Decode4to3(buf, 4), 0);              // '<' is not in the alphabet
+    EXPECT_EQ(Decode4to3(buf, 4), 0);   // '<' is not in the alphabet
     EXPECT_EQ(memcmp(buf, "78<P", 4), 0);
     for (char c : {',', '"', ' ', '\r', '\n'})
         EXPECT_EQ(strchr(ALPHABET_3TO4, c), nullptr);
@@ -110,4 +111,4 @@ TEST(Codec3to4, StreamRoundTrip)
     }
 }
 
-} // namespace
+}   // namespace

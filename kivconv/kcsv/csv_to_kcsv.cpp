@@ -153,8 +153,8 @@ bool WritePackedRecord(TextStream* out, const char* chunkPath)
     ByteFile* chunk = FileOpen(chunkPath, BF_READ);
     if (!chunk)
         return false;
-    bool ok = TextPuts(out, "\"P\",\"10\",\"") && Encode3to4Stream(chunk, out) &&
-              TextPutc(out, kQuote) && TextPutc(out, '\n');
+    bool ok = TextPuts(out, "\"P\",\"10\",\"") && Encode3to4Stream(chunk, out) && TextPutc(out, kQuote) &&
+              TextPutc(out, '\n');
     FileClose(chunk);
     return ok;
 }
@@ -258,8 +258,7 @@ bool WriteFieldColumns(TextStream* out, const TableField& field, const char* val
         return field.kind == FK_IMAGE ? TextPutc(out, ',') : true;
     switch (field.kind) {
     case FK_TEXT: return WriteTextValue(out, value);
-    case FK_NUMBER:
-        return TextPutc(out, kQuote) && EncodeNumberField(value, out) && TextPutc(out, kQuote);
+    case FK_NUMBER: return TextPutc(out, kQuote) && EncodeNumberField(value, out) && TextPutc(out, kQuote);
     case FK_TIME: return WriteTimeValue(out, value);
     case FK_IMAGE: return WriteImageValue(out, value);
     default: return true;   // FK_BINARY, FK_CODE: the column stays empty
@@ -308,7 +307,7 @@ bool WriteKcsv(TextStream* out, const char* path, bool layoutRead, const TableLa
     return TextPutc(out, kEndOfFile) && rowsWritten;
 }
 
-} // namespace
+}   // namespace
 
 bool ConvertCsvToKcsv(const char* path)
 {

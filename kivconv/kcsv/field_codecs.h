@@ -43,8 +43,7 @@ void ReleaseSjis1Text(Sjis1Text* taken);
 // collecting their top two bits. A short last group of n bytes gives n + 1.
 
 // The characters for the values 0 to 63.
-inline constexpr char ALPHABET_3TO4[65] =
-    "012345ABCDEFGHIJKLMNOPQRSTUVWXYZ6789:;abcdefghijklmnopqrstuvwxyz";
+inline constexpr char ALPHABET_3TO4[65] = "012345ABCDEFGHIJKLMNOPQRSTUVWXYZ6789:;abcdefghijklmnopqrstuvwxyz";
 
 // In place: n = 1..3 bytes become n + 1 characters (buffer holds 4). Returns
 // n + 1, or 0 for any other n (buffer unchanged).

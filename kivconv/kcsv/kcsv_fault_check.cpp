@@ -162,7 +162,7 @@ void CheckSuccessfulRun(FaultKind kind, const Files& before, const Files& clean,
     }
 }
 
-} // namespace
+}   // namespace
 
 bool ConvertEverywhere(Conversion convert, const std::string& folder, const std::string& path)
 {
@@ -197,7 +197,8 @@ bool ConvertEverywhere(Conversion convert, const std::string& folder, const std:
             if (!FaultReached(point))
                 return;   // a clean run again
             Files state = MemoryState();
-            SCOPED_TRACE((point.kind == FAULT_ALLOCATION ? "allocation " : "write ") + std::to_string(point.n));
+            SCOPED_TRACE((point.kind == FAULT_ALLOCATION ? "allocation " : "write ") +
+                         std::to_string(point.n));
             if (ok)
                 CheckSuccessfulRun(point.kind, before.files, clean, state);
             else
@@ -213,4 +214,4 @@ bool ConvertEverywhere(Conversion convert, const std::string& folder, const std:
     return diskOk;
 }
 
-} // namespace kcsvtest
+}   // namespace kcsvtest

@@ -24,4 +24,4 @@ typedef bool (*Conversion)(const char* path);
 // Stamps show a fixed time throughout.
 bool ConvertEverywhere(Conversion convert, const std::string& folder, const std::string& path);
 
-} // namespace kcsvtest
+}   // namespace kcsvtest

@@ -9,10 +9,10 @@
 
 namespace {
 
-const int kBoxKindSlot = 4;      // "M" record
+const int kBoxKindSlot = 4;   // "M" record
 const int kBoxNameSlot = 6;
 const char* const kBoxKind = "_PIO";
-const int kDescriptionSlot = 2;  // "P" record
+const int kDescriptionSlot = 2;   // "P" record
 // A title beyond this many bytes is cut before it is converted; 33 are used.
 const size_t kTitleMax = 255;
 
@@ -174,7 +174,7 @@ bool HandleHeaderRecord(const CsvRecord* record, KcsvReader* reader)
     return true;
 }
 
-} // namespace
+}   // namespace
 
 bool NameFromPath(char* out, const char* path, const char* suffix)
 {

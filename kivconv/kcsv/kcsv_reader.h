@@ -11,11 +11,11 @@ enum BoxKind { BOX_UNKNOWN = 0, BOX_TABLE = 1, BOX_ALBUM = 2 };
 // Everything one call knows; it starts zeroed, so that nothing of an earlier
 // call (or an earlier, broken file) survives into the next.
 struct KcsvReader {
-    const char* path;      // the input; the outputs' names derive from it
+    const char* path;   // the input; the outputs' names derive from it
     TableLayout layout;
     BoxKind box;
-    bool layoutWritten;    // the "T" record was handled
-    int imageCounter;      // numbers the image files
+    bool layoutWritten;   // the "T" record was handled
+    int imageCounter;     // numbers the image files
 };
 
 // The whole input path with suffix appended ("<path>.rec"), into out

@@ -191,7 +191,7 @@ bool OutputNamesFit(const char* path)
     return true;
 }
 
-} // namespace
+}   // namespace
 
 bool ConvertKcsvStream(TextStream* input, const char* path)
 {

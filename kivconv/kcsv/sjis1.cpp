@@ -31,7 +31,10 @@ uint16_t ToPc(uint16_t code)
     case 0xEC: map = HandheldKanaMap; break;
     case 0xFC: map = HandheldFcMap; break;
     case 0xFD: map = HandheldFdMap; break;
-    default: map = HandheldDbcsMap; keepUnmapped = true; break;
+    default:
+        map = HandheldDbcsMap;
+        keepUnmapped = true;
+        break;
     }
     uint16_t r = LookupCharMap(code, map);
     if (r)
@@ -61,7 +64,7 @@ BlockHandle ConvertSjis1(const char* text, bool toPc)
         uint16_t result;
         if (toPc ? IsHandheldLead(b) : IsLeadByte932(b)) {
             if (!p[1])
-                break;                      // lone lead byte before the NUL: dropped
+                break;   // lone lead byte before the NUL: dropped
             uint16_t code = uint16_t(b << 8 | p[1]);
             result = toPc ? ToPc(code) : ToHandheld(code);
             p += 2;
@@ -78,7 +81,7 @@ BlockHandle ConvertSjis1(const char* text, bool toPc)
     return block;
 }
 
-} // namespace
+}   // namespace
 
 BlockHandle Sjis1Encode(const char* text) { return ConvertSjis1(text, false); }
 BlockHandle Sjis1Decode(const char* text) { return ConvertSjis1(text, true); }

@@ -5,11 +5,11 @@
 namespace {
 
 const int kDigitCount = DEC_DIGIT_BYTES * 2;   // 24 nibbles
-const int kParsePrecision = 20;                 // the parser always keeps 20
+const int kParsePrecision = 20;                // the parser always keeps 20
 const int kExponentMax = 99;
 const int kExponentMin = -99;
-const int kOverflowExponent = 100;              // what an overflowed parse keeps
-const int kMaxPlaces = 1000;                    // keeps the digit counts in range
+const int kOverflowExponent = 100;   // what an overflowed parse keeps
+const int kMaxPlaces = 1000;         // keeps the digit counts in range
 
 int Exponent(const unsigned char* b) { return (signed char)b[DEC_EXPONENT]; }
 
@@ -233,7 +233,7 @@ uint16_t FinishParse(DecimalParse& s)
     return *s.p ? DEC_TRAILING : DEC_OK;
 }
 
-}  // namespace
+}   // namespace
 
 void ClearDecimal(PackedDecimal* number)
 {
