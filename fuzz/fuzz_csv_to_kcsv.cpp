@@ -7,7 +7,7 @@
 // the end byte.
 //
 // This target stays well below 30 000 inputs a second on one core: about
-// 12 000 while the inputs are the size of the seeds, about 6 000 once the
+// 12 000 while the inputs are the size of the seeds, about 4 000 once the
 // corpus has grown to inputs of one to four kilobytes. Each input is a whole
 // conversion, which reads the layout and the CSV file twice each, writes
 // seven header records, builds the chunk file, reads it back and encodes it,

@@ -6,7 +6,7 @@
 // conversion writes one length line per record line.
 //
 // On one core this target runs some 30 000 inputs a second while they are
-// the size of the seeds (half a kilobyte), but only about 17 000 once the
+// the size of the seeds (half a kilobyte), but only about 15 000 once the
 // corpus has grown to inputs of one to four kilobytes: every byte of text is
 // read, converted from SJIS1 and counted, and every picture byte decoded,
 // each step with traced comparisons under ASan and UBSan, besides an
