@@ -29,10 +29,7 @@ double TimePerRun(Body body)
     return (now - start) / runs;
 }
 
-std::string TempPath(const char* name)
-{
-    return (std::filesystem::temp_directory_path() / name).string();
-}
+std::string TempPath(const char* name) { return (std::filesystem::temp_directory_path() / name).string(); }
 
 void Bench3to4()
 {
@@ -60,20 +57,19 @@ void Bench3to4()
     fclose(f);
 
     t = TimePerRun([&] {
-        FILE* in = fopen(inPath.c_str(), "rb");
+        ByteFile* in = FileOpen(inPath.c_str(), BF_READ);
         TextStream* out = TextOpenWrite(textPath.c_str());
         if (in && out)
             Encode3to4Stream(in, out);
-        if (in)
-            fclose(in);
+        FileClose(in);
         TextClose(out);
     });
     BenchReport("3TO4 Encode3to4Stream, file to file", (double)bytes.size(), t);
     t = TimePerRun([&] {
-        FILE* out = fopen(outPath.c_str(), "wb");
+        ByteFile* out = FileOpen(outPath.c_str(), BF_CREATE);
         if (out) {
             Decode3to4Text(text.c_str(), out);
-            fclose(out);
+            FileClose(out);
         }
     });
     BenchReport("3TO4 Decode3to4Text, to file", (double)bytes.size(), t);
@@ -95,10 +91,11 @@ std::string MixedText(const char* const* pieces, size_t count, size_t size)
 
 void BenchSjis1()
 {
-    const char* pc[] = {"Tokyo ", "123-4567 ", "\x93\x8C\x8B\x9E", "\x82\xA0\x82\xA2",
-                        "\x87\x40", "\x87\x8A", "\x87\x60", "\xB6\xDE", "\n"};
-    const char* handheld[] = {"Tokyo ", "123-4567 ", "\x93\x8C\x8B\x9E", "\xEC\x40\xEC\x41",
-                              "\xED\x40", "\x98\x73", "\xEC\xAA", "\xFC\xDC", "\xEF\x40"};
+    const char* pc[] = {"Tokyo ",           "123-4567 ", "\x93\x8C\x8B\x9E",
+                        "\x82\xA0\x82\xA2", "\x87\x40",  "\x87\x8A",
+                        "\x87\x60",         "\xB6\xDE",  "\n"};
+    const char* handheld[] = {"Tokyo ",   "123-4567 ", "\x93\x8C\x8B\x9E", "\xEC\x40\xEC\x41", "\xED\x40",
+                              "\x98\x73", "\xEC\xAA",  "\xFC\xDC",         "\xEF\x40"};
     std::string pcText = MixedText(pc, 9, kDataBytes);
     std::string hhText = MixedText(handheld, 9, kDataBytes);
 
@@ -108,7 +105,7 @@ void BenchSjis1()
     BenchReport("SJIS1 Sjis1Decode (bytes in)", (double)hhText.size(), t);
 }
 
-} // namespace
+}   // namespace
 
 void RunCodecBenchmarks()
 {

@@ -10,7 +10,7 @@ static void Check(BlockHandle block, size_t inputLength)
 {
     if (!block) {
         if (inputLength != 0)
-            abort();            // memory does not run out here
+            abort();   // memory does not run out here
         return;
     }
     const char* p = (const char*)BlockLock(block);
@@ -36,7 +36,7 @@ static void Check(BlockHandle block, size_t inputLength)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    char* text = (char*)malloc(size + 1);      // exact size: ASan sees reads past the NUL
+    char* text = (char*)malloc(size + 1);   // exact size: ASan sees reads past the NUL
     memcpy(text, data, size);
     text[size] = '\0';
     size_t length = strlen(text);

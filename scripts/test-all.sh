@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up the machine and runs every test: the portable core natively, the
-# DLLs and their tests under Wine, and a short run of every fuzz target.
+# Sets up the machine and runs every test: the portable core natively (plain
+# and sanitized), the DLLs and their tests under Wine, and a short run of every
+# fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -10,9 +11,16 @@ status=0
 
 run() { echo "== $*"; "$@" || status=1; }
 
+run bash scripts/check-format.sh
+
 cmake --preset host >/dev/null
 cmake --build --preset host -j"$jobs"
 run ctest --preset host -j"$jobs"
+
+# The same tests under AddressSanitizer (leaks included) and UndefinedBehaviorSanitizer.
+cmake --preset host-asan >/dev/null
+cmake --build --preset host-asan -j"$jobs"
+run ctest --preset host-asan -j"$jobs"
 
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j"$jobs"

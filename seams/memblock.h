@@ -16,8 +16,16 @@ void BlockUnlock(BlockHandle block);
 size_t BlockSize(BlockHandle block);
 void BlockFree(BlockHandle block);
 
+// Heap memory for the portable core's own buffers (record fields, stream
+// buffers, decoded descriptions): malloc, realloc and free, counted by the
+// same fault counter as the blocks, so that a test can fail any allocation.
+void* MemAlloc(size_t size);
+void* MemRealloc(void* p, size_t size);
+void MemFree(void* p);
+
 // Fault injection for tests: while blockFaultCountdown is positive, every
-// BlockAlloc and BlockRealloc counts it down, and the call that brings it to
-// zero fails as if memory were short. Zero (the default) injects nothing.
+// BlockAlloc, BlockRealloc, MemAlloc and MemRealloc counts it down, and the
+// call that brings it to zero fails as if memory were short. Zero (the
+// default) injects nothing.
 extern long blockFaultCountdown;
 bool BlockFaultDue(void);

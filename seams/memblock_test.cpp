@@ -21,3 +21,27 @@ TEST(MemBlock, ZeroedGrowsAndKeepsItsBytes)
     BlockUnlock(g);
     BlockFree(g);
 }
+
+// Blocks and heap memory share one countdown: exactly the Nth allocation of
+// any kind fails, and a failed reallocation leaves the old memory usable.
+TEST(MemBlock, FaultCountdownFailsExactlyTheNthAllocation)
+{
+    for (long n = 1; n <= 5; n++) {
+        blockFaultCountdown = n;
+        bool failed[4];
+        BlockHandle b = BlockAlloc(8, true);
+        failed[0] = !b;
+        void* p = MemAlloc(8);
+        failed[1] = !p;
+        BlockHandle g = b ? BlockRealloc(b, 64) : nullptr;
+        failed[2] = b && !g;
+        void* q = p ? MemRealloc(p, 64) : nullptr;
+        failed[3] = p && !q;
+        for (int k = 0; k < 4; k++)
+            EXPECT_EQ(failed[k], k + 1 == n) << "countdown " << n << ", allocation " << k + 1;
+        EXPECT_EQ(blockFaultCountdown, n <= 4 ? 0 : 1);
+        BlockFree(g ? g : b);
+        MemFree(q ? q : p);
+    }
+    blockFaultCountdown = 0;
+}

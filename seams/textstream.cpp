@@ -1,8 +1,12 @@
-// Text-mode translation over a binary stdio stream (or a memory range).
+// Text-mode translation over a byte file (or a memory range). Bytes that are
+// already in memory are read where they lie; only streams over byte files
+// need a buffer.
 #include "textstream.h"
 #include <cstdarg>
-#include <cstdlib>
 #include <cstring>
+#include "bytefile.h"
+#include "memblock.h"
+#include "memfiles.h"
 
 namespace {
 const size_t kBufSize = 64 * 1024;
@@ -10,56 +14,63 @@ const int kCtrlZ = 0x1A;
 }
 
 struct TextStream {
-    TextReadWindow window;       // first: TextGetcInline reads it (read streams)
-    FILE* file;                  // null for a memory stream
-    const unsigned char* mem;    // memory stream source
-    size_t memSize;
-    size_t memPos;
+    TextReadWindow window;   // first: TextGetcInline reads it (read streams)
+    ByteFile* file;          // null for a stream over memory
+    unsigned char* buf;      // kBufSize bytes, with file only
     bool writing;
     bool eof;
     bool error;
-    size_t len;                  // bytes waiting in buf (write streams)
-    unsigned char buf[kBufSize];
+    size_t len;   // bytes waiting in buf (write streams)
 };
 
-static TextStream* NewStream(FILE* f, bool writing)
+static TextStream* NewStream(ByteFile* file, bool writing)
 {
-    TextStream* ts = (TextStream*)calloc(1, sizeof(TextStream));
-    if (!ts) {
-        if (f)
-            fclose(f);
+    TextStream* ts = (TextStream*)MemAlloc(sizeof(TextStream));
+    unsigned char* buf = file ? (unsigned char*)MemAlloc(kBufSize) : nullptr;
+    if (!ts || (file && !buf)) {
+        MemFree(ts);
+        MemFree(buf);
+        FileClose(file);
         return nullptr;
     }
-    ts->file = f;
+    memset(ts, 0, sizeof *ts);
+    ts->file = file;
+    ts->buf = buf;
     ts->writing = writing;
     return ts;
 }
 
 TextStream* TextOpenRead(const char* path)
 {
-    FILE* f = path ? fopen(path, "rb") : nullptr;
+    // A memory file is read where it lies, like bytes handed to TextOpenMemory.
+    if (path && MemoryFilesInUse()) {
+        size_t size;
+        const unsigned char* data = GetMemoryFile(path, &size);
+        return data ? TextOpenMemory(data, size) : nullptr;
+    }
+    ByteFile* f = FileOpen(path, BF_READ);
     return f ? NewStream(f, false) : nullptr;
 }
 
 TextStream* TextOpenWrite(const char* path)
 {
-    FILE* f = path ? fopen(path, "wb") : nullptr;
+    ByteFile* f = FileOpen(path, BF_CREATE);
     return f ? NewStream(f, true) : nullptr;
 }
 
 TextStream* TextOpenMemory(const void* data, size_t size)
 {
     TextStream* ts = NewStream(nullptr, false);
-    if (ts) {
-        ts->mem = (const unsigned char*)data;
-        ts->memSize = data ? size : 0;
+    if (ts && data) {
+        ts->window.next = (const unsigned char*)data;
+        ts->window.end = ts->window.next + size;
     }
     return ts;
 }
 
 static bool FlushWrite(TextStream* ts)
 {
-    if (ts->len && fwrite(ts->buf, 1, ts->len, ts->file) != ts->len)
+    if (ts->len && !FileWrite(ts->file, ts->buf, ts->len))
         ts->error = true;
     ts->len = 0;
     return !ts->error;
@@ -72,27 +83,20 @@ bool TextClose(TextStream* ts)
     bool ok = true;
     if (ts->writing)
         ok = FlushWrite(ts);
-    if (ts->file && fclose(ts->file) != 0)
+    if (ts->file && !FileClose(ts->file))
         ok = false;
-    free(ts);
+    MemFree(ts->buf);
+    MemFree(ts);
     return ok;
 }
 
-// Refills the read window; false at the end of the raw bytes.
+// Refills the read window; false at the end of the raw bytes. A stream over
+// memory has had all of them in its window from the start.
 static bool Refill(TextStream* ts)
 {
-    size_t n;
-    if (ts->file) {
-        n = fread(ts->buf, 1, kBufSize, ts->file);
-        if (n == 0 && ferror(ts->file))
-            ts->error = true;
-    } else {
-        n = ts->memSize - ts->memPos;
-        if (n > kBufSize)
-            n = kBufSize;
-        memcpy(ts->buf, ts->mem + ts->memPos, n);
-        ts->memPos += n;
-    }
+    if (!ts->file)
+        return false;
+    size_t n = FileRead(ts->file, ts->buf, kBufSize);
     ts->window.next = ts->buf;
     ts->window.end = ts->buf + n;
     return n != 0;
@@ -115,7 +119,7 @@ int TextGetc(TextStream* ts)
         if (next == '\n')
             return '\n';
         if (next != EOF)
-            ts->window.next--;  // a lone CR stays; the byte after it is read next
+            ts->window.next--;   // a lone CR stays; the byte after it is read next
         return '\r';
     }
     if (c == EOF || c == kCtrlZ) {
@@ -127,6 +131,26 @@ int TextGetc(TextStream* ts)
 }
 
 bool TextEof(const TextStream* ts) { return !ts || ts->eof; }
+
+// memchr per stop character: long runs (encoded photographs) are scanned by
+// the library, not byte by byte here.
+size_t TextTakeRun(TextStream* ts, const char* stops, const unsigned char** run)
+{
+    TextReadWindow* w = &ts->window;
+    *run = w->next;
+    if (!w->next || ts->writing)
+        return 0;
+    const unsigned char* end = w->end;
+    const char translated[] = {'\r', (char)kCtrlZ, '\0'};
+    const char* lists[] = {translated, stops};
+    for (const char* list : lists)
+        for (const char* c = list; *c && end != w->next; c++)
+            if (const void* at = memchr(w->next, (unsigned char)*c, (size_t)(end - w->next)))
+                end = (const unsigned char*)at;
+    size_t n = (size_t)(end - w->next);
+    w->next = end;
+    return n;
+}
 
 char* TextGets(TextStream* ts, char* buf, size_t size)
 {
@@ -162,12 +186,44 @@ bool TextPutc(TextStream* ts, int c)
     return PutRaw(ts, (unsigned char)c);
 }
 
+// Bytes that need no translation, copied into the buffer in runs.
+static bool PutRun(TextStream* ts, const char* data, size_t n)
+{
+    while (n > 0) {
+        if (ts->len == kBufSize && !FlushWrite(ts))
+            return false;
+        size_t room = kBufSize - ts->len;
+        size_t k = n < room ? n : room;
+        memcpy(ts->buf + ts->len, data, k);
+        ts->len += k;
+        data += k;
+        n -= k;
+    }
+    return true;
+}
+
+// Long texts (encoded photographs) go in as runs between line ends, not
+// character by character.
 bool TextWrite(TextStream* ts, const char* data, size_t n)
 {
-    for (size_t i = 0; i < n; i++)
-        if (!TextPutc(ts, (unsigned char)data[i]))
+    if (n == 0)
+        return true;
+    if (!ts || !ts->writing || ts->error)
+        return false;
+    for (;;) {
+        const char* lf = (const char*)memchr(data, '\n', n);
+        size_t run = lf ? (size_t)(lf - data) : n;
+        if (!PutRun(ts, data, run))
             return false;
-    return true;
+        if (!lf)
+            return true;
+        if (!TextPutc(ts, '\n'))
+            return false;
+        data += run + 1;
+        n -= run + 1;
+        if (n == 0)
+            return true;
+    }
 }
 
 bool TextPuts(TextStream* ts, const char* s) { return s && TextWrite(ts, s, strlen(s)); }
@@ -183,13 +239,13 @@ bool TextPrintf(TextStream* ts, const char* fmt, ...)
         return false;
     if ((size_t)n < sizeof small)
         return TextWrite(ts, small, (size_t)n);
-    char* big = (char*)malloc((size_t)n + 1);
+    char* big = (char*)MemAlloc((size_t)n + 1);
     if (!big)
         return false;
     va_start(ap, fmt);
     vsnprintf(big, (size_t)n + 1, fmt, ap);
     va_end(ap);
     bool ok = TextWrite(ts, big, (size_t)n);
-    free(big);
+    MemFree(big);
     return ok;
 }

@@ -1,18 +1,20 @@
 // Text-mode streams with the Windows C runtime's rules on every platform:
 // reading turns CR LF into LF and stops for good at a 0x1A byte; writing turns
-// LF into CR LF. The file itself is opened in binary mode and translated here,
-// so the native build reads and writes exactly what the DLL does.
+// LF into CR LF. The file itself is a byte file (bytefile.h) translated here,
+// so the native build reads and writes exactly what the DLL does, and memory
+// files serve as well as files on disk.
 #pragma once
 #include <cstddef>
 #include <cstdio>
 
 struct TextStream;
 
+// Null when the file cannot be opened or memory is short.
 TextStream* TextOpenRead(const char* path);
-TextStream* TextOpenWrite(const char* path);       // creates or truncates
+TextStream* TextOpenWrite(const char* path);   // creates or truncates
 // Reads from bytes the caller keeps alive until TextClose (tests, fuzzing).
 TextStream* TextOpenMemory(const void* data, size_t size);
-// False when a write failed or the file could not be flushed.
+// False when a write failed or the file could not be finished.
 bool TextClose(TextStream* ts);
 
 // Next character (0..255) or EOF. EOF at the end of the input, at a 0x1A byte,
@@ -36,6 +38,12 @@ inline int TextGetcInline(TextStream* ts)
         return *w->next++;
     return TextGetc(ts);
 }
+
+// The bytes at the read position up to the first of the characters in stops
+// (CR and 0x1A, which need translating, stop a run as well), or to the end of
+// the buffer; they count as read. An empty run means: read the next
+// character with TextGetc, which refills the buffer.
+size_t TextTakeRun(TextStream* ts, const char* stops, const unsigned char** run);
 
 // Reads up to size-1 characters through the next LF (kept), NUL-terminated.
 // Null when nothing was read.

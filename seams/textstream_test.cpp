@@ -25,9 +25,11 @@ std::string ReadText(const std::string& raw)
 TEST(TextStream, ReadingFollowsTheWindowsTextMode)
 {
     EXPECT_EQ("a\nb\n", ReadText("a\r\nb\r\n"));
-    EXPECT_EQ("a\rb\r", ReadText("a\rb\r"));          // a lone CR stays
+    EXPECT_EQ("a\rb\r", ReadText("a\rb\r"));   // a lone CR stays
     EXPECT_EQ("a\r\n", ReadText("a\r\r\n"));
-    EXPECT_EQ("ab", ReadText(std::string("ab\x1A" "cd", 5)));   // Ctrl-Z ends the input
+    EXPECT_EQ("ab", ReadText(std::string("ab\x1A"
+                                         "cd",
+                                         5)));   // Ctrl-Z ends the input
     EXPECT_EQ(std::string("a\0b", 3), ReadText(std::string("a\0b", 3)));
     EXPECT_EQ("", ReadText(""));
 }
@@ -43,7 +45,9 @@ TEST(TextStream, CrLfSplitAcrossTheReadBufferIsStillOneLineEnd)
 
 TEST(TextStream, EofStaysOnceReached)
 {
-    std::string raw("a\x1A" "b", 3);
+    std::string raw("a\x1A"
+                    "b",
+                    3);
     TextStream* ts = TextOpenMemory(raw.data(), raw.size());
     EXPECT_EQ('a', TextGetc(ts));
     EXPECT_FALSE(TextEof(ts));
@@ -90,4 +94,4 @@ TEST(TextStream, MissingFileOpensNothing)
     EXPECT_TRUE(TextEof(nullptr));
 }
 
-}  // namespace
+}   // namespace

@@ -22,3 +22,8 @@ int ReadCsvRecord(TextStream* stream, CsvRecord* record);
 
 // Frees every slot's string and sets the slot empty.
 void FreeCsvRecord(CsvRecord* record);
+
+// True when the last ReadCsvRecord gave 0 because memory ran out rather than
+// because of the input: callers that take 0 as the end of the input ask, so
+// that a shortage of memory is not mistaken for the end of the data.
+bool CsvRecordMemoryShort(void);

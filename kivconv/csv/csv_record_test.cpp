@@ -12,7 +12,10 @@ const char* kEmpty = "<empty>";
 struct Reader {
     std::string input;
     TextStream* stream;
-    explicit Reader(std::string text) : input(std::move(text)), stream(TextOpenMemory(input.data(), input.size())) {}
+    explicit Reader(std::string text)
+        : input(std::move(text))
+        , stream(TextOpenMemory(input.data(), input.size()))
+    { }
     ~Reader() { TextClose(stream); }
 
     std::vector<std::string> Next(int* count)
@@ -35,7 +38,10 @@ using Fields = std::vector<std::string>;
 
 TEST(ReadCsvRecord, SingleRecords)
 {
-    struct Case { std::string input; Fields fields; } cases[] = {
+    struct Case {
+        std::string input;
+        Fields fields;
+    } cases[] = {
         {"\"a\",\"b\",\"c\"\n", {"a", "b", "c"}},
         {"\"a\",,\"c\"\n", {"a", kEmpty, "c"}},
         {"\"a\",\"b\",\n", {"a", "b"}},
@@ -61,8 +67,9 @@ TEST(ReadCsvRecord, SingleRecords)
 
 TEST(ReadCsvRecord, FailuresGiveZeroAndEmptySlots)
 {
-    const char* inputs[] = {"", "\n", "\r\n", "abc\n", "\"a\", \"b\"\n", "\"a\",b\n",
-                            "\"open field\n", "\"a\",\"open", "\"a\x1a\"\n"};
+    const char* inputs[] = {
+        "",           "\n", "\r\n", "abc\n", "\"a\", \"b\"\n", "\"a\",b\n", "\"open field\n", "\"a\",\"open",
+        "\"a\x1a\"\n"};
     for (const char* input : inputs) {
         Reader reader(input);
         int count;
@@ -131,4 +138,4 @@ TEST(ReadCsvRecord, FieldsBeyondTheTableAreDropped)
     EXPECT_EQ(exact.Next(&count), first100);
 }
 
-}  // namespace
+}   // namespace

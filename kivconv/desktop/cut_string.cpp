@@ -31,7 +31,7 @@ extern "C" BSTR WINAPI cutstr(const char* text, int length, int fill)
                 i++;
                 buf[i] = text[i];   // the trail byte, or the text's end
             } else {
-                buf[i] = 0;         // the character does not fit: it goes
+                buf[i] = 0;   // the character does not fit: it goes
             }
         }
         // The text has ended, or its last character was cut: pad from here.

@@ -3,6 +3,7 @@
 // own library, KivDesk.dll; this side only shows it and sets its text.
 #include <windows.h>
 #include <string>
+#include "desktop/outside_library.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ bool RemoveSpDialog()
 extern "C" int WINAPI ShowSpDialog(HWND owner, const char* text)
 {
     if (!deskLibrary)
-        deskLibrary = LoadLibraryA("KivDesk.dll");
+        deskLibrary = LoadOutsideLibrary("KivDesk.dll");
     RemoveSpDialog();
 
     // Without the library the template is sought in the host program, as the
@@ -61,7 +62,4 @@ extern "C" int WINAPI ShowSpDialog(HWND owner, const char* text)
 }
 
 // 1 when a progress dialog was removed, 0 when there was none.
-extern "C" BOOLEAN WINAPI EndSpDialog(void)
-{
-    return RemoveSpDialog() ? 1 : 0;
-}
+extern "C" BOOLEAN WINAPI EndSpDialog(void) { return RemoveSpDialog() ? 1 : 0; }

@@ -1,5 +1,6 @@
 #include "desktop_test.h"
 #include <vector>
+#include "library_placement.h"
 
 namespace {
 
@@ -77,6 +78,30 @@ TEST_F(ProgressDialog, DialogDestroyedWithItsOwnerIsNotRemovedAgain)
     DestroyWindow(owner.hwnd);
     owner.hwnd = nullptr;
     EXPECT_EQ(0, Desktop().endSpDialog());
+}
+
+// A KivDesk.dll in the current directory is never loaded (the host has no
+// template, so nothing shows); in the folders searched for the application's
+// libraries it is found as before.
+TEST_F(ProgressDialog, LibraryIsNeverTakenFromTheCurrentDirectory)
+{
+    for (Placement where :
+         {PLACED_IN_CURRENT_DIRECTORY, PLACED_BESIDE_THE_HOST, PLACED_ON_PATH, PLACED_IN_LIBRARY_FOLDER}) {
+        SCOPED_TRACE(PlacementName(where));
+        PlacedLibrary placed(where, FixtureFolder("desk") + "\\KivDesk.dll", "KivDesk.dll");
+        ASSERT_TRUE(placed.Placed());
+        bool loaded = where != PLACED_IN_CURRENT_DIRECTORY;
+        if (!loaded) {   // the plain search by name would take it
+            HMODULE plain = LoadLibraryA("KivDesk.dll");
+            EXPECT_NE(nullptr, plain);
+            if (plain)
+                FreeLibrary(plain);
+        }
+        EXPECT_EQ(loaded ? 1 : 0, Show(L"処理"));
+        EXPECT_EQ(loaded ? 1u : 0u, ProgressDialogs().size());
+        Desktop().endSpDialog();
+        EXPECT_EQ(nullptr, GetModuleHandleA("KivDesk.dll"));
+    }
 }
 
 TEST_F(ProgressDialog, MissingLibraryShowsNothing)

@@ -60,8 +60,8 @@ TEST_F(CutStr, EveryCutPositionOfSingleDoubleAndMixedTexts)
         for (int length = 0; length <= static_cast<int>(text.size()) + 3; length++) {
             for (char fill : {'*', ' ', '\0'})
                 EXPECT_EQ(Expected(text, length, fill), Cut(text, length, fill))
-                    << "text " << ::testing::PrintToString(text) << " length " << length
-                    << " fill " << int(fill);
+                    << "text " << ::testing::PrintToString(text) << " length " << length << " fill "
+                    << int(fill);
         }
     }
 }

@@ -1,4 +1,5 @@
 #include "kirx_test.h"
+#include "../desktop/library_placement.h"
 
 namespace {
 
@@ -29,8 +30,8 @@ TEST_F(KirxExchange, SendSetsTheLibraryUpThenSendsWithTheStatusWindow)
     KirxFixture fx("result:5");
     EXPECT_EQ(5, RunExchange(owner.hwnd, "memo.txt", 1, 3));
     std::vector<std::string> expected = {
-        "SetMode 0", "SetPort 0 3", "SetBaudEx 0 115200",
-        "AppTextSend \"memo.txt\" 300 KIRXDLLDLG", "return 5",
+        "SetMode 0", "SetPort 0 3", "SetBaudEx 0 115200", "AppTextSend \"memo.txt\" 300 KIRXDLLDLG",
+        "return 5",
     };
     EXPECT_EQ(expected, Calls(fx));
 }
@@ -52,8 +53,9 @@ TEST_F(KirxExchange, ReceiveUsesTheReceiveFunctionAndTheLowWordsOfDirectionAndPo
         KirxFixture fx("result:9");
         EXPECT_EQ(9, RunExchange(owner.hwnd, "recv.txt", c.direction, c.port));
         std::vector<std::string> expected = {
-            "SetMode 0", c.setPort, "SetBaudEx 0 115200",
-            std::string(c.call) + " \"recv.txt\" 300 KIRXDLLDLG", "return 9",
+            "SetMode 0",          c.setPort,
+            "SetBaudEx 0 115200", std::string(c.call) + " \"recv.txt\" 300 KIRXDLLDLG",
+            "return 9",
         };
         EXPECT_EQ(expected, Calls(fx));
     }
@@ -95,6 +97,30 @@ TEST_F(KirxExchange, ThirtyTwoBitLibraryIsTakenAsAbsent)
 }
 #endif
 
+// A KIRX.dll in the current directory (the open database's folder, often a
+// shared one) is never loaded; in the folders searched for the application's
+// libraries it is found as before.
+TEST_F(KirxExchange, LibraryIsNeverTakenFromTheCurrentDirectory)
+{
+    for (Placement where :
+         {PLACED_IN_CURRENT_DIRECTORY, PLACED_BESIDE_THE_HOST, PLACED_ON_PATH, PLACED_IN_LIBRARY_FOLDER}) {
+        SCOPED_TRACE(PlacementName(where));
+        KirxFixture fx("result:5", nullptr);
+        PlacedLibrary placed(where, FixtureFolder("kirx") + "\\KIRX.dll", "KIRX.dll");
+        ASSERT_TRUE(placed.Placed());
+        bool loaded = where != PLACED_IN_CURRENT_DIRECTORY;
+        if (!loaded) {   // the plain search by name would take it
+            HMODULE plain = LoadLibraryA("KIRX.dll");
+            EXPECT_NE(nullptr, plain);
+            if (plain)
+                FreeLibrary(plain);
+        }
+        EXPECT_EQ(loaded ? 5 : 0, RunExchange(owner.hwnd, "memo.txt", 1, 1));
+        EXPECT_EQ(loaded, !fx.Log().empty());
+        EXPECT_EQ(nullptr, GetModuleHandleA("KIRX.dll"));
+    }
+}
+
 TEST_F(KirxExchange, LibraryLackingAFunctionIsReleasedWithoutACall)
 {
     KirxFixture fx("result:5", "kirx-incomplete");
@@ -111,16 +137,19 @@ TEST_F(KirxExchange, FinalProgressLingersThenTheWindowGoes)
     KirxFixture fx("progress:40:101 result:3");
     HWND status = nullptr;
     DWORD after = 0;
-    LONG r = RunExchange(owner.hwnd, "memo.txt", 1, 1, [&] {
-        status = FindStatusWindow();
-        ASSERT_TRUE(fx.WaitReturned());
-        Sleep(500);
-        EXPECT_TRUE(IsWindowVisible(status));
-        Paint paint;
-        ASSERT_TRUE(Repaint(status, &paint));
-        ASSERT_FALSE(paint.texts.empty());
-        EXPECT_EQ(L"40／100 バイト 送信しました", paint.texts[0].text);
-    }, &after);
+    LONG r = RunExchange(
+        owner.hwnd, "memo.txt", 1, 1,
+        [&] {
+            status = FindStatusWindow();
+            ASSERT_TRUE(fx.WaitReturned());
+            Sleep(500);
+            EXPECT_TRUE(IsWindowVisible(status));
+            Paint paint;
+            ASSERT_TRUE(Repaint(status, &paint));
+            ASSERT_FALSE(paint.texts.empty());
+            EXPECT_EQ(L"40／100 バイト 送信しました", paint.texts[0].text);
+        },
+        &after);
     EXPECT_EQ(3, r);
     DWORD linger = after - fx.ReturnTick();
     EXPECT_GE(linger, 1450u);
@@ -132,13 +161,16 @@ TEST_F(KirxExchange, CancelDuringTheLingerClosesAtOnce)
 {
     KirxFixture fx("progress:40:101");
     DWORD clicked = 0, after = 0;
-    RunExchange(owner.hwnd, "memo.txt", 1, 1, [&] {
-        HWND status = FindStatusWindow();
-        ASSERT_TRUE(fx.WaitReturned());
-        Sleep(300);
-        clicked = GetTickCount();
-        SendMessageW(GetDlgItem(status, 4000), BM_CLICK, 0, 0);
-    }, &after);
+    RunExchange(
+        owner.hwnd, "memo.txt", 1, 1,
+        [&] {
+            HWND status = FindStatusWindow();
+            ASSERT_TRUE(fx.WaitReturned());
+            Sleep(300);
+            clicked = GetTickCount();
+            SendMessageW(GetDlgItem(status, 4000), BM_CLICK, 0, 0);
+        },
+        &after);
     ASSERT_NE(0u, clicked);
     EXPECT_LT(after - clicked, 500u);
     EXPECT_LT(after - fx.ReturnTick(), 1200u);

@@ -1,4 +1,5 @@
 #include "kirx_library.h"
+#include "desktop/outside_library.h"
 
 namespace {
 template <class F>
@@ -11,7 +12,7 @@ F Function(HMODULE module, const char* name)
 bool LoadKirx(KirxLibrary* kirx)
 {
     *kirx = KirxLibrary();
-    kirx->module = LoadLibraryA("KIRX.dll");
+    kirx->module = LoadOutsideLibrary("KIRX.dll");
     if (!kirx->module)
         return false;
     kirx->setMode = Function<KirxSetModeFn>(kirx->module, "KIRX_SetMode");
@@ -19,8 +20,7 @@ bool LoadKirx(KirxLibrary* kirx)
     kirx->appTextRecv = Function<KirxAppTextFn>(kirx->module, "KIRX_AppTextRecv");
     kirx->appTextSend = Function<KirxAppTextFn>(kirx->module, "KIRX_AppTextSend");
     kirx->setBaudEx = Function<KirxSetBaudExFn>(kirx->module, "KIRX_SetBaudEx");
-    if (kirx->setMode && kirx->setPort && kirx->appTextRecv && kirx->appTextSend &&
-        kirx->setBaudEx)
+    if (kirx->setMode && kirx->setPort && kirx->appTextRecv && kirx->appTextSend && kirx->setBaudEx)
         return true;
     ReleaseKirx(kirx);
     return false;

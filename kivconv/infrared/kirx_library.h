@@ -1,4 +1,5 @@
-// The device communication library KIRX.dll, loaded by name for one exchange.
+// The device communication library KIRX.dll, loaded by name for one exchange
+// (never from the current directory: desktop/outside_library.h).
 #pragma once
 #include <windows.h>
 

@@ -5,9 +5,9 @@
 #include <windows.h>
 
 // wParam, lParam ignored. Handled: the window's queue is drained.
-const UINT WM_KIRX_POLL = WM_USER + 200;      // 1224
+const UINT WM_KIRX_POLL = WM_USER + 200;   // 1224
 // wParam: bytes since the last report (0: nothing to report);
 // lParam: the figure to measure the progress against (0: receiving).
-const UINT WM_KIRX_PROGRESS = WM_USER + 210;  // 1234
+const UINT WM_KIRX_PROGRESS = WM_USER + 210;   // 1234
 
 const int IDC_KIRX_CANCEL = 4000;

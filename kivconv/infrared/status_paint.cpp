@@ -4,7 +4,7 @@
 
 namespace {
 
-const int kFullBar = 304;                    // pixels, whatever the base units
+const int kFullBar = 304;   // pixels, whatever the base units
 const COLORREF kBarColour = RGB(0, 0, 255);
 
 // The text is drawn wide so that it reads right on any system code page.

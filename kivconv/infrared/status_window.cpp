@@ -43,9 +43,7 @@ int CancelAnswer() { return irContinue ? 0 : 1; }
 LRESULT CALLBACK StatusWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 {
     switch (msg) {
-    case WM_DESTROY:
-        irStatusWindow = nullptr;
-        break;
+    case WM_DESTROY: irStatusWindow = nullptr; break;
     case WM_NCDESTROY:
         // The button, which used the font too, is gone by now.
         if (irTextFont) {
@@ -53,9 +51,7 @@ LRESULT CALLBACK StatusWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
             irTextFont = nullptr;
         }
         break;
-    case WM_PAINT:
-        PaintStatusWindow(hwnd);
-        break;
+    case WM_PAINT: PaintStatusWindow(hwnd); break;
     case WM_KEYDOWN:
         if (IsCancelKey(wp))
             Cancel();
@@ -69,9 +65,7 @@ LRESULT CALLBACK StatusWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         // which answers "go on": take it as a cancel, the end closes it.
         Cancel();
         return 0;
-    case WM_TIMER:
-        DestroyWindow(hwnd);
-        return 0;
+    case WM_TIMER: DestroyWindow(hwnd); return 0;
     case WM_KIRX_POLL:
         // The window stays until the library returns: every later question
         // must still hear the cancel.
@@ -150,21 +144,19 @@ void OpenStatusWindow(HWND owner, int32_t shownTotal)
     int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
     int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
     RegisterStatusClass();
-    irStatusWindow = CreateWindowExW(0, kClassName, kCaption, WS_CAPTION, x, y, width, height,
-                                     owner, nullptr, Module(), nullptr);
+    irStatusWindow = CreateWindowExW(0, kClassName, kCaption, WS_CAPTION, x, y, width, height, owner, nullptr,
+                                     Module(), nullptr);
     if (!irStatusWindow)
         return;
     irTextFont = JapaneseFontIfNeeded();
-    HWND button = CreateWindowExW(0, L"BUTTON", kCancelText,
-                                  WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON, X(62), Y(22), X(42),
-                                  Y(12), irStatusWindow,
-                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_KIRX_CANCEL)),
-                                  Module(), nullptr);
+    HWND button = CreateWindowExW(
+        0, L"BUTTON", kCancelText, WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON, X(62), Y(22), X(42), Y(12),
+        irStatusWindow, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_KIRX_CANCEL)), Module(), nullptr);
     if (button && irTextFont)
         SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(irTextFont), FALSE);
     if (button)
-        buttonProc = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
-            button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CancelButtonProc)));
+        buttonProc = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CancelButtonProc)));
 
     PumpMessages();
     ShowWindow(irStatusWindow, SW_SHOWNORMAL);

@@ -5,12 +5,12 @@
 #include <cstdint>
 
 // One exchange at a time per process.
-extern HWND irStatusWindow;      // while it exists
-extern BYTE irContinue;          // 0 once the user asked to cancel
-extern int32_t irByteCount;      // bytes reported so far
-extern int32_t irShownTotal;     // what the progress is measured against; 0 when receiving
-extern RECT irProgressRect;      // client coordinates
-extern HFONT irTextFont;         // for the texts when the system font has no Japanese; else null
+extern HWND irStatusWindow;    // while it exists
+extern BYTE irContinue;        // 0 once the user asked to cancel
+extern int32_t irByteCount;    // bytes reported so far
+extern int32_t irShownTotal;   // what the progress is measured against; 0 when receiving
+extern RECT irProgressRect;    // client coordinates
+extern HFONT irTextFont;       // for the texts when the system font has no Japanese; else null
 
 // Drains the calling thread's queue without waiting for more.
 void PumpMessages();

@@ -20,17 +20,20 @@ protected:
     LONG Exchange(KirxFixture& fx, int direction, std::vector<std::function<void(HWND)>> checks,
                   DWORD* after = nullptr)
     {
-        return RunExchange(owner.hwnd, "memo.txt", direction, 1, [&] {
-            for (auto& check : checks) {
-                bool held = fx.WaitHeld();
-                EXPECT_TRUE(held) << "library did not reach its hold";
-                HWND status = FindStatusWindow(held ? 5000 : 0);
-                EXPECT_NE(nullptr, status);
-                if (status)
-                    check(status);
-                fx.Go();
-            }
-        }, after);
+        return RunExchange(
+            owner.hwnd, "memo.txt", direction, 1,
+            [&] {
+                for (auto& check : checks) {
+                    bool held = fx.WaitHeld();
+                    EXPECT_TRUE(held) << "library did not reach its hold";
+                    HWND status = FindStatusWindow(held ? 5000 : 0);
+                    EXPECT_NE(nullptr, status);
+                    if (status)
+                        check(status);
+                    fx.Go();
+                }
+            },
+            after);
     }
 };
 
@@ -65,9 +68,8 @@ void ExpectFrameAndBar(const Paint& p, int barLength)
     ASSERT_EQ(2u, p.rects.size()) << "no bar";
     const DrawnRect& bar = p.rects[1];
     RECT expected = {frame.left + 2, frame.top + 2, frame.left + 2 + barLength, frame.bottom - 2};
-    EXPECT_TRUE(SameRect(expected, bar.rect))
-        << "bar " << bar.rect.left << "," << bar.rect.top << " - " << bar.rect.right << ","
-        << bar.rect.bottom;
+    EXPECT_TRUE(SameRect(expected, bar.rect)) << "bar " << bar.rect.left << "," << bar.rect.top << " - "
+                                              << bar.rect.right << "," << bar.rect.bottom;
     EXPECT_EQ(R2_MERGEPENNOT, bar.rop);
     EXPECT_EQ(RGB(0, 0, 255), bar.brush);
     EXPECT_EQ(RGB(0, 0, 255), bar.pen);
@@ -85,111 +87,116 @@ TEST_F(KirxStatusWindow, LegibleCaptionClassAndCancelButton)
 {
     KirxFixture fx("hold");
     WindowWatch watch;
-    Exchange(fx, 1, {[&](HWND status) {
-        EXPECT_EQ(kCaption, WindowText(status));
-        LONG style = GetWindowLongW(status, GWL_STYLE);
-        EXPECT_EQ(WS_CAPTION, style & (WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX |
-                                       WS_MAXIMIZEBOX | WS_CHILD | WS_POPUP));
-        EXPECT_EQ(owner.hwnd, GetWindow(status, GW_OWNER));
+    Exchange(
+        fx, 1, {[&](HWND status) {
+            EXPECT_EQ(kCaption, WindowText(status));
+            LONG style = GetWindowLongW(status, GWL_STYLE);
+            EXPECT_EQ(WS_CAPTION, style & (WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX |
+                                           WS_MAXIMIZEBOX | WS_CHILD | WS_POPUP));
+            EXPECT_EQ(owner.hwnd, GetWindow(status, GW_OWNER));
 
-        WNDCLASSEXW wc = {};
-        wc.cbSize = sizeof wc;
-        ASSERT_TRUE(GetClassInfoExW(KivConv(), L"KIRXDLLDLG", &wc));
-        EXPECT_EQ(0u, wc.style);
-        EXPECT_EQ(reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1), wc.hbrBackground);
-        EXPECT_EQ(nullptr, wc.hIcon);
-        EXPECT_EQ(nullptr, wc.hCursor);
-        EXPECT_EQ(0, wc.cbWndExtra);
+            WNDCLASSEXW wc = {};
+            wc.cbSize = sizeof wc;
+            ASSERT_TRUE(GetClassInfoExW(KivConv(), L"KIRXDLLDLG", &wc));
+            EXPECT_EQ(0u, wc.style);
+            EXPECT_EQ(reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1), wc.hbrBackground);
+            EXPECT_EQ(nullptr, wc.hIcon);
+            EXPECT_EQ(nullptr, wc.hCursor);
+            EXPECT_EQ(0, wc.cbWndExtra);
 
-        HWND button = GetDlgItem(status, kCancelId);
-        ASSERT_NE(nullptr, button);
-        EXPECT_EQ(L"通信中断", WindowText(button));
-        EXPECT_EQ(SHIFTJIS_CHARSET, FontCharset(button)) << "font without Japanese characters";
-        wchar_t cls[32];
-        GetClassNameW(button, cls, 32);
-        EXPECT_EQ(0, lstrcmpiW(L"Button", cls)) << "class " << ::testing::PrintToString(std::wstring(cls));
-        EXPECT_TRUE(IsWindowVisible(button));
-        EXPECT_EQ(BS_DEFPUSHBUTTON, GetWindowLongW(button, GWL_STYLE) & 0x0F);
-        // The focus goes to the button; another program on the display may
-        // take it away since, so the request is what counts.
-        std::vector<HWND> focused = watch.Focused();
-        ASSERT_FALSE(focused.empty());
-        EXPECT_EQ(button, focused.back());
-        DWORD foreground = 0;
-        GetWindowThreadProcessId(GetForegroundWindow(), &foreground);
-        if (foreground == GetCurrentProcessId()) {
-            GUITHREADINFO gui = {};
-            gui.cbSize = sizeof gui;
-            GetGUIThreadInfo(GetWindowThreadProcessId(status, nullptr), &gui);
-            EXPECT_EQ(button, gui.hwndFocus);
-        }
+            HWND button = GetDlgItem(status, kCancelId);
+            ASSERT_NE(nullptr, button);
+            EXPECT_EQ(L"通信中断", WindowText(button));
+            EXPECT_EQ(SHIFTJIS_CHARSET, FontCharset(button)) << "font without Japanese characters";
+            wchar_t cls[32];
+            GetClassNameW(button, cls, 32);
+            EXPECT_EQ(0, lstrcmpiW(L"Button", cls))
+                << "class " << ::testing::PrintToString(std::wstring(cls));
+            EXPECT_TRUE(IsWindowVisible(button));
+            EXPECT_EQ(BS_DEFPUSHBUTTON, GetWindowLongW(button, GWL_STYLE) & 0x0F);
+            // The focus goes to the button; another program on the display may
+            // take it away since, so the request is what counts.
+            std::vector<HWND> focused = watch.Focused();
+            ASSERT_FALSE(focused.empty());
+            EXPECT_EQ(button, focused.back());
+            DWORD foreground = 0;
+            GetWindowThreadProcessId(GetForegroundWindow(), &foreground);
+            if (foreground == GetCurrentProcessId()) {
+                GUITHREADINFO gui = {};
+                gui.cbSize = sizeof gui;
+                GetGUIThreadInfo(GetWindowThreadProcessId(status, nullptr), &gui);
+                EXPECT_EQ(button, gui.hwndFocus);
+            }
 
-        // Geometry in dialog units, the window centred on the screen.
-        RECT w;
-        GetWindowRect(status, &w);
-        EXPECT_EQ(DialogX(166), w.right - w.left);
-        EXPECT_EQ(DialogY(48), w.bottom - w.top);
-        EXPECT_EQ((GetSystemMetrics(SM_CXSCREEN) - DialogX(166)) / 2, w.left);
-        EXPECT_EQ((GetSystemMetrics(SM_CYSCREEN) - DialogY(48)) / 2, w.top);
-        RECT b;
-        GetWindowRect(button, &b);
-        MapWindowPoints(nullptr, status, reinterpret_cast<POINT*>(&b), 2);
-        RECT expected = {DialogX(62), DialogY(22), DialogX(62) + DialogX(42), DialogY(22) + DialogY(12)};
-        EXPECT_TRUE(SameRect(expected, b));
-    }});
+            // Geometry in dialog units, the window centred on the screen.
+            RECT w;
+            GetWindowRect(status, &w);
+            EXPECT_EQ(DialogX(166), w.right - w.left);
+            EXPECT_EQ(DialogY(48), w.bottom - w.top);
+            EXPECT_EQ((GetSystemMetrics(SM_CXSCREEN) - DialogX(166)) / 2, w.left);
+            EXPECT_EQ((GetSystemMetrics(SM_CYSCREEN) - DialogY(48)) / 2, w.top);
+            RECT b;
+            GetWindowRect(button, &b);
+            MapWindowPoints(nullptr, status, reinterpret_cast<POINT*>(&b), 2);
+            RECT expected = {DialogX(62), DialogY(22), DialogX(62) + DialogX(42), DialogY(22) + DialogY(12)};
+            EXPECT_TRUE(SameRect(expected, b));
+        }});
 }
 
 TEST_F(KirxStatusWindow, SendingShowsLegibleWaitingThenBytesSentWithABar)
 {
     KirxFixture fx("hold progress:100:1001 hold progress:150:1001 hold");
-    Exchange(fx, 1, {
-        [](HWND status) {
-            Paint p = Shown(status);
-            EXPECT_EQ(L"送信待ち", TextOf(p));
-            ExpectFrameAndBar(p, 0);
-        },
-        [](HWND status) {
-            Paint p = Shown(status);
-            EXPECT_EQ(L"100／1000 バイト 送信しました", TextOf(p));
-            ExpectFrameAndBar(p, Bar(100, 1001));
-        },
-        [](HWND status) {
-            Paint p = Shown(status);
-            EXPECT_EQ(L"250／1000 バイト 送信しました", TextOf(p));
-            ExpectFrameAndBar(p, Bar(250, 1001));
-        },
-    });
+    Exchange(fx, 1,
+             {
+                 [](HWND status) {
+                     Paint p = Shown(status);
+                     EXPECT_EQ(L"送信待ち", TextOf(p));
+                     ExpectFrameAndBar(p, 0);
+                 },
+                 [](HWND status) {
+                     Paint p = Shown(status);
+                     EXPECT_EQ(L"100／1000 バイト 送信しました", TextOf(p));
+                     ExpectFrameAndBar(p, Bar(100, 1001));
+                 },
+                 [](HWND status) {
+                     Paint p = Shown(status);
+                     EXPECT_EQ(L"250／1000 バイト 送信しました", TextOf(p));
+                     ExpectFrameAndBar(p, Bar(250, 1001));
+                 },
+             });
 }
 
 TEST_F(KirxStatusWindow, ReceivingShowsLegibleWaitingThenBytesReceived)
 {
     KirxFixture fx("hold progress:120:0 hold progress:30:0 hold");
-    Exchange(fx, 0, {
-        [](HWND status) {
-            Paint p = Shown(status);
-            EXPECT_EQ(L"受信待ち", TextOf(p));
-            ExpectFrameAndBar(p, 0);
-        },
-        [](HWND status) {
-            Paint p = Shown(status);
-            EXPECT_EQ(L"120 バイト 受信しました", TextOf(p));
-            ExpectFrameAndBar(p, 0);
-        },
-        [](HWND status) { EXPECT_EQ(L"150 バイト 受信しました", TextOf(Shown(status))); },
-    });
+    Exchange(fx, 0,
+             {
+                 [](HWND status) {
+                     Paint p = Shown(status);
+                     EXPECT_EQ(L"受信待ち", TextOf(p));
+                     ExpectFrameAndBar(p, 0);
+                 },
+                 [](HWND status) {
+                     Paint p = Shown(status);
+                     EXPECT_EQ(L"120 バイト 受信しました", TextOf(p));
+                     ExpectFrameAndBar(p, 0);
+                 },
+                 [](HWND status) { EXPECT_EQ(L"150 バイト 受信しました", TextOf(Shown(status))); },
+             });
 }
 
 TEST_F(KirxStatusWindow, ProgressReportWithoutBytesChangesNothing)
 {
     KirxFixture fx("progress:0:0 hold progress:10:100 progress:0:0 progress:0:7 hold");
-    Exchange(fx, 1, {
-        [](HWND status) { EXPECT_EQ(L"送信待ち", TextOf(Shown(status))); },
-        [](HWND status) {
-            Paint p = Shown(status);
-            EXPECT_EQ(L"10／99 バイト 送信しました", TextOf(p));
-            ExpectFrameAndBar(p, Bar(10, 100));
-        },
-    });
+    Exchange(fx, 1,
+             {
+                 [](HWND status) { EXPECT_EQ(L"送信待ち", TextOf(Shown(status))); },
+                 [](HWND status) {
+                     Paint p = Shown(status);
+                     EXPECT_EQ(L"10／99 バイト 送信しました", TextOf(p));
+                     ExpectFrameAndBar(p, Bar(10, 100));
+                 },
+             });
     std::vector<std::string> log = fx.Log();
     EXPECT_NE(log.end(), std::find(log.begin(), log.end(), "progress 0 0 -> 0 window"));
     EXPECT_NE(log.end(), std::find(log.begin(), log.end(), "progress 0 7 -> 0 window"));
@@ -198,35 +205,37 @@ TEST_F(KirxStatusWindow, ProgressReportWithoutBytesChangesNothing)
 TEST_F(KirxStatusWindow, ZeroTotalSwitchesALegibleSendToTheReceiveForm)
 {
     KirxFixture fx("progress:50:1000 hold progress:10:0 hold");
-    Exchange(fx, 1, {
-        [](HWND status) {
-            Paint p = Shown(status);
-            EXPECT_EQ(L"50／999 バイト 送信しました", TextOf(p));
-            ExpectFrameAndBar(p, Bar(50, 1000));
-        },
-        [](HWND status) {
-            Paint p = Shown(status);
-            EXPECT_EQ(L"60 バイト 受信しました", TextOf(p));
-            ExpectFrameAndBar(p, 0);
-        },
-    });
+    Exchange(fx, 1,
+             {
+                 [](HWND status) {
+                     Paint p = Shown(status);
+                     EXPECT_EQ(L"50／999 バイト 送信しました", TextOf(p));
+                     ExpectFrameAndBar(p, Bar(50, 1000));
+                 },
+                 [](HWND status) {
+                     Paint p = Shown(status);
+                     EXPECT_EQ(L"60 バイト 受信しました", TextOf(p));
+                     ExpectFrameAndBar(p, 0);
+                 },
+             });
 }
 
 TEST_F(KirxStatusWindow, BarStaysInsideItsFrame)
 {
     KirxFixture fx("progress:2000:1001 hold progress:10:-5 hold");
-    Exchange(fx, 1, {
-        [](HWND status) {
-            Paint p = Shown(status);
-            EXPECT_EQ(L"2000／1000 バイト 送信しました", TextOf(p));
-            ExpectFrameAndBar(p, Bar(1001, 1001));
-        },
-        [](HWND status) {
-            Paint p = Shown(status);
-            EXPECT_EQ(L"2010／-6 バイト 送信しました", TextOf(p));
-            ExpectFrameAndBar(p, 0);
-        },
-    });
+    Exchange(fx, 1,
+             {
+                 [](HWND status) {
+                     Paint p = Shown(status);
+                     EXPECT_EQ(L"2000／1000 バイト 送信しました", TextOf(p));
+                     ExpectFrameAndBar(p, Bar(1001, 1001));
+                 },
+                 [](HWND status) {
+                     Paint p = Shown(status);
+                     EXPECT_EQ(L"2010／-6 バイト 送信しました", TextOf(p));
+                     ExpectFrameAndBar(p, 0);
+                 },
+             });
 }
 
 // --- cancelling ---
@@ -255,9 +264,10 @@ TEST_F(KirxStatusWindow, CancelButtonMakesTheNextAnswerOneAndTheWindowCloseAtOnc
     DWORD after = 0;
     HWND seen = nullptr;
     LONG r = Exchange(fx, 1, {[&](HWND status) {
-        seen = status;
-        SendMessageW(GetDlgItem(status, kCancelId), BM_CLICK, 0, 0);
-    }}, &after);
+                          seen = status;
+                          SendMessageW(GetDlgItem(status, kCancelId), BM_CLICK, 0, 0);
+                      }},
+                      &after);
     EXPECT_EQ(0, r);   // the library's answer to a cancelled transfer
     std::vector<std::string> expected = {"poll -> 0 window", "poll -> 1 window", "stopped"};
     EXPECT_EQ(expected, Answers(fx));
@@ -269,13 +279,14 @@ TEST_F(KirxStatusWindow, EnterEscAndSpaceCancelOnTheButtonAndOnTheWindow)
 {
     for (BYTE key : {VK_RETURN, VK_ESCAPE, VK_SPACE}) {
         for (bool onWindow : {false, true}) {
-            SCOPED_TRACE(::testing::Message() << "key " << int(key) << (onWindow ? " on the window" : " on the button"));
+            SCOPED_TRACE(::testing::Message()
+                         << "key " << int(key) << (onWindow ? " on the window" : " on the button"));
             KirxFixture fx("hold poll");
             Exchange(fx, 0, {[&](HWND status) {
-                HWND target = onWindow ? status : GetDlgItem(status, kCancelId);
-                FocusOn(status, target);
-                PressKey(target, key);
-            }});
+                         HWND target = onWindow ? status : GetDlgItem(status, kCancelId);
+                         FocusOn(status, target);
+                         PressKey(target, key);
+                     }});
             std::vector<std::string> expected = {"poll -> 1 window", "stopped"};
             EXPECT_EQ(expected, Answers(fx));
         }
@@ -286,9 +297,9 @@ TEST_F(KirxStatusWindow, OtherKeysDoNotCancel)
 {
     KirxFixture fx("hold poll");
     Exchange(fx, 0, {[&](HWND status) {
-        for (BYTE key : {BYTE('A'), BYTE(VK_TAB), BYTE(VK_BACK), BYTE(VK_F4)})
-            PressKey(GetDlgItem(status, kCancelId), key);
-    }});
+                 for (BYTE key : {BYTE('A'), BYTE(VK_TAB), BYTE(VK_BACK), BYTE(VK_F4)})
+                     PressKey(GetDlgItem(status, kCancelId), key);
+             }});
     std::vector<std::string> expected = {"poll -> 0 window"};
     EXPECT_EQ(expected, Answers(fx));
 }
@@ -297,12 +308,13 @@ TEST_F(KirxStatusWindow, AfterACancelEveryAnswerIsOneAndTheWindowStaysToTheEnd)
 {
     KirxFixture fx("persist hold poll progress:5:10 progress:0:0 poll");
     DWORD after = 0;
-    LONG r = Exchange(fx, 1, {[&](HWND status) {
-        SendMessageW(GetDlgItem(status, kCancelId), BM_CLICK, 0, 0);
-    }}, &after);
+    LONG r = Exchange(
+        fx, 1, {[&](HWND status) { SendMessageW(GetDlgItem(status, kCancelId), BM_CLICK, 0, 0); }}, &after);
     EXPECT_EQ(1, r);
     std::vector<std::string> expected = {
-        "poll -> 1 window", "progress 5 10 -> 1 window", "progress 0 0 -> 1 window",
+        "poll -> 1 window",
+        "progress 5 10 -> 1 window",
+        "progress 0 0 -> 1 window",
         "poll -> 1 window",
     };
     EXPECT_EQ(expected, Answers(fx));

@@ -4,11 +4,11 @@
 #include <cstdint>
 
 enum CharMapKind : uint8_t {
-    CMK_END = 0,      // ends the table
-    CMK_EXACT = 1,    // code == first           -> second
-    CMK_SHIFT = 2,    // first <= code <= second -> code - value (16-bit)
-    CMK_INDEXED = 3,  // first <= code <= second -> list[code - first]
-    CMK_CONSTANT = 4, // first <= code <= second -> value
+    CMK_END = 0,        // ends the table
+    CMK_EXACT = 1,      // code == first           -> second
+    CMK_SHIFT = 2,      // first <= code <= second -> code - value (16-bit)
+    CMK_INDEXED = 3,    // first <= code <= second -> list[code - first]
+    CMK_CONSTANT = 4,   // first <= code <= second -> value
 };
 
 struct CharMapEntry {

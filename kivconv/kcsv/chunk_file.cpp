@@ -1,5 +1,6 @@
 // Writing chunk files.
 #include "kcsv/chunk_file.h"
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -20,7 +21,7 @@ size_t BoundedLength(const char* s, size_t max)
 
 bool Put(ChunkFile* chunk, const void* data, size_t n)
 {
-    if (n && fwrite(data, 1, n, chunk->file) != n) {
+    if (!FileWrite(chunk->file, data, n)) {
         ChunkFileDiscard(chunk);
         return false;
     }
@@ -85,8 +86,7 @@ bool WriteFieldRecord(ChunkFile* chunk, const TableField& field)
         items[1].size = TIME_ATTR_SIZE;
         count = 2;
         break;
-    default:
-        return true;
+    default: return true;
     }
     ChunkRecord record = {REC_FIELD, items, count};
     return ChunkFileWriteRecord(chunk, &record);
@@ -115,7 +115,7 @@ bool WriteImageRecord(ChunkFile* chunk, const TableLayout* layout, int fieldCoun
     return ChunkFileWriteRecord(chunk, &record);
 }
 
-} // namespace
+}   // namespace
 
 uint32_t ChunkRecordLength(const ChunkRecord* record)
 {
@@ -134,13 +134,12 @@ bool ChunkFileCreate(ChunkFile* chunk, const char* path)
     chunk->file = nullptr;
     chunk->total = 0;
     chunk->path[0] = '\0';
-    if (!path || strlen(path) >= CHUNK_PATH_MAX)
+    if (!path || strlen(path) >= KCSV_PATH_MAX)
         return false;
-    chunk->file = fopen(path, "wb");
+    chunk->file = FileOpen(path, BF_CREATE);
     if (!chunk->file)
         return false;
     strcpy(chunk->path, path);
-    setvbuf(chunk->file, nullptr, _IONBF, 0);
     unsigned char header[CHUNK_HEADER_SIZE] = {};
     memcpy(header, CHUNK_MAGIC, 4);
     header[4] = CHUNK_VERSION;
@@ -185,16 +184,16 @@ bool ChunkFileClose(ChunkFile* chunk)
     chunk->total += CHUNK_END_SIZE;
     unsigned char total[4];
     PutLe32(total, chunk->total);
-    if (fseek(chunk->file, (long)CHUNK_LENGTH_OFFSET, SEEK_SET) != 0) {
+    if (FileSeek(chunk->file, (long)CHUNK_LENGTH_OFFSET, SEEK_SET) != (long)CHUNK_LENGTH_OFFSET) {
         ChunkFileDiscard(chunk);
         return false;
     }
     if (!Put(chunk, total, sizeof total))
         return false;
-    FILE* f = chunk->file;
+    ByteFile* f = chunk->file;
     chunk->file = nullptr;
-    if (fclose(f) != 0) {
-        remove(chunk->path);
+    if (!FileClose(f)) {
+        FileRemove(chunk->path);
         return false;
     }
     return true;
@@ -204,9 +203,9 @@ void ChunkFileDiscard(ChunkFile* chunk)
 {
     if (!chunk || !chunk->file)
         return;
-    fclose(chunk->file);
+    FileClose(chunk->file);
     chunk->file = nullptr;
-    remove(chunk->path);
+    FileRemove(chunk->path);
 }
 
 bool WriteTableChunkFile(const char* path, const TableLayout* layout, const PackedStamp* stamp)

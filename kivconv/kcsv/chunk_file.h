@@ -7,7 +7,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
+#include "bytefile.h"
 #include "kcsv/kcsv_format.h"
 
 const unsigned char CHUNK_MAGIC[4] = {0x78, 0x56, 0x34, 0x12};
@@ -16,7 +16,7 @@ const uint32_t CHUNK_HEADER_SIZE = 9;
 const uint32_t CHUNK_LENGTH_OFFSET = 5;   // the u32 total length
 const uint32_t CHUNK_RECORD_HEAD = 6;
 const uint32_t CHUNK_ITEM_HEAD = 6;
-const uint32_t CHUNK_END_SIZE = 6;        // zero bytes ending each record and the file
+const uint32_t CHUNK_END_SIZE = 6;   // zero bytes ending each record and the file
 
 // Record types.
 const uint16_t REC_TABLE = 1;
@@ -40,12 +40,12 @@ const uint32_t TABLE_HEADER_KEY = 28;     // "KD01"
 
 // Field descriptor.
 const uint32_t FIELD_DESC_SIZE = 24;
-const uint32_t FIELD_DESC_ID = 0;         // four characters, no NUL
-const uint32_t FIELD_DESC_KIND = 4;       // the handheld's kind byte
+const uint32_t FIELD_DESC_ID = 0;     // four characters, no NUL
+const uint32_t FIELD_DESC_KIND = 4;   // the handheld's kind byte
 const uint32_t FIELD_DESC_ATTR1 = 5;
 const uint32_t FIELD_DESC_ATTR2 = 6;
-const uint32_t FIELD_DESC_DATA_SIZE = 16; // u32 size of the value
-const uint32_t FIELD_DESC_EXTRA = 20;     // four bytes
+const uint32_t FIELD_DESC_DATA_SIZE = 16;   // u32 size of the value
+const uint32_t FIELD_DESC_EXTRA = 20;       // four bytes
 const uint32_t TEXT_ATTR_SIZE = 16;
 const uint32_t TIME_ATTR_SIZE = 17;
 
@@ -76,7 +76,7 @@ inline void PutLe32(unsigned char* p, uint32_t v)
 struct ChunkItem {
     uint16_t tag;
     const void* data;
-    uint32_t size;            // data bytes; the item's length is 6 + size
+    uint32_t size;   // data bytes; the item's length is 6 + size
 };
 
 struct ChunkRecord {
@@ -85,22 +85,20 @@ struct ChunkRecord {
     size_t itemCount;
 };
 
-const size_t CHUNK_PATH_MAX = 260;
-
 // A chunk file being written. Writes are unbuffered, so a failing write is
 // seen at once; every failure closes and deletes the file, after which the
 // caller only has to stop.
 struct ChunkFile {
-    FILE* file;
-    uint32_t total;           // bytes so far, the end marker not yet counted
-    char path[CHUNK_PATH_MAX];
+    ByteFile* file;
+    uint32_t total;   // bytes so far, the end marker not yet counted
+    char path[KCSV_PATH_MAX];
 };
 
 // 12 + the lengths of the items (6 + data each); 0 if that overflows.
 uint32_t ChunkRecordLength(const ChunkRecord* record);
 
-// Creates the file ("wb") and writes the header with room for the length.
-// False when the path is longer than CHUNK_PATH_MAX - 1 or the file cannot be
+// Creates the file and writes the header with room for the length.
+// False when the path is longer than KCSV_PATH_MAX - 1 or the file cannot be
 // created or written.
 bool ChunkFileCreate(ChunkFile* chunk, const char* path);
 bool ChunkFileWriteRecord(ChunkFile* chunk, const ChunkRecord* record);

@@ -64,7 +64,7 @@ std::vector<Record> Write(const char* name, std::initializer_list<FieldKind> kin
 TEST(ChunkFile, TableWithoutFields)
 {
     std::vector<Record> records = Write("Addr", {});
-    ASSERT_EQ(records.size(), 1u);         // so the file is 9 + 89 + 6 bytes
+    ASSERT_EQ(records.size(), 1u);   // so the file is 9 + 89 + 6 bytes
     EXPECT_EQ(records[0].type, REC_TABLE);
     EXPECT_EQ(records[0].length, 85u + 4);
     ASSERT_EQ(records[0].items.size(), 2u);
@@ -76,8 +76,8 @@ TEST(ChunkFile, TableWithoutFields)
 
 TEST(ChunkFile, FieldsAndImages)
 {
-    std::vector<Record> records = Write("Mixed", {FK_TEXT, FK_IMAGE, FK_NUMBER, FK_BINARY,
-                                                  FK_TIME, FK_CODE, FK_IMAGE});
+    std::vector<Record> records = Write(
+        "Mixed", {FK_TEXT, FK_IMAGE, FK_NUMBER, FK_BINARY, FK_TIME, FK_CODE, FK_IMAGE});
     ASSERT_EQ(records.size(), 5u);
     const uint32_t lengths[] = {85 + 5, 64, 42, 65, 22 + 20 * 2};
     const uint16_t types[] = {REC_TABLE, REC_FIELD, REC_FIELD, REC_FIELD, REC_IMAGES};
@@ -101,8 +101,8 @@ TEST(ChunkFile, FieldsAndImages)
     EXPECT_EQ(records[4].items[0], std::make_pair(TAG_IMAGE_LIST, list));
 
     // Ten images: the longest list the handheld reads with one-byte lengths.
-    records = Write("P", {FK_IMAGE, FK_IMAGE, FK_IMAGE, FK_IMAGE, FK_IMAGE,
-                          FK_IMAGE, FK_IMAGE, FK_IMAGE, FK_IMAGE, FK_IMAGE});
+    records = Write("P", {FK_IMAGE, FK_IMAGE, FK_IMAGE, FK_IMAGE, FK_IMAGE, FK_IMAGE, FK_IMAGE, FK_IMAGE,
+                          FK_IMAGE, FK_IMAGE});
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[1].length, 222u);
     EXPECT_EQ(records[1].items[0].second.substr(4 + 9 * 20 + 8, 8), "IM0AIMIA");
@@ -124,4 +124,4 @@ TEST(ChunkFile, FailureLeavesNoFile)
     EXPECT_FALSE(fs::exists(dir.File("missing")));
 }
 
-} // namespace
+}   // namespace

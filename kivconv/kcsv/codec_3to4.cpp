@@ -47,9 +47,9 @@ size_t DecodeRun(const unsigned char*& p, unsigned char* out, size_t outSize, bo
             break;
         unsigned b = v[s[1]];
         if (b & kStop)
-            break;                              // one character left: nothing
+            break;   // one character left: nothing
         unsigned c = v[s[2]];
-        if (c & kStop) {                        // two characters: one byte
+        if (c & kStop) {   // two characters: one byte
             if (!((a | b) & kInvalid)) {
                 if (n + 1 > outSize) {
                     finished = false;
@@ -60,7 +60,7 @@ size_t DecodeRun(const unsigned char*& p, unsigned char* out, size_t outSize, bo
             break;
         }
         unsigned d = v[s[3]];
-        if (d & kStop) {                        // three characters: two bytes
+        if (d & kStop) {   // three characters: two bytes
             if (!((a | b | c) & kInvalid)) {
                 if (n + 2 > outSize) {
                     finished = false;
@@ -87,7 +87,7 @@ size_t DecodeRun(const unsigned char*& p, unsigned char* out, size_t outSize, bo
     return n;
 }
 
-} // namespace
+}   // namespace
 
 int Encode3to4(unsigned char* buffer, int n)
 {
@@ -154,7 +154,7 @@ size_t Decode3to4Bytes(const char* text, unsigned char* out, size_t outSize)
     return DecodeRun(p, out, outSize, finished);
 }
 
-bool Encode3to4Stream(FILE* input, TextStream* output)
+bool Encode3to4Stream(ByteFile* input, TextStream* output)
 {
     if (!input || !output)
         return false;
@@ -162,7 +162,7 @@ bool Encode3to4Stream(FILE* input, TextStream* output)
     char text[kGroupsPerChunk * 4];
     size_t have = 0;
     for (;;) {
-        size_t got = fread(in + have, 1, sizeof in - have, input);
+        size_t got = FileRead(input, in + have, sizeof in - have);
         if (got == 0)
             break;
         have += got;
@@ -170,16 +170,16 @@ bool Encode3to4Stream(FILE* input, TextStream* output)
         size_t chars = Encode3to4Bytes(in, whole, text);
         if (!TextWrite(output, text, chars))
             return false;
-        memmove(in, in + whole, have - whole);  // the 0 to 2 bytes of a group begun
+        memmove(in, in + whole, have - whole);   // the 0 to 2 bytes of a group begun
         have -= whole;
     }
-    if (ferror(input))
+    if (FileReadFailed(input))
         return false;
     size_t chars = Encode3to4Bytes(in, have, text);
     return TextWrite(output, text, chars);
 }
 
-bool Decode3to4Text(const char* text, FILE* output)
+bool Decode3to4Text(const char* text, ByteFile* output)
 {
     if (!text || !output)
         return false;
@@ -188,7 +188,7 @@ bool Decode3to4Text(const char* text, FILE* output)
     bool finished = false;
     while (!finished) {
         size_t n = DecodeRun(p, bytes, sizeof bytes, finished);
-        if (n && fwrite(bytes, 1, n, output) != n)
+        if (!FileWrite(output, bytes, n))
             return false;
     }
     return true;

@@ -34,8 +34,9 @@ TEST(Codec3to4, Groups)
         const char* bytes;
         int n;
         const char* text;
-    } cases[] = {{"abc", 3, "789P"}, {"ab", 2, "78O"}, {"a", 1, "7K"}, {"\0\0\0", 3, "0000"},
-                 {"\xFF\xFF\xFF", 3, "zzzz"}, {"\x80\x40\xC0", 3, "000b"}};
+    } cases[] = {
+        {"abc", 3, "789P"},          {"ab", 2, "78O"},           {"a", 1, "7K"}, {"\0\0\0", 3, "0000"},
+        {"\xFF\xFF\xFF", 3, "zzzz"}, {"\x80\x40\xC0", 3, "000b"}};
     for (const Case& c : cases) {
         unsigned char buf[4] = {};
         memcpy(buf, c.bytes, (size_t)c.n);
@@ -48,7 +49,7 @@ TEST(Codec3to4, Groups)
     EXPECT_EQ(Encode3to4(buf, 0), 0);
     EXPECT_EQ(Encode3to4(buf, 4), 0);
     EXPECT_EQ(Decode4to3(buf, 1), 0);
-    EXPECT_EQ(Decode4to3(buf, 4), 0);              // '<' is not in the alphabet
+    EXPECT_EQ(Decode4to3(buf, 4), 0);   // '<' is not in the alphabet
     EXPECT_EQ(memcmp(buf, "78<P", 4), 0);
     for (char c : {',', '"', ' ', '\r', '\n'})
         EXPECT_EQ(strchr(ALPHABET_3TO4, c), nullptr);
@@ -93,21 +94,21 @@ TEST(Codec3to4, StreamRoundTrip)
     for (size_t n : {0, 1, 2, 24575, 24576, 24577, 100001}) {
         std::string bytes = RandomBytes(rng, n);
         ASSERT_TRUE(WriteWholeFile(dir.File("in.bin"), bytes));
-        FILE* in = fopen(dir.File("in.bin").c_str(), "rb");
+        ByteFile* in = FileOpen(dir.File("in.bin").c_str(), BF_READ);
         TextStream* text = TextOpenWrite(dir.File("text.txt").c_str());
         ASSERT_TRUE(in && text);
         EXPECT_TRUE(Encode3to4Stream(in, text));
-        fclose(in);
+        FileClose(in);
         ASSERT_TRUE(TextClose(text));
         std::string encoded = ReadWholeFile(dir.File("text.txt"));
         EXPECT_EQ(encoded, EncodeBytes(bytes)) << n;
 
-        FILE* out = fopen(dir.File("out.bin").c_str(), "wb");
+        ByteFile* out = FileOpen(dir.File("out.bin").c_str(), BF_CREATE);
         ASSERT_NE(out, nullptr);
         EXPECT_TRUE(Decode3to4Text((encoded + "\",\"").c_str(), out));
-        fclose(out);
+        FileClose(out);
         EXPECT_TRUE(ReadWholeFile(dir.File("out.bin")) == bytes) << n;
     }
 }
 
-} // namespace
+}   // namespace

@@ -9,7 +9,4 @@ extern "C" BOOLEAN WINAPI csv2KcsvMC(const char* path, DWORD reserved)
     return ConvertCsvToKcsv(path) ? 1 : 0;
 }
 
-extern "C" BOOLEAN WINAPI Kcsv2csvMC(const char* path)
-{
-    return ConvertKcsvToCsv(path) ? 1 : 0;
-}
+extern "C" BOOLEAN WINAPI Kcsv2csvMC(const char* path) { return ConvertKcsvToCsv(path) ? 1 : 0; }

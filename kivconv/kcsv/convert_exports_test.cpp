@@ -73,9 +73,8 @@ TEST_F(ConversionRoundTrip, EveryFieldKindComesBackAsTheApplicationImportsIt)
         const char* title;
         const char* code;
     } fields[] = {
-        {"氏名", "0000"},   {"金額", "0100"},   {"日時", "0300"}, {"日付", "0301"},
-        {"年月", "0302"},   {"時刻", "0303"},   {"時分", "0304"}, {"写真", "0500"},
-        {"備考", "0000"},
+        {"氏名", "0000"}, {"金額", "0100"}, {"日時", "0300"}, {"日付", "0301"}, {"年月", "0302"},
+        {"時刻", "0303"}, {"時分", "0304"}, {"写真", "0500"}, {"備考", "0000"},
     };
     std::string layout = Pad(Sjis("住所録"), 33) + "\r\n";
     for (const Field& f : fields)
@@ -176,4 +175,4 @@ TEST_F(ConversionRoundTrip, MissingKcsvFileWritesNothing)
     EXPECT_FALSE(FileExists(Path("absent.csv.rec")));
 }
 
-}  // namespace
+}   // namespace

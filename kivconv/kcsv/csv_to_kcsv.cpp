@@ -12,17 +12,12 @@
 
 namespace {
 
-// The Windows path limit, NUL included; the chunk writer has the same bound.
-const size_t kPathLimit = CHUNK_PATH_MAX;
-
 const char kLayoutExt[] = "table";
 const char kKcsvExt[] = "csv";
 const char kChunkExt[] = "cnk";
 const int kEndOfFile = 0x1A;
 // The layout's first line: the 33-byte name and its line end.
 const int kLayoutHeadChars = LAYOUT_NAME_WIDTH + 1;
-// After a title: kind code, sub code, line end.
-const int kLayoutCodeChars = 5;
 const char kQuote = '"';
 
 // Length of the base: the path up to the last '.' of its file name. The scan
@@ -58,18 +53,19 @@ bool IsExtension(const char* ext, size_t n, const char* wanted)
     return true;
 }
 
-// The base followed by "." and ext, into name (kPathLimit bytes). False when
-// it does not fit: Windows could not open it.
-bool DerivedName(char* name, const char* path, size_t baseLength, const char* ext)
+// The base (the input path without its extension) followed by "." and ext,
+// into name (KCSV_PATH_MAX bytes). False when it does not fit.
+bool NameFromBase(char* name, const char* path, size_t baseLength, const char* ext)
 {
     if (baseLength > INT_MAX)
         return false;
-    int n = snprintf(name, kPathLimit, "%.*s.%s", (int)baseLength, path, ext);
-    return n >= 0 && (size_t)n < kPathLimit;
+    int n = snprintf(name, KCSV_PATH_MAX, "%.*s.%s", (int)baseLength, path, ext);
+    return n >= 0 && (size_t)n < KCSV_PATH_MAX;
 }
 
 // Rows up to the first one ReadCsvRecord rejects (an empty line too). The
-// "D" records stop at the same row, so the count always matches them.
+// "D" records stop at the same row, so the count always matches them. False
+// when the input cannot be opened or memory runs out.
 bool CountRows(const char* path, unsigned long* count)
 {
     TextStream* in = TextOpenRead(path);
@@ -81,21 +77,17 @@ bool CountRows(const char* path, unsigned long* count)
         FreeCsvRecord(&record);
         n++;
     }
+    bool ok = !CsvRecordMemoryShort();
     TextClose(in);
     *count = n;
-    return true;
-}
-
-bool WriteQuoted(TextStream* out, const char* text)
-{
-    return TextPutc(out, kQuote) && TextPuts(out, text) && TextPutc(out, kQuote);
+    return ok;
 }
 
 // ,"a","b",... for the five system columns.
 bool WriteSystemColumns(TextStream* out, const char* const* texts)
 {
     for (int i = 0; i < KCSV_SYSTEM_COLUMNS; i++)
-        if (!TextPutc(out, ',') || !WriteQuoted(out, texts[i]))
+        if (!TextPutc(out, ',') || !WriteKcsvQuoted(out, texts[i]))
             return false;
     return true;
 }
@@ -124,12 +116,12 @@ bool WriteIdRecord(TextStream* out, const TableLayout& table)
         return false;
     int images = 0;
     for (int i = 0; i < table.fieldCount; i++) {
-        if (!TextPutc(out, ',') || !WriteQuoted(out, table.fields[i].id))
+        if (!TextPutc(out, ',') || !WriteKcsvQuoted(out, table.fields[i].id))
             return false;
         if (table.fields[i].kind == FK_IMAGE) {
             char formatId[FIELD_ID_SIZE];
             FormatImageFormatId(formatId, ++images);
-            if (!TextPutc(out, ',') || !WriteQuoted(out, formatId))
+            if (!TextPutc(out, ',') || !WriteKcsvQuoted(out, formatId))
                 return false;
         }
     }
@@ -145,11 +137,11 @@ bool WriteTypeRecord(TextStream* out, const TableLayout& table, bool conversions
     for (int i = 0; i < table.fieldCount; i++) {
         FieldKind kind = table.fields[i].kind;
         if (!TextPutc(out, ',') ||
-            !WriteQuoted(out, conversions ? FieldConversion(kind) : FieldStorageType(kind)))
+            !WriteKcsvQuoted(out, conversions ? FieldConversion(kind) : FieldStorageType(kind)))
             return false;
         if (kind == FK_IMAGE &&
             (!TextPutc(out, ',') ||
-             !WriteQuoted(out, conversions ? IMAGE_FORMAT_CONVERSION : IMAGE_FORMAT_TYPE)))
+             !WriteKcsvQuoted(out, conversions ? IMAGE_FORMAT_CONVERSION : IMAGE_FORMAT_TYPE)))
             return false;
     }
     return TextPutc(out, '\n');
@@ -158,23 +150,13 @@ bool WriteTypeRecord(TextStream* out, const TableLayout& table, bool conversions
 // "P": the chunk file, read back and written as one 3TO4 field.
 bool WritePackedRecord(TextStream* out, const char* chunkPath)
 {
-    FILE* chunk = fopen(chunkPath, "rb");
+    ByteFile* chunk = FileOpen(chunkPath, BF_READ);
     if (!chunk)
         return false;
-    bool ok = TextPuts(out, "\"P\",\"10\",\"") && Encode3to4Stream(chunk, out) &&
-              TextPutc(out, kQuote) && TextPutc(out, '\n');
-    fclose(chunk);
+    bool ok = TextPuts(out, "\"P\",\"10\",\"") && Encode3to4Stream(chunk, out) && TextPutc(out, kQuote) &&
+              TextPutc(out, '\n');
+    FileClose(chunk);
     return ok;
-}
-
-// Reads up to n characters into buf and NUL-terminates; returns the count.
-size_t ReadChars(TextStream* in, char* buf, size_t n)
-{
-    size_t got = 0;
-    for (int c; got < n && (c = TextGetc(in)) != EOF;)
-        buf[got++] = (char)c;
-    buf[got] = '\0';
-    return got;
 }
 
 // "T": the titles, read again from the layout file. Its widths count a CR LF
@@ -186,30 +168,26 @@ bool WriteTitleRecord(TextStream* out, const TableLayout& table, const char* lay
     if (!in)
         return false;
     char skipped[kLayoutHeadChars + 1];
-    ReadChars(in, skipped, kLayoutHeadChars);
+    ReadLayoutText(in, skipped, kLayoutHeadChars);
     bool ok = TextPuts(out, "\"T\"") && WriteSystemColumns(out, KCSV_SYSTEM_TITLES);
     int images = 0;
     for (int i = 0; ok && i < table.fieldCount; i++) {
         char raw[LAYOUT_TITLE_WIDTH + 1];
-        if (ReadChars(in, raw, LAYOUT_TITLE_WIDTH) == 0 || raw[0] == '\n')
+        if (ReadLayoutText(in, raw, LAYOUT_TITLE_WIDTH) == 0 || raw[0] == '\n')
             break;
         // The converted text is never longer than the 21 bytes read, but the
         // copy is bounded all the same.
         char title[LAYOUT_TITLE_WIDTH + 1];
-        BlockHandle block = Sjis1Encode(raw);
-        const char* converted = block ? (const char*)BlockLock(block) : nullptr;
-        snprintf(title, sizeof title, "%s", converted ? converted : raw);
-        if (block) {
-            BlockUnlock(block);
-            BlockFree(block);
-        }
+        Sjis1Text converted = TakeSjis1Text(Sjis1Encode(raw), raw);
+        snprintf(title, sizeof title, "%s", converted.text);
+        ReleaseSjis1Text(&converted);
         for (size_t n = strlen(title); n > 1 && title[n - 1] == ' '; n--)
             title[n - 1] = '\0';
         ok = TextPutc(out, ',') && WriteKcsvQuoted(out, title);
         if (ok && table.fields[i].kind == FK_IMAGE)
-            ok = TextPutc(out, ',') && WriteQuoted(out, ImageFormatTitle(++images));
-        char codes[kLayoutCodeChars + 1];
-        ReadChars(in, codes, kLayoutCodeChars);
+            ok = TextPutc(out, ',') && WriteKcsvQuoted(out, ImageFormatTitle(++images));
+        char codes[LAYOUT_CODE_CHARS + 1];
+        ReadLayoutText(in, codes, LAYOUT_CODE_CHARS);
     }
     TextClose(in);
     return ok && TextPutc(out, '\n');
@@ -217,13 +195,9 @@ bool WriteTitleRecord(TextStream* out, const TableLayout& table, const char* lay
 
 bool WriteTextValue(TextStream* out, const char* value)
 {
-    BlockHandle block = Sjis1Encode(value);
-    const char* converted = block ? (const char*)BlockLock(block) : nullptr;
-    bool ok = WriteKcsvQuoted(out, converted ? converted : value);
-    if (block) {
-        BlockUnlock(block);
-        BlockFree(block);
-    }
+    Sjis1Text converted = TakeSjis1Text(Sjis1Encode(value), value);
+    bool ok = WriteKcsvQuoted(out, converted.text);
+    ReleaseSjis1Text(&converted);
     return ok;
 }
 
@@ -240,7 +214,7 @@ bool WriteTimeValue(TextStream* out, const char* value)
         if (*p >= '0' && *p <= '9')
             digits[n++] = *p;
     digits[n] = '\0';
-    return WriteQuoted(out, digits);
+    return WriteKcsvQuoted(out, digits);
 }
 
 // The format of an image path by its extension (case counts), or 0. Paths of
@@ -268,24 +242,23 @@ int ImageFormatOfPath(const char* path)
 bool WriteImageValue(TextStream* out, const char* path)
 {
     int format = ImageFormatOfPath(path);
-    FILE* image = format ? fopen(path, "rb") : nullptr;
+    ByteFile* image = format ? FileOpen(path, BF_READ) : nullptr;
     if (!image)
         return TextPutc(out, ',');
     bool ok = TextPutc(out, kQuote) && Encode3to4Stream(image, out) && TextPutc(out, kQuote) &&
               TextPrintf(out, ",\"%02d\"", format);
-    fclose(image);
+    FileClose(image);
     return ok;
 }
 
 // One field's column(s), after the comma before it.
-bool WriteValue(TextStream* out, const TableField& field, const char* value)
+bool WriteFieldColumns(TextStream* out, const TableField& field, const char* value)
 {
     if (!value)
         return field.kind == FK_IMAGE ? TextPutc(out, ',') : true;
     switch (field.kind) {
     case FK_TEXT: return WriteTextValue(out, value);
-    case FK_NUMBER:
-        return TextPutc(out, kQuote) && EncodeNumberField(value, out) && TextPutc(out, kQuote);
+    case FK_NUMBER: return TextPutc(out, kQuote) && EncodeNumberField(value, out) && TextPutc(out, kQuote);
     case FK_TIME: return WriteTimeValue(out, value);
     case FK_IMAGE: return WriteImageValue(out, value);
     default: return true;   // FK_BINARY, FK_CODE: the column stays empty
@@ -293,7 +266,7 @@ bool WriteValue(TextStream* out, const TableField& field, const char* value)
 }
 
 // One "D" record per CSV row, field k from slot k. False when the input
-// cannot be opened or a write fails.
+// cannot be opened, memory runs out or a write fails.
 bool WriteDataRecords(TextStream* out, const TableLayout& table, const char* csvPath)
 {
     TextStream* in = TextOpenRead(csvPath);
@@ -306,10 +279,11 @@ bool WriteDataRecords(TextStream* out, const TableLayout& table, const char* csv
         FormatTimestamp(stamp);
         ok = TextPrintf(out, "\"D\",\" \",,\"%s\",,", stamp);
         for (int i = 0; ok && i < table.fieldCount; i++)
-            ok = TextPutc(out, ',') && WriteValue(out, table.fields[i], record.fields[i]);
+            ok = TextPutc(out, ',') && WriteFieldColumns(out, table.fields[i], record.fields[i]);
         FreeCsvRecord(&record);
         ok = ok && TextPutc(out, '\n');
     }
+    ok = ok && !CsvRecordMemoryShort();
     TextClose(in);
     return ok;
 }
@@ -333,7 +307,7 @@ bool WriteKcsv(TextStream* out, const char* path, bool layoutRead, const TableLa
     return TextPutc(out, kEndOfFile) && rowsWritten;
 }
 
-} // namespace
+}   // namespace
 
 bool ConvertCsvToKcsv(const char* path)
 {
@@ -347,10 +321,10 @@ bool ConvertCsvToKcsv(const char* path)
         if (IsExtension(ext, extLength, kKcsvExt) || IsExtension(ext, extLength, kChunkExt))
             return false;   // the output would replace the input before it is read
     }
-    char layoutPath[kPathLimit], kcsvPath[kPathLimit], chunkPath[kPathLimit];
-    if (!DerivedName(layoutPath, path, baseLength, kLayoutExt) ||
-        !DerivedName(kcsvPath, path, baseLength, kKcsvExt) ||
-        !DerivedName(chunkPath, path, baseLength, kChunkExt))
+    char layoutPath[KCSV_PATH_MAX], kcsvPath[KCSV_PATH_MAX], chunkPath[KCSV_PATH_MAX];
+    if (!NameFromBase(layoutPath, path, baseLength, kLayoutExt) ||
+        !NameFromBase(kcsvPath, path, baseLength, kKcsvExt) ||
+        !NameFromBase(chunkPath, path, baseLength, kChunkExt))
         return false;
 
     // The layout is read before anything is created, so that a table the

@@ -14,7 +14,8 @@
 // image fields or 99 other fields). Later failures leave what was written:
 // an empty output when the CSV input or the layout cannot be read, the "H",
 // "I" and "M" records when the chunk file cannot be written or read back,
-// every header record and the end byte when the input cannot be read again.
+// every header record and the end byte when the input cannot be read again;
+// a write that fails, or memory that runs out, stops the output where it is.
 //
 // Reads the input twice (the row count comes first in the file) and holds
 // one row at a time; images are streamed. Not re-entrant for one base name.

@@ -5,6 +5,7 @@
 #include <vector>
 #include "kcsv/chunk_file.h"
 #include "kcsv/field_codecs.h"
+#include "kcsv/kcsv_fault_check.h"
 #include "kcsv/kcsv_test_util.h"
 
 using namespace kcsvtest;
@@ -31,7 +32,7 @@ bool Convert(const TempDir& dir, const std::string& layout, const std::string& c
 {
     EXPECT_TRUE(WriteWholeFile(dir.File("addr.table"), layout));
     EXPECT_TRUE(WriteWholeFile(dir.File(input), csv));
-    return ConvertCsvToKcsv(dir.File(input).c_str());
+    return ConvertEverywhere(ConvertCsvToKcsv, dir.path.string(), dir.File(input));
 }
 
 // The records of a Kcsv file; the end byte, when present, is the last entry.
@@ -77,14 +78,18 @@ std::string Text3to4(const std::string& bytes)
 std::string Le16(uint16_t v) { return std::string{(char)v, (char)(v >> 8)}; }
 std::string Le32(uint32_t v) { return Le16((uint16_t)v) + Le16((uint16_t)(v >> 16)); }
 std::string Zeros(size_t n) { return std::string(n, '\0'); }
-std::string Item(uint16_t tag, const std::string& data) { return Le16(tag) + Le32(6 + (uint32_t)data.size()) + data; }
+std::string Item(uint16_t tag, const std::string& data)
+{
+    return Le16(tag) + Le32(6 + (uint32_t)data.size()) + data;
+}
 std::string Record(uint16_t type, const std::string& items)
 {
     return Le16(type) + Le32(12 + (uint32_t)items.size()) + items + Zeros(6);
 }
 std::string Chunk(const std::string& records)
 {
-    return std::string("\x78\x56\x34\x12\x10", 5) + Le32(9 + (uint32_t)records.size() + 6) + records + Zeros(6);
+    return std::string("\x78\x56\x34\x12\x10", 5) + Le32(9 + (uint32_t)records.size() + 6) + records +
+           Zeros(6);
 }
 std::string TableRecord(const char* name)
 {
@@ -97,7 +102,10 @@ std::string FieldRecord(const char* id, char kind, char attr1, char attr2, const
 }
 std::string TextField(const char* id) { return FieldRecord(id, 1, 2, 0, Item(154, "\xFF" + Zeros(15))); }
 std::string NumberField(const char* id) { return FieldRecord(id, 1, 11, 2, ""); }
-std::string TimeField(const char* id, char sub) { return FieldRecord(id, 4, 6, 0, Item(155, sub + Zeros(16))); }
+std::string TimeField(const char* id, char sub)
+{
+    return FieldRecord(id, 4, 6, 0, Item(155, sub + Zeros(16)));
+}
 
 // The chunk file with its packed stamp (bytes 34-38) zeroed.
 std::string ChunkWithoutStamp(const TempDir& dir)
@@ -123,18 +131,17 @@ TEST(CsvToKcsv, EveryFieldKindByteForByte)
                          Line("Photo", "0500");
     std::string csv =
         "\"\x87\x40\x8E\x52\x93\x63 \"\"Taro\"\"\",\"1234.5\",\"b\",\"1999/12/31 23:59:58\",\"c\",\"" +
-        dir.File("p.gif") + "\"\n" +
-        "\"\",\"-0.001\",,\"1999/1/5 9:05\",,\"" + dir.File("p.jpg") + "\"\n" +
-        "\"x\",\"1,234E2\",,\"12:34\",,\"" + dir.File("p.jpeg") + "\"\n" +
-        "\"y\",\"abc\",,\"\",,\"" + dir.File("p.png") + "\",\"beyond the layout\"\n" +
-        "\"z\"\n";
+        dir.File("p.gif") + "\"\n" + "\"\",\"-0.001\",,\"1999/1/5 9:05\",,\"" + dir.File("p.jpg") + "\"\n" +
+        "\"x\",\"1,234E2\",,\"12:34\",,\"" + dir.File("p.jpeg") + "\"\n" + "\"y\",\"abc\",,\"\",,\"" +
+        dir.File("p.png") + "\",\"beyond the layout\"\n" + "\"z\"\n";
     ASSERT_TRUE(Convert(dir, layout, csv));
 
     std::vector<std::string> r = Records(ReadWholeFile(dir.File("addr.csv")));
     ASSERT_EQ(r.size(), 13u);
     EXPECT_EQ(UnstampH(r[0]), R"("H","04","RVC2","<stamp>","0001","00000005")");
     EXPECT_EQ(r[1], "\"I\"," + kSystemIds + R"(,"KD01","KD02","KD03","KD04","KD05","IM01","IMI1")");
-    EXPECT_EQ(UnstampM(r[2]), R"("M","04","RVC2","0005","_PIO","BOXFILE","KPIN9999.BOX","1.1","20","<stamp>")");
+    EXPECT_EQ(UnstampM(r[2]),
+              R"("M","04","RVC2","0005","_PIO","BOXFILE","KPIN9999.BOX","1.1","20","<stamp>")");
 
     std::string chunk = ReadWholeFile(dir.File("addr.cnk"));
     std::string images = "\x01" + Zeros(3) + Zeros(8) + "IM01IMI1" + Zeros(4);
@@ -142,10 +149,16 @@ TEST(CsvToKcsv, EveryFieldKindByteForByte)
                                             TimeField("KD04", 1) + Record(5, Item(160, images))));
     EXPECT_EQ(r[3], "\"P\",\"10\",\"" + Text3to4(chunk) + "\"");
 
-    EXPECT_EQ(r[4], R"("S","BIT","BINARY","TIME","BINARY","CATEGORY","CODE","CODE","BINARY","TIME","CODE","BINARY","UCHAR")");
-    EXPECT_EQ(r[5], R"("C","ATTRIB","IGNORE","TIME","IGNORE","CATEGORY","SJIS1","3TO4","3TO4","TIME","SJIS1","3TO4","1BHEX2")");
-    EXPECT_EQ(r[6], "\"T\"," + kSystemTitles + ",\"\xED\x40\x8E\x81\x96\xBC\",\"Amount\",\"Blob\",\"Born\","
-                    "\"Code\",\"Photo\"," + kPhoto1);
+    EXPECT_EQ(
+        r[4],
+        R"("S","BIT","BINARY","TIME","BINARY","CATEGORY","CODE","CODE","BINARY","TIME","CODE","BINARY","UCHAR")");
+    EXPECT_EQ(
+        r[5],
+        R"("C","ATTRIB","IGNORE","TIME","IGNORE","CATEGORY","SJIS1","3TO4","3TO4","TIME","SJIS1","3TO4","1BHEX2")");
+    EXPECT_EQ(r[6], "\"T\"," + kSystemTitles +
+                        ",\"\xED\x40\x8E\x81\x96\xBC\",\"Amount\",\"Blob\",\"Born\","
+                        "\"Code\",\"Photo\"," +
+                        kPhoto1);
 
     const std::string d = "\"D\",\" \",,\"<stamp>\",,,";
     EXPECT_EQ(UnstampD(r[7]), d + "\"\xED\x40\x8E\x52\x93\x63 \"\"Taro\"\"\",\"" + NumberText(dir, "1234.5") +
@@ -153,8 +166,8 @@ TEST(CsvToKcsv, EveryFieldKindByteForByte)
     EXPECT_EQ(UnstampD(r[8]), d + "\"\",\"" + NumberText(dir, "-0.001") + "\",,\"199915905\",,\"" +
                                   Text3to4(jpg) + "\",\"03\"");
     EXPECT_EQ(UnstampD(r[9]), d + "\"x\",\"" + NumberText(dir, "123400") + "\",,\"1234\",,\"789P\",\"03\"");
-    EXPECT_EQ(UnstampD(r[10]), d + "\"y\",\"" + NumberText(dir, "0") + "\",,\"\",,\"" + Text3to4(png) +
-                                   "\",\"06\"");
+    EXPECT_EQ(UnstampD(r[10]),
+              d + "\"y\",\"" + NumberText(dir, "0") + "\",,\"\",,\"" + Text3to4(png) + "\",\"06\"");
     EXPECT_EQ(UnstampD(r[11]), d + "\"z\",,,,,,");
     EXPECT_EQ(r[12], "\x1A");
 }
@@ -163,8 +176,10 @@ TEST(CsvToKcsv, TimeValuesKeepTheirDigitsAndSubKinds)
 {
     TempDir dir;
     std::string layout = Head("T") + Line("Free", "0003") + Line("Min", "0300") + Line("Date", "0301") +
-                         Line("Month", "0302") + Line("Sec", "0303") + Line("HM", "0304") + Line("Odd", "0305");
-    std::string csv = "\"x\",\"2000/01/02 03:04:05.678\",\"12345678901234567890\",\"\x8C\xDF\x8C\xE3" "3\x8E\x9E\","
+                         Line("Month", "0302") + Line("Sec", "0303") + Line("HM", "0304") +
+                         Line("Odd", "0305");
+    std::string csv = "\"x\",\"2000/01/02 03:04:05.678\",\"12345678901234567890\",\"\x8C\xDF\x8C\xE3"
+                      "3\x8E\x9E\","
                       "\"--\",\"23:59:58\",\"9:05\"\n";
     ASSERT_TRUE(Convert(dir, layout, csv));
     std::vector<std::string> r = Records(ReadWholeFile(dir.File("addr.csv")));
@@ -172,9 +187,10 @@ TEST(CsvToKcsv, TimeValuesKeepTheirDigitsAndSubKinds)
     // Digits past the 14 of a stamp are cut; other characters dropped.
     EXPECT_EQ(UnstampD(r[7]),
               R"("D"," ",,"<stamp>",,,"x","20000102030405","12345678901234","3","","235958","905")");
-    EXPECT_EQ(ChunkWithoutStamp(dir), Chunk(TableRecord("T") + TextField("KD01") + TimeField("KD02", 0) +
-                                            TimeField("KD03", 1) + TimeField("KD04", 2) + TimeField("KD05", 3) +
-                                            TimeField("KD06", 4) + TimeField("KD07", 0)));
+    EXPECT_EQ(ChunkWithoutStamp(dir),
+              Chunk(TableRecord("T") + TextField("KD01") + TimeField("KD02", 0) + TimeField("KD03", 1) +
+                    TimeField("KD04", 2) + TimeField("KD05", 3) + TimeField("KD06", 4) +
+                    TimeField("KD07", 0)));
 }
 
 TEST(CsvToKcsv, BaseNameDerivation)
@@ -191,7 +207,7 @@ TEST(CsvToKcsv, BaseNameDerivation)
     for (const Case& c : cases) {
         WriteWholeFile(c.base + ".table", Head("A") + Line("N", "0000"));
         WriteWholeFile(c.input, "\"1\"\n");
-        EXPECT_TRUE(ConvertCsvToKcsv(c.input.c_str())) << c.input;
+        EXPECT_TRUE(ConvertEverywhere(ConvertCsvToKcsv, dir.path.string(), c.input)) << c.input;
         EXPECT_EQ(Records(ReadWholeFile(c.base + ".csv")).size(), 9u) << c.input;
         EXPECT_TRUE(fs::exists(c.base + ".cnk")) << c.input;
     }
@@ -208,7 +224,7 @@ TEST(CsvToKcsv, RowsEndAtAnEmptyOrRejectedLine)
         size_t rows;
     } cases[] = {
         {"\"1\"\n\"2\"\n\"3\"\n\n\"4\"\n\"5\"\n", "00000003", 3},
-        {"\"1\"\r\n\"2\"", "00000002", 2},      // the last line needs no line end
+        {"\"1\"\r\n\"2\"", "00000002", 2},   // the last line needs no line end
         {"\"1\"\nbare\n\"3\"\n", "00000001", 1},
     };
     for (const Case& c : cases) {
@@ -266,12 +282,12 @@ TEST(CsvToKcsv, FailuresLeaveWhatWasWritten)
     {   // no CSV input, no layout: an empty output
         TempDir dir;
         WriteWholeFile(dir.File("addr.table"), layout);
-        EXPECT_FALSE(ConvertCsvToKcsv(dir.File("addr.txt").c_str()));
+        EXPECT_FALSE(ConvertEverywhere(ConvertCsvToKcsv, dir.path.string(), dir.File("addr.txt")));
         EXPECT_TRUE(fs::exists(dir.File("addr.csv")));
         EXPECT_EQ(ReadWholeFile(dir.File("addr.csv")), "");
         fs::remove(dir.File("addr.table"));
         WriteWholeFile(dir.File("addr.txt"), "\"1\"\n");
-        EXPECT_FALSE(ConvertCsvToKcsv(dir.File("addr.txt").c_str()));
+        EXPECT_FALSE(ConvertEverywhere(ConvertCsvToKcsv, dir.path.string(), dir.File("addr.txt")));
         EXPECT_EQ(ReadWholeFile(dir.File("addr.csv")), "");
         EXPECT_FALSE(fs::exists(dir.File("addr.cnk")));
     }
@@ -309,7 +325,8 @@ TEST(CsvToKcsv, RefusedBeforeCreatingAnything)
         std::string base = prefix + std::string(baseLength - prefix.size(), 'b');
         WriteWholeFile(base + ".table", layout);
         WriteWholeFile(base, "\"1\"\n");
-        EXPECT_EQ(ConvertCsvToKcsv(base.c_str()), baseLength == 259 - 6) << baseLength;
+        EXPECT_EQ(ConvertEverywhere(ConvertCsvToKcsv, dir.path.string(), base), baseLength == 259 - 6)
+            << baseLength;
         EXPECT_EQ(fs::exists(base + ".csv"), baseLength == 259 - 6) << baseLength;
     }
 }
@@ -363,4 +380,4 @@ TEST(CsvToKcsv, TitlesAreQuotedFieldsWhateverTheLineEnds)
     }
 }
 
-} // namespace
+}   // namespace

@@ -3,7 +3,7 @@
 // photographs, the chunk file) and the 20-character number field.
 #pragma once
 #include <cstddef>
-#include <cstdio>
+#include "bytefile.h"
 #include "kcsv/char_maps.h"
 #include "memblock.h"
 #include "textstream.h"
@@ -26,6 +26,16 @@ BlockHandle Sjis1Encode(const char* text);
 // Single bytes, 0x1F and 0x07 included, stay.
 BlockHandle Sjis1Decode(const char* text);
 
+// The text of a result of Sjis1Encode or Sjis1Decode, locked for reading, or
+// original when the conversion gave nothing (no block, or one that cannot be
+// locked). ReleaseSjis1Text unlocks and frees the block.
+struct Sjis1Text {
+    BlockHandle block;   // null when text is the original
+    const char* text;
+};
+Sjis1Text TakeSjis1Text(BlockHandle result, const char* original);
+void ReleaseSjis1Text(Sjis1Text* taken);
+
 // ---- 3TO4 -------------------------------------------------------------------
 //
 // Three bytes become four characters of a 64-character alphabet with no comma,
@@ -33,8 +43,7 @@ BlockHandle Sjis1Decode(const char* text);
 // collecting their top two bits. A short last group of n bytes gives n + 1.
 
 // The characters for the values 0 to 63.
-inline constexpr char ALPHABET_3TO4[65] =
-    "012345ABCDEFGHIJKLMNOPQRSTUVWXYZ6789:;abcdefghijklmnopqrstuvwxyz";
+inline constexpr char ALPHABET_3TO4[65] = "012345ABCDEFGHIJKLMNOPQRSTUVWXYZ6789:;abcdefghijklmnopqrstuvwxyz";
 
 // In place: n = 1..3 bytes become n + 1 characters (buffer holds 4). Returns
 // n + 1, or 0 for any other n (buffer unchanged).
@@ -58,13 +67,13 @@ size_t Encode3to4Bytes(const void* data, size_t n, char* out);
 // outSize bytes.
 size_t Decode3to4Bytes(const char* text, unsigned char* out, size_t outSize);
 
-// Reads the byte stream (opened "rb") from its current position to its end
-// and writes its 3TO4 text to output. Holds only a fixed buffer, whatever the
-// input's size. False on a read or write error.
-bool Encode3to4Stream(FILE* input, TextStream* output);
+// Reads the byte file from its current position to its end and writes its
+// 3TO4 text to output. Holds only a fixed buffer, whatever the input's size.
+// False on a read or write error.
+bool Encode3to4Stream(ByteFile* input, TextStream* output);
 
-// Decode3to4Bytes onto a byte stream (opened "wb"). False on a write error.
-bool Decode3to4Text(const char* text, FILE* output);
+// Decode3to4Bytes onto a byte file. False when writing fails.
+bool Decode3to4Text(const char* text, ByteFile* output);
 
 // ---- number fields ----------------------------------------------------------
 

@@ -32,7 +32,10 @@ inline std::string KcsvLine(const Fields& fields)
 inline std::string Zeros(size_t n) { return std::string(n, '\0'); }
 inline std::string Le16(uint16_t v) { return std::string{(char)v, (char)(v >> 8)}; }
 inline std::string Le32(uint32_t v) { return Le16((uint16_t)v) + Le16((uint16_t)(v >> 16)); }
-inline std::string Item(uint16_t tag, const std::string& data) { return Le16(tag) + Le32(6 + (uint32_t)data.size()) + data; }
+inline std::string Item(uint16_t tag, const std::string& data)
+{
+    return Le16(tag) + Le32(6 + (uint32_t)data.size()) + data;
+}
 inline std::string Rec(uint16_t type, const std::string& items)
 {
     return Le16(type) + Le32(12 + (uint32_t)items.size()) + items + Zeros(6);
@@ -47,7 +50,8 @@ inline std::string FieldRec(const char* id, int kind, int attr1 = 0, int attr2 =
 {
     std::string d = std::string(id, 4) + (char)kind + (char)attr1 + (char)attr2 + Zeros(9) + Le32(size) +
                     (char)extra + Zeros(3);
-    return Rec(REC_FIELD, Item(TAG_FIELD_DESC, d) + (timeForm >= 0 ? Item(TAG_TIME_ATTR, (char)timeForm + Zeros(16)) : ""));
+    return Rec(REC_FIELD, Item(TAG_FIELD_DESC, d) +
+                              (timeForm >= 0 ? Item(TAG_TIME_ATTR, (char)timeForm + Zeros(16)) : ""));
 }
 inline std::string NameRec(const std::string& name)
 {
@@ -79,7 +83,8 @@ inline std::string KcsvHeader(const Fields& ids, const std::string& description,
     std::string p = To3to4(description);
     return KcsvLine({"H", "04", "RVC2", "19991231235958", "0001", "00000001"}) + KcsvLine(i) +
            KcsvLine({"M", "04", "RVC2", "0001", "_PIO", "BOXFILE", box, "1.1", "20"}) +
-           (description.empty() ? "" : KcsvLine({"P", "10", p.c_str()})) + KcsvLine({"S", "BIT"}) + KcsvLine(t);
+           (description.empty() ? "" : KcsvLine({"P", "10", p.c_str()})) + KcsvLine({"S", "BIT"}) +
+           KcsvLine(t);
 }
 inline std::string DataLine(const Fields& values)
 {
@@ -94,4 +99,4 @@ inline std::string LayoutLine(const std::string& title, const char* codes)
     return title + std::string(33 - title.size(), ' ') + codes + "\r\n";
 }
 
-} // namespace kcsvtest
+}   // namespace kcsvtest

@@ -6,14 +6,14 @@
 // Japanese texts are code page 932 bytes; the characters are in the comments.
 const char* const KCSV_SYSTEM_IDS[KCSV_SYSTEM_COLUMNS] = {"SCRT", "tPID", "mDTM", "mISC", "CTGR"};
 const char* const KCSV_SYSTEM_TYPES[KCSV_SYSTEM_COLUMNS] = {"BIT", "BINARY", "TIME", "BINARY", "CATEGORY"};
-const char* const KCSV_SYSTEM_CONVERSIONS[KCSV_SYSTEM_COLUMNS] = {
-    "ATTRIB", "IGNORE", "TIME", "IGNORE", "CATEGORY"};
+const char* const KCSV_SYSTEM_CONVERSIONS[KCSV_SYSTEM_COLUMNS] = {"ATTRIB", "IGNORE", "TIME", "IGNORE",
+                                                                  "CATEGORY"};
 const char* const KCSV_SYSTEM_TITLES[KCSV_SYSTEM_COLUMNS] = {
-    "\x83\x41\x83\x67\x83\x8A\x83\x72\x83\x85\x81\x5B\x83\x67",  // アトリビュート
-    "\x83\x56\x83\x93\x83\x4E\x83\x8DID",                        // シンクロID
-    "\x8F\x43\x90\xB3\x8E\x9E\x8D\x8F",                          // 修正時刻
+    "\x83\x41\x83\x67\x83\x8A\x83\x72\x83\x85\x81\x5B\x83\x67",   // アトリビュート
+    "\x83\x56\x83\x93\x83\x4E\x83\x8DID",                         // シンクロID
+    "\x8F\x43\x90\xB3\x8E\x9E\x8D\x8F",                           // 修正時刻
     "PIM_DB_DATA",
-    "\x83\x4A\x83\x65\x83\x53\x83\x8A\x81\x5B",                  // カテゴリー
+    "\x83\x4A\x83\x65\x83\x53\x83\x8A\x81\x5B",   // カテゴリー
 };
 
 const char* const IMAGE_FORMAT_TYPE = "UCHAR";
@@ -26,12 +26,8 @@ namespace {
 #define KIV_FORM "\x8C\x60\x8E\xAE"
 const char* const kImageFormatTitles[TABLE_MAX_IMAGES] = {
     KIV_PHOTO "\x82\x50" KIV_FORM,   // 写真１形式
-    KIV_PHOTO "\x82\x51" KIV_FORM,
-    KIV_PHOTO "\x82\x52" KIV_FORM,
-    KIV_PHOTO "\x82\x53" KIV_FORM,
-    KIV_PHOTO "\x82\x54" KIV_FORM,
-    KIV_PHOTO "\x82\x55" KIV_FORM,
-    KIV_PHOTO "\x82\x56" KIV_FORM,
+    KIV_PHOTO "\x82\x51" KIV_FORM, KIV_PHOTO "\x82\x52" KIV_FORM, KIV_PHOTO "\x82\x53" KIV_FORM,
+    KIV_PHOTO "\x82\x54" KIV_FORM, KIV_PHOTO "\x82\x55" KIV_FORM, KIV_PHOTO "\x82\x56" KIV_FORM,
     KIV_PHOTO "\x82\x57" KIV_FORM,
     KIV_PHOTO "\x82\x58" KIV_FORM,   // 写真９形式
     KIV_PHOTO "\x82\x60" KIV_FORM,   // 写真Ａ形式
@@ -50,20 +46,6 @@ void PadOrCut(char* out, const char* text, size_t width)
     }
     memset(out + n, ' ', width - n);
     out[width] = '\0';
-}
-
-// Reads up to n characters; the rest of buf is zeroed. Returns the count read.
-size_t ReadBytes(TextStream* stream, char* buf, size_t n)
-{
-    size_t got = 0;
-    while (got < n) {
-        int c = TextGetc(stream);
-        if (c == EOF)
-            break;
-        buf[got++] = (char)c;
-    }
-    memset(buf + got, 0, n - got);
-    return got;
 }
 
 int TwoDigits(const char* p) { return (p[0] - '0') * 10 + (p[1] - '0'); }
@@ -89,7 +71,7 @@ FieldKind KindOfCode(int code)
     }
 }
 
-} // namespace
+}   // namespace
 
 bool IsSystemColumnId(const char* id)
 {
@@ -122,10 +104,7 @@ const char* FieldConversion(FieldKind kind)
     }
 }
 
-void FormatImageFormatId(char id[FIELD_ID_SIZE], int k)
-{
-    PutId(id, "IMI%01X", (unsigned)k);
-}
+void FormatImageFormatId(char id[FIELD_ID_SIZE], int k) { PutId(id, "IMI%01X", (unsigned)k); }
 
 const char* ImageFormatTitle(int k)
 {
@@ -140,14 +119,18 @@ void FormatTimestampOf(char buffer[TIMESTAMP_SIZE], const struct tm& t)
     if (year > 9999)
         year = 9999;
     char wide[64];
-    snprintf(wide, sizeof wide, "%04d%02d%02d%02d%02d%02d", year, t.tm_mon + 1, t.tm_mday,
-             t.tm_hour, t.tm_min, t.tm_sec);
+    snprintf(wide, sizeof wide, "%04d%02d%02d%02d%02d%02d", year, t.tm_mon + 1, t.tm_mday, t.tm_hour,
+             t.tm_min, t.tm_sec);
     memcpy(buffer, wide, TIMESTAMP_SIZE - 1);   // fields out of range are cut, not overrun
     buffer[TIMESTAMP_SIZE - 1] = '\0';
 }
 
+const struct tm* fixedStampTime;
+
 static struct tm LocalNow()
 {
+    if (fixedStampTime)
+        return *fixedStampTime;
     time_t now = time(nullptr);
     struct tm* t = localtime(&now);
     if (t)
@@ -158,19 +141,13 @@ static struct tm LocalNow()
     return zero;
 }
 
-void FormatTimestamp(char buffer[TIMESTAMP_SIZE])
-{
-    FormatTimestampOf(buffer, LocalNow());
-}
+void FormatTimestamp(char buffer[TIMESTAMP_SIZE]) { FormatTimestampOf(buffer, LocalNow()); }
 
 PackedStamp MakePackedStamp(const struct tm& t)
 {
-    uint64_t v = (uint64_t)(t.tm_sec & 0x3F)
-               | (uint64_t)(t.tm_min & 0x3F) << 8
-               | (uint64_t)(t.tm_hour & 0x1F) << 14
-               | (uint64_t)(t.tm_mday & 0x1F) << 19
-               | (uint64_t)((t.tm_mon + 1) & 0x0F) << 24
-               | (uint64_t)(t.tm_year & 0xFFF) << 28;
+    uint64_t v = (uint64_t)(t.tm_sec & 0x3F) | (uint64_t)(t.tm_min & 0x3F) << 8 |
+                 (uint64_t)(t.tm_hour & 0x1F) << 14 | (uint64_t)(t.tm_mday & 0x1F) << 19 |
+                 (uint64_t)((t.tm_mon + 1) & 0x0F) << 24 | (uint64_t)(t.tm_year & 0xFFF) << 28;
     PackedStamp s;
     for (int i = 0; i < 5; i++)
         s.bytes[i] = (unsigned char)(v >> (8 * i));
@@ -179,27 +156,40 @@ PackedStamp MakePackedStamp(const struct tm& t)
 
 PackedStamp PackedStampNow() { return MakePackedStamp(LocalNow()); }
 
+size_t ReadLayoutText(TextStream* stream, char* buf, size_t n)
+{
+    size_t got = 0;
+    while (got < n) {
+        int c = TextGetcInline(stream);
+        if (c == EOF)
+            break;
+        buf[got++] = (char)c;
+    }
+    memset(buf + got, 0, n + 1 - got);
+    return got;
+}
+
 bool ReadLayoutStream(TextStream* stream, LayoutFile* layout)
 {
     if (!stream || !layout)
         return false;
     memset(layout, 0, sizeof *layout);
 
-    ReadBytes(stream, layout->name, LAYOUT_NAME_WIDTH);
+    ReadLayoutText(stream, layout->name, LAYOUT_NAME_WIDTH);
     for (int i = LAYOUT_NAME_WIDTH - 1; i >= 1 && layout->name[i] == ' '; i--)
         layout->name[i] = '\0';
-    TextGetc(stream);                       // the line end
+    TextGetc(stream);   // the line end
 
     while (!TextEof(stream)) {
         char title[LAYOUT_TITLE_WIDTH + 1];
-        if (ReadBytes(stream, title, LAYOUT_TITLE_WIDTH) < (size_t)LAYOUT_TITLE_WIDTH)
-            break;                          // end of the list (an empty last line too)
+        if (ReadLayoutText(stream, title, LAYOUT_TITLE_WIDTH) < (size_t)LAYOUT_TITLE_WIDTH)
+            break;   // end of the list (an empty last line too)
         if (layout->fieldCount == TABLE_MAX_FIELDS) {
             layout->truncated = true;
             break;
         }
-        char codes[5];
-        ReadBytes(stream, codes, 5);        // kind, sub code, line end
+        char codes[LAYOUT_CODE_CHARS + 1];
+        ReadLayoutText(stream, codes, LAYOUT_CODE_CHARS);
         LayoutField& f = layout->fields[layout->fieldCount++];
         memcpy(f.title, title, sizeof f.title);
         f.kind = KindOfCode(TwoDigits(codes));
@@ -268,13 +258,11 @@ bool WriteKcsvQuoted(TextStream* stream, const char* text)
         return false;
     if (text) {
         const char* run = text;
-        for (const char* p = text; *p; p++) {
-            if (*p == '"') {
-                // The quote ends this run and starts the next: written twice.
-                if (!TextWrite(stream, run, (size_t)(p - run + 1)))
-                    return false;
-                run = p;
-            }
+        for (const char* q = strchr(text, '"'); q; q = strchr(q + 1, '"')) {
+            // The quote ends this run and starts the next: written twice.
+            if (!TextWrite(stream, run, (size_t)(q - run + 1)))
+                return false;
+            run = q;
         }
         if (!TextPuts(stream, run))
             return false;

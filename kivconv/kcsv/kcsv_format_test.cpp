@@ -37,6 +37,13 @@ TEST(KcsvFormat, Stamps)
     FormatTimestamp(buf);
     ASSERT_EQ(strspn(buf, "0123456789"), 14u);
     EXPECT_NEAR(atoi(std::string(buf, 4).c_str()), localtime(&now)->tm_year + 1900, 1);
+
+    struct tm fixed = Moment(2001, 2, 3, 4, 5, 6);   // what the fault loops compare by
+    fixedStampTime = &fixed;
+    FormatTimestamp(buf);
+    EXPECT_STREQ(buf, "20010203040506");
+    EXPECT_EQ(Hex(PackedStampNow()), Hex(MakePackedStamp(fixed)));
+    fixedStampTime = nullptr;
 }
 
 std::string Pad(const std::string& s, size_t width) { return s + std::string(width - s.size(), ' '); }
@@ -58,7 +65,7 @@ TEST(KcsvFormat, ReadLayoutFile)
                                    Line("Photo", "0500") + Line("Born", "0302") + Line("When", "0305") +
                                    Line("Odd", "0703") + Line("Code", "0400") + Line("Bin", "0200") + "\r\n");
     EXPECT_STREQ(layout.name, "Addresses");
-    ASSERT_EQ(layout.fieldCount, 8);       // the empty last line is no field
+    ASSERT_EQ(layout.fieldCount, 8);   // the empty last line is no field
     EXPECT_EQ(std::string(layout.fields[0].title), Pad("Name", 21));
     const FieldKind kinds[] = {FK_TEXT, FK_NUMBER, FK_IMAGE, FK_TIME, FK_TIME, FK_TEXT, FK_CODE, FK_BINARY};
     const int subs[] = {0, 0, 0, 2, 0, 0, 0, 0};
@@ -81,8 +88,8 @@ TEST(KcsvFormat, ReadLayoutFile)
 
 TEST(KcsvFormat, TableLayoutIdentifiers)
 {
-    LayoutFile file = ReadLayout(Head("T") + Line("A", "0000") + Line("P", "0500") +
-                                 Line("N", "0100") + Line("Q", "0500"));
+    LayoutFile file = ReadLayout(Head("T") + Line("A", "0000") + Line("P", "0500") + Line("N", "0100") +
+                                 Line("Q", "0500"));
     TableLayout layout;
     ASSERT_TRUE(BuildTableLayout(&file, &layout));
     ASSERT_EQ(layout.fieldCount, 4);
@@ -102,10 +109,10 @@ TEST(KcsvFormat, TableLayoutIdentifiers)
     char id[FIELD_ID_SIZE];
     FormatImageFormatId(id, 10);
     EXPECT_STREQ(id, "IMIA");
-    EXPECT_STREQ(ImageFormatTitle(10), "\x8E\xCA\x90\x5E\x82\x60\x8C\x60\x8E\xAE");  // 写真Ａ形式
+    EXPECT_STREQ(ImageFormatTitle(10), "\x8E\xCA\x90\x5E\x82\x60\x8C\x60\x8E\xAE");   // 写真Ａ形式
     EXPECT_EQ(ImageFormatTitle(11), nullptr);
     file = ReadLayout(images + Line("P", "0500"));
-    EXPECT_FALSE(BuildTableLayout(&file, &layout));            // eleven images
+    EXPECT_FALSE(BuildTableLayout(&file, &layout));   // eleven images
 }
 
 TEST(KcsvFormat, WriteLayoutAndQuotedFields)
@@ -125,4 +132,4 @@ TEST(KcsvFormat, WriteLayoutAndQuotedFields)
                                        std::string(33, 'x') + "0303\r\n" + "\"a\"\"b\"\"\"\"\"\"\"");
 }
 
-} // namespace
+}   // namespace

@@ -1,7 +1,6 @@
 // The header records of a received Kcsv file: "I" lists the fields, "M" names
 // the box, "P" carries the table description, "T" the titles, after which the
 // layout file is written. Other tags are passed over.
-#include <cstdlib>
 #include <cstring>
 #include "kcsv/field_codecs.h"
 #include "kcsv/kcsv_reader.h"
@@ -10,10 +9,10 @@
 
 namespace {
 
-const int kBoxKindSlot = 4;      // "M" record
+const int kBoxKindSlot = 4;   // "M" record
 const int kBoxNameSlot = 6;
 const char* const kBoxKind = "_PIO";
-const int kDescriptionSlot = 2;  // "P" record
+const int kDescriptionSlot = 2;   // "P" record
 // A title beyond this many bytes is cut before it is converted; 33 are used.
 const size_t kTitleMax = 255;
 
@@ -64,25 +63,25 @@ bool ReadBox(const CsvRecord* record, KcsvReader* reader)
 // the input, and applies it to the layout.
 bool ReadDescription(const CsvRecord* record, KcsvReader* reader)
 {
-    char name[OUTPUT_PATH_MAX];
-    if (!DerivedName(name, reader->path, ".tab"))
+    char name[KCSV_PATH_MAX];
+    if (!NameFromPath(name, reader->path, ".tab"))
         return false;
     const char* text = record->fields[kDescriptionSlot] ? record->fields[kDescriptionSlot] : "";
     size_t capacity = strlen(text) / 4 * 3 + 3;
-    unsigned char* bytes = (unsigned char*)malloc(capacity);
+    unsigned char* bytes = (unsigned char*)MemAlloc(capacity);
     if (!bytes)
         return false;
     size_t size = Decode3to4Bytes(text, bytes, capacity);
 
-    FILE* file = fopen(name, "wb");
+    ByteFile* file = FileOpen(name, BF_CREATE);
     bool ok = file != nullptr;
     if (file) {
-        ok = size == 0 || fwrite(bytes, 1, size, file) == size;
-        ok = fclose(file) == 0 && ok;
+        ok = FileWrite(file, bytes, size);
+        ok = FileClose(file) && ok;
     }
     if (ok)
         ApplyTableDescription(bytes, size, &reader->layout);
-    free(bytes);
+    MemFree(bytes);
     return ok;
 }
 
@@ -119,14 +118,9 @@ bool WriteTitleLine(TextStream* out, const char* slot, const TableField& f, int 
         n = kTitleMax;
     memcpy(raw, slot, n);
     raw[n] = '\0';
-    BlockHandle block = Sjis1Decode(raw);
-    const char* converted = block ? (const char*)BlockLock(block) : nullptr;
-    bool ok = WriteLayoutLine(out, converted ? converted : raw, f.kind, subKind);
-    if (block) {
-        if (converted)
-            BlockUnlock(block);
-        BlockFree(block);
-    }
+    Sjis1Text converted = TakeSjis1Text(Sjis1Decode(raw), raw);
+    bool ok = WriteLayoutLine(out, converted.text, f.kind, subKind);
+    ReleaseSjis1Text(&converted);
     return ok;
 }
 
@@ -134,8 +128,8 @@ bool WriteTitleLine(TextStream* out, const char* slot, const TableField& f, int 
 // titles end at the first empty slot.
 bool WriteLayoutFile(const CsvRecord* titles, const KcsvReader* reader)
 {
-    char name[OUTPUT_PATH_MAX];
-    if (!DerivedName(name, reader->path, ".table"))
+    char name[KCSV_PATH_MAX];
+    if (!NameFromPath(name, reader->path, ".table"))
         return false;
     TextStream* out = TextOpenWrite(name);
     if (!out)
@@ -180,12 +174,12 @@ bool HandleHeaderRecord(const CsvRecord* record, KcsvReader* reader)
     return true;
 }
 
-} // namespace
+}   // namespace
 
-bool DerivedName(char* out, const char* path, const char* suffix)
+bool NameFromPath(char* out, const char* path, const char* suffix)
 {
-    int n = snprintf(out, OUTPUT_PATH_MAX, "%s%s", path, suffix);
-    return n >= 0 && (size_t)n < OUTPUT_PATH_MAX;
+    int n = snprintf(out, KCSV_PATH_MAX, "%s%s", path, suffix);
+    return n >= 0 && (size_t)n < KCSV_PATH_MAX;
 }
 
 bool ReadKcsvHeader(TextStream* input, KcsvReader* reader)

@@ -6,23 +6,21 @@
 #include "kcsv/kcsv_format.h"
 #include "textstream.h"
 
-// Windows' limit for a file name, its NUL included.
-const size_t OUTPUT_PATH_MAX = 260;
-
 enum BoxKind { BOX_UNKNOWN = 0, BOX_TABLE = 1, BOX_ALBUM = 2 };
 
 // Everything one call knows; it starts zeroed, so that nothing of an earlier
 // call (or an earlier, broken file) survives into the next.
 struct KcsvReader {
-    const char* path;      // the input; the outputs' names derive from it
+    const char* path;   // the input; the outputs' names derive from it
     TableLayout layout;
     BoxKind box;
-    bool layoutWritten;    // the "T" record was handled
-    int imageCounter;      // numbers the image files
+    bool layoutWritten;   // the "T" record was handled
+    int imageCounter;     // numbers the image files
 };
 
-// path + suffix into out (OUTPUT_PATH_MAX bytes); false when it would not fit.
-bool DerivedName(char* out, const char* path, const char* suffix);
+// The whole input path with suffix appended ("<path>.rec"), into out
+// (KCSV_PATH_MAX bytes); false when it would not fit.
+bool NameFromPath(char* out, const char* path, const char* suffix);
 
 // Reads and handles header records up to and including the "T" record, which
 // writes the layout file. False when the header ends or breaks first, on an

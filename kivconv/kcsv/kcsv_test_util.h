@@ -68,4 +68,4 @@ inline std::string RandomBytes(std::mt19937& rng, size_t n)
     return s;
 }
 
-} // namespace kcsvtest
+}   // namespace kcsvtest

@@ -69,7 +69,8 @@ struct DataFiles {
     TextStream* lengths;
 };
 
-bool WriteValue(DataFiles* out, const char* value)
+// The value to the record file, its length in characters to the length file.
+bool WriteValueAndLength(DataFiles* out, const char* value)
 {
     return TextPrintf(out->lengths, "%u", (unsigned)CountChars(value)) && TextPuts(out->records, value);
 }
@@ -80,70 +81,85 @@ bool WriteTextValue(DataFiles* out, const char* slot)
 {
     if (!slot)
         return true;
-    BlockHandle block = Sjis1Decode(slot);
-    const char* converted = block ? (const char*)BlockLock(block) : nullptr;
-    bool ok = WriteValue(out, converted ? converted : slot);
-    if (block) {
-        if (converted)
-            BlockUnlock(block);
-        BlockFree(block);
-    }
+    Sjis1Text converted = TakeSjis1Text(Sjis1Decode(slot), slot);
+    bool ok = WriteValueAndLength(out, converted.text);
+    ReleaseSjis1Text(&converted);
     return ok;
 }
 
+// Before every output column: ',' to the record file, and to the length file
+// unless the column is field 0's.
+bool WriteSeparators(DataFiles* out, int i)
+{
+    bool ok = i == 0 || TextPutc(out->lengths, ',');
+    return TextPutc(out->records, ',') && ok;
+}
+
+// The value of a number or time field into value; empty for a number that
+// decodes to no key and for kinds that carry nothing the desktop can use
+// (FK_BINARY, FK_CODE).
+void FormatPlainValue(const TableField& f, const char* slot, char* value, size_t size)
+{
+    value[0] = '\0';
+    if (f.kind == FK_NUMBER && slot)
+        DecodeNumberField(slot, value, size);
+    else if (f.kind == FK_TIME)
+        FormatTimeValue(slot, f.subKind, value);
+}
+
+// A picture becomes an image file whose name is the value; no picture, or one
+// whose file cannot be written, gives an empty value. The image counter moves
+// on either way.
+void WritePictureValue(KcsvReader* reader, const char* text, int format, char* value, size_t size)
+{
+    value[0] = '\0';
+    if (format)
+        WritePictureFile(reader->path, reader->imageCounter, format, text, value, size);
+    reader->imageCounter++;
+}
+
+// Field i's column: separators, then its value and length. The further
+// members of a picture group have no column and write nothing.
+bool WriteField(const CsvRecord* record, int i, int* lastGroup, KcsvReader* reader, DataFiles* out)
+{
+    const TableField& f = reader->layout.fields[i];
+    const char* pictureText = nullptr;
+    int format = 0;
+    if (f.kind == FK_IMAGE && !ChoosePicture(&reader->layout, record, i, lastGroup, &pictureText, &format))
+        return true;
+    bool ok = WriteSeparators(out, i);
+    const char* slot = SlotText(record, f.column);
+    if (f.kind == FK_TEXT)
+        return WriteTextValue(out, slot) && ok;
+    char value[KCSV_PATH_MAX];   // a number, a time or an image file's name
+    if (f.kind == FK_IMAGE)
+        WritePictureValue(reader, pictureText, format, value, sizeof value);
+    else
+        FormatPlainValue(f, slot, value, sizeof value);
+    return (!value[0] || WriteValueAndLength(out, value)) && ok;
+}
+
+// One line of the record file and one of the length file; FK_NONE and
+// FK_IMAGE_AUX fields have no column.
 bool WriteDataLine(const CsvRecord* record, KcsvReader* reader, DataFiles* out)
 {
-    const TableLayout* layout = &reader->layout;
     bool ok = true;
-    int lastGroup = -1;
-    for (int i = 0; i < layout->fieldCount; i++) {
-        const TableField& f = layout->fields[i];
-        if (f.kind == FK_NONE || f.kind == FK_IMAGE_AUX)
-            continue;
-        const char* pictureText = nullptr;
-        int format = 0;
-        if (f.kind == FK_IMAGE && !ChoosePicture(layout, record, i, &lastGroup, &pictureText, &format))
-            continue;   // one column per picture group
-
-        if (i != 0)
-            ok = TextPutc(out->lengths, ',') && ok;
-        ok = TextPutc(out->records, ',') && ok;
-
-        const char* slot = SlotText(record, f.column);
-        char value[OUTPUT_PATH_MAX];   // a number, a time or an image file's name
-        value[0] = '\0';
-        switch (f.kind) {
-        case FK_TEXT:
-            ok = WriteTextValue(out, slot) && ok;
-            continue;
-        case FK_NUMBER:
-            if (slot)
-                DecodeNumberField(slot, value, sizeof value);   // no key: stays empty
-            break;
-        case FK_TIME:
-            FormatTimeValue(slot, f.subKind, value);
-            break;
-        case FK_IMAGE:
-            if (format)
-                WritePictureFile(reader->path, reader->imageCounter, format, pictureText, value,
-                                 sizeof value);
-            reader->imageCounter++;
-            break;
-        default:
-            break;   // FK_BINARY and FK_CODE carry nothing the desktop can use
-        }
-        if (value[0])
-            ok = WriteValue(out, value) && ok;
+    int lastGroup = -1;   // picture groups are counted per record
+    for (int i = 0; i < reader->layout.fieldCount; i++) {
+        FieldKind kind = reader->layout.fields[i].kind;
+        if (kind != FK_NONE && kind != FK_IMAGE_AUX)
+            ok = WriteField(record, i, &lastGroup, reader, out) && ok;
     }
     ok = TextPutc(out->records, '\n') && ok;
     return TextPutc(out->lengths, '\n') && ok;
 }
 
-// Every record up to the end of the input or its first malformed record.
+// Every record up to the end of the input or its first malformed record;
+// false when a file cannot be written or memory runs out.
 bool ConvertDataRecords(TextStream* input, KcsvReader* reader)
 {
-    char recordName[OUTPUT_PATH_MAX], lengthName[OUTPUT_PATH_MAX];
-    if (!DerivedName(recordName, reader->path, ".rec") || !DerivedName(lengthName, reader->path, ".num"))
+    char recordName[KCSV_PATH_MAX], lengthName[KCSV_PATH_MAX];
+    if (!NameFromPath(recordName, reader->path, ".rec") || !NameFromPath(lengthName, reader->path, ".num"))
         return false;
     DataFiles out = {TextOpenWrite(recordName), nullptr};
     if (!out.records)
@@ -159,6 +175,7 @@ bool ConvertDataRecords(TextStream* input, KcsvReader* reader)
         ok = WriteDataLine(&record, reader, &out) && ok;
         FreeCsvRecord(&record);
     }
+    ok = !CsvRecordMemoryShort() && ok;
     ok = TextClose(out.records) && ok;
     return TextClose(out.lengths) && ok;
 }
@@ -167,14 +184,14 @@ bool ConvertDataRecords(TextStream* input, KcsvReader* reader)
 // one that does not fit gives an empty value like any picture not written.
 bool OutputNamesFit(const char* path)
 {
-    char name[OUTPUT_PATH_MAX];
+    char name[KCSV_PATH_MAX];
     for (const char* suffix : {".table", ".rec", ".num", ".tab"})
-        if (!DerivedName(name, path, suffix))
+        if (!NameFromPath(name, path, suffix))
             return false;
     return true;
 }
 
-} // namespace
+}   // namespace
 
 bool ConvertKcsvStream(TextStream* input, const char* path)
 {

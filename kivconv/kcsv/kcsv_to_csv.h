@@ -22,8 +22,10 @@
 // for a missing path, a derived name past the Windows path limit or an input
 // that cannot be opened. False, keeping what was written, for an "M" record
 // that is no "_PIO" box, a header that ends or breaks before its "T" record,
-// or an output file that cannot be created. Holds one record at a time;
-// pictures are decoded straight into their files.
+// an output file that cannot be created or written, or memory that runs out.
+// A picture file that cannot be created or written gives an empty value and
+// no file, and the conversion goes on. Holds one record at a time; pictures
+// are decoded straight into their files.
 bool ConvertKcsvToCsv(const char* path);
 
 // The same over an input stream already open (text mode); the output names

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include "kcsv/kcsv_compose_test.h"
+#include "kcsv/kcsv_fault_check.h"
 #include "kcsv/kcsv_test_util.h"
 
 using namespace kcsvtest;
@@ -21,7 +22,7 @@ Output Convert(const TempDir& dir, const std::string& kcsv)
     Output o;
     o.in = dir.File("in.csv");
     EXPECT_TRUE(WriteWholeFile(o.in, kcsv + "\x1A"));
-    o.ok = ConvertKcsvToCsv(o.in.c_str());
+    o.ok = ConvertEverywhere(ConvertKcsvToCsv, dir.path.string(), o.in);
     o.table = ReadWholeFile(o.in + ".table");
     o.rec = ReadWholeFile(o.in + ".rec");
     o.num = ReadWholeFile(o.in + ".num");
@@ -29,7 +30,10 @@ Output Convert(const TempDir& dir, const std::string& kcsv)
     return o;
 }
 
-long FileCount(const TempDir& dir) { return std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()); }
+long FileCount(const TempDir& dir)
+{
+    return std::distance(fs::directory_iterator(dir.path), fs::directory_iterator());
+}
 
 std::string Bytes(const char* head)   // a picture: a file's head and every byte value
 {
@@ -51,12 +55,16 @@ std::string AlbumRow(const Fields& values)   // the six leading columns, then co
 TEST(KcsvToCsv, EveryFieldKindByteForByte)
 {
     TempDir dir;
-    std::string desc = Chunk(NameRec("\xEC\x40" "Addr") + FieldRec("KD01", 1, 2) + FieldRec("KD02", 1, 11, 2) +
+    std::string desc = Chunk(NameRec("\xEC\x40"
+                                     "Addr") +
+                             FieldRec("KD01", 1, 2) + FieldRec("KD02", 1, 11, 2) +
                              FieldRec("KD03", 4, 6, 0, 0, 0, 0) + FieldRec("KD04", 4, 6, 0, 0, 0, 1) +
                              FieldRec("KD05", 4, 6, 0, 0, 0, 2) + FieldRec("KD06", 4, 6, 0, 0, 0, 3) +
-                             FieldRec("KD07", 4, 6, 0, 0, 0, 4) + FieldRec("KD08", 6) + FieldRec("KD09", 9, 0, 6));
-    std::string kcsv = KcsvHeader({"KD01", "KD02", "KD03", "KD04", "KD05", "KD06", "KD07", "KD08", "KD09"}, desc,
-                                  {"\xED\x40Name", "Amount", "When", "Day", "Month", "Clock", "HM", "Bin", "Code"});
+                             FieldRec("KD07", 4, 6, 0, 0, 0, 4) + FieldRec("KD08", 6) +
+                             FieldRec("KD09", 9, 0, 6));
+    std::string kcsv = KcsvHeader(
+        {"KD01", "KD02", "KD03", "KD04", "KD05", "KD06", "KD07", "KD08", "KD09"}, desc,
+        {"\xED\x40Name", "Amount", "When", "Day", "Month", "Clock", "HM", "Bin", "Code"});
     const char *t = kStamp, *s = "1999123123";   // s is too short for sub-kinds 0, 3 and 4
     std::string n[] = {NumberText("1234.5"), NumberText("-0.001"), NumberText("0"),
                        NumberText("999999999999999999999"), NumberText("12345678901")};
@@ -67,10 +75,13 @@ TEST(KcsvToCsv, EveryFieldKindByteForByte)
     Output o = Convert(dir, kcsv);
     ASSERT_TRUE(o.ok);
     EXPECT_EQ(o.tab, desc);
-    EXPECT_EQ(o.table, LayoutLine("\x82\x9F" "Addr", "0009") + LayoutLine("\x87\x40Name", "0000") +
-                           LayoutLine("Amount", "0100") + LayoutLine("When", "0300") + LayoutLine("Day", "0301") +
-                           LayoutLine("Month", "0302") + LayoutLine("Clock", "0303") + LayoutLine("HM", "0304") +
-                           LayoutLine("Bin", "0200") + LayoutLine("Code", "0400"));
+    EXPECT_EQ(o.table, LayoutLine("\x82\x9F"
+                                  "Addr",
+                                  "0009") +
+                           LayoutLine("\x87\x40Name", "0000") + LayoutLine("Amount", "0100") +
+                           LayoutLine("When", "0300") + LayoutLine("Day", "0301") +
+                           LayoutLine("Month", "0302") + LayoutLine("Clock", "0303") +
+                           LayoutLine("HM", "0304") + LayoutLine("Bin", "0200") + LayoutLine("Code", "0400"));
     EXPECT_EQ(o.rec, ",a\"b\xB6\xDE\x88\x9F,1234.5,1999/12/31 23:59,1999/12/31,1999/12,23:59:58,23:59,,\r\n"
                      ",,-1E-3,,1999/12/31,1999/12,,,,\r\n,,0,,,,,,,\r\n"
                      ",\x87\x40\x87\x41\x87\x42\x87\x43,1E+21,,,,,,,\r\n,,1.2345678901E+10,,,,,,,\r\n"
@@ -92,7 +103,8 @@ TEST(KcsvToCsv, PicturesOfAWrittenTableByTheirFormatColumns)
 
     std::string gif = Bytes("GIF89a"), jpg = Bytes("\xFF\xD8"), png = Bytes("\x89PNG");
     std::string g = To3to4(gif), j = To3to4(jpg), p = To3to4(png);
-    std::string kcsv = KcsvHeader({"KD01", "IM01", "IMI1", "KD02", "IM02", "IMI2"}, ReadWholeFile(dir.File("t.cnk")),
+    std::string kcsv = KcsvHeader({"KD01", "IM01", "IMI1", "KD02", "IM02", "IMI2"},
+                                  ReadWholeFile(dir.File("t.cnk")),
                                   {"Name", "Pic", "F1", "Amount", "Pic2", "F2"}) +
                        DataLine({"x", g.c_str(), "05", NumberText("7").c_str(), j.c_str(), "03"}) +
                        DataLine({"y", g.c_str(), "", _, p.c_str(), "06"}) +
@@ -101,7 +113,8 @@ TEST(KcsvToCsv, PicturesOfAWrittenTableByTheirFormatColumns)
     ASSERT_TRUE(o.ok);
     EXPECT_EQ(o.table, LayoutLine("Photos", "0004") + LayoutLine("Name", "0000") + LayoutLine("Pic", "0509") +
                            LayoutLine("Amount", "0100") + LayoutLine("Pic2", "0509"));
-    std::string f0 = o.in + ".0.gif", f1 = o.in + ".1.jpg", f3 = o.in + ".3.png", n = std::to_string(f0.size());
+    std::string f0 = o.in + ".0.gif", f1 = o.in + ".1.jpg", f3 = o.in + ".3.png",
+                n = std::to_string(f0.size());
     EXPECT_EQ(o.rec, ",x," + f0 + ",7," + f1 + "\r\n,y,,," + f3 + "\r\n,z,,,\r\n");
     EXPECT_EQ(o.num, "1," + n + ",1," + n + "\r\n1,,," + n + "\r\n1,,,\r\n");
     EXPECT_EQ(ReadWholeFile(f0) + ReadWholeFile(f1) + ReadWholeFile(f3), gif + jpg + png);
@@ -114,11 +127,12 @@ TEST(KcsvToCsv, PhotoAlbumByItsFixedLayout)
     std::string gif = Bytes("GIF87a"), jpg = Bytes("\xFF\xD8\xFF"), png = Bytes("\x89PNG\r\n");
     std::string g = To3to4(gif), j = To3to4(jpg), p = To3to4(png);
     std::string kcsv = KcsvLine({"H", "04"}) + kAlbumHead +
-                       KcsvLine({"T", "1", "2", "3", "4", "5", "6", "Title", "Memo", "Picture", "G", "J", "P", "x",
-                                 "Place", "Date", "A", "B", "C", "y", "z"}) +
-                       AlbumRow({"t1", _, _, _, j.c_str(), _, _, _, kStamp}) + AlbumRow({_, _, _, g.c_str()}) +
-                       AlbumRow({_, _, _, _, _, p.c_str()}) + AlbumRow({_, _, j.c_str(), _, j.c_str()}) +
-                       AlbumRow({}) + AlbumRow({_, _, _, _, j.c_str(), _, "x", _, _, _, _, _, "y", "z"});
+                       KcsvLine({"T", "1", "2", "3",     "4",    "5", "6", "Title", "Memo", "Picture", "G",
+                                 "J", "P", "x", "Place", "Date", "A", "B", "C",     "y",    "z"}) +
+                       AlbumRow({"t1", _, _, _, j.c_str(), _, _, _, kStamp}) +
+                       AlbumRow({_, _, _, g.c_str()}) + AlbumRow({_, _, _, _, _, p.c_str()}) +
+                       AlbumRow({_, _, j.c_str(), _, j.c_str()}) + AlbumRow({}) +
+                       AlbumRow({_, _, _, _, j.c_str(), _, "x", _, _, _, _, _, "y", "z"});
     Output o = Convert(dir, kcsv);
     ASSERT_TRUE(o.ok);
     EXPECT_EQ(o.table, LayoutLine("\x93\x64\x8E\x71\x83\x41\x83\x8B\x83\x6F\x83\x80", "0008") +
@@ -132,9 +146,10 @@ TEST(KcsvToCsv, PhotoAlbumByItsFixedLayout)
     std::string n = std::to_string(f0.size());
     EXPECT_EQ(o.rec, ",t1,," + f0 + ",,1999/12/31 23:59,,,\r\n,,," + f1 + ",,,,,\r\n,,," + f2 +
                          ",,,,,\r\n,,,,,,,,\r\n,,,,,,,,\r\n,,," + f5 + ",,,,,\r\n");
-    EXPECT_EQ(o.num, "2,," + n + ",,16,,,\r\n,," + n + ",,,,,\r\n,," + n + ",,,,,\r\n,,,,,,,\r\n,,,,,,,\r\n,," + n +
-                         ",,,,,\r\n");
-    EXPECT_EQ(ReadWholeFile(f0) + ReadWholeFile(f1) + ReadWholeFile(f2) + ReadWholeFile(f5), jpg + gif + png + jpg);
+    EXPECT_EQ(o.num, "2,," + n + ",,16,,,\r\n,," + n + ",,,,,\r\n,," + n +
+                         ",,,,,\r\n,,,,,,,\r\n,,,,,,,\r\n,," + n + ",,,,,\r\n");
+    EXPECT_EQ(ReadWholeFile(f0) + ReadWholeFile(f1) + ReadWholeFile(f2) + ReadWholeFile(f5),
+              jpg + gif + png + jpg);
     EXPECT_EQ(FileCount(dir), 4 + 4);
 }
 
@@ -158,9 +173,9 @@ TEST(KcsvToCsv, PictureGroupsAndFormatColumnsFromTheDescription)
     for (int group = 12; group <= 20; group++)
         images += Formats({{3, "NONE"}});
     images += Formats({{3, "PJ21"}});   // the twelfth list: no group
-    std::string kcsv = KcsvHeader({"TX01", "PJ10", "PG10", "PN11", "PX11", "PJ21", "IM01", "IMI1", "IMS1", "IM02", "IM03"},
-                                  Chunk(Rec(REC_IMAGES, images)),
-                                  {"Text", "J", "G", "N", "X", "J21", "I1", "F1", "S1", "I2", "I3"});
+    std::string kcsv = KcsvHeader(
+        {"TX01", "PJ10", "PG10", "PN11", "PX11", "PJ21", "IM01", "IMI1", "IMS1", "IM02", "IM03"},
+        Chunk(Rec(REC_IMAGES, images)), {"Text", "J", "G", "N", "X", "J21", "I1", "F1", "S1", "I2", "I3"});
     std::string g = To3to4("GIF"), j = To3to4("JPG"), p = To3to4("PNG");
     kcsv += DataLine({"t", _, g.c_str(), _, p.c_str(), j.c_str(), g.c_str(), "5", "?", j.c_str(), "i3"}) +
             DataLine({_, j.c_str(), g.c_str(), p.c_str(), p.c_str(), _, g.c_str(), "6"});
@@ -172,7 +187,8 @@ TEST(KcsvToCsv, PictureGroupsAndFormatColumnsFromTheDescription)
     std::string f0 = o.in + ".0.gif", f3 = o.in + ".3.gif", f5 = o.in + ".5.jpg", f6 = o.in + ".6.png",
                 f8 = o.in + ".8.png";
     EXPECT_EQ(o.rec, ",t," + f0 + ",,," + f3 + ",,i3\r\n,," + f5 + "," + f6 + ",," + f8 + ",,\r\n");
-    EXPECT_EQ(ReadWholeFile(f0) + ReadWholeFile(f3) + ReadWholeFile(f5) + ReadWholeFile(f6) + ReadWholeFile(f8),
+    EXPECT_EQ(ReadWholeFile(f0) + ReadWholeFile(f3) + ReadWholeFile(f5) + ReadWholeFile(f6) +
+                  ReadWholeFile(f8),
               "GIFGIFJPGPNGGIF");   // the format column decides, not the bytes
     EXPECT_EQ(FileCount(dir), 5 + 5);
 }
@@ -187,7 +203,7 @@ TEST(KcsvToCsv, RefusedBeforeWritingAnything)
     for (size_t length : {253u, 254u}) {
         std::string path = base + std::string(length - base.size(), 'k');
         ASSERT_TRUE(WriteWholeFile(path, KcsvHeader({"KD01"}, "", {"A"}) + DataLine({"v"})));
-        EXPECT_EQ(ConvertKcsvToCsv(path.c_str()), length == 253) << length;
+        EXPECT_EQ(ConvertEverywhere(ConvertKcsvToCsv, dir.path.string(), path), length == 253) << length;
     }
     EXPECT_EQ(FileCount(dir), 2 + 3);   // the inputs, the outputs of the one that fits
 }
@@ -250,7 +266,8 @@ TEST(KcsvToCsv, FieldListAndTitles)
                                 KcsvLine({"T", "1", "2", "3", longTitle.c_str(), "B", _, "C"}) +
                                 KcsvLine({"D", "1", "2", "3", "v", "w", "x", "y", "z"}));
     EXPECT_TRUE(o.ok);
-    EXPECT_EQ(o.table, LayoutLine("", "0003") + LayoutLine(std::string(33, 'T'), "0000") + LayoutLine("B", "0000"));
+    EXPECT_EQ(o.table,
+              LayoutLine("", "0003") + LayoutLine(std::string(33, 'T'), "0000") + LayoutLine("B", "0000"));
     EXPECT_EQ(o.rec, ",v,w,x\r\n");
 }
 
@@ -264,8 +281,8 @@ TEST(KcsvToCsv, DamagedDescriptionsStillConvert)
     std::string kcsv = KcsvHeader({"KD01", "KD02", "KD03"}, Chunk(records), {"A", "B", "C"});
     Output o = Convert(dir, kcsv + DataLine({NumberText("5").c_str(), "b", To3to4("J").c_str()}));
     EXPECT_TRUE(o.ok);
-    EXPECT_EQ(o.table, LayoutLine(std::string(33, 'N'), "0003") + LayoutLine("A", "0100") + LayoutLine("B", "0000") +
-                           LayoutLine("C", "0509"));
+    EXPECT_EQ(o.table, LayoutLine(std::string(33, 'N'), "0003") + LayoutLine("A", "0100") +
+                           LayoutLine("B", "0000") + LayoutLine("C", "0509"));
     EXPECT_EQ(o.rec, ",5,b,\r\n");
 }
 
@@ -311,10 +328,11 @@ TEST(KcsvToCsv, PictureThatCannotBeWrittenLeavesItsValueEmpty)
     std::string j = To3to4("JPEG");
     std::string row = AlbumRow({_, _, _, _, j.c_str()});
     fs::create_directory(dir.File("in.csv.0.jpg"));   // in the way of the first picture
-    Output o = Convert(dir, kAlbumHead + KcsvLine({"T", "1", "2", "3", "4", "5", "6", "A", "B", "P"}) + row + row);
+    Output o = Convert(dir,
+                       kAlbumHead + KcsvLine({"T", "1", "2", "3", "4", "5", "6", "A", "B", "P"}) + row + row);
     EXPECT_TRUE(o.ok);
     EXPECT_EQ(o.rec, ",,,,,,,,\r\n,,," + o.in + ".1.jpg,,,,,\r\n");
     EXPECT_EQ(ReadWholeFile(o.in + ".1.jpg"), "JPEG");
 }
 
-} // namespace
+}   // namespace

@@ -20,7 +20,7 @@ bool HoldsDigits(const PackedDecimal& number)
     return true;
 }
 
-} // namespace
+}   // namespace
 
 bool EncodeNumberField(const char* text, TextStream* output)
 {

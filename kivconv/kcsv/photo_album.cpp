@@ -31,10 +31,9 @@ struct AlbumField {
 // a picture there is not extracted. The same picture as GIF, JPEG and PNG
 // follows in columns 10 to 12.
 const AlbumField kAlbumFields[] = {
-    {FK_TEXT, 0, 0},   {FK_TEXT, 0, 0},   {FK_IMAGE, 10, -1}, {FK_IMAGE, 10, 1},
-    {FK_IMAGE, 10, 0}, {FK_IMAGE, 10, 2}, {FK_NONE, 10, -1},  {FK_TEXT, 0, 0},
-    {FK_TIME, 0, 0},   {FK_TEXT, 0, 0},   {FK_TEXT, 0, 0},    {FK_TEXT, 0, 0},
-    {FK_NONE, 0, 0},   {FK_NONE, 10, -1},
+    {FK_TEXT, 0, 0},   {FK_TEXT, 0, 0},   {FK_IMAGE, 10, -1}, {FK_IMAGE, 10, 1}, {FK_IMAGE, 10, 0},
+    {FK_IMAGE, 10, 2}, {FK_NONE, 10, -1}, {FK_TEXT, 0, 0},    {FK_TIME, 0, 0},   {FK_TEXT, 0, 0},
+    {FK_TEXT, 0, 0},   {FK_TEXT, 0, 0},   {FK_NONE, 0, 0},    {FK_NONE, 10, -1},
 };
 const int kAlbumFieldCount = sizeof kAlbumFields / sizeof kAlbumFields[0];
 
@@ -43,7 +42,7 @@ const size_t kListCount = CHUNK_ITEM_HEAD;
 const size_t kListEntries = CHUNK_ITEM_HEAD + IMAGE_LIST_HEAD;
 const unsigned char kEntryImage = 0;   // entry kinds
 const unsigned char kEntryEnd = 1;
-const size_t kEntryFormatCount = 8;    // in the end entry
+const size_t kEntryFormatCount = 8;   // in the end entry
 // Format list: 8-byte entries from item byte 6, the format code at entry byte 0
 // and the field's identifier at byte 4.
 const size_t kFormatEntries = CHUNK_ITEM_HEAD;
@@ -134,7 +133,7 @@ int FormatOfCode(long code)
     return (code == IMG_JPEG || code == IMG_GIF || code == IMG_PNG) ? (int)code : 0;
 }
 
-} // namespace
+}   // namespace
 
 void InstallAlbumLayout(TableLayout* layout)
 {
@@ -217,14 +216,14 @@ bool WritePictureFile(const char* path, int counter, int format, const char* tex
         name[0] = '\0';
         return false;
     }
-    FILE* file = fopen(name, "wb");
+    ByteFile* file = FileOpen(name, BF_CREATE);
     if (!file) {
         name[0] = '\0';
         return false;
     }
     bool ok = Decode3to4Text(text, file);
-    if (fclose(file) != 0 || !ok) {
-        remove(name);   // a picture cut short is no picture
+    if (!FileClose(file) || !ok) {
+        FileRemove(name);   // a picture cut short is no picture
         name[0] = '\0';
         return false;
     }

@@ -23,7 +23,7 @@ const int PICTURE_GROUP_LAST = 20;
 const int PICTURE_GROUP_LISTED = 99;   // sub-kind of a group's layout line
 
 // The "M" record's box file of the photo album.
-extern const char* const ALBUM_BOX_NAME;        // "KPINPANT.BOX"
+extern const char* const ALBUM_BOX_NAME;   // "KPINPANT.BOX"
 // The album's picture column: its "T" slot gets this title (写真).
 const int ALBUM_PICTURE_SLOT = 9;
 extern const char* const ALBUM_PICTURE_TITLE;

@@ -6,8 +6,9 @@
 
 namespace {
 
-const size_t kBlockSlack = 10;   // the block starts at the text's length + this
-const size_t kBlockGrowth = 256;
+// The block holds the text's length + this. Every mapping gives at most the
+// bytes it used up, so the result always fits with room to spare.
+const size_t kBlockSlack = 10;
 const unsigned char kHandheldLineEnd = 0x1F;
 
 bool IsHandheldLead(unsigned char c)
@@ -30,7 +31,10 @@ uint16_t ToPc(uint16_t code)
     case 0xEC: map = HandheldKanaMap; break;
     case 0xFC: map = HandheldFcMap; break;
     case 0xFD: map = HandheldFdMap; break;
-    default: map = HandheldDbcsMap; keepUnmapped = true; break;
+    default:
+        map = HandheldDbcsMap;
+        keepUnmapped = true;
+        break;
     }
     uint16_t r = LookupCharMap(code, map);
     if (r)
@@ -60,30 +64,13 @@ BlockHandle ConvertSjis1(const char* text, bool toPc)
         uint16_t result;
         if (toPc ? IsHandheldLead(b) : IsLeadByte932(b)) {
             if (!p[1])
-                break;                      // lone lead byte before the NUL: dropped
+                break;   // lone lead byte before the NUL: dropped
             uint16_t code = uint16_t(b << 8 | p[1]);
             result = toPc ? ToPc(code) : ToHandheld(code);
             p += 2;
         } else {
             result = (!toPc && b == '\n') ? kHandheldLineEnd : b;
             p += 1;
-        }
-        // Every mapping yields at most the bytes it used up, so this never
-        // fires today; it keeps the block bounded should a map ever grow.
-        if (pos + 5 >= size) {
-            BlockUnlock(block);
-            BlockHandle bigger = BlockRealloc(block, size + kBlockGrowth);
-            if (!bigger) {
-                BlockFree(block);
-                return nullptr;
-            }
-            block = bigger;
-            size += kBlockGrowth;
-            out = (unsigned char*)BlockLock(block);
-            if (!out) {
-                BlockFree(block);
-                return nullptr;
-            }
         }
         if (result > 0xFF)
             out[pos++] = (unsigned char)(result >> 8);
@@ -94,7 +81,26 @@ BlockHandle ConvertSjis1(const char* text, bool toPc)
     return block;
 }
 
-} // namespace
+}   // namespace
 
 BlockHandle Sjis1Encode(const char* text) { return ConvertSjis1(text, false); }
 BlockHandle Sjis1Decode(const char* text) { return ConvertSjis1(text, true); }
+
+Sjis1Text TakeSjis1Text(BlockHandle result, const char* original)
+{
+    const char* text = result ? (const char*)BlockLock(result) : nullptr;
+    if (!text) {
+        BlockFree(result);
+        return Sjis1Text{nullptr, original};
+    }
+    return Sjis1Text{result, text};
+}
+
+void ReleaseSjis1Text(Sjis1Text* taken)
+{
+    if (taken->block) {
+        BlockUnlock(taken->block);
+        BlockFree(taken->block);
+    }
+    *taken = Sjis1Text{nullptr, nullptr};
+}

@@ -9,19 +9,19 @@
 namespace {
 
 // The handheld's kind bytes in field descriptors.
-const unsigned char HK_TEXT = 1;          // text, or a number with attribute 11
+const unsigned char HK_TEXT = 1;   // text, or a number with attribute 11
 const unsigned char HK_TIME = 4;
 const unsigned char HK_BINARY = 6;
 const unsigned char HK_PLAIN_TEXT = 7;
 const unsigned char HK_WIDE_BINARY = 8;
-const unsigned char HK_VARIANT = 9;       // by the second attribute and the size
+const unsigned char HK_VARIANT = 9;   // by the second attribute and the size
 const unsigned char HK_WIDE_BINARY2 = 10;
 const unsigned char HK_BINARY2 = 11;
 
-const unsigned char ATTR_NUMBER = 11;     // first attribute of a number
-const unsigned char ATTR_NUMBER_EXTRA = 2;// second attribute: the extra bytes count
-const unsigned char ATTR_KEEP = 5;        // kind 9: the field stays as it is
-const unsigned char ATTR_CODE = 6;        // kind 9: FK_CODE
+const unsigned char ATTR_NUMBER = 11;        // first attribute of a number
+const unsigned char ATTR_NUMBER_EXTRA = 2;   // second attribute: the extra bytes count
+const unsigned char ATTR_KEEP = 5;           // kind 9: the field stays as it is
+const unsigned char ATTR_CODE = 6;           // kind 9: FK_CODE
 
 // The name as the handheld sends it is expected within this many bytes.
 const size_t kNameItemMax = 35;
@@ -87,9 +87,7 @@ void ApplyDescriptor(const unsigned char* desc, int timeForm, TableField* field)
         field->kind = FK_BINARY;
         field->subKind = 0;
         break;
-    case HK_PLAIN_TEXT:
-        field->kind = FK_TEXT;
-        break;
+    case HK_PLAIN_TEXT: field->kind = FK_TEXT; break;
     case HK_WIDE_BINARY:
     case HK_WIDE_BINARY2:
         field->kind = FK_BINARY;
@@ -110,8 +108,7 @@ void ApplyDescriptor(const unsigned char* desc, int timeForm, TableField* field)
         }
         break;
     }
-    default:
-        break;   // kinds 2, 3, 5 and unknown ones leave the field as it is
+    default: break;   // kinds 2, 3, 5 and unknown ones leave the field as it is
     }
 }
 
@@ -150,22 +147,14 @@ void ReadTableName(const unsigned char* data, size_t size, TableLayout* layout)
     memcpy(raw, data, n);
     raw[n] = '\0';
 
-    const char* text = raw;
-    BlockHandle block = Sjis1Decode(raw);
-    const char* converted = block ? (const char*)BlockLock(block) : nullptr;
-    if (converted)
-        text = converted;
-    size_t length = strlen(text);
+    Sjis1Text converted = TakeSjis1Text(Sjis1Decode(raw), raw);
+    size_t length = strlen(converted.text);
     if (length > (size_t)TABLE_NAME_MAX)
         length = TABLE_NAME_MAX;
-    memcpy(layout->name, text, length);
+    memcpy(layout->name, converted.text, length);
     memset(layout->name + length, ' ', TABLE_NAME_MAX - length);
     layout->name[TABLE_NAME_MAX] = '\0';
-    if (block) {
-        if (converted)
-            BlockUnlock(block);
-        BlockFree(block);
-    }
+    ReleaseSjis1Text(&converted);
 }
 
 void ReadTableRecord(const unsigned char* body, size_t size, TableLayout* layout)
@@ -177,7 +166,7 @@ void ReadTableRecord(const unsigned char* body, size_t size, TableLayout* layout
             ReadTableName(item.data, item.size, layout);
 }
 
-} // namespace
+}   // namespace
 
 void ClearTableKinds(TableLayout* layout)
 {

@@ -5,11 +5,11 @@
 namespace {
 
 const int kDigitCount = DEC_DIGIT_BYTES * 2;   // 24 nibbles
-const int kParsePrecision = 20;                 // the parser always keeps 20
+const int kParsePrecision = 20;                // the parser always keeps 20
 const int kExponentMax = 99;
 const int kExponentMin = -99;
-const int kOverflowExponent = 100;              // what an overflowed parse keeps
-const int kMaxPlaces = 1000;                    // keeps the digit counts in range
+const int kOverflowExponent = 100;   // what an overflowed parse keeps
+const int kMaxPlaces = 1000;         // keeps the digit counts in range
 
 int Exponent(const unsigned char* b) { return (signed char)b[DEC_EXPONENT]; }
 
@@ -112,7 +112,128 @@ char* PutDigits(char* out, const int* d, int count, int exponent, bool fixed)
 
 bool IsFixedRange(int exponent) { return exponent >= -2 && exponent <= 9; }
 
-}  // namespace
+// A parse in progress, step by step: sign, integer part, fraction, exponent.
+struct DecimalParse {
+    PackedDecimal* number;
+    const char* p;      // the next character
+    int stored;         // digits kept in the nibbles
+    int exponent;       // of the first significant digit; -1 before one is read
+    bool significant;   // a non-zero digit was read
+};
+
+// Significant digits go into the nibbles; one digit past the precision is
+// kept as well, so that RoundToPrecision rounds once from what was read.
+void StoreDigit(DecimalParse& s, int d)
+{
+    if (s.stored <= kParsePrecision)
+        SetDigit(s.number->bytes, s.stored++, d);
+}
+
+// Blanks and control characters, then a sign, which must be followed by a
+// digit or the point. False when no number starts here.
+bool ParseSign(DecimalParse& s)
+{
+    while (*s.p >= 1 && *s.p <= 32)
+        s.p++;
+    bool negative = false;
+    if (*s.p == '-' || *s.p == '+') {
+        if (!IsDigit(s.p[1]) && s.p[1] != '.')
+            return false;
+        negative = *s.p == '-';
+        s.p++;
+    } else if (!IsDigit(*s.p) && *s.p != '.') {
+        return false;
+    }
+    if (negative)
+        s.number->bytes[DEC_FLAGS] |= DEC_NEGATIVE;
+    return true;
+}
+
+// The digits before the point, commas skipped; each significant digit raises
+// the exponent. False when it passes kExponentMax.
+bool ParseIntegerPart(DecimalParse& s)
+{
+    for (; IsDigit(*s.p) || *s.p == ','; s.p++) {
+        if (*s.p == ',')
+            continue;
+        int d = *s.p - '0';
+        if (d == 0 && !s.significant)
+            continue;
+        s.significant = true;
+        StoreDigit(s, d);
+        if (++s.exponent > kExponentMax)
+            return false;
+    }
+    return true;
+}
+
+// The point and the digits after it, commas skipped as in the integer part;
+// each zero before the first significant digit lowers the exponent.
+void ParseFraction(DecimalParse& s)
+{
+    if (*s.p != '.')
+        return;
+    for (s.p++; IsDigit(*s.p) || *s.p == ','; s.p++) {
+        if (*s.p == ',')
+            continue;
+        int d = *s.p - '0';
+        if (d == 0 && !s.significant) {
+            if (s.exponent > kExponentMin - 1)
+                s.exponent--;
+            continue;
+        }
+        s.significant = true;
+        StoreDigit(s, d);
+    }
+}
+
+// No digit, or a magnitude below 1E-99: zero (without a sign).
+void ZeroIfTooSmall(DecimalParse& s)
+{
+    if (!s.significant || s.exponent < kExponentMin) {
+        ClearDecimal(s.number);
+        s.significant = false;
+        s.exponent = 0;
+    }
+}
+
+// "E" or "e", a sign, digits: moves the exponent. An "E" without digits is
+// left unread. False when the exponent passes kExponentMax.
+bool ParseExponent(DecimalParse& s)
+{
+    if (*s.p != 'E' && *s.p != 'e')
+        return true;
+    const char* q = s.p + 1;
+    bool down = false;
+    if (*q == '+' || *q == '-')
+        down = *q++ == '-';
+    if (!IsDigit(*q))
+        return true;
+    int value = 0;
+    for (s.p = q; IsDigit(*s.p); s.p++) {
+        if (value < 100000)
+            value = value * 10 + (*s.p - '0');
+        if (!down && s.exponent + value > kExponentMax)
+            return false;
+    }
+    s.exponent = down ? s.exponent - value : s.exponent + value;
+    ZeroIfTooSmall(s);
+    return true;
+}
+
+// Sets the exponent and rounds once; what is left of the text is trailing.
+uint16_t FinishParse(DecimalParse& s)
+{
+    if (s.significant) {
+        SetExponent(s.number->bytes, s.exponent);
+        RoundToPrecision(s.number);
+        if (Exponent(s.number->bytes) > kExponentMax)
+            return DEC_OVERFLOW;
+    }
+    return *s.p ? DEC_TRAILING : DEC_OK;
+}
+
+}   // namespace
 
 void ClearDecimal(PackedDecimal* number)
 {
@@ -129,100 +250,20 @@ uint16_t ParseDecimal(PackedDecimal* number, const char* text)
     ClearDecimal(number);
     if (!text)
         return DEC_NO_NUMBER;
-    unsigned char* b = number->bytes;
-    const char* p = text;
-
-    while (*p >= 1 && *p <= 32)
-        p++;
-    bool negative = false;
-    if (*p == '-' || *p == '+') {
-        if (!IsDigit(p[1]) && p[1] != '.')
-            return DEC_NO_NUMBER;
-        negative = *p == '-';
-        p++;
-    } else if (!IsDigit(*p) && *p != '.') {
+    DecimalParse s = {number, text, 0, -1, false};
+    if (!ParseSign(s))
         return DEC_NO_NUMBER;
+    if (!ParseIntegerPart(s)) {
+        MarkOverflow(number);
+        return DEC_OVERFLOW;
     }
-    if (negative)
-        b[DEC_FLAGS] |= DEC_NEGATIVE;
-
-    // Significant digits go into the nibbles; one digit past the precision is
-    // kept as well, so that RoundToPrecision rounds once from what was read.
-    int stored = 0;
-    int exponent = -1;
-    bool significant = false;
-    auto store = [&](int d) {
-        if (stored <= kParsePrecision)
-            SetDigit(b, stored++, d);
-    };
-
-    for (; IsDigit(*p) || *p == ','; p++) {
-        if (*p == ',')
-            continue;
-        int d = *p - '0';
-        if (d == 0 && !significant)
-            continue;
-        significant = true;
-        store(d);
-        if (++exponent > kExponentMax) {
-            MarkOverflow(number);
-            return DEC_OVERFLOW;
-        }
+    ParseFraction(s);
+    ZeroIfTooSmall(s);
+    if (!ParseExponent(s)) {
+        MarkOverflow(number);
+        return DEC_OVERFLOW;
     }
-    if (*p == '.') {
-        // Commas are skipped in the fraction the same way as in the integer part.
-        for (p++; IsDigit(*p) || *p == ','; p++) {
-            if (*p == ',')
-                continue;
-            int d = *p - '0';
-            if (d == 0 && !significant) {
-                if (exponent > kExponentMin - 1)
-                    exponent--;
-                continue;
-            }
-            significant = true;
-            store(d);
-        }
-    }
-    if (!significant || exponent < kExponentMin) {
-        ClearDecimal(number);
-        significant = false;
-        exponent = 0;
-    }
-
-    if (*p == 'E' || *p == 'e') {
-        const char* q = p + 1;
-        bool down = false;
-        if (*q == '+' || *q == '-')
-            down = *q++ == '-';
-        if (IsDigit(*q)) {
-            int value = 0;
-            for (p = q; IsDigit(*p); p++) {
-                if (value < 100000)
-                    value = value * 10 + (*p - '0');
-                if (!down && exponent + value > kExponentMax) {
-                    MarkOverflow(number);
-                    return DEC_OVERFLOW;
-                }
-            }
-            exponent = down ? exponent - value : exponent + value;
-            if (exponent < kExponentMin) {
-                ClearDecimal(number);
-                significant = false;
-                exponent = 0;
-            }
-        }
-    }
-
-    if (significant) {
-        SetExponent(b, exponent);
-        RoundToPrecision(number);
-        if (Exponent(b) > kExponentMax)
-            return DEC_OVERFLOW;
-    } else {
-        ClearDecimal(number);
-    }
-    return *p ? DEC_TRAILING : DEC_OK;
+    return FinishParse(s);
 }
 
 void RoundToPrecision(PackedDecimal* number)

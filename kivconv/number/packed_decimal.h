@@ -12,7 +12,7 @@
 #include <cstdint>
 
 const int DEC_SIZE = 15;
-const int DEC_FLAGS = 0;        // byte positions
+const int DEC_FLAGS = 0;   // byte positions
 const int DEC_EXPONENT = 1;
 const int DEC_GUARD = 2;
 const int DEC_DIGITS = 3;

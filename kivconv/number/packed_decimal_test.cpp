@@ -40,19 +40,35 @@ bool Same(const PackedDecimal& a, const PackedDecimal& b) { return memcmp(&a, &b
 
 TEST(ParseDecimal, ResultCodesAndValues)
 {
-    struct Case { const char* text; uint16_t result; const char* formatted; } cases[] = {
-        {"", DEC_NO_NUMBER, "0"},          {"abc", DEC_NO_NUMBER, "0"},
-        {" \t-12", DEC_OK, "-12"},         {"- 12", DEC_NO_NUMBER, "0"},
-        {"1,234,567", DEC_OK, "1234567"},  {",5", DEC_NO_NUMBER, "0"},
-        {".5", DEC_OK, "0.5"},             {"-.5", DEC_OK, "-0.5"},
-        {"-0", DEC_OK, "0"},               {"0.000", DEC_OK, "0"},
-        {"0012.50", DEC_OK, "12.5"},       {"0.00123", DEC_OK, "1.23E-3"},
-        {"1.5e3", DEC_OK, "1500"},         {"25E-1", DEC_OK, "2.5"},
-        {"1E", DEC_TRAILING, "1"},         {"7e-", DEC_TRAILING, "7"},
-        {"12abc", DEC_TRAILING, "12"},     {"3.5.1", DEC_TRAILING, "3.5"},
-        {"1E99", DEC_OK, "1E+99"},         {"1E100", DEC_OVERFLOW, "1E+100"},
-        {"5E-99", DEC_OK, "5E-99"},        {"5E-100", DEC_OK, "0"},
-        {"1E-1000", DEC_OK, "0"},          {"0E500", DEC_OVERFLOW, "0"},
+    struct Case {
+        const char* text;
+        uint16_t result;
+        const char* formatted;
+    } cases[] = {
+        {"", DEC_NO_NUMBER, "0"},
+        {"abc", DEC_NO_NUMBER, "0"},
+        {" \t-12", DEC_OK, "-12"},
+        {"- 12", DEC_NO_NUMBER, "0"},
+        {"1,234,567", DEC_OK, "1234567"},
+        {",5", DEC_NO_NUMBER, "0"},
+        {".5", DEC_OK, "0.5"},
+        {"-.5", DEC_OK, "-0.5"},
+        {"-0", DEC_OK, "0"},
+        {"0.000", DEC_OK, "0"},
+        {"0012.50", DEC_OK, "12.5"},
+        {"0.00123", DEC_OK, "1.23E-3"},
+        {"1.5e3", DEC_OK, "1500"},
+        {"25E-1", DEC_OK, "2.5"},
+        {"1E", DEC_TRAILING, "1"},
+        {"7e-", DEC_TRAILING, "7"},
+        {"12abc", DEC_TRAILING, "12"},
+        {"3.5.1", DEC_TRAILING, "3.5"},
+        {"1E99", DEC_OK, "1E+99"},
+        {"1E100", DEC_OVERFLOW, "1E+100"},
+        {"5E-99", DEC_OK, "5E-99"},
+        {"5E-100", DEC_OK, "0"},
+        {"1E-1000", DEC_OK, "0"},
+        {"0E500", DEC_OVERFLOW, "0"},
         {"999999999999999999999", DEC_OK, "1E+21"},
         {"12345678901234567890123", DEC_OK, "1.234567890123456789E+22"},
     };
@@ -193,4 +209,4 @@ TEST(DecimalKey, RandomRoundTripsAndOrder)
     }
 }
 
-}  // namespace
+}   // namespace

@@ -1,67 +1,83 @@
 // Block files: a whole file into a new data block, a block's text into a file.
-// The classic file calls keep the caller's ANSI path semantics and sharing.
-#include "records/driver_win32.h"
+// The DLL's exports reach the files through the classic file calls, which
+// keep the caller's ANSI path semantics and sharing.
+#include "block_files.h"
+#include <cstdio>
+#include "records.h"
 
 // Failures are reported through the caller's result; success leaves it alone.
-static HGLOBAL Fail(int16_t* result, int16_t code)
+static BlockHandle Fail(int16_t* result, int16_t code)
 {
     if (result)
         *result = code;
     return nullptr;
 }
 
-extern "C" HGLOBAL WINAPI KivLoadFile(const char* path, int16_t* result)
+BlockHandle LoadBlockFile(const char* path, int16_t* result, const FileForm* form)
 {
-    HFILE f = _lopen(path, OF_READ | OF_SHARE_COMPAT);
-    if (f == HFILE_ERROR)
+    ByteFile* f = FileOpen(path, BF_READ, form);
+    if (!f)
         return Fail(result, RC_FILE_OPEN);
-    LONG size = _llseek(f, 0, FILE_END);
-    _llseek(f, 0, FILE_BEGIN);
+    long size = FileSeek(f, 0, SEEK_END);
+    FileSeek(f, 0, SEEK_SET);
     // Sizes are 32-bit signed here: a file of 2 GiB or more cannot become a
     // block with its terminating NUL.
-    if (size < 0 || size == 0x7FFFFFFF) {
-        _lclose(f);
+    if (size < 0 || size >= 0x7FFFFFFF) {
+        FileClose(f);
         return Fail(result, RC_NO_MEMORY);
     }
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, (SIZE_T)size + 1);
+    BlockHandle block = BlockAlloc((size_t)size + 1, true);
     if (!block) {
-        _lclose(f);
+        FileClose(f);
         return Fail(result, RC_NO_MEMORY);
     }
-    char* data = (char*)GlobalLock(block);
+    char* data = (char*)BlockLock(block);
     if (!data) {
-        GlobalFree(block);
-        _lclose(f);
+        BlockFree(block);
+        FileClose(f);
         return Fail(result, RC_NO_MEMORY);
     }
-    long got = _hread(f, data, size);
-    GlobalUnlock(block);
-    _lclose(f);
+    size_t got = FileRead(f, data, (size_t)size);
+    BlockUnlock(block);
+    FileClose(f);
     // A short read would hand back a block with silently missing data.
-    if (got != size) {
-        GlobalFree(block);
+    if (got != (size_t)size) {
+        BlockFree(block);
         return Fail(result, RC_FILE_OPEN);
     }
     return block;
 }
 
-extern "C" int16_t WINAPI KivSaveFile(const char* path, HGLOBAL hBlock)
+int16_t SaveBlockFile(const char* path, BlockHandle block, const FileForm* form)
 {
-    HFILE f = _lcreat(path, 0);
-    if (f == HFILE_ERROR)
+    ByteFile* f = FileOpen(path, BF_CREATE, form);
+    if (!f)
         return RC_FILE_OPEN;
     int16_t code = RC_NO_MEMORY;
-    const char* data = (const char*)GlobalLock(hBlock);
+    const char* data = (const char*)BlockLock(block);
     if (data) {
         // The block is NUL-terminated text; never look past its end.
-        SIZE_T capacity = GlobalSize(hBlock);
-        long length = 0;
-        while ((SIZE_T)length < capacity && data[length] != '\0')
+        size_t capacity = BlockSize(block);
+        size_t length = 0;
+        while (length < capacity && data[length] != '\0')
             length++;
-        long written = _hwrite(f, data, length);
-        code = written == length ? RC_OK : RC_FILE_WRITE;
-        GlobalUnlock(hBlock);
+        code = FileWrite(f, data, length) ? RC_OK : RC_FILE_WRITE;
+        BlockUnlock(block);
     }
-    _lclose(f);
+    FileClose(f);
     return code;
 }
+
+#ifdef _WIN32
+#include <windows.h>
+
+extern "C" HGLOBAL WINAPI KivLoadFile(const char* path, int16_t* result)
+{
+    return LoadBlockFile(path, result, &classicFiles);
+}
+
+extern "C" int16_t WINAPI KivSaveFile(const char* path, HGLOBAL hBlock)
+{
+    return SaveBlockFile(path, hBlock, &classicFiles);
+}
+#endif

@@ -4,71 +4,73 @@
 
 namespace {
 
-DCB Reported()
+struct LineRow {
+    LineSettings line;
+    int parity;   // expected; -1: what the port driver reported stays
+    BYTE stopBits;
+    DWORD ctsFlow, rtsControl;
+    bool xonXoff;   // sets fOutX, fInX, the characters and the limits
+};
+
+// The DCB that the row should leave, from the one the port driver reported.
+DCB Expected(const LineRow& r, const DCB& reported)
 {
-    // What a port driver might report: every member set to something.
-    DCB dcb;
-    memset(&dcb, 0xFF, sizeof dcb);
-    dcb.DCBlength = sizeof dcb;
-    dcb.Parity = MARKPARITY;
-    dcb.XonChar = 0x21;
-    dcb.XoffChar = 0x22;
-    dcb.XonLim = 7;
-    dcb.XoffLim = 9;
-    dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
-    return dcb;
+    DCB want = reported;
+    want.BaudRate = r.line.baudRate;
+    want.ByteSize = r.line.dataBits;
+    if (r.parity >= 0)
+        want.Parity = (BYTE)r.parity;
+    want.StopBits = r.stopBits;
+    want.fOutxCtsFlow = r.ctsFlow;
+    want.fRtsControl = r.rtsControl;
+    want.fDsrSensitivity = 0;
+    want.fOutX = want.fInX = r.xonXoff;
+    if (r.xonXoff) {
+        want.XonChar = 0x11;
+        want.XoffChar = 0x13;
+        want.XonLim = 513;
+        want.XoffLim = 513;
+    }
+    want.fBinary = 1;
+    want.fNull = 0;
+    return want;
 }
 
-TEST(ApplyLineSettings, CableWithXonXoff)
+std::string Hex(const DCB& dcb)
 {
-    DCB dcb = Reported();
-    LineSettings line = {19200, 'e', 7, 1, 0, 1};
-    ApplyLineSettings(dcb, &line);
+    std::string s;
+    char b[4];
+    for (size_t i = 0; i < sizeof dcb; i++) {
+        snprintf(b, sizeof b, "%02X ", ((const unsigned char*)&dcb)[i]);
+        s += b;
+    }
+    return s;
+}
+
+// Every row runs on a DCB filled with 0x00 and on one filled with 0xFF, and
+// the whole DCB is compared: a member changed that is not ours (fDtrControl,
+// the XON/XOFF characters without XON/XOFF) or one forgotten shows in one of
+// the two.
+TEST(ApplyLineSettings, TableOfLineSettings)
+{
     EXPECT_EQ(28u, sizeof(DCB));
-    EXPECT_EQ(19200u, dcb.BaudRate);
-    EXPECT_EQ(7, dcb.ByteSize);
-    EXPECT_EQ(EVENPARITY, dcb.Parity);
-    EXPECT_EQ(TWOSTOPBITS, dcb.StopBits);
-    EXPECT_EQ(0u, dcb.fOutxCtsFlow);
-    EXPECT_EQ((DWORD)RTS_CONTROL_ENABLE, dcb.fRtsControl);
-    EXPECT_EQ(0u, dcb.fDsrSensitivity);
-    EXPECT_EQ(1u, dcb.fOutX);
-    EXPECT_EQ(1u, dcb.fInX);
-    EXPECT_EQ(0x11, dcb.XonChar);
-    EXPECT_EQ(0x13, dcb.XoffChar);
-    EXPECT_EQ(513, dcb.XonLim);
-    EXPECT_EQ(513, dcb.XoffLim);
-    EXPECT_EQ(1u, dcb.fBinary);
-    EXPECT_EQ(0u, dcb.fNull);
-    EXPECT_EQ((DWORD)DTR_CONTROL_HANDSHAKE, dcb.fDtrControl);   // not ours to change
-}
-
-TEST(ApplyLineSettings, HandshakeWithoutXonXoffKeepsCharactersAndLimits)
-{
-    DCB dcb = Reported();
-    LineSettings line = {9600, 'o', 8, 0, 1, 0};
-    ApplyLineSettings(dcb, &line);
-    EXPECT_EQ(ODDPARITY, dcb.Parity);
-    EXPECT_EQ(ONESTOPBIT, dcb.StopBits);
-    EXPECT_EQ(1u, dcb.fOutxCtsFlow);
-    EXPECT_EQ((DWORD)RTS_CONTROL_HANDSHAKE, dcb.fRtsControl);
-    EXPECT_EQ(0u, dcb.fOutX);
-    EXPECT_EQ(0u, dcb.fInX);
-    EXPECT_EQ(0x21, dcb.XonChar);
-    EXPECT_EQ(0x22, dcb.XoffChar);
-    EXPECT_EQ(7, dcb.XonLim);
-    EXPECT_EQ(9, dcb.XoffLim);
-}
-
-TEST(ApplyLineSettings, UnknownParityKeepsTheReportedOne)
-{
-    DCB dcb = Reported();
-    LineSettings line = {9600, 'E', 8, 0, 0, 0};
-    ApplyLineSettings(dcb, &line);
-    EXPECT_EQ(MARKPARITY, dcb.Parity);
-    line.parity = 'n';
-    ApplyLineSettings(dcb, &line);
-    EXPECT_EQ(NOPARITY, dcb.Parity);
+    const LineRow rows[] = {
+        {{19200, 'e', 7, 1, 0, 1}, EVENPARITY, TWOSTOPBITS, 0, RTS_CONTROL_ENABLE, true},
+        {{9600, 'o', 8, 0, 1, 0}, ODDPARITY, ONESTOPBIT, 1, RTS_CONTROL_HANDSHAKE, false},
+        {{115200, 'n', 8, 0, 1, 1}, NOPARITY, ONESTOPBIT, 1, RTS_CONTROL_HANDSHAKE, true},
+        {{9600, 'E', 8, 0, 0, 0}, -1, ONESTOPBIT, 0, RTS_CONTROL_ENABLE, false},   // unknown parity
+    };
+    for (const LineRow& r : rows) {
+        for (int fill : {0x00, 0xFF}) {
+            DCB dcb;
+            memset(&dcb, fill, sizeof dcb);
+            DCB want = Expected(r, dcb);
+            ApplyLineSettings(dcb, &r.line);
+            EXPECT_EQ(0, memcmp(&want, &dcb, sizeof dcb))
+                << r.line.baudRate << " " << r.line.parity << ", fill " << fill << "\n got  " << Hex(dcb)
+                << "\n want " << Hex(want);
+        }
+    }
 }
 
 }  // namespace

@@ -10,14 +10,6 @@ PortSetup MakeSetup(uint16_t port, uint16_t mode, int32_t speed, uint16_t parity
     return PortSetup{port, mode, speed, parity, length, stop, csmon, xflow};
 }
 
-// Marks every field so a test can see which ones a conversion left alone.
-void Poison()
-{
-    memset(&portParams, 0, sizeof portParams);
-    portParams.linkKind = 77;
-    portParams.line = LineSettings{1, 'x', 99, 42, 42, 42};
-}
-
 TEST(PortSetupLayout, IsEighteenLittleEndianBytes)
 {
     PortSetup s = MakeSetup(3, 2, 0x01020304, 1, 7, 2, 1, 0);
@@ -27,97 +19,70 @@ TEST(PortSetupLayout, IsEighteenLittleEndianBytes)
     EXPECT_EQ(0, memcmp(b, want, 18));
 }
 
-TEST(SetupToParams, IrOverrideForcesTheAdapterLine)
-{
-    Poison();
-    PortSetup s = MakeSetup(4, 1, 38400, 2, 7, 2, 1, 1);
-    EXPECT_TRUE(SetupToParams(&s, true));
-    EXPECT_STREQ("COM4", portParams.portName);
-    EXPECT_EQ(LINK_IR, portParams.linkKind);
-    EXPECT_EQ(9600u, portParams.line.baudRate);
-    EXPECT_EQ('o', portParams.line.parity);
-    EXPECT_EQ(8, portParams.line.dataBits);
-    EXPECT_EQ(0, portParams.line.twoStopBits);
-    EXPECT_EQ(0, portParams.line.ctsFlow);
-    EXPECT_EQ(0, portParams.line.xonXoff);
+const long kKept = -1;   // the member keeps what portParams held before
 
-    // Even out-of-range fields do not matter then.
-    s = MakeSetup(4, 1, 38400, 9, 9, 9, 1, 1);
-    EXPECT_TRUE(SetupToParams(&s, true));
+struct SetupRow {
+    PortSetup setup;
+    bool irOverride, ok;
+    const char* portName;
+    long linkKind, baudRate, parity, dataBits, twoStopBits, ctsFlow, xonXoff;
+};
+
+// portParams after the row, from a record filled with fill: the row's values,
+// the fill where the row says kKept.
+void CheckParams(const SetupRow& r, int fill)
+{
+    char name[sizeof portParams.portName];
+    memset(name, fill, sizeof name);
+    memcpy(name, r.portName, strlen(r.portName) + 1);
+    EXPECT_EQ(0, memcmp(name, portParams.portName, sizeof name)) << portParams.portName;
+    auto want = [fill](long value, long filled) { return value == kKept ? filled : value; };
+    const long f8 = fill, f32 = fill ? -1 : 0, u32 = fill ? 0xFFFFFFFFL : 0;
+    EXPECT_EQ(want(r.linkKind, f32), portParams.linkKind);
+    EXPECT_EQ(want(r.baudRate, u32), (long)portParams.line.baudRate);
+    EXPECT_EQ(want(r.parity, (char)f8), portParams.line.parity);
+    EXPECT_EQ(want(r.dataBits, f8), portParams.line.dataBits);
+    EXPECT_EQ(want(r.twoStopBits, f32), portParams.line.twoStopBits);
+    EXPECT_EQ(want(r.ctsFlow, f32), portParams.line.ctsFlow);
+    EXPECT_EQ(want(r.xonXoff, f32), portParams.line.xonXoff);
 }
 
-TEST(SetupToParams, IrWithoutOverrideKeepsTheRecordsLine)
+// Every row runs twice, from a portParams filled with 0x00 and with 0xFF, so
+// a member set where it should be kept, or kept where it should be set, shows.
+TEST(SetupToParams, TableOfSetups)
 {
-    Poison();
-    PortSetup s = MakeSetup(2, 1, 19200, 2, 7, 2, 1, 1);
-    EXPECT_TRUE(SetupToParams(&s, false));
-    EXPECT_EQ(LINK_IR, portParams.linkKind);
-    EXPECT_EQ(19200u, portParams.line.baudRate);
-    EXPECT_EQ('e', portParams.line.parity);
-    EXPECT_EQ(7, portParams.line.dataBits);
-    EXPECT_EQ(1, portParams.line.twoStopBits);
-    EXPECT_EQ(1, portParams.line.ctsFlow);
-    EXPECT_EQ(1, portParams.line.xonXoff);
-}
-
-TEST(SetupToParams, IrdaForcesRtsCtsWithoutXonXoff)
-{
-    for (uint16_t flags = 0; flags < 4; flags++) {
-        Poison();
-        PortSetup s = MakeSetup(1, 2, 115200, 0, 8, 1, flags & 1, flags >> 1);
-        EXPECT_TRUE(SetupToParams(&s, true));
-        EXPECT_EQ(LINK_IRDA, portParams.linkKind);
-        EXPECT_EQ(115200u, portParams.line.baudRate);
-        EXPECT_EQ(1, portParams.line.ctsFlow);
-        EXPECT_EQ(0, portParams.line.xonXoff);
+    const long K = kKept;
+    const SetupRow rows[] = {
+        // IR with the override: the adapter's 9600 8O1 whatever the record says.
+        {MakeSetup(4, 1, 38400, 2, 7, 2, 1, 1), true, true, "COM4", LINK_IR, 9600, 'o', 8, 0, 0, 0},
+        {MakeSetup(4, 1, 38400, 9, 9, 9, 1, 1), true, true, "COM4", LINK_IR, 9600, 'o', 8, 0, 0, 0},
+        // IR without it keeps the record's line.
+        {MakeSetup(2, 1, 19200, 2, 7, 2, 1, 1), false, true, "COM2", LINK_IR, 19200, 'e', 7, 1, 1, 1},
+        // IrDA forces RTS/CTS without XON/XOFF.
+        {MakeSetup(1, 2, 115200, 0, 8, 1, 0, 0), true, true, "COM1", LINK_IRDA, 115200, 'n', 8, 0, 1, 0},
+        {MakeSetup(1, 2, 115200, 0, 8, 1, 1, 0), true, true, "COM1", LINK_IRDA, 115200, 'n', 8, 0, 1, 0},
+        {MakeSetup(1, 2, 115200, 0, 8, 1, 0, 1), true, true, "COM1", LINK_IRDA, 115200, 'n', 8, 0, 1, 0},
+        {MakeSetup(1, 2, 115200, 0, 8, 1, 1, 1), true, true, "COM1", LINK_IRDA, 115200, 'n', 8, 0, 1, 0},
+        // The cable takes every field; any non-zero flag means on; unknown modes are the cable.
+        {MakeSetup(9, 0, 4800, 1, 8, 1, 0, 5), true, true, "COM9", LINK_CABLE, 4800, 'o', 8, 0, 0, 1},
+        {MakeSetup(9, 7, 4800, 1, 8, 1, 0, 5), true, true, "COM9", LINK_CABLE, 4800, 'o', 8, 0, 0, 1},
+        // The first out-of-range field stops the conversion; later members are kept.
+        {MakeSetup(1, 0, 2400, 0, 9, 1, 1, 1), true, false, "COM1", LINK_CABLE, 2400, 'n', K, K, K, K},
+        {MakeSetup(1, 0, 2400, 3, 8, 1, 1, 1), true, false, "COM1", LINK_CABLE, 2400, K, K, K, K, K},
+        {MakeSetup(1, 0, 2400, 2, 7, 0, 1, 1), true, false, "COM1", LINK_CABLE, 2400, 'e', 7, K, K, K},
+        // The port number has no range check.
+        {MakeSetup(65535, 0, 9600, 0, 8, 1, 0, 0), false, true, "COM65535", LINK_CABLE, 9600, 'n', 8, 0, 0, 0},
+    };
+    for (const SetupRow& r : rows) {
+        for (int fill : {0x00, 0xFF}) {
+            SCOPED_TRACE(testing::Message() << r.portName << " mode " << r.setup.IRMode << " parity "
+                                            << r.setup.Parity << " length " << r.setup.Length << " stop "
+                                            << r.setup.Stop << " fill " << fill);
+            memset(&portParams, fill, sizeof portParams);
+            EXPECT_EQ(r.ok, SetupToParams(&r.setup, r.irOverride));
+            CheckParams(r, fill);
+        }
     }
-}
-
-TEST(SetupToParams, CableTakesEveryField)
-{
-    Poison();
-    PortSetup s = MakeSetup(9, 0, 4800, 1, 8, 1, 0, 5);
-    EXPECT_TRUE(SetupToParams(&s, true));
-    EXPECT_EQ(LINK_CABLE, portParams.linkKind);
-    EXPECT_EQ('o', portParams.line.parity);
-    EXPECT_EQ(0, portParams.line.ctsFlow);
-    EXPECT_EQ(1, portParams.line.xonXoff);   // any non-zero means on
-
-    s.IRMode = 7;   // unknown modes are the cable
-    EXPECT_TRUE(SetupToParams(&s, true));
-    EXPECT_EQ(LINK_CABLE, portParams.linkKind);
-}
-
-TEST(SetupToParams, StopsAtTheFirstOutOfRangeField)
-{
-    Poison();
-    PortSetup s = MakeSetup(1, 0, 2400, 0, 9, 1, 1, 1);
-    EXPECT_FALSE(SetupToParams(&s, true));
-    EXPECT_EQ(2400u, portParams.line.baudRate);
-    EXPECT_EQ('n', portParams.line.parity);
-    EXPECT_EQ(99, portParams.line.dataBits);
-    EXPECT_EQ(42, portParams.line.twoStopBits);
-    EXPECT_EQ(42, portParams.line.ctsFlow);
-    EXPECT_EQ(42, portParams.line.xonXoff);
-
-    Poison();
-    s = MakeSetup(1, 0, 2400, 3, 8, 1, 1, 1);
-    EXPECT_FALSE(SetupToParams(&s, true));
-    EXPECT_EQ('x', portParams.line.parity);
-    EXPECT_EQ(99, portParams.line.dataBits);
-
-    Poison();
-    s = MakeSetup(1, 0, 2400, 2, 7, 0, 1, 1);
-    EXPECT_FALSE(SetupToParams(&s, true));
-    EXPECT_EQ(7, portParams.line.dataBits);
-    EXPECT_EQ(42, portParams.line.twoStopBits);
-}
-
-TEST(SetupToParams, PortNameHasNoRangeCheck)
-{
-    PortSetup s = MakeSetup(65535, 0, 9600, 0, 8, 1, 0, 0);
-    SetupToParams(&s, false);
-    EXPECT_STREQ("COM65535", portParams.portName);
 }
 
 TEST(ParamsToSetup, ReadsBackOneDigitAndKeepsIrMode)

@@ -1,0 +1,143 @@
+#include "bytefile.h"
+#include <gtest/gtest.h>
+#include <cstdio>
+#include <string>
+#include "memfiles.h"
+#include "textstream.h"
+
+namespace {
+
+struct Form {
+    const char* name;
+    bool memory;
+};
+
+class ByteFiles : public ::testing::TestWithParam<Form> {
+protected:
+    void SetUp() override { UseMemoryFiles(GetParam().memory); }
+    void TearDown() override
+    {
+        for (const char* name : {kPath, kOther})
+            FileRemove(name);
+        ClearMemoryFiles();
+        UseMemoryFiles(false);
+        fileWriteFaultCountdown = 0;
+    }
+    static constexpr const char* kPath = "bytefile_test.bin";
+    static constexpr const char* kOther = "bytefile_test.other";
+
+    static std::string ReadAll(const char* path)
+    {
+        std::string out;
+        ByteFile* f = FileOpen(path, BF_READ);
+        if (!f)
+            return "<none>";
+        char buf[3];   // several short reads
+        for (size_t n; (n = FileRead(f, buf, sizeof buf)) > 0;)
+            out.append(buf, n);
+        FileClose(f);
+        return out;
+    }
+};
+
+// The same calls give the same files on disk and in memory.
+TEST_P(ByteFiles, WriteSeekOverwriteReadRemove)
+{
+    EXPECT_EQ(nullptr, FileOpen(kPath, BF_READ));
+    ByteFile* f = FileOpen(kPath, BF_CREATE);
+    ASSERT_NE(nullptr, f);
+    EXPECT_TRUE(FileWrite(f, "abcdefgh", 8));
+    EXPECT_TRUE(FileWrite(f, "", 0));
+    EXPECT_EQ(2, FileSeek(f, 2, SEEK_SET));
+    EXPECT_TRUE(FileWrite(f, "XY", 2));
+    EXPECT_EQ(8, FileSeek(f, 0, SEEK_END));
+    EXPECT_TRUE(FileWrite(f, "!", 1));
+    EXPECT_TRUE(FileClose(f));
+    EXPECT_EQ("abXYefgh!", ReadAll(kPath));
+
+    f = FileOpen(kPath, BF_CREATE);   // truncates
+    EXPECT_TRUE(FileClose(f));
+    EXPECT_EQ("", ReadAll(kPath));
+    EXPECT_TRUE(FileRemove(kPath));
+    EXPECT_FALSE(FileRemove(kPath));
+    EXPECT_EQ("<none>", ReadAll(kPath));
+}
+
+// The Nth write fails and writes nothing; the others go on as usual.
+TEST_P(ByteFiles, WriteFaultCountdownFailsExactlyTheNthWrite)
+{
+    for (long n = 1; n <= 4; n++) {
+        fileWriteFaultCountdown = n;
+        ByteFile* f = FileOpen(kPath, BF_CREATE);
+        ASSERT_NE(nullptr, f);
+        std::string expected;
+        for (int k = 1; k <= 3; k++) {
+            char c = (char)('0' + k);
+            EXPECT_TRUE(FileWrite(f, "", 0));   // empty writes are not counted
+            EXPECT_EQ(FileWrite(f, &c, 1), k != n) << n;
+            if (k != n)
+                expected += c;
+        }
+        EXPECT_TRUE(FileClose(f));
+        EXPECT_EQ(expected, ReadAll(kPath)) << n;
+        EXPECT_EQ(fileWriteFaultCountdown, n <= 3 ? 0 : 1);
+    }
+}
+
+// Text streams open memory files by name and write through the byte files.
+TEST_P(ByteFiles, TextStreamsOverByteFiles)
+{
+    TextStream* w = TextOpenWrite(kOther);
+    ASSERT_NE(nullptr, w);
+    EXPECT_TRUE(TextPuts(w, "one\ntwo"));
+    EXPECT_TRUE(TextClose(w));
+    EXPECT_EQ("one\r\ntwo", ReadAll(kOther));
+    TextStream* r = TextOpenRead(kOther);
+    ASSERT_NE(nullptr, r);
+    char line[16];
+    EXPECT_STREQ("one\n", TextGets(r, line, sizeof line));
+    EXPECT_STREQ("two", TextGets(r, line, sizeof line));
+    TextClose(r);
+
+    // A failed flush is reported when the stream is closed.
+    w = TextOpenWrite(kOther);
+    fileWriteFaultCountdown = 1;
+    EXPECT_TRUE(TextPuts(w, "lost"));
+    EXPECT_FALSE(TextClose(w));
+    EXPECT_EQ("", ReadAll(kOther));
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, ByteFiles, ::testing::Values(Form{"disk", false}, Form{"memory", true}),
+                         [](const ::testing::TestParamInfo<Form>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST(MemoryFiles, BlockedNamesAndListing)
+{
+    UseMemoryFiles(true);
+    PutMemoryFile("a", "xyz", 3);
+    BlockMemoryFile("dir");
+    EXPECT_EQ(nullptr, FileOpen("dir", BF_READ));
+    EXPECT_EQ(nullptr, FileOpen("dir", BF_CREATE));
+    EXPECT_EQ(nullptr, TextOpenWrite("dir"));
+    EXPECT_FALSE(FileRemove("dir"));
+    ByteFile* f = FileOpen("b", BF_CREATE);
+    EXPECT_EQ(-1, FileSeek(f, -1, SEEK_SET));
+    EXPECT_EQ(4, FileSeek(f, 4, SEEK_SET));
+    EXPECT_TRUE(FileWrite(f, "!", 1));   // past the end: zeros before it
+    FileClose(f);
+    size_t size = 0;
+    const unsigned char* b = GetMemoryFile("b", &size);
+    ASSERT_NE(nullptr, b);
+    EXPECT_EQ(std::string("\0\0\0\0!", 5), std::string((const char*)b, size));
+    ASSERT_EQ(2u, MemoryFileCount());
+    EXPECT_STREQ("a", MemoryFileName(0));
+    EXPECT_STREQ("b", MemoryFileName(1));
+    EXPECT_EQ(nullptr, MemoryFileName(2));
+    ClearMemoryFiles();
+    EXPECT_EQ(0u, MemoryFileCount());
+    EXPECT_EQ(nullptr, GetMemoryFile("a", &size));
+    UseMemoryFiles(false);
+}
+
+}   // namespace
