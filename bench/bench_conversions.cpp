@@ -69,7 +69,9 @@ bool WriteTable(const std::string& base, int rows)
     if (!csv)
         return false;
     for (int row = 0; row < rows; row++)
-        TextPrintf(csv, "\"\x8e\x52\x93\x63 \x91\xbe\x98\x59 %d \"\"q\"\" \x87\x40\",\"%d.%02d\",\"%04d/%02d/%02d %02d:%02d\"\n",
+        TextPrintf(csv,
+                   "\"\x8e\x52\x93\x63 \x91\xbe\x98\x59 %d \"\"q\"\" \x87\x40\",\"%d.%02d\",\"%04d/%02d/%02d "
+                   "%02d:%02d\"\n",
                    row, row * 37, row % 100, 1990 + row % 30, 1 + row % 12, 1 + row % 28, row % 24, row % 60);
     return TextClose(csv);
 }
@@ -99,7 +101,7 @@ bool WriteAlbum(const std::string& path, int photos, size_t photoBytes)
     return TextClose(out);
 }
 
-} // namespace
+}   // namespace
 
 int main(int argc, char** argv)
 {
@@ -120,17 +122,20 @@ int main(int argc, char** argv)
     std::string label = std::to_string(rows) + " rows";
     double start = BenchSeconds();
     bool ok = ConvertCsvToKcsv((base + ".txt").c_str());
-    Report(("CSV to Kcsv, " + label + (ok ? "" : " FAILED")).c_str(), FileBytes(base + ".txt"), BenchSeconds() - start);
+    Report(("CSV to Kcsv, " + label + (ok ? "" : " FAILED")).c_str(), FileBytes(base + ".txt"),
+           BenchSeconds() - start);
     start = BenchSeconds();
     ok = ConvertKcsvToCsv((base + ".csv").c_str());
-    Report(("Kcsv to CSV, " + label + (ok ? "" : " FAILED")).c_str(), FileBytes(base + ".csv"), BenchSeconds() - start);
+    Report(("Kcsv to CSV, " + label + (ok ? "" : " FAILED")).c_str(), FileBytes(base + ".csv"),
+           BenchSeconds() - start);
 
     std::string album = (dir / "album.csv").string();
     if (photos > 0 && WriteAlbum(album, photos, photoKb * 1024)) {
         label = "album of " + std::to_string(photos) + " x " + std::to_string(photoKb) + " KB";
         start = BenchSeconds();
         ok = ConvertKcsvToCsv(album.c_str());
-        Report(("Kcsv to CSV, " + label + (ok ? "" : " FAILED")).c_str(), FileBytes(album), BenchSeconds() - start);
+        Report(("Kcsv to CSV, " + label + (ok ? "" : " FAILED")).c_str(), FileBytes(album),
+               BenchSeconds() - start);
     }
     fs::remove_all(dir, ec);
     return 0;

@@ -67,7 +67,8 @@ void BenchCsv(bool photos)
     remove(path);
     if (fields == 0)
         printf("no records read\n");
-    BenchReport(photos ? "ReadCsvRecord (1 MB photo fields)" : "ReadCsvRecord (short-field rows)", bytes, best);
+    BenchReport(photos ? "ReadCsvRecord (1 MB photo fields)" : "ReadCsvRecord (short-field rows)", bytes,
+                best);
 }
 
 void BenchNumbers()
@@ -114,7 +115,7 @@ void BenchNumbers()
         printf(" ");
 }
 
-}  // namespace
+}   // namespace
 
 void RunCsvNumberBenchmarks()
 {

@@ -55,8 +55,9 @@ void Throughput(size_t size)
             seconds += 1.0 - 0.3;
         }
         bool ok = r.resultCode == 0 && (handheldSends ? r.block : h.received) == block;
-        printf("IR %-8s %7zu bytes: %8.2f s, bound %8.2f s, ratio %.3f%s\n", handheldSends ? "receive" : "send",
-               size, seconds, BoundSeconds(size), BoundSeconds(size) / seconds, ok ? "" : "  (FAILED)");
+        printf("IR %-8s %7zu bytes: %8.2f s, bound %8.2f s, ratio %.3f%s\n",
+               handheldSends ? "receive" : "send", size, seconds, BoundSeconds(size),
+               BoundSeconds(size) / seconds, ok ? "" : "  (FAILED)");
     }
 }
 
@@ -84,15 +85,16 @@ void Replay(uint64_t seed)
     SimResult r = CampaignTransfer(seed, true, h, block);
     std::string got = h.sends ? r.block : h.received;
     printf("seed %llu: the PC %s %zu bytes; result %d after %.1f s; %zu bytes arrived, %s\n",
-           (unsigned long long)seed, h.sends ? "receives" : "sends", block.size(), r.resultCode, r.endMs / 1000.0,
-           got.size(), got == block ? "identical" : "different");
+           (unsigned long long)seed, h.sends ? "receives" : "sends", block.size(), r.resultCode,
+           r.endMs / 1000.0, got.size(), got == block ? "identical" : "different");
     printf("faults:");
     for (IrFault f : h.faultsUsed)
         printf(" %s,", IrFaultName(f));
     printf("\nthe PC wrote:\n");
     for (const SimWrite& w : r.writes)
-        printf("  %8.3f s  %s %02X, %zu bytes\n", w.atMs / 1000.0, (uint8_t)w.bytes[6] == 0x82 ? "control" : "data",
-               (uint8_t)w.bytes[w.bytes.size() > 8 ? 8 : 7], w.bytes.size());
+        printf("  %8.3f s  %s %02X, %zu bytes\n", w.atMs / 1000.0,
+               (uint8_t)w.bytes[6] == 0x82 ? "control" : "data", (uint8_t)w.bytes[w.bytes.size() > 8 ? 8 : 7],
+               w.bytes.size());
 }
 
 void Soak(int transfers, bool detectable)
@@ -117,13 +119,14 @@ void Soak(int transfers, bool detectable)
         } else {
             silent++;
             if (detectable)
-                printf("  seed %llu: code %d, %zu bytes of %zu\n", (unsigned long long)seed, r.resultCode, got.size(),
-                   block.size());
+                printf("  seed %llu: code %d, %zu bytes of %zu\n", (unsigned long long)seed, r.resultCode,
+                       got.size(), block.size());
         }
     }
-    printf("%s faults, %d transfers: %d ended well, %d failed (1: %d, 2: %d, 4: %d, 255: %d), %d silently wrong\n",
-           detectable ? "detectable" : "undetectable", transfers, ok, failed, codes[1], codes[2], codes[4], codes[255],
-           silent);
+    printf("%s faults, %d transfers: %d ended well, %d failed (1: %d, 2: %d, 4: %d, 255: %d), %d silently "
+           "wrong\n",
+           detectable ? "detectable" : "undetectable", transfers, ok, failed, codes[1], codes[2], codes[4],
+           codes[255], silent);
     printf("  faults:");
     for (int f = 1; f < IRF_COUNT; f++)
         if (faults[f])

@@ -79,7 +79,8 @@ void MeasureReceive(int32_t baud, size_t bytes)
 {
     KivSim sim;
     std::string flags = "--baud " + std::to_string(baud) + " --role send --pattern binary --eof --size " +
-                        std::to_string(bytes) + " --go /tmp/kivbench-go-" + std::to_string(GetCurrentProcessId());
+                        std::to_string(bytes) + " --go /tmp/kivbench-go-" +
+                        std::to_string(GetCurrentProcessId());
     if (!StartKivsim(sim, kPort, flags)) {
         printf("kivsim did not start\n");
         return;
@@ -101,8 +102,8 @@ void MeasureReceive(int32_t baud, size_t bytes)
     }
     WaitKivsimRecord(sim, 10000);
     double lineRate = baud / 10.0;
-    printf("receive %6d baud %7zu bytes  code %3d  %6.2f s  %8.0f B/s  %.3f of line rate\n", (int)baud,
-           got, code, t1 - t0, got / (t1 - t0), got / (t1 - t0) / lineRate);
+    printf("receive %6d baud %7zu bytes  code %3d  %6.2f s  %8.0f B/s  %.3f of line rate\n", (int)baud, got,
+           code, t1 - t0, got / (t1 - t0), got / (t1 - t0) / lineRate);
 }
 
 // One send of a block to kivsim, which takes it off the line at the line rate.
@@ -146,7 +147,8 @@ void MeasureMemory()
     printf("peak working set before the memory runs: %.1f MB\n", base);
     for (size_t kb : {64, 256, 1024}) {
         KivSim sim;
-        StartKivsim(sim, kPort, "--baud 0 --role send --pattern binary --eof --size " + std::to_string(kb * 1024));
+        StartKivsim(sim, kPort,
+                    "--baud 0 --role send --pattern binary --eof --size " + std::to_string(kb * 1024));
         std::vector<uint8_t> setup = CableSetup(115200);
         FocusWindow owner;
         int16_t code = -1;
@@ -161,7 +163,7 @@ void MeasureMemory()
     }
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv)
 {

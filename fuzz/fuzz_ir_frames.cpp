@@ -30,7 +30,7 @@ int32_t Status(KivHandle, PortStatus* st)
     st->inQueue = (uint32_t)(pieceLeft < inputLeft ? pieceLeft : inputLeft);
     return 1;
 }
-void Purge(KivHandle, uint32_t) {}
+void Purge(KivHandle, uint32_t) { }
 uint32_t Timer(uint32_t) { return 1; }
 void Close(void) { transferState.hPort = KIV_INVALID_HANDLE; }
 

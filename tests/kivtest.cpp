@@ -35,8 +35,7 @@ bool RunUnixCommand(const std::string& command)
     PROCESS_INFORMATION pi = {};
     std::vector<char> buf(line.begin(), line.end());
     buf.push_back('\0');
-    if (!CreateProcessA("Z:\\bin\\sh", buf.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &si, &pi))
+    if (!CreateProcessA("Z:\\bin\\sh", buf.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
         return false;
     // For a Unix program Wine hands back no process handle and leaves junk
     // in the thread handle; closing it closed some other handle of this
@@ -46,8 +45,8 @@ bool RunUnixCommand(const std::string& command)
         CloseHandle(pi.hThread);
     }
     for (DWORD start = GetTickCount(); GetTickCount() - start < 30000; Sleep(5)) {
-        HANDLE h = CreateFileA(markerWin.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE h = CreateFileA(markerWin.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
         if (h == INVALID_HANDLE_VALUE)
             continue;
         DWORD n = 0;
@@ -112,10 +111,9 @@ bool StartKivsim(KivSim& sim, int port, const std::string& flags)
     sim.dir = "/tmp/kivsim-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
     std::string link = std::string(prefix) + "/dosdevices/com" + std::to_string(port);
     std::string d = "'" + sim.dir + "'";
-    std::string command = "rm -rf " + d + " && mkdir -p " + d + " && ('" + KivsimProgram() +
-                          "' --link '" + link + "' --ready " + d + "/ready --record " + d +
-                          "/rec --stop " + d + "/stop --timeout 60000 " + flags + " </dev/null >" +
-                          d + "/kivsim.out 2>&1 &)";
+    std::string command = "rm -rf " + d + " && mkdir -p " + d + " && ('" + KivsimProgram() + "' --link '" +
+                          link + "' --ready " + d + "/ready --record " + d + "/rec --stop " + d +
+                          "/stop --timeout 60000 " + flags + " </dev/null >" + d + "/kivsim.out 2>&1 &)";
     if (!RunUnixCommand(command) || !WaitForFile(KivsimFile(sim, "ready"), 10000))
         return false;
     sim.running = true;
@@ -283,8 +281,8 @@ FocusWindow::FocusWindow()
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = L"KivTestOwner";
     RegisterClassW(&wc);   // fails harmlessly when already registered
-    hwnd = CreateWindowW(L"KivTestOwner", L"kiv test owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                         0, 0, 200, 100, nullptr, nullptr, wc.hInstance, nullptr);
+    hwnd = CreateWindowW(L"KivTestOwner", L"kiv test owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100,
+                         nullptr, nullptr, wc.hInstance, nullptr);
     SetForegroundWindow(hwnd);
     SetFocus(hwnd);
 }
@@ -386,9 +384,11 @@ void WithDriver(const std::function<void()>& driver, const std::function<void()>
 void* PatchImport(HMODULE module, const char* dll, const char* function, void* replacement)
 {
     BYTE* base = reinterpret_cast<BYTE*>(module);
-    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base +
+                                                   reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
     const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name; imp++) {
+    for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name;
+         imp++) {
         if (lstrcmpiA(reinterpret_cast<char*>(base + imp->Name), dll) != 0)
             continue;
         auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(
@@ -435,7 +435,8 @@ void WidenComOpens(HMODULE module)
         if (m == module)
             return;
     patched.push_back(module);
-    void* was = PatchImport(module, "kernel32.dll", "CreateFileA", reinterpret_cast<void*>(WideningCreateFileA));
+    void* was = PatchImport(module, "kernel32.dll", "CreateFileA",
+                            reinterpret_cast<void*>(WideningCreateFileA));
     ASSERT_NE(nullptr, was) << "the module does not open files with CreateFileA";
 }
 

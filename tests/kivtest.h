@@ -32,8 +32,8 @@ void MapComPort(int n, const char* device);
 #include <vector>
 struct KivSim {
     int port = 0;
-    std::string dir;     // Unix path of its folder
-    int pts = -1;        // its pseudo-terminal's number, as the preload log names it
+    std::string dir;   // Unix path of its folder
+    int pts = -1;      // its pseudo-terminal's number, as the preload log names it
     bool running = false;
     ~KivSim();
 };
@@ -87,8 +87,7 @@ struct FocusWindow {
 // Waits up to timeoutMs for a visible top-level window of this process whose
 // caption is caption (any caption when null) and whose class is cls (any when
 // null); null when none appears. Windows in skip are ignored.
-HWND WaitForWindow(const wchar_t* caption, const wchar_t* cls, DWORD timeoutMs,
-                   HWND skip = nullptr);
+HWND WaitForWindow(const wchar_t* caption, const wchar_t* cls, DWORD timeoutMs, HWND skip = nullptr);
 // Waits until the window is gone; false on time-out.
 bool WaitForWindowGone(HWND hwnd, DWORD timeoutMs);
 

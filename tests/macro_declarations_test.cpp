@@ -139,7 +139,10 @@ std::string MacroParam(const std::string& cpp, bool win64)
 std::string MacroResult(const std::string& cpp, bool win64)
 {
     static const std::map<std::string, std::string> types = {
-        {"BOOLEAN", "Byte"}, {"int16_t", "Integer"}, {"int", "Long"}, {"LONG", "Long"},
+        {"BOOLEAN", "Byte"},
+        {"int16_t", "Integer"},
+        {"int", "Long"},
+        {"LONG", "Long"},
     };
     if (cpp == "BSTR" || cpp == "HGLOBAL")
         return win64 ? "LongPtr" : "Long";

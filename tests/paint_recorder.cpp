@@ -41,8 +41,8 @@ int WINAPI RecordDrawTextW(HDC dc, LPCWSTR text, int n, LPRECT rect, UINT format
 
 BOOL WINAPI RecordRectangle(HDC dc, int left, int top, int right, int bottom)
 {
-    DrawnRect r = {{left, top, right, bottom}, GetROP2(dc), SolidColour(GetCurrentObject(dc, OBJ_BRUSH)),
-                   CLR_INVALID};
+    DrawnRect r = {
+        {left, top, right, bottom}, GetROP2(dc), SolidColour(GetCurrentObject(dc, OBJ_BRUSH)), CLR_INVALID};
     LOGPEN pen;
     if (GetObjectW(GetCurrentObject(dc, OBJ_PEN), sizeof pen, &pen))
         r.pen = pen.lopnColor;

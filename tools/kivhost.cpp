@@ -41,8 +41,8 @@ void PrintSetup(const PortSetup& s)
 {
     static const char* modes[] = {"cable", "IR", "IrDA"};
     printf("  PortNo %u, IRMode %u (%s), Speed %ld, Parity %u, Length %u, Stop %u, CSMon %u, XFlow %u\n",
-           s.PortNo, s.IRMode, s.IRMode < 3 ? modes[s.IRMode] : "?", (long)s.Speed, s.Parity,
-           s.Length, s.Stop, s.CSMon, s.XFlow);
+           s.PortNo, s.IRMode, s.IRMode < 3 ? modes[s.IRMode] : "?", (long)s.Speed, s.Parity, s.Length,
+           s.Stop, s.CSMon, s.XFlow);
 }
 
 int LoadSetup()
@@ -63,8 +63,8 @@ int SetupDialog()
     auto save = Export<int16_t(WINAPI*)(const PortSetup*)>("kivport.dll", "_KivSavePortSetup@4");
     PortSetup s = {};
     load(&s);
-    HWND owner = CreateWindowW(L"STATIC", L"kivhost", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 160,
-                               80, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    HWND owner = CreateWindowW(L"STATIC", L"kivhost", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 160, 80,
+                               nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     SetFocus(owner);
     int16_t r = dialog(&s, owner);
     DestroyWindow(owner);
@@ -111,10 +111,10 @@ bool TransferSetup(const char* text, PortSetup& s)
     unsigned port, mode, parity, length, stop, csmon, xflow;
     long speed;
     char tail;
-    if (sscanf(text, "%u,%u,%ld,%u,%u,%u,%u,%u%c", &port, &mode, &speed, &parity, &length, &stop,
-               &csmon, &xflow, &tail) != 8)
+    if (sscanf(text, "%u,%u,%ld,%u,%u,%u,%u,%u%c", &port, &mode, &speed, &parity, &length, &stop, &csmon,
+               &xflow, &tail) != 8)
         return false;
-    s = {(uint16_t)port, (uint16_t)mode, (int32_t)speed, (uint16_t)parity,
+    s = {(uint16_t)port,   (uint16_t)mode, (int32_t)speed,  (uint16_t)parity,
          (uint16_t)length, (uint16_t)stop, (uint16_t)csmon, (uint16_t)xflow};
     return true;
 }
@@ -126,8 +126,7 @@ bool TransferSetup(const char* text, PortSetup& s)
 HANDLE WINAPI OpenComForWine(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
                              DWORD disposition, DWORD flags, HANDLE tmpl)
 {
-    if (name && _strnicmp(name, "COM", 3) == 0 &&
-        (access & (GENERIC_READ | GENERIC_WRITE)) == GENERIC_WRITE)
+    if (name && _strnicmp(name, "COM", 3) == 0 && (access & (GENERIC_READ | GENERIC_WRITE)) == GENERIC_WRITE)
         access |= GENERIC_READ;
     return CreateFileA(name, access, share, sa, disposition, flags, tmpl);
 }
@@ -140,9 +139,11 @@ void WidenComOpensUnderWine()
     BYTE* base = reinterpret_cast<BYTE*>(LoadLibraryA("kivport.dll"));
     if (!base)
         return;
-    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base +
+                                                   reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
     const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name; imp++) {
+    for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name;
+         imp++) {
         if (lstrcmpiA(reinterpret_cast<char*>(base + imp->Name), "kernel32.dll") != 0)
             continue;
         auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(
@@ -166,8 +167,8 @@ void WidenComOpensUnderWine()
 // owner and refuse without one, as under the desktop application.
 HWND ShowOwnerWindow()
 {
-    HWND owner = CreateWindowW(L"STATIC", L"kivhost", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 160,
-                               80, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    HWND owner = CreateWindowW(L"STATIC", L"kivhost", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 160, 80,
+                               nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     SetForegroundWindow(owner);
     SetFocus(owner);
     return owner;
@@ -271,21 +272,20 @@ int Convert(const char* exportName, const char* path)
 
 int Usage()
 {
-    fprintf(stderr,
-            "usage: kivhost COMMAND [ARG]\n"
-            "  send FILE [--setup S]     load FILE as a block and send it to the handheld\n"
-            "  receive FILE [--setup S]  receive a block from the handheld and save it as FILE\n"
-            "      S = port,irmode,speed,parity,length,stop,csmon,xflow (e.g. 1,0,38400,0,8,1,0,0);\n"
-            "      without it the INI file's settings\n"
-            "  load-setup        read the port settings from the INI file\n"
-            "  setup-dialog      edit the port settings in the setup dialog and save them\n"
-            "  search-port N     find a COM port that opens (0: COM1 to COM3)\n"
-            "  csv2kcsv FILE     turn the application's CSV file (and its .table) into a Kcsv file\n"
-            "  kcsv2csv FILE     turn a Kcsv file into layout, record, length and image files\n");
+    fprintf(stderr, "usage: kivhost COMMAND [ARG]\n"
+                    "  send FILE [--setup S]     load FILE as a block and send it to the handheld\n"
+                    "  receive FILE [--setup S]  receive a block from the handheld and save it as FILE\n"
+                    "      S = port,irmode,speed,parity,length,stop,csmon,xflow (e.g. 1,0,38400,0,8,1,0,0);\n"
+                    "      without it the INI file's settings\n"
+                    "  load-setup        read the port settings from the INI file\n"
+                    "  setup-dialog      edit the port settings in the setup dialog and save them\n"
+                    "  search-port N     find a COM port that opens (0: COM1 to COM3)\n"
+                    "  csv2kcsv FILE     turn the application's CSV file (and its .table) into a Kcsv file\n"
+                    "  kcsv2csv FILE     turn a Kcsv file into layout, record, length and image files\n");
     return 2;
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv)
 {

@@ -19,8 +19,7 @@ LONG QueryBinDir(REGSAM view, char* bytes)
     if (rc != ERROR_SUCCESS)
         return rc;
     DWORD size = kValueBytes;
-    rc = RegQueryValueExA(key, kBinDirValue, nullptr, nullptr, reinterpret_cast<BYTE*>(bytes),
-                          &size);
+    rc = RegQueryValueExA(key, kBinDirValue, nullptr, nullptr, reinterpret_cast<BYTE*>(bytes), &size);
     RegCloseKey(key);
     return rc;
 }

@@ -27,9 +27,8 @@ protected:
         HKEY key;
         ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kOfficeKey, 0, nullptr, 0,
                                                  KEY_WRITE | view, nullptr, &key, nullptr));
-        EXPECT_EQ(ERROR_SUCCESS,
-                  RegSetValueExA(key, "BinDirPath", 0, type,
-                                 reinterpret_cast<const BYTE*>(bytes.data()), bytes.size()));
+        EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "BinDirPath", 0, type,
+                                                reinterpret_cast<const BYTE*>(bytes.data()), bytes.size()));
         RegCloseKey(key);
     }
     // A string value as the installer writes it: with its terminating zero.
@@ -61,8 +60,8 @@ TEST_F(OfficePath, MissingKeyOrValueGivesAnEmptyResult)
 {
     EXPECT_EQ("", Path());
     HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kOfficeKey, 0, nullptr, 0,
-                                             KEY_WRITE, nullptr, &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kOfficeKey, 0, nullptr, 0, KEY_WRITE,
+                                             nullptr, &key, nullptr));
     RegCloseKey(key);
     EXPECT_EQ("", Path());
 }
@@ -94,7 +93,7 @@ TEST_F(OfficePath, SixtyFourBitBuildFallsBackToTheThirtyTwoBitView)
     const std::string own = "C:\\Office64\\", wow = "C:\\Office32\\", tooLong(300, 'r');
     struct Case {
         const char* name;
-        bool ownKey;             // the key exists in the 64-bit view
+        bool ownKey;   // the key exists in the 64-bit view
         const std::string* ownValue;
         const std::string* wowValue;
         std::string expect;
@@ -111,8 +110,8 @@ TEST_F(OfficePath, SixtyFourBitBuildFallsBackToTheThirtyTwoBitView)
         DeleteKeys();
         if (c.ownKey) {
             HKEY key;
-            ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kOfficeKey, 0, nullptr, 0,
-                                                     KEY_WRITE, nullptr, &key, nullptr));
+            ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kOfficeKey, 0, nullptr, 0, KEY_WRITE,
+                                                     nullptr, &key, nullptr));
             RegCloseKey(key);
         }
         if (c.ownValue)

@@ -94,8 +94,8 @@ bool KirxFixture::WaitReturned(DWORD timeoutMs) const
     return false;
 }
 
-LONG RunExchange(HWND owner, const char* text, int direction, int port,
-                 const std::function<void()>& driver, DWORD* tickAfter)
+LONG RunExchange(HWND owner, const char* text, int direction, int port, const std::function<void()>& driver,
+                 DWORD* tickAfter)
 {
     std::string buf = text;
     LONG result = -12345;

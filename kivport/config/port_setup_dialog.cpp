@@ -8,10 +8,9 @@
 
 // The controls that only matter on the cable; disabled for IR and IrDA.
 static const int kLineControls[] = {
-    IDC_SPEED, IDC_SPEED_LABEL, IDC_PARITY_NONE, IDC_PARITY_EVEN, IDC_PARITY_ODD,
-    IDC_PARITY_GROUP, IDC_DATA_7, IDC_DATA_8, IDC_LENGTH_GROUP, IDC_STOP_1, IDC_STOP_2,
-    IDC_STOP_GROUP, IDC_CTS_ON, IDC_CTS_OFF, IDC_CSMON_GROUP, IDC_XFLOW_ON, IDC_XFLOW_OFF,
-    IDC_XFLOW_GROUP,
+    IDC_SPEED,  IDC_SPEED_LABEL, IDC_PARITY_NONE,  IDC_PARITY_EVEN, IDC_PARITY_ODD, IDC_PARITY_GROUP,
+    IDC_DATA_7, IDC_DATA_8,      IDC_LENGTH_GROUP, IDC_STOP_1,      IDC_STOP_2,     IDC_STOP_GROUP,
+    IDC_CTS_ON, IDC_CTS_OFF,     IDC_CSMON_GROUP,  IDC_XFLOW_ON,    IDC_XFLOW_OFF,  IDC_XFLOW_GROUP,
 };
 
 static void InitDialog(HWND dlg)
@@ -37,8 +36,11 @@ static void InitDialog(HWND dlg)
     snprintf(text, sizeof text, "%5u", line.baudRate);
     SendMessageA(speed, CB_SELECTSTRING, (WPARAM)-1, (LPARAM)text);
 
-    CheckDlgButton(dlg, line.parity == 'e' ? IDC_PARITY_EVEN
-                        : line.parity == 'o' ? IDC_PARITY_ODD : IDC_PARITY_NONE, BST_CHECKED);
+    CheckDlgButton(dlg,
+                   line.parity == 'e'   ? IDC_PARITY_EVEN
+                   : line.parity == 'o' ? IDC_PARITY_ODD
+                                        : IDC_PARITY_NONE,
+                   BST_CHECKED);
     CheckDlgButton(dlg, line.dataBits == 8 ? IDC_DATA_8 : IDC_DATA_7, BST_CHECKED);
     CheckDlgButton(dlg, line.twoStopBits ? IDC_STOP_2 : IDC_STOP_1, BST_CHECKED);
     CheckDlgButton(dlg, line.ctsFlow ? IDC_CTS_ON : IDC_CTS_OFF, BST_CHECKED);
@@ -77,25 +79,36 @@ static void ReadControls(HWND dlg)
         line.baudRate = baud;
 
     // A group with no button set keeps its field.
-    if (Checked(dlg, IDC_PARITY_EVEN)) line.parity = 'e';
-    else if (Checked(dlg, IDC_PARITY_ODD)) line.parity = 'o';
-    else if (Checked(dlg, IDC_PARITY_NONE)) line.parity = 'n';
-    if (Checked(dlg, IDC_DATA_8)) line.dataBits = 8;
-    else if (Checked(dlg, IDC_DATA_7)) line.dataBits = 7;
-    if (Checked(dlg, IDC_STOP_2)) line.twoStopBits = 1;
-    else if (Checked(dlg, IDC_STOP_1)) line.twoStopBits = 0;
-    if (Checked(dlg, IDC_CTS_OFF)) line.ctsFlow = 0;
-    else if (Checked(dlg, IDC_CTS_ON)) line.ctsFlow = 1;
-    if (Checked(dlg, IDC_XFLOW_ON)) line.xonXoff = 1;
-    else if (Checked(dlg, IDC_XFLOW_OFF)) line.xonXoff = 0;
+    if (Checked(dlg, IDC_PARITY_EVEN))
+        line.parity = 'e';
+    else if (Checked(dlg, IDC_PARITY_ODD))
+        line.parity = 'o';
+    else if (Checked(dlg, IDC_PARITY_NONE))
+        line.parity = 'n';
+    if (Checked(dlg, IDC_DATA_8))
+        line.dataBits = 8;
+    else if (Checked(dlg, IDC_DATA_7))
+        line.dataBits = 7;
+    if (Checked(dlg, IDC_STOP_2))
+        line.twoStopBits = 1;
+    else if (Checked(dlg, IDC_STOP_1))
+        line.twoStopBits = 0;
+    if (Checked(dlg, IDC_CTS_OFF))
+        line.ctsFlow = 0;
+    else if (Checked(dlg, IDC_CTS_ON))
+        line.ctsFlow = 1;
+    if (Checked(dlg, IDC_XFLOW_ON))
+        line.xonXoff = 1;
+    else if (Checked(dlg, IDC_XFLOW_OFF))
+        line.xonXoff = 0;
 }
 
 static void OnOk(HWND dlg)
 {
     ReadControls(dlg);
 
-    HANDLE h = CreateFileA(portParams.portName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE h = CreateFileA(portParams.portName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OVERLAPPED, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
         ConfigurePort(h, &portParams.line);
         CloseHandle(h);
@@ -118,17 +131,11 @@ static void OnOk(HWND dlg)
 static INT_PTR CALLBACK InputPortProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     switch (msg) {
-    case WM_INITDIALOG:
-        InitDialog(dlg);
-        return TRUE;
+    case WM_INITDIALOG: InitDialog(dlg); return TRUE;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
-        case IDOK:
-            OnOk(dlg);
-            return TRUE;
-        case IDCANCEL:
-            EndDialog(dlg, 0);
-            return TRUE;
+        case IDOK: OnOk(dlg); return TRUE;
+        case IDCANCEL: EndDialog(dlg, 0); return TRUE;
         }
         break;
     }

@@ -11,10 +11,9 @@ const wchar_t kCaption[] = L"通信条件の設定";
 const wchar_t kPortUnusable[] = L"指定されたポートは使用できません";
 
 const int kLineControls[] = {
-    IDC_SPEED, IDC_SPEED_LABEL, IDC_PARITY_NONE, IDC_PARITY_EVEN, IDC_PARITY_ODD,
-    IDC_PARITY_GROUP, IDC_DATA_7, IDC_DATA_8, IDC_LENGTH_GROUP, IDC_STOP_1, IDC_STOP_2,
-    IDC_STOP_GROUP, IDC_CTS_ON, IDC_CTS_OFF, IDC_CSMON_GROUP, IDC_XFLOW_ON, IDC_XFLOW_OFF,
-    IDC_XFLOW_GROUP,
+    IDC_SPEED,  IDC_SPEED_LABEL, IDC_PARITY_NONE,  IDC_PARITY_EVEN, IDC_PARITY_ODD, IDC_PARITY_GROUP,
+    IDC_DATA_7, IDC_DATA_8,      IDC_LENGTH_GROUP, IDC_STOP_1,      IDC_STOP_2,     IDC_STOP_GROUP,
+    IDC_CTS_ON, IDC_CTS_OFF,     IDC_CSMON_GROUP,  IDC_XFLOW_ON,    IDC_XFLOW_OFF,  IDC_XFLOW_GROUP,
 };
 
 bool Checked(HWND dlg, int id) { return SendMessageW(GetDlgItem(dlg, id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
@@ -243,4 +242,4 @@ TEST_F(PortSetupDialog, LongPortNameIsCutButProbedAsTyped)
     EXPECT_EQ(2, s.portNo());
 }
 
-}  // namespace
+}   // namespace

@@ -11,10 +11,7 @@ static void ReadText(const char* key, const char* def, char* buf)
     GetPrivateProfileStringA(kSection, key, def, buf, 256, kIni);
 }
 
-static int ReadInt(const char* key, int def)
-{
-    return (int)GetPrivateProfileIntA(kSection, key, def, kIni);
-}
+static int ReadInt(const char* key, int def) { return (int)GetPrivateProfileIntA(kSection, key, def, kIni); }
 
 extern "C" int16_t WINAPI KivLoadPortSetup(PortSetup* setup)
 {

@@ -115,8 +115,8 @@ TEST_F(PortSetupIni, TextsAreCaseSensitive)
     IniWrite("Parity", "even");
     SetupBytes s;
     Port().load(s.b);
-    EXPECT_EQ(0, s.irMode());     // only "IR" means infrared
-    EXPECT_EQ(1, s.csMon());      // only "OFF" means off
+    EXPECT_EQ(0, s.irMode());   // only "IR" means infrared
+    EXPECT_EQ(1, s.csMon());    // only "OFF" means off
     EXPECT_EQ(0, s.xFlow());
     EXPECT_EQ(0, s.parity());
 
@@ -183,4 +183,4 @@ TEST_F(SearchFreePort, NumberProbesItsLastDigit)
     EXPECT_EQ(0, Port().search(12));
 }
 
-}  // namespace
+}   // namespace

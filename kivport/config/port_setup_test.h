@@ -9,9 +9,17 @@
 struct SetupBytes {
     unsigned char b[18] = {};
     uint16_t u16(int off) const { return (uint16_t)(b[off] | b[off + 1] << 8); }
-    void set16(int off, uint16_t v) { b[off] = v & 0xFF; b[off + 1] = v >> 8; }
+    void set16(int off, uint16_t v)
+    {
+        b[off] = v & 0xFF;
+        b[off + 1] = v >> 8;
+    }
     int32_t speed() const { return (int32_t)(b[4] | b[5] << 8 | b[6] << 16 | (uint32_t)b[7] << 24); }
-    void setSpeed(int32_t v) { for (int i = 0; i < 4; i++) b[4 + i] = (unsigned char)((uint32_t)v >> (8 * i)); }
+    void setSpeed(int32_t v)
+    {
+        for (int i = 0; i < 4; i++)
+            b[4 + i] = (unsigned char)((uint32_t)v >> (8 * i));
+    }
     uint16_t portNo() const { return u16(0); }
     uint16_t irMode() const { return u16(2); }
     uint16_t parity() const { return u16(8); }
@@ -19,12 +27,18 @@ struct SetupBytes {
     uint16_t stop() const { return u16(12); }
     uint16_t csMon() const { return u16(14); }
     uint16_t xFlow() const { return u16(16); }
-    static SetupBytes Make(uint16_t port, uint16_t mode, int32_t speed, uint16_t parity,
-                           uint16_t length, uint16_t stop, uint16_t csmon, uint16_t xflow)
+    static SetupBytes Make(uint16_t port, uint16_t mode, int32_t speed, uint16_t parity, uint16_t length,
+                           uint16_t stop, uint16_t csmon, uint16_t xflow)
     {
         SetupBytes s;
-        s.set16(0, port); s.set16(2, mode); s.setSpeed(speed); s.set16(8, parity);
-        s.set16(10, length); s.set16(12, stop); s.set16(14, csmon); s.set16(16, xflow);
+        s.set16(0, port);
+        s.set16(2, mode);
+        s.setSpeed(speed);
+        s.set16(8, parity);
+        s.set16(10, length);
+        s.set16(12, stop);
+        s.set16(14, csmon);
+        s.set16(16, xflow);
         return s;
     }
 };

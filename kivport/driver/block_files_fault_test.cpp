@@ -30,7 +30,10 @@ BlockHandle TextBlock(const std::string& bytes)
 TEST(BlockFileFaults, EveryFailurePointOfLoadAndSave)
 {
     const std::string inputs[] = {
-        "", std::string("a\0b", 3), "line one\r\nline two\x1A", std::string(100000, 'x') + "end",
+        "",
+        std::string("a\0b", 3),
+        "line one\r\nline two\x1A",
+        std::string(100000, 'x') + "end",
     };
     UseMemoryFiles(true);
     for (const std::string& bytes : inputs) {
@@ -78,4 +81,4 @@ TEST(BlockFileFaults, EveryFailurePointOfLoadAndSave)
     UseMemoryFiles(false);
 }
 
-} // namespace
+}   // namespace

@@ -128,4 +128,4 @@ TEST_F(BlockFiles, UnlockableBlockIsNoMemoryAndLeavesAnEmptyFile)
     EXPECT_EQ("", ReadFileBytes(path));
 }
 
-}  // namespace
+}   // namespace

@@ -38,6 +38,7 @@ long ClassicSeek(void* handle, long offset, int origin)
 bool ClassicClose(void* handle) { return _lclose(File(handle)) != HFILE_ERROR; }
 bool ClassicRemove(const char* path) { return DeleteFileA(path) != 0; }
 
-} // namespace
+}   // namespace
 
-const FileForm classicFiles = {ClassicOpen, ClassicRead, ClassicWrite, ClassicSeek, ClassicClose, ClassicRemove};
+const FileForm classicFiles = {ClassicOpen, ClassicRead,  ClassicWrite,
+                               ClassicSeek, ClassicClose, ClassicRemove};

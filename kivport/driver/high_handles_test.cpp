@@ -171,8 +171,8 @@ protected:
     }
     void TearDown() override
     {
-        EXPECT_TRUE(cut.empty()) << cut.size() << " values came back cut to 32 bits, first "
-                                 << std::hex << (cut.empty() ? 0 : cut[0]);
+        EXPECT_TRUE(cut.empty()) << cut.size() << " values came back cut to 32 bits, first " << std::hex
+                                 << (cut.empty() ? 0 : cut[0]);
         std::lock_guard<std::mutex> hold(lock);
         EXPECT_TRUE(raised.empty()) << raised.size() << " handles or timers left";
         raised.clear();

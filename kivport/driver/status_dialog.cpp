@@ -34,11 +34,8 @@ void EndTransfer(HWND dlg)
 INT_PTR CALLBACK StatusDlgProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp)
 {
     switch (msg) {
-    case WM_INITDIALOG:
-        StartTransfer(dlg);
-        return TRUE;
-    case WM_COMMNOTIFY:
-        return OnStatusCommNotify(static_cast<uint32_t>(lp));
+    case WM_INITDIALOG: StartTransfer(dlg); return TRUE;
+    case WM_COMMNOTIFY: return OnStatusCommNotify(static_cast<uint32_t>(lp));
     case WM_COMMAND:
         if (LOWORD(wp) == IDCANCEL)
             return OnStatusCancel();
@@ -47,8 +44,7 @@ INT_PTR CALLBACK StatusDlgProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp)
         if (hStatusDlg == dlg)   // a second close while this one runs does nothing
             EndTransfer(dlg);
         return TRUE;
-    default:
-        return FALSE;
+    default: return FALSE;
     }
 }
 

@@ -127,8 +127,9 @@ protected:
         WidenComOpens(Port().dll);
         PaintRecorder::Install(Port().dll);
         static bool counting = [] {
-            realDialogBoxParamW = reinterpret_cast<DialogBoxParamWFn>(PatchImport(
-                Port().dll, "user32.dll", "DialogBoxParamW", reinterpret_cast<void*>(CountingDialogBoxParamW)));
+            realDialogBoxParamW = reinterpret_cast<DialogBoxParamWFn>(
+                PatchImport(Port().dll, "user32.dll", "DialogBoxParamW",
+                            reinterpret_cast<void*>(CountingDialogBoxParamW)));
             return realDialogBoxParamW != nullptr;
         }();
         ASSERT_TRUE(counting) << "the status dialog is not shown with DialogBoxParamW";
@@ -148,7 +149,7 @@ TEST_F(TransferDialog, RefusedBeforeAnyDialog)
         uint16_t mode;
         HGLOBAL block;   // sends; nullptr: a small text
         int16_t code;
-        size_t opens;    // COM port opens tried
+        size_t opens;   // COM port opens tried
     };
     HGLOBAL huge = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 65535u * 512u + 2);
     memset(GlobalLock(huge), 'a', 65535u * 512u + 1);
@@ -202,9 +203,12 @@ TEST_F(TransferDialog, PortOpenedForTheDirectionOfTheLink)
         DWORD access;
     };
     const Case cases[] = {
-        {0, 1, GENERIC_WRITE}, {0, 0, GENERIC_READ},
-        {2, 1, GENERIC_WRITE}, {2, 0, GENERIC_READ},
-        {1, 1, GENERIC_READ | GENERIC_WRITE}, {1, 0, GENERIC_READ | GENERIC_WRITE},
+        {0, 1, GENERIC_WRITE},
+        {0, 0, GENERIC_READ},
+        {2, 1, GENERIC_WRITE},
+        {2, 0, GENERIC_READ},
+        {1, 1, GENERIC_READ | GENERIC_WRITE},
+        {1, 0, GENERIC_READ | GENERIC_WRITE},
     };
     FocusWindow owner;
     for (const Case& c : cases) {
@@ -254,7 +258,8 @@ TEST_F(TransferDialog, DialogLayoutOwnerAndPlace)
         HWND pane = GetDlgItem(dlg, kPane);
         EXPECT_EQ(0, lstrcmpiW(L"Edit", ClassOf(pane).c_str()));
         LONG ps = GetWindowLongW(pane, GWL_STYLE);
-        EXPECT_EQ(LONG(WS_VISIBLE | WS_DISABLED | ES_READONLY), ps & (WS_VISIBLE | WS_DISABLED | ES_READONLY | WS_TABSTOP));
+        EXPECT_EQ(LONG(WS_VISIBLE | WS_DISABLED | ES_READONLY),
+                  ps & (WS_VISIBLE | WS_DISABLED | ES_READONLY | WS_TABSTOP));
         bool border = (ps & WS_BORDER) || (GetWindowLongW(pane, GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
         EXPECT_TRUE(border);
         RECT pr = DialogRect(dlg, 5, 7, 176, 16), paneRect = ChildRect(dlg, pane);
@@ -303,7 +308,8 @@ TEST_F(TransferDialog, StoppedByHandEndsWith255NoBlockAndNoThread)
         {"cancel button", Cancel},
         {"Esc", [](HWND dlg) { PressKey(GetDlgItem(dlg, IDCANCEL), VK_ESCAPE); }},
         {"close from the window system", [](HWND dlg) { PostMessageW(dlg, WM_SYSCOMMAND, SC_CLOSE, 0); }},
-        {"Enter is ignored, then cancel", [](HWND dlg) {
+        {"Enter is ignored, then cancel",
+         [](HWND dlg) {
              PressKey(GetDlgItem(dlg, IDCANCEL), VK_RETURN);
              PostMessageW(dlg, WM_COMMAND, IDOK, 0);
              EXPECT_FALSE(WaitForWindowGone(dlg, 300)) << "Enter ended the transfer";
@@ -372,7 +378,6 @@ TEST_F(TransferDialog, SecondTransferWhileOneRunsIsRefused)
     SetWindowLongPtrW(owner.hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ownerProc));
 }
 
-
 // --- on a line with the simulated handheld ---
 
 // ClosePort's first step, seen through kivport.dll's imports: when it drops
@@ -413,10 +418,10 @@ protected:
     {
         TransferDialog::SetUp();
         static bool hooked = [] {
-            realEscape = reinterpret_cast<EscapeFn>(
-                PatchImport(Port().dll, "kernel32.dll", "EscapeCommFunction", reinterpret_cast<void*>(NoteEscape)));
-            realSendMessageA = reinterpret_cast<SendMessageAFn>(
-                PatchImport(Port().dll, "user32.dll", "SendMessageA", reinterpret_cast<void*>(HoldingSendMessageA)));
+            realEscape = reinterpret_cast<EscapeFn>(PatchImport(
+                Port().dll, "kernel32.dll", "EscapeCommFunction", reinterpret_cast<void*>(NoteEscape)));
+            realSendMessageA = reinterpret_cast<SendMessageAFn>(PatchImport(
+                Port().dll, "user32.dll", "SendMessageA", reinterpret_cast<void*>(HoldingSendMessageA)));
             return realEscape && realSendMessageA;
         }();
         ASSERT_TRUE(hooked);
@@ -480,7 +485,8 @@ TEST_F(TransferOnLine, LegibleSentCountsOverAGrowingBar)
     Start(sim, "--role receive --baud 9600 --count 2000");
     RECT client = {};
     PaintRecorder::Clear();
-    Outcome o = Transfer(1, LinkSetup(0), text, [&](HWND dlg) { GetClientRect(GetDlgItem(dlg, kPane), &client); });
+    Outcome o = Transfer(1, LinkSetup(0), text,
+                         [&](HWND dlg) { GetClientRect(GetDlgItem(dlg, kPane), &client); });
     EXPECT_EQ(0, o.code);
     ASSERT_TRUE(WaitKivsimRecord(sim, 5000));
     EXPECT_EQ(text, KivsimReceived(sim));
@@ -507,9 +513,9 @@ TEST_F(TransferOnLine, LegibleSentCountsOverAGrowingBar)
         EXPECT_EQ(RGB(0, 0, 255), p.rects[0].brush);
         EXPECT_EQ(RGB(0, 0, 255), p.rects[0].pen);
     }
-    std::vector<std::wstring> expected = {L"送信待ち", L"512／2000 バイト 送信しました",
-                                          L"1024／2000 バイト 送信しました", L"1536／2000 バイト 送信しました",
-                                          L"2000／2000 バイト 送信しました"};
+    std::vector<std::wstring> expected = {
+        L"送信待ち", L"512／2000 バイト 送信しました", L"1024／2000 バイト 送信しました",
+        L"1536／2000 バイト 送信しました", L"2000／2000 バイト 送信しました"};
     EXPECT_EQ(expected, shown);
 }
 
@@ -543,7 +549,6 @@ TEST_F(TransferOnLine, CloseIsPromptWhileTheReaderDeliversAnEvent)
     }
 }
 
-
 // The IR line device is probed at 9600 baud without parity and, when it
 // answers 0xF4 or 0xF5, sent its set-up bytes; either way the line ends at
 // 9600 baud, 8 data bits, odd parity, one stop bit.
@@ -568,9 +573,11 @@ TEST_F(TransferOnLine, IrLineDeviceProbedAndSetUp)
         });
         ASSERT_TRUE(StopKivsim(sim));
         std::string log = KivsimLog(sim);
-        EXPECT_EQ(c.setUp, log.find("setup 0b 21 37 45 50 64 70 d1 56 d0 87 91 11") != std::string::npos) << log;
+        EXPECT_EQ(c.setUp, log.find("setup 0b 21 37 45 50 64 70 d1 56 d0 87 91 11") != std::string::npos)
+            << log;
         ASSERT_FALSE(formats.empty());
-        EXPECT_NE(formats.end(), std::find(formats.begin(), formats.end(), "96008n1")) << "the probe's format";
+        EXPECT_NE(formats.end(), std::find(formats.begin(), formats.end(), "96008n1"))
+            << "the probe's format";
         EXPECT_EQ("96008o1", formats.back());
     }
 }

@@ -155,18 +155,18 @@ protected:
 TEST_F(TransferLink, CableReceiveDeliversEverySizeByteForByte)
 {
     struct Row {
-        size_t dataBytes;   // before the end byte
-        const char* extra;  // more kivsim flags
+        size_t dataBytes;    // before the end byte
+        const char* extra;   // more kivsim flags
     } rows[] = {
-        {0, ""}, {1, ""}, {2, ""}, {511, ""}, {512, ""}, {30000, ""},
-        {3000, "--piece 700 --gap 300"},
+        {0, ""}, {1, ""}, {2, ""}, {511, ""}, {512, ""}, {30000, ""}, {3000, "--piece 700 --gap 300"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::to_string(row.dataBytes) + " " + row.extra);
         KivSim sim;
-        ASSERT_TRUE(StartKivsim(sim, kPort, SimLine(kCable115200) + "--role send --pattern binary --size " +
-                                                std::to_string(row.dataBytes) + " --seed " +
-                                                std::to_string(row.dataBytes) + " --eof " + row.extra));
+        ASSERT_TRUE(StartKivsim(sim, kPort,
+                                SimLine(kCable115200) + "--role send --pattern binary --size " +
+                                    std::to_string(row.dataBytes) + " --seed " +
+                                    std::to_string(row.dataBytes) + " --eof " + row.extra));
         Received r = Receive(kCable115200);
         ASSERT_TRUE(WaitKivsimRecord(sim, 10000));
         std::string sent = KivsimSent(sim);
@@ -195,8 +195,8 @@ TEST_F(TransferLink, CableSendDeliversEverySizeByteForByteWithNothingAdded)
         std::string data = Pattern(row.n, (uint32_t)row.n);
         size_t mark = PtyLogMark();
         KivSim sim;
-        ASSERT_TRUE(StartKivsim(sim, kPort, SimLine(kCable115200) +
-                                                "--role receive --no-eof-stop --silence 700"));
+        ASSERT_TRUE(
+            StartKivsim(sim, kPort, SimLine(kCable115200) + "--role receive --no-eof-stop --silence 700"));
         HGLOBAL block = MakeBlock(data);
         EXPECT_EQ(0, Send(kCable115200, block));
         ASSERT_TRUE(WaitKivsimRecord(sim, 15000));
@@ -225,7 +225,8 @@ TEST_F(TransferLink, BlockLoadedFromAFileIsSentUpToItsNul)
     HGLOBAL block = Kivport().loadFile(file.c_str(), &loadResult);
     ASSERT_NE(nullptr, block);
     KivSim sim;
-    ASSERT_TRUE(StartKivsim(sim, kPort, SimLine(kCable115200) + "--role receive --no-eof-stop --silence 700"));
+    ASSERT_TRUE(
+        StartKivsim(sim, kPort, SimLine(kCable115200) + "--role receive --no-eof-stop --silence 700"));
     EXPECT_EQ(0, Send(kCable115200, block));
     ASSERT_TRUE(WaitKivsimRecord(sim, 10000));
     EXPECT_EQ("Kcsv,1\r\nabc", KivsimReceived(sim));
@@ -236,7 +237,8 @@ TEST_F(TransferLink, IrdaReceiveDeliversTheBlock)
 {
     const Line irda = {2, 115200, 0, 8, 1, 0, 0};
     KivSim sim;
-    ASSERT_TRUE(StartKivsim(sim, kPort, SimLine(irda) + "--role send --pattern text --size 5000 --eof --piece 1024 --gap 200"));
+    ASSERT_TRUE(StartKivsim(
+        sim, kPort, SimLine(irda) + "--role send --pattern text --size 5000 --eof --piece 1024 --gap 200"));
     Received r = Receive(irda);
     ASSERT_TRUE(WaitKivsimRecord(sim, 10000));
     EXPECT_EQ(0, r.code);
@@ -306,8 +308,8 @@ TEST_F(TransferLink, PortGetsTheRecordsLineSettingsAndDropsDtrAndRtsAtTheEnd)
 TEST_F(TransferLink, ReceiveCancelledAfterPartOfABlockHandsBackNoBlock)
 {
     KivSim sim;
-    ASSERT_TRUE(StartKivsim(sim, kPort, SimLine(kCable115200) +
-                                            "--role send --pattern text --size 3000 --linger 20000"));
+    ASSERT_TRUE(StartKivsim(sim, kPort,
+                            SimLine(kCable115200) + "--role send --pattern text --size 3000 --linger 20000"));
     Received r = {};
     WithDriver(
         [] {
@@ -354,7 +356,8 @@ TEST_F(TransferLink, IrBlocksBothWaysAfterTheLineDeviceIsSetUp)
         {
             size_t mark = PtyLogMark();
             KivSim sim;
-            ASSERT_TRUE(StartKivsim(sim, kPort, std::string(kIrSim) + "--role ir-send --data " + SimDataFile(data)));
+            ASSERT_TRUE(
+                StartKivsim(sim, kPort, std::string(kIrSim) + "--role ir-send --data " + SimDataFile(data)));
             Received r = Receive(kIrRecord);
             ASSERT_TRUE(WaitKivsimRecord(sim, 30000));
             EXPECT_EQ(0, r.code);
@@ -370,7 +373,8 @@ TEST_F(TransferLink, IrBlocksBothWaysAfterTheLineDeviceIsSetUp)
             }
             EXPECT_EQ("9600 8 o 1 0 0", LogField(settings, "speed") + " " + LogField(settings, "data") + " " +
                                             LogField(settings, "parity") + " " + LogField(settings, "stop") +
-                                            " " + LogField(settings, "crtscts") + " " + LogField(settings, "ixon"));
+                                            " " + LogField(settings, "crtscts") + " " +
+                                            LogField(settings, "ixon"));
         }
         {
             KivSim sim;
@@ -436,7 +440,8 @@ TEST_F(TransferLink, IrHandheldFaultsEndAsTheProtocolSays)
         KivSim sim;
         std::string plan = std::string("--plan ") + row.plan + " ";
         if (row.pcSends) {
-            ASSERT_TRUE(StartKivsim(sim, kPort, std::string(kIrSim) + plan + "--role ir-receive --timeout 30000"));
+            ASSERT_TRUE(
+                StartKivsim(sim, kPort, std::string(kIrSim) + plan + "--role ir-receive --timeout 30000"));
             HGLOBAL block = MakeBlock(data);
             EXPECT_EQ(row.code, Send(kIrRecord, block));
             GlobalFree(block);
@@ -445,8 +450,8 @@ TEST_F(TransferLink, IrHandheldFaultsEndAsTheProtocolSays)
                 EXPECT_TRUE(KivsimReceived(sim) == data);
             }
         } else {
-            ASSERT_TRUE(StartKivsim(sim, kPort, std::string(kIrSim) + plan + "--role ir-send --data " +
-                                                    SimDataFile(data)));
+            ASSERT_TRUE(StartKivsim(
+                sim, kPort, std::string(kIrSim) + plan + "--role ir-send --data " + SimDataFile(data)));
             Received r = Receive(kIrRecord);
             ASSERT_TRUE(WaitKivsimRecord(sim, 30000));
             EXPECT_EQ(row.code, r.code);
@@ -477,4 +482,4 @@ TEST_F(TransferLink, IrReceiveCancelledHandsBackNoBlock)
     ASSERT_TRUE(StopKivsim(sim));
 }
 
-}  // namespace
+}   // namespace

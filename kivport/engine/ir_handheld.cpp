@@ -291,9 +291,25 @@ void FrameComplete(IrHandheld& h, uint64_t now)
 const char* IrFaultName(IrFault f)
 {
     static const char* const names[IRF_COUNT] = {
-        "none", "drop", "corrupt data", "corrupt checksum", "repeat", "skip number", "split",
-        "short preamble", "long preamble", "oversize length", "CAN", "other code", "NAK for ACK",
-        "delay", "silence", "lose incoming", "corrupt incoming", "cancelling pair", "renumber",
+        "none",
+        "drop",
+        "corrupt data",
+        "corrupt checksum",
+        "repeat",
+        "skip number",
+        "split",
+        "short preamble",
+        "long preamble",
+        "oversize length",
+        "CAN",
+        "other code",
+        "NAK for ACK",
+        "delay",
+        "silence",
+        "lose incoming",
+        "corrupt incoming",
+        "cancelling pair",
+        "renumber",
         "number to last",
     };
     return f >= 0 && f < IRF_COUNT ? names[f] : "?";
@@ -395,10 +411,7 @@ void IrHandheldTime(IrHandheld& h, uint64_t nowMs)
         RetryBlock(h, nowMs);
 }
 
-bool IrHandheldFinished(const IrHandheld& h)
-{
-    return h.phase == GAVE_UP || (h.done && !h.sends);
-}
+bool IrHandheldFinished(const IrHandheld& h) { return h.phase == GAVE_UP || (h.done && !h.sends); }
 
 uint64_t IrHandheldNextWake(const IrHandheld& h)
 {

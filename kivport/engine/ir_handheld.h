@@ -27,8 +27,8 @@ enum IrFault {
     IRF_DELAY,            // the answer comes late, up to and past the PC's deadlines
     IRF_SILENCE,          // the handheld says nothing more
     // Frames the PC sends, as the handheld receives them.
-    IRF_LOSE_INCOMING,        // a frame from the PC lost on the line
-    IRF_CORRUPT_INCOMING,     // one data byte of a PC data frame changed
+    IRF_LOSE_INCOMING,      // a frame from the PC lost on the line
+    IRF_CORRUPT_INCOMING,   // one data byte of a PC data frame changed
     // Changes the checksum cannot see (facts of the wire format).
     IRF_CANCELLING_PAIR,   // two data bytes changed so that the sum stays
     IRF_RENUMBER,          // a data frame carrying the next block's number
@@ -40,17 +40,17 @@ const char* IrFaultName(IrFault fault);
 
 struct IrHandheld {
     // Set up by the caller.
-    bool sends = false;            // true: the handheld sends `block` to the PC
+    bool sends = false;   // true: the handheld sends `block` to the PC
     std::string block;
-    uint32_t answerDelayMs = 5;    // how soon it answers a frame
-    std::vector<IrFault> plan;     // fault for each frame it sends or takes, in order
-    uint64_t seed = 0;             // with rate > 0: random faults ...
-    double rate = 0;               // ... on this share of frames
-    bool detectableOnly = true;    // random faults leave out what no checksum can catch
+    uint32_t answerDelayMs = 5;   // how soon it answers a frame
+    std::vector<IrFault> plan;    // fault for each frame it sends or takes, in order
+    uint64_t seed = 0;            // with rate > 0: random faults ...
+    double rate = 0;              // ... on this share of frames
+    bool detectableOnly = true;   // random faults leave out what no checksum can catch
 
     // What happened.
-    std::string received;          // the block taken from the PC
-    bool done = false;             // its own side completed
+    std::string received;   // the block taken from the PC
+    bool done = false;      // its own side completed
     std::vector<IrFault> faultsUsed;
 
     // Internal state.

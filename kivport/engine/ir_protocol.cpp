@@ -188,7 +188,10 @@ static bool ParseByte(uint8_t b)
         else if (b != 0)
             parseStep = 0;
         break;
-    case 3: f.type = b; parseStep = 4; break;
+    case 3:
+        f.type = b;
+        parseStep = 4;
+        break;
     case 4:
         f.code = b;
         if (f.type == FT_CONTROL) {
@@ -198,12 +201,24 @@ static bool ParseByte(uint8_t b)
         parseStep = 5;
         ArmTimer(5000);   // the rest of a data frame must follow within 5 s
         break;
-    case 5: f.blockNo = b; parseStep = 6; break;
-    case 6: f.blockNo = (uint16_t)(f.blockNo + b * 256); parseStep = 7; break;
+    case 5:
+        f.blockNo = b;
+        parseStep = 6;
+        break;
+    case 6:
+        f.blockNo = (uint16_t)(f.blockNo + b * 256);
+        parseStep = 7;
+        break;
     case 7:
     case 8:
-    case 9: f.header[parseStep - 7] = b; parseStep++; break;
-    case 10: f.length = b; parseStep = 11; break;
+    case 9:
+        f.header[parseStep - 7] = b;
+        parseStep++;
+        break;
+    case 10:
+        f.length = b;
+        parseStep = 11;
+        break;
     case 11:
         f.length = (uint16_t)(f.length + b * 256);
         rxIndex = 0;
@@ -217,7 +232,10 @@ static bool ParseByte(uint8_t b)
         if (rxIndex == f.length)
             parseStep = 13;
         break;
-    case 13: f.checksum = b; parseStep = 14; break;
+    case 13:
+        f.checksum = b;
+        parseStep = 14;
+        break;
     case 14:
         f.checksum = (uint16_t)(f.checksum + b * 256);
         parseStep = 0;

@@ -146,7 +146,7 @@ TEST(IrProtocol, Deadlines)
 
     // The third refusal of one block ends the send.
     IrRun refused = Send("abc", {IRF_NONE, IRF_NONE, IRF_CORRUPT_INCOMING, IRF_NONE, IRF_NONE, IRF_NONE,
-                                IRF_CORRUPT_INCOMING, IRF_NONE, IRF_NONE, IRF_NONE, IRF_CORRUPT_INCOMING});
+                                 IRF_CORRUPT_INCOMING, IRF_NONE, IRF_NONE, IRF_NONE, IRF_CORRUPT_INCOMING});
     EXPECT_EQ(RC_RETRY_FAILED, refused.result.resultCode);
     EXPECT_EQ("", refused.handheld.received);
 
@@ -162,7 +162,8 @@ TEST(IrProtocol, Deadlines)
     EXPECT_EQ(360000u, none.result.endMs);
     IrRun after = Receive("abc", {IRF_NONE, IRF_NONE, IRF_CORRUPT_DATA, IRF_NONE, IRF_SILENCE});
     EXPECT_EQ(RC_TIMEOUT, after.result.resultCode);
-    EXPECT_EQ((std::vector<uint8_t>{NAK}), std::vector<uint8_t>{(uint8_t)after.result.writes.back().bytes[7]});
+    EXPECT_EQ((std::vector<uint8_t>{NAK}),
+              std::vector<uint8_t>{(uint8_t)after.result.writes.back().bytes[7]});
     EXPECT_EQ(after.result.writes.back().atMs + 10000, after.result.endMs);
     EXPECT_FALSE(after.result.gotBlock);
 
@@ -181,7 +182,8 @@ TEST(IrProtocol, Deadlines)
 
     // After the last block the receive ends when its ACK has left the port.
     IrRun done = Receive("abc");
-    EXPECT_NEAR((double)done.result.writes.back().atMs + 8 * 11 * 1000 / 9600, (double)done.result.endMs, 2.0);
+    EXPECT_NEAR((double)done.result.writes.back().atMs + 8 * 11 * 1000 / 9600, (double)done.result.endMs,
+                2.0);
 }
 
 // The handheld misbehaving once: the transfer still ends with the right
@@ -216,7 +218,8 @@ TEST(IrProtocol, HandheldFaults)
         if (row.code != RC_OK)
             continue;
         EXPECT_EQ(block, row.handheldSends ? run.result.block : run.handheld.received) << row.what;
-        EXPECT_EQ(row.plan.size() > 1 || row.plan[0] != IRF_NONE, !run.handheld.faultsUsed.empty()) << row.what;
+        EXPECT_EQ(row.plan.size() > 1 || row.plan[0] != IRF_NONE, !run.handheld.faultsUsed.empty())
+            << row.what;
     }
 }
 
@@ -267,7 +270,8 @@ TEST(IrProtocol, ParserFindsFramesInAnyPieces)
                 while (ReadFrame()) {
                     char buf[32];
                     bool data = RxFrame.type == FT_DATA;
-                    snprintf(buf, sizeof buf, "%02X %02X %u", RxFrame.type, RxFrame.code, data ? RxFrame.length : 0);
+                    snprintf(buf, sizeof buf, "%02X %02X %u", RxFrame.type, RxFrame.code,
+                             data ? RxFrame.length : 0);
                     found.push_back(buf);
                     if (data) {
                         EXPECT_EQ(Checksum16(RxFrame.data, RxFrame.length), RxFrame.checksum);

@@ -38,10 +38,11 @@ struct LinkPlatform {
     // Bytes read, 0 when none. Line errors it clears on the way must show in
     // the next clearCommError, or the engine would never hear of them.
     int32_t (*readPort)(KivHandle port, uint8_t* buffer, uint32_t max);
-    int32_t (*writePort)(KivHandle port, const uint8_t* buffer, uint32_t n);   // queued now, 0 pending, -1 error
+    int32_t (*writePort)(KivHandle port, const uint8_t* buffer,
+                         uint32_t n);                                // queued now, 0 pending, -1 error
     int32_t (*clearCommError)(KivHandle port, PortStatus* status);   // 0 when the status cannot be read
     void (*purgePort)(KivHandle port, uint32_t flags);
-    void (*flushPort)(KivHandle port);   // waits until the driver has sent everything
+    void (*flushPort)(KivHandle port);          // waits until the driver has sent everything
     int32_t (*prepareIrLine)(KivHandle port);   // 1 when the line device answered and was set up
     // Drops the lines, ends the reader and closes the handles. Not called by
     // the engine: the status dialog's close step calls it after OnStatusClose.
@@ -51,8 +52,8 @@ struct LinkPlatform {
     void (*killTimer)(uint32_t timerId);
     void (*timerFailed)(void);   // tells the user there are no timer resources
     // The status dialog.
-    void (*sendClose)(void);   // WM_CLOSE to the dialog
-    void (*sendCommNotify)(void);   // WM_COMMNOTIFY (hPort, CN_EVENT) to the dialog
+    void (*sendClose)(void);         // WM_CLOSE to the dialog
+    void (*sendCommNotify)(void);    // WM_COMMNOTIFY (hPort, CN_EVENT) to the dialog
     void (*repaintProgress)(void);   // the pane redrawn from progressBytes, while active
 };
 

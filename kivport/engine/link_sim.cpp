@@ -115,8 +115,9 @@ void SimRepaint(void)
 }
 
 const LinkPlatform simPlatform = {
-    SimReadPort, SimWritePort, SimClearCommError, SimPurge, SimFlush, SimPrepareIrLine, SimClosePort,
-    SimSetTimer, SimKillTimer, SimTimerFailed, SimDialogClose, SimCommNotify, SimRepaint,
+    SimReadPort,      SimWritePort,  SimClearCommError, SimPurge,     SimFlush,
+    SimPrepareIrLine, SimClosePort,  SimSetTimer,       SimKillTimer, SimTimerFailed,
+    SimDialogClose,   SimCommNotify, SimRepaint,
 };
 
 // Moves one millisecond's worth of bytes along one direction of the line.
@@ -159,7 +160,8 @@ void Step(SimDevice& device)
         device.wakeAtMs = device.wake(s);
     }
     // The reader thread forwards the events the engine waits for, while active.
-    uint32_t events = (s.rxEvent ? (uint32_t)LINK_EV_RXCHAR : 0u) | (s.txEmptyEvent ? (uint32_t)LINK_EV_TXEMPTY : 0u);
+    uint32_t events = (s.rxEvent ? (uint32_t)LINK_EV_RXCHAR : 0u) |
+                      (s.txEmptyEvent ? (uint32_t)LINK_EV_TXEMPTY : 0u);
     s.rxEvent = s.txEmptyEvent = false;
     if ((events & transferState.notifyMask) && transferState.active && s.dialogOpen && !s.options->readerDeaf)
         SimCommNotify();

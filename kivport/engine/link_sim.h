@@ -37,21 +37,21 @@ struct SimAction {
 };
 
 struct SimOptions {
-    int direction = 0;             // 1: the PC sends options.block
+    int direction = 0;   // 1: the PC sends options.block
     int linkKind = LINK_CABLE;
     LineSettings line = {9600, 'n', 8, 0, 0, 0};
-    uint32_t bitsPerByte = 10;     // start + data + parity + stop
-    std::string block;             // what the PC sends, up to its first NUL
-    bool portUnusable = false;     // the port handle is the invalid value from the start
-    int32_t irLineAnswer = 1;      // what the IR line preparation reports
+    uint32_t bitsPerByte = 10;                // start + data + parity + stop
+    std::string block;                        // what the PC sends, up to its first NUL
+    bool portUnusable = false;                // the port handle is the invalid value from the start
+    int32_t irLineAnswer = 1;                 // what the IR line preparation reports
     uint64_t limitMs = 48ull * 3600 * 1000;   // the run stops here whatever happens
     std::vector<SimAction> actions;
-    int failWriteAt = 0;           // this write (1 = the first) fails with -1 ...
-    int failWriteCount = 1;        // ... and so many after it
+    int failWriteAt = 0;      // this write (1 = the first) fails with -1 ...
+    int failWriteCount = 1;   // ... and so many after it
     bool timerRefuses = false;
-    long failAllocAt = 0;          // this block allocation (1 = the first) fails
+    long failAllocAt = 0;               // this block allocation (1 = the first) fails
     std::function<void()> afterStart;   // runs once the engine has started
-    bool readerDeaf = false;       // comm events are never forwarded: only deadlines drive the engine
+    bool readerDeaf = false;            // comm events are never forwarded: only deadlines drive the engine
 };
 
 struct SimWrite {
@@ -68,7 +68,7 @@ struct SimResult {
     uint64_t endMs = 0;             // when the dialog closed (SIM_NEVER: it never did)
     std::vector<SimWrite> writes;
     std::vector<uint32_t> timerPeriods;
-    std::vector<uint64_t> ticksMs;      // when the link timer fired
+    std::vector<uint64_t> ticksMs;   // when the link timer fired
     std::vector<uint32_t> purges;
     std::vector<uint32_t> shownBytes;   // progressBytes at every repaint while active
     int timerFailures = 0;

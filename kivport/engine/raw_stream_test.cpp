@@ -168,7 +168,9 @@ TEST(RawReceive, EndsAtTheFirstEndMarkAndKeepsIt)
         std::string block;
     } rows[] = {
         {"abc\x1A", 4, "abc\x1A"},
-        {"abc\x1A" "def", 7, "abc\x1A"},
+        {"abc\x1A"
+         "def",
+         7, "abc\x1A"},
         {"\x1A", 1, "\x1A"},
         {"ab\x1A\x1A", 4, "ab\x1A"},
         {Pattern(5000) + "\x1A" + "tail", 97, Pattern(5000) + "\x1A"},
@@ -213,13 +215,26 @@ TEST(RawTransfer, FailuresEndWithTheirOwnCode)
         {"cable write error", 1, LINK_CABLE, [](SimOptions& o) { o.failWriteAt = 2; }, RC_LINE_ERROR},
         {"first allocation fails", 0, LINK_CABLE, [](SimOptions& o) { o.failAllocAt = 1; }, RC_NO_MEMORY},
         {"growth fails", 0, LINK_CABLE, [](SimOptions& o) { o.failAllocAt = 3; }, RC_NO_MEMORY},
-        {"line error", 0, LINK_CABLE, [](SimOptions& o) { o.actions = {{2000, SIM_LINE_ERROR}}; }, RC_LINE_ERROR},
-        {"cancel during a receive", 0, LINK_CABLE, [](SimOptions& o) { o.actions = {{1200, SIM_CANCEL}}; },
+        {"line error", 0, LINK_CABLE,
+         [](SimOptions& o) {
+             o.actions = {{2000, SIM_LINE_ERROR}};
+         },
+         RC_LINE_ERROR},
+        {"cancel during a receive", 0, LINK_CABLE,
+         [](SimOptions& o) {
+             o.actions = {{1200, SIM_CANCEL}};
+         },
          RC_CANCELLED},
-        {"cancel during a send", 1, LINK_CABLE, [](SimOptions& o) { o.actions = {{300, SIM_CANCEL}}; },
+        {"cancel during a send", 1, LINK_CABLE,
+         [](SimOptions& o) {
+             o.actions = {{300, SIM_CANCEL}};
+         },
          RC_CANCELLED},
         {"closed by the window system", 0, LINK_CABLE,
-         [](SimOptions& o) { o.actions = {{1200, SIM_WINDOW_CLOSE}}; }, RC_CANCELLED},
+         [](SimOptions& o) {
+             o.actions = {{1200, SIM_WINDOW_CLOSE}};
+         },
+         RC_CANCELLED},
     };
     for (const Row& row : rows) {
         SimOptions o = Raw(row.direction, row.linkKind);

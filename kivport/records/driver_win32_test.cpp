@@ -73,4 +73,4 @@ TEST(ApplyLineSettings, TableOfLineSettings)
     }
 }
 
-}  // namespace
+}   // namespace

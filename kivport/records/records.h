@@ -10,14 +10,14 @@
 // its layout is fixed: little-endian, no padding, 18 bytes.
 #pragma pack(push, 1)
 struct PortSetup {
-    uint16_t PortNo;    // COM port number, 1 to 9
-    uint16_t IRMode;    // 0 cable, 1 IR, 2 IrDA
-    int32_t Speed;      // bits per second
-    uint16_t Parity;    // 0 none, 1 odd, 2 even
-    uint16_t Length;    // data bits, 7 or 8
-    uint16_t Stop;      // stop bits, 1 or 2
-    uint16_t CSMon;     // 1 = RTS/CTS flow control
-    uint16_t XFlow;     // 1 = XON/XOFF flow control
+    uint16_t PortNo;   // COM port number, 1 to 9
+    uint16_t IRMode;   // 0 cable, 1 IR, 2 IrDA
+    int32_t Speed;     // bits per second
+    uint16_t Parity;   // 0 none, 1 odd, 2 even
+    uint16_t Length;   // data bits, 7 or 8
+    uint16_t Stop;     // stop bits, 1 or 2
+    uint16_t CSMon;    // 1 = RTS/CTS flow control
+    uint16_t XFlow;    // 1 = XON/XOFF flow control
 };
 #pragma pack(pop)
 static_assert(sizeof(PortSetup) == 18, "PortSetup is 18 bytes on the wire");
@@ -32,13 +32,13 @@ struct LineSettings {
     char parity;        // 'n', 'o' or 'e'
     uint8_t dataBits;   // 7 or 8
     int32_t twoStopBits;
-    int32_t ctsFlow;    // 1 = RTS/CTS handshake
-    int32_t xonXoff;    // 1 = XON/XOFF
+    int32_t ctsFlow;   // 1 = RTS/CTS handshake
+    int32_t xonXoff;   // 1 = XON/XOFF
 };
 
 struct PortParams {
-    char portName[12];  // "COM1"
-    int32_t linkKind;   // LinkKind
+    char portName[12];   // "COM1"
+    int32_t linkKind;    // LinkKind
     LineSettings line;
 };
 
@@ -70,15 +70,15 @@ struct IoOverlapped {
 // The reader thread reads hPort, active and notifyMask (written by the
 // dialog's thread) and writes readerThreadId; those four are atomic.
 struct TransferState {
-    KivHandle hBlock;         // block sent (the caller's) or received
+    KivHandle hBlock;   // block sent (the caller's) or received
     uint32_t blockSize;
     uint32_t bytesDone;
     uint32_t totalBytes;
     uint32_t progressBytes;   // what the progress pane shows
     uint16_t retryCount;
     std::atomic<KivHandle> hPort;   // invalid-handle value once closed
-    int16_t resultCode;       // the first reason set stays
-    int32_t direction;        // 1 sending, 0 receiving
+    int16_t resultCode;             // the first reason set stays
+    int32_t direction;              // 1 sending, 0 receiving
     std::atomic<int32_t> active;
     std::atomic<uint32_t> readerThreadId;
     IoOverlapped readOverlapped;

@@ -5,7 +5,7 @@
 namespace {
 
 PortSetup MakeSetup(uint16_t port, uint16_t mode, int32_t speed, uint16_t parity, uint16_t length,
-                uint16_t stop, uint16_t csmon, uint16_t xflow)
+                    uint16_t stop, uint16_t csmon, uint16_t xflow)
 {
     return PortSetup{port, mode, speed, parity, length, stop, csmon, xflow};
 }
@@ -71,13 +71,14 @@ TEST(SetupToParams, TableOfSetups)
         {MakeSetup(1, 0, 2400, 3, 8, 1, 1, 1), true, false, "COM1", LINK_CABLE, 2400, K, K, K, K, K},
         {MakeSetup(1, 0, 2400, 2, 7, 0, 1, 1), true, false, "COM1", LINK_CABLE, 2400, 'e', 7, K, K, K},
         // The port number has no range check.
-        {MakeSetup(65535, 0, 9600, 0, 8, 1, 0, 0), false, true, "COM65535", LINK_CABLE, 9600, 'n', 8, 0, 0, 0},
+        {MakeSetup(65535, 0, 9600, 0, 8, 1, 0, 0), false, true, "COM65535", LINK_CABLE, 9600, 'n', 8, 0, 0,
+         0},
     };
     for (const SetupRow& r : rows) {
         for (int fill : {0x00, 0xFF}) {
-            SCOPED_TRACE(testing::Message() << r.portName << " mode " << r.setup.IRMode << " parity "
-                                            << r.setup.Parity << " length " << r.setup.Length << " stop "
-                                            << r.setup.Stop << " fill " << fill);
+            SCOPED_TRACE(testing::Message()
+                         << r.portName << " mode " << r.setup.IRMode << " parity " << r.setup.Parity
+                         << " length " << r.setup.Length << " stop " << r.setup.Stop << " fill " << fill);
             memset(&portParams, fill, sizeof portParams);
             EXPECT_EQ(r.ok, SetupToParams(&r.setup, r.irOverride));
             CheckParams(r, fill);
@@ -119,4 +120,4 @@ TEST(ParamsToSetup, ParityIgnoresCaseFlowsMustBeExactlyOne)
     EXPECT_EQ(0, out.Parity);
 }
 
-}  // namespace
+}   // namespace

@@ -69,8 +69,11 @@ bool Exists(const std::string& path)
 
 speed_t SpeedCode(uint32_t baud)
 {
-    static const struct { uint32_t bps; speed_t code; } table[] = {
-        {1200, B1200}, {2400, B2400}, {4800, B4800}, {9600, B9600}, {19200, B19200},
+    static const struct {
+        uint32_t bps;
+        speed_t code;
+    } table[] = {
+        {1200, B1200},   {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},
         {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400},
     };
     for (const auto& row : table)
@@ -263,7 +266,7 @@ void WaitUntil(const Line& line, const Pump& p, uint64_t now, uint64_t until)
     ppoll(&pfd, 1, &ts, nullptr);
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv)
 {

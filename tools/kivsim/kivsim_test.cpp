@@ -46,10 +46,19 @@ void StartSim(Sim& sim, const std::vector<std::string>& flags)
     char tmpl[] = "/tmp/kivsim-test-XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(tmpl));
     sim.dir = tmpl;
-    std::vector<std::string> args = {KIVSIM_PATH, "--link", sim.File("line"), "--ready",
-                                     sim.File("ready"), "--record", sim.File("rec"),
-                                     "--stop", sim.File("stop"), "--timeout", "10000",
-                                     "--linger", "0"};
+    std::vector<std::string> args = {KIVSIM_PATH,
+                                     "--link",
+                                     sim.File("line"),
+                                     "--ready",
+                                     sim.File("ready"),
+                                     "--record",
+                                     sim.File("rec"),
+                                     "--stop",
+                                     sim.File("stop"),
+                                     "--timeout",
+                                     "10000",
+                                     "--linger",
+                                     "0"};
     args.insert(args.end(), flags.begin(), flags.end());
     sim.pid = fork();
     if (sim.pid == 0) {
@@ -91,8 +100,7 @@ void RemoveSim(const Sim& sim)
 }
 
 // Reads n bytes from fd, with the arrival time of the first and the last.
-std::string ReadBytes(int fd, size_t n, double timeoutMs, double* firstMs = nullptr,
-                      double* lastMs = nullptr)
+std::string ReadBytes(int fd, size_t n, double timeoutMs, double* firstMs = nullptr, double* lastMs = nullptr)
 {
     std::string got;
     double end = NowMs() + timeoutMs;
@@ -138,7 +146,10 @@ TEST(KivsimPacer, CarriesTheLineRateAtAnyClockValue)
         const char* format;
         double bytesPerSecond;
     } rows[] = {
-        {115200, "8N1", 11520}, {115200, "8N2", 10472.7}, {9600, "8O1", 872.7}, {57600, "7E1", 5760},
+        {115200, "8N1", 11520},
+        {115200, "8N2", 10472.7},
+        {9600, "8O1", 872.7},
+        {57600, "7E1", 5760},
     };
     for (const Row& row : rows) {
         for (uint64_t origin : {0ull, 2893579625000ull, 9000000000000000ull}) {
@@ -189,8 +200,8 @@ TEST(KivsimLine, BothDirectionsKeepToTheLineRateOfTheFrameFormat)
         RemoveSim(send);
 
         Sim receive;
-        StartSim(receive, {"--baud", row.baud, "--format", row.format, "--role", "receive",
-                           "--count", std::to_string(n)});
+        StartSim(receive, {"--baud", row.baud, "--format", row.format, "--role", "receive", "--count",
+                           std::to_string(n)});
         std::string data(n, 'x');
         ASSERT_EQ((ssize_t)n, write(receive.fd, data.data(), n));
         std::vector<double> rx = EventTimes(FinishSim(receive, false), "rx");
@@ -237,10 +248,22 @@ TEST(KivsimReceive, EndsAtTheEndByteOrCountAndTalksWhenTold)
         std::vector<std::string> flags;
         std::string first, expectRead, second, expectBin, reason;
     } rows[] = {
-        {{}, "abc\x1A" "def", "", "", "abc\x1A", "eof"},
-        {{"--no-eof-stop", "--count", "5"}, "ab\x1A" "cdef", "", "", "ab\x1A" "cd", "count"},
-        {{"--inject", "41,42", "--inject-after", "3", "--count", "6"}, "abc", "AB", "def",
-         "abcdef", "count"},
+        {{},
+         "abc\x1A"
+         "def",
+         "",
+         "",
+         "abc\x1A",
+         "eof"},
+        {{"--no-eof-stop", "--count", "5"},
+         "ab\x1A"
+         "cdef",
+         "",
+         "",
+         "ab\x1A"
+         "cd",
+         "count"},
+        {{"--inject", "41,42", "--inject-after", "3", "--count", "6"}, "abc", "AB", "def", "abcdef", "count"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.reason + " " + row.first);
@@ -260,4 +283,4 @@ TEST(KivsimReceive, EndsAtTheEndByteOrCountAndTalksWhenTold)
     }
 }
 
-}  // namespace
+}   // namespace

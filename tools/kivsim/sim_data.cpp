@@ -13,15 +13,14 @@ uint32_t NextRandom(uint32_t& state)
     return state;
 }
 
-}  // namespace
+}   // namespace
 
 std::vector<uint8_t> GenerateBlock(const std::string& pattern, uint32_t size, uint32_t seed)
 {
     std::vector<uint8_t> out;
     uint32_t state = seed ? seed : 0x9E3779B9u;
     if (pattern == "text") {
-        static const char alphabet[] =
-            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 ,.\"-";
+        static const char alphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 ,.\"-";
         out.reserve(size);
         uint32_t column = 0;
         while (out.size() < size) {
@@ -78,8 +77,8 @@ bool WriteRecord(const SimHandheld& h, const std::string& prefix)
     if (!f)
         return false;
     for (const SimEvent& e : h.events)
-        fprintf(f, "%llu.%03llu %s\n", (unsigned long long)(e.us / 1000),
-                (unsigned long long)(e.us % 1000), e.text.c_str());
+        fprintf(f, "%llu.%03llu %s\n", (unsigned long long)(e.us / 1000), (unsigned long long)(e.us % 1000),
+                e.text.c_str());
     if (fclose(f) != 0)
         return false;
     return std::rename(tmp.c_str(), (prefix + ".log").c_str()) == 0;

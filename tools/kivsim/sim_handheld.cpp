@@ -5,10 +5,7 @@
 
 namespace {
 
-bool AnswerStartsSetup(int answer)
-{
-    return answer == 0xF4 || answer == 0xF5;
-}
+bool AnswerStartsSetup(int answer) { return answer == 0xF4 || answer == 0xF5; }
 
 void StartRole(SimHandheld& h, uint64_t nowUs)
 {
@@ -16,13 +13,9 @@ void StartRole(SimHandheld& h, uint64_t nowUs)
     switch (h.scenario.role) {
     case ROLE_SILENT:
     case ROLE_RAW_SEND:
-    case ROLE_RAW_RECEIVE:
-        RawRoleStart(h, nowUs);
-        break;
+    case ROLE_RAW_RECEIVE: RawRoleStart(h, nowUs); break;
     case ROLE_IR_SEND:
-    case ROLE_IR_RECEIVE:
-        IrRoleStart(h, nowUs);
-        break;
+    case ROLE_IR_RECEIVE: IrRoleStart(h, nowUs); break;
     }
 }
 
@@ -71,7 +64,7 @@ size_t SetupStage(SimHandheld& h, const uint8_t* data, size_t n, uint64_t nowUs)
     return i;
 }
 
-}  // namespace
+}   // namespace
 
 const char* RoleName(SimRole role)
 {
@@ -107,15 +100,12 @@ void HandheldFinish(SimHandheld& h, const char* reason, uint64_t nowUs)
         return;
     h.stage = STAGE_DONE;
     h.endReason = reason;
-    HandheldEvent(h, nowUs, std::string("end reason=") + reason +
-                                " rx=" + std::to_string(h.received.size()) +
-                                " tx=" + std::to_string(h.sent.size()));
+    HandheldEvent(h, nowUs,
+                  std::string("end reason=") + reason + " rx=" + std::to_string(h.received.size()) +
+                      " tx=" + std::to_string(h.sent.size()));
 }
 
-void HandheldStop(SimHandheld& h, const char* reason, uint64_t nowUs)
-{
-    HandheldFinish(h, reason, nowUs);
-}
+void HandheldStop(SimHandheld& h, const char* reason, uint64_t nowUs) { HandheldFinish(h, reason, nowUs); }
 
 void HandheldStart(SimHandheld& h, const SimScenario& scenario, uint64_t nowUs)
 {
@@ -124,9 +114,8 @@ void HandheldStart(SimHandheld& h, const SimScenario& scenario, uint64_t nowUs)
     h.startUs = nowUs;
     char line[160];
     snprintf(line, sizeof line, "start role=%s baud=%u format=%d%c%d bits=%d probe=%d",
-             RoleName(scenario.role), scenario.line.baud, scenario.line.dataBits,
-             scenario.line.parity - 32, scenario.line.stopBits, BitsPerByte(scenario.line),
-             scenario.probeAnswer);
+             RoleName(scenario.role), scenario.line.baud, scenario.line.dataBits, scenario.line.parity - 32,
+             scenario.line.stopBits, BitsPerByte(scenario.line), scenario.probeAnswer);
     HandheldEvent(h, nowUs, line);
     if (scenario.probeAnswer != PROBE_OFF)
         h.stage = STAGE_IR_PROBE;
@@ -166,10 +155,7 @@ void HandheldTick(SimHandheld& h, uint64_t nowUs)
         RawRoleTick(h, nowUs);
 }
 
-size_t HandheldOutputWaiting(const SimHandheld& h)
-{
-    return h.outQueue.size();
-}
+size_t HandheldOutputWaiting(const SimHandheld& h) { return h.outQueue.size(); }
 
 size_t HandheldTakeOutput(SimHandheld& h, uint8_t* out, size_t max, uint64_t nowUs)
 {
@@ -201,7 +187,4 @@ uint64_t HandheldNextTickUs(const SimHandheld& h)
     return IrRole(h) ? IrRoleNextTickUs(h) : RawRoleNextTickUs(h);
 }
 
-bool HandheldFinished(const SimHandheld& h)
-{
-    return h.stage == STAGE_DONE;
-}
+bool HandheldFinished(const SimHandheld& h) { return h.stage == STAGE_DONE; }

@@ -37,7 +37,7 @@ void CheckEnd(SimHandheld& h, uint64_t nowUs)
     HandheldFinish(h, h.ir.done ? "ir-done" : "ir-gave-up", nowUs);
 }
 
-}  // namespace
+}   // namespace
 
 void IrRoleStart(SimHandheld& h, uint64_t nowUs)
 {

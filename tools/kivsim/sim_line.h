@@ -6,10 +6,10 @@
 #include <string>
 
 struct SimLineFormat {
-    uint32_t baud;       // bits per second; 0 = unpaced
-    int dataBits;        // 5..8
-    char parity;         // 'n', 'o', 'e', 'm', 's'
-    int stopBits;        // 1 or 2
+    uint32_t baud;   // bits per second; 0 = unpaced
+    int dataBits;    // 5..8
+    char parity;     // 'n', 'o', 'e', 'm', 's'
+    int stopBits;    // 1 or 2
 };
 
 // "8N1", "7E2", "8O1": data bits, parity letter, stop bits. False when malformed.

@@ -98,7 +98,7 @@ bool ParseHexList(const std::string& text, std::vector<uint8_t>& bytes)
     return !bytes.empty();
 }
 
-}  // namespace
+}   // namespace
 
 bool ParseSimArgs(int argc, char** argv, SimScenario& s, SimRun& run, std::string& error)
 {
@@ -120,46 +120,92 @@ bool ParseSimArgs(int argc, char** argv, SimScenario& s, SimRun& run, std::strin
         uint32_t n = 0;
         bool numberOk = ParseNumber(v, n);
         bool ok = true;
-        if (flag == "--link") run.link = v;
-        else if (flag == "--ready") run.ready = v;
-        else if (flag == "--record") run.record = v;
-        else if (flag == "--go") run.go = v;
-        else if (flag == "--stop") run.stop = v;
-        else if (flag == "--timeout") { ok = numberOk; run.timeoutMs = n; }
-        else if (flag == "--linger") { ok = numberOk; run.lingerMs = n; }
-        else if (flag == "--baud") { ok = numberOk; s.line.baud = n; }
-        else if (flag == "--format") ok = ParseLineFormat(v, s.line);
+        if (flag == "--link")
+            run.link = v;
+        else if (flag == "--ready")
+            run.ready = v;
+        else if (flag == "--record")
+            run.record = v;
+        else if (flag == "--go")
+            run.go = v;
+        else if (flag == "--stop")
+            run.stop = v;
+        else if (flag == "--timeout") {
+            ok = numberOk;
+            run.timeoutMs = n;
+        } else if (flag == "--linger") {
+            ok = numberOk;
+            run.lingerMs = n;
+        } else if (flag == "--baud") {
+            ok = numberOk;
+            s.line.baud = n;
+        } else if (flag == "--format")
+            ok = ParseLineFormat(v, s.line);
         else if (flag == "--role") {
             std::string r = v;
-            if (r == "silent") s.role = ROLE_SILENT;
-            else if (r == "send") s.role = ROLE_RAW_SEND;
-            else if (r == "receive") s.role = ROLE_RAW_RECEIVE;
-            else if (r == "ir-send") s.role = ROLE_IR_SEND;
-            else if (r == "ir-receive") s.role = ROLE_IR_RECEIVE;
-            else ok = false;
-        }
-        else if (flag == "--data") dataFile = v;
-        else if (flag == "--size") { ok = numberOk; size = n; haveSize = true; }
-        else if (flag == "--pattern") { pattern = v; ok = pattern == "text" || pattern == "binary"; }
-        else if (flag == "--seed") { ok = numberOk; seed = n; }
-        else if (flag == "--eof") eof = true;
-        else if (flag == "--piece") { ok = numberOk; s.pieceSize = n; }
-        else if (flag == "--gap") { ok = numberOk; s.gapMs = n; }
-        else if (flag == "--delay") { ok = numberOk; s.delayMs = n; }
-        else if (flag == "--count") { ok = numberOk; s.stopCount = n; }
-        else if (flag == "--no-eof-stop") s.stopAtEof = false;
-        else if (flag == "--silence") { ok = numberOk; s.silenceMs = n; }
-        else if (flag == "--inject") ok = ParseHexList(v, s.inject);
-        else if (flag == "--inject-after") { ok = numberOk; s.injectAfter = n; }
-        else if (flag == "--plan") ok = ParsePlan(v, s.irPlan);
-        else if (flag == "--fault-seed") { ok = numberOk; s.irSeed = n; }
-        else if (flag == "--fault-rate") { s.irRate = atof(v); ok = s.irRate >= 0 && s.irRate <= 1; }
-        else if (flag == "--probe-answer") {
+            if (r == "silent")
+                s.role = ROLE_SILENT;
+            else if (r == "send")
+                s.role = ROLE_RAW_SEND;
+            else if (r == "receive")
+                s.role = ROLE_RAW_RECEIVE;
+            else if (r == "ir-send")
+                s.role = ROLE_IR_SEND;
+            else if (r == "ir-receive")
+                s.role = ROLE_IR_RECEIVE;
+            else
+                ok = false;
+        } else if (flag == "--data")
+            dataFile = v;
+        else if (flag == "--size") {
+            ok = numberOk;
+            size = n;
+            haveSize = true;
+        } else if (flag == "--pattern") {
+            pattern = v;
+            ok = pattern == "text" || pattern == "binary";
+        } else if (flag == "--seed") {
+            ok = numberOk;
+            seed = n;
+        } else if (flag == "--eof")
+            eof = true;
+        else if (flag == "--piece") {
+            ok = numberOk;
+            s.pieceSize = n;
+        } else if (flag == "--gap") {
+            ok = numberOk;
+            s.gapMs = n;
+        } else if (flag == "--delay") {
+            ok = numberOk;
+            s.delayMs = n;
+        } else if (flag == "--count") {
+            ok = numberOk;
+            s.stopCount = n;
+        } else if (flag == "--no-eof-stop")
+            s.stopAtEof = false;
+        else if (flag == "--silence") {
+            ok = numberOk;
+            s.silenceMs = n;
+        } else if (flag == "--inject")
+            ok = ParseHexList(v, s.inject);
+        else if (flag == "--inject-after") {
+            ok = numberOk;
+            s.injectAfter = n;
+        } else if (flag == "--plan")
+            ok = ParsePlan(v, s.irPlan);
+        else if (flag == "--fault-seed") {
+            ok = numberOk;
+            s.irSeed = n;
+        } else if (flag == "--fault-rate") {
+            s.irRate = atof(v);
+            ok = s.irRate >= 0 && s.irRate <= 1;
+        } else if (flag == "--probe-answer") {
             std::vector<uint8_t> b;
-            if (!strcmp(v, "none")) s.probeAnswer = PROBE_SILENT;
-            else if ((ok = ParseHexList(v, b) && b.size() == 1)) s.probeAnswer = b[0];
-        }
-        else {
+            if (!strcmp(v, "none"))
+                s.probeAnswer = PROBE_SILENT;
+            else if ((ok = ParseHexList(v, b) && b.size() == 1))
+                s.probeAnswer = b[0];
+        } else {
             error = "unknown flag " + flag;
             return false;
         }

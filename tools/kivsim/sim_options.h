@@ -6,11 +6,11 @@
 #include "sim_handheld.h"
 
 struct SimRun {
-    std::string link;       // symlink made to the pseudo-terminal slave
-    std::string ready;      // written once the line is up
-    std::string record;     // prefix of the record files
-    std::string go;         // the role starts once this file exists
-    std::string stop;       // the run ends once this file exists
+    std::string link;     // symlink made to the pseudo-terminal slave
+    std::string ready;    // written once the line is up
+    std::string record;   // prefix of the record files
+    std::string go;       // the role starts once this file exists
+    std::string stop;     // the run ends once this file exists
     uint32_t timeoutMs = 60000;
     uint32_t lingerMs = 300;
     bool help = false;

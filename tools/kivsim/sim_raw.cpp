@@ -16,7 +16,7 @@ void QueueNextPiece(SimHandheld& h, uint64_t nowUs)
     h.nextPieceUs = UINT64_MAX;   // set again once the piece has crossed
 }
 
-}  // namespace
+}   // namespace
 
 void RawRoleStart(SimHandheld& h, uint64_t nowUs)
 {

@@ -66,13 +66,13 @@ enum { UART_TX_FIFO = 16, EMPTY_PULSE_POLLS = 2 };
 struct line {
     dev_t dev;
     int used;
-    int modem;          /* TIOCM_DTR | TIOCM_RTS as last set */
+    int modem; /* TIOCM_DTR | TIOCM_RTS as last set */
     int haveCflag;
-    tcflag_t cflag;     /* the KEPT_CFLAGS bits asked for */
-    uint32_t owner;     /* the simulator the counts below belong to */
-    uint64_t written;   /* bytes written to the line since that simulator began */
-    int queuedSeen;     /* output was queued since the line status last read empty */
-    int emptyPulse;     /* line-status polls still to read "empty" after the drain */
+    tcflag_t cflag;   /* the KEPT_CFLAGS bits asked for */
+    uint32_t owner;   /* the simulator the counts below belong to */
+    uint64_t written; /* bytes written to the line since that simulator began */
+    int queuedSeen;   /* output was queued since the line status last read empty */
+    int emptyPulse;   /* line-status polls still to read "empty" after the drain */
 };
 
 static struct line lines[MAX_LINES];
@@ -84,10 +84,7 @@ typedef int (*tcgetattr_fn)(int, struct termios*);
 typedef int (*tcflush_fn)(int, int);
 typedef ssize_t (*write_fn)(int, const void*, size_t);
 
-static void* next_symbol(const char* name)
-{
-    return dlsym(RTLD_NEXT, name);
-}
+static void* next_symbol(const char* name) { return dlsym(RTLD_NEXT, name); }
 
 #ifdef KIVPTY_WINE_ONLY
 /* The 64-bit library is preloaded into 64-bit Wine and into the 64-bit Unix
@@ -141,7 +138,7 @@ static struct line* find_line(dev_t dev)
             freeSlot = &lines[i];
     }
     if (!freeSlot)
-        freeSlot = &lines[0];   /* more lines than any test opens: reuse */
+        freeSlot = &lines[0]; /* more lines than any test opens: reuse */
     memset(freeSlot, 0, sizeof *freeSlot);
     freeSlot->used = 1;
     freeSlot->dev = dev;
@@ -247,12 +244,15 @@ static void log_line(int pts, const char* fmt, ...)
 
 static long speed_value(speed_t s)
 {
-    static const struct { speed_t code; long bps; } table[] = {
-        {B0, 0}, {B50, 50}, {B75, 75}, {B110, 110}, {B134, 134}, {B150, 150},
-        {B200, 200}, {B300, 300}, {B600, 600}, {B1200, 1200}, {B1800, 1800},
-        {B2400, 2400}, {B4800, 4800}, {B9600, 9600}, {B19200, 19200},
-        {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400},
-        {B460800, 460800}, {B921600, 921600},
+    static const struct {
+        speed_t code;
+        long bps;
+    } table[] = {
+        {B0, 0},           {B50, 50},       {B75, 75},         {B110, 110},       {B134, 134},
+        {B150, 150},       {B200, 200},     {B300, 300},       {B600, 600},       {B1200, 1200},
+        {B1800, 1800},     {B2400, 2400},   {B4800, 4800},     {B9600, 9600},     {B19200, 19200},
+        {B38400, 38400},   {B57600, 57600}, {B115200, 115200}, {B230400, 230400}, {B460800, 460800},
+        {B921600, 921600},
     };
     for (size_t i = 0; i < sizeof table / sizeof table[0]; i++)
         if (table[i].code == s)
@@ -282,15 +282,14 @@ static int data_bits(tcflag_t c)
 static void log_termios(int pts, const struct termios* t)
 {
     log_line(pts, "termios speed=%ld data=%d parity=%c stop=%d crtscts=%d ixon=%d ixoff=%d",
-             speed_value(cfgetospeed(t)), data_bits(t->c_cflag), parity_letter(t->c_cflag), (t->c_cflag & CSTOPB) ? 2 : 1,
-             (t->c_cflag & CRTSCTS) ? 1 : 0, (t->c_iflag & IXON) ? 1 : 0,
+             speed_value(cfgetospeed(t)), data_bits(t->c_cflag), parity_letter(t->c_cflag),
+             (t->c_cflag & CSTOPB) ? 2 : 1, (t->c_cflag & CRTSCTS) ? 1 : 0, (t->c_iflag & IXON) ? 1 : 0,
              (t->c_iflag & IXOFF) ? 1 : 0);
 }
 
 static void log_modem(int pts, const char* op, int modem)
 {
-    log_line(pts, "modem op=%s dtr=%d rts=%d", op, (modem & TIOCM_DTR) ? 1 : 0,
-             (modem & TIOCM_RTS) ? 1 : 0);
+    log_line(pts, "modem op=%s dtr=%d rts=%d", op, (modem & TIOCM_DTR) ? 1 : 0, (modem & TIOCM_RTS) ? 1 : 0);
 }
 
 /* The modem-line requests, answered from memory. The inputs read as a device
@@ -301,9 +300,7 @@ static int modem_ioctl(int pts, dev_t dev, unsigned long req, int* arg)
     struct line* l = find_line(dev);
     const char* op = NULL;
     switch (req) {
-    case TIOCMGET:
-        *arg = l->modem | TIOCM_CTS | TIOCM_DSR | TIOCM_CAR;
-        break;
+    case TIOCMGET: *arg = l->modem | TIOCM_CTS | TIOCM_DSR | TIOCM_CAR; break;
     case TIOCMSET:
         l->modem = *arg & (TIOCM_DTR | TIOCM_RTS);
         op = "set";

@@ -13,8 +13,8 @@
 
 struct kivpty_line {
     uint32_t magic;
-    uint32_t owner;      /* the simulator's process id: a new one is a new line */
-    uint64_t consumed;   /* bytes read off the line since the line was made */
+    uint32_t owner;    /* the simulator's process id: a new one is a new line */
+    uint64_t consumed; /* bytes read off the line since the line was made */
 };
 
 #endif
