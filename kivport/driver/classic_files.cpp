@@ -23,10 +23,23 @@ long ClassicRead(void* handle, void* buffer, size_t n)
     return got == HFILE_ERROR ? -1 : got;
 }
 
+// _hwrite takes a long: a text of 2 GiB or more (a 64-bit caller's) goes
+// out in pieces rather than with a size cut to a negative count.
 size_t ClassicWrite(void* handle, const void* data, size_t n)
 {
-    long written = _hwrite(File(handle), (LPCCH)data, (long)n);
-    return written == HFILE_ERROR ? 0 : (size_t)written;
+    const size_t pieceMax = 0x7FFFFFFF;
+    const char* p = (const char*)data;
+    size_t done = 0;
+    while (done < n) {
+        size_t piece = n - done < pieceMax ? n - done : pieceMax;
+        long written = _hwrite(File(handle), p + done, (long)piece);
+        if (written == HFILE_ERROR)
+            break;
+        done += (size_t)written;
+        if ((size_t)written < piece)
+            break;
+    }
+    return done;
 }
 
 long ClassicSeek(void* handle, long offset, int origin)
