@@ -136,14 +136,21 @@ void StopLink(void)
     KillLinkTimer();
 }
 
-void StartIrSend(void)
+// What both roles start from: no retries, no frame half parsed, nothing
+// finished, the line device probed and set up.
+static void StartIrRole(int32_t state)
 {
-    TransferState& t = transferState;
-    t.retryCount = 0;
+    transferState.retryCount = 0;
     enqCount = 0;
     parseStep = 0;
     finished = 0;
-    LinkState = TX_WAIT_SYN;
+    LinkState = state;
+}
+
+void StartIrSend(void)
+{
+    TransferState& t = transferState;
+    StartIrRole(TX_WAIT_SYN);
     enqLimit = 360;
     linkPlatform.purgePort(t.hPort, LINK_PURGE_RXABORT);
     linkPlatform.prepareIrLine(t.hPort);
@@ -162,17 +169,12 @@ void StartIrSend(void)
 
 void StartIrReceive(void)
 {
-    TransferState& t = transferState;
-    t.retryCount = 0;
-    parseStep = 0;
-    finished = 0;
-    enqCount = 0;
-    LinkState = RX_WAIT_ENQ;
+    StartIrRole(RX_WAIT_ENQ);
     rxWaitMs = 360000;
     expectedBlock = 1;
-    linkPlatform.prepareIrLine(t.hPort);
+    linkPlatform.prepareIrLine(transferState.hPort);
     ArmTimer(360000);
-    t.notifyMask = LINK_EV_RXCHAR;
+    transferState.notifyMask = LINK_EV_RXCHAR;
 }
 
 // One byte of the frame parser; true when it completed a frame.

@@ -37,26 +37,27 @@ struct IrRun {
     SimResult result;
 };
 
-IrRun Send(const std::string& block, std::vector<IrFault> plan = {}, SimOptions o = IrOptions(1))
+// handheldSends: the PC receives the handheld's block, else sends its own.
+IrRun Transfer(bool handheldSends, const std::string& block, std::vector<IrFault> plan, SimOptions o)
 {
     IrRun run;
-    run.handheld.sends = false;
+    run.handheld.sends = handheldSends;
+    run.handheld.block = handheldSends ? block : "";
     run.handheld.plan = plan;
-    o.block = block;
+    o.block = handheldSends ? "" : block;
     SimDevice d = IrHandheldDevice(run.handheld);
     run.result = RunSimTransfer(o, d);
     return run;
 }
 
+IrRun Send(const std::string& block, std::vector<IrFault> plan = {}, SimOptions o = IrOptions(1))
+{
+    return Transfer(false, block, plan, o);
+}
+
 IrRun Receive(const std::string& block, std::vector<IrFault> plan = {}, SimOptions o = IrOptions(0))
 {
-    IrRun run;
-    run.handheld.sends = true;
-    run.handheld.block = block;
-    run.handheld.plan = plan;
-    SimDevice d = IrHandheldDevice(run.handheld);
-    run.result = RunSimTransfer(o, d);
-    return run;
+    return Transfer(true, block, plan, o);
 }
 
 const std::string ENQ_FRAME("\0\0\0\0\0\x96\x82\x05", 8);
@@ -327,51 +328,19 @@ TEST(IrProtocol, EndsOfTheTransferByTheUserOrMemory)
 
 // Random faults from a seed, several a transfer, both directions: a transfer
 // ends with 0 and the very block, or with a failure code and nothing.
-struct CampaignCount {
-    int ok = 0, failed = 0, silent = 0;
-    std::string firstSilent;
-};
-
-CampaignCount Campaign(uint64_t firstSeed, int runs, bool detectable, size_t maxSize)
-{
-    CampaignCount c;
-    for (int i = 0; i < runs; i++) {
-        uint64_t seed = firstSeed + (uint64_t)i;
-        bool handheldSends = seed % 2;
-        size_t size = (size_t)((seed * 2654435761u) % (maxSize + 1));
-        std::string block = Bytes(size, (uint32_t)seed);
-        IrRun run;
-        run.handheld.sends = handheldSends;
-        run.handheld.block = block;
-        run.handheld.seed = seed;
-        run.handheld.rate = 3.0 / (4.0 * (double)(size / 512 + 1));   // about three a transfer
-        run.handheld.detectableOnly = detectable;
-        SimOptions o = IrOptions(handheldSends ? 0 : 1, block);
-        SimDevice d = IrHandheldDevice(run.handheld);
-        run.result = RunSimTransfer(o, d);
-        const SimResult& r = run.result;
-        std::string got = handheldSends ? r.block : run.handheld.received;
-        bool clean = r.resultCode == RC_OK;
-        if (clean && got == block && (!handheldSends || r.gotBlock == !block.empty())) {
-            c.ok++;
-        } else if (!clean && !r.gotBlock && r.resultCode != -1) {
-            c.failed++;
-        } else {
-            c.silent++;
-            if (c.firstSilent.empty())
-                c.firstSilent = "seed " + std::to_string(seed) + " code " + std::to_string(r.resultCode);
-        }
-    }
-    return c;
-}
-
 TEST(IrProtocol, RandomFaultsNeverEndWellWithWrongData)
 {
-    CampaignCount c = Campaign(1, 300, true, 70000);
-    EXPECT_EQ(0, c.silent) << c.firstSilent;
-    EXPECT_GT(c.ok, 150);
-    EXPECT_GT(c.failed, 10);
-    printf("300 transfers: %d ended well, %d failed, %d silently wrong\n", c.ok, c.failed, c.silent);
+    int count[3] = {};
+    std::string firstWrong;
+    for (uint64_t seed = 1; seed <= 300; seed++) {
+        CampaignRun run = RunCampaignTransfer(seed, true);
+        count[run.outcome]++;
+        if (run.outcome == CAMPAIGN_WRONG && firstWrong.empty())
+            firstWrong = "seed " + std::to_string(seed) + " code " + std::to_string(run.result.resultCode);
+    }
+    EXPECT_EQ(0, count[CAMPAIGN_WRONG]) << firstWrong;
+    EXPECT_GT(count[CAMPAIGN_OK], 150);
+    EXPECT_GT(count[CAMPAIGN_FAILED], 10);
 }
 
 }   // namespace

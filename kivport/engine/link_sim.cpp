@@ -355,3 +355,43 @@ SimOptions IrOptions(int direction, const std::string& block)
     o.block = block;
     return o;
 }
+
+namespace {
+
+std::string CampaignBytes(size_t n, uint32_t seed)
+{
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; i++) {
+        seed = seed * 1103515245 + 12345;
+        s[i] = (char)(1 + (seed >> 16) % 255);   // never NUL: the block ends there
+    }
+    return s;
+}
+
+}   // namespace
+
+CampaignRun RunCampaignTransfer(uint64_t seed, bool detectable)
+{
+    CampaignRun run;
+    bool handheldSends = seed % 2;
+    size_t size = (size_t)((seed * 2654435761u) % 70001);
+    run.block = CampaignBytes(size, (uint32_t)seed);
+    IrHandheld& h = run.handheld;
+    h.sends = handheldSends;
+    h.block = run.block;
+    h.seed = seed;
+    h.rate = 3.0 / (4.0 * (double)(size / 512 + 1));   // about three a transfer
+    h.detectableOnly = detectable;
+    SimOptions o = IrOptions(handheldSends ? 0 : 1, run.block);
+    SimDevice d = IrHandheldDevice(h);
+    run.result = RunSimTransfer(o, d);
+    const SimResult& r = run.result;
+    const std::string& got = handheldSends ? r.block : h.received;
+    if (r.resultCode == RC_OK && got == run.block && (!handheldSends || r.gotBlock == !run.block.empty()))
+        run.outcome = CAMPAIGN_OK;
+    else if (r.resultCode > 0 && !r.gotBlock)
+        run.outcome = CAMPAIGN_FAILED;
+    else
+        run.outcome = CAMPAIGN_WRONG;
+    return run;
+}

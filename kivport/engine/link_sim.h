@@ -114,3 +114,17 @@ SimDevice RawTalkerDevice(const std::string& bytes, size_t pieceSize, uint64_t g
 SimDevice IrHandheldDevice(IrHandheld& handheld);
 // IR settings as the transfer exports force them: 9600 baud, 8 bits, odd parity.
 SimOptions IrOptions(int direction, const std::string& block = "");
+
+// One transfer of the IR fault campaign. Everything follows from the seed:
+// the direction, a block of 0 to 70 000 bytes and about three random faults;
+// detectable leaves out the changes no checksum can see. The outcome is the
+// only thing that matters: the very block with 0, or a failure code and no
+// block; anything else is wrong data passed off as success.
+enum CampaignOutcome { CAMPAIGN_OK, CAMPAIGN_FAILED, CAMPAIGN_WRONG };
+struct CampaignRun {
+    IrHandheld handheld;
+    std::string block;
+    SimResult result;
+    CampaignOutcome outcome;
+};
+CampaignRun RunCampaignTransfer(uint64_t seed, bool detectable);

@@ -35,33 +35,23 @@ uint32_t GetLineStatus(void)
     return s;
 }
 
-void StartSend(void)
+// A transfer starts on the IR protocol, or as a raw stream that waits for
+// the comm event of its direction under a six-minute deadline.
+static void StartLink(void (*startIr)(void), uint32_t rawEvent)
 {
-    TransferState& t = transferState;
     if (PortClosed())
         return;
-    t.retryCount = 0;
+    transferState.retryCount = 0;
     if (portParams.linkKind == LINK_IR) {
-        StartIrSend();
+        startIr();
         return;
     }
-    t.notifyMask = LINK_EV_TXEMPTY;
-    ArmTimer(RAW_DEADLINE_MS);   // the first ticks start the stream
+    transferState.notifyMask = rawEvent;
+    ArmTimer(RAW_DEADLINE_MS);   // a send's first ticks start the stream
 }
 
-void StartReceive(void)
-{
-    TransferState& t = transferState;
-    if (PortClosed())
-        return;
-    t.retryCount = 0;
-    if (portParams.linkKind == LINK_IR) {
-        StartIrReceive();
-        return;
-    }
-    t.notifyMask = LINK_EV_RXCHAR;
-    ArmTimer(RAW_DEADLINE_MS);
-}
+void StartSend(void) { StartLink(StartIrSend, LINK_EV_TXEMPTY); }
+void StartReceive(void) { StartLink(StartIrReceive, LINK_EV_RXCHAR); }
 
 void AbortTransfer(void)
 {
