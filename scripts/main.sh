@@ -20,7 +20,7 @@ done
 # The same DLLs for 64-bit applications: the same export names, and again
 # only system DLLs among the imports.
 cmake --preset win64 >/dev/null
-cmake --build --preset win64 -j"$(nproc)" --target kivport kivconv
+cmake --build --preset win64 -j"$(nproc)" --target kivport kivconv kivhost kivsim kivpty
 names() { "$1"-w64-mingw32-objdump -p "$2" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | sed -n 's/^\s*\[ *[0-9]*\] /  /p'; }
 for dll in kivport kivconv; do
     f=build/win64/bin/$dll.dll
@@ -36,12 +36,19 @@ for dll in kivport kivconv; do
 done
 
 # A sample conversion through the DLL, as the application calls it: the sample
-# table (text, number, date and photo fields) to a Kcsv file and back.
-work=build/win32/sample
+# table (text, number, date and photo fields) to a Kcsv file and back. It runs
+# the 32-bit build, or the 64-bit one where this kernel cannot start 32-bit
+# programs.
+wb=build/win32
+if ! scripts/wine32-works.sh; then
+    wb=build/win64
+    echo "== this kernel cannot start 32-bit programs: the sample runs through the 64-bit DLLs"
+fi
+work=$wb/sample
 rm -rf "$work" && mkdir -p "$work" && cp samples/* "$work"/
-scripts/wine-env.sh start build/win32
+scripts/wine-env.sh start $wb
 sim_pid=
-trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; scripts/wine-env.sh stop build/win32' EXIT
+trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; scripts/wine-env.sh stop $wb' EXIT
 host() { (cd "$work" && ../../../scripts/wine-run.sh ../bin/kivhost.exe "$@" </dev/null); }
 show() {   # a text file of the sample, in UTF-8 for the terminal, long lines cut
     echo "-- $1"
@@ -60,11 +67,11 @@ done
 # behave as a serial port for Wine), takes the file, then sends it back.
 echo "== the Kcsv file to the handheld and back over a simulated cable"
 setup=5,0,38400,0,8,1,0,0   # COM5, cable, 38400 baud, no parity, 8 data bits, 1 stop bit
-com5=build/win32/wineprefix/dosdevices/com5
+com5=$wb/wineprefix/dosdevices/com5
 handheld() {   # kivsim in the background, once its line is up
     local dir=$work/$1; shift
     mkdir -p "$dir"
-    build/win32/bin/kivsim --link "$com5" --ready "$dir/ready" --record "$dir/rec" \
+    $wb/bin/kivsim --link "$com5" --ready "$dir/ready" --record "$dir/rec" \
         --timeout 60000 --baud 38400 --format 8N1 "$@" </dev/null >"$dir/kivsim.out" 2>&1 &
     sim_pid=$!
     for _ in $(seq 200); do [ -f "$dir/ready" ] && return 0; sleep 0.05; done
@@ -72,7 +79,7 @@ handheld() {   # kivsim in the background, once its line is up
     return 1
 }
 handheld_done() { wait "$sim_pid"; sim_pid=; }
-transfer() { (export KIV_PRELOAD="$PWD/build/win32/ptyshim/\$LIB/libkivpty.so"; host "$@"); }
+transfer() { (export KIV_PRELOAD="$PWD/$wb/ptyshim/\$LIB/libkivpty.so"; host "$@"); }
 
 handheld to-handheld --role receive --silence 3000
 transfer send addr.csv --setup $setup

@@ -24,7 +24,12 @@ run ctest --preset host-asan -j"$jobs"
 
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j"$jobs"
-run ctest --preset win32
+if scripts/wine32-works.sh; then
+    run ctest --preset win32
+else
+    echo "== SKIPPED: ctest --preset win32: this kernel cannot start 32-bit programs, so 32-bit Wine"
+    echo "   cannot run; the 32-bit DLLs are built and the same tests run on the 64-bit build below"
+fi
 
 # The same DLLs and tests built for x64, under 64-bit Wine in a prefix of their own.
 cmake --preset win64 >/dev/null
