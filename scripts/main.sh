@@ -90,3 +90,7 @@ for f in "$work"/addr.csv.*; do
     cmp "$f" "$work/back/$(basename "$f")"
 done
 echo "  its conversion matches the original's file for file"
+
+# The releases: the Windows zip of both DLL builds and the Debian package of
+# kiv, in dist/, listed with their sizes and checksums.
+bash scripts/build-dist.sh
