@@ -35,6 +35,11 @@ for dll in kivport kivconv; do
     x86_64-w64-mingw32-objdump -p "$f" | sed -n 's/^\s*DLL Name: /  /p'
 done
 
+# The releases: the Windows zip of both DLL builds and the Debian package of
+# kiv, in dist/, listed with their sizes and checksums. They need no Wine,
+# so they are made before the runs under Wine below.
+bash scripts/build-dist.sh
+
 # A sample conversion through the DLL, as the application calls it: the sample
 # table (text, number, date and photo fields) to a Kcsv file and back.
 work=build/win32/sample
@@ -90,7 +95,3 @@ for f in "$work"/addr.csv.*; do
     cmp "$f" "$work/back/$(basename "$f")"
 done
 echo "  its conversion matches the original's file for file"
-
-# The releases: the Windows zip of both DLL builds and the Debian package of
-# kiv, in dist/, listed with their sizes and checksums.
-bash scripts/build-dist.sh
