@@ -35,6 +35,11 @@ for dll in kivport kivconv; do
     x86_64-w64-mingw32-objdump -p "$f" | sed -n 's/^\s*DLL Name: /  /p'
 done
 
+# The releases: the Windows zip of both DLL builds and the Debian package of
+# kiv, in dist/, listed with their sizes and checksums. They need no Wine,
+# so they are made before the runs under Wine below.
+bash scripts/build-dist.sh
+
 # A sample conversion through the DLL, as the application calls it: the sample
 # table (text, number, date and photo fields) to a Kcsv file and back. It runs
 # the 32-bit build, or the 64-bit one where this kernel cannot start 32-bit

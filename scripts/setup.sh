@@ -16,6 +16,10 @@ for p in cmake g++ googletest g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posi
          libclang-rt-14-dev llvm clang-format; do
     want "$p"
 done
+# The releases: the Debian package's tools, its manual page and the checks of both artefacts.
+for p in dpkg-dev help2man lintian unzip man-db; do
+    want "$p"
+done
 
 if [ ${#need[@]} -gt 0 ]; then
     export DEBIAN_FRONTEND=noninteractive

@@ -40,5 +40,9 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j"$jobs"
 run ctest --preset fuzz
 
+# The releases, made from the trees built above, then unpacked and checked as a user gets them.
+run bash scripts/build-dist.sh
+run bash scripts/check-dist.sh
+
 # Nothing may stay behind: the Wine test fixture stops its server and display.
 exit $status

@@ -2,6 +2,7 @@
 // by name, exactly as the application's macro code does, and calls their
 // exports, printing what came back.
 #include <windows.h>
+#include "kiv_version.h"
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -272,7 +273,8 @@ int Convert(const char* exportName, const char* path)
 
 int Usage()
 {
-    fprintf(stderr, "usage: kivhost COMMAND [ARG]\n"
+    fprintf(stderr, "kivhost " KIV_VERSION_TEXT ": calls the DLLs' exports as the application's macros do\n"
+                    "usage: kivhost COMMAND [ARG]\n"
                     "  send FILE [--setup S]     load FILE as a block and send it to the handheld\n"
                     "  receive FILE [--setup S]  receive a block from the handheld and save it as FILE\n"
                     "      S = port,irmode,speed,parity,length,stop,csmon,xflow (e.g. 1,0,38400,0,8,1,0,0);\n"
@@ -281,7 +283,8 @@ int Usage()
                     "  setup-dialog      edit the port settings in the setup dialog and save them\n"
                     "  search-port N     find a COM port that opens (0: COM1 to COM3)\n"
                     "  csv2kcsv FILE     turn the application's CSV file (and its .table) into a Kcsv file\n"
-                    "  kcsv2csv FILE     turn a Kcsv file into layout, record, length and image files\n");
+                    "  kcsv2csv FILE     turn a Kcsv file into layout, record, length and image files\n"
+                    "  --version         print kivhost's version, which is that of the DLLs it came with\n");
     return 2;
 }
 
@@ -291,6 +294,10 @@ int main(int argc, char** argv)
 {
     if (argc < 2)
         return Usage();
+    if (!strcmp(argv[1], "--version")) {
+        printf("kivhost %s\n", KIV_VERSION_TEXT);
+        return 0;
+    }
     if (!strcmp(argv[1], "load-setup"))
         return LoadSetup();
     if (!strcmp(argv[1], "setup-dialog"))

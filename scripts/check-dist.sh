@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Checks the releases in dist/ as a user gets them. The zip unpacks, holds the
+# files it should and SHA256SUMS matches them; the two READMEs say the same;
+# in x86/ and x64/ both DLLs export exactly the names docs/macros.md declares
+# for them, every program is of its folder's bitness, and the DLLs' version
+# resources carry the project version. The Debian package unpacks, its kiv
+# prints that version, its manual page renders, and lintian finds no error.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+version=$(sed -n 's/^project(kiv VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+passed=0
+failed=0
+check() {   # check WHAT COMMAND...: one line per check
+    local what=$1
+    shift
+    if "$@" >"$tmp/out" 2>&1; then
+        passed=$((passed + 1))
+        echo "ok: $what"
+    else
+        failed=$((failed + 1))
+        echo "FAILED: $what"
+        sed 's/^/    /' "$tmp/out"
+    fi
+}
+
+zip=dist/kiv-desktop-link-$version-windows.zip
+top=$tmp/zip/kiv-desktop-link-$version-windows
+check "$zip unpacks" unzip -q "$zip" -d "$tmp/zip"
+
+expected_files() {
+    printf '%s\n' LICENSE.txt README-UTF8.txt README.txt docs/macros.md
+    for arch in x64 x86; do printf "$arch/%s\n" kivconv.dll kivhost.exe kivport.dll; done
+}
+files_match_sums() {
+    (cd "$top" && sha256sum --strict -c --quiet SHA256SUMS) || return 1
+    diff <(expected_files) <(cut -c67- "$top/SHA256SUMS") || return 1
+    diff <(expected_files) <(cd "$top" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort)
+}
+check "SHA256SUMS lists every file of the zip and each matches" files_match_sums
+
+readmes_agree() {
+    [ "$(head -c3 "$top/README-UTF8.txt" | od -An -tx1 | tr -d ' ')" = efbbbf ] || return 1
+    cmp <(iconv -f CP932 -t UTF-8 "$top/README.txt") <(tail -c +4 "$top/README-UTF8.txt")
+}
+check "README.txt (code page 932) and README-UTF8.txt say the same" readmes_agree
+
+# The export names a macro reaches: each Declare's Alias, or its own name.
+declared() {
+    sed -n "s/.*Declare \(PtrSafe \)\?Function \([A-Za-z0-9_]*\) Lib \"$1\"\( Alias \"\([^\"]*\)\"\)\?.*/\2 \4/p" \
+        "$top/docs/macros.md" | awk '{ print ($2 != "" ? $2 : $1) }' | LC_ALL=C sort -u
+}
+exported() {
+    "$1" -p "$2" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+        sed -n 's/^\s*\[ *[0-9]*\] //p' | LC_ALL=C sort
+}
+exports_declared() {   # exports_declared OBJDUMP DLL
+    [ -n "$(declared "$(basename "$2")")" ] && diff <(declared "$(basename "$2")") <(exported "$1" "$2")
+}
+format_is() { "$1" -f "$3" | grep -q "file format $2\$"; }
+version_resource() {   # version_resource DLL: both version strings are VERSION.0
+    [ "$(strings -el "$1" | grep -A1 -x -e FileVersion -e ProductVersion | grep -v -e Version -e --)" = \
+        "$(printf '%s.0\n%s.0' "$version" "$version")" ]
+}
+for row in "x86 i686-w64-mingw32-objdump pei-i386" "x64 x86_64-w64-mingw32-objdump pei-x86-64"; do
+    read -r arch objdump format <<<"$row"
+    for dll in kivconv kivport; do
+        check "$arch/$dll.dll exports exactly the names docs/macros.md declares" \
+            exports_declared "$objdump" "$top/$arch/$dll.dll"
+        check "$arch/$dll.dll is $format" format_is "$objdump" "$format" "$top/$arch/$dll.dll"
+        check "$arch/$dll.dll carries version $version" version_resource "$top/$arch/$dll.dll"
+    done
+    check "$arch/kivhost.exe is $format" format_is "$objdump" "$format" "$top/$arch/kivhost.exe"
+done
+
+# The Debian package, once the tree has the kiv program.
+if [ -f kiv/CMakeLists.txt ]; then
+    deb=$(ls dist/kiv_"$version"_*.deb 2>/dev/null || echo "dist/kiv_${version}_ARCH.deb")
+    check "$deb unpacks" dpkg-deb -x "$deb" "$tmp/root"
+    check "its kiv prints version $version" \
+        bash -c '[ "$("$1" --version)" = "kiv $2" ]' - "$tmp/root/usr/bin/kiv" "$version"
+    check "its Depends come from dpkg-shlibdeps" bash -c 'dpkg-deb -f "$1" Depends | grep -q libc6' - "$deb"
+    renders() {
+        local page=$tmp/root/usr/share/man/man1/kiv.1.gz
+        MANWIDTH=80 man --warnings -l "$page" >"$tmp/page" 2>"$tmp/warnings" || return 1
+        cat "$tmp/warnings"
+        [ ! -s "$tmp/warnings" ] && grep -q "kiv $version" "$tmp/page" && grep -q "^COMMANDS" "$tmp/page"
+    }
+    check "kiv(1) renders with man -l, without warnings" renders
+    check "lintian reports no error" lintian --fail-on error "$deb"
+else
+    echo "dist: this tree has no kiv program, so no Debian package to check"
+fi
+
+echo "dist: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
