@@ -274,10 +274,9 @@ bool WriteDataRecords(TextStream* out, const TableLayout& table, const char* csv
         return false;
     bool ok = true;
     CsvRecord record;
+    StampClock clock = {};
     while (ok && ReadCsvRecord(in, &record) > 0) {
-        char stamp[TIMESTAMP_SIZE];
-        FormatTimestamp(stamp);
-        ok = TextPrintf(out, "\"D\",\" \",,\"%s\",,", stamp);
+        ok = TextPrintf(out, "\"D\",\" \",,\"%s\",,", StampClockNow(&clock));
         for (int i = 0; ok && i < table.fieldCount; i++)
             ok = TextPutc(out, ',') && WriteFieldColumns(out, table.fields[i], record.fields[i]);
         FreeCsvRecord(&record);

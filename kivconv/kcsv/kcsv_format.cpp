@@ -127,11 +127,10 @@ void FormatTimestampOf(char buffer[TIMESTAMP_SIZE], const struct tm& t)
 
 const struct tm* fixedStampTime;
 
-static struct tm LocalNow()
+static struct tm LocalTime(time_t now)
 {
     if (fixedStampTime)
         return *fixedStampTime;
-    time_t now = time(nullptr);
     struct tm* t = localtime(&now);
     if (t)
         return *t;
@@ -141,7 +140,20 @@ static struct tm LocalNow()
     return zero;
 }
 
+static struct tm LocalNow() { return LocalTime(time(nullptr)); }
+
 void FormatTimestamp(char buffer[TIMESTAMP_SIZE]) { FormatTimestampOf(buffer, LocalNow()); }
+
+const char* StampClockNow(StampClock* clock)
+{
+    time_t now = time(nullptr);
+    if (fixedStampTime || !clock->valid || now != clock->second) {
+        FormatTimestampOf(clock->text, LocalTime(now));
+        clock->second = now;
+        clock->valid = !fixedStampTime;
+    }
+    return clock->text;
+}
 
 PackedStamp MakePackedStamp(const struct tm& t)
 {
