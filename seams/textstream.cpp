@@ -246,6 +246,19 @@ bool TextWrite(TextStream* ts, const char* data, size_t n)
 
 bool TextPuts(TextStream* ts, const char* s) { return s && TextWrite(ts, s, strlen(s)); }
 
+bool TextPutDecimal(TextStream* ts, unsigned long n)
+{
+    if (!ts || !ts->writing || ts->error)
+        return false;
+    char digits[3 * sizeof n];
+    char* p = digits + sizeof digits;
+    do {
+        *--p = (char)('0' + n % 10);
+        n /= 10;
+    } while (n);
+    return PutRun(ts, p, (size_t)(digits + sizeof digits - p));
+}
+
 bool TextPrintf(TextStream* ts, const char* fmt, ...)
 {
     char small[512];

@@ -53,6 +53,9 @@ char* TextGets(TextStream* ts, char* buf, size_t size);
 bool TextPutc(TextStream* ts, int c);
 bool TextWrite(TextStream* ts, const char* data, size_t n);
 bool TextPuts(TextStream* ts, const char* s);
+// n in decimal, without the formatting machinery of TextPrintf: for numbers
+// written once per field of a large file.
+bool TextPutDecimal(TextStream* ts, unsigned long n);
 bool TextPrintf(TextStream* ts, const char* fmt, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 2, 3)))

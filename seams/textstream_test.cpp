@@ -131,6 +131,28 @@ TEST(TextStream, WritingTurnsLfIntoCrLfAndReadsBack)
     remove(path);
 }
 
+TEST(TextStream, DecimalNumbersReadBackAsWritten)
+{
+    const unsigned long numbers[] = {0, 7, 10, 4294967295ul, (unsigned long)-1};
+    char path[] = "textstream_decimal.tmp";
+    for (unsigned long n : numbers) {
+        TextStream* w = TextOpenWrite(path);
+        ASSERT_NE(nullptr, w);
+        EXPECT_TRUE(TextPutDecimal(w, n));
+        EXPECT_TRUE(TextClose(w));
+        TextStream* r = TextOpenRead(path);
+        char text[32];
+        ASSERT_NE(nullptr, TextGets(r, text, sizeof text));
+        EXPECT_EQ(std::to_string(n), text);
+        TextClose(r);
+    }
+    remove(path);
+    TextStream* r = TextOpenMemory("1", 1);
+    EXPECT_FALSE(TextPutDecimal(r, 1));   // a read stream takes no writing
+    TextClose(r);
+    EXPECT_FALSE(TextPutDecimal(nullptr, 1));
+}
+
 TEST(TextStream, MissingFileOpensNothing)
 {
     EXPECT_EQ(nullptr, TextOpenRead("no/such/dir/file.txt"));

@@ -276,7 +276,8 @@ bool WriteDataRecords(TextStream* out, const TableLayout& table, const char* csv
     CsvRecord record;
     StampClock clock = {};
     while (ok && ReadCsvRecord(in, &record) > 0) {
-        ok = TextPrintf(out, "\"D\",\" \",,\"%s\",,", StampClockNow(&clock));
+        ok = TextPuts(out, "\"D\",\" \",,\"") && TextPuts(out, StampClockNow(&clock)) &&
+             TextPuts(out, "\",,");
         for (int i = 0; ok && i < table.fieldCount; i++)
             ok = TextPutc(out, ',') && WriteFieldColumns(out, table.fields[i], record.fields[i]);
         FreeCsvRecord(&record);

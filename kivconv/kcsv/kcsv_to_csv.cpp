@@ -72,7 +72,7 @@ struct DataFiles {
 // The value to the record file, its length in characters to the length file.
 bool WriteValueAndLength(DataFiles* out, const char* value)
 {
-    return TextPrintf(out->lengths, "%u", (unsigned)CountChars(value)) && TextPuts(out->records, value);
+    return TextPutDecimal(out->lengths, CountChars(value)) && TextPuts(out->records, value);
 }
 
 // The text of an FK_TEXT field: converted, or as it came when the conversion
