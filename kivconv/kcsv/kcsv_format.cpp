@@ -1,6 +1,7 @@
 // Kcsv format vocabulary: column texts, identifiers, time stamps, layout files.
 #include "kcsv/kcsv_format.h"
 #include <cstdio>
+#include <chrono>
 #include <cstring>
 
 // Japanese texts are code page 932 bytes; the characters are in the comments.
@@ -144,9 +145,11 @@ static struct tm LocalNow() { return LocalTime(time(nullptr)); }
 
 void FormatTimestamp(char buffer[TIMESTAMP_SIZE]) { FormatTimestampOf(buffer, LocalNow()); }
 
+// The clock is read through the standard library's system clock: the Windows
+// runtime's time() asks the system for the time zone on every call too.
 const char* StampClockNow(StampClock* clock)
 {
-    time_t now = time(nullptr);
+    time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
     if (fixedStampTime || !clock->valid || now != clock->second) {
         FormatTimestampOf(clock->text, LocalTime(now));
         clock->second = now;

@@ -96,8 +96,8 @@ void FormatTimestampOf(char buffer[TIMESTAMP_SIZE], const struct tm& t);
 
 // Stamps for a run of records: the clock is read on every call, but the local
 // time is worked out and formatted only when its second has moved on, since
-// that costs more than a record (on Windows, localtime asks the system for the
-// time zone on every call). Start it zeroed.
+// that costs more than a record (on Windows, localtime and time() ask the
+// system for the time zone on every call). Start it zeroed.
 struct StampClock {
     time_t second;
     bool valid;
