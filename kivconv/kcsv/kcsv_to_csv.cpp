@@ -79,12 +79,8 @@ bool WriteValueAndLength(DataFiles* out, const char* value)
 // gives nothing. An empty field writes nothing; a quoted empty one its length 0.
 bool WriteTextValue(DataFiles* out, const char* slot)
 {
-    if (!slot)
-        return true;
-    Sjis1Text converted = TakeSjis1Text(Sjis1Decode(slot), slot);
-    bool ok = WriteValueAndLength(out, converted.text);
-    ReleaseSjis1Text(&converted);
-    return ok;
+    auto write = [](const char* text, void* files) { return WriteValueAndLength((DataFiles*)files, text); };
+    return !slot || WithSjis1Text(slot, true, write, out);
 }
 
 // Before every output column: ',' to the record file, and to the length file
