@@ -157,13 +157,42 @@ void KeepBest(double* best, double seconds)
         *best = seconds;
 }
 
-// The twin's run on the table base: "seconds seconds" for CSV to Kcsv and
-// Kcsv to CSV, a negative time for a conversion that failed.
+// The bytes and floors of one conversion's input, and its best times.
+struct Measured {
+    std::string input;
+    double bytes;
+    double bulk, perByte, seams, bare;
+};
+
+void MeasureFloors(Measured* m, const std::string& scratch)
+{
+    KeepBest(&m->bulk, Timed([&] { return BulkCopy(m->input, scratch); }));
+    KeepBest(&m->perByte, Timed([&] { return PerByteCopy(m->input, scratch); }));
+}
+
+Measured TableInput(const std::string& base, const char* suffix)
+{
+    return Measured{base + suffix, 0, 0, 0, 0, 0};
+}
+
+// One round on the table base: each conversion right after the floors on its
+// input, in the same order in this program and in its twin.
+void MeasureRound(Measured* toKcsv, Measured* toCsv, const std::string& scratch)
+{
+    MeasureFloors(toKcsv, scratch);
+    KeepBest(&toKcsv->seams, Timed([&] { return ConvertCsvToKcsv(toKcsv->input.c_str()); }));
+    MeasureFloors(toCsv, scratch);
+    KeepBest(&toCsv->seams, Timed([&] { return ConvertKcsvToCsv(toCsv->input.c_str()); }));
+}
+
+// The twin's best of two rounds on the table base: "seconds seconds" for CSV
+// to Kcsv and Kcsv to CSV, a negative time for a conversion that failed.
 int MeasureForTwin(const std::string& base)
 {
-    double toKcsv = Timed([&] { return ConvertCsvToKcsv((base + ".txt").c_str()); });
-    double toCsv = Timed([&] { return ConvertKcsvToCsv((base + ".csv").c_str()); });
-    printf("%.6f %.6f\n", toKcsv, toCsv);
+    Measured toKcsv = TableInput(base, ".txt"), toCsv = TableInput(base, ".csv");
+    for (int warm = 0; warm < 2; warm++)   // a fresh process: the first round warms it
+        MeasureRound(&toKcsv, &toCsv, base + ".copy");
+    printf("%.6f %.6f\n", toKcsv.seams, toCsv.seams);
     return 0;
 }
 
@@ -220,19 +249,6 @@ void PrintHeading(const std::string& what)
     printf("\n%s\n    %-20s %10s %13s %9s %9s\n", what.c_str(), "", "best", "input", "vs bulk", "vs byte");
 }
 
-// The bytes and floors of one conversion's input, and its best times.
-struct Measured {
-    std::string input;
-    double bytes;
-    double bulk, perByte, seams, bare;
-};
-
-void MeasureFloors(Measured* m, const std::string& scratch)
-{
-    KeepBest(&m->bulk, Timed([&] { return BulkCopy(m->input, scratch); }));
-    KeepBest(&m->perByte, Timed([&] { return PerByteCopy(m->input, scratch); }));
-}
-
 void PrintMeasured(const char* what, const Measured& m)
 {
     printf("  %s, input %.1f MB\n", what, m.bytes / 1e6);
@@ -254,16 +270,19 @@ bool RunTable(const fs::path& dir, int rows, int rounds)
         return false;
     }
     std::string scratch = base + ".copy";
-    Measured toKcsv = {base + ".txt", 0, 0, 0, 0, 0};
-    Measured toCsv = {base + ".csv", 0, 0, 0, 0, 0};
+    Measured toKcsv = TableInput(base, ".txt"), toCsv = TableInput(base, ".csv");
     bool twin = true;
     for (int round = 0; round < rounds; round++) {
-        MeasureFloors(&toKcsv, scratch);
-        KeepBest(&toKcsv.seams, Timed([&] { return ConvertCsvToKcsv(toKcsv.input.c_str()); }));
-        MeasureFloors(&toCsv, scratch);
-        KeepBest(&toCsv.seams, Timed([&] { return ConvertKcsvToCsv(toCsv.input.c_str()); }));
+        // The twin goes first every other round, so that neither program
+        // always runs right after the other's writes.
 #ifndef KIV_BARE_SEAMS
-        twin = twin && RunTwin(base, &toKcsv.bare, &toCsv.bare);
+        if (round % 2)
+            twin = twin && RunTwin(base, &toKcsv.bare, &toCsv.bare);
+#endif
+        MeasureRound(&toKcsv, &toCsv, scratch);
+#ifndef KIV_BARE_SEAMS
+        if (round % 2 == 0)
+            twin = twin && RunTwin(base, &toKcsv.bare, &toCsv.bare);
 #endif
     }
     toKcsv.bytes = FileBytes(toKcsv.input);
