@@ -143,7 +143,7 @@ bool TextEof(const TextStream* ts) { return !ts || ts->eof; }
 static void SetStops(TextStream* ts, const char* stops)
 {
     memset(ts->isStop, 0, sizeof ts->isStop);
-    ts->isStop['\r'] = ts->isStop[kCtrlZ] = 1;
+    ts->isStop[(unsigned char)'\r'] = ts->isStop[kCtrlZ] = 1;
     for (const char* c = stops; c && *c; c++)
         ts->isStop[(unsigned char)*c] = 1;
     ts->stops = stops;
