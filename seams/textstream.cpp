@@ -21,6 +21,10 @@ struct TextStream {
     bool eof;
     bool error;
     size_t len;   // bytes waiting in buf (write streams)
+    // TextTakeRun's stops as a table, and the stops it was built from.
+    const char* stops;
+    bool stopsSet;
+    unsigned char isStop[256];
 };
 
 static TextStream* NewStream(ByteFile* file, bool writing)
@@ -132,23 +136,37 @@ int TextGetc(TextStream* ts)
 
 bool TextEof(const TextStream* ts) { return !ts || ts->eof; }
 
-// memchr per stop character: long runs (encoded photographs) are scanned by
-// the library, not byte by byte here.
+// One pass over the window against a table of the stops, built again only
+// when a caller hands other stops. Searching for each stop in turn re-read
+// the rest of the line once per stop and per field, which costs the most
+// where the C library's memchr is a plain byte loop (the Windows runtime).
+static void SetStops(TextStream* ts, const char* stops)
+{
+    memset(ts->isStop, 0, sizeof ts->isStop);
+    ts->isStop[(unsigned char)'\r'] = ts->isStop[kCtrlZ] = 1;
+    for (const char* c = stops; c && *c; c++)
+        ts->isStop[(unsigned char)*c] = 1;
+    ts->stops = stops;
+    ts->stopsSet = true;
+}
+
 size_t TextTakeRun(TextStream* ts, const char* stops, const unsigned char** run)
 {
     TextReadWindow* w = &ts->window;
     *run = w->next;
     if (!w->next || ts->writing)
         return 0;
+    if (!ts->stopsSet || stops != ts->stops)
+        SetStops(ts, stops);
+    const unsigned char* p = w->next;
     const unsigned char* end = w->end;
-    const char translated[] = {'\r', (char)kCtrlZ, '\0'};
-    const char* lists[] = {translated, stops};
-    for (const char* list : lists)
-        for (const char* c = list; *c && end != w->next; c++)
-            if (const void* at = memchr(w->next, (unsigned char)*c, (size_t)(end - w->next)))
-                end = (const unsigned char*)at;
-    size_t n = (size_t)(end - w->next);
-    w->next = end;
+    const unsigned char* isStop = ts->isStop;
+    while (end - p >= 4 && !(isStop[p[0]] | isStop[p[1]] | isStop[p[2]] | isStop[p[3]]))
+        p += 4;
+    while (p != end && !isStop[*p])
+        p++;
+    size_t n = (size_t)(p - w->next);
+    w->next = p;
     return n;
 }
 
@@ -227,6 +245,19 @@ bool TextWrite(TextStream* ts, const char* data, size_t n)
 }
 
 bool TextPuts(TextStream* ts, const char* s) { return s && TextWrite(ts, s, strlen(s)); }
+
+bool TextPutDecimal(TextStream* ts, unsigned long n)
+{
+    if (!ts || !ts->writing || ts->error)
+        return false;
+    char digits[3 * sizeof n];
+    char* p = digits + sizeof digits;
+    do {
+        *--p = (char)('0' + n % 10);
+        n /= 10;
+    } while (n);
+    return PutRun(ts, p, (size_t)(digits + sizeof digits - p));
+}
 
 bool TextPrintf(TextStream* ts, const char* fmt, ...)
 {

@@ -42,7 +42,8 @@ inline int TextGetcInline(TextStream* ts)
 // The bytes at the read position up to the first of the characters in stops
 // (CR and 0x1A, which need translating, stop a run as well), or to the end of
 // the buffer; they count as read. An empty run means: read the next
-// character with TextGetc, which refills the buffer.
+// character with TextGetc, which refills the buffer. The stream keeps a table
+// of the stops made from the text they point to: pass a constant text.
 size_t TextTakeRun(TextStream* ts, const char* stops, const unsigned char** run);
 
 // Reads up to size-1 characters through the next LF (kept), NUL-terminated.
@@ -52,6 +53,9 @@ char* TextGets(TextStream* ts, char* buf, size_t size);
 bool TextPutc(TextStream* ts, int c);
 bool TextWrite(TextStream* ts, const char* data, size_t n);
 bool TextPuts(TextStream* ts, const char* s);
+// n in decimal, without the formatting machinery of TextPrintf: for numbers
+// written once per field of a large file.
+bool TextPutDecimal(TextStream* ts, unsigned long n);
 bool TextPrintf(TextStream* ts, const char* fmt, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 2, 3)))

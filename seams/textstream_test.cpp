@@ -43,6 +43,51 @@ TEST(TextStream, CrLfSplitAcrossTheReadBufferIsStillOneLineEnd)
     EXPECT_EQ("x\nend", got.substr(got.size() - 5));
 }
 
+// A run ends before the first stop the caller names, or before CR or 0x1A,
+// which the stream translates itself; the stop is then read by TextGetc.
+TEST(TextStream, TakeRunStopsAtTheFirstStopOrTranslatedByte)
+{
+    struct Row {
+        std::string raw;
+        const char* stops;
+        std::string run;
+        int next;   // what TextGetc reads after the run
+    };
+    const Row rows[] = {
+        {"abc\"def", "\"\n", "abc", '"'},
+        {"abc\ndef\"", "\"\n", "abc", '\n'},
+        {"ab\r\ncd", "\"", "ab", '\n'},
+        {std::string("ab\x1A\"", 4), "\"", "ab", EOF},
+        {"abcdefghij,", ",", "abcdefghij", ','},   // past a four-byte step
+        {"\"x", "\"", "", '"'},
+        {"plain", "\"", "plain", EOF},
+        {"a,b\"c", "", "a,b\"c", EOF},   // no stops: only CR and 0x1A end it
+    };
+    for (const Row& row : rows) {
+        TextStream* ts = TextOpenMemory(row.raw.data(), row.raw.size());
+        const unsigned char* run = nullptr;
+        size_t n = TextTakeRun(ts, row.stops, &run);
+        EXPECT_EQ(row.run, std::string((const char*)run, n)) << row.raw;
+        EXPECT_EQ(row.next, TextGetc(ts)) << row.raw;
+        TextClose(ts);
+    }
+}
+
+// The stops may change from one call to the next on the same stream.
+TEST(TextStream, TakeRunFollowsNewStops)
+{
+    const std::string raw = "ab,cd\"ef";
+    TextStream* ts = TextOpenMemory(raw.data(), raw.size());
+    const unsigned char* run;
+    EXPECT_EQ(2u, TextTakeRun(ts, ",", &run));
+    EXPECT_EQ(',', TextGetc(ts));
+    EXPECT_EQ(2u, TextTakeRun(ts, "\"", &run));
+    EXPECT_EQ('"', TextGetc(ts));
+    EXPECT_EQ(2u, TextTakeRun(ts, ",", &run));
+    EXPECT_EQ(0u, TextTakeRun(ts, ",", &run));   // the end
+    TextClose(ts);
+}
+
 TEST(TextStream, EofStaysOnceReached)
 {
     std::string raw("a\x1A"
@@ -84,6 +129,28 @@ TEST(TextStream, WritingTurnsLfIntoCrLfAndReadsBack)
     EXPECT_STREQ("yyyyyyyyyyyyyyy", TextGets(r, line, sizeof line));   // cut at the buffer
     TextClose(r);
     remove(path);
+}
+
+TEST(TextStream, DecimalNumbersReadBackAsWritten)
+{
+    const unsigned long numbers[] = {0, 7, 10, 4294967295ul, (unsigned long)-1};
+    char path[] = "textstream_decimal.tmp";
+    for (unsigned long n : numbers) {
+        TextStream* w = TextOpenWrite(path);
+        ASSERT_NE(nullptr, w);
+        EXPECT_TRUE(TextPutDecimal(w, n));
+        EXPECT_TRUE(TextClose(w));
+        TextStream* r = TextOpenRead(path);
+        char text[32];
+        ASSERT_NE(nullptr, TextGets(r, text, sizeof text));
+        EXPECT_EQ(std::to_string(n), text);
+        TextClose(r);
+    }
+    remove(path);
+    TextStream* r = TextOpenMemory("1", 1);
+    EXPECT_FALSE(TextPutDecimal(r, 1));   // a read stream takes no writing
+    TextClose(r);
+    EXPECT_FALSE(TextPutDecimal(nullptr, 1));
 }
 
 TEST(TextStream, MissingFileOpensNothing)

@@ -1,6 +1,5 @@
 // Strict quoted CSV, one record per call, character by character.
 #include "csv/csv_record.h"
-#include <cstdint>
 #include <cstring>
 #include "memblock.h"
 
@@ -111,6 +110,7 @@ int ReadCsvRecord(TextStream* stream, CsvRecord* record)
     if (!record)
         return 0;
     memset(record->fields, 0, sizeof record->fields);
+    record->used = 0;
     if (!stream || TextEof(stream))
         return 0;
 
@@ -127,6 +127,8 @@ int ReadCsvRecord(TextStream* stream, CsvRecord* record)
             break;   // unquoted value
         bool keep = index < CSV_MAX_FIELDS;
         int end = ReadQuotedField(stream, keep, keep ? &record->fields[index] : nullptr);
+        if (keep && record->fields[index])
+            record->used = index + 1;
         if (end == ',') {
             index++;
             continue;
@@ -143,21 +145,12 @@ void FreeCsvRecord(CsvRecord* record)
 {
     if (!record)
         return;
-    // Most slots are empty: ten at a time are looked at as one, which spares
-    // a test per slot (a record is freed once per line of a file).
-    const int kGroup = 10;
-    static_assert(CSV_MAX_FIELDS % kGroup == 0, "whole groups");
-    for (int first = 0; first < CSV_MAX_FIELDS; first += kGroup) {
-        uintptr_t any = 0;
-        for (int i = first; i < first + kGroup; i++)
-            any |= (uintptr_t)record->fields[i];
-        if (!any)
-            continue;
-        for (int i = first; i < first + kGroup; i++) {
-            MemFree(record->fields[i]);
-            record->fields[i] = nullptr;
-        }
+    int used = record->used < CSV_MAX_FIELDS ? record->used : CSV_MAX_FIELDS;
+    for (int i = 0; i < used; i++) {
+        MemFree(record->fields[i]);
+        record->fields[i] = nullptr;
     }
+    record->used = 0;
 }
 
 bool CsvRecordMemoryShort(void) { return memoryShort; }

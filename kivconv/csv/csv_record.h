@@ -10,6 +10,7 @@ const int CSV_MAX_FIELDS = 100;
 // malloc'ed NUL-terminated string (a quoted field, possibly ""), bytes as read.
 struct CsvRecord {
     char* fields[CSV_MAX_FIELDS];
+    int used;   // the slots from here on are empty; FreeCsvRecord looks no further
 };
 
 // Reads the next record into the 100 slots, which it first sets empty (free an

@@ -30,11 +30,20 @@ struct Reader {
                 fields.push_back(record.fields[i] ? record.fields[i] : kEmpty);
         }
         FreeCsvRecord(&record);
+        for (int i = 0; i < CSV_MAX_FIELDS; i++)
+            EXPECT_EQ(record.fields[i], nullptr) << "slot " << i << " after freeing";
         return fields;
     }
 };
 
 using Fields = std::vector<std::string>;
+
+Fields AfterEmpties(int empties, const char* last)
+{
+    Fields fields(empties, kEmpty);
+    fields.push_back(last);
+    return fields;
+}
 
 TEST(ReadCsvRecord, SingleRecords)
 {
@@ -56,6 +65,8 @@ TEST(ReadCsvRecord, SingleRecords)
         {std::string("\"a\"\0\"b\"\n", 8), {"a"}},
         {"\"a\"\r\"b\"\n", {"a"}},
         {"\"a\"\x1a\"b\"\n", {"a"}},
+        // the last slot filled after empty ones, and one field past the last slot
+        {std::string(CSV_MAX_FIELDS - 1, ',') + "\"z\",\"over\"\n", AfterEmpties(CSV_MAX_FIELDS - 1, "z")},
     };
     for (const Case& c : cases) {
         Reader reader(c.input);

@@ -195,10 +195,8 @@ bool WriteTitleRecord(TextStream* out, const TableLayout& table, const char* lay
 
 bool WriteTextValue(TextStream* out, const char* value)
 {
-    Sjis1Text converted = TakeSjis1Text(Sjis1Encode(value), value);
-    bool ok = WriteKcsvQuoted(out, converted.text);
-    ReleaseSjis1Text(&converted);
-    return ok;
+    auto write = [](const char* text, void* stream) { return WriteKcsvQuoted((TextStream*)stream, text); };
+    return WithSjis1Text(value, false, write, out);
 }
 
 // The handheld takes a time from the fixed positions of a 14-digit stamp, so
@@ -274,10 +272,10 @@ bool WriteDataRecords(TextStream* out, const TableLayout& table, const char* csv
         return false;
     bool ok = true;
     CsvRecord record;
+    StampClock clock = {};
     while (ok && ReadCsvRecord(in, &record) > 0) {
-        char stamp[TIMESTAMP_SIZE];
-        FormatTimestamp(stamp);
-        ok = TextPrintf(out, "\"D\",\" \",,\"%s\",,", stamp);
+        ok = TextPuts(out, "\"D\",\" \",,\"") && TextPuts(out, StampClockNow(&clock)) &&
+             TextPuts(out, "\",,");
         for (int i = 0; ok && i < table.fieldCount; i++)
             ok = TextPutc(out, ',') && WriteFieldColumns(out, table.fields[i], record.fields[i]);
         FreeCsvRecord(&record);

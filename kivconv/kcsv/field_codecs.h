@@ -36,6 +36,14 @@ struct Sjis1Text {
 Sjis1Text TakeSjis1Text(BlockHandle result, const char* original);
 void ReleaseSjis1Text(Sjis1Text* taken);
 
+// Converts text (Sjis1Decode with toPc, else Sjis1Encode) and hands the result,
+// or the text unchanged as TakeSjis1Text would, to use, whose answer it
+// returns. Texts shorter than kSmallSjis1Text bytes, the usual field value,
+// are converted on the stack: no block for each one.
+const size_t kSmallSjis1Text = 256;
+bool WithSjis1Text(const char* text, bool toPc, bool (*use)(const char* converted, void* context),
+                   void* context);
+
 // ---- 3TO4 -------------------------------------------------------------------
 //
 // Three bytes become four characters of a 64-character alphabet with no comma,

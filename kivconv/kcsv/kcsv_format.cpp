@@ -1,6 +1,7 @@
 // Kcsv format vocabulary: column texts, identifiers, time stamps, layout files.
 #include "kcsv/kcsv_format.h"
 #include <cstdio>
+#include <chrono>
 #include <cstring>
 
 // Japanese texts are code page 932 bytes; the characters are in the comments.
@@ -127,11 +128,10 @@ void FormatTimestampOf(char buffer[TIMESTAMP_SIZE], const struct tm& t)
 
 const struct tm* fixedStampTime;
 
-static struct tm LocalNow()
+static struct tm LocalTime(time_t now)
 {
     if (fixedStampTime)
         return *fixedStampTime;
-    time_t now = time(nullptr);
     struct tm* t = localtime(&now);
     if (t)
         return *t;
@@ -141,7 +141,22 @@ static struct tm LocalNow()
     return zero;
 }
 
+static struct tm LocalNow() { return LocalTime(time(nullptr)); }
+
 void FormatTimestamp(char buffer[TIMESTAMP_SIZE]) { FormatTimestampOf(buffer, LocalNow()); }
+
+// The clock is read through the standard library's system clock: the Windows
+// runtime's time() asks the system for the time zone on every call too.
+const char* StampClockNow(StampClock* clock)
+{
+    time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    if (fixedStampTime || !clock->valid || now != clock->second) {
+        FormatTimestampOf(clock->text, LocalTime(now));
+        clock->second = now;
+        clock->valid = !fixedStampTime;
+    }
+    return clock->text;
+}
 
 PackedStamp MakePackedStamp(const struct tm& t)
 {

@@ -94,6 +94,18 @@ extern const struct tm* fixedStampTime;
 void FormatTimestamp(char buffer[TIMESTAMP_SIZE]);
 void FormatTimestampOf(char buffer[TIMESTAMP_SIZE], const struct tm& t);
 
+// Stamps for a run of records: the clock is read on every call, but the local
+// time is worked out and formatted only when its second has moved on, since
+// that costs more than a record (on Windows, localtime and time() ask the
+// system for the time zone on every call). Start it zeroed.
+struct StampClock {
+    time_t second;
+    bool valid;
+    char text[TIMESTAMP_SIZE];
+};
+// The stamp of now, valid until the next call with this clock.
+const char* StampClockNow(StampClock* clock);
+
 // Five bytes, one 40-bit little-endian number: second (bits 0-5), minute
 // (8-13), hour (14-18), day (19-23), month (24-27), year - 1900 (28-39).
 struct PackedStamp {

@@ -46,6 +46,31 @@ TEST(KcsvFormat, Stamps)
     fixedStampTime = nullptr;
 }
 
+// A clock's stamp lies between the stamps read just before and just after it,
+// and follows a fixed time as soon as one is set or changed.
+TEST(KcsvFormat, StampClockShowsNow)
+{
+    StampClock clock = {};
+    for (int call = 0; call < 3; call++) {
+        char before[TIMESTAMP_SIZE], after[TIMESTAMP_SIZE];
+        FormatTimestamp(before);
+        std::string stamp = StampClockNow(&clock);
+        FormatTimestamp(after);
+        EXPECT_LE(std::string(before), stamp);
+        EXPECT_LE(stamp, std::string(after));
+    }
+    struct tm fixed[] = {Moment(2001, 2, 3, 4, 5, 6), Moment(2002, 3, 4, 5, 6, 7)};
+    const char* shown[] = {"20010203040506", "20020304050607"};
+    for (int i = 0; i < 2; i++) {
+        fixedStampTime = &fixed[i];
+        EXPECT_STREQ(shown[i], StampClockNow(&clock));
+    }
+    fixedStampTime = nullptr;
+    char now[TIMESTAMP_SIZE];
+    FormatTimestamp(now);
+    EXPECT_LE(std::string(now), std::string(StampClockNow(&clock)));   // the fixed time is not kept
+}
+
 std::string Pad(const std::string& s, size_t width) { return s + std::string(width - s.size(), ' '); }
 std::string Line(const char* title, const char* codes) { return Pad(title, 21) + codes + "\r\n"; }
 std::string Head(const char* name) { return Pad(name, 33) + "\r\n"; }

@@ -72,19 +72,15 @@ struct DataFiles {
 // The value to the record file, its length in characters to the length file.
 bool WriteValueAndLength(DataFiles* out, const char* value)
 {
-    return TextPrintf(out->lengths, "%u", (unsigned)CountChars(value)) && TextPuts(out->records, value);
+    return TextPutDecimal(out->lengths, CountChars(value)) && TextPuts(out->records, value);
 }
 
 // The text of an FK_TEXT field: converted, or as it came when the conversion
 // gives nothing. An empty field writes nothing; a quoted empty one its length 0.
 bool WriteTextValue(DataFiles* out, const char* slot)
 {
-    if (!slot)
-        return true;
-    Sjis1Text converted = TakeSjis1Text(Sjis1Decode(slot), slot);
-    bool ok = WriteValueAndLength(out, converted.text);
-    ReleaseSjis1Text(&converted);
-    return ok;
+    auto write = [](const char* text, void* files) { return WriteValueAndLength((DataFiles*)files, text); };
+    return !slot || WithSjis1Text(slot, true, write, out);
 }
 
 // Before every output column: ',' to the record file, and to the length file

@@ -42,22 +42,10 @@ uint16_t ToPc(uint16_t code)
     return keepUnmapped ? code : MISSING_CHAR;
 }
 
-// One pass over the text; toPc picks the direction.
-BlockHandle ConvertSjis1(const char* text, bool toPc)
+// One pass over the text into out; toPc picks the direction.
+void ConvertSjis1Into(const char* text, bool toPc, unsigned char* out)
 {
-    if (!text || !*text)
-        return nullptr;
-    size_t size = strlen(text) + kBlockSlack;
-    BlockHandle block = BlockAlloc(size, false);
-    if (!block)
-        return nullptr;
-    unsigned char* out = (unsigned char*)BlockLock(block);
-    if (!out) {
-        BlockFree(block);
-        return nullptr;
-    }
     size_t pos = 0;
-
     const unsigned char* p = (const unsigned char*)text;
     while (*p) {
         unsigned char b = *p;
@@ -77,6 +65,22 @@ BlockHandle ConvertSjis1(const char* text, bool toPc)
         out[pos++] = (unsigned char)result;
     }
     out[pos] = '\0';
+}
+
+BlockHandle ConvertSjis1(const char* text, bool toPc)
+{
+    if (!text || !*text)
+        return nullptr;
+    size_t size = strlen(text) + kBlockSlack;
+    BlockHandle block = BlockAlloc(size, false);
+    if (!block)
+        return nullptr;
+    unsigned char* out = (unsigned char*)BlockLock(block);
+    if (!out) {
+        BlockFree(block);
+        return nullptr;
+    }
+    ConvertSjis1Into(text, toPc, out);
     BlockUnlock(block);
     return block;
 }
@@ -85,6 +89,20 @@ BlockHandle ConvertSjis1(const char* text, bool toPc)
 
 BlockHandle Sjis1Encode(const char* text) { return ConvertSjis1(text, false); }
 BlockHandle Sjis1Decode(const char* text) { return ConvertSjis1(text, true); }
+
+bool WithSjis1Text(const char* text, bool toPc, bool (*use)(const char* converted, void* context),
+                   void* context)
+{
+    char small[kSmallSjis1Text];
+    if (text && memchr(text, '\0', sizeof small)) {
+        ConvertSjis1Into(text, toPc, (unsigned char*)small);
+        return use(small, context);
+    }
+    Sjis1Text converted = TakeSjis1Text(ConvertSjis1(text, toPc), text);
+    bool ok = use(converted.text, context);
+    ReleaseSjis1Text(&converted);
+    return ok;
+}
 
 Sjis1Text TakeSjis1Text(BlockHandle result, const char* original)
 {
