@@ -30,14 +30,20 @@ start)
     echo ":$n" > "$build/wine.display"
     export DISPLAY=":$n"
 
+    # A 64-bit prefix is set up through the 64-bit loader: the wine command
+    # would go through the 32-bit one, which some kernels cannot start.
+    wine=wine
+    if [ "$arch" = win64 ] && [ -x /usr/lib/wine/wine64 ]; then
+        wine=/usr/lib/wine/wine64
+    fi
     wineserver -p </dev/null >/dev/null 2>&1
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        wineboot -i </dev/null >/dev/null 2>&1
-        # Without a window manager Wine waits ~2 s whenever a managed window
-        # goes away; unmanaged windows keep dialog tests quick.
-        wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+        "$wine" wineboot.exe -i </dev/null >/dev/null 2>&1
     fi
-    wine cmd /c exit </dev/null >/dev/null 2>&1
+    # Without a window manager Wine waits ~2 s whenever a managed window goes
+    # away; unmanaged windows keep dialog tests quick.
+    "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+    "$wine" cmd /c exit </dev/null >/dev/null 2>&1
     exit 0
     ;;
 stop)
