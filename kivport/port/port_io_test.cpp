@@ -62,7 +62,7 @@ TEST(PortWrites, OneInFlight)
         int32_t firstResult, secondResult;
         DWORD waitFrom, waitTo;   // how long the second write took, ms
     } rows[] = {
-        {"both fit at once", 16, -1, 16, 8, 0, 200},
+        {"both fit at once", 16, -1, 16, 8, 0, 500},
         {"the pending one is taken while the next waits", 4096, 300, 0, 8, 250, 1300},
         // 4096 bytes at 115200 baud, 11 bits a byte: 391 ms, and a second more.
         {"the pending one never completes", 4096, -1, 0, -1, 1350, 2900},
@@ -117,7 +117,7 @@ TEST(PortWrites, EndingAPendingWrite)
     // pend in turn, but it does not wait for the one that was ended.
     start = GetTickCount();
     EXPECT_NE(-1, WritePort(p.out, (const uint8_t*)"abcdefgh", 8));
-    EXPECT_LE(GetTickCount() - start, 200u) << "no write was left in flight";
+    EXPECT_LE(GetTickCount() - start, 500u) << "no write was left in flight";
     EndPendingWrite(p.out);
     ClosePipe(p);
     CloseHandle(transferState.writeOverlapped.hEvent);
