@@ -15,8 +15,6 @@ int32_t Status(KivHandle port, PortStatus* status) { return ClearPortStatus(port
 
 void Purge(KivHandle port, uint32_t flags) { PurgeComm(port, flags); }
 
-void Flush(KivHandle port) { FlushFileBuffers(port); }
-
 int32_t PrepareLine(KivHandle port) { return PrepareIrLine(port); }
 
 VOID CALLBACK TimerTick(HWND, UINT, UINT_PTR, DWORD) { LinkTimerProc(); }
@@ -40,9 +38,12 @@ void StopTimer(uint32_t token)
     linkTimer = 0;
 }
 
-void NoTimer(void) { MessageBoxW(hStatusDlg, L"タイマーリソースが不足しました", nullptr, MB_OK); }
+void TellNoTimerResources(void)
+{
+    MessageBoxW(hStatusDlg, L"タイマーリソースが不足しました", nullptr, MB_OK);
+}
 
-void Close(void) { SendMessageW(hStatusDlg, WM_CLOSE, 0, 0); }
+void SendDialogClose(void) { SendMessageW(hStatusDlg, WM_CLOSE, 0, 0); }
 
 void CommNotify(void)
 {
@@ -58,13 +59,12 @@ void InstallLinkPlatform(void)
     linkPlatform.writePort = Write;
     linkPlatform.clearCommError = Status;
     linkPlatform.purgePort = Purge;
-    linkPlatform.flushPort = Flush;
     linkPlatform.prepareIrLine = PrepareLine;
     linkPlatform.closePort = ClosePort;
     linkPlatform.setTimer = StartTimer;
     linkPlatform.killTimer = StopTimer;
-    linkPlatform.timerFailed = NoTimer;
-    linkPlatform.sendClose = Close;
+    linkPlatform.timerFailed = TellNoTimerResources;
+    linkPlatform.sendClose = SendDialogClose;
     linkPlatform.sendCommNotify = CommNotify;
     linkPlatform.repaintProgress = RepaintProgress;
 }

@@ -3,7 +3,6 @@
 // cancel button), and its WM_CLOSE is the one way a transfer ends.
 #include "driver/status_dialog.h"
 #include "link_engine.h"
-#include "port/serial_port.h"
 
 namespace {
 
@@ -19,14 +18,14 @@ void StartTransfer(HWND dlg)
     ResumeThread(transferState.readerThread);
 }
 
-void EndTransfer(HWND dlg)
+// WM_CLOSE: the engine stops and the port closes, then the dialog ends.
+void CloseStatusDialog(HWND dlg)
 {
     // The reader may be blocked in the WM_COMMNOTIFY whose handling brought
     // us here; let it go before ClosePort waits for it to end.
     if ((InSendMessageEx(nullptr) & (ISMEX_SEND | ISMEX_REPLIED)) == ISMEX_SEND)
         ReplyMessage(0);
-    OnStatusClose();
-    ClosePort();
+    OnStatusDialogClosing();
     EndDialog(dlg, 0);
     hStatusDlg = nullptr;
 }
@@ -42,7 +41,7 @@ INT_PTR CALLBACK StatusDlgProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp)
         return LOWORD(wp) == IDOK;   // Enter neither ends nor cancels a transfer
     case WM_CLOSE:
         if (hStatusDlg == dlg)   // a second close while this one runs does nothing
-            EndTransfer(dlg);
+            CloseStatusDialog(dlg);
         return TRUE;
     default: return FALSE;
     }

@@ -1,5 +1,6 @@
 // Small shared steps of the engine's files.
 #pragma once
+#include <atomic>
 #include "link_engine.h"
 
 // Keeps the first reason a transfer failed: a later one never replaces it.
@@ -11,16 +12,19 @@ inline void SetResultCode(int16_t code)
 
 inline bool PortClosed(void) { return transferState.hPort.load() == KIV_INVALID_HANDLE; }
 
-// Line errors the port reported since the transfer started. ClearCommError
-// clears the port's error state whoever calls it, so an error seen while
-// polling or reading the line status must not be lost before the receive
-// step looks for it.
-extern uint32_t lineErrors;
+// Every line error the port reported since the transfer started, whoever
+// cleared it: ClearCommError clears the port's error state for every caller,
+// so an error seen while polling, reading or waiting for events must not be
+// lost before the receive step looks for it. Added to by NoteLineErrors.
+extern std::atomic<uint32_t> lineErrors;
 
-inline int32_t QueryPort(PortStatus* st)
-{
-    *st = PortStatus{};
-    int32_t ok = linkPlatform.clearCommError(transferState.hPort, st);
-    lineErrors |= st->errors;
-    return ok;
-}
+// ClearCommError through the platform, its errors added to lineErrors; 0 when
+// the status cannot be read (st then reads all zero).
+int32_t QueryPort(PortStatus* st);
+
+// Appends n received bytes at bytesDone and a NUL behind them, growing the
+// block first when they do not fit: to the next multiple of grain that holds
+// them. Updates bytesDone and progressBytes; 0 with resultCode set when the
+// block cannot be grown or locked. The block on failure stays for the export
+// to free.
+int StoreReceived(const uint8_t* data, uint32_t n, uint32_t grain);

@@ -29,28 +29,41 @@ uint16_t Checksum16(const uint8_t* data, uint32_t n)
     return (uint16_t)sum;
 }
 
-static void WriteFrame(const uint8_t* frame, uint32_t n)
+// Frames are written from storage of their own: a pending write goes on
+// reading its frame after writePort has returned. The port keeps one write
+// in flight, so two frames used in turn suffice: the next frame is built in
+// the one whose write has completed, since the write after it could only
+// start once that one was done.
+static uint8_t frameStore[2][IR_BLOCK_MAX + DATA_FRAME_OVERHEAD];
+static int nextFrame;
+
+static uint8_t* FreeFrame(void) { return frameStore[nextFrame]; }
+
+static void WriteFrame(uint32_t n)
 {
     KivHandle port = transferState.hPort;
     if (port == KIV_INVALID_HANDLE)
         return;
     transferState.notifyMask = LINK_EV_TXEMPTY;
-    linkPlatform.writePort(port, frame, n);
+    linkPlatform.writePort(port, frameStore[nextFrame], n);
+    nextFrame ^= 1;
 }
 
 void SendControl(uint8_t code)
 {
-    const uint8_t frame[CONTROL_FRAME_LEN] = {0, 0, 0, 0, 0, FRAME_MARK, FT_CONTROL, code};
-    WriteFrame(frame, sizeof frame);
+    static const uint8_t head[CONTROL_FRAME_LEN - 1] = {0, 0, 0, 0, 0, FRAME_MARK, FT_CONTROL};
+    uint8_t* frame = FreeFrame();
+    memcpy(frame, head, sizeof head);
+    frame[CONTROL_FRAME_LEN - 1] = code;
+    WriteFrame(CONTROL_FRAME_LEN);
 }
 
 void SendDataFrame(void)
 {
-    uint8_t frame[600] = {0};
+    static const uint8_t head[8] = {0, 0, 0, 0, 0, FRAME_MARK, FT_DATA, 0x10};
+    uint8_t* frame = FreeFrame();
     uint16_t n = TxPacket.length;
-    frame[5] = FRAME_MARK;
-    frame[6] = FT_DATA;
-    frame[7] = 0x10;
+    memcpy(frame, head, sizeof head);
     frame[8] = (uint8_t)TxPacket.blockNo;
     frame[9] = (uint8_t)(TxPacket.blockNo >> 8);
     frame[10] = 0x01;
@@ -63,7 +76,7 @@ void SendDataFrame(void)
     frame[16 + n] = (uint8_t)(TxPacket.checksum >> 8);
     if (!PortClosed())
         linkPlatform.purgePort(transferState.hPort, LINK_PURGE_RXABORT);
-    WriteFrame(frame, n + DATA_FRAME_OVERHEAD);
+    WriteFrame(n + DATA_FRAME_OVERHEAD);
 }
 
 int FillNextBlock(void)
@@ -99,29 +112,11 @@ int FillNextBlock(void)
 
 int AppendReceived(const uint8_t* data, uint32_t n)
 {
-    TransferState& t = transferState;
     if (n == 0)
         return 1;
-    BlockHandle grown = t.blockSize ? BlockRealloc(t.hBlock, t.blockSize + n) : BlockAlloc(n + 1, false);
-    if (!grown) {
-        SetResultCode(RC_NO_MEMORY);   // the old block stays for the export to free
+    if (!StoreReceived(data, n, 1))
         return 0;
-    }
-    t.hBlock = grown;
-    t.blockSize += t.blockSize ? n : n + 1;
-    if (t.resultCode)
-        return 0;
-    uint8_t* block = (uint8_t*)BlockLock(t.hBlock);
-    if (!block) {
-        SetResultCode(RC_NO_MEMORY);
-        return 0;
-    }
-    memcpy(block + t.bytesDone, data, n);
-    t.bytesDone += n;
-    t.progressBytes = t.bytesDone;
     linkPlatform.repaintProgress();
-    block[t.bytesDone] = 0;
-    BlockUnlock(t.hBlock);
     return 1;
 }
 
@@ -136,8 +131,8 @@ void StopLink(void)
     KillLinkTimer();
 }
 
-// What both roles start from: no retries, no frame half parsed, nothing
-// finished, the line device probed and set up.
+// What both roles start from: no retries, no ENQ counted, no frame half
+// parsed, nothing finished. Each role prepares the IR line itself.
 static void StartIrRole(int32_t state)
 {
     transferState.retryCount = 0;
@@ -160,7 +155,7 @@ void StartIrSend(void)
         SetResultCode(RC_NO_MEMORY);
     if (t.resultCode || !FillNextBlock()) {
         StopLink();
-        SendCloseRequest();
+        RequestDialogClose();
         return;
     }
     ArmTimer(1000);   // the first ENQ goes out when this expires
@@ -263,7 +258,7 @@ int ReadFrame(void)
 
 static bool IsControl(uint8_t code) { return RxFrame.type == FT_CONTROL && RxFrame.code == code; }
 
-static int SenderFrame(void)
+static int DispatchSenderFrame(void)
 {
     if (LinkState == TX_WAIT_SYN) {
         if (IsControl(SYN)) {
@@ -290,7 +285,7 @@ static int SenderFrame(void)
     LinkState = TX_WAIT_SYN;
     if (TxPacket.blockNo == IR_LAST_BLOCK) {
         StopLink();
-        SendCloseRequest();
+        RequestDialogClose();
         return 1;
     }
     if (!FillNextBlock())
@@ -332,7 +327,7 @@ static int AcceptDataFrame(void)
     return 1;
 }
 
-static int ReceiverFrame(void)
+static int DispatchReceiverFrame(void)
 {
     if (LinkState == RX_WAIT_ENQ) {
         if (IsControl(ENQ)) {
@@ -360,9 +355,9 @@ int DispatchFrame(void)
         return 1;
     switch (LinkState) {
     case TX_WAIT_SYN:
-    case TX_WAIT_ACK: return SenderFrame();
+    case TX_WAIT_ACK: return DispatchSenderFrame();
     case RX_WAIT_ENQ:
-    case RX_WAIT_DATA: return ReceiverFrame();
+    case RX_WAIT_DATA: return DispatchReceiverFrame();
     default: return 1;
     }
 }

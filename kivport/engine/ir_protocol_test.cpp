@@ -224,6 +224,54 @@ TEST(IrProtocol, HandheldFaults)
     }
 }
 
+// The port may go on reading a frame after the write was handed over, and
+// a following write waits for it: every frame must reach the line as it was
+// built, including one still pending when the engine builds the next.
+TEST(IrProtocol, FramesReachTheLineIntactWhileTheirWritesPend)
+{
+    struct Row {
+        const char* what;
+        bool handheldSends;
+        size_t size;
+        uint32_t pendsMs;
+        int16_t code;
+    } rows[] = {
+        {"send, every write pending a while", false, 1500, 40, RC_OK},
+        {"receive, every answer pending a while", true, 1500, 40, RC_OK},
+        // Each data frame outlives its 5 s deadline, so the block is
+        // announced again while the frame is still being read.
+        {"send, data frames pending past their deadline", false, 700, 5300, RC_RETRY_FAILED},
+    };
+    for (const Row& row : rows) {
+        SimOptions o = IrOptions(row.handheldSends ? 0 : 1);
+        o.writePendsMs = row.pendsMs;
+        std::string block = Bytes(row.size, (uint32_t)row.pendsMs);
+        IrRun run = Transfer(row.handheldSends, block, {}, o);
+        EXPECT_EQ(row.code, run.result.resultCode) << row.what;
+        if (row.code == RC_OK) {
+            EXPECT_TRUE(block == (row.handheldSends ? run.result.block : run.handheld.received)) << row.what;
+        }
+        // What went on the line, frame by frame, against the frames the
+        // handheld's own encoder makes.
+        size_t dataFrames = 0;
+        for (const SimWrite& w : run.result.writes) {
+            ASSERT_GE(w.bytes.size(), 8u) << row.what;
+            if (w.bytes.size() == 8) {
+                std::string frame = ENQ_FRAME;
+                frame[7] = w.bytes[7];
+                EXPECT_EQ(Hex(frame), Hex(w.bytes)) << row.what;
+                continue;
+            }
+            ASSERT_GT(w.bytes.size(), 10u) << row.what;
+            dataFrames++;
+            uint16_t no = (uint16_t)((uint8_t)w.bytes[8] | (uint8_t)w.bytes[9] << 8);
+            size_t at = no == IR_LAST_BLOCK ? block.size() / 512 * 512 : (size_t)(no - 1) * 512;
+            EXPECT_EQ(Hex(IrDataFrame(no, block.substr(at, 512))), Hex(w.bytes)) << row.what;
+        }
+        EXPECT_EQ(!row.handheldSends, dataFrames > 0) << row.what;
+    }
+}
+
 // The parser on its own: bytes queued on a port, frames taken out.
 struct Port {
     std::deque<uint8_t> in;
@@ -238,13 +286,13 @@ int32_t PortRead(KivHandle, uint8_t* b, uint32_t max)
     }
     return (int32_t)n;
 }
-uint32_t NoTimer(uint32_t) { return 1; }
+uint32_t TimerStarted(uint32_t) { return 1; }
 
 TEST(IrProtocol, ParserFindsFramesInAnyPieces)
 {
     LinkPlatform saved = linkPlatform;
     linkPlatform.readPort = PortRead;
-    linkPlatform.setTimer = NoTimer;
+    linkPlatform.setTimer = TimerStarted;
     Port p;
     port = &p;
     transferState.hPort = (KivHandle)1;

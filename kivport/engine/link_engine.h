@@ -10,16 +10,18 @@
 enum { EOF_MARK = 0x1A };
 enum : uint32_t { RAW_DEADLINE_MS = 360000 };
 
-// Globals of the link timer and raw stream (zero at load).
+// Globals of the link timer (link_timer.cpp).
 extern uint32_t timerId;
 extern uint32_t tickMs;
 extern uint32_t remainingMs;
+// Re-entry guard of SendChunk (raw_stream.cpp).
 extern int32_t sendBusy;
-// Set when the engine itself has asked the dialog to close; a close request
-// that arrives without it came from the window system and counts as a cancel.
+// Set when the engine itself has asked the dialog to close (link_entry.cpp);
+// a close that arrives without it came from the window system and counts as
+// a cancel.
 extern int32_t closeSent;
 
-// Entry points of the status dialog.
+// Entry points of the status dialog (status_steps.cpp, link_entry.cpp).
 void StartEngine(void);   // at WM_INITDIALOG: StartSend or StartReceive by direction
 void StartSend(void);
 void StartReceive(void);
@@ -29,23 +31,25 @@ void AbortTransfer(void);
 bool OnStatusCommNotify(uint32_t lParam);
 // IDCANCEL: acts while the transfer may still end with a code of its own.
 bool OnStatusCancel(void);
-// WM_CLOSE, before the port is closed: stops the engine and its timer.
-void OnStatusClose(void);
+// WM_CLOSE: stops the engine and its timer, then closes the port through
+// linkPlatform.closePort. The dialog ends itself afterwards.
+void OnStatusDialogClosing(void);
 
 // Link timer.
 void ArmTimer(uint32_t deadlineMs);
 void KillLinkTimer(void);
 void LinkTimerProc(void);
 void Deactivate(void);
-// Ends the transfer as it stands: the dialog is asked to close.
-void SendCloseRequest(void);
+// Ends the transfer as it stands: the engine asks the dialog to close, and
+// the dialog's WM_CLOSE runs OnStatusDialogClosing.
+void RequestDialogClose(void);
 
 // Raw stream.
 int SendChunk(void);
 int ReceiveChunk(void);
 
-// Line status of the open port: LINE_CAN_SEND, LINE_INPUT_WAITING; 0 when
-// the port is closed or its status cannot be read.
+// Line status of the open port (line_status.cpp): LINE_CAN_SEND,
+// LINE_INPUT_WAITING; 0 when the port is closed or its status cannot be read.
 uint32_t GetLineStatus(void);
 
 // Framed block protocol of the IR link kind.

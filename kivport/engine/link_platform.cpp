@@ -3,18 +3,17 @@
 #include "link_platform.h"
 
 namespace {
-int32_t NoRead(KivHandle, uint8_t*, uint32_t) { return 0; }
-int32_t NoWrite(KivHandle, const uint8_t*, uint32_t) { return -1; }
-int32_t NoStatus(KivHandle, PortStatus*) { return 0; }
-void NoPurge(KivHandle, uint32_t) { }
-void NoPortStep(KivHandle) { }
-int32_t NoIrLine(KivHandle) { return 0; }
+int32_t NothingRead(KivHandle, uint8_t*, uint32_t) { return 0; }
+int32_t WriteRefused(KivHandle, const uint8_t*, uint32_t) { return -1; }
+int32_t StatusUnknown(KivHandle, PortStatus*) { return 0; }
+void NothingPurged(KivHandle, uint32_t) { }
+int32_t LineDeviceSilent(KivHandle) { return 0; }
 void Nothing(void) { }
-uint32_t NoTimer(uint32_t) { return 0; }
-void NoKill(uint32_t) { }
+uint32_t TimerRefused(uint32_t) { return 0; }
+void NoTimerToKill(uint32_t) { }
 }
 
 LinkPlatform linkPlatform = {
-    NoRead,  NoWrite, NoStatus, NoPurge, NoPortStep, NoIrLine, Nothing,
-    NoTimer, NoKill,  Nothing,  Nothing, Nothing,    Nothing,
+    NothingRead,  WriteRefused,  StatusUnknown, NothingPurged, LineDeviceSilent, Nothing,
+    TimerRefused, NoTimerToKill, Nothing,       Nothing,       Nothing,          Nothing,
 };

@@ -35,17 +35,20 @@ struct PortStatus {
 
 struct LinkPlatform {
     // The port of the transfer (the serial port layer).
-    // Bytes read, 0 when none. Line errors it clears on the way must show in
-    // the next clearCommError, or the engine would never hear of them.
+    // Bytes read, 0 when none. Line errors it clears on the way must reach
+    // the engine, in the next clearCommError or through NoteLineErrors.
     int32_t (*readPort)(KivHandle port, uint8_t* buffer, uint32_t max);
-    int32_t (*writePort)(KivHandle port, const uint8_t* buffer,
-                         uint32_t n);                                // queued now, 0 pending, -1 error
+    // Bytes queued now, 0 while the write is pending, -1 on an error. A pending
+    // write may go on reading the buffer until it completes; the engine keeps
+    // the buffer unchanged until then. One write is in flight at a time: a
+    // following write waits, bounded, for the pending one, and one that does
+    // not complete in time is a write error. Pending bytes count in outQueue.
+    int32_t (*writePort)(KivHandle port, const uint8_t* buffer, uint32_t n);
     int32_t (*clearCommError)(KivHandle port, PortStatus* status);   // 0 when the status cannot be read
-    void (*purgePort)(KivHandle port, uint32_t flags);
-    void (*flushPort)(KivHandle port);          // waits until the driver has sent everything
+    void (*purgePort)(KivHandle port, uint32_t flags);               // TXABORT also ends a pending write
     int32_t (*prepareIrLine)(KivHandle port);   // 1 when the line device answered and was set up
-    // Drops the lines, ends the reader and closes the handles. Not called by
-    // the engine: the status dialog's close step calls it after OnStatusClose.
+    // Drops the lines, ends a pending write and the reader, and closes the
+    // handles; the last of the status dialog's close step (OnStatusDialogClosing).
     void (*closePort)(void);
     // The one link timer: a periodic thread timer that calls LinkTimerProc.
     uint32_t (*setTimer)(uint32_t periodMs);   // its id, 0 when it cannot be started
@@ -58,3 +61,8 @@ struct LinkPlatform {
 };
 
 extern LinkPlatform linkPlatform;
+
+// The engine's one record of the line errors of a transfer. The platform
+// hands it the errors its own ClearCommError calls clear (reads, the reader
+// thread); safe to call from any thread.
+void NoteLineErrors(uint32_t errors);

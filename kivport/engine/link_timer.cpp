@@ -45,27 +45,24 @@ static bool DeadlineExpired(void)
     return false;
 }
 
-// After a raw send has queued its last byte: a cable send is complete at the
-// next tick; an IrDA send when the port holds the output by CTS, flushing
-// until then. The IrDA wait keeps its deadline, so a link that never reports
-// the hold ends with a time-out instead of leaving the dialog up for good.
+// After a raw send has queued its last byte it ends once the port has sent
+// everything: the output queue empty and, on IrDA, the output held by CTS,
+// which is how the link confirms. The wait runs on the ticks under the
+// send's deadline and never blocks the dialog's thread, so a line held with
+// bytes queued leaves Cancel working and ends with a time-out at the latest.
 static void FinishRawSend(const PortStatus& st)
 {
-    if (portParams.linkKind == LINK_CABLE) {
+    bool sent = st.outQueue == 0;
+    if (portParams.linkKind == LINK_IRDA)
+        sent = sent && st.ctsHold;
+    if (sent) {
         Deactivate();
-        SendCloseRequest();
+        RequestDialogClose();
         return;
     }
-    if (st.ctsHold) {
-        Deactivate();
-        SendCloseRequest();
-        return;
-    }
-    if (st.errors == 0)
-        linkPlatform.flushPort(transferState.hPort);
     if (DeadlineExpired()) {
         SetResultCode(RC_TIMEOUT);
-        SendCloseRequest();
+        RequestDialogClose();
     }
 }
 
@@ -97,7 +94,7 @@ static void PollPort(const PortStatus& st)
         if (t.bytesDone && st.ctsHold && t.active) {
             SetResultCode(RC_LINE_ERROR);
             Deactivate();
-            SendCloseRequest();
+            RequestDialogClose();
         }
     } else if (portParams.linkKind == LINK_IRDA && !sending) {
         if (st.inQueue)
@@ -121,7 +118,7 @@ void LinkTimerProc(void)
         linkPlatform.purgePort(port, LINK_PURGE_TXCLEAR | LINK_PURGE_RXCLEAR);
         SetResultCode(RC_LINE_ERROR);
         Deactivate();
-        SendCloseRequest();
+        RequestDialogClose();
         return;
     }
     if (!t.active) {
@@ -136,11 +133,11 @@ void LinkTimerProc(void)
     if (!raw) {
         if (finished || !HandleTimeout()) {
             StopLink();
-            SendCloseRequest();
+            RequestDialogClose();
         }
         return;
     }
     SetResultCode(RC_TIMEOUT);
     Deactivate();
-    SendCloseRequest();
+    RequestDialogClose();
 }

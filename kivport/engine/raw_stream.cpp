@@ -1,135 +1,12 @@
-// The raw byte stream of the cable and IrDA link kinds, and the engine's
-// entry points that choose between it and the framed IR protocol. A raw send
-// writes the block as it is in chunks, driven by the link timer's polls and
-// EV_TXEMPTY; a raw receive collects bytes on EV_RXCHAR until the first 0x1A.
-// Nothing here waits on the port.
+// The raw byte stream of the cable and IrDA link kinds. A send writes the
+// block as it is in chunks, driven by the link timer's polls and EV_TXEMPTY;
+// a receive collects bytes on EV_RXCHAR until the first 0x1A. Nothing here
+// waits on the port.
 #include <cstring>
 #include "engine_util.h"
 #include "memblock.h"
 
 int32_t sendBusy;
-int32_t closeSent;
-uint32_t lineErrors;
-
-void Deactivate(void) { transferState.active = 0; }
-
-void SendCloseRequest(void)
-{
-    closeSent = 1;
-    linkPlatform.sendClose();
-}
-
-uint32_t GetLineStatus(void)
-{
-    KivHandle port = transferState.hPort;
-    if (port == KIV_INVALID_HANDLE)
-        return 0;
-    PortStatus st;
-    if (!QueryPort(&st))
-        return 0;
-    const LineSettings& line = portParams.line;
-    bool held = (line.ctsFlow && st.ctsHold) || (line.xonXoff && st.xoffHold);
-    uint32_t s = (st.outQueue == 0 && !held) ? (uint32_t)LINE_CAN_SEND : 0u;
-    if (st.inQueue)
-        s |= LINE_INPUT_WAITING;
-    return s;
-}
-
-// A transfer starts on the IR protocol, or as a raw stream that waits for
-// the comm event of its direction under a six-minute deadline.
-static void StartLink(void (*startIr)(void), uint32_t rawEvent)
-{
-    if (PortClosed())
-        return;
-    transferState.retryCount = 0;
-    if (portParams.linkKind == LINK_IR) {
-        startIr();
-        return;
-    }
-    transferState.notifyMask = rawEvent;
-    ArmTimer(RAW_DEADLINE_MS);   // a send's first ticks start the stream
-}
-
-void StartSend(void) { StartLink(StartIrSend, LINK_EV_TXEMPTY); }
-void StartReceive(void) { StartLink(StartIrReceive, LINK_EV_RXCHAR); }
-
-void AbortTransfer(void)
-{
-    SetResultCode(RC_CANCELLED);
-    if (portParams.linkKind == LINK_IR)
-        StopLink();
-    else
-        Deactivate();
-    SendCloseRequest();
-}
-
-// Runs the frame parser and the state machine over every queued frame; false
-// when a step failed and the transfer has been ended.
-static bool DispatchQueuedFrames(void)
-{
-    while (ReadFrame()) {
-        if (!DispatchFrame()) {
-            StopLink();
-            SendCloseRequest();
-            return false;
-        }
-    }
-    return true;
-}
-
-static void OnIrEvent(void)
-{
-    uint32_t s = GetLineStatus();
-    if (s & LINE_CAN_SEND) {
-        if (finished) {
-            // The receiver's last ACK has left the port.
-            StopLink();
-            SendCloseRequest();
-            return;
-        }
-        transferState.notifyMask = LINK_EV_RXCHAR;
-        if (!DispatchQueuedFrames())
-            return;
-    }
-    if (s & LINE_INPUT_WAITING)
-        DispatchQueuedFrames();
-}
-
-void OnCommEvent(void)
-{
-    TransferState& t = transferState;
-    if (!t.active || PortClosed())
-        return;
-    if (portParams.linkKind == LINK_IR) {
-        OnIrEvent();
-        return;
-    }
-    uint32_t s = GetLineStatus();
-    if (t.direction == 1) {
-        if (s & LINE_CAN_SEND) {
-            t.retryCount = 0;
-            if (!SendChunk()) {
-                AbortTransfer();
-                return;
-            }
-            ArmTimer(RAW_DEADLINE_MS);
-        }
-        if ((s & LINE_INPUT_WAITING) && !PortClosed()) {
-            linkPlatform.purgePort(t.hPort, LINK_PURGE_TXCLEAR | LINK_PURGE_RXCLEAR);
-            SetResultCode(RC_LINE_ERROR);
-            Deactivate();
-            SendCloseRequest();
-        }
-        return;
-    }
-    if (s & LINE_INPUT_WAITING) {
-        t.retryCount = 0;
-        if (!ReceiveChunk())
-            AbortTransfer();
-        else if (t.active)
-            ArmTimer(RAW_DEADLINE_MS);
-    }
-}
 
 // One chunk of a raw send; 0 when the transfer must end (resultCode says why).
 static int WriteNextChunk(void)
@@ -150,6 +27,9 @@ static int WriteNextChunk(void)
     if (rest <= limit && t.bytesDone == 0 && rest > 2)
         n = rest - 1;   // a block of one chunk goes out as two writes, the last byte alone
 
+    // A pending write goes on reading the caller's block after the unlock:
+    // the block is the caller's until the export returns, and neither moves
+    // nor changes before the port has closed, which ends any write still pending.
     const uint8_t* data = (const uint8_t*)BlockLock(t.hBlock);
     if (!data) {
         SetResultCode(RC_NO_MEMORY);
@@ -186,27 +66,6 @@ int SendChunk(void)
     return ok;
 }
 
-// Makes room for n more bytes and the NUL behind them, 512 bytes at a time.
-static int GrowReceiveBlock(uint32_t n)
-{
-    TransferState& t = transferState;
-    if (t.bytesDone + n < t.blockSize)
-        return 1;
-    linkPlatform.repaintProgress();
-    // The counts are 32-bit: a 64-bit process could otherwise grow the block
-    // until its size wrapped round.
-    BlockHandle grown = nullptr;
-    if (t.blockSize <= UINT32_MAX - 512)
-        grown = t.hBlock ? BlockRealloc(t.hBlock, t.blockSize + 512) : BlockAlloc(512, false);
-    if (!grown) {
-        SetResultCode(RC_NO_MEMORY);   // the old block stays for the export to free
-        return 0;
-    }
-    t.hBlock = grown;
-    t.blockSize += 512;
-    return t.resultCode == 0;
-}
-
 int ReceiveChunk(void)
 {
     TransferState& t = transferState;
@@ -230,21 +89,13 @@ int ReceiveChunk(void)
         n = (uint32_t)(mark - buffer) + 1;   // what follows the end mark is not ours
     if (n == 0)
         return 1;
-    if (!GrowReceiveBlock(n))
+    if ((uint64_t)t.bytesDone + n >= t.blockSize)
+        linkPlatform.repaintProgress();   // the count before this chunk, as the block grows
+    if (!StoreReceived(buffer, n, 512))
         return 0;
-    uint8_t* block = (uint8_t*)BlockLock(t.hBlock);
-    if (!block) {
-        SetResultCode(RC_NO_MEMORY);
-        return 0;
-    }
-    memcpy(block + t.bytesDone, buffer, n);
-    block[t.bytesDone + n] = 0;
-    t.bytesDone += n;
-    t.progressBytes = t.bytesDone;
-    BlockUnlock(t.hBlock);
     if (buffer[n - 1] == EOF_MARK) {
         Deactivate();
-        SendCloseRequest();
+        RequestDialogClose();
     }
     return 1;
 }

@@ -23,24 +23,25 @@ bool OnStatusCommNotify(uint32_t lParam)
     return true;
 }
 
-// An IrDA send that has queued its last chunk waits for the link to confirm;
-// the user must still be able to give up on it.
-static bool AwaitingIrdaConfirmation(void)
+// A raw send that has queued its last chunk waits for the port to send it
+// (and on IrDA for the link to confirm); the user must still be able to give
+// up on it.
+static bool AwaitingRawSendEnd(void)
 {
-    return transferState.direction == 1 && portParams.linkKind == LINK_IRDA;
+    return transferState.direction == 1 && portParams.linkKind != LINK_IR;
 }
 
 bool OnStatusCancel(void)
 {
     if (closeSent)
         return false;
-    if (!transferState.active && !AwaitingIrdaConfirmation())
+    if (!transferState.active && !AwaitingRawSendEnd())
         return false;
     AbortTransfer();
     return true;
 }
 
-void OnStatusClose(void)
+void OnStatusDialogClosing(void)
 {
     if (!closeSent) {
         // Not the engine's own request (Alt+F4, the task list): the transfer
@@ -53,4 +54,5 @@ void OnStatusClose(void)
         closeSent = 1;
     }
     KillLinkTimer();
+    linkPlatform.closePort();
 }

@@ -137,7 +137,6 @@ HANDLE OpenPort(const char* portName, const LineSettings* line)
         CloseEvents();
         return INVALID_HANDLE_VALUE;
     }
-    ForgetPortErrors();
     EscapeCommFunction(port, SETDTR);
     EscapeCommFunction(port, SETRTS);
     SetupComm(port, 1024, 1024);
@@ -179,7 +178,11 @@ void ClosePort(void)
         CloseIfOpen(transferState.readerThread);
     }
     // The port first: closing it ends any I/O still pending on the events.
-    if (port && port != INVALID_HANDLE_VALUE)
+    // A write still pending is ended before, so the system lets go of the
+    // engine's buffer while the transfer's state still exists.
+    if (port && port != INVALID_HANDLE_VALUE) {
+        EndPendingWrite(port);
         CloseHandle(port);
+    }
     CloseEvents();
 }

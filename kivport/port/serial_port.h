@@ -16,16 +16,20 @@ void ClosePort(void);
 
 // Bytes read (only what is queued, never waiting for more); 0 when none.
 int32_t ReadPort(HANDLE port, uint8_t* buffer, uint32_t max);
-// Bytes queued at once, 0 while the write is pending, -1 on an error.
+// Bytes queued at once, 0 while the write is pending, -1 on an error. One
+// write is in flight at a time: a write first waits for the pending one, as
+// long as its bytes need on the line and a second more; one that does not
+// complete by then is cancelled and the new write fails. The caller keeps the
+// buffer of a pending write unchanged until the next write or ClosePort.
 int32_t WritePort(HANDLE port, const uint8_t* buffer, uint32_t n);
+// Aborts a write still pending and waits, bounded, until the system has let
+// go of its buffer; for ClosePort.
+void EndPendingWrite(HANDLE port);
 // ClearCommError: the error mask and COMSTAT as a PortStatus; 0 on failure.
-// The mask includes the errors that the layer's own ClearCommError calls
-// (reads, the reader thread) have cleared since the last report.
 int32_t ClearPortStatus(HANDLE port, PortStatus* status);
-// ClearCommError for the layer itself: the errors are kept for ClearPortStatus.
+// ClearCommError for the layer itself (reads, the reader thread): the errors
+// it clears go to the engine's record with NoteLineErrors.
 bool ClearPortErrors(HANDLE port, COMSTAT* stat);
-// A new port starts with no errors kept from the last one.
-void ForgetPortErrors(void);
 
 // Probes the IR line device and sends it its set-up sequence; 1 when it
 // answered. The line ends at 9600 baud, odd parity, DTR and RTS raised.

@@ -17,6 +17,10 @@ int32_t SimReadPort(KivHandle port, uint8_t* buffer, uint32_t max)
 {
     if (port == KIV_INVALID_HANDLE)
         return 0;
+    if (sim->options->readClearsErrors && sim->lineError) {
+        sim->lineError = false;
+        NoteLineErrors(0x0008);
+    }
     uint32_t n = std::min<size_t>(max, sim->pcIn.size());
     for (uint32_t i = 0; i < n; i++) {
         buffer[i] = sim->pcIn.front();
@@ -25,15 +29,36 @@ int32_t SimReadPort(KivHandle port, uint8_t* buffer, uint32_t max)
     return (int32_t)n;
 }
 
+// The write in flight completes: its bytes are read from the engine's
+// buffer now and go on the line.
+void CompletePendingWrite(void)
+{
+    if (!sim->pendingData)
+        return;
+    const uint8_t* data = sim->pendingData;
+    sim->pendingData = nullptr;
+    sim->result->writes[sim->pendingEntry].bytes.assign((const char*)data, sim->pendingBytes);
+    sim->pcOut.insert(sim->pcOut.end(), data, data + sim->pendingBytes);
+    sim->pendingBytes = 0;
+}
+
 int32_t SimWritePort(KivHandle port, const uint8_t* buffer, uint32_t n)
 {
     if (port == KIV_INVALID_HANDLE)
         return 0;
     const SimOptions& o = *sim->options;
+    CompletePendingWrite();   // one write in flight: the next waits for it
     int serial = ++sim->writes;
     if (o.failWriteAt && serial >= o.failWriteAt && serial < o.failWriteAt + o.failWriteCount)
         return -1;
     sim->result->writes.push_back({sim->nowMs, std::string((const char*)buffer, n)});
+    if (o.writePendsMs) {
+        sim->pendingData = buffer;
+        sim->pendingBytes = n;
+        sim->pendingDoneMs = sim->nowMs + o.writePendsMs;
+        sim->pendingEntry = sim->result->writes.size() - 1;
+        return 0;
+    }
     sim->pcOut.insert(sim->pcOut.end(), buffer, buffer + n);
     return (int32_t)n;
 }
@@ -45,7 +70,7 @@ int32_t SimClearCommError(KivHandle port, PortStatus* st)
     st->errors = sim->lineError ? 0x0008 : 0;   // a framing error
     sim->lineError = false;
     st->inQueue = (uint32_t)sim->pcIn.size();
-    st->outQueue = (uint32_t)sim->pcOut.size();
+    st->outQueue = (uint32_t)(sim->pcOut.size() + sim->pendingBytes);
     st->ctsHold = sim->ctsHold;
     st->xoffHold = 0;
     return 1;
@@ -54,13 +79,15 @@ int32_t SimClearCommError(KivHandle port, PortStatus* st)
 void SimPurge(KivHandle port, uint32_t flags)
 {
     sim->result->purges.push_back(flags);
+    if (flags & LINK_PURGE_TXABORT) {
+        sim->pendingData = nullptr;   // ended unread
+        sim->pendingBytes = 0;
+    }
     if (flags & (LINK_PURGE_TXABORT | LINK_PURGE_TXCLEAR))
         sim->pcOut.clear();
     if (flags & (LINK_PURGE_RXABORT | LINK_PURGE_RXCLEAR))
         sim->pcIn.clear();
 }
-
-void SimFlush(KivHandle) { sim->result->flushes++; }
 
 int32_t SimPrepareIrLine(KivHandle)
 {
@@ -68,7 +95,14 @@ int32_t SimPrepareIrLine(KivHandle)
     return sim->options->irLineAnswer;
 }
 
-void SimClosePort(void) { transferState.hPort = KIV_INVALID_HANDLE; }
+// Closing ends a pending write unread, as the port layer's close does.
+void SimClosePort(void)
+{
+    transferState.hPort = KIV_INVALID_HANDLE;
+    sim->pendingData = nullptr;
+    sim->pendingBytes = 0;
+    sim->result->portCloses++;
+}
 
 uint32_t SimSetTimer(uint32_t periodMs)
 {
@@ -96,8 +130,7 @@ void SimDialogClose(void)
 {
     if (!sim->dialogOpen)
         return;
-    OnStatusClose();
-    linkPlatform.closePort();
+    OnStatusDialogClosing();
     sim->dialogOpen = false;
     sim->result->endMs = sim->nowMs;
 }
@@ -115,9 +148,8 @@ void SimRepaint(void)
 }
 
 const LinkPlatform simPlatform = {
-    SimReadPort,      SimWritePort,  SimClearCommError, SimPurge,     SimFlush,
-    SimPrepareIrLine, SimClosePort,  SimSetTimer,       SimKillTimer, SimTimerFailed,
-    SimDialogClose,   SimCommNotify, SimRepaint,
+    SimReadPort, SimWritePort, SimClearCommError, SimPurge,       SimPrepareIrLine, SimClosePort,
+    SimSetTimer, SimKillTimer, SimTimerFailed,    SimDialogClose, SimCommNotify,    SimRepaint,
 };
 
 // Moves one millisecond's worth of bytes along one direction of the line.
@@ -141,12 +173,16 @@ void Transmit(std::deque<uint8_t>& queue, uint64_t& credit, Deliver deliver)
 void Step(SimDevice& device)
 {
     SimLine& s = *sim;
+    if (s.pendingData && s.pendingDoneMs <= s.nowMs && s.pcOut.empty())
+        CompletePendingWrite();
     bool hadOutput = !s.pcOut.empty();
-    Transmit(s.pcOut, s.pcOutCredit, [&](uint8_t b) {
-        if (device.received)
-            device.wakeAtMs = std::min(device.wakeAtMs, device.received(s, b));
-    });
-    if (hadOutput && s.pcOut.empty())
+    if (!(s.ctsHold && s.options->line.ctsFlow)) {
+        Transmit(s.pcOut, s.pcOutCredit, [&](uint8_t b) {
+            if (device.received)
+                device.wakeAtMs = std::min(device.wakeAtMs, device.received(s, b));
+        });
+    }
+    if (hadOutput && s.pcOut.empty() && !s.pendingData)
         s.txEmptyEvent = true;
     Transmit(s.deviceOut, s.deviceOutCredit, [&](uint8_t b) {
         s.pcIn.push_back(b);
@@ -238,7 +274,7 @@ void CloseTransfer(const SimOptions& o, SimResult& r)
 uint64_t NextEventMs(const SimDevice& device, const std::vector<SimAction>& actions, size_t nextAction)
 {
     const SimLine& s = *sim;
-    if (!s.pcOut.empty() || !s.deviceOut.empty() || s.lineError)
+    if (!s.pcOut.empty() || !s.deviceOut.empty() || s.lineError || s.pendingData)
         return s.nowMs + 1;
     uint64_t next = std::min(s.nextFireMs, device.wakeAtMs);
     if (nextAction < actions.size())

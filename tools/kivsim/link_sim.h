@@ -29,7 +29,8 @@ struct SimDevice {
 };
 
 // Something that happens to the transfer from outside at a given time.
-// A line error comes with the next byte the handheld sends.
+// A line error comes with the next byte the handheld sends. A CTS hold on a
+// line with CTS flow control stops the PC's output where it is, bytes queued.
 enum SimActionKind { SIM_CANCEL, SIM_WINDOW_CLOSE, SIM_LINE_ERROR, SIM_CTS_HOLD, SIM_CTS_RELEASE };
 struct SimAction {
     uint64_t atMs;
@@ -52,6 +53,14 @@ struct SimOptions {
     long failAllocAt = 0;               // this block allocation (1 = the first) fails
     std::function<void()> afterStart;   // runs once the engine has started
     bool readerDeaf = false;            // comm events are never forwarded: only deadlines drive the engine
+    // Nonzero: every write stays pending this long and until the output before
+    // it has left; the engine's buffer is read only when it completes, so a
+    // frame changed in the meantime goes on the line changed. A write made
+    // while one is pending first completes that one, as the port layer does.
+    uint32_t writePendsMs = 0;
+    // The port's reads clear a line error on their way and hand it to
+    // NoteLineErrors, as a ClearCommError inside a read does.
+    bool readClearsErrors = false;
 };
 
 struct SimWrite {
@@ -72,8 +81,8 @@ struct SimResult {
     std::vector<uint32_t> purges;
     std::vector<uint32_t> shownBytes;   // progressBytes at every repaint while active
     int timerFailures = 0;
-    int flushes = 0;
     int irLinePrepared = 0;
+    int portCloses = 0;
 };
 
 struct SimLine {
@@ -89,6 +98,12 @@ struct SimLine {
     const SimOptions* options = nullptr;
     SimResult* result = nullptr;
     int writes = 0;
+    // The write in flight (SimOptions::writePendsMs): the engine's buffer and
+    // the entry of result->writes its bytes go to when it completes.
+    const uint8_t* pendingData = nullptr;
+    uint32_t pendingBytes = 0;
+    uint64_t pendingDoneMs = 0;
+    size_t pendingEntry = 0;
 };
 
 // The handheld puts bytes on the line towards the PC.
