@@ -414,13 +414,25 @@ void* PatchImport(HMODULE module, const char* dll, const char* function, void* r
 namespace {
 std::mutex comOpenLock;
 std::vector<DWORD> comOpenAccesses;
+std::vector<std::string> comOpenNames;
+
+// "COMn", bare or through the device namespace ("\\.\COMn").
+bool IsComName(const char* name)
+{
+    if (!name)
+        return false;
+    if (strncmp(name, "\\\\.\\", 4) == 0)
+        name += 4;
+    return _strnicmp(name, "COM", 3) == 0;
+}
 
 HANDLE WINAPI WideningCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
                                   DWORD disposition, DWORD flags, HANDLE tmpl)
 {
-    if (name && _strnicmp(name, "COM", 3) == 0) {
+    if (IsComName(name)) {
         std::lock_guard<std::mutex> lock(comOpenLock);
         comOpenAccesses.push_back(access);
+        comOpenNames.push_back(name);
         if ((access & (GENERIC_READ | GENERIC_WRITE)) == GENERIC_WRITE)
             access |= GENERIC_READ;
     }
@@ -445,5 +457,15 @@ std::vector<DWORD> TakeComOpenAccesses()
     std::lock_guard<std::mutex> lock(comOpenLock);
     std::vector<DWORD> taken;
     taken.swap(comOpenAccesses);
+    comOpenNames.clear();
+    return taken;
+}
+
+std::vector<std::string> TakeComOpenNames()
+{
+    std::lock_guard<std::mutex> lock(comOpenLock);
+    std::vector<std::string> taken;
+    taken.swap(comOpenNames);
+    comOpenAccesses.clear();
     return taken;
 }

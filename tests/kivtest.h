@@ -110,8 +110,10 @@ void WithDriver(const std::function<void()>& driver, const std::function<void()>
 void* PatchImport(HMODULE module, const char* dll, const char* function, void* replacement);
 
 // CreateFileA calls of module, patched in its imports: each open of a COM
-// port records the access asked for, and a write-only one is widened to read
+// port records its name and the access asked for, and a write-only one is widened to read
 // and write, since Wine refuses every comm call on a write-only handle.
 void WidenComOpens(HMODULE module);
-// The access asked for at each COM port open since the last call.
+// The access asked for at each COM port open since the last call, or the
+// name handed to CreateFileA; taking either forgets both.
 std::vector<DWORD> TakeComOpenAccesses();
+std::vector<std::string> TakeComOpenNames();

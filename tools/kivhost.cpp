@@ -127,7 +127,9 @@ bool TransferSetup(const char* text, PortSetup& s)
 HANDLE WINAPI OpenComForWine(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
                              DWORD disposition, DWORD flags, HANDLE tmpl)
 {
-    if (name && _strnicmp(name, "COM", 3) == 0 && (access & (GENERIC_READ | GENERIC_WRITE)) == GENERIC_WRITE)
+    // The driver names its port through the device namespace: "\\.\COM5".
+    const char* port = name && strncmp(name, "\\\\.\\", 4) == 0 ? name + 4 : name;
+    if (port && _strnicmp(port, "COM", 3) == 0 && (access & (GENERIC_READ | GENERIC_WRITE)) == GENERIC_WRITE)
         access |= GENERIC_READ;
     return CreateFileA(name, access, share, sa, disposition, flags, tmpl);
 }

@@ -5,8 +5,7 @@
 
 static bool CanOpen(const char* name)
 {
-    HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE h = OpenComDevice(name, GENERIC_READ | GENERIC_WRITE);
     if (h == INVALID_HANDLE_VALUE)
         return false;
     CloseHandle(h);

@@ -72,7 +72,9 @@ static bool ReadSpeed(HWND dlg, uint32_t* value)
 static void ReadControls(HWND dlg)
 {
     LineSettings& line = portParams.line;
-    GetDlgItemTextA(dlg, IDC_PORT_NAME, portParams.portName, 5);   // at most 4 characters
+    // The whole name: the probe on OK and the way back to PortNo must see the
+    // same port, COM10 and above included.
+    GetDlgItemTextA(dlg, IDC_PORT_NAME, portParams.portName, sizeof portParams.portName);
 
     uint32_t baud;
     if (ReadSpeed(dlg, &baud))
@@ -107,21 +109,20 @@ static void OnOk(HWND dlg)
 {
     ReadControls(dlg);
 
-    HANDLE h = CreateFileA(portParams.portName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE h = OpenComDevice(portParams.portName, GENERIC_READ | GENERIC_WRITE);
     if (h != INVALID_HANDLE_VALUE) {
         ConfigurePort(h, &portParams.line);
         CloseHandle(h);
     }
 
-    // The probe tests the text as typed, up to eight characters.
-    char name[9];
-    GetDlgItemTextA(dlg, IDC_PORT_NAME, name, sizeof name);
+    // The probe tests the name that is kept.
+    char name[sizeof portParams.portName];
+    memcpy(name, portParams.portName, sizeof name);
     bool wasEmpty = name[0] == '\0';
     if (ProbePort(name)) {
         // An empty box was filled by the probe: hand back the port it found.
         if (wasEmpty)
-            lstrcpynA(portParams.portName, name, 5);
+            memcpy(portParams.portName, name, sizeof name);
         EndDialog(dlg, 1);
     } else {
         MessageBoxW(nullptr, L"指定されたポートは使用できません", nullptr, MB_OK);

@@ -227,7 +227,7 @@ TEST_F(PortSetupDialog, EmptyPortBoxHandsBackTheProbedPort)
     EXPECT_EQ(2, s.portNo());
 }
 
-TEST_F(PortSetupDialog, LongPortNameIsCutButProbedAsTyped)
+TEST_F(PortSetupDialog, MisspeltPortNameIsRefusedByTheProbe)
 {
     MapComPort(2, kOpenableDevice);
     SetupBytes s = SetupBytes::Make(1, 0, 9600, 0, 8, 1, 0, 0);
@@ -240,6 +240,49 @@ TEST_F(PortSetupDialog, LongPortNameIsCutButProbedAsTyped)
     });
     EXPECT_EQ(1, r);
     EXPECT_EQ(2, s.portNo());
+}
+
+// Ports above 9, shown, kept and probed whole, opened through the device
+// namespace. COM1 opens too, so a name cut to "COM1" would pass the probe.
+TEST_F(PortSetupDialog, PortAboveNineIsKeptWhole)
+{
+    const struct {
+        uint16_t stored;
+        const wchar_t* shown;
+        const wchar_t* typed;   // null: left as shown
+        uint16_t handedBack;
+        const char* opened;
+    } rows[] = {
+        {12, L"COM12", nullptr, 12, "\\\\.\\COM12"},
+        {1, L"COM1", L"COM10", 10, "\\\\.\\COM10"},
+    };
+    WidenComOpens(Port().dll);
+    MapComPort(1, kOpenableDevice);
+    for (const auto& row : rows) {
+        MapComPort(row.handedBack, kOpenableDevice);
+        TakeComOpenNames();
+        SetupBytes s = SetupBytes::Make(row.stored, 0, 9600, 0, 8, 1, 0, 0);
+        int16_t r = Run(s, [&](HWND dlg) {
+            EXPECT_EQ(row.shown, DlgItemText(dlg, IDC_PORT_NAME));
+            if (row.typed)
+                SetWindowTextW(GetDlgItem(dlg, IDC_PORT_NAME), row.typed);
+            // Posted: a refused port shows its message box inside the click.
+            PostMessageW(GetDlgItem(dlg, IDOK), BM_CLICK, 0, 0);
+            if (WaitForWindowGone(dlg, 5000))
+                return;
+            ADD_FAILURE() << "the port was refused";
+            HWND box = WaitForWindow(nullptr, L"#32770", 5000, dlg);
+            if (box)
+                PostMessageW(box, WM_COMMAND, IDOK, 0);
+            WaitForWindowGone(box, 5000);
+            Click(dlg, IDCANCEL);
+        });
+        EXPECT_EQ(1, r);
+        EXPECT_EQ(row.handedBack, s.portNo());
+        // Opened to apply the settings, then probed.
+        EXPECT_EQ((std::vector<std::string>{row.opened, row.opened}), TakeComOpenNames());
+        MapComPort(row.handedBack, nullptr);
+    }
 }
 
 }   // namespace

@@ -1,14 +1,36 @@
 #include "port_setup_test.h"
 #include <string>
+#include <vector>
 
 namespace {
 
 const std::string kIniPath = WindowsDirectoryFile("ruvodod.ini");
 
-std::string IniValue(const char* key)
+// The user's application-data folder with its backslash, from the environment.
+std::string UserFolder()
+{
+    char buf[MAX_PATH];
+    DWORD n = GetEnvironmentVariableA("APPDATA", buf, sizeof buf);
+    std::string folder(buf, n < sizeof buf ? n : 0);
+    if (!folder.empty() && folder.back() != '\\')
+        folder += '\\';
+    return folder;
+}
+const std::string kUserIniPath = UserFolder() + "ruvodod.ini";
+
+// Removes a settings file, or the folder a test put in its place.
+void RemoveIni(const std::string& path)
+{
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(path.c_str());
+    RemoveDirectoryA(path.c_str());
+    WritePrivateProfileStringA(nullptr, nullptr, nullptr, path.c_str());   // drop cached copies
+}
+
+std::string IniValue(const char* key, const std::string& path = kIniPath)
 {
     char buf[256];
-    GetPrivateProfileStringA("ComPort", key, "<missing>", buf, sizeof buf, kIniPath.c_str());
+    GetPrivateProfileStringA("ComPort", key, "<missing>", buf, sizeof buf, path.c_str());
     return buf;
 }
 
@@ -23,10 +45,15 @@ protected:
     {
         ASSERT_NE(nullptr, Port().load);
         ASSERT_NE(nullptr, Port().save);
-        DeleteFileA(kIniPath.c_str());
-        WritePrivateProfileStringA(nullptr, nullptr, nullptr, kIniPath.c_str());   // drop cached copies
+        ASSERT_NE("ruvodod.ini", kUserIniPath) << "no application-data folder";
+        RemoveIni(kIniPath);
+        RemoveIni(kUserIniPath);
     }
-    void TearDown() override { DeleteFileA(kIniPath.c_str()); }
+    void TearDown() override
+    {
+        RemoveIni(kIniPath);
+        RemoveIni(kUserIniPath);
+    }
 };
 
 TEST_F(PortSetupIni, NoFileGivesDefaultsAndZero)
@@ -135,17 +162,91 @@ TEST_F(PortSetupIni, MissingRecordIsRefusedWithoutWritingAnything)
     EXPECT_FALSE(FileExists(kIniPath));
 }
 
-TEST_F(PortSetupIni, SaveReportsAFailedWrite)
+// "PortNo" as the file on disk holds it.
+std::string PortNoOnDisk(const std::string& path)
 {
-    // A directory where the INI file should be makes every write fail.
-    ASSERT_TRUE(CreateDirectoryA(kIniPath.c_str(), nullptr));
-    SetupBytes s = SetupBytes::Make(1, 0, 9600, 0, 8, 1, 0, 0);
-    EXPECT_EQ(0, Port().save(s.b));
-    RemoveDirectoryA(kIniPath.c_str());
+    std::string bytes = ReadFileBytes(path);
+    size_t at = bytes.find("PortNo=");
+    if (at == std::string::npos)
+        return "<missing>";
+    at += strlen("PortNo=");
+    return bytes.substr(at, bytes.find_first_of("\r\n", at) - at);
+}
+
+// Where a save goes and what the next load reads: the Windows directory's
+// file (holding port 3) writable or not, and the user's own copy absent,
+// left from an earlier save (port 5), or unwritable (a folder in its place).
+// Wine lets root write a read-only file, so the Windows directory's file is
+// made unwritable as another program does it: held open for reading, with
+// others allowed to read it only.
+TEST_F(PortSetupIni, SaveFallsBackToTheUserFolderWhoseCopyLoadsFirst)
+{
+    enum UserCopy { ABSENT, EARLIER, UNWRITABLE };
+    const struct {
+        const char* what;
+        bool windowsWritable;
+        UserCopy user;
+        int16_t saved;
+        const char* windowsPort;   // "PortNo" in each file after the save
+        const char* userPort;
+        bool loadsUserCopy;   // else the Windows directory's file
+        uint16_t loadedPort;
+    } rows[] = {
+        {"Windows directory writable", true, ABSENT, 1, "7", "<missing>", false, 7},
+        {"Windows directory read-only", false, ABSENT, 1, "3", "7", true, 7},
+        {"user copy from an earlier save", true, EARLIER, 1, "7", "7", true, 7},
+        {"read-only, then the user copy", false, EARLIER, 1, "3", "7", true, 7},
+        {"neither can be written", false, UNWRITABLE, 0, "3", "<missing>", false, 3},
+    };
+    const std::string windowsFolder = kIniPath.substr(0, kIniPath.size() - strlen("ruvodod.ini"));
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        RemoveIni(kIniPath);
+        RemoveIni(kUserIniPath);
+        IniWrite("PortNo", "3");
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (!r.windowsWritable) {
+            held = CreateFileA(kIniPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                               nullptr);
+            ASSERT_NE(INVALID_HANDLE_VALUE, held);
+        }
+        if (r.user == EARLIER)
+            WritePrivateProfileStringA("ComPort", "PortNo", "5", kUserIniPath.c_str());
+        if (r.user == UNWRITABLE) {
+            ASSERT_TRUE(CreateDirectoryA(kUserIniPath.c_str(), nullptr));
+        }
+
+        SetupBytes s = SetupBytes::Make(7, 2, 19200, 2, 7, 2, 1, 0);
+        EXPECT_EQ(r.saved, Port().save(s.b));
+        EXPECT_EQ(r.windowsPort, PortNoOnDisk(kIniPath));
+        EXPECT_EQ(r.userPort, PortNoOnDisk(kUserIniPath));
+        if (std::string(r.userPort) == "7") {
+            // The same keys and texts as in the Windows directory.
+            std::string texts;
+            for (const char* key : {"IRMode", "IrDA", "Speed", "Parity", "Length", "Stop", "CSMon", "XFlow"})
+                texts += IniValue(key, kUserIniPath) + " ";
+            EXPECT_EQ("IR YES 19200 EVEN 7 2 ON OFF ", texts);
+        }
+
+        // Drop the copy the profile services keep in memory, while the file
+        // still cannot be written, so the load reads what is on disk.
+        WritePrivateProfileStringA(nullptr, nullptr, nullptr, kIniPath.c_str());
+        SetupBytes back;
+        std::string folder = r.loadsUserCopy ? UserFolder() : windowsFolder;
+        EXPECT_EQ((int16_t)folder.size(), Port().load(back.b));
+        EXPECT_EQ(r.loadedPort, back.portNo());
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
+    }
 }
 
 class SearchFreePort : public ::testing::Test {
 protected:
+    void SetUp() override
+    {
+        WidenComOpens(Port().dll);
+        TakeComOpenNames();
+    }
     void TearDown() override
     {
         for (int n = 0; n <= 3; n++)
@@ -160,6 +261,8 @@ TEST_F(SearchFreePort, ZeroSearchesComOneToThree)
     MapComPort(2, kOpenableDevice);
     MapComPort(3, kOpenableDevice);
     EXPECT_EQ(2, Port().search(0));
+    // Through the device namespace, where COM10 and above are found too.
+    EXPECT_EQ((std::vector<std::string>{"\\\\.\\COM1", "\\\\.\\COM2"}), TakeComOpenNames());
 
     MapComPort(1, kOpenableDevice);
     EXPECT_EQ(1, Port().search(0));

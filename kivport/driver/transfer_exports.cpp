@@ -45,15 +45,20 @@ void RunTransfer(HWND owner)
         transferState.resultCode = RC_PORT_UNAVAILABLE;
 }
 
-// The length of the text in the caller's block, bounded by the block's size;
-// false when the block cannot be locked.
+// The length of the text in the caller's block, bounded by the block's size.
+// False when the block cannot be locked, or when its text does not fit the
+// transfer's 32-bit counts (4 GiB and more, which only a 64-bit caller can
+// hand in): cut to 32 bits it would send a piece and report success.
 bool BlockTextLength(HGLOBAL block, uint32_t* length)
 {
     const char* text = static_cast<const char*>(GlobalLock(block));
     if (!text)
         return false;
-    *length = static_cast<uint32_t>(strnlen(text, GlobalSize(block)));
+    size_t n = strnlen(text, GlobalSize(block));
     GlobalUnlock(block);
+    if (static_cast<uint64_t>(n) >> 32 != 0)
+        return false;
+    *length = static_cast<uint32_t>(n);
     return true;
 }
 

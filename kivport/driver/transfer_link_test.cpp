@@ -57,14 +57,14 @@ struct Line {
 const Line kCable115200 = {0, 115200, 0, 8, 1, 0, 0};
 
 // The caller's PortSetup record as bytes: 18 of them, little-endian, packed.
-std::vector<uint8_t> SetupRecord(const Line& l)
+std::vector<uint8_t> SetupRecord(const Line& l, int port = kPort)
 {
     std::vector<uint8_t> r;
     auto put16 = [&r](int v) {
         r.push_back((uint8_t)(v & 0xFF));
         r.push_back((uint8_t)((v >> 8) & 0xFF));
     };
-    put16(kPort);
+    put16(port);
     put16(l.irMode);
     put16(l.speed & 0xFFFF);
     put16((l.speed >> 16) & 0xFFFF);
@@ -94,9 +94,9 @@ struct Received {
     std::string bytes;
 };
 
-Received Receive(const Line& l)
+Received Receive(const Line& l, int port = kPort)
 {
-    std::vector<uint8_t> setup = SetupRecord(l);
+    std::vector<uint8_t> setup = SetupRecord(l, port);
     Received r = {-1, false, ""};
     HGLOBAL h = Kivport().receive(setup.data(), &r.code);
     if (h) {
@@ -122,9 +122,9 @@ HGLOBAL MakeBlock(const std::string& bytes)
     return h;
 }
 
-int16_t Send(const Line& l, HGLOBAL block)
+int16_t Send(const Line& l, HGLOBAL block, int port = kPort)
 {
-    std::vector<uint8_t> setup = SetupRecord(l);
+    std::vector<uint8_t> setup = SetupRecord(l, port);
     return Kivport().send(setup.data(), block);
 }
 
@@ -235,6 +235,34 @@ TEST_F(TransferLink, BlockLoadedFromAFileIsSentUpToItsNul)
     ASSERT_TRUE(WaitKivsimRecord(sim, 10000));
     EXPECT_EQ("Kcsv,1\r\nabc", KivsimReceived(sim));
     GlobalFree(block);
+}
+
+// USB adapters are often COM10 and above: the record's port 12 is opened
+// through the device namespace, where such ports are found.
+TEST_F(TransferLink, PortAboveNineCarriesABlockBothWays)
+{
+    for (bool send : {true, false}) {
+        SCOPED_TRACE(send ? "send" : "receive");
+        TakeComOpenNames();
+        KivSim sim;
+        if (send) {
+            std::string data = Pattern(700, 12);
+            ASSERT_TRUE(StartKivsim(sim, 12, SimLine(kCable115200) + "--role receive --count 700"));
+            HGLOBAL block = MakeBlock(data);
+            EXPECT_EQ(0, Send(kCable115200, block, 12));
+            GlobalFree(block);
+            ASSERT_TRUE(WaitKivsimRecord(sim, 10000));
+            EXPECT_TRUE(KivsimReceived(sim) == data) << "handheld got " << KivsimReceived(sim).size();
+        } else {
+            ASSERT_TRUE(StartKivsim(
+                sim, 12, SimLine(kCable115200) + "--role send --pattern binary --size 700 --seed 12 --eof"));
+            Received r = Receive(kCable115200, 12);
+            ASSERT_TRUE(WaitKivsimRecord(sim, 10000));
+            EXPECT_EQ(0, r.code);
+            EXPECT_TRUE(r.bytes == KivsimSent(sim)) << "received " << r.bytes.size();
+        }
+        EXPECT_EQ(std::vector<std::string>{"\\\\.\\COM12"}, TakeComOpenNames());
+    }
 }
 
 TEST_F(TransferLink, IrdaReceiveDeliversTheBlock)

@@ -132,7 +132,7 @@ HANDLE OpenPort(const char* portName, const LineSettings* line)
     DWORD access = GENERIC_READ | GENERIC_WRITE;
     if (portParams.linkKind != LINK_IR)
         access = transferState.direction == 1 ? GENERIC_WRITE : GENERIC_READ;
-    HANDLE port = CreateFileA(portName, access, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE port = OpenComDevice(portName, access);
     if (port == INVALID_HANDLE_VALUE) {
         CloseEvents();
         return INVALID_HANDLE_VALUE;

@@ -1,5 +1,7 @@
 // Module globals, attach handling and the shared window and port operations.
 #include "driver_win32.h"
+#include <cstdio>
+#include <cstring>
 
 HINSTANCE hInstance;
 PortSetup* setupInProgress;
@@ -56,6 +58,19 @@ void ConfigurePort(HANDLE hPort, const LineSettings* line)
     GetCommState(hPort, &dcb);
     ApplyLineSettings(dcb, line);
     SetCommState(hPort, &dcb);
+}
+
+HANDLE OpenComDevice(const char* portName, DWORD access)
+{
+    static const char kDevicePrefix[] = "\\\\.\\";
+    char path[sizeof kDevicePrefix + MAX_PATH];
+    bool prefixed = strncmp(portName, "\\\\", 2) == 0;
+    int n = snprintf(path, sizeof path, "%s%s", prefixed ? "" : kDevicePrefix, portName);
+    if (portName[0] == '\0' || n < 0 || (size_t)n >= sizeof path) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    return CreateFileA(path, access, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
 }
 
 void CentreWindow(HWND hwnd)

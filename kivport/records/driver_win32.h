@@ -19,6 +19,11 @@ inline OVERLAPPED* AsOverlapped(IoOverlapped* o) { return reinterpret_cast<OVERL
 void ApplyLineSettings(DCB& dcb, const LineSettings* line);
 // Applies the line settings to an open port; what the port refuses is not reported.
 void ConfigurePort(HANDLE hPort, const LineSettings* line);
+// Opens a COM port by its name ("COM12") exclusively, existing device only,
+// for overlapped I/O. The name goes through the device namespace ("\\.\COM12"),
+// since the bare name finds only COM1 to COM9; a name that already carries
+// the prefix is taken as it stands.
+HANDLE OpenComDevice(const char* portName, DWORD access);
 // Centres a window on the screen, keeping its size, without repainting.
 void CentreWindow(HWND hwnd);
 // Redraws the status dialog's progress pane at once while a transfer is active.

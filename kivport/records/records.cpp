@@ -56,11 +56,26 @@ bool SetupToParams(const PortSetup* setup, bool irOverride)
     return true;
 }
 
+// The number after "COM" in a port name, every digit of it (USB adapters are
+// often COM10 and above); 0 when there is none or it does not fit PortNo.
+static uint16_t PortNumber(const char* portName)
+{
+    uint32_t n = 0;
+    const char* p = portName + strnlen(portName, 3);
+    if (*p < '0' || *p > '9')
+        return 0;
+    for (; *p >= '0' && *p <= '9'; p++) {
+        n = n * 10 + (uint32_t)(*p - '0');
+        if (n > 0xFFFF)
+            return 0;
+    }
+    return (uint16_t)n;
+}
+
 void ParamsToSetup(PortSetup* setup)
 {
     const PortParams& p = portParams;
-    // One digit after "COM": the way back only knows ports 1 to 9.
-    setup->PortNo = (uint16_t)((unsigned char)p.portName[3] - '0');
+    setup->PortNo = PortNumber(p.portName);
     setup->Speed = (int32_t)p.line.baudRate;
     int parity = tolower((unsigned char)p.line.parity);
     setup->Parity = parity == 'e' ? 2 : parity == 'o' ? 1 : 0;

@@ -10,7 +10,7 @@
 // its layout is fixed: little-endian, no padding, 18 bytes.
 #pragma pack(push, 1)
 struct PortSetup {
-    uint16_t PortNo;   // COM port number, 1 to 9
+    uint16_t PortNo;   // COM port number: 1 for COM1, 12 for COM12
     uint16_t IRMode;   // 0 cable, 1 IR, 2 IrDA
     int32_t Speed;     // bits per second
     uint16_t Parity;   // 0 none, 1 odd, 2 even

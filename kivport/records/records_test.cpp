@@ -86,7 +86,7 @@ TEST(SetupToParams, TableOfSetups)
     }
 }
 
-TEST(ParamsToSetup, ReadsBackOneDigitAndKeepsIrMode)
+TEST(ParamsToSetup, ReadsBackTheSettingsAndKeepsIrMode)
 {
     PortSetup in = MakeSetup(7, 0, 57600, 2, 7, 2, 1, 0);
     SetupToParams(&in, false);
@@ -118,6 +118,26 @@ TEST(ParamsToSetup, ParityIgnoresCaseFlowsMustBeExactlyOne)
     portParams.line.parity = '?';
     ParamsToSetup(&out);
     EXPECT_EQ(0, out.Parity);
+}
+
+// The number after "COM", every digit of it, as the setup dialog hands a
+// typed port name back.
+TEST(ParamsToSetup, PortNumberReadsEveryDigit)
+{
+    const struct {
+        const char* name;
+        uint16_t portNo;
+    } rows[] = {
+        {"COM1", 1},     {"COM9", 9},  {"COM10", 10}, {"COM12", 12}, {"COM256", 256}, {"COM65535", 65535},
+        {"COM65536", 0}, {"COM2x", 2}, {"COM", 0},    {"", 0},       {"COMx1", 0},
+    };
+    for (const auto& r : rows) {
+        memset(portParams.portName, 0x55, sizeof portParams.portName);
+        strcpy(portParams.portName, r.name);
+        PortSetup out = MakeSetup(99, 0, 0, 0, 0, 0, 0, 0);
+        ParamsToSetup(&out);
+        EXPECT_EQ(r.portNo, out.PortNo) << r.name;
+    }
 }
 
 }   // namespace
