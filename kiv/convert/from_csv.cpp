@@ -7,6 +7,7 @@
 #include "kiv_convert.h"
 #include "cp932_text.h"
 #include "file_io.h"
+#include "lost_rows.h"
 #include "staging.h"
 #include "kcsv/csv_to_kcsv.h"
 #include "kcsv/kcsv_format.h"
@@ -42,6 +43,11 @@ int ConvertInStage(Staging* stage, const std::string& layoutPath, const std::str
         rc = ReadInput(csvPath, options, &csv, error);
     if (rc != KIV_EXIT_OK)
         return rc;
+    if (size_t line = FirstUnreadLine(csv, false)) {
+        *error = csvPath + ": line " + std::to_string(line) +
+                 ": not a row of quoted values; the rows from there on would be lost";
+        return KIV_EXIT_CONVERT;
+    }
     std::string base = StageName(stage, "");
     if ((base + ".table").size() >= KCSV_PATH_MAX) {
         *error = "cannot write " + shownOutput + ": the folder's path is too long for a table";

@@ -337,6 +337,51 @@ TEST(KivConvert, RefusedJobsSayWhy)
     }
 }
 
+// Rows after one the conversions cannot read would be dropped unseen: such
+// an input is refused, naming the line where the reading stops.
+TEST(KivConvert, RowsAfterAnUnreadableOneAreNotLost)
+{
+    struct Row {
+        Job job;
+        std::string text;   // FROM_CSV: the CSV; TO_CSV: put before a Kcsv file's last record
+        size_t line;   // where the reading stops, 0 when all is read (TO_CSV: lines after the inserted text)
+    } rows[] = {
+        {FROM_CSV, "\"a\"\r\n\r\n\"b\"\r\n", 3},
+        {FROM_CSV, "\"a\"\r\nb,\"c\"\r\n", 2},
+        {FROM_CSV, "\"a\"\r\n\"b", 2},
+        {FROM_CSV, "\"a\"\r\n\"b\"\r\n\r\n \t\r\n", 0},
+        {FROM_CSV, "\"a\"\r\n\"b\"\x1A\r\n\r\n\"c\"", 0},
+        {TO_CSV, "\r\n", 1},
+        {TO_CSV, "\"D\",x\r\n", 0},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.text);
+        TempDir dir;
+        std::string error, kcsv = dir.File("t.kcsv");
+        ASSERT_TRUE(WriteWholeFile(dir.File("t.table"), kLayout));
+        ASSERT_TRUE(WriteWholeFile(dir.File("t.txt"), r.job == FROM_CSV ? r.text : Quoted({"1", "2", "3"})));
+        int rc = CsvToKcsvFile(dir.File("t.table"), dir.File("t.txt"), kcsv, {}, &error);
+        size_t line = r.line;
+        if (r.job == TO_CSV) {
+            ASSERT_EQ(KIV_EXIT_OK, rc) << error;
+            std::string text = ReadWholeFile(kcsv);
+            size_t at = text.rfind("\"D\"");
+            line += 1 + (size_t)std::count(text.begin(), text.begin() + (long)at, '\n');
+            ASSERT_TRUE(WriteWholeFile(kcsv, text.insert(at, r.text)));
+            rc = KcsvFileToCsv(kcsv, "", {}, &error);
+        }
+        std::string where = r.job == FROM_CSV ? dir.File("t.txt") : kcsv;
+        if (line == 0) {
+            EXPECT_EQ(KIV_EXIT_OK, rc) << error;
+            continue;
+        }
+        EXPECT_EQ(KIV_EXIT_CONVERT, rc);
+        EXPECT_EQ(where + ": line " + std::to_string(line) + ":",
+                  error.substr(0, where.size() + 8 + std::to_string(line).size()));
+        EXPECT_EQ(r.job == FROM_CSV ? 2u : 3u, Names(dir.path).size());   // the inputs alone
+    }
+}
+
 // pull: the received table under its own name, or the one given, or
 // "table"; the same files as to-csv of that Kcsv file, the Kcsv file first.
 TEST(KivConvert, PullKeepsTheTableUnderItsName)

@@ -8,6 +8,7 @@
 #include "kiv_convert.h"
 #include "cp932_text.h"
 #include "file_io.h"
+#include "lost_rows.h"
 #include "staging.h"
 #include "kcsv/kcsv_format.h"
 #include "kcsv/kcsv_to_csv.h"
@@ -92,6 +93,11 @@ int Convert(const std::string& kcsv, const std::string& realPath, const std::str
     }
     if (!ConvertInMemory(kcsv, corePath, files)) {
         *error = shownInput + ": not a table the handheld writes, or it breaks off before its data";
+        return KIV_EXIT_CONVERT;
+    }
+    if (size_t line = FirstUnreadLine(kcsv, true)) {
+        *error = shownInput + ": line " + std::to_string(line) +
+                 ": a damaged record; the records from there on would be lost";
         return KIV_EXIT_CONVERT;
     }
     return KIV_EXIT_OK;
