@@ -22,6 +22,13 @@ bool Exists(const std::string& path)
     return stat(path.c_str(), &st) == 0;
 }
 
+bool SameFile(const std::string& a, const std::string& b)
+{
+    struct stat sa, sb;
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
 // The input as the core takes it: code page 932, from UTF-8 under --utf8.
 int ReadInput(const std::string& path, const ConvertOptions& options, std::string* bytes, std::string* error)
 {
@@ -78,6 +85,13 @@ int ConvertInStage(Staging* stage, const std::string& layoutPath, const std::str
 int CsvToKcsvFile(const std::string& layoutPath, const std::string& csvPath, const std::string& outPath,
                   const ConvertOptions& options, std::string* error)
 {
+    // --force replaces outputs, never the inputs they are made from.
+    for (const std::string& input : {layoutPath, csvPath}) {
+        if (SameFile(input, outPath)) {
+            *error = outPath + ": is the input " + input + "; name another output";
+            return KIV_EXIT_USAGE;
+        }
+    }
     Staging stage;
     std::string kcsvPath;
     int rc = StageOpen(&stage, FolderOf(outPath), error);

@@ -325,6 +325,12 @@ TEST(KivConvert, RefusedJobsSayWhy)
          [](const TempDir& d, std::string* e) {
              return CsvToKcsvFile(d.File("wide.table"), d.File("in.txt"), d.File("o.kcsv"), {}, e);
          }},
+        {KIV_EXIT_USAGE, "/in.txt; name another output",
+         [](const TempDir& d, std::string* e) {
+             ConvertOptions force;
+             force.force = true;
+             return CsvToKcsvFile(d.File("in.table"), d.File("in.txt"), d.File("in.txt"), force, e);
+         }},
         {KIV_EXIT_CONVERT, "/junk: not a table the handheld writes, or it breaks off before its data",
          [](const TempDir& d, std::string* e) { return KcsvFileToCsv(d.File("junk"), "", {}, e); }},
     };
@@ -389,13 +395,19 @@ TEST(KivConvert, PullKeepsTheTableUnderItsName)
     const std::string badName = "a/b" + std::string(30, ' ') + "\r\n" + kLayout.substr(35);
     struct Row {
         std::string layout;   // of the table received; empty: bytes that are no table
+        std::string csv;
         const char* name;
         int rc;
         const char* leaf;   // the Kcsv file written
     } rows[] = {
-        {kLayout, "", KIV_EXIT_OK, "表.kcsv"},   // the name of kLayout
-        {kLayout, "mine", KIV_EXIT_OK, "mine.kcsv"}, {badName, "", KIV_EXIT_OK, "table.kcsv"},
-        {"", "", KIV_EXIT_CONVERT, "table.kcsv"},    {kLayout, "../up", KIV_EXIT_USAGE, nullptr},
+        // clang-format off
+        {kLayout, Quoted({"one", "two"}), "", KIV_EXIT_OK, "表.kcsv"},   // the name of kLayout
+        {kLayout, Quoted({"one", "two"}), "mine", KIV_EXIT_OK, "mine.kcsv"},
+        {badName, Quoted({"one", "two"}), "", KIV_EXIT_OK, "table.kcsv"},
+        {"", "", "", KIV_EXIT_CONVERT, "table.kcsv"},
+        {kLayout, Quoted({"\xA0"}), "", KIV_EXIT_CONVERT, "表.kcsv"},   // no UTF-8 for its record file
+        {kLayout, Quoted({"one"}), "../up", KIV_EXIT_USAGE, nullptr},
+        // clang-format on
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
@@ -404,7 +416,7 @@ TEST(KivConvert, PullKeepsTheTableUnderItsName)
         std::string error;
         if (!r.layout.empty()) {
             ASSERT_TRUE(WriteWholeFile(dir.File("t.table"), r.layout));
-            ASSERT_TRUE(WriteWholeFile(dir.File("t.txt"), Quoted({"one", "two"})));
+            ASSERT_TRUE(WriteWholeFile(dir.File("t.txt"), r.csv));
             ASSERT_EQ(KIV_EXIT_OK,
                       CsvToKcsvBlock(dir.File("t.table"), dir.File("t.txt"), {}, &block, &error));
             fs::remove(dir.path / "t.table");
@@ -418,6 +430,10 @@ TEST(KivConvert, PullKeepsTheTableUnderItsName)
             EXPECT_TRUE(written.empty());
             EXPECT_TRUE(Names(dir.path).empty());
             continue;
+        }
+        if (r.rc == KIV_EXIT_CONVERT) {
+            std::string kept = "; it is kept in " + dir.File(r.leaf);
+            EXPECT_EQ(kept, error.substr(error.size() - std::min(error.size(), kept.size())));
         }
         // The oracle: the block saved under the same name and converted by to-csv.
         ASSERT_TRUE(WriteWholeFile(oracle.File(r.leaf), std::string(block.begin(), block.end())));

@@ -178,15 +178,14 @@ int KcsvBlockToFiles(const std::vector<uint8_t>& block, const std::string& dir, 
     std::string realPath = JoinPath(dir, leaf + ".kcsv");
     if (rc == KIV_EXIT_OK && files.empty())
         rc = Convert(kcsv, realPath, "the received table", &files, &convertError);
-    if (rc != KIV_EXIT_OK) {
-        if (rc != KIV_EXIT_CONVERT) {
-            *error = convertError;
-            return rc;
-        }
-        files.clear();
-        int kept = Deliver(kcsv, true, realPath, files, options, written, error);
-        *error = convertError + (kept == KIV_EXIT_OK ? "; it is kept in " + realPath : "; " + *error);
+    if (rc == KIV_EXIT_OK)
+        rc = Deliver(kcsv, true, realPath, files, options, written, &convertError);
+    if (rc != KIV_EXIT_CONVERT) {
+        *error = convertError;
         return rc;
     }
-    return Deliver(kcsv, true, realPath, files, options, written, error);
+    files.clear();
+    int kept = Deliver(kcsv, true, realPath, files, options, written, error);
+    *error = convertError + (kept == KIV_EXIT_OK ? "; it is kept in " + realPath : "; " + *error);
+    return rc;
 }
