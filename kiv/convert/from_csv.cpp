@@ -7,6 +7,7 @@
 #include "kiv_convert.h"
 #include "cp932_text.h"
 #include "file_io.h"
+#include "layout_text.h"
 #include "lost_rows.h"
 #include "staging.h"
 #include "kcsv/csv_to_kcsv.h"
@@ -29,13 +30,17 @@ bool SameFile(const std::string& a, const std::string& b)
            sa.st_ino == sb.st_ino;
 }
 
-// The input as the core takes it: code page 932, from UTF-8 under --utf8.
-int ReadInput(const std::string& path, const ConvertOptions& options, std::string* bytes, std::string* error)
+// The input as the core takes it: code page 932, from UTF-8 under --utf8,
+// when a layout with its fields aligned again.
+int ReadInput(const std::string& path, bool layout, const ConvertOptions& options, std::string* bytes,
+              std::string* error)
 {
     int rc = ReadWholeFile(path, bytes, error);
     if (rc != KIV_EXIT_OK || !options.utf8)
         return rc;
-    return Utf8ToCp932(*bytes, path, bytes, error) ? KIV_EXIT_OK : KIV_EXIT_CONVERT;
+    if (!Utf8ToCp932(*bytes, path, bytes, error) || (layout && !AlignLayout(*bytes, path, bytes, error)))
+        return KIV_EXIT_CONVERT;
+    return KIV_EXIT_OK;
 }
 
 // Converts in the stage's folder; *kcsvPath names the Kcsv file written there.
@@ -45,9 +50,9 @@ int ConvertInStage(Staging* stage, const std::string& layoutPath, const std::str
                    std::string* error)
 {
     std::string layout, csv;
-    int rc = ReadInput(layoutPath, options, &layout, error);
+    int rc = ReadInput(layoutPath, true, options, &layout, error);
     if (rc == KIV_EXIT_OK)
-        rc = ReadInput(csvPath, options, &csv, error);
+        rc = ReadInput(csvPath, false, options, &csv, error);
     if (rc != KIV_EXIT_OK)
         return rc;
     if (size_t line = FirstUnreadLine(csv, false)) {

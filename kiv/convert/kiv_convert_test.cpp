@@ -71,6 +71,8 @@ TEST(KivConvert, WritesTheFilesTheDllWrites)
     } rows[] = {
         {"addr", kSamples + "/addr.table", kSamples + "/addr.txt", FROM_CSV, false},
         {"addr", kData + "/utf8/addr.table", kData + "/utf8/addr.txt", FROM_CSV, true},
+        {"addr", kData + "/utf8/addr-loose.table", kData + "/utf8/addr.txt", FROM_CSV,
+         true},   // blanks as typed
         {"marks", kData + "/marks.table", kData + "/marks.txt", FROM_CSV, false},
         {"marks", kData + "/utf8/marks.table", kData + "/utf8/marks.txt", PUSH, true},
         {"addr", "", "", TO_CSV, false},
@@ -196,6 +198,12 @@ TEST(KivConvert, EncodingErrorsNameTheirPlaceAndWriteNothing)
          ": line 1, column 2: the character U+00E9 has no code page 932 form"},
         {"表" + std::string(31, ' ') + "\n文\xFF" + std::string(18, ' ') + "0000\n", "\"a\"\n", FROM_CSV,
          "in.table", ": line 2, column 2: bytes that are not UTF-8"},
+        {std::string(17, 'A') + "あ" + std::string(14, 'B') + "\n", "\"a\"\n", FROM_CSV, "in.table",
+         ": line 1: the table name is longer than 32 bytes in code page 932"},
+        {"表\n\n名前 0000\n年月  030\n", "\"a\"\n", PUSH, "in.table",
+         ": line 4: a field line ends in four digits, its kind and sub-kind"},
+        {"表\n名前が長すぎる項目名です 0000\n", "\"a\"\n", FROM_CSV, "in.table",
+         ": line 2: the title is longer than 20 bytes in code page 932"},
         {kLayout, "\"ok\"\n\"\xA0\"\n", TO_CSV, "in.kcsv.rec",
          ": line 2, column 2: the byte 0xA0 is no code page 932 character"},
     };
