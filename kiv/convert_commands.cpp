@@ -1,4 +1,7 @@
 // pull, push, to-csv and from-csv: the conversion library around the link.
+#include <errno.h>
+#include <sys/stat.h>
+#include <cstring>
 #include <iostream>
 #include "kiv_commands.h"
 #include "kiv_convert.h"
@@ -11,6 +14,15 @@ ConvertOptions Options(const CommonOptions& o)
     c.utf8 = o.utf8;
     c.force = o.force;
     return c;
+}
+
+// The output folder of pull and to-csv, made when it is not there yet.
+bool MakeFolder(const std::string& dir)
+{
+    if (mkdir(dir.c_str(), 0777) == 0 || errno == EEXIST)
+        return true;
+    Complain(dir + ": cannot make the folder: " + strerror(errno));
+    return false;
 }
 
 int Report(int status, const std::string& error)
@@ -31,15 +43,17 @@ std::string DefaultKcsvPath(const std::string& csv)
     return csv.substr(0, dot) + ".kcsv";
 }
 
-int PullCommand(const CommonOptions& o, const std::string& dir)
+int PullCommand(const CommonOptions& o, const std::string& dir, const std::string& name)
 {
+    if (!MakeFolder(dir))
+        return KIV_EXIT_WRITE;
     std::vector<uint8_t> block;
     int status = LinkTransfer(o, false, {}, &block);
     if (status)
         return status;
     std::vector<std::string> written;
     std::string error;
-    status = KcsvBlockToFiles(block, dir, "", Options(o), &written, &error);
+    status = KcsvBlockToFiles(block, dir, name, Options(o), &written, &error);
     if (status)
         return Report(status, error);
     for (const std::string& path : written)
@@ -59,6 +73,8 @@ int PushCommand(const CommonOptions& o, const std::string& layout, const std::st
 
 int ToCsvCommand(const CommonOptions& o, const std::string& kcsv, const std::string& dir)
 {
+    if (!MakeFolder(dir))
+        return KIV_EXIT_WRITE;
     std::string error;
     return Report(KcsvFileToCsv(kcsv, dir, Options(o), &error), error);
 }

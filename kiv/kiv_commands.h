@@ -23,7 +23,7 @@ int LinkTransfer(const CommonOptions& o, bool sending, const std::vector<uint8_t
 // One line on stderr, "kiv: " before it.
 void Complain(const std::string& line);
 
-int PullCommand(const CommonOptions& o, const std::string& dir);
+int PullCommand(const CommonOptions& o, const std::string& dir, const std::string& name);
 int PushCommand(const CommonOptions& o, const std::string& layout, const std::string& csv);
 int ToCsvCommand(const CommonOptions& o, const std::string& kcsv, const std::string& dir);
 int FromCsvCommand(const CommonOptions& o, const std::string& layout, const std::string& csv,

@@ -52,10 +52,12 @@ std::string Pattern(size_t n, uint32_t seed)
 }
 
 pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
-            const std::string& errPath)
+            const std::string& errPath, const std::string& cwd = "")
 {
     pid_t pid = fork();
     if (pid == 0) {
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0)
+            _exit(126);
         for (const std::string& e : env)
             putenv(strdup(e.c_str()));
         int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -130,15 +132,17 @@ struct KivRun {
         sim = -1;
         return status;
     }
-    // kiv with the preload library, started; its stderr goes to kiv.err.
-    pid_t StartKiv(const std::string& args)
+    // kiv with the preload library, started in the run's folder or its sub;
+    // its stderr goes to kiv.err.
+    pid_t StartKiv(const std::string& args, const std::string& sub = "")
     {
         std::vector<std::string> argv = {KIV_PATH};
         for (const std::string& w : Words(args))
             argv.push_back(w == "LINE" ? Line() : w.rfind("@", 0) == 0 ? File(w.substr(1)) : w);
-        return Spawn(argv, {"LD_PRELOAD=" KIV_PTY_SHIM, "KIV_PTY_LOG=" + File("pty.log")}, File("kiv.err"));
+        return Spawn(argv, {"LD_PRELOAD=" KIV_PTY_SHIM, "KIV_PTY_LOG=" + File("pty.log")}, File("kiv.err"),
+                     sub.empty() ? dir : File(sub));
     }
-    int Kiv(const std::string& args) { return ExitStatus(StartKiv(args)); }
+    int Kiv(const std::string& args, const std::string& sub = "") { return ExitStatus(StartKiv(args, sub)); }
     std::string Err() const { return ReadWhole(File("kiv.err")); }
     // The preload library's log lines of one kind, the time stamps cut off.
     std::vector<std::string> Log(const std::string& kind) const
@@ -290,6 +294,57 @@ TEST(KivLink, SignalsCancelTheTransfer)
         EXPECT_EQ("modem op=bic dtr=0 rts=0", run.Log("modem").back());
         std::string left = run.dir + "/out";
         EXPECT_EQ(0, system(("! ls " + left + "* >/dev/null 2>&1").c_str())) << "a temporary file was left";
+    }
+}
+
+// The files to-csv writes for a Kcsv file addr.kcsv in the folder sub.
+std::vector<std::string> TableFiles(const KivRun& run, const std::string& sub)
+{
+    std::vector<std::string> files;
+    for (const char* ext : {"", ".table", ".rec", ".num", ".tab", ".0.jpg", ".1.png", ".2.gif"})
+        files.push_back(ReadWhole(run.File(sub + "/addr.kcsv" + ext)));
+    return files;
+}
+
+// The sample table to the handheld and back: push sends the table from-csv
+// writes (the same files come out of both), and pull writes what to-csv
+// writes for the bytes that come back. A table carries the time it was
+// made, so tables are compared by what they convert to.
+TEST(KivLink, PushAndPullCarryTheSampleTable)
+{
+    KivRun run;
+    ASSERT_EQ(0, system(("mkdir " + run.File("out") + " " + run.File("made") + " " + run.File("sent") +
+                         " && cp " KIV_SAMPLES "/* " + run.File("out"))
+                            .c_str()));
+    ASSERT_TRUE(run.StartSim(std::string(kSimCable) + " --role receive --silence 500"));
+    EXPECT_EQ(0, run.Kiv(std::string("push addr.table addr.txt --port LINE ") + kCable, "out")) << run.Err();
+    std::ofstream(run.File("stop")).put('\n');
+    run.FinishSim();
+    std::string sent = ReadWhole(run.File("rec.bin"));
+    WriteWhole(run.File("sent/addr.kcsv"), sent);
+    EXPECT_EQ(0, run.Kiv("from-csv addr.table addr.txt -o ../made/addr.kcsv", "out")) << run.Err();
+    EXPECT_EQ(0, run.Kiv("to-csv addr.kcsv", "made")) << run.Err();
+    EXPECT_EQ(0, run.Kiv("to-csv addr.kcsv", "sent")) << run.Err();
+
+    KivRun back;
+    WriteWhole(back.File("table"), sent);
+    ASSERT_TRUE(back.StartSim(std::string(kSimCable) + " --role send --data " + back.File("table")));
+    ASSERT_EQ(0, mkdir(back.File("got").c_str(), 0755));
+    EXPECT_EQ(0, back.Kiv(std::string("pull --name addr --port LINE ") + kCable, "got")) << back.Err();
+    back.FinishSim();
+
+    std::vector<std::string> made = TableFiles(run, "made"), viaLink = TableFiles(run, "sent");
+    std::vector<std::string> pulled = TableFiles(back, "got");
+    ASSERT_EQ(made.size(), pulled.size());
+    EXPECT_EQ(made[0].size(), sent.size());
+    EXPECT_TRUE(sent == pulled[0]);
+    for (size_t i = 1; i < made.size(); i++) {
+        SCOPED_TRACE(i);
+        EXPECT_FALSE(made[i].empty());
+        if (i != 4) {   // the .tab file holds the table's time too
+            EXPECT_TRUE(made[i] == viaLink[i]);
+        }
+        EXPECT_TRUE(pulled[i] == viaLink[i]);
     }
 }
 

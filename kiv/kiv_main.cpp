@@ -67,7 +67,13 @@ int main(int argc, char** argv)
     CLI::App* pull = app.add_subcommand("pull",
                                         "receive one table from the handheld and convert it into DIR: "
                                         "the Kcsv file, the layout, record and length files, the pictures");
-    pull->add_option("-d,--dir", dir, "folder for the files (default: the current folder)");
+    std::string name;
+    pull->add_option("-d,--dir", dir,
+                     "folder for the files, made when missing (default: the current folder)");
+    pull->add_option(
+        "-n,--name", name,
+        "file name of the Kcsv file; the others add their extensions to it (default: the table's "
+        "name from the handheld with .kcsv, or table.kcsv)");
     AddLinkOptions(pull, o);
     AddUtf8(pull, o);
     AddForce(pull, o);
@@ -95,7 +101,8 @@ int main(int argc, char** argv)
                                          "convert a Kcsv file into the layout, record and length files "
                                          "and the pictures, in DIR");
     toCsv->add_option("FILE", inPath, "the Kcsv file")->required();
-    toCsv->add_option("-d,--dir", dir, "folder for the files (default: the current folder)");
+    toCsv->add_option("-d,--dir", dir,
+                      "folder for the files, made when missing (default: the current folder)");
     AddUtf8(toCsv, o);
     AddForce(toCsv, o);
 
@@ -117,7 +124,7 @@ int main(int argc, char** argv)
         return status == 0 ? 0 : KIV_EXIT_USAGE;
     }
     if (*pull)
-        return PullCommand(o, dir);
+        return PullCommand(o, dir, name);
     if (*push)
         return PushCommand(o, layout, csv);
     if (*receive)

@@ -36,6 +36,8 @@ const uint32_t kTimerToken = 1;
 // buffers far more than that meanwhile.
 const uint32_t kInputBatch = 64;
 const uint64_t kInputRestMaxMs = 20;
+// What a 16550 UART still sends after its driver's queue reads empty.
+const uint32_t kTransmitFifo = 16;
 // How long the close waits for the last bytes (a CAN frame, an ACK) at most
 // beyond their time on the wire.
 const uint64_t kCloseGraceMs = 500;
@@ -171,14 +173,20 @@ void Step(int signalFd)
 }
 
 // Lets the last bytes leave before the lines drop: bounded by their time on
-// the wire and a grace period, with cancel signals no longer taken.
+// the wire and a grace period, with cancel signals no longer taken. The
+// driver's queue reads empty while the UART's transmit FIFO still sends,
+// so that time is allowed for too.
 void AwaitOutput(void)
 {
     uint64_t deadline = NowMs() + WireMs(OutputQueue(loop.fd)) + kCloseGraceMs;
     for (;;) {
         uint64_t now = NowMs();
         uint32_t queued = OutputQueue(loop.fd);
-        if (queued == 0 || now >= deadline)
+        if (queued == 0) {
+            PauseMs((uint32_t)WireMs(kTransmitFifo));
+            return;
+        }
+        if (now >= deadline)
             return;
         struct pollfd p = {loop.fd, (short)(HeldOutput() ? POLLOUT : 0), 0};
         uint64_t wait = HeldOutput() ? deadline - now : WireMs(queued);
