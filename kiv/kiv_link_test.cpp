@@ -139,8 +139,12 @@ struct KivRun {
         std::vector<std::string> argv = {KIV_PATH};
         for (const std::string& w : Words(args))
             argv.push_back(w == "LINE" ? Line() : w.rfind("@", 0) == 0 ? File(w.substr(1)) : w);
-        return Spawn(argv, {"LD_PRELOAD=" KIV_PTY_SHIM, "KIV_PTY_LOG=" + File("pty.log")}, File("kiv.err"),
-                     sub.empty() ? dir : File(sub));
+        // A sanitized kiv takes the library in front of its runtime.
+        const char* asan = getenv("ASAN_OPTIONS");
+        std::string asanOptions = std::string("ASAN_OPTIONS=") + (asan ? asan : "") +
+                                  ":verify_asan_link_order=0";
+        return Spawn(argv, {"LD_PRELOAD=" KIV_PTY_SHIM, "KIV_PTY_LOG=" + File("pty.log"), asanOptions},
+                     File("kiv.err"), sub.empty() ? dir : File(sub));
     }
     int Kiv(const std::string& args, const std::string& sub = "") { return ExitStatus(StartKiv(args, sub)); }
     std::string Err() const { return ReadWhole(File("kiv.err")); }

@@ -201,7 +201,7 @@ void AwaitOutput(void)
 
 BlockHandle BlockOf(const std::vector<uint8_t>& bytes, uint32_t* length)
 {
-    const uint8_t* nul = (const uint8_t*)memchr(bytes.data(), 0, bytes.size());
+    const uint8_t* nul = bytes.empty() ? nullptr : (const uint8_t*)memchr(bytes.data(), 0, bytes.size());
     *length = (uint32_t)(nul ? nul - bytes.data() : bytes.size());
     BlockHandle h = BlockAlloc(*length + 1, true);
     if (h) {
