@@ -21,8 +21,12 @@ void OnSignal(int signo)
 
 int InstallCancelSignals(void)
 {
-    if (pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (pipe(pipeFds) != 0)
         return -1;
+    for (int fd : pipeFds) {
+        fcntl(fd, F_SETFD, FD_CLOEXEC);
+        fcntl(fd, F_SETFL, O_NONBLOCK);
+    }
     struct sigaction sa = {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
