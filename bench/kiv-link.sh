@@ -20,7 +20,7 @@ sim_pid=
 trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; [ -n "${KIV_BENCH_KEEP:-}" ] || rm -rf "$work"' EXIT
 
 # Bytes without NUL (the end of a block to send) and 0x1A (the end mark).
-head -c $((raw * 2)) /dev/urandom | tr -d '\000\032' >"$work/random.bin"
+head -c $(((raw + irBytes) * 2)) /dev/urandom | tr -d '\000\032' >"$work/random.bin"
 head -c "$raw" "$work/random.bin" >"$work/raw.bin"
 head -c "$irBytes" "$work/random.bin" >"$work/ir.bin"
 printf '\032' | cat "$work/raw.bin" - >"$work/raw-eof.bin"

@@ -110,13 +110,27 @@ bool WaitingForInput(uint64_t now)
     return transferState.active && (transferState.notifyMask & LINK_EV_RXCHAR) && now >= loop.inputRestMs;
 }
 
-// The receive event; the framed IR protocol answers every frame at once,
-// a raw stream gathers its input a little between reads.
+// Bytes the input may gather before the engine is woken again: a raw stream
+// always a batch; the framed IR protocol only inside a data frame, and never
+// past its end, so that every frame is still answered at once.
+uint32_t InputToGather(void)
+{
+    if (portParams.linkKind != LINK_IR)
+        return kInputBatch;
+    const uint8_t kInData = 12;   // the frame parser's step inside a data frame's bytes
+    if (parseStep != kInData || rxIndex >= RxFrame.length)
+        return 0;
+    uint32_t rest = RxFrame.length - rxIndex + 2u;   // data and checksum still to come
+    return rest < kInputBatch ? rest : kInputBatch;
+}
+
+// The receive event, then the input's time to gather.
 void InputArrived(uint64_t now)
 {
     OnStatusCommNotify(LINK_CN_EVENT);
-    if (portParams.linkKind != LINK_IR) {
-        uint64_t rest = WireMs(kInputBatch);
+    uint32_t gather = InputToGather();
+    if (gather) {
+        uint64_t rest = WireMs(gather);
         loop.inputRestMs = now + (rest < kInputRestMaxMs ? rest : kInputRestMaxMs);
     }
 }
