@@ -13,7 +13,7 @@ fi
 for p in cmake g++ googletest g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
          wine wine32:i386 wine64 \
          xvfb xauth locales fonts-ipafont-gothic imagemagick gcc-multilib clang \
-         libclang-rt-14-dev llvm clang-format; do
+         libclang-rt-14-dev llvm clang-format libcli11-dev; do
     want "$p"
 done
 # The releases: the Debian package's tools, its manual page and the checks of both artefacts.

@@ -1,0 +1,129 @@
+// The application's layout and CSV file into a Kcsv table. The core reads
+// "<base>.table" beside its CSV input and writes "<base>.csv" and the chunk
+// file "<base>.cnk" beside it, so both inputs are placed in a private folder
+// under such names (transcoded there under --utf8) and the caller's files are
+// only read. Picture paths in the CSV are opened as the DLL opens them:
+// relative ones from the current directory.
+#include "kiv_convert.h"
+#include "cp932_text.h"
+#include "file_io.h"
+#include "layout_text.h"
+#include "lost_rows.h"
+#include "staging.h"
+#include "kcsv/csv_to_kcsv.h"
+#include "kcsv/kcsv_format.h"
+#include <cstdlib>
+#include <sys/stat.h>
+
+namespace {
+
+bool Exists(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+bool SameFile(const std::string& a, const std::string& b)
+{
+    struct stat sa, sb;
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+// The input as the core takes it: code page 932, from UTF-8 under --utf8,
+// when a layout with its fields aligned again.
+int ReadInput(const std::string& path, bool layout, const ConvertOptions& options, std::string* bytes,
+              std::string* error)
+{
+    int rc = ReadWholeFile(path, bytes, error);
+    if (rc != KIV_EXIT_OK || !options.utf8)
+        return rc;
+    if (!Utf8ToCp932(*bytes, path, bytes, error) || (layout && !AlignLayout(*bytes, path, bytes, error)))
+        return KIV_EXIT_CONVERT;
+    return KIV_EXIT_OK;
+}
+
+// Converts in the stage's folder; *kcsvPath names the Kcsv file written there.
+// shownOutput names the result for the user.
+int ConvertInStage(Staging* stage, const std::string& layoutPath, const std::string& csvPath,
+                   const ConvertOptions& options, const std::string& shownOutput, std::string* kcsvPath,
+                   std::string* error)
+{
+    std::string layout, csv;
+    int rc = ReadInput(layoutPath, true, options, &layout, error);
+    if (rc == KIV_EXIT_OK)
+        rc = ReadInput(csvPath, false, options, &csv, error);
+    if (rc != KIV_EXIT_OK)
+        return rc;
+    if (size_t line = FirstUnreadLine(csv, false)) {
+        *error = csvPath + ": line " + std::to_string(line) +
+                 ": not a row of quoted values; the rows from there on would be lost";
+        return KIV_EXIT_CONVERT;
+    }
+    std::string base = StageName(stage, "");
+    if ((base + ".table").size() >= KCSV_PATH_MAX) {
+        *error = "cannot write " + shownOutput + ": the folder's path is too long for a table";
+        return KIV_EXIT_WRITE;
+    }
+    rc = WriteWholeFile(base + ".table", layout, shownOutput, error);
+    if (rc == KIV_EXIT_OK)
+        rc = WriteWholeFile(base + ".txt", csv, shownOutput, error);
+    if (rc != KIV_EXIT_OK)
+        return rc;
+    *kcsvPath = base + ".csv";
+    if (ConvertCsvToKcsv((base + ".txt").c_str()))
+        return KIV_EXIT_OK;
+    // The core creates nothing when it refuses the layout; any other failure
+    // is a write that failed.
+    if (Exists(*kcsvPath)) {
+        *error = "cannot write " + shownOutput;
+        return KIV_EXIT_WRITE;
+    }
+    *error = layoutPath + ": more fields than a table holds (" + std::to_string(TABLE_MAX_FIELDS) +
+             " in all, at most " + std::to_string(TABLE_MAX_IMAGES) + " pictures and " +
+             std::to_string(TABLE_MAX_OTHERS) + " others)";
+    return KIV_EXIT_CONVERT;
+}
+
+}   // namespace
+
+int CsvToKcsvFile(const std::string& layoutPath, const std::string& csvPath, const std::string& outPath,
+                  const ConvertOptions& options, std::string* error)
+{
+    // --force replaces outputs, never the inputs they are made from.
+    for (const std::string& input : {layoutPath, csvPath}) {
+        if (SameFile(input, outPath)) {
+            *error = outPath + ": is the input " + input + "; name another output";
+            return KIV_EXIT_USAGE;
+        }
+    }
+    Staging stage;
+    std::string kcsvPath;
+    int rc = StageOpen(&stage, FolderOf(outPath), error);
+    if (rc == KIV_EXIT_OK)
+        rc = ConvertInStage(&stage, layoutPath, csvPath, options, outPath, &kcsvPath, error);
+    if (rc == KIV_EXIT_OK) {
+        StageAdd(&stage, kcsvPath, outPath);
+        rc = StageCommit(&stage, options.force, nullptr, error);
+    }
+    StageClose(&stage);
+    return rc;
+}
+
+// The private folder goes where temporary files go; nothing of it stays.
+int CsvToKcsvBlock(const std::string& layoutPath, const std::string& csvPath, const ConvertOptions& options,
+                   std::vector<uint8_t>* block, std::string* error)
+{
+    const char* tmp = getenv("TMPDIR");
+    Staging stage;
+    std::string kcsvPath, kcsv;
+    int rc = StageOpen(&stage, tmp && *tmp ? tmp : "/tmp", error);
+    if (rc == KIV_EXIT_OK)
+        rc = ConvertInStage(&stage, layoutPath, csvPath, options, "the table to send", &kcsvPath, error);
+    if (rc == KIV_EXIT_OK)
+        rc = ReadWholeFile(kcsvPath, &kcsv, error);
+    StageClose(&stage);
+    if (rc == KIV_EXIT_OK)
+        block->assign(kcsv.begin(), kcsv.end());
+    return rc;
+}

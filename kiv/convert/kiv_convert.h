@@ -1,0 +1,48 @@
+#pragma once
+// clang-format off
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Exit statuses of every kiv command (also listed in kiv --help and the README).
+enum KivExit : int {
+    KIV_EXIT_OK = 0,
+    // 1 to 5: the link's result codes (time-out, retries failed, line error, no memory, port unavailable)
+    KIV_EXIT_CONVERT = 6,        // the table could not be converted (bad input, a character with no
+                                 // code page 932 form under --utf8)
+    KIV_EXIT_READ = 7,           // an input file could not be opened or read
+    KIV_EXIT_WRITE = 8,          // an output could not be written, or exists and --force was not given
+    KIV_EXIT_USAGE = 64,         // bad command line
+    KIV_EXIT_INTERRUPTED = 130,  // Ctrl-C (SIGTERM 143, SIGHUP 129)
+};
+
+struct ConvertOptions {
+    bool utf8 = false;    // layout and record files in UTF-8 instead of code page 932
+    bool force = false;   // replace outputs that exist
+};
+
+// Every function returns a KivExit value; on failure *error holds one line for the user (no
+// newline), naming the file and, for an encoding error, the line and column; nothing is left
+// behind: every output is written under a temporary name in its own folder and renamed into
+// place only when the whole job has succeeded.
+
+// to-csv: the Kcsv file at kcsvPath into dir: "<dir>/<name>.table", ".rec", ".num", ".tab" and the
+// pictures "<name>.N.jpg|gif|png", name being kcsvPath's file name, exactly as the DLL's conversion
+// writes them beside the Kcsv file (the Kcsv file itself is not copied).
+int KcsvFileToCsv(const std::string& kcsvPath, const std::string& dir, const ConvertOptions& options,
+                  std::string* error);
+// pull: a received Kcsv block into dir: "<dir>/<name>.kcsv" with the files above beside it. An
+// empty name means: the table's name from the block's header when it makes a safe file name,
+// otherwise "table". *written receives the paths written, in order, for the program to list.
+int KcsvBlockToFiles(const std::vector<uint8_t>& block, const std::string& dir, const std::string& name,
+                     const ConvertOptions& options, std::vector<std::string>* written, std::string* error);
+// from-csv: the application's layout file and CSV file into the Kcsv file at outPath.
+int CsvToKcsvFile(const std::string& layoutPath, const std::string& csvPath, const std::string& outPath,
+                  const ConvertOptions& options, std::string* error);
+// push: the same into memory, the block to send (ending with the end byte 0x1A).
+int CsvToKcsvBlock(const std::string& layoutPath, const std::string& csvPath, const ConvertOptions& options,
+                   std::vector<uint8_t>* block, std::string* error);
+// receive -o: one block into a file, atomically; refused when path exists and !force.
+int WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& data, bool force,
+                        std::string* error);
+// clang-format on

@@ -1,0 +1,175 @@
+#include "staging.h"
+#include "kiv_convert.h"
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+std::string FolderOf(const std::string& path)
+{
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string LeafOf(const std::string& path)
+{
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string JoinPath(const std::string& folder, const std::string& leaf)
+{
+    if (folder.empty() || folder == ".")
+        return leaf;
+    return folder.back() == '/' ? folder + leaf : folder + "/" + leaf;
+}
+
+namespace {
+
+std::string Reason(int err) { return strerror(err); }
+
+// Data on disk before the rename makes it visible: a crash leaves the old
+// file or the new one, never an empty one.
+bool SyncFile(const std::string& path)
+{
+    int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0)
+        return false;
+    bool ok = fsync(fd) == 0;
+    return close(fd) == 0 && ok;
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+// Without force a file that appears between the check and the rename must
+// not be replaced either: renameat2 refuses atomically where the file system
+// supports it.
+bool MoveIntoPlace(const std::string& from, const std::string& to, bool force)
+{
+    if (!force) {
+        if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+            return true;
+        if (errno != EINVAL && errno != ENOSYS)
+            return false;
+        if (Exists(to)) {
+            errno = EEXIST;
+            return false;
+        }
+    }
+    return rename(from.c_str(), to.c_str()) == 0;
+}
+
+}   // namespace
+
+int StageOpen(Staging* stage, const std::string& dir, std::string* error)
+{
+    sigset_t held;
+    sigemptyset(&held);
+    sigaddset(&held, SIGINT);
+    sigaddset(&held, SIGTERM);
+    sigaddset(&held, SIGHUP);
+    sigprocmask(SIG_BLOCK, &held, &stage->savedMask);
+    stage->holding = true;
+
+    std::string pattern = JoinPath(dir.empty() ? "." : dir, ".kiv-XXXXXX");
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    if (!mkdtemp(name.data())) {
+        *error = "cannot write in " + (dir.empty() ? std::string(".") : dir) + ": " + Reason(errno);
+        return KIV_EXIT_WRITE;
+    }
+    stage->folder = name.data();
+    return KIV_EXIT_OK;
+}
+
+std::string StageName(Staging* stage, const char* suffix)
+{
+    return stage->folder + "/" + std::to_string(stage->count++) + suffix;
+}
+
+int StageWrite(Staging* stage, const std::string& finalPath, const void* data, size_t size,
+               std::string* error)
+{
+    std::string path = StageName(stage, "");
+    FILE* f = fopen(path.c_str(), "wb");
+    bool ok = f && fwrite(data, 1, size, f) == size && fflush(f) == 0 && fsync(fileno(f)) == 0;
+    int err = errno;
+    if (f && fclose(f) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) {
+        unlink(path.c_str());
+        *error = "cannot write " + finalPath + ": " + Reason(err);
+        return KIV_EXIT_WRITE;
+    }
+    StageAdd(stage, path, finalPath);
+    return KIV_EXIT_OK;
+}
+
+void StageAdd(Staging* stage, const std::string& stagedPath, const std::string& finalPath)
+{
+    stage->moves.emplace_back(stagedPath, finalPath);
+}
+
+int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, std::string* error)
+{
+    for (const auto& m : stage->moves) {
+        if (!force && Exists(m.second)) {
+            *error = m.second + " exists (give --force to replace it)";
+            return KIV_EXIT_WRITE;
+        }
+        if (!SyncFile(m.first)) {
+            *error = "cannot write " + m.second + ": " + Reason(errno);
+            return KIV_EXIT_WRITE;
+        }
+    }
+    // A rename that fails part-way takes back the files this job added, so
+    // the job leaves nothing; files it replaced under --force stay replaced.
+    std::vector<std::string> added;
+    for (const auto& m : stage->moves) {
+        bool existed = Exists(m.second);
+        if (!MoveIntoPlace(m.first, m.second, force)) {
+            int err = errno;
+            for (const std::string& path : added)
+                unlink(path.c_str());
+            *error = err == EEXIST ? m.second + " exists (give --force to replace it)"
+                                   : "cannot write " + m.second + ": " + Reason(err);
+            return KIV_EXIT_WRITE;
+        }
+        if (!existed)
+            added.push_back(m.second);
+    }
+    if (written)
+        for (const auto& m : stage->moves)
+            written->push_back(m.second);
+    return KIV_EXIT_OK;
+}
+
+void StageClose(Staging* stage)
+{
+    if (!stage->folder.empty()) {
+        if (DIR* d = opendir(stage->folder.c_str())) {
+            while (struct dirent* e = readdir(d)) {
+                if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
+                    unlink((stage->folder + "/" + e->d_name).c_str());
+            }
+            closedir(d);
+        }
+        rmdir(stage->folder.c_str());
+        stage->folder.clear();
+    }
+    stage->moves.clear();
+    if (stage->holding)
+        sigprocmask(SIG_SETMASK, &stage->savedMask, nullptr);
+    stage->holding = false;
+}

@@ -1,0 +1,42 @@
+// The outputs of one job: each is written into a private folder made inside
+// its destination folder (the same file system, so a rename moves it whole),
+// and all are renamed into place together once the whole job has succeeded.
+// Whatever happens, closing the stage removes the private folder and every
+// file still in it, so a failed job leaves nothing behind.
+#pragma once
+#include <string>
+#include <utility>
+#include <vector>
+#include <signal.h>
+
+struct Staging {
+    std::string folder;                                       // the private folder; empty until opened
+    std::vector<std::pair<std::string, std::string>> moves;   // staged file, its final path
+    size_t count = 0;                                         // names handed out in the folder
+    bool holding = false;                                     // signals held by StageOpen
+    sigset_t savedMask;   // Ctrl-C and friends wait while the stage is open
+};
+
+// The folder part of path: "." for a bare name, "/" for a name at the root.
+std::string FolderOf(const std::string& path);
+// The name after the last '/'.
+std::string LeafOf(const std::string& path);
+// folder and leaf joined; an empty folder or "." leaves the leaf alone.
+std::string JoinPath(const std::string& folder, const std::string& leaf);
+
+// Makes the private folder inside dir. Termination signals are held until
+// StageClose, so that an interruption cannot strand the folder.
+int StageOpen(Staging* stage, const std::string& dir, std::string* error);
+// A fresh path inside the private folder, for a file a conversion writes.
+std::string StageName(Staging* stage, const char* suffix);
+// Writes data as a staged file that will become finalPath.
+int StageWrite(Staging* stage, const std::string& finalPath, const void* data, size_t size,
+               std::string* error);
+// A file already written inside the private folder becomes finalPath.
+void StageAdd(Staging* stage, const std::string& stagedPath, const std::string& finalPath);
+// Renames every staged file into place, in the order staged. Without force,
+// refuses before renaming anything when one of the final paths exists. The
+// final paths are appended to *written when it is not null.
+int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, std::string* error);
+// Removes the private folder with what is left in it, and lets held signals in.
+void StageClose(Staging* stage);

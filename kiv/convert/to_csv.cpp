@@ -1,0 +1,191 @@
+// A Kcsv table into the files the application imports. The core writes the
+// layout, record, length and description files and the pictures beside the
+// path it converts, and names each picture in the record file by that path.
+// So it converts in memory files under the very path the outputs will have
+// (in code page 932, the record file's encoding): the record file then names
+// the pictures where they will lie, as the DLL does when handed that path.
+// The files are then staged beside their final places and renamed together.
+#include "kiv_convert.h"
+#include "cp932_text.h"
+#include "file_io.h"
+#include "lost_rows.h"
+#include "staging.h"
+#include "kcsv/kcsv_format.h"
+#include "kcsv/kcsv_to_csv.h"
+#include "memfiles.h"
+#include <cstring>
+
+namespace {
+
+struct TableFile {
+    std::string suffix;   // what the core appended to the converted path
+    std::string bytes;
+};
+
+// Runs the core on kcsv as if it lay at corePath; *files receives what it
+// wrote, in the order written.
+bool ConvertInMemory(const std::string& kcsv, const std::string& corePath, std::vector<TableFile>* files)
+{
+    UseMemoryFiles(true);
+    ClearMemoryFiles();
+    PutMemoryFile(corePath.c_str(), kcsv.data(), kcsv.size());
+    bool ok = ConvertKcsvToCsv(corePath.c_str());
+    for (size_t i = 0; i < MemoryFileCount(); i++) {
+        std::string name = MemoryFileName(i);
+        if (name == corePath || name.compare(0, corePath.size(), corePath) != 0)
+            continue;
+        size_t size = 0;
+        const unsigned char* data = GetMemoryFile(name.c_str(), &size);
+        files->push_back({name.substr(corePath.size()), std::string((const char*)data, size)});
+    }
+    ClearMemoryFiles();
+    UseMemoryFiles(false);
+    return ok;
+}
+
+// Only the files a person reads change encoding under --utf8: the layout and
+// the record file. The Kcsv file, the length file (its counts are characters
+// either way), the description file and the pictures stay as they are.
+bool ReadByPeople(const std::string& suffix) { return suffix == ".table" || suffix == ".rec"; }
+
+// The table's name, blanks cut, from the first line of the layout the core
+// wrote; empty when there is none.
+std::string TableName(const std::vector<TableFile>& files)
+{
+    for (const TableFile& f : files) {
+        if (f.suffix != ".table")
+            continue;
+        std::string name = f.bytes.substr(0, std::min(f.bytes.size(), (size_t)TABLE_NAME_MAX));
+        size_t end = name.find_last_not_of(' ');
+        return end == std::string::npos ? std::string() : name.substr(0, end + 1);
+    }
+    return std::string();
+}
+
+// A name that stays one file in the chosen folder, neither hidden nor taken
+// for an option; handheld table names are Japanese, so anything else passes.
+bool SafeFileName(const std::string& name)
+{
+    if (name.empty() || name == "." || name == ".." || name[0] == '.' || name[0] == '-' || name[0] == ' ')
+        return false;
+    for (unsigned char c : name)
+        if (c < 0x20 || c == 0x7F || c == '/' || c == '\\')
+            return false;
+    return true;
+}
+
+// The real path in code page 932, as the core and the record file take it;
+// a path with no such form goes as it is.
+std::string CorePath(const std::string& realPath)
+{
+    std::string core, ignored;
+    return Utf8ToCp932(realPath, realPath, &core, &ignored) ? core : realPath;
+}
+
+int Convert(const std::string& kcsv, const std::string& realPath, const std::string& shownInput,
+            std::vector<TableFile>* files, std::string* error)
+{
+    std::string corePath = CorePath(realPath);
+    if (corePath.size() + strlen(".table") >= KCSV_PATH_MAX) {
+        *error = realPath + ".table: the path is too long for the table's files (at most " +
+                 std::to_string(KCSV_PATH_MAX - 1) + " bytes)";
+        return KIV_EXIT_WRITE;
+    }
+    if (!ConvertInMemory(kcsv, corePath, files)) {
+        *error = shownInput + ": not a table the handheld writes, or it breaks off before its data";
+        return KIV_EXIT_CONVERT;
+    }
+    if (size_t line = FirstUnreadLine(kcsv, true)) {
+        *error = shownInput + ": line " + std::to_string(line) +
+                 ": a damaged record; the records from there on would be lost";
+        return KIV_EXIT_CONVERT;
+    }
+    return KIV_EXIT_OK;
+}
+
+// Stages the Kcsv file itself (when keep is set) and the converted files,
+// and renames them into place.
+int Deliver(const std::string& kcsv, bool keep, const std::string& realPath, std::vector<TableFile>& files,
+            const ConvertOptions& options, std::vector<std::string>* written, std::string* error)
+{
+    if (options.utf8) {
+        for (TableFile& f : files) {
+            if (ReadByPeople(f.suffix) && !Cp932ToUtf8(f.bytes, realPath + f.suffix, &f.bytes, error))
+                return KIV_EXIT_CONVERT;
+        }
+    }
+    Staging stage;
+    int rc = StageOpen(&stage, FolderOf(realPath), error);
+    if (rc == KIV_EXIT_OK && keep)
+        rc = StageWrite(&stage, realPath, kcsv.data(), kcsv.size(), error);
+    for (size_t i = 0; rc == KIV_EXIT_OK && i < files.size(); i++)
+        rc = StageWrite(&stage, realPath + files[i].suffix, files[i].bytes.data(), files[i].bytes.size(),
+                        error);
+    if (rc == KIV_EXIT_OK)
+        rc = StageCommit(&stage, options.force, written, error);
+    StageClose(&stage);
+    return rc;
+}
+
+}   // namespace
+
+// Without a folder the files go beside the Kcsv file, where the DLL puts them.
+int KcsvFileToCsv(const std::string& kcsvPath, const std::string& dir, const ConvertOptions& options,
+                  std::string* error)
+{
+    std::string kcsv;
+    int rc = ReadWholeFile(kcsvPath, &kcsv, error);
+    if (rc != KIV_EXIT_OK)
+        return rc;
+    std::string realPath = JoinPath(dir.empty() ? FolderOf(kcsvPath) : dir, LeafOf(kcsvPath));
+    std::vector<TableFile> files;
+    rc = Convert(kcsv, realPath, kcsvPath, &files, error);
+    if (rc != KIV_EXIT_OK)
+        return rc;
+    return Deliver(kcsv, false, realPath, files, options, nullptr, error);
+}
+
+// A received table that cannot be converted is still kept as its Kcsv file:
+// it came from the handheld once and may not come again.
+int KcsvBlockToFiles(const std::vector<uint8_t>& block, const std::string& dir, const std::string& name,
+                     const ConvertOptions& options, std::vector<std::string>* written, std::string* error)
+{
+    std::string kcsv(block.begin(), block.end());
+    std::string leaf = name;
+    if (!name.empty() && !SafeFileName(name)) {
+        *error = name + ": not a name for a file in one folder";
+        return KIV_EXIT_USAGE;
+    }
+    std::vector<TableFile> files;
+    int rc = KIV_EXIT_OK;
+    std::string convertError;
+    if (leaf.empty()) {
+        // The name is in the table's description; the first conversion reads
+        // it, and a second one writes the picture names under it.
+        rc = Convert(kcsv, JoinPath(dir, "table.kcsv"), "the received table", &files, &convertError);
+        std::string tableName;
+        if (rc == KIV_EXIT_OK) {
+            std::string ignored;
+            if (!Cp932ToUtf8(TableName(files), "", &tableName, &ignored) || !SafeFileName(tableName))
+                tableName.clear();
+        }
+        leaf = tableName.empty() ? "table" : tableName;
+        if (leaf != "table") {
+            files.clear();
+            rc = KIV_EXIT_OK;
+        }
+    }
+    std::string realPath = JoinPath(dir, leaf + ".kcsv");
+    if (rc == KIV_EXIT_OK && files.empty())
+        rc = Convert(kcsv, realPath, "the received table", &files, &convertError);
+    if (rc == KIV_EXIT_OK)
+        rc = Deliver(kcsv, true, realPath, files, options, written, &convertError);
+    if (rc != KIV_EXIT_CONVERT) {
+        *error = convertError;
+        return rc;
+    }
+    files.clear();
+    int kept = Deliver(kcsv, true, realPath, files, options, written, error);
+    *error = convertError + (kept == KIV_EXIT_OK ? "; it is kept in " + realPath : "; " + *error);
+    return rc;
+}

@@ -1,0 +1,33 @@
+// The kiv commands behind the command line: each takes its parsed options
+// and returns the program's exit status.
+#pragma once
+#include <string>
+#include <vector>
+#include "port_settings.h"
+
+struct CommonOptions {
+    LinkOptions link;
+    bool quiet = false;
+    bool force = false;
+    bool utf8 = false;
+};
+
+int ReceiveCommand(const CommonOptions& o, const std::string& outPath);
+int SendCommand(const CommonOptions& o, const std::string& inPath);
+int PortsCommand(void);
+
+// Runs one transfer with the link options; the exit status, with the
+// received block in *received when asked for.
+int LinkTransfer(const CommonOptions& o, bool sending, const std::vector<uint8_t>& block,
+                 std::vector<uint8_t>* received);
+// One line on stderr, "kiv: " before it.
+void Complain(const std::string& line);
+
+int PullCommand(const CommonOptions& o, const std::string& dir, const std::string& name);
+int PushCommand(const CommonOptions& o, const std::string& layout, const std::string& csv);
+int ToCsvCommand(const CommonOptions& o, const std::string& kcsv, const std::string& dir);
+int FromCsvCommand(const CommonOptions& o, const std::string& layout, const std::string& csv,
+                   const std::string& outPath);
+// from-csv's output when -o is not given: the CSV file's name with ".kcsv"
+// in place of its extension, in the CSV file's folder.
+std::string DefaultKcsvPath(const std::string& csv);

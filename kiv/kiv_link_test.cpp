@@ -1,0 +1,409 @@
+// kiv run as a user runs it, against kivsim on a pseudo-terminal, natively:
+// blocks byte for byte both ways on the cable and the IR link, the line
+// settings the port was given and given back, cancels by signal and the
+// port errors a person meets. The preload library gives the pseudo-terminal
+// modem lines, frame settings and an output queue, and logs what kiv asked.
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string ReadWhole(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+void WriteWhole(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+// Bytes of every value a block carries: no NUL (ends a block), no 0x1A
+// (ends a receive).
+std::string Pattern(size_t n, uint32_t seed)
+{
+    std::string s;
+    uint32_t x = seed * 2654435761u + 1;
+    while (s.size() < n) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        uint8_t b = (uint8_t)(x >> 24);
+        if (b != 0 && b != 0x1A)
+            s.push_back((char)b);
+    }
+    return s;
+}
+
+pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
+            const std::string& errPath, const std::string& cwd = "")
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0)
+            _exit(126);
+        for (const std::string& e : env)
+            putenv(strdup(e.c_str()));
+        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(err, 2);
+        std::vector<char*> argv;
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+int ExitStatus(pid_t pid)
+{
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+}
+
+std::vector<std::string> Words(const std::string& text)
+{
+    std::istringstream in(text);
+    std::vector<std::string> words;
+    for (std::string w; in >> w;)
+        words.push_back(w);
+    return words;
+}
+
+// One kivsim run and one kiv run beside it, in a folder of their own.
+struct KivRun {
+    std::string dir;
+    pid_t sim = -1;
+    std::string File(const std::string& name) const { return dir + "/" + name; }
+    std::string Line() const { return File("line"); }
+
+    KivRun()
+    {
+        char tmpl[] = "/tmp/kiv-test-XXXXXX";
+        dir = mkdtemp(tmpl) ? tmpl : "";
+    }
+    ~KivRun()
+    {
+        if (sim > 0) {
+            kill(sim, SIGKILL);
+            waitpid(sim, nullptr, 0);
+        }
+        std::string cmd = "rm -rf '" + dir + "'";
+        if (system(cmd.c_str()) != 0)
+            ADD_FAILURE() << "cannot remove " << dir;
+    }
+    // kivsim with its scenario; false when its line did not come up.
+    bool StartSim(const std::string& flags)
+    {
+        std::vector<std::string> args = {KIVSIM_PATH, "--link",    Line(),   "--ready",    File("ready"),
+                                         "--record",  File("rec"), "--stop", File("stop"), "--timeout",
+                                         "30000",     "--linger",  "300"};
+        for (const std::string& w : Words(flags))
+            args.push_back(w);
+        sim = Spawn(args, {}, File("sim.err"));
+        for (int i = 0; i < 500 && !Exists(File("ready")); i++)
+            usleep(10000);
+        return Exists(File("ready"));
+    }
+    int FinishSim()
+    {
+        int status = ExitStatus(sim);
+        sim = -1;
+        return status;
+    }
+    // kiv with the preload library, started in the run's folder or its sub;
+    // its stderr goes to kiv.err.
+    pid_t StartKiv(const std::string& args, const std::string& sub = "")
+    {
+        std::vector<std::string> argv = {KIV_PATH};
+        for (const std::string& w : Words(args))
+            argv.push_back(w == "LINE" ? Line() : w.rfind("@", 0) == 0 ? File(w.substr(1)) : w);
+        // A sanitized kiv takes the library in front of its runtime.
+        const char* asan = getenv("ASAN_OPTIONS");
+        std::string asanOptions = std::string("ASAN_OPTIONS=") + (asan ? asan : "") +
+                                  ":verify_asan_link_order=0";
+        return Spawn(argv, {"LD_PRELOAD=" KIV_PTY_SHIM, "KIV_PTY_LOG=" + File("pty.log"), asanOptions},
+                     File("kiv.err"), sub.empty() ? dir : File(sub));
+    }
+    int Kiv(const std::string& args, const std::string& sub = "") { return ExitStatus(StartKiv(args, sub)); }
+    std::string Err() const { return ReadWhole(File("kiv.err")); }
+    // The preload library's log lines of one kind, the time stamps cut off.
+    std::vector<std::string> Log(const std::string& kind) const
+    {
+        std::vector<std::string> lines;
+        std::istringstream in(ReadWhole(File("pty.log")));
+        for (std::string line; std::getline(in, line);) {
+            size_t at = line.find(" " + kind + " ");
+            if (at != std::string::npos)
+                lines.push_back(line.substr(at + 1));
+        }
+        return lines;
+    }
+};
+
+const char kCable[] = "--link cable --speed 115200 --no-xonxoff -q";
+const char kSimCable[] = "--baud 115200 --format 8N1";
+const char kSimIr[] = "--baud 9600 --format 8O1";
+const char kSetUpEvent[] = "setup 0b 21 37 45 50 64 70 d1 56 d0 87 91 11";
+const std::string kCanFrame("\0\0\0\0\0\x96\x82\x18", 8);
+
+// Each row moves one block; the side that receives must hold exactly what
+// the other sent. IR rows prove the line device's probe and set-up too.
+TEST(KivLink, MovesBlocksByteForByte)
+{
+    struct Row {
+        const char* name;
+        bool kivSends;
+        size_t size;
+        std::string sim;   // kivsim's role flags
+        std::string kiv;   // kiv's link flags
+        int status;
+        std::string event;   // in kivsim's log
+    } rows[] = {
+        {"cable receive 1", false, 1, "--role send", kCable, 0, ""},
+        {"cable receive 513", false, 513, "--role send", kCable, 0, ""},
+        {"cable receive 64K", false, 65536, "--role send", kCable, 0, ""},
+        {"cable send 1", true, 1, "--role receive --no-eof-stop --silence 500", kCable, 0, ""},
+        {"cable send 513", true, 513, "--role receive --no-eof-stop --silence 500", kCable, 0, ""},
+        {"cable send 64K", true, 65536, "--role receive --no-eof-stop --silence 500", kCable, 0, ""},
+        {"ir receive", false, 1300, "--role ir-send --probe-answer f4", "--link ir -q", 0, kSetUpEvent},
+        {"ir send", true, 1300, "--role ir-receive --probe-answer f5", "--link ir -q", 0, kSetUpEvent},
+        // The handheld answers the first ENQ with CAN: the transfer is called off.
+        {"ir refused", true, 600, "--role ir-receive --probe-answer f4 --plan none,CAN", "--link ir -q", 255,
+         ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        KivRun run;
+        std::string data = Pattern(row.size, (uint32_t)row.size);
+        WriteWhole(run.File("data"), data + (row.kivSends ? "" : "\x1A"));
+        bool ir = row.kiv.find("--link ir") != std::string::npos;
+        ASSERT_TRUE(run.StartSim(std::string(ir ? kSimIr : kSimCable) + " --data " + run.File("data") + " " +
+                                 row.sim));
+        std::string cmd = row.kivSends ? "send @data" : "receive -o @out";
+        EXPECT_EQ(row.status, run.Kiv(cmd + " --port LINE " + row.kiv)) << run.Err();
+        std::ofstream(run.File("stop")).put('\n');
+        run.FinishSim();
+        std::string got = ReadWhole(run.File(row.kivSends ? "rec.bin" : "out"));
+        if (row.status == 0) {
+            std::string want = row.kivSends ? data : data + "\x1A";
+            EXPECT_EQ(want.size(), got.size());
+            EXPECT_TRUE(want == got);
+        }
+        EXPECT_NE(std::string::npos, ReadWhole(run.File("rec.log")).find(row.event));
+    }
+}
+
+// The settings of a few records as the port got them, DTR and RTS dropped
+// at the end, and the port's own settings put back.
+TEST(KivLink, GivesThePortItsSettingsAndGivesThemBack)
+{
+    struct Row {
+        std::string kiv;
+        std::string ini;       // written to settings.ini and passed when not empty
+        std::string format;    // kivsim's frame format
+        std::string termios;   // as the port was given it
+        bool portNoNotice;
+    } rows[] = {
+        {"--link cable --speed 19200 --parity even --data-bits 7 --stop-bits 2 --cts", "", "7E2",
+         "termios speed=19200 data=7 parity=e stop=2 crtscts=1 ixon=1 ixoff=1", false},
+        {"", "[ComPort]\nPortNo=3\nIRMode=15\nSpeed=4800\nParity=ODD\nXFlow=OFF\n", "8O1",
+         "termios speed=4800 data=8 parity=o stop=1 crtscts=0 ixon=0 ixoff=0", true},
+        {"--link cable --speed 57600", "[comport]\nxflow = \"ON\"\nCSMon=ON\n", "8N1",
+         "termios speed=57600 data=8 parity=n stop=1 crtscts=1 ixon=1 ixoff=1", false},
+        {"--link irda --speed 38400", "", "8N1",
+         "termios speed=38400 data=8 parity=n stop=1 crtscts=1 ixon=0 ixoff=0", false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.kiv + row.ini);
+        KivRun run;
+        ASSERT_TRUE(run.StartSim("--baud 9600 --format " + row.format + " --role send --size 40 --eof"));
+        std::string settings;
+        if (!row.ini.empty()) {
+            WriteWhole(run.File("settings.ini"), row.ini);
+            settings = " --settings @settings.ini";
+        }
+        EXPECT_EQ(0, run.Kiv("receive -o @out --port LINE -q " + row.kiv + settings)) << run.Err();
+        run.FinishSim();
+        std::vector<std::string> termios = run.Log("termios");
+        std::vector<std::string> modem = run.Log("modem");
+        ASSERT_EQ(2u, termios.size());
+        EXPECT_EQ(row.termios, termios[0]);
+        EXPECT_EQ("termios speed=9600 data=8 parity=n stop=1 crtscts=0 ixon=0 ixoff=0", termios[1]);
+        ASSERT_FALSE(modem.empty());
+        EXPECT_EQ("modem op=bis dtr=1 rts=1", modem.front());
+        EXPECT_EQ("modem op=bic dtr=0 rts=0", modem.back());
+        EXPECT_EQ(row.portNoNotice, run.Err().find("PortNo=3) is ignored") != std::string::npos) << run.Err();
+    }
+}
+
+// A signal in the middle of a transfer cancels it: the status tells which
+// signal, no output is left behind, and the IR link tells the handheld.
+TEST(KivLink, SignalsCancelTheTransfer)
+{
+    struct Row {
+        int signal;
+        std::string sim;
+        std::string kiv;
+        int status;
+        bool canOnLine;
+    } rows[] = {
+        {SIGINT, "--baud 9600 --role send --size 20000 --eof", "receive -o @out --link cable --no-xonxoff",
+         130, false},
+        {SIGTERM, "--baud 9600 --role receive --no-eof-stop --silence 3000", "send @data --link cable", 143,
+         false},
+        {SIGINT, "--baud 9600 --format 8O1 --role silent --probe-answer f4", "send @data --link ir", 130,
+         true},
+        {SIGHUP, "--baud 9600 --format 8O1 --role ir-send --size 9000 --probe-answer f4",
+         "receive -o @out --link ir", 129, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.kiv);
+        KivRun run;
+        WriteWhole(run.File("data"), Pattern(20000, 7));
+        ASSERT_TRUE(run.StartSim(row.sim));
+        pid_t kiv = run.StartKiv(row.kiv + " -q --port LINE");
+        usleep(1500 * 1000);
+        kill(kiv, row.signal);
+        EXPECT_EQ(row.status, ExitStatus(kiv)) << run.Err();
+        EXPECT_NE(std::string::npos, run.Err().find("cancelled"));
+        std::ofstream(run.File("stop")).put('\n');
+        run.FinishSim();
+        EXPECT_FALSE(Exists(run.File("out")));
+        std::string line = ReadWhole(run.File("rec.bin"));
+        bool can = line.size() >= kCanFrame.size() &&
+                   line.substr(line.size() - kCanFrame.size()) == kCanFrame;
+        EXPECT_EQ(row.canOnLine, can);
+        EXPECT_EQ("modem op=bic dtr=0 rts=0", run.Log("modem").back());
+        std::string left = run.dir + "/out";
+        EXPECT_EQ(0, system(("! ls " + left + "* >/dev/null 2>&1").c_str())) << "a temporary file was left";
+    }
+}
+
+// The files to-csv writes for a Kcsv file addr.kcsv in the folder sub.
+std::vector<std::string> TableFiles(const KivRun& run, const std::string& sub)
+{
+    std::vector<std::string> files;
+    for (const char* ext : {"", ".table", ".rec", ".num", ".tab", ".0.jpg", ".1.png", ".2.gif"})
+        files.push_back(ReadWhole(run.File(sub + "/addr.kcsv" + ext)));
+    return files;
+}
+
+// The sample table to the handheld and back: push sends the table from-csv
+// writes (the same files come out of both), and pull writes what to-csv
+// writes for the bytes that come back. A table carries the time it was
+// made, so tables are compared by what they convert to.
+TEST(KivLink, PushAndPullCarryTheSampleTable)
+{
+    KivRun run;
+    ASSERT_EQ(0, system(("mkdir " + run.File("out") + " " + run.File("made") + " " + run.File("sent") +
+                         " && cp " KIV_SAMPLES "/* " + run.File("out"))
+                            .c_str()));
+    ASSERT_TRUE(run.StartSim(std::string(kSimCable) + " --role receive --silence 500"));
+    EXPECT_EQ(0, run.Kiv(std::string("push addr.table addr.txt --port LINE ") + kCable, "out")) << run.Err();
+    std::ofstream(run.File("stop")).put('\n');
+    run.FinishSim();
+    std::string sent = ReadWhole(run.File("rec.bin"));
+    WriteWhole(run.File("sent/addr.kcsv"), sent);
+    EXPECT_EQ(0, run.Kiv("from-csv addr.table addr.txt -o ../made/addr.kcsv", "out")) << run.Err();
+    EXPECT_EQ(0, run.Kiv("to-csv addr.kcsv", "made")) << run.Err();
+    EXPECT_EQ(0, run.Kiv("to-csv addr.kcsv", "sent")) << run.Err();
+
+    KivRun back;
+    WriteWhole(back.File("table"), sent);
+    ASSERT_TRUE(back.StartSim(std::string(kSimCable) + " --role send --data " + back.File("table")));
+    ASSERT_EQ(0, mkdir(back.File("got").c_str(), 0755));
+    EXPECT_EQ(0, back.Kiv(std::string("pull --name addr --port LINE ") + kCable, "got")) << back.Err();
+    back.FinishSim();
+
+    std::vector<std::string> made = TableFiles(run, "made"), viaLink = TableFiles(run, "sent");
+    std::vector<std::string> pulled = TableFiles(back, "got");
+    ASSERT_EQ(made.size(), pulled.size());
+    EXPECT_EQ(made[0].size(), sent.size());
+    EXPECT_TRUE(sent == pulled[0]);
+    for (size_t i = 1; i < made.size(); i++) {
+        SCOPED_TRACE(i);
+        EXPECT_FALSE(made[i].empty());
+        if (i != 4) {   // the .tab file holds the table's time too
+            EXPECT_TRUE(made[i] == viaLink[i]);
+        }
+        EXPECT_TRUE(pulled[i] == viaLink[i]);
+    }
+}
+
+// Ports that cannot be used, each with a line that says what to do and the
+// port-unavailable status.
+TEST(KivLink, PortErrorsSayWhatToDo)
+{
+    struct Row {
+        const char* name;
+        std::string port;     // LINE: kivsim's line
+        std::string prefix;   // run kiv through this (another user)
+        bool holdPort;        // another program holds the line
+        std::string message;
+        int status;
+    } rows[] = {
+        {"missing", "/dev/ttyKIVNONE", "", false, "/dev/ttyKIVNONE: no such device; ", 5},
+        {"not serial", "/dev/null", "", false, "/dev/null: not a serial device", 5},
+        {"busy", "LINE", "", true, "busy: another program holds the port", 5},
+        {"no permission", "LINE", "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups", false,
+         "permission denied: the port belongs to group GROUP; join it with 'usermod -aG GROUP $USER'", 5},
+        {"no port", "", "", false, "no port: give --port PATH or set KIV_PORT", 64},
+        {"bad speed", "LINE", "", false, "speed 12345 cannot be set", 64},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        KivRun run;
+        ASSERT_TRUE(run.StartSim("--role silent --timeout 3000"));
+        chmod(run.dir.c_str(), 0755);   // the other user reaches the line, not the device behind it
+        int holder = -1;
+        if (row.holdPort) {
+            holder = open(run.Line().c_str(), O_RDWR | O_NOCTTY);
+            ASSERT_EQ(0, flock(holder, LOCK_EX | LOCK_NB));
+        }
+        std::string port = row.port.empty() ? "" : " --port " + row.port;
+        std::string speed = std::string(row.name) == "bad speed" ? " --speed 12345" : "";
+        pid_t kiv;
+        if (row.prefix.empty()) {
+            kiv = run.StartKiv("send /dev/null --link cable" + port + speed);
+        } else {
+            std::vector<std::string> argv = Words(row.prefix);
+            for (const std::string& w : {std::string(KIV_PATH), std::string("send"), std::string("/dev/null"),
+                                         std::string("--port"), run.Line()})
+                argv.push_back(w);
+            kiv = Spawn(argv, {}, run.File("kiv.err"));
+        }
+        EXPECT_EQ(row.status, ExitStatus(kiv));
+        std::string message = row.message;
+        struct stat st;
+        size_t at;
+        while ((at = message.find("GROUP")) != std::string::npos && stat(run.Line().c_str(), &st) == 0)
+            message.replace(at, 5, getgrgid(st.st_gid)->gr_name);
+        EXPECT_NE(std::string::npos, run.Err().find(message)) << run.Err();
+        if (holder >= 0)
+            close(holder);
+    }
+}
+
+}

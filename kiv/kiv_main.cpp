@@ -1,0 +1,141 @@
+// kiv: the handheld's record tables to and from this computer over a serial
+// cable or infrared adapter. One command line, parsed by CLI11; each command
+// is a thin front over the link loop and the conversion library.
+#include <CLI/CLI.hpp>
+#include "kiv_commands.h"
+#include "kiv_convert.h"
+
+namespace {
+
+const char kExitStatuses[] = "Exit status:\n"
+                             "  0    success\n"
+                             "  1    time-out: the handheld did not answer in time\n"
+                             "  2    retries failed: the handheld did not take a block\n"
+                             "  3    line error: damaged or unexpected bytes on the line\n"
+                             "  4    no memory for the block\n"
+                             "  5    port unavailable (missing, busy, no permission, not a serial device)\n"
+                             "  6    the table could not be converted\n"
+                             "  7    an input file could not be read\n"
+                             "  8    an output could not be written, or exists and --force was not given\n"
+                             "  64   bad command line\n"
+                             "  130  cancelled by Ctrl-C (143 by SIGTERM, 129 by a hang-up)\n"
+                             "  255  the handheld called the transfer off\n";
+
+void AddLinkOptions(CLI::App* cmd, CommonOptions& o)
+{
+    LinkOptions& l = o.link;
+    cmd->add_option("-p,--port", l.port, "serial port device, e.g. /dev/ttyUSB0 (default: $KIV_PORT)")
+        ->envname("KIV_PORT");
+    cmd->add_option("--settings", l.settingsFile,
+                    "read the link settings from the Windows driver's INI file (its COM number is ignored)");
+    cmd->add_option("--link", l.link, "cable, ir (serial infrared adapter, 9600 8O1) or irda (default: ir)")
+        ->check(CLI::IsMember({"cable", "ir", "irda"}));
+    cmd->add_option("--speed", l.speed, "bits per second (default 9600)");
+    cmd->add_option("--parity", l.parity, "none, odd or even (default none)")
+        ->check(CLI::IsMember({"none", "odd", "even"}));
+    cmd->add_option("--data-bits", l.dataBits, "7 or 8 (default 8)")->check(CLI::IsMember({7, 8}));
+    cmd->add_option("--stop-bits", l.stopBits, "1 or 2 (default 1)")->check(CLI::IsMember({1, 2}));
+    cmd->add_flag("--cts,!--no-cts", l.cts, "RTS/CTS flow control on or off (default off)");
+    cmd->add_flag("--xonxoff,!--no-xonxoff", l.xonXoff, "XON/XOFF flow control on or off (default on)");
+    cmd->add_flag("-q,--quiet", o.quiet, "no progress line");
+}
+
+void AddUtf8(CLI::App* cmd, CommonOptions& o)
+{
+    cmd->add_flag("--utf8", o.utf8, "layout and record files in UTF-8 instead of code page 932");
+}
+
+void AddForce(CLI::App* cmd, CommonOptions& o)
+{
+    cmd->add_flag("-f,--force", o.force, "replace output files that exist");
+}
+
+}
+
+int main(int argc, char** argv)
+{
+    CLI::App app{"Moves record tables between the handheld and this computer over a serial cable or a "
+                 "serial infrared adapter, and converts them to and from CSV.",
+                 "kiv"};
+    app.footer(kExitStatuses);
+    app.set_version_flag("--version", "kiv " KIV_VERSION);
+    app.require_subcommand(1);
+
+    CommonOptions o;
+    std::string dir = ".", outPath, inPath, layout, csv;
+
+    CLI::App* pull = app.add_subcommand("pull",
+                                        "receive one table from the handheld and convert it into DIR: "
+                                        "the Kcsv file, the layout, record and length files, the pictures");
+    std::string name;
+    pull->add_option("-d,--dir", dir,
+                     "folder for the files, made when missing (default: the current folder)");
+    pull->add_option(
+        "-n,--name", name,
+        "file name of the Kcsv file; the others add their extensions to it (default: the table's "
+        "name from the handheld with .kcsv, or table.kcsv)");
+    AddLinkOptions(pull, o);
+    AddUtf8(pull, o);
+    AddForce(pull, o);
+
+    CLI::App* push = app.add_subcommand(
+        "push", "convert LAYOUT and CSV into a Kcsv table and send it to the handheld");
+    push->add_option("LAYOUT", layout, "the application's layout file")->required();
+    push->add_option("CSV", csv, "the application's CSV file")->required();
+    AddLinkOptions(push, o);
+    AddUtf8(push, o);
+
+    CLI::App* receive = app.add_subcommand("receive", "receive one block from the handheld into a file");
+    outPath = "received.kcsv";
+    receive->add_option("-o,--output", outPath, "the file to write (default: received.kcsv)");
+    AddLinkOptions(receive, o);
+    AddForce(receive, o);
+
+    CLI::App* send = app.add_subcommand("send",
+                                        "send FILE to the handheld as one block, up to its first NUL byte");
+    send->add_option("FILE", inPath, "the block to send")->required();
+    AddLinkOptions(send, o);
+
+    std::string kcsvOut;
+    CLI::App* toCsv = app.add_subcommand("to-csv",
+                                         "convert a Kcsv file into the layout, record and length files "
+                                         "and the pictures, in DIR");
+    toCsv->add_option("FILE", inPath, "the Kcsv file")->required();
+    toCsv->add_option("-d,--dir", dir,
+                      "folder for the files, made when missing (default: the current folder)");
+    AddUtf8(toCsv, o);
+    AddForce(toCsv, o);
+
+    CLI::App* fromCsv = app.add_subcommand("from-csv", "convert LAYOUT and CSV into a Kcsv file");
+    fromCsv->add_option("LAYOUT", layout, "the application's layout file")->required();
+    fromCsv->add_option("CSV", csv, "the application's CSV file")->required();
+    fromCsv->add_option("-o,--output", kcsvOut, "the Kcsv file (default: CSV with the extension .kcsv)");
+    AddUtf8(fromCsv, o);
+    AddForce(fromCsv, o);
+
+    CLI::App* ports = app.add_subcommand("ports",
+                                         "list the serial ports present: /dev/serial/by-id names with "
+                                         "their targets, then ttyUSB, ttyACM and ttyS devices");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        int status = app.exit(e);
+        return status == 0 ? 0 : KIV_EXIT_USAGE;
+    }
+    if (*pull)
+        return PullCommand(o, dir, name);
+    if (*push)
+        return PushCommand(o, layout, csv);
+    if (*receive)
+        return ReceiveCommand(o, outPath);
+    if (*send)
+        return SendCommand(o, inPath);
+    if (*toCsv)
+        return ToCsvCommand(o, inPath, dir);
+    if (*fromCsv)
+        return FromCsvCommand(o, layout, csv, kcsvOut);
+    if (*ports)
+        return PortsCommand();
+    return KIV_EXIT_USAGE;
+}

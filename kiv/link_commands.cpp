@@ -1,0 +1,90 @@
+// receive, send and ports: one block to or from a file, and the ports present.
+#include <unistd.h>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include "kiv_commands.h"
+#include "kiv_convert.h"
+#include "link_loop.h"
+#include "port_errors.h"
+#include "posix_port.h"
+
+void Complain(const std::string& line) { fprintf(stderr, "kiv: %s\n", line.c_str()); }
+
+int LinkTransfer(const CommonOptions& o, bool sending, const std::vector<uint8_t>& block,
+                 std::vector<uint8_t>* received)
+{
+    if (o.link.port.empty()) {
+        Complain("no port: give --port PATH or set KIV_PORT (kiv ports lists them)");
+        return KIV_EXIT_USAGE;
+    }
+    TransferRequest request;
+    std::string error, notice;
+    if (!ResolvePortParams(o.link, &request.params, &error, &notice)) {
+        Complain(error);
+        return KIV_EXIT_USAGE;
+    }
+    if (!notice.empty())
+        Complain(notice);
+    request.portPath = o.link.port;
+    request.sending = sending;
+    request.block = block;
+    request.progress = !o.quiet && isatty(STDERR_FILENO);
+    TransferOutcome out = RunTransfer(request);
+    if (out.openError) {
+        Complain(PortOpenMessage(request.portPath, out.openError, out.sysError));
+        return out.resultCode;
+    }
+    if (out.signal) {
+        Complain(ResultMeaning(out.resultCode));
+        return 128 + out.signal;
+    }
+    if (out.resultCode) {
+        Complain(std::string(sending ? "send" : "receive") + " failed: " + std::to_string(out.resultCode) +
+                 " (" + ResultMeaning(out.resultCode) + ")");
+        return out.resultCode;
+    }
+    if (received)
+        *received = std::move(out.received);
+    return KIV_EXIT_OK;
+}
+
+int ReceiveCommand(const CommonOptions& o, const std::string& outPath)
+{
+    if (access(outPath.c_str(), F_OK) == 0 && !o.force) {
+        Complain(outPath + ": exists; give --force to replace it");
+        return KIV_EXIT_WRITE;
+    }
+    std::vector<uint8_t> block;
+    int status = LinkTransfer(o, false, {}, &block);
+    if (status)
+        return status;
+    std::string error;
+    status = WriteFileAtomically(outPath, block, o.force, &error);
+    if (status)
+        Complain(error);
+    return status;
+}
+
+int SendCommand(const CommonOptions& o, const std::string& inPath)
+{
+    std::ifstream f(inPath, std::ios::binary);
+    if (!f) {
+        Complain(inPath + ": cannot be opened");
+        return KIV_EXIT_READ;
+    }
+    std::vector<uint8_t> block((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    if (f.bad()) {
+        Complain(inPath + ": cannot be read");
+        return KIV_EXIT_READ;
+    }
+    return LinkTransfer(o, true, block, nullptr);
+}
+
+int PortsCommand(void)
+{
+    for (const std::string& port : ListSerialPorts())
+        std::cout << port << "\n";
+    return KIV_EXIT_OK;
+}

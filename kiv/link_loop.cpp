@@ -1,0 +1,291 @@
+// The poll loop of one transfer. Each wake-up runs one engine step, as one
+// message of the Windows status dialog would: the port readable while the
+// engine waits for input (the receive event), the output drained while it
+// waits for that (the send event), the link timer's period, a signal (the
+// cancel button). The engine's requests to notify or close are taken after
+// the step that made them. The drain is found without busy waiting: the
+// loop sleeps for as long as the queued bytes take on the wire, then looks.
+#include "link_loop.h"
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <cstring>
+#include "cancel_signals.h"
+#include "link_engine.h"
+#include "memblock.h"
+#include "posix_port.h"
+#include "progress.h"
+
+namespace {
+
+struct Loop {
+    int fd;
+    bool closeRequested;
+    bool notifyPending;
+    bool timerOn;
+    uint32_t timerPeriodMs;
+    uint64_t timerDueMs;
+    uint64_t drainDueMs;    // when to look at the output queue again; 0: not waiting
+    uint64_t inputRestMs;   // a raw receive leaves input to gather until then
+    int signal;
+};
+Loop loop;
+
+const uint32_t kTimerToken = 1;
+// A raw receive takes its input in batches of about this many bytes, so
+// that a slow line does not wake the loop for every few bytes; the port
+// buffers far more than that meanwhile.
+const uint32_t kInputBatch = 64;
+const uint64_t kInputRestMaxMs = 20;
+// What a 16550 UART still sends after its driver's queue reads empty.
+const uint32_t kTransmitFifo = 16;
+// How long the close waits for the last bytes (a CAN frame, an ACK) at most
+// beyond their time on the wire.
+const uint64_t kCloseGraceMs = 500;
+
+uint32_t StartTimer(uint32_t periodMs)
+{
+    loop.timerPeriodMs = periodMs ? periodMs : 1;
+    loop.timerDueMs = NowMs() + loop.timerPeriodMs;
+    loop.timerOn = true;
+    return kTimerToken;
+}
+
+void StopTimer(uint32_t) { loop.timerOn = false; }
+void NoTimerFailure(void) { }
+void RequestClose(void) { loop.closeRequested = true; }
+void RequestNotify(void) { loop.notifyPending = true; }
+void Repaint(void) { ProgressShow(false); }
+
+void InstallLoopPlatform(void)
+{
+    InstallPosixPort();
+    linkPlatform.setTimer = StartTimer;
+    linkPlatform.killTimer = StopTimer;
+    linkPlatform.timerFailed = NoTimerFailure;
+    linkPlatform.sendClose = RequestClose;
+    linkPlatform.sendCommNotify = RequestNotify;
+    linkPlatform.repaintProgress = Repaint;
+}
+
+// Milliseconds the bytes take on the wire, at least 1.
+uint64_t WireMs(uint32_t bytes)
+{
+    const LineSettings& line = portParams.line;
+    uint64_t ms = (uint64_t)bytes * BitsPerByte(line) * 1000 / (line.baudRate ? line.baudRate : 9600);
+    return ms ? ms : 1;
+}
+
+// The send event: raised once when the output that was written has left.
+void CheckDrain(uint64_t now)
+{
+    loop.drainDueMs = 0;
+    if (!outputBusy || HeldOutput())
+        return;
+    uint32_t queued = OutputQueue(loop.fd);
+    if (queued) {
+        loop.drainDueMs = now + WireMs(queued);
+        return;
+    }
+    outputBusy = false;
+    if (transferState.notifyMask & LINK_EV_TXEMPTY)
+        loop.notifyPending = true;
+}
+
+int TimeoutMs(uint64_t now)
+{
+    uint64_t due = UINT64_MAX;
+    if (loop.timerOn)
+        due = loop.timerDueMs;
+    if (loop.drainDueMs && loop.drainDueMs < due)
+        due = loop.drainDueMs;
+    if (loop.inputRestMs > now && transferState.active && loop.inputRestMs < due)
+        due = loop.inputRestMs;
+    if (due == UINT64_MAX)
+        return -1;
+    return due > now ? (int)(due - now) : 0;
+}
+
+bool WaitingForInput(uint64_t now)
+{
+    return transferState.active && (transferState.notifyMask & LINK_EV_RXCHAR) && now >= loop.inputRestMs;
+}
+
+// Bytes the input may gather before the engine is woken again: a raw stream
+// always a batch; the framed IR protocol only inside a data frame, and never
+// past its end, so that every frame is still answered at once.
+uint32_t InputToGather(void)
+{
+    if (portParams.linkKind != LINK_IR)
+        return kInputBatch;
+    const uint8_t kInData = 12;   // the frame parser's step inside a data frame's bytes
+    if (parseStep != kInData || rxIndex >= RxFrame.length)
+        return 0;
+    uint32_t rest = RxFrame.length - rxIndex + 2u;   // data and checksum still to come
+    return rest < kInputBatch ? rest : kInputBatch;
+}
+
+// The receive event, then the input's time to gather.
+void InputArrived(uint64_t now)
+{
+    OnStatusCommNotify(LINK_CN_EVENT);
+    uint32_t gather = InputToGather();
+    if (gather) {
+        uint64_t rest = WireMs(gather);
+        loop.inputRestMs = now + (rest < kInputRestMaxMs ? rest : kInputRestMaxMs);
+    }
+}
+
+// One wake-up of the loop and the engine step it calls for.
+void Step(int signalFd)
+{
+    if (loop.notifyPending) {
+        loop.notifyPending = false;
+        OnStatusCommNotify(LINK_CN_EVENT);
+        return;
+    }
+    uint64_t now = NowMs();
+    if (loop.timerOn && now >= loop.timerDueMs) {
+        loop.timerDueMs = now + loop.timerPeriodMs;
+        LinkTimerProc();
+        return;
+    }
+    CheckDrain(now);
+    if (loop.notifyPending)
+        return;
+    struct pollfd fds[2] = {{signalFd, POLLIN, 0}, {loop.fd, 0, 0}};
+    if (WaitingForInput(now))
+        fds[1].events |= POLLIN;
+    if (HeldOutput())
+        fds[1].events |= POLLOUT;
+    if (poll(fds, 2, TimeoutMs(now)) <= 0)
+        return;
+    if (fds[0].revents & POLLIN) {
+        loop.signal = TakeCancelSignal(signalFd);
+        if (!OnStatusCancel())
+            loop.closeRequested = true;   // past the point where cancel acts: end now
+        return;
+    }
+    short got = fds[1].revents;
+    if ((got & POLLIN) && WaitingForInput(now)) {
+        InputArrived(NowMs());
+        return;   // what is still queued comes first, even after a hang-up
+    }
+    if (got & (POLLERR | POLLNVAL | POLLHUP)) {
+        int queued = 0;
+        if (transferState.active && ioctl(loop.fd, FIONREAD, &queued) == 0 && queued > 0) {
+            InputArrived(NowMs());   // the other end hung up after its last bytes
+            return;
+        }
+        // The device went away under the transfer.
+        if (transferState.resultCode == 0)
+            transferState.resultCode = RC_LINE_ERROR;
+        loop.closeRequested = true;
+        return;
+    }
+    if ((got & POLLOUT) && !WriteHeldOutput(loop.fd) && transferState.resultCode == 0)
+        transferState.resultCode = RC_LINE_ERROR;
+}
+
+// Lets the last bytes leave before the lines drop: bounded by their time on
+// the wire and a grace period, with cancel signals no longer taken. The
+// driver's queue reads empty while the UART's transmit FIFO still sends,
+// so that time is allowed for too.
+void AwaitOutput(void)
+{
+    uint64_t deadline = NowMs() + WireMs(OutputQueue(loop.fd)) + kCloseGraceMs;
+    for (;;) {
+        uint64_t now = NowMs();
+        uint32_t queued = OutputQueue(loop.fd);
+        if (queued == 0) {
+            PauseMs((uint32_t)WireMs(kTransmitFifo));
+            return;
+        }
+        if (now >= deadline)
+            return;
+        struct pollfd p = {loop.fd, (short)(HeldOutput() ? POLLOUT : 0), 0};
+        uint64_t wait = HeldOutput() ? deadline - now : WireMs(queued);
+        if (wait > deadline - now)
+            wait = deadline - now;
+        if (poll(&p, 1, (int)wait) > 0 && (p.revents & POLLOUT))
+            WriteHeldOutput(loop.fd);
+        if (p.revents & (POLLERR | POLLHUP | POLLNVAL))
+            return;
+    }
+}
+
+BlockHandle BlockOf(const std::vector<uint8_t>& bytes, uint32_t* length)
+{
+    const uint8_t* nul = bytes.empty() ? nullptr : (const uint8_t*)memchr(bytes.data(), 0, bytes.size());
+    *length = (uint32_t)(nul ? nul - bytes.data() : bytes.size());
+    BlockHandle h = BlockAlloc(*length + 1, true);
+    if (h) {
+        uint8_t* p = (uint8_t*)BlockLock(h);
+        if (*length)
+            memcpy(p, bytes.data(), *length);
+        BlockUnlock(h);
+    }
+    return h;
+}
+
+void TakeReceived(TransferOutcome& out)
+{
+    TransferState& t = transferState;
+    if (t.hBlock && t.direction == 0 && t.bytesDone) {
+        const uint8_t* p = (const uint8_t*)BlockLock(t.hBlock);
+        out.received.assign(p, p + t.bytesDone);
+        BlockUnlock(t.hBlock);
+    }
+    if (t.hBlock)
+        BlockFree(t.hBlock);
+    t.hBlock = nullptr;
+}
+
+}
+
+TransferOutcome RunTransfer(const TransferRequest& request)
+{
+    TransferOutcome out;
+    ResetTransferState();
+    loop = Loop{};
+    portParams = request.params;
+    TransferState& t = transferState;
+    t.hPort = KIV_INVALID_HANDLE;
+    t.direction = request.sending ? 1 : 0;
+    if (request.sending) {
+        uint32_t length = 0;
+        t.hBlock = BlockOf(request.block, &length);
+        if (!t.hBlock) {
+            out.resultCode = RC_NO_MEMORY;
+            return out;
+        }
+        t.blockSize = t.totalBytes = length;
+    }
+    PortOpenError openError;
+    loop.fd = OpenSerialPort(request.portPath.c_str(), portParams.line, &openError, &out.sysError);
+    if (loop.fd < 0) {
+        out.openError = openError;
+        out.resultCode = RC_PORT_UNAVAILABLE;
+        TakeReceived(out);
+        return out;
+    }
+    int signalFd = InstallCancelSignals();
+    InstallLoopPlatform();
+    t.hPort = PortHandle(loop.fd);
+    t.active = 1;
+    ProgressStart(request.progress);
+    StartEngine();
+    while (!loop.closeRequested)
+        Step(signalFd);
+    OnStatusClose();
+    if (loop.signal && portParams.linkKind == LINK_IR)
+        SendControl(CAN);   // the handheld stops waiting for the next frame
+    AwaitOutput();
+    t.hPort = KIV_INVALID_HANDLE;
+    CloseSerialPort(loop.fd);
+    RemoveCancelSignals();
+    ProgressShow(true);
+    out.resultCode = t.resultCode;
+    out.signal = t.resultCode == RC_CANCELLED ? loop.signal : 0;
+    TakeReceived(out);
+    return out;
+}

@@ -1,0 +1,27 @@
+// One transfer on one thread: a poll() loop in the place of the Windows
+// driver's reader thread, thread timer and status dialog.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+#include "records.h"
+
+struct TransferRequest {
+    std::string portPath;
+    PortParams params;   // link kind and line settings
+    bool sending = false;
+    std::vector<uint8_t> block;   // what a send sends (up to its first NUL)
+    bool progress = false;        // a progress line on stderr
+};
+
+struct TransferOutcome {
+    int resultCode = 0;              // the link's result code (RC_...)
+    int signal = 0;                  // the signal that cancelled the transfer, or 0
+    int openError = 0;               // a PortOpenError when the port could not be opened
+    int sysError = 0;                // its errno
+    std::vector<uint8_t> received;   // a receive's block, through its end byte
+};
+
+// Opens the port, runs the engine until the transfer ends, closes the port
+// as it was found. SIGINT, SIGTERM and SIGHUP cancel as the Cancel button does.
+TransferOutcome RunTransfer(const TransferRequest& request);

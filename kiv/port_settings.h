@@ -1,0 +1,32 @@
+// The link settings of a kiv command: the settings file the Windows driver
+// keeps (section "ComPort" of its INI file) or its defaults, then the
+// command line's link options over them.
+#pragma once
+#include <string>
+#include "records.h"
+
+// Fills setup from the INI text as the Windows driver reads it: section and
+// key names in any case, values compared exactly, defaults for what is
+// missing (port 1, IR, 9600 baud, no parity, 8 bits, 1 stop bit, no RTS/CTS,
+// XON/XOFF on). *portNoGiven tells whether the file names a port number.
+void ReadPortSetupIni(const std::string& text, PortSetup* setup, bool* portNoGiven);
+
+// The command line's link options; an empty or negative field leaves the
+// setting as the file or the defaults have it.
+struct LinkOptions {
+    std::string port;
+    std::string settingsFile;
+    std::string link;   // cable, ir, irda
+    long speed = -1;
+    std::string parity;   // none, odd, even
+    int dataBits = -1;
+    int stopBits = -1;
+    int cts = 0;       // above 0 on, below 0 off, 0 as the file says
+    int xonXoff = 0;   // the same
+};
+
+// The transfer's PortParams from the options; false with *error set when a
+// setting cannot be used (a speed termios cannot set, an unreadable file).
+// *notice receives a line for the user when the file's port number is ignored.
+bool ResolvePortParams(const LinkOptions& options, PortParams* params, std::string* error,
+                       std::string* notice);
