@@ -56,6 +56,20 @@ void RequestClose(void) { loop.closeRequested = true; }
 void RequestNotify(void) { loop.notifyPending = true; }
 void Repaint(void) { ProgressShow(false); }
 
+void AwaitOutput(void);
+
+// The engine's last step: a cancelled IR transfer tells the handheld with
+// CAN, the output goes out (bounded), then the lines drop and the port's own
+// settings come back.
+void CloseLoopPort(void)
+{
+    if (loop.signal && portParams.linkKind == LINK_IR)
+        SendControl(CAN);   // the handheld stops waiting for the next frame
+    AwaitOutput();
+    transferState.hPort = KIV_INVALID_HANDLE;
+    CloseSerialPort(loop.fd);
+}
+
 void InstallLoopPlatform(void)
 {
     InstallPosixPort();
@@ -65,6 +79,7 @@ void InstallLoopPlatform(void)
     linkPlatform.sendClose = RequestClose;
     linkPlatform.sendCommNotify = RequestNotify;
     linkPlatform.repaintProgress = Repaint;
+    linkPlatform.closePort = CloseLoopPort;
 }
 
 // Milliseconds the bytes take on the wire, at least 1.
@@ -276,12 +291,7 @@ TransferOutcome RunTransfer(const TransferRequest& request)
     StartEngine();
     while (!loop.closeRequested)
         Step(signalFd);
-    OnStatusClose();
-    if (loop.signal && portParams.linkKind == LINK_IR)
-        SendControl(CAN);   // the handheld stops waiting for the next frame
-    AwaitOutput();
-    t.hPort = KIV_INVALID_HANDLE;
-    CloseSerialPort(loop.fd);
+    OnStatusDialogClosing();   // stops the engine and closes the port through the table
     RemoveCancelSignals();
     ProgressShow(true);
     out.resultCode = t.resultCode;
