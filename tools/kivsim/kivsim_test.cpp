@@ -14,7 +14,7 @@
 #include <sstream>
 #include <string>
 #include <vector>
-#include "sim_line.h"
+#include "line_pacer.h"
 
 namespace {
 
@@ -154,10 +154,10 @@ TEST(KivsimPacer, CarriesTheLineRateAtAnyClockValue)
     for (const Row& row : rows) {
         for (uint64_t origin : {0ull, 2893579625000ull, 9000000000000000ull}) {
             SCOPED_TRACE(std::string(row.format) + " at " + std::to_string(origin));
-            SimLineFormat f = {row.baud, 8, 'n', 1};
+            LineFormat f = {row.baud, 8, 'n', 1};
             ASSERT_TRUE(ParseLineFormat(row.format, f));
-            SimPacer p;
-            PacerInit(p, f);
+            LinePacer p;
+            PacerInit(p, f.baud, BitsPerByte(f));
             ASSERT_EQ(1u, PacerAllowance(p, origin, 1));
             PacerConsume(p, 1, true);
             double total = 1;
