@@ -83,7 +83,7 @@ std::string FormatFlag(const Line& l)
 }
 
 // kivsim's line flags for the settings of a record.
-std::string SimLine(const Line& l)
+std::string SimArgs(const Line& l)
 {
     return "--baud " + std::to_string(l.speed) + " --format " + FormatFlag(l) + " --linger 1000 ";
 }
@@ -168,7 +168,7 @@ TEST_F(TransferLink, CableReceiveDeliversEverySizeByteForByte)
         SCOPED_TRACE(std::to_string(row.dataBytes) + " " + row.extra);
         KivSim sim;
         ASSERT_TRUE(StartKivsim(sim, kPort,
-                                SimLine(kCable115200) + "--role send --pattern binary --size " +
+                                SimArgs(kCable115200) + "--role send --pattern binary --size " +
                                     std::to_string(row.dataBytes) + " --seed " +
                                     std::to_string(row.dataBytes) + " --eof " + row.extra));
         Received r = Receive(kCable115200);
@@ -200,7 +200,7 @@ TEST_F(TransferLink, CableSendDeliversEverySizeByteForByteWithNothingAdded)
         size_t mark = PtyLogMark();
         KivSim sim;
         ASSERT_TRUE(
-            StartKivsim(sim, kPort, SimLine(kCable115200) + "--role receive --no-eof-stop --silence 700"));
+            StartKivsim(sim, kPort, SimArgs(kCable115200) + "--role receive --no-eof-stop --silence 700"));
         HGLOBAL block = MakeBlock(data);
         EXPECT_EQ(0, Send(kCable115200, block));
         ASSERT_TRUE(WaitKivsimRecord(sim, 15000));
@@ -230,7 +230,7 @@ TEST_F(TransferLink, BlockLoadedFromAFileIsSentUpToItsNul)
     ASSERT_NE(nullptr, block);
     KivSim sim;
     ASSERT_TRUE(
-        StartKivsim(sim, kPort, SimLine(kCable115200) + "--role receive --no-eof-stop --silence 700"));
+        StartKivsim(sim, kPort, SimArgs(kCable115200) + "--role receive --no-eof-stop --silence 700"));
     EXPECT_EQ(0, Send(kCable115200, block));
     ASSERT_TRUE(WaitKivsimRecord(sim, 10000));
     EXPECT_EQ("Kcsv,1\r\nabc", KivsimReceived(sim));
@@ -270,7 +270,7 @@ TEST_F(TransferLink, IrdaReceiveDeliversTheBlock)
     const Line irda = {2, 115200, 0, 8, 1, 0, 0};
     KivSim sim;
     ASSERT_TRUE(StartKivsim(
-        sim, kPort, SimLine(irda) + "--role send --pattern text --size 5000 --eof --piece 1024 --gap 200"));
+        sim, kPort, SimArgs(irda) + "--role send --pattern text --size 5000 --eof --piece 1024 --gap 200"));
     Received r = Receive(irda);
     ASSERT_TRUE(WaitKivsimRecord(sim, 10000));
     EXPECT_EQ(0, r.code);
@@ -303,12 +303,12 @@ TEST_F(TransferLink, PortGetsTheRecordsLineSettingsAndDropsDtrAndRtsAtTheEnd)
         size_t mark = PtyLogMark();
         KivSim sim;
         if (row.send) {
-            ASSERT_TRUE(StartKivsim(sim, kPort, SimLine(row.line) + "--role receive --count 3"));
+            ASSERT_TRUE(StartKivsim(sim, kPort, SimArgs(row.line) + "--role receive --count 3"));
             HGLOBAL block = MakeBlock("abc");
             EXPECT_EQ(0, Send(row.line, block));
             GlobalFree(block);
         } else {
-            ASSERT_TRUE(StartKivsim(sim, kPort, SimLine(row.line) + "--role send --size 0 --eof"));
+            ASSERT_TRUE(StartKivsim(sim, kPort, SimArgs(row.line) + "--role send --size 0 --eof"));
             EXPECT_EQ(0, Receive(row.line).code);
         }
         ASSERT_TRUE(WaitKivsimRecord(sim, 10000));
@@ -341,7 +341,7 @@ TEST_F(TransferLink, ReceiveCancelledAfterPartOfABlockHandsBackNoBlock)
 {
     KivSim sim;
     ASSERT_TRUE(StartKivsim(sim, kPort,
-                            SimLine(kCable115200) + "--role send --pattern text --size 3000 --linger 20000"));
+                            SimArgs(kCable115200) + "--role send --pattern text --size 3000 --linger 20000"));
     Received r = {};
     WithDriver(
         [] {

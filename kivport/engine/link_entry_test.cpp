@@ -12,6 +12,25 @@ SimOptions Raw(int direction)
     return o;
 }
 
+// kivsim's handheld model sending bytes in one piece after a pause, or listening.
+SimScenario Sending(const std::string& bytes, uint32_t delayMs)
+{
+    SimScenario s;
+    s.role = ROLE_RAW_SEND;
+    s.sendData.assign(bytes.begin(), bytes.end());
+    s.pieceSize = (uint32_t)bytes.size();
+    s.delayMs = delayMs;
+    return s;
+}
+
+SimScenario Listening(void)
+{
+    SimScenario s;
+    s.role = ROLE_SILENT;
+    s.stopAtEof = false;
+    return s;
+}
+
 // However a transfer ends, the dialog's close step closes the port, once,
 // through the platform.
 TEST(LinkEntry, EveryEndClosesThePortOnce)
@@ -39,10 +58,9 @@ TEST(LinkEntry, EveryEndClosesThePortOnce)
         IrHandheld h;
         h.sends = row.direction == 0;
         h.block = "abc";
-        RawListener l;
+        SimHandheld raw;
         SimDevice d = row.linkKind == LINK_IR ? IrHandheldDevice(h)
-                      : row.direction == 1    ? RawListenerDevice(l)
-                                              : RawTalkerDevice("abc\x1A", 4, 0, 100);
+                      : HandheldDevice(raw, row.direction == 1 ? Listening() : Sending("abc\x1A", 100));
         SimResult r = RunSimTransfer(o, d);
         EXPECT_EQ(row.code, r.resultCode) << row.what;
         EXPECT_EQ(1, r.portCloses) << row.what;
@@ -57,7 +75,8 @@ TEST(LinkEntry, ClosedPortMakesEveryEntryReturnUntilCancelled)
         o.block = "abc";
         o.portUnusable = true;
         o.actions = {{90000, SIM_CANCEL}, {95000, SIM_CANCEL}};
-        SimDevice d = RawTalkerDevice("abc\x1A", 4, 0, 10);
+        SimHandheld h;
+        SimDevice d = HandheldDevice(h, Sending("abc\x1A", 10));
         SimResult r = RunSimTransfer(o, d);
         EXPECT_EQ(RC_CANCELLED, r.resultCode);
         EXPECT_EQ(90000u, r.endMs);
@@ -69,7 +88,8 @@ TEST(LinkEntry, ClosedPortMakesEveryEntryReturnUntilCancelled)
 TEST(LinkEntry, ButtonPressAfterTheEndChangesNothing)
 {
     std::string data = "done\x1A";
-    SimDevice d = RawTalkerDevice(data, 5, 0, 10);
+    SimHandheld h;
+    SimDevice d = HandheldDevice(h, Sending(data, 10));
     SimResult r = RunSimTransfer(Raw(0), d);
     ASSERT_EQ(RC_OK, r.resultCode);
     EXPECT_FALSE(OnStatusCancel());

@@ -24,6 +24,34 @@ SimOptions Raw(int direction, int linkKind = LINK_CABLE, uint32_t baud = 9600)
     return o;
 }
 
+// kivsim's handheld model in the roles these tests need: sending bytes in
+// pieces with pauses after each, or listening (and, when it talks, saying
+// "?" once 400 bytes have come: about half a second into a 9600-baud send).
+SimScenario Sending(const std::string& bytes, uint32_t piece, uint32_t gapMs, uint32_t delayMs)
+{
+    SimScenario s;
+    s.role = ROLE_RAW_SEND;
+    s.sendData.assign(bytes.begin(), bytes.end());
+    s.pieceSize = piece;
+    s.gapMs = gapMs;
+    s.delayMs = delayMs;
+    return s;
+}
+
+SimScenario Listening(bool talks = false)
+{
+    SimScenario s;
+    s.role = talks ? ROLE_RAW_RECEIVE : ROLE_SILENT;
+    s.stopAtEof = false;
+    if (talks) {
+        s.inject = {'?'};
+        s.injectAfter = 400;
+    }
+    return s;
+}
+
+std::string Received(const SimHandheld& h) { return std::string(h.received.begin(), h.received.end()); }
+
 std::vector<size_t> WriteSizes(const SimResult& r)
 {
     std::vector<size_t> sizes;
@@ -34,12 +62,12 @@ std::vector<size_t> WriteSizes(const SimResult& r)
 
 // A listener whose IrDA link reports the output held by CTS once it has
 // everything: how an IrDA send learns that it is complete.
-SimDevice IrdaListener(RawListener& l, size_t expect)
+SimDevice IrdaListener(std::string& got, size_t expect)
 {
-    SimDevice d = RawListenerDevice(l);
-    d.received = [&l, expect](SimLine& line, uint8_t b) {
-        l.got.push_back((char)b);
-        if (l.got.size() == expect)
+    SimDevice d;
+    d.received = [&got, expect](VirtualLine& line, uint8_t b) {
+        got.push_back((char)b);
+        if (got.size() == expect)
             line.ctsHold = true;
         return SIM_NEVER;
     };
@@ -96,7 +124,8 @@ TEST(LinkTimer, SixMinutesWithoutProgressEndWithTimeout)
     EXPECT_EQ(360000u, send.endMs);
     EXPECT_TRUE(send.writes.empty());
 
-    SimDevice partial = RawTalkerDevice("partial", 7, 0, 5000);
+    SimHandheld h;
+    SimDevice partial = HandheldDevice(h, Sending("partial", 7, 0, 5000));
     SimResult r = RunSimTransfer(Raw(0), partial);
     EXPECT_EQ(RC_TIMEOUT, r.resultCode);
     EXPECT_NEAR(365000.0, (double)r.endMs, 1000.0);
@@ -125,12 +154,15 @@ TEST(RawSend, WritesTheBlockInChunksWithTheLastByteOfOneChunkAlone)
     for (const Row& row : rows) {
         SimOptions o = Raw(1, row.linkKind);
         o.block = Pattern(row.size);
-        RawListener l;
-        SimDevice d = row.linkKind == LINK_IRDA ? IrdaListener(l, row.size) : RawListenerDevice(l);
+        std::string irdaGot;
+        SimHandheld h;
+        SimDevice d = row.linkKind == LINK_IRDA ? IrdaListener(irdaGot, row.size)
+                                                : HandheldDevice(h, Listening());
         SimResult r = RunSimTransfer(o, d);
         EXPECT_EQ(RC_OK, r.resultCode) << row.size;
         EXPECT_EQ(row.writes, WriteSizes(r)) << row.size;
-        EXPECT_EQ(o.block, l.got) << "exactly the block, no end byte of its own: " << row.size;
+        EXPECT_EQ(o.block, row.linkKind == LINK_IRDA ? irdaGot : Received(h))
+            << "exactly the block, no end byte of its own: " << row.size;
     }
 }
 
@@ -138,11 +170,11 @@ TEST(RawSend, StopsAtTheBlocksNulAndShowsProgressPerChunk)
 {
     SimOptions o = Raw(1);
     o.block = Pattern(1100) + std::string(1, '\0') + "not sent";
-    RawListener l;
-    SimDevice d = RawListenerDevice(l);
+    SimHandheld h;
+    SimDevice d = HandheldDevice(h, Listening());
     SimResult r = RunSimTransfer(o, d);
     EXPECT_EQ(RC_OK, r.resultCode);
-    EXPECT_EQ(Pattern(1100), l.got);
+    EXPECT_EQ(Pattern(1100), Received(h));
     EXPECT_EQ((std::vector<uint32_t>{0, 512, 1024, 1100}), r.shownBytes);   // the waiting text first
 }
 
@@ -152,11 +184,11 @@ TEST(RawSend, KeepsPaceWithTheLine)
     // 100 ms polls may add a tick per chunk at most.
     SimOptions o = Raw(1);
     o.block = Pattern(20000);
-    RawListener l;
-    SimDevice d = RawListenerDevice(l);
+    SimHandheld h;
+    SimDevice d = HandheldDevice(h, Listening());
     SimResult r = RunSimTransfer(o, d);
     EXPECT_EQ(RC_OK, r.resultCode);
-    EXPECT_EQ(o.block, l.got);
+    EXPECT_EQ(o.block, Received(h));
     EXPECT_LT(r.endMs, 20834u + 1000u);
 }
 
@@ -187,13 +219,13 @@ TEST(RawSend, EndsOnlyWhenThePortHasSentEverything)
         SimOptions o = Raw(1, LINK_IRDA);
         o.block = Pattern(3000);
         o.actions = row.actions;
-        RawListener l;
-        SimDevice d = IrdaListener(l, 3000);
+        std::string got;
+        SimDevice d = IrdaListener(got, 3000);
         SimResult r = RunSimTransfer(o, d);
         EXPECT_EQ(row.code, r.resultCode) << row.what;
         EXPECT_EQ((std::vector<size_t>{1024, 1024, 952}), WriteSizes(r)) << row.what;
         ASSERT_LT(r.writes.back().atMs, 2500u) << "the last chunk is queued before the hold";
-        EXPECT_EQ(row.allSent, o.block == l.got) << row.what;
+        EXPECT_EQ(row.allSent, o.block == got) << row.what;
         EXPECT_GE(r.endMs, row.endFrom) << row.what;
         EXPECT_LE(r.endMs, row.endTo) << row.what;
     }
@@ -216,7 +248,8 @@ TEST(RawReceive, EndsAtTheFirstEndMarkAndKeepsIt)
         {Pattern(511) + "\x1A", 600, Pattern(511) + "\x1A"},
     };
     for (const Row& row : rows) {
-        SimDevice d = RawTalkerDevice(row.sent, row.piece, 30, 1500);
+        SimHandheld h;
+        SimDevice d = HandheldDevice(h, Sending(row.sent, row.piece, 30, 1500));
         SimResult r = RunSimTransfer(Raw(0), d);
         ASSERT_EQ(RC_OK, r.resultCode) << row.block.size();
         ASSERT_TRUE(r.gotBlock);
@@ -233,7 +266,8 @@ TEST(RawReceive, IrdaPollsForInputAsWell)
 {
     SimOptions o = Raw(0, LINK_IRDA, 115200);
     std::string data = Pattern(3000) + "\x1A";
-    SimDevice d = RawTalkerDevice(data, 64, 1, 10);
+    SimHandheld h;
+    SimDevice d = HandheldDevice(h, Sending(data, 64, 1, 10));
     SimResult r = RunSimTransfer(o, d);
     EXPECT_EQ(RC_OK, r.resultCode);
     EXPECT_EQ(data, r.block);
@@ -285,12 +319,11 @@ TEST(RawTransfer, FailuresEndWithTheirOwnCode)
         SimOptions o = Raw(row.direction, row.linkKind);
         o.block = Pattern(3000);
         row.setup(o);
-        RawListener l;
-        l.talkAtMs = 500;   // only heard when the PC sends
-        l.talk = "?";
-        SimDevice talker = RawTalkerDevice(Pattern(3000) + "\x1A", 100, 10, 1000);
-        SimDevice listener = RawListenerDevice(l);
-        SimResult r = RunSimTransfer(o, row.direction == 1 ? listener : talker);
+        SimHandheld sender, listener;
+        SimDevice talker = HandheldDevice(sender, Sending(Pattern(3000) + "\x1A", 100, 10, 1000));
+        SimDevice talkingListener = HandheldDevice(listener,
+                                                   Listening(true));   // only heard when the PC sends
+        SimResult r = RunSimTransfer(o, row.direction == 1 ? talkingListener : talker);
         EXPECT_EQ(row.code, r.resultCode) << row.what;
         EXPECT_FALSE(r.gotBlock) << row.what;
         EXPECT_NE(SIM_NEVER, r.endMs) << row.what;
@@ -306,11 +339,11 @@ TEST(RawTransfer, IrdaWriteErrorsRetryTheSameBytes)
     o.block = Pattern(2500);
     o.failWriteAt = 2;
     o.failWriteCount = 3;
-    RawListener l;
-    SimDevice d = IrdaListener(l, 2500);
+    std::string got;
+    SimDevice d = IrdaListener(got, 2500);
     SimResult r = RunSimTransfer(o, d);
     EXPECT_EQ(RC_OK, r.resultCode);
-    EXPECT_EQ(o.block, l.got);
+    EXPECT_EQ(o.block, got);
     EXPECT_EQ((std::vector<size_t>{1024, 1024, 452}), WriteSizes(r));
 }
 
@@ -318,16 +351,16 @@ TEST(RawTransfer, IrdaSendThatIsNeverConfirmedCanBeCancelledOrTimesOut)
 {
     SimOptions o = Raw(1, LINK_IRDA);
     o.block = Pattern(100);
-    RawListener l;
-    SimDevice d = RawListenerDevice(l);
+    SimHandheld h;
+    SimDevice d = HandheldDevice(h, Listening());
     SimResult waited = RunSimTransfer(o, d);
     EXPECT_EQ(RC_TIMEOUT, waited.resultCode);
-    EXPECT_EQ(o.block, l.got);
+    EXPECT_EQ(o.block, Received(h));
     EXPECT_LT(waited.endMs, 361000u);
 
     o.actions = {{5000, SIM_CANCEL}};
-    RawListener l2;
-    SimDevice d2 = RawListenerDevice(l2);
+    SimHandheld h2;
+    SimDevice d2 = HandheldDevice(h2, Listening());
     SimResult cancelled = RunSimTransfer(o, d2);
     EXPECT_EQ(RC_CANCELLED, cancelled.resultCode);
     EXPECT_EQ(5000u, cancelled.endMs);
@@ -338,7 +371,8 @@ TEST(RawTransfer, WithoutATimerCommEventsStillCarryAReceive)
     SimOptions o = Raw(0);
     o.timerRefuses = true;
     std::string data = Pattern(2000) + "\x1A";
-    SimDevice d = RawTalkerDevice(data, 50, 5, 100);
+    SimHandheld h;
+    SimDevice d = HandheldDevice(h, Sending(data, 50, 5, 100));
     SimResult r = RunSimTransfer(o, d);
     EXPECT_GT(r.timerFailures, 0);
     EXPECT_EQ(RC_OK, r.resultCode);

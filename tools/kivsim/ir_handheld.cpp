@@ -94,35 +94,42 @@ void Queue(IrHandheld& h, uint64_t at, const std::string& bytes)
     h.out.push_back({at, bytes});
 }
 
-// Sends one frame at time at, as a fault may bend it.
-void Emit(IrHandheld& h, uint64_t at, uint8_t code, uint16_t blockNo, const std::string& data, bool isData)
+// A frame as the handheld sends it: what it says, and the data its
+// checksum covers (the true data, unless a fault sends another block whole).
+struct OutFrame {
+    uint8_t code;
+    uint16_t blockNo;
+    std::string data;
+    std::string summed;
+    bool isData;
+};
+
+// Bends what the frame says: its code, number or data. False when the fault
+// sends nothing at all.
+bool BendContent(IrHandheld& h, IrFault f, OutFrame& fr)
 {
-    if (h.silent)
-        return;
-    IrFault f = Roll(h, isData ? OUT_DATA : OUT_CONTROL, code);
-    std::string d = data;
-    uint16_t no = blockNo;
+    std::string& d = fr.data;
     switch (f) {
-    case IRF_DROP: return;
-    case IRF_SILENCE: h.silent = true; return;
-    case IRF_CAN: code = C_CAN; break;
-    case IRF_OTHER_CODE: code = 0x42; break;
-    case IRF_NAK_FOR_ACK: code = C_NAK; break;
+    case IRF_DROP: return false;
+    case IRF_SILENCE: h.silent = true; return false;
+    case IRF_CAN: fr.code = C_CAN; break;
+    case IRF_OTHER_CODE: fr.code = 0x42; break;
+    case IRF_NAK_FOR_ACK: fr.code = C_NAK; break;
     case IRF_SKIP_NUMBER: {
         // The next block in place of this one, unless that is the last: a
         // last block out of turn would end the transfer, which no check sees.
         uint32_t next = h.offset + h.chunk;
-        if (no == 0xFFFF || h.block.size() - next <= 512)
+        if (fr.blockNo == 0xFFFF || h.block.size() - next <= 512)
             break;
-        no++;
-        d = h.block.substr(next, 512);
+        fr.blockNo++;
+        fr.summed = d = h.block.substr(next, 512);
         break;
     }
     case IRF_RENUMBER:
-        if (no < 0xFFFE)
-            no++;
+        if (fr.blockNo < 0xFFFE)
+            fr.blockNo++;
         break;
-    case IRF_NUMBER_TO_LAST: no = 0xFFFF; break;
+    case IRF_NUMBER_TO_LAST: fr.blockNo = 0xFFFF; break;
     case IRF_CORRUPT_DATA:
         if (!d.empty())
             d[Below(h, (uint32_t)d.size())] ^= (char)(1 + Below(h, 255));
@@ -139,12 +146,18 @@ void Emit(IrHandheld& h, uint64_t at, uint8_t code, uint16_t blockNo, const std:
         break;
     default: break;
     }
-    std::string sent = f == IRF_SKIP_NUMBER ? d : data;   // what the checksum covers
-    std::string frame = isData ? IrDataFrame(no, sent) : IrControlFrame(code);
-    if (isData) {
-        frame.replace(15, d.size(), d);   // the sum stays that of the true data
+    return true;
+}
+
+// The wire bytes, with what the fault does to the sum, the length field or
+// the preamble.
+std::string WireBytes(IrHandheld& h, IrFault f, const OutFrame& fr)
+{
+    std::string frame = fr.isData ? IrDataFrame(fr.blockNo, fr.summed) : IrControlFrame(fr.code);
+    if (fr.isData) {
+        frame.replace(15, fr.data.size(), fr.data);   // the sum stays that of the true data
         if (f == IRF_CORRUPT_SUM)
-            frame[15 + d.size()] ^= (char)(1 + Below(h, 255));
+            frame[15 + fr.data.size()] ^= (char)(1 + Below(h, 255));
         if (f == IRF_OVERSIZE) {
             frame[13] = 0x00;
             frame[14] = 0x03;   // 768 bytes
@@ -154,6 +167,12 @@ void Emit(IrHandheld& h, uint64_t at, uint8_t code, uint16_t blockNo, const std:
         frame.erase(0, 4);
     if (f == IRF_LONG_PREAMBLE)
         frame.insert(0, 7, '\0');
+    return frame;
+}
+
+// Queues the frame for time at, as the fault times it: late, in pieces, or twice.
+void QueueTimed(IrHandheld& h, IrFault f, uint64_t at, const std::string& frame)
+{
     if (f == IRF_DELAY)
         at += Below(h, 8000);
     if (f == IRF_SPLIT) {
@@ -168,6 +187,18 @@ void Emit(IrHandheld& h, uint64_t at, uint8_t code, uint16_t blockNo, const std:
     Queue(h, at, frame);
     if (f == IRF_REPEAT)
         Queue(h, at + 20, frame);
+}
+
+// Sends one frame at time at, as a fault may bend it.
+void Emit(IrHandheld& h, uint64_t at, uint8_t code, uint16_t blockNo, const std::string& data, bool isData)
+{
+    if (h.silent)
+        return;
+    IrFault f = Roll(h, isData ? OUT_DATA : OUT_CONTROL, code);
+    OutFrame fr = {code, blockNo, data, data, isData};
+    if (!BendContent(h, f, fr))
+        return;
+    QueueTimed(h, f, at, WireBytes(h, f, fr));
 }
 
 void SendEnq(IrHandheld& h, uint64_t at)
@@ -205,7 +236,8 @@ void RetryBlock(IrHandheld& h, uint64_t now)
     SendEnq(h, now + NEXT_BLOCK_MS);
 }
 
-void SenderFrame(IrHandheld& h, uint8_t type, uint8_t code, uint64_t now)
+// A frame from the PC while the handheld sends its block.
+void AnswerAsSender(IrHandheld& h, uint8_t type, uint8_t code, uint64_t now)
 {
     if (type != T_CONTROL)
         return;
@@ -230,8 +262,9 @@ void SenderFrame(IrHandheld& h, uint8_t type, uint8_t code, uint64_t now)
     }
 }
 
-void ReceiverFrame(IrHandheld& h, uint8_t type, uint8_t code, uint16_t no, const std::string& data,
-                   uint16_t sum, uint64_t now)
+// A frame from the PC while the handheld takes the PC's block.
+void AnswerAsReceiver(IrHandheld& h, uint8_t type, uint8_t code, uint16_t no, const std::string& data,
+                      uint16_t sum, uint64_t now)
 {
     now += h.answerDelayMs;
     if (type == T_CONTROL) {
@@ -270,7 +303,7 @@ void FrameComplete(IrHandheld& h, uint64_t now)
     if (f == IRF_LOSE_INCOMING)
         return;
     if (h.sends) {
-        SenderFrame(h, type, code, now);
+        AnswerAsSender(h, type, code, now);
         return;
     }
     uint16_t no = 0, sum = 0;
@@ -283,7 +316,7 @@ void FrameComplete(IrHandheld& h, uint64_t now)
         if (f == IRF_CORRUPT_INCOMING && !data.empty())
             data[Below(h, (uint32_t)data.size())] ^= (char)(1 + Below(h, 255));
     }
-    ReceiverFrame(h, type, code, no, data, sum, now);
+    AnswerAsReceiver(h, type, code, no, data, sum, now);
 }
 
 }   // namespace

@@ -37,6 +37,7 @@
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -113,7 +114,7 @@ int QueuedBytes(int fd)
     return ioctl(fd, FIONREAD, &n) == 0 ? n : 0;
 }
 
-struct Line {
+struct PtyLine {
     int master = -1;
     int slave = -1;
     std::string slavePath;
@@ -122,7 +123,7 @@ struct Line {
 };
 
 // The count of bytes taken off the line, in a file the preload library reads.
-void ShareLineCount(Line& line)
+void ShareLineCount(PtyLine& line)
 {
     int pts = atoi(line.slavePath.c_str() + strlen("/dev/pts/"));
     char path[64];
@@ -144,7 +145,7 @@ void ShareLineCount(Line& line)
     line.count->magic = KIVPTY_LINE_MAGIC;
 }
 
-bool OpenLine(const SimRun& run, uint32_t baud, Line& line)
+bool OpenLine(const SimRun& run, uint32_t baud, PtyLine& line)
 {
     line.master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (line.master < 0 || grantpt(line.master) != 0 || unlockpt(line.master) != 0) {
@@ -167,7 +168,7 @@ bool OpenLine(const SimRun& run, uint32_t baud, Line& line)
     return true;
 }
 
-void CloseLine(const SimRun& run, Line& line)
+void CloseLine(const SimRun& run, PtyLine& line)
 {
     // Leave no link behind that a later run's pseudo-terminal could reuse.
     char target[256];
@@ -187,36 +188,20 @@ void CloseLine(const SimRun& run, Line& line)
         close(line.master);
 }
 
-// The pump between the model and the master side, one pass. Returns the time
-// of the next pass that has work, and whether to wait for input.
+// The pump between the model and the master side, one pass at a time, each
+// direction through its own pacer.
 struct Pump {
-    SimPacer tx, rx;
+    LinePacer tx, rx;
     std::vector<uint8_t> pendingOut;   // crossed the line, not yet written
     bool wantInput = true;
     bool wantOutput = false;
 };
 
-uint64_t PumpOnce(SimHandheld& h, Line& line, Pump& p, uint64_t now)
+// What the line has carried from the handheld by now goes to the master.
+// Returns when the next byte is due.
+uint64_t PumpOutput(SimHandheld& h, PtyLine& line, Pump& p, uint64_t now)
 {
-    HandheldTick(h, now);
-    uint64_t next = HandheldNextTickUs(h);
-
-    // Output: what the line has carried by now goes to the master.
-    size_t waiting = HandheldOutputWaiting(h);
-    if (waiting > 0) {
-        uint32_t allow = PacerAllowance(p.tx, now, (uint32_t)waiting);
-        if (allow > 0) {
-            size_t old = p.pendingOut.size();
-            p.pendingOut.resize(old + allow);
-            size_t n = HandheldTakeOutput(h, p.pendingOut.data() + old, allow, now);
-            p.pendingOut.resize(old + n);
-            PacerConsume(p.tx, (uint32_t)n, HandheldOutputWaiting(h) > 0);
-        }
-        if (HandheldOutputWaiting(h) > 0) {
-            uint64_t due = PacerNextUs(p.tx, now);
-            next = due < next ? due : next;
-        }
-    }
+    uint64_t next = HandheldPaceOutput(h, p.tx, now, p.pendingOut);
     p.wantOutput = false;
     if (!p.pendingOut.empty()) {
         ssize_t w = write(line.master, p.pendingOut.data(), p.pendingOut.size());
@@ -224,32 +209,42 @@ uint64_t PumpOnce(SimHandheld& h, Line& line, Pump& p, uint64_t now)
             p.pendingOut.erase(p.pendingOut.begin(), p.pendingOut.begin() + w);
         p.wantOutput = !p.pendingOut.empty();   // the PC's input queue is full
     }
-
-    // Input: no faster than the line could have delivered it.
-    int avail = QueuedBytes(line.master);
-    p.wantInput = true;
-    if (avail > 0) {
-        uint32_t allow = PacerAllowance(p.rx, now, (uint32_t)avail);
-        if (allow > 0) {
-            std::vector<uint8_t> buf(allow);
-            ssize_t r = read(line.master, buf.data(), allow);
-            if (r > 0) {
-                if (line.count)
-                    __atomic_add_fetch(&line.count->consumed, (uint64_t)r, __ATOMIC_RELEASE);
-                PacerConsume(p.rx, (uint32_t)r, QueuedBytes(line.master) > 0);
-                HandheldReceive(h, buf.data(), (size_t)r, now);
-            }
-        }
-        if (QueuedBytes(line.master) > 0) {
-            p.wantInput = false;   // readable already; wake when the pacer allows
-            uint64_t due = PacerNextUs(p.rx, now);
-            next = due < next ? due : next;
-        }
-    }
     return next;
 }
 
-void WaitUntil(const Line& line, const Pump& p, uint64_t now, uint64_t until)
+// What the PC wrote reaches the handheld no faster than the line could have
+// delivered it. Returns when the next byte is due.
+uint64_t PumpInput(SimHandheld& h, PtyLine& line, Pump& p, uint64_t now)
+{
+    int avail = QueuedBytes(line.master);
+    p.wantInput = true;
+    uint32_t allow = PacerAllowance(p.rx, now, avail > 0 ? (uint32_t)avail : 0);
+    if (allow > 0) {
+        std::vector<uint8_t> buf(allow);
+        ssize_t r = read(line.master, buf.data(), allow);
+        if (r > 0) {
+            if (line.count)
+                __atomic_add_fetch(&line.count->consumed, (uint64_t)r, __ATOMIC_RELEASE);
+            PacerConsume(p.rx, (uint32_t)r, QueuedBytes(line.master) > 0);
+            HandheldReceive(h, buf.data(), (size_t)r, now);
+        }
+    }
+    if (avail <= 0 || QueuedBytes(line.master) == 0)
+        return UINT64_MAX;
+    p.wantInput = false;   // readable already; wake when the pacer allows
+    return PacerNextUs(p.rx, now);
+}
+
+// One pass; returns the time of the next pass that has work.
+uint64_t PumpOnce(SimHandheld& h, PtyLine& line, Pump& p, uint64_t now)
+{
+    HandheldTick(h, now);
+    uint64_t next = HandheldNextTickUs(h);
+    next = std::min(next, PumpOutput(h, line, p, now));
+    return std::min(next, PumpInput(h, line, p, now));
+}
+
+void WaitUntil(const PtyLine& line, const Pump& p, uint64_t now, uint64_t until)
 {
     // Never sleep for less than two milliseconds: the pacer catches up in
     // bursts, which the driver, reading what is queued, cannot tell from
@@ -266,92 +261,139 @@ void WaitUntil(const Line& line, const Pump& p, uint64_t now, uint64_t until)
     ppoll(&pfd, 1, &ts, nullptr);
 }
 
+// The flags, or the exit code when there is nothing to run.
+bool ReadCommandLine(int argc, char** argv, SimScenario& scenario, SimRun& run, int& exitCode)
+{
+    std::string error;
+    if (!ParseSimArgs(argc, argv, scenario, run, error)) {
+        fprintf(stderr, "kivsim: %s\n%s", error.c_str(), kSimUsage);
+        exitCode = 2;
+        return false;
+    }
+    if (run.help) {
+        fputs(kSimUsage, stdout);
+        exitCode = 0;
+        return false;
+    }
+    return true;
+}
+
+void CatchSignals()
+{
+    signal(SIGTERM, OnSignal);
+    signal(SIGINT, OnSignal);
+    signal(SIGPIPE, SIG_IGN);
+}
+
+void AnnounceReady(const SimRun& run, const PtyLine& line)
+{
+    if (!run.ready.empty() &&
+        !WriteTextFile(run.ready, "slave=" + line.slavePath + "\npid=" + std::to_string(getpid()) + "\n"))
+        fprintf(stderr, "kivsim: cannot write %s\n", run.ready.c_str());
+}
+
+// Waits for the go file when there is one; the reason the run ended
+// instead, or null.
+const char* AwaitGo(const SimRun& run, uint64_t deadline)
+{
+    while (!run.go.empty() && !Exists(run.go)) {
+        if (signalled || Exists(run.stop))
+            return "stopped";
+        if (NowUs() >= deadline)
+            return "timeout";
+        usleep(1000);
+    }
+    return nullptr;
+}
+
+// A stop from outside, or the run's bound: the reason, or null. The stop
+// file is looked for every 20 ms.
+const char* StopReason(const SimRun& run, uint64_t now, uint64_t deadline, uint64_t& lastStopCheck)
+{
+    const char* stop = nullptr;
+    if (signalled)
+        stop = "stopped";
+    if (now - lastStopCheck >= 20000) {
+        lastStopCheck = now;
+        if (Exists(run.stop))
+            stop = "stopped";
+    }
+    if (now >= deadline)
+        stop = "timeout";
+    return stop;
+}
+
+// Once the role is done: true when the PC has read what was sent and the
+// line has lingered. Bytes written to the master reach the slave's queue a
+// little later, so the queue must stay empty for a while to count as read.
+bool ReadAndLingered(const SimRun& run, const PtyLine& line, uint64_t now, uint64_t& drainedAt)
+{
+    if (QueuedBytes(line.slave) != 0)
+        drainedAt = 0;
+    else if (drainedAt == 0)
+        drainedAt = now;
+    uint64_t settleUs = 20000 + (uint64_t)run.lingerMs * 1000;
+    return drainedAt && now - drainedAt >= settleUs;
+}
+
+// Plays the scenario on the line until the handheld is done and the PC has
+// its bytes, or a stop or the bound ends it at once, whatever is still queued.
+void PlayScenario(SimHandheld& h, const SimRun& run, PtyLine& line, uint64_t deadline)
+{
+    Pump pump;
+    PacerInit(pump.tx, h.scenario.line.baud, BitsPerByte(h.scenario.line));
+    PacerInit(pump.rx, h.scenario.line.baud, BitsPerByte(h.scenario.line));
+    uint64_t lastStopCheck = 0, drainedAt = 0;
+    for (;;) {
+        uint64_t now = NowUs();
+        if (const char* stop = StopReason(run, now, deadline, lastStopCheck)) {
+            HandheldStop(h, stop, now);
+            return;
+        }
+        uint64_t next = PumpOnce(h, line, pump, now);
+        if (HandheldFinished(h) && pump.pendingOut.empty()) {
+            if (ReadAndLingered(run, line, now, drainedAt))
+                return;
+            next = now + 5000;
+        }
+        uint64_t until = std::min(next, now + 20000);
+        WaitUntil(line, pump, now, std::min(until, deadline));
+    }
+}
+
+bool SaveRecord(const SimHandheld& h, const SimRun& run)
+{
+    if (run.record.empty() || WriteRecord(h, run.record))
+        return true;
+    fprintf(stderr, "kivsim: cannot write the record %s\n", run.record.c_str());
+    return false;
+}
+
 }   // namespace
 
 int main(int argc, char** argv)
 {
     SimScenario scenario;
     SimRun run;
-    std::string error;
-    if (!ParseSimArgs(argc, argv, scenario, run, error)) {
-        fprintf(stderr, "kivsim: %s\n%s", error.c_str(), kSimUsage);
-        return 2;
-    }
-    if (run.help) {
-        fputs(kSimUsage, stdout);
-        return 0;
-    }
-    signal(SIGTERM, OnSignal);
-    signal(SIGINT, OnSignal);
-    signal(SIGPIPE, SIG_IGN);
-
-    Line line;
+    int exitCode = 0;
+    if (!ReadCommandLine(argc, argv, scenario, run, exitCode))
+        return exitCode;
+    CatchSignals();
+    PtyLine line;
     if (!OpenLine(run, scenario.line.baud, line)) {
         CloseLine(run, line);
         return 1;
     }
-    uint64_t start = NowUs();
-    uint64_t deadline = start + (uint64_t)run.timeoutMs * 1000;
-    if (!run.ready.empty() &&
-        !WriteTextFile(run.ready, "slave=" + line.slavePath + "\npid=" + std::to_string(getpid()) + "\n"))
-        fprintf(stderr, "kivsim: cannot write %s\n", run.ready.c_str());
-
+    uint64_t deadline = NowUs() + (uint64_t)run.timeoutMs * 1000;
+    AnnounceReady(run, line);
+    const char* early = AwaitGo(run, deadline);
     SimHandheld h;
-    const char* early = nullptr;
-    while (!run.go.empty() && !Exists(run.go) && !early) {
-        if (signalled || Exists(run.stop))
-            early = "stopped";
-        else if (NowUs() >= deadline)
-            early = "timeout";
-        else
-            usleep(1000);
-    }
     HandheldStart(h, scenario, NowUs());
     if (early)
         HandheldStop(h, early, NowUs());
-
-    Pump pump;
-    PacerInit(pump.tx, scenario.line);
-    PacerInit(pump.rx, scenario.line);
-    uint64_t lastStopCheck = 0, drainedAt = 0;
-    for (;;) {
-        uint64_t now = NowUs();
-        // A stop from outside ends the run at once, whatever is still queued.
-        const char* stop = nullptr;
-        if (signalled)
-            stop = "stopped";
-        if (now - lastStopCheck >= 20000) {
-            lastStopCheck = now;
-            if (Exists(run.stop))
-                stop = "stopped";
-        }
-        if (now >= deadline)
-            stop = "timeout";
-        if (stop || early) {
-            HandheldStop(h, stop ? stop : early, now);
-            break;
-        }
-        uint64_t next = PumpOnce(h, line, pump, now);
-        if (HandheldFinished(h) && pump.pendingOut.empty()) {
-            // Done: wait until the PC has read what we sent, then linger so
-            // that it can close the port before the line goes away. Bytes
-            // written to the master reach the slave's queue a little later,
-            // so the queue must stay empty for a while to count as read.
-            if (QueuedBytes(line.slave) != 0)
-                drainedAt = 0;
-            else if (drainedAt == 0)
-                drainedAt = now;
-            uint64_t settleUs = 20000 + (uint64_t)run.lingerMs * 1000;
-            if (drainedAt && now - drainedAt >= settleUs)
-                break;
-            next = now + 5000;
-        }
-        uint64_t until = next < now + 20000 ? next : now + 20000;
-        WaitUntil(line, pump, now, until < deadline ? until : deadline);
-    }
-    bool recorded = run.record.empty() || WriteRecord(h, run.record);
-    if (!recorded)
-        fprintf(stderr, "kivsim: cannot write the record %s\n", run.record.c_str());
+    else
+        PlayScenario(h, run, line, deadline);
+    bool recorded = SaveRecord(h, run);
     CloseLine(run, line);
     return recorded ? 0 : 1;
 }

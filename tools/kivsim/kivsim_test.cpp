@@ -1,6 +1,7 @@
 // kivsim run as the tests under Wine run it, with this test on the slave side
 // of its pseudo-terminal in the driver's place: the line paced to the frame
-// format in both directions, the IR line device's probe answers, and the
+// format in both directions (through the same pacer as the in-process line,
+// which runs the same rows), the IR line device's probe answers, and the
 // receive role's end byte and its bytes sent during a PC send.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -14,7 +15,9 @@
 #include <sstream>
 #include <string>
 #include <vector>
-#include "sim_line.h"
+#include "line_pacer.h"
+#include "link_sim.h"
+#include "sim_data.h"
 
 namespace {
 
@@ -154,10 +157,10 @@ TEST(KivsimPacer, CarriesTheLineRateAtAnyClockValue)
     for (const Row& row : rows) {
         for (uint64_t origin : {0ull, 2893579625000ull, 9000000000000000ull}) {
             SCOPED_TRACE(std::string(row.format) + " at " + std::to_string(origin));
-            SimLineFormat f = {row.baud, 8, 'n', 1};
+            LineFormat f = {row.baud, 8, 'n', 1};
             ASSERT_TRUE(ParseLineFormat(row.format, f));
-            SimPacer p;
-            PacerInit(p, f);
+            LinePacer p;
+            PacerInit(p, f.baud, BitsPerByte(f));
             ASSERT_EQ(1u, PacerAllowance(p, origin, 1));
             PacerConsume(p, 1, true);
             double total = 1;
@@ -171,44 +174,184 @@ TEST(KivsimPacer, CarriesTheLineRateAtAnyClockValue)
     }
 }
 
-TEST(KivsimLine, BothDirectionsKeepToTheLineRateOfTheFrameFormat)
+// A queue emptied behind the pacer's back (the PC purged its output) leaves
+// no credit: the next bytes start afresh, one at once, then at the line rate.
+TEST(KivsimPacer, AQueuePurgedWhileBusyLetsNoBurstThrough)
 {
     struct Row {
-        const char* baud;
-        const char* format;
+        uint32_t baud;
         int bits;
+        uint64_t idleUs;    // from the purge to the next bytes
+        uint64_t laterUs;   // how long after those the pacer is asked again
+        uint32_t crossedLater;
     } rows[] = {
-        {"38400", "8N1", 10},
-        {"38400", "8O1", 11},
-        {"19200", "7E2", 11},
-        {"115200", "8N2", 11},
+        {9600, 10, 500000, 2100, 3},   // 1041.7 us a byte: at once, 1041.7, 2083.3
+        {115200, 11, 40000, 300, 4},   // 95.5 us a byte
+        {38400, 10, 2000000, 0, 1},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(row.baud) + " " + row.format);
-        double byteMs = 1000.0 * row.bits / atoi(row.baud);
-        size_t n = (size_t)(300 / byteMs);   // about 0.3 s of line time
+        SCOPED_TRACE(row.baud);
+        LinePacer p;
+        PacerInit(p, row.baud, row.bits);
+        const uint64_t start = 5000000;
+        ASSERT_EQ(1u, PacerAllowance(p, start, 100));
+        PacerConsume(p, 1, true);   // 99 left waiting ...
+        uint64_t purged = start + 1000;
+        EXPECT_EQ(0u, PacerAllowance(p, purged, 0));   // ... and purged
+        uint64_t next = purged + row.idleUs;
+        ASSERT_EQ(1u, PacerAllowance(p, next, 1000));
+        PacerConsume(p, 1, true);
+        EXPECT_EQ(row.crossedLater - 1, PacerAllowance(p, next + row.laterUs, 1000));
+    }
+}
 
-        Sim send;
-        StartSim(send, {"--baud", row.baud, "--format", row.format, "--role", "send", "--size",
-                        std::to_string(n), "--pattern", "binary", "--seed", "7"});
-        double first = 0, last = 0;
-        std::string got = ReadBytes(send.fd, n, 5000, &first, &last);
-        FinishSim(send, false);
-        EXPECT_EQ(ReadWhole(send.File("rec.sent")), got);
-        EXPECT_EQ(n, got.size());
-        EXPECT_NEAR((n - 1) * byteMs, last - first, 0.06 * n * byteMs);
-        RemoveSim(send);
+// Handheld events of one kind, from the record of a run written by WriteRecord.
+std::vector<double> RecordTimes(const std::string& prefix, const std::string& kind)
+{
+    return EventTimes(ReadWhole(prefix + ".log"), kind);
+}
 
-        Sim receive;
-        StartSim(receive, {"--baud", row.baud, "--format", row.format, "--role", "receive", "--count",
-                           std::to_string(n)});
-        std::string data(n, 'x');
-        ASSERT_EQ((ssize_t)n, write(receive.fd, data.data(), n));
-        std::vector<double> rx = EventTimes(FinishSim(receive, false), "rx");
-        ASSERT_FALSE(rx.empty());
-        EXPECT_EQ(data, ReadWhole(receive.File("rec.bin")));
-        EXPECT_NEAR((n - 1) * byteMs, rx.back() - rx.front(), 0.06 * n * byteMs);
-        RemoveSim(receive);
+struct PaceRow {
+    uint32_t baud;
+    const char* format;
+    int bits;   // start, data, parity and stop bits of the format
+    uint32_t size, piece, gapMs;
+};
+
+// The in-process line, with the engine receiving what the handheld model
+// sends, or sending to it; returns the record's prefix.
+std::string InProcessRun(const PaceRow& row, bool handheldSends, const std::string& data,
+                         const std::string& dir)
+{
+    SimOptions o;
+    o.direction = handheldSends ? 0 : 1;
+    o.line.baudRate = row.baud;
+    o.bitsPerByte = (uint32_t)row.bits;
+    SimScenario s;
+    EXPECT_TRUE(ParseLineFormat(row.format, s.line));
+    s.line.baud = row.baud;
+    if (handheldSends) {
+        s.role = ROLE_RAW_SEND;
+        s.sendData.assign(data.begin(), data.end());
+        s.pieceSize = row.piece;
+        s.gapMs = row.gapMs;
+    } else {
+        s.role = ROLE_RAW_RECEIVE;
+        s.stopAtEof = false;
+        s.stopCount = (uint32_t)data.size();
+        o.block = data;
+    }
+    SimHandheld h;
+    SimDevice d = HandheldDevice(h, s);
+    SimResult r = RunSimTransfer(o, d);
+    EXPECT_EQ(RC_OK, r.resultCode);
+    EXPECT_EQ(data, handheldSends ? r.block : std::string(h.received.begin(), h.received.end()));
+    std::string prefix = dir + "/in-process";
+    EXPECT_TRUE(WriteRecord(h, prefix));
+    return prefix;
+}
+
+// kivsim on its pseudo-terminal, with this test in the PC's place.
+std::string KivsimRun(const PaceRow& row, bool handheldSends, const std::string& data, Sim& sim)
+{
+    std::vector<std::string> flags = {"--baud", std::to_string(row.baud), "--format", row.format};
+    if (handheldSends) {
+        flags.insert(flags.end(), {"--role", "send", "--size", std::to_string(row.size - 1), "--pattern",
+                                   "binary", "--seed", "7", "--eof", "--piece", std::to_string(row.piece),
+                                   "--gap", std::to_string(row.gapMs)});
+    } else {
+        flags.insert(flags.end(),
+                     {"--role", "receive", "--no-eof-stop", "--count", std::to_string(row.size)});
+    }
+    StartSim(sim, flags);
+    if (handheldSends) {
+        EXPECT_EQ(data, ReadBytes(sim.fd, data.size(), 5000));
+    } else {
+        EXPECT_EQ((ssize_t)data.size(), write(sim.fd, data.data(), data.size()));
+    }
+    FinishSim(sim, false);
+    EXPECT_EQ(data, ReadWhole(sim.File(handheldSends ? "rec.sent" : "rec.bin")));
+    return sim.File("rec");
+}
+
+// One pacer serves both lines the handheld plays on: each row runs on the
+// in-process line and through kivsim, the handheld sending in pieces (each
+// after the pause that follows the piece before) and receiving, and both
+// records show the bytes crossing at the rate of the frame format.
+TEST(SharedPacer, BothLinesKeepToTheRateOfTheFrameFormatInBothDirections)
+{
+    const PaceRow rows[] = {
+        {38400, "8N1", 10, 600, 0, 0},
+        {19200, "7E2", 11, 400, 100, 40},
+        {9600, "8O1", 11, 150, 50, 100},
+        {115200, "8N2", 11, 2000, 500, 20},
+    };
+    for (const PaceRow& row : rows) {
+        double byteMs = 1000.0 * row.bits / row.baud;
+        uint32_t pieces = row.piece ? (row.size + row.piece - 1) / row.piece : 1;
+        std::vector<uint8_t> generated = GenerateBlock("binary", row.size - 1, 7);
+        std::string data(generated.begin(), generated.end());
+        for (bool handheldSends : {true, false}) {
+            std::string sent = handheldSends ? data + "\x1A" : data + "z";
+            double expected = handheldSends ? (row.size - pieces) * byteMs + (pieces - 1) * row.gapMs
+                                            : (row.size - 1) * byteMs;
+            const char* kind = handheldSends ? "tx" : "rx";
+            Sim sim;
+            std::string kivsim = KivsimRun(row, handheldSends, sent, sim);
+            std::string inProcess = InProcessRun(row, handheldSends, sent, sim.dir);
+            struct {
+                const char* line;
+                std::string prefix;
+                double tolerance;
+            } lines[] = {
+                {"in-process", inProcess, 1.5 * (pieces + 1)},   // a millisecond clock
+                {"kivsim", kivsim, 0.06 * expected + 3.0 * pieces},
+            };
+            for (const auto& line : lines) {
+                SCOPED_TRACE(std::string(line.line) + " " + kind + " " + std::to_string(row.baud) + " " +
+                             row.format);
+                std::vector<double> times = RecordTimes(line.prefix, kind);
+                ASSERT_FALSE(times.empty());
+                EXPECT_NEAR(expected, times.back() - times.front(), line.tolerance);
+            }
+            RemoveSim(sim);
+        }
+    }
+}
+
+// Command lines kivsim refuses before it opens a line, and what it says.
+TEST(KivsimFlags, RefusesWhatItCannotUnderstandAndSaysWhy)
+{
+    struct Row {
+        const char* args;
+        int exitCode;
+        const char* says;
+    } rows[] = {
+        {"--help", 0, "usage: kivsim --link PATH"},
+        {"--role send", 2, "kivsim: --link is required\nusage:"},
+        {"--link L --baud fast", 2, "kivsim: bad value for --baud: fast\n"},
+        {"--link L --role dance", 2, "kivsim: bad value for --role: dance\n"},
+        {"--link L --probe-answer f4,f5", 2, "kivsim: bad value for --probe-answer: f4,f5\n"},
+        {"--link L --fault-rate 1.5", 2, "kivsim: bad value for --fault-rate: 1.5\n"},
+        {"--link L --plan drop,sing", 2, "kivsim: bad value for --plan: drop,sing\n"},
+        {"--link L --wobble 1", 2, "kivsim: unknown flag --wobble\n"},
+        {"--link L --eof --count", 2, "kivsim: --count needs a value\n"},
+        {"--link L --data /nonexistent/kivsim-data", 2, "kivsim: cannot read /nonexistent/kivsim-data\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args);
+        std::string command = std::string(KIVSIM_PATH) + " " + row.args + " 2>&1";
+        FILE* out = popen(command.c_str(), "r");
+        ASSERT_NE(nullptr, out);
+        std::string said;
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, out)) > 0)
+            said.append(buf, n);
+        int status = pclose(out);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(row.exitCode, WEXITSTATUS(status));
+        EXPECT_EQ(0u, said.find(row.says)) << said;
     }
 }
 

@@ -10,7 +10,7 @@
 
 namespace {
 
-SimLine* sim;   // the run in progress
+VirtualLine* sim;   // the run in progress
 KivHandle const SIM_PORT = (KivHandle)(intptr_t)0x5150;
 
 int32_t SimReadPort(KivHandle port, uint8_t* buffer, uint32_t max)
@@ -152,46 +152,87 @@ const LinkPlatform simPlatform = {
     SimSetTimer, SimKillTimer, SimTimerFailed,    SimDialogClose, SimCommNotify,    SimRepaint,
 };
 
-// Moves one millisecond's worth of bytes along one direction of the line.
-template <class Deliver>
-void Transmit(std::deque<uint8_t>& queue, uint64_t& credit, Deliver deliver)
+uint64_t NowUs() { return sim->nowMs * 1000; }
+
+uint64_t HandheldWakeMs(const SimHandheld& h)
 {
-    if (queue.empty()) {
-        credit = 0;   // an idle line banks no time
-        return;
-    }
-    credit += sim->options->line.baudRate;
-    uint64_t cost = (uint64_t)sim->options->bitsPerByte * 1000;
-    while (!queue.empty() && credit >= cost) {
-        credit -= cost;
-        uint8_t b = queue.front();
-        queue.pop_front();
-        deliver(b);
-    }
+    uint64_t us = HandheldNextTickUs(h);
+    return us == UINT64_MAX ? SIM_NEVER : (us + 999) / 1000;
 }
 
-void Step(SimDevice& device)
+// Takes off one direction's queue, into bytes, what the line has carried by now.
+void Crossed(std::deque<uint8_t>& queue, LinePacer& pacer, std::vector<uint8_t>& bytes)
 {
-    SimLine& s = *sim;
-    if (s.pendingData && s.pendingDoneMs <= s.nowMs && s.pcOut.empty())
-        CompletePendingWrite();
-    bool hadOutput = !s.pcOut.empty();
-    if (!(s.ctsHold && s.options->line.ctsFlow)) {
-        Transmit(s.pcOut, s.pcOutCredit, [&](uint8_t b) {
-            if (device.received)
-                device.wakeAtMs = std::min(device.wakeAtMs, device.received(s, b));
-        });
+    bytes.clear();
+    uint32_t n = PacerAllowance(pacer, NowUs(), (uint32_t)queue.size());
+    if (n == 0)
+        return;
+    for (uint32_t i = 0; i < n; i++) {
+        bytes.push_back(queue.front());
+        queue.pop_front();
     }
-    if (hadOutput && s.pcOut.empty() && !s.pendingData)
-        s.txEmptyEvent = true;
-    Transmit(s.deviceOut, s.deviceOutCredit, [&](uint8_t b) {
+    PacerConsume(pacer, n, !queue.empty());
+}
+
+void DeliverToDevice(SimDevice& device, const std::vector<uint8_t>& bytes)
+{
+    if (bytes.empty())
+        return;
+    if (device.handheld) {
+        HandheldReceive(*device.handheld, bytes.data(), bytes.size(), NowUs());
+        device.wakeAtMs = HandheldWakeMs(*device.handheld);
+        return;
+    }
+    for (uint8_t b : bytes)
+        if (device.received)
+            device.wakeAtMs = std::min(device.wakeAtMs, device.received(*sim, b));
+}
+
+void CrossedFromDevice(SimDevice& device, std::vector<uint8_t>& bytes)
+{
+    if (!device.handheld) {
+        Crossed(sim->deviceOut, sim->toPc, bytes);
+        return;
+    }
+    bytes.clear();
+    HandheldPaceOutput(*device.handheld, sim->toPc, NowUs(), bytes);
+    device.wakeAtMs = HandheldWakeMs(*device.handheld);   // a piece that went out sets its pause
+}
+
+void ArriveAtPc(const std::vector<uint8_t>& bytes)
+{
+    VirtualLine& s = *sim;
+    for (uint8_t b : bytes) {
         s.pcIn.push_back(b);
         s.rxEvent = true;
         if (s.lineErrorPending) {
             s.lineError = true;   // the port reports it with the byte that had it
             s.lineErrorPending = false;
         }
-    });
+    }
+}
+
+bool DeviceOutputWaiting(const SimDevice& device)
+{
+    return device.handheld ? HandheldOutputWaiting(*device.handheld) > 0 : !sim->deviceOut.empty();
+}
+
+void Step(SimDevice& device)
+{
+    VirtualLine& s = *sim;
+    if (s.pendingData && s.pendingDoneMs <= s.nowMs && s.pcOut.empty())
+        CompletePendingWrite();
+    bool hadOutput = !s.pcOut.empty();
+    if (s.ctsHold && s.options->line.ctsFlow) {
+        PacerAllowance(s.toDevice, NowUs(), 0);   // CTS held: the output waits, queued, on a quiet line
+    } else {
+        Crossed(s.pcOut, s.toDevice, s.crossing);
+        DeliverToDevice(device, s.crossing);
+    }
+    if (hadOutput && s.pcOut.empty() && !s.pendingData)
+        s.txEmptyEvent = true;
+    CrossedFromDevice(device, s.crossing);
+    ArriveAtPc(s.crossing);
     if (device.wakeAtMs <= s.nowMs && device.wake) {
         device.wakeAtMs = device.wake(s);
     }
@@ -273,8 +314,8 @@ void CloseTransfer(const SimOptions& o, SimResult& r)
 
 uint64_t NextEventMs(const SimDevice& device, const std::vector<SimAction>& actions, size_t nextAction)
 {
-    const SimLine& s = *sim;
-    if (!s.pcOut.empty() || !s.deviceOut.empty() || s.lineError || s.pendingData)
+    const VirtualLine& s = *sim;
+    if (!s.pcOut.empty() || DeviceOutputWaiting(device) || s.lineError || s.pendingData)
         return s.nowMs + 1;
     uint64_t next = std::min(s.nextFireMs, device.wakeAtMs);
     if (nextAction < actions.size())
@@ -284,7 +325,7 @@ uint64_t NextEventMs(const SimDevice& device, const std::vector<SimAction>& acti
 
 }   // namespace
 
-void SimSend(SimLine& line, const std::string& bytes)
+void SimSend(VirtualLine& line, const std::string& bytes)
 {
     line.deviceOut.insert(line.deviceOut.end(), bytes.begin(), bytes.end());
 }
@@ -292,7 +333,9 @@ void SimSend(SimLine& line, const std::string& bytes)
 SimResult RunSimTransfer(const SimOptions& options, SimDevice& device)
 {
     SimResult result;
-    SimLine line;
+    VirtualLine line;
+    PacerInit(line.toDevice, options.line.baudRate, (int)options.bitsPerByte);
+    PacerInit(line.toPc, options.line.baudRate, (int)options.bitsPerByte);
     line.options = &options;
     line.result = &result;
     sim = &line;
@@ -329,37 +372,16 @@ SimResult RunSimTransfer(const SimOptions& options, SimDevice& device)
     return result;
 }
 
-SimDevice RawListenerDevice(RawListener& listener)
+SimDevice HandheldDevice(SimHandheld& h, const SimScenario& scenario)
 {
+    HandheldStart(h, scenario, 0);
     SimDevice d;
-    d.received = [&listener](SimLine& line, uint8_t b) {
-        listener.got.push_back((char)b);
-        listener.atMs.push_back(line.nowMs);
-        return SIM_NEVER;
+    d.handheld = &h;
+    d.wake = [&h](VirtualLine& line) {
+        HandheldTick(h, line.nowMs * 1000);
+        return HandheldWakeMs(h);
     };
-    d.wakeAtMs = listener.talkAtMs;
-    d.wake = [&listener](SimLine& line) {
-        SimSend(line, listener.talk);
-        return SIM_NEVER;
-    };
-    return d;
-}
-
-SimDevice RawTalkerDevice(const std::string& bytes, size_t pieceSize, uint64_t gapMs, uint64_t startMs)
-{
-    auto sent = std::make_shared<size_t>(0);
-    SimDevice d;
-    d.wakeAtMs = startMs;
-    d.wake = [=](SimLine& line) -> uint64_t {
-        if (!line.deviceOut.empty())
-            return line.nowMs + 1;   // the piece is still going out
-        if (*sent >= bytes.size())
-            return SIM_NEVER;
-        size_t n = std::min(pieceSize, bytes.size() - *sent);
-        SimSend(line, bytes.substr(*sent, n));
-        *sent += n;
-        return line.nowMs + 1 + (*sent < bytes.size() ? gapMs : 0);
-    };
+    d.wakeAtMs = HandheldWakeMs(h);
     return d;
 }
 
@@ -367,12 +389,12 @@ SimDevice IrHandheldDevice(IrHandheld& h)
 {
     IrHandheldStart(h, 0);
     SimDevice d;
-    d.received = [&h](SimLine& line, uint8_t b) {
+    d.received = [&h](VirtualLine& line, uint8_t b) {
         IrHandheldByte(h, b, line.nowMs);
         SimSend(line, IrHandheldTakeOutput(h, line.nowMs));
         return IrHandheldNextWake(h);
     };
-    d.wake = [&h](SimLine& line) {
+    d.wake = [&h](VirtualLine& line) {
         IrHandheldTime(h, line.nowMs);
         SimSend(line, IrHandheldTakeOutput(h, line.nowMs));
         return IrHandheldNextWake(h);

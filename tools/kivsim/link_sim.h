@@ -5,7 +5,8 @@
 // the settings in both directions; comm events reach the engine as the reader
 // thread would forward them. Faults (a failing write, allocation or timer, a
 // line error, a cancel, a close from the window system) are scheduled by the
-// caller.
+// caller. The bytes cross through the same pacer as kivsim's, and the
+// handheld on the other end is kivsim's model, or a device of the caller's.
 #pragma once
 #include <cstdint>
 #include <deque>
@@ -14,18 +15,23 @@
 #include <vector>
 #include "ir_handheld.h"
 #include "link_engine.h"
+#include "sim_handheld.h"
 
 const uint64_t SIM_NEVER = UINT64_MAX;
 
-struct SimLine;
+struct VirtualLine;
 
 // The handheld's side: told of every byte that comes off the line, woken at
 // wakeAtMs; it talks back with SimSend. Both callbacks answer when the device
-// wants to be woken next (SIM_NEVER: not until a byte comes).
+// wants to be woken next (SIM_NEVER: not until a byte comes). The handheld
+// model instead takes the bytes in runs, as on a pseudo-terminal, and keeps
+// its output queue to itself: the line takes bytes off it as they cross, so
+// that it learns when a piece has gone out.
 struct SimDevice {
-    std::function<uint64_t(SimLine& line, uint8_t byte)> received;
-    std::function<uint64_t(SimLine& line)> wake;
+    std::function<uint64_t(VirtualLine& line, uint8_t byte)> received;
+    std::function<uint64_t(VirtualLine& line)> wake;
     uint64_t wakeAtMs = SIM_NEVER;
+    SimHandheld* handheld = nullptr;
 };
 
 // Something that happens to the transfer from outside at a given time.
@@ -85,10 +91,12 @@ struct SimResult {
     int portCloses = 0;
 };
 
-struct SimLine {
+// The line in process, on the virtual clock.
+struct VirtualLine {
     uint64_t nowMs = 0;
     std::deque<uint8_t> pcOut, pcIn, deviceOut;
-    uint64_t pcOutCredit = 0, deviceOutCredit = 0;   // bit budget, in bits x 1000
+    LinePacer toDevice, toPc;
+    std::vector<uint8_t> crossing;   // what crossed in this millisecond, one way
     bool rxEvent = false, txEmptyEvent = false;
     bool lineError = false, lineErrorPending = false, ctsHold = false;
     bool dialogOpen = false;
@@ -107,23 +115,16 @@ struct SimLine {
 };
 
 // The handheld puts bytes on the line towards the PC.
-void SimSend(SimLine& line, const std::string& bytes);
+void SimSend(VirtualLine& line, const std::string& bytes);
 
 // Runs one transfer as KivSendData or KivReceiveData would, from the start of
 // the status dialog to its end.
 SimResult RunSimTransfer(const SimOptions& options, SimDevice& device);
 
-// Handhelds of the raw stream.
-// Records what the PC sends; optionally talks at talkAtMs.
-struct RawListener {
-    std::string got;
-    std::vector<uint64_t> atMs;
-    uint64_t talkAtMs = SIM_NEVER;
-    std::string talk;
-};
-SimDevice RawListenerDevice(RawListener& listener);
-// Sends bytes in pieces of pieceSize with gapMs between them, from startMs.
-SimDevice RawTalkerDevice(const std::string& bytes, size_t pieceSize, uint64_t gapMs, uint64_t startMs);
+// kivsim's handheld model on the simulated line, started at the line's time
+// 0 with the scenario; its event log is on the virtual clock. The line's
+// rate is the options' (the scenario's line format only shows in the log).
+SimDevice HandheldDevice(SimHandheld& handheld, const SimScenario& scenario);
 
 // The handheld of the framed IR protocol on the simulated line.
 SimDevice IrHandheldDevice(IrHandheld& handheld);

@@ -180,6 +180,19 @@ size_t HandheldTakeOutput(SimHandheld& h, uint8_t* out, size_t max, uint64_t now
     return n;
 }
 
+uint64_t HandheldPaceOutput(SimHandheld& h, LinePacer& toPc, uint64_t nowUs, std::vector<uint8_t>& crossed)
+{
+    uint32_t allow = PacerAllowance(toPc, nowUs, (uint32_t)h.outQueue.size());
+    if (allow > 0) {
+        size_t old = crossed.size();
+        crossed.resize(old + allow);
+        size_t n = HandheldTakeOutput(h, crossed.data() + old, allow, nowUs);
+        crossed.resize(old + n);
+        PacerConsume(toPc, (uint32_t)n, !h.outQueue.empty());
+    }
+    return h.outQueue.empty() ? UINT64_MAX : PacerNextUs(toPc, nowUs);
+}
+
 uint64_t HandheldNextTickUs(const SimHandheld& h)
 {
     if (h.stage != STAGE_ROLE)

@@ -2,7 +2,7 @@
 // nothing of pseudo-terminals or clocks. The caller (kivsim's main loop on a
 // pseudo-terminal, or an in-process line with a virtual clock) hands it the
 // bytes that crossed from the PC and the passing time, and takes its output
-// through a pacer. Time is in microseconds.
+// through the line's pacer. Time is in microseconds.
 //
 // A scenario is an optional IR line device stage (answer the probe byte,
 // take the set-up bytes) followed by one role. The raw stream roles live in
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 #include "ir_handheld.h"
-#include "sim_line.h"
+#include "line_pacer.h"
 
 enum SimRole { ROLE_SILENT, ROLE_RAW_SEND, ROLE_RAW_RECEIVE, ROLE_IR_SEND, ROLE_IR_RECEIVE };
 
@@ -24,7 +24,7 @@ enum : uint32_t { IR_SETUP_LENGTH = 13 };
 
 struct SimScenario {
     SimRole role = ROLE_SILENT;
-    SimLineFormat line = {9600, 8, 'n', 1};
+    LineFormat line = {9600, 8, 'n', 1};
     int probeAnswer = PROBE_OFF;
     // Raw send: the bytes (an end byte already appended when asked for), the
     // size of each piece (0: one piece), the pause after each piece has
@@ -89,6 +89,10 @@ size_t HandheldTakeOutput(SimHandheld& h, uint8_t* out, size_t max, uint64_t now
 size_t HandheldOutputWaiting(const SimHandheld& h);
 // When HandheldTick next has work; UINT64_MAX when only input can wake it.
 uint64_t HandheldNextTickUs(const SimHandheld& h);
+// Takes off the queue, onto crossed, the output the line has carried towards
+// the PC by nowUs, and answers when the next byte is due (UINT64_MAX:
+// nothing waiting). Every line the handheld plays on paces it here.
+uint64_t HandheldPaceOutput(SimHandheld& h, LinePacer& toPc, uint64_t nowUs, std::vector<uint8_t>& crossed);
 bool HandheldFinished(const SimHandheld& h);
 // Ends the run from outside (time-out, stop request), keeping what it has.
 void HandheldStop(SimHandheld& h, const char* reason, uint64_t nowUs);

@@ -98,119 +98,162 @@ bool ParseHexList(const std::string& text, std::vector<uint8_t>& bytes)
     return !bytes.empty();
 }
 
+// Flags that take effect once all are read: where the send data comes from.
+struct SendSource {
+    std::string dataFile, pattern = "text";
+    uint32_t size = 0, seed = 1;
+    bool haveSize = false, eof = false;
+};
+
+struct Target {
+    SimScenario& s;
+    SimRun& run;
+    SendSource& send;
+};
+
+bool Keep(std::string& field, const char* v)
+{
+    field = v;
+    return true;
+}
+
+bool ParseRole(const char* v, SimRole& role)
+{
+    static const SimRole roles[] = {ROLE_SILENT, ROLE_RAW_SEND, ROLE_RAW_RECEIVE, ROLE_IR_SEND,
+                                    ROLE_IR_RECEIVE};
+    for (SimRole r : roles)
+        if (!strcmp(v, RoleName(r))) {
+            role = r;
+            return true;
+        }
+    return false;
+}
+
+bool ParseProbeAnswer(const char* v, int& answer)
+{
+    std::vector<uint8_t> b;
+    if (!strcmp(v, "none"))
+        answer = PROBE_SILENT;
+    else if (ParseHexList(v, b) && b.size() == 1)
+        answer = b[0];
+    else
+        return false;
+    return true;
+}
+
+bool ParseRate(const char* v, double& rate)
+{
+    rate = atof(v);
+    return rate >= 0 && rate <= 1;
+}
+
+bool ParseSeed(const char* v, uint64_t& seed)
+{
+    uint32_t n = 0;
+    if (!ParseNumber(v, n))
+        return false;
+    seed = n;
+    return true;
+}
+
+// One row per flag; a flag without a value is a switch.
+struct Flag {
+    const char* name;
+    bool takesValue;
+    bool (*apply)(Target& t, const char* value);
+};
+
+const Flag kFlags[] = {
+    // The run.
+    {"--link", true, [](Target& t, const char* v) { return Keep(t.run.link, v); }},
+    {"--ready", true, [](Target& t, const char* v) { return Keep(t.run.ready, v); }},
+    {"--record", true, [](Target& t, const char* v) { return Keep(t.run.record, v); }},
+    {"--go", true, [](Target& t, const char* v) { return Keep(t.run.go, v); }},
+    {"--stop", true, [](Target& t, const char* v) { return Keep(t.run.stop, v); }},
+    {"--timeout", true, [](Target& t, const char* v) { return ParseNumber(v, t.run.timeoutMs); }},
+    {"--linger", true, [](Target& t, const char* v) { return ParseNumber(v, t.run.lingerMs); }},
+    // The line.
+    {"--baud", true, [](Target& t, const char* v) { return ParseNumber(v, t.s.line.baud); }},
+    {"--format", true, [](Target& t, const char* v) { return ParseLineFormat(v, t.s.line); }},
+    {"--role", true, [](Target& t, const char* v) { return ParseRole(v, t.s.role); }},
+    // Sending.
+    {"--data", true, [](Target& t, const char* v) { return Keep(t.send.dataFile, v); }},
+    {"--size", true, [](Target& t, const char* v) { return t.send.haveSize = ParseNumber(v, t.send.size); }},
+    {"--pattern", true,
+     [](Target& t, const char* v) {
+         t.send.pattern = v;
+         return t.send.pattern == "text" || t.send.pattern == "binary";
+     }},
+    {"--seed", true, [](Target& t, const char* v) { return ParseNumber(v, t.send.seed); }},
+    {"--eof", false, [](Target& t, const char*) { return t.send.eof = true; }},
+    {"--piece", true, [](Target& t, const char* v) { return ParseNumber(v, t.s.pieceSize); }},
+    {"--gap", true, [](Target& t, const char* v) { return ParseNumber(v, t.s.gapMs); }},
+    {"--delay", true, [](Target& t, const char* v) { return ParseNumber(v, t.s.delayMs); }},
+    // Receiving.
+    {"--count", true, [](Target& t, const char* v) { return ParseNumber(v, t.s.stopCount); }},
+    {"--no-eof-stop", false,
+     [](Target& t, const char*) {
+         t.s.stopAtEof = false;
+         return true;
+     }},
+    {"--silence", true, [](Target& t, const char* v) { return ParseNumber(v, t.s.silenceMs); }},
+    {"--inject", true, [](Target& t, const char* v) { return ParseHexList(v, t.s.inject); }},
+    {"--inject-after", true, [](Target& t, const char* v) { return ParseNumber(v, t.s.injectAfter); }},
+    // The IR protocol's faults and the IR line device.
+    {"--plan", true, [](Target& t, const char* v) { return ParsePlan(v, t.s.irPlan); }},
+    {"--fault-seed", true, [](Target& t, const char* v) { return ParseSeed(v, t.s.irSeed); }},
+    {"--fault-rate", true, [](Target& t, const char* v) { return ParseRate(v, t.s.irRate); }},
+    {"--probe-answer", true, [](Target& t, const char* v) { return ParseProbeAnswer(v, t.s.probeAnswer); }},
+};
+
+const Flag* FindFlag(const std::string& name)
+{
+    for (const Flag& f : kFlags)
+        if (name == f.name)
+            return &f;
+    return nullptr;
+}
+
+// The bytes to send: a file's, or generated; the end byte after them when asked.
+bool LoadSendData(const SendSource& send, SimScenario& s, std::string& error)
+{
+    if (!send.dataFile.empty()) {
+        if (!ReadFileWhole(send.dataFile, s.sendData)) {
+            error = "cannot read " + send.dataFile;
+            return false;
+        }
+    } else if (send.haveSize) {
+        s.sendData = GenerateBlock(send.pattern, send.size, send.seed);
+    }
+    if (send.eof)
+        s.sendData.push_back(SIM_EOF);
+    return true;
+}
+
 }   // namespace
 
 bool ParseSimArgs(int argc, char** argv, SimScenario& s, SimRun& run, std::string& error)
 {
-    std::string dataFile, pattern = "text";
-    uint32_t size = 0, seed = 1;
-    bool haveSize = false, eof = false;
+    SendSource send;
+    Target target = {s, run, send};
     for (int i = 1; i < argc; i++) {
-        std::string flag = argv[i];
-        if (flag == "--help" || flag == "-h") {
+        std::string name = argv[i];
+        if (name == "--help" || name == "-h") {
             run.help = true;
             return true;
         }
-        bool isSwitch = flag == "--eof" || flag == "--no-eof-stop";
-        if (!isSwitch && i + 1 >= argc) {
-            error = flag + " needs a value";
+        const Flag* flag = FindFlag(name);
+        if (!flag) {
+            error = "unknown flag " + name;
             return false;
         }
-        const char* v = isSwitch ? "" : argv[++i];
-        uint32_t n = 0;
-        bool numberOk = ParseNumber(v, n);
-        bool ok = true;
-        if (flag == "--link")
-            run.link = v;
-        else if (flag == "--ready")
-            run.ready = v;
-        else if (flag == "--record")
-            run.record = v;
-        else if (flag == "--go")
-            run.go = v;
-        else if (flag == "--stop")
-            run.stop = v;
-        else if (flag == "--timeout") {
-            ok = numberOk;
-            run.timeoutMs = n;
-        } else if (flag == "--linger") {
-            ok = numberOk;
-            run.lingerMs = n;
-        } else if (flag == "--baud") {
-            ok = numberOk;
-            s.line.baud = n;
-        } else if (flag == "--format")
-            ok = ParseLineFormat(v, s.line);
-        else if (flag == "--role") {
-            std::string r = v;
-            if (r == "silent")
-                s.role = ROLE_SILENT;
-            else if (r == "send")
-                s.role = ROLE_RAW_SEND;
-            else if (r == "receive")
-                s.role = ROLE_RAW_RECEIVE;
-            else if (r == "ir-send")
-                s.role = ROLE_IR_SEND;
-            else if (r == "ir-receive")
-                s.role = ROLE_IR_RECEIVE;
-            else
-                ok = false;
-        } else if (flag == "--data")
-            dataFile = v;
-        else if (flag == "--size") {
-            ok = numberOk;
-            size = n;
-            haveSize = true;
-        } else if (flag == "--pattern") {
-            pattern = v;
-            ok = pattern == "text" || pattern == "binary";
-        } else if (flag == "--seed") {
-            ok = numberOk;
-            seed = n;
-        } else if (flag == "--eof")
-            eof = true;
-        else if (flag == "--piece") {
-            ok = numberOk;
-            s.pieceSize = n;
-        } else if (flag == "--gap") {
-            ok = numberOk;
-            s.gapMs = n;
-        } else if (flag == "--delay") {
-            ok = numberOk;
-            s.delayMs = n;
-        } else if (flag == "--count") {
-            ok = numberOk;
-            s.stopCount = n;
-        } else if (flag == "--no-eof-stop")
-            s.stopAtEof = false;
-        else if (flag == "--silence") {
-            ok = numberOk;
-            s.silenceMs = n;
-        } else if (flag == "--inject")
-            ok = ParseHexList(v, s.inject);
-        else if (flag == "--inject-after") {
-            ok = numberOk;
-            s.injectAfter = n;
-        } else if (flag == "--plan")
-            ok = ParsePlan(v, s.irPlan);
-        else if (flag == "--fault-seed") {
-            ok = numberOk;
-            s.irSeed = n;
-        } else if (flag == "--fault-rate") {
-            s.irRate = atof(v);
-            ok = s.irRate >= 0 && s.irRate <= 1;
-        } else if (flag == "--probe-answer") {
-            std::vector<uint8_t> b;
-            if (!strcmp(v, "none"))
-                s.probeAnswer = PROBE_SILENT;
-            else if ((ok = ParseHexList(v, b) && b.size() == 1))
-                s.probeAnswer = b[0];
-        } else {
-            error = "unknown flag " + flag;
+        if (flag->takesValue && i + 1 >= argc) {
+            error = name + " needs a value";
             return false;
         }
-        if (!ok) {
-            error = "bad value for " + flag + ": " + v;
+        const char* v = flag->takesValue ? argv[++i] : "";
+        if (!flag->apply(target, v)) {
+            error = "bad value for " + name + ": " + v;
             return false;
         }
     }
@@ -218,15 +261,5 @@ bool ParseSimArgs(int argc, char** argv, SimScenario& s, SimRun& run, std::strin
         error = "--link is required";
         return false;
     }
-    if (!dataFile.empty()) {
-        if (!ReadFileWhole(dataFile, s.sendData)) {
-            error = "cannot read " + dataFile;
-            return false;
-        }
-    } else if (haveSize) {
-        s.sendData = GenerateBlock(pattern, size, seed);
-    }
-    if (eof)
-        s.sendData.push_back(SIM_EOF);
-    return true;
+    return LoadSendData(send, s, error);
 }

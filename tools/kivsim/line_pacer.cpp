@@ -1,9 +1,9 @@
 // Frame format and pacing of the simulated serial line.
-#include "sim_line.h"
+#include "line_pacer.h"
 #include <cctype>
 #include <cmath>
 
-bool ParseLineFormat(const std::string& text, SimLineFormat& format)
+bool ParseLineFormat(const std::string& text, LineFormat& format)
 {
     if (text.size() != 3)
         return false;
@@ -20,28 +20,32 @@ bool ParseLineFormat(const std::string& text, SimLineFormat& format)
     return true;
 }
 
-int BitsPerByte(const SimLineFormat& format)
+int BitsPerByte(const LineFormat& format)
 {
     return 1 + format.dataBits + (format.parity == 'n' ? 0 : 1) + format.stopBits;
 }
 
-double LineBytesPerSecond(const SimLineFormat& format)
+double LineBytesPerSecond(const LineFormat& format)
 {
     return format.baud == 0 ? 0 : (double)format.baud / BitsPerByte(format);
 }
 
-void PacerInit(SimPacer& pacer, const SimLineFormat& format)
+void PacerInit(LinePacer& pacer, uint32_t baud, int bitsPerByte)
 {
-    pacer.usPerByte = format.baud == 0 ? 0 : 1e6 * BitsPerByte(format) / format.baud;
+    pacer.usPerByte = baud == 0 ? 0 : 1e6 * bitsPerByte / baud;
     pacer.originUs = 0;
     pacer.freeAtUs = 0;
     pacer.backlog = false;
     pacer.started = false;
 }
 
-uint32_t PacerAllowance(SimPacer& pacer, uint64_t nowUs, uint32_t waiting)
+uint32_t PacerAllowance(LinePacer& pacer, uint64_t nowUs, uint32_t waiting)
 {
-    if (pacer.usPerByte == 0 || waiting == 0)
+    if (waiting == 0) {
+        pacer.backlog = false;   // whatever was left waiting is gone
+        return 0;
+    }
+    if (pacer.usPerByte == 0)
         return waiting;
     if (!pacer.started) {
         pacer.started = true;
@@ -54,19 +58,20 @@ uint32_t PacerAllowance(SimPacer& pacer, uint64_t nowUs, uint32_t waiting)
         pacer.freeAtUs = now - pacer.usPerByte;
     // A byte whose time has come to within a thousandth of its length has
     // crossed: rounding must never hold back the byte of an idle line.
-    double n = std::floor((now - pacer.freeAtUs) / pacer.usPerByte + 1e-3);
-    if (n <= 0)
-        return 0;
+    double sinceFree = now - pacer.freeAtUs;
+    if (sinceFree < pacer.usPerByte * (1 - 1e-3))
+        return 0;   // the byte on the line has not crossed yet
+    double n = std::floor(sinceFree / pacer.usPerByte + 1e-3);
     return n < waiting ? (uint32_t)n : waiting;
 }
 
-void PacerConsume(SimPacer& pacer, uint32_t n, bool stillWaiting)
+void PacerConsume(LinePacer& pacer, uint32_t n, bool stillWaiting)
 {
     pacer.freeAtUs += n * pacer.usPerByte;
     pacer.backlog = stillWaiting;
 }
 
-uint64_t PacerNextUs(const SimPacer& pacer, uint64_t nowUs)
+uint64_t PacerNextUs(const LinePacer& pacer, uint64_t nowUs)
 {
     if (pacer.usPerByte == 0 || !pacer.started)
         return nowUs;
