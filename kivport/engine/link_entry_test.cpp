@@ -59,8 +59,9 @@ TEST(LinkEntry, EveryEndClosesThePortOnce)
         h.sends = row.direction == 0;
         h.block = "abc";
         SimHandheld raw;
-        SimDevice d = row.linkKind == LINK_IR ? IrHandheldDevice(h)
-                      : HandheldDevice(raw, row.direction == 1 ? Listening() : Sending("abc\x1A", 100));
+        SimDevice d = row.linkKind == LINK_IR
+                          ? IrHandheldDevice(h)
+                          : HandheldDevice(raw, row.direction == 1 ? Listening() : Sending("abc\x1A", 100));
         SimResult r = RunSimTransfer(o, d);
         EXPECT_EQ(row.code, r.resultCode) << row.what;
         EXPECT_EQ(1, r.portCloses) << row.what;
