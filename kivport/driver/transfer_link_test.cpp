@@ -247,7 +247,7 @@ TEST_F(TransferLink, PortAboveNineCarriesABlockBothWays)
         KivSim sim;
         if (send) {
             std::string data = Pattern(700, 12);
-            ASSERT_TRUE(StartKivsim(sim, 12, SimLine(kCable115200) + "--role receive --count 700"));
+            ASSERT_TRUE(StartKivsim(sim, 12, SimArgs(kCable115200) + "--role receive --count 700"));
             HGLOBAL block = MakeBlock(data);
             EXPECT_EQ(0, Send(kCable115200, block, 12));
             GlobalFree(block);
@@ -255,7 +255,7 @@ TEST_F(TransferLink, PortAboveNineCarriesABlockBothWays)
             EXPECT_TRUE(KivsimReceived(sim) == data) << "handheld got " << KivsimReceived(sim).size();
         } else {
             ASSERT_TRUE(StartKivsim(
-                sim, 12, SimLine(kCable115200) + "--role send --pattern binary --size 700 --seed 12 --eof"));
+                sim, 12, SimArgs(kCable115200) + "--role send --pattern binary --size 700 --seed 12 --eof"));
             Received r = Receive(kCable115200, 12);
             ASSERT_TRUE(WaitKivsimRecord(sim, 10000));
             EXPECT_EQ(0, r.code);
