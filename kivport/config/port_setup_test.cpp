@@ -18,13 +18,15 @@ std::string UserFolder()
 }
 const std::string kUserIniPath = UserFolder() + "ruvodod.ini";
 
-// Removes a settings file, or the folder a test put in its place.
-void RemoveIni(const std::string& path)
+// Removes both settings files, or the folders a test put in their place.
+void RemoveInis()
 {
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(path.c_str());
-    RemoveDirectoryA(path.c_str());
-    WritePrivateProfileStringA(nullptr, nullptr, nullptr, path.c_str());   // drop cached copies
+    for (const std::string& path : {kIniPath, kUserIniPath}) {
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path.c_str());
+        RemoveDirectoryA(path.c_str());
+        WritePrivateProfileStringA(nullptr, nullptr, nullptr, path.c_str());   // drop cached copies
+    }
 }
 
 std::string IniValue(const char* key, const std::string& path = kIniPath)
@@ -34,9 +36,9 @@ std::string IniValue(const char* key, const std::string& path = kIniPath)
     return buf;
 }
 
-void IniWrite(const char* key, const char* value)
+void IniWrite(const char* key, const char* value, const std::string& path = kIniPath)
 {
-    WritePrivateProfileStringA("ComPort", key, value, kIniPath.c_str());
+    WritePrivateProfileStringA("ComPort", key, value, path.c_str());
 }
 
 class PortSetupIni : public ::testing::Test {
@@ -46,14 +48,9 @@ protected:
         ASSERT_NE(nullptr, Port().load);
         ASSERT_NE(nullptr, Port().save);
         ASSERT_NE("ruvodod.ini", kUserIniPath) << "no application-data folder";
-        RemoveIni(kIniPath);
-        RemoveIni(kUserIniPath);
+        RemoveInis();
     }
-    void TearDown() override
-    {
-        RemoveIni(kIniPath);
-        RemoveIni(kUserIniPath);
-    }
+    void TearDown() override { RemoveInis(); }
 };
 
 TEST_F(PortSetupIni, NoFileGivesDefaultsAndZero)
@@ -198,11 +195,9 @@ TEST_F(PortSetupIni, SaveFallsBackToTheUserFolderWhoseCopyLoadsFirst)
         {"read-only, then the user copy", false, EARLIER, 1, "3", "7", true, 7},
         {"neither can be written", false, UNWRITABLE, 0, "3", "<missing>", false, 3},
     };
-    const std::string windowsFolder = kIniPath.substr(0, kIniPath.size() - strlen("ruvodod.ini"));
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
-        RemoveIni(kIniPath);
-        RemoveIni(kUserIniPath);
+        RemoveInis();
         IniWrite("PortNo", "3");
         HANDLE held = INVALID_HANDLE_VALUE;
         if (!r.windowsWritable) {
@@ -211,7 +206,7 @@ TEST_F(PortSetupIni, SaveFallsBackToTheUserFolderWhoseCopyLoadsFirst)
             ASSERT_NE(INVALID_HANDLE_VALUE, held);
         }
         if (r.user == EARLIER)
-            WritePrivateProfileStringA("ComPort", "PortNo", "5", kUserIniPath.c_str());
+            IniWrite("PortNo", "5", kUserIniPath);
         if (r.user == UNWRITABLE) {
             ASSERT_TRUE(CreateDirectoryA(kUserIniPath.c_str(), nullptr));
         }
@@ -232,8 +227,8 @@ TEST_F(PortSetupIni, SaveFallsBackToTheUserFolderWhoseCopyLoadsFirst)
         // still cannot be written, so the load reads what is on disk.
         WritePrivateProfileStringA(nullptr, nullptr, nullptr, kIniPath.c_str());
         SetupBytes back;
-        std::string folder = r.loadsUserCopy ? UserFolder() : windowsFolder;
-        EXPECT_EQ((int16_t)folder.size(), Port().load(back.b));
+        const std::string& file = r.loadsUserCopy ? kUserIniPath : kIniPath;   // its folder's length
+        EXPECT_EQ((int16_t)(file.size() - strlen("ruvodod.ini")), Port().load(back.b));
         EXPECT_EQ(r.loadedPort, back.portNo());
         if (held != INVALID_HANDLE_VALUE)
             CloseHandle(held);
