@@ -6,17 +6,15 @@ namespace {
 
 const std::string kIniPath = WindowsDirectoryFile("ruvodod.ini");
 
-// The user's application-data folder with its backslash, from the environment.
-std::string UserFolder()
+// The user's copy, in the application-data folder the environment names.
+std::string UserIniPath()
 {
     char buf[MAX_PATH];
     DWORD n = GetEnvironmentVariableA("APPDATA", buf, sizeof buf);
     std::string folder(buf, n < sizeof buf ? n : 0);
-    if (!folder.empty() && folder.back() != '\\')
-        folder += '\\';
-    return folder;
+    return folder + (folder.empty() || folder.back() == '\\' ? "" : "\\") + "ruvodod.ini";
 }
-const std::string kUserIniPath = UserFolder() + "ruvodod.ini";
+const std::string kUserIniPath = UserIniPath();
 
 // Removes both settings files, or the folders a test put in their place.
 void RemoveInis()
