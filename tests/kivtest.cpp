@@ -1,6 +1,7 @@
 #include "kivtest.h"
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -365,6 +366,28 @@ int ThreadsOfThisProcess()
     return n;
 }
 
+// Wine answers GetProcessHandleCount with 0, so there the handles are counted
+// one by one: every value a handle can take (a multiple of 4) that the system
+// knows as a handle of this process.
+int HandlesOfThisProcess()
+{
+    DWORD n = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &n) && n > 0)
+        return (int)n;
+    DWORD flags;
+    for (uintptr_t h = 4; h < 0x10000; h += 4)
+        n += GetHandleInformation(reinterpret_cast<HANDLE>(h), &flags) ? 1 : 0;
+    return (int)n;
+}
+
+HGLOBAL TextBlock(const std::string& text)
+{
+    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
+    memcpy(GlobalLock(h), text.c_str(), text.size() + 1);
+    GlobalUnlock(h);
+    return h;
+}
+
 std::wstring WindowText(HWND hwnd)
 {
     wchar_t buf[512];
@@ -376,8 +399,18 @@ std::wstring DlgItemText(HWND dlg, int id) { return WindowText(GetDlgItem(dlg, i
 
 void WithDriver(const std::function<void()>& driver, const std::function<void()>& modal)
 {
-    std::thread t(driver);
+    std::atomic<bool> driverDone(false);
+    std::thread t([&] {
+        driver();
+        driverDone = true;
+    });
     modal();
+    for (MSG msg; !driverDone; Sleep(5)) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
     t.join();
 }
 

@@ -29,7 +29,6 @@ void MapComPort(int n, const char* device);
 // detached, keeps its files in a Unix folder of its own under /tmp, and ends
 // by its scenario, by StopKivsim or by its time-out (60 s unless the flags
 // say --timeout). The flags are kivsim's (kivsim --help).
-#include <vector>
 struct KivSim {
     int port = 0;
     std::string dir;   // Unix path of its folder
@@ -95,14 +94,20 @@ bool WaitForWindowGone(HWND hwnd, DWORD timeoutMs);
 // so that no other program on the display can catch it.
 void PressKey(HWND target, BYTE key);
 
-// Threads of this process now, to show that a call left none behind.
+// Threads and open handles of this process now, to show that a call left none behind.
 int ThreadsOfThisProcess();
+int HandlesOfThisProcess();
+
+// A movable global block holding text and its NUL, as callers hand texts in.
+HGLOBAL TextBlock(const std::string& text);
 
 std::wstring WindowText(HWND hwnd);
 std::wstring DlgItemText(HWND dlg, int id);
 
 // Runs modal() on this thread while driver() runs on a second thread; the
-// driver gets to find and press the windows the modal call shows.
+// driver gets to find and press the windows the modal call shows. Once modal()
+// is done this thread keeps answering messages until the driver has finished,
+// since a driver reading a caption of this thread's windows waits for it.
 void WithDriver(const std::function<void()>& driver, const std::function<void()>& modal);
 
 // Points module's import of dll!function at replacement; the previous

@@ -6,25 +6,25 @@ namespace {
 
 const std::string kIniPath = WindowsDirectoryFile("ruvodod.ini");
 
-// The user's application-data folder with its backslash, from the environment.
-std::string UserFolder()
+// The user's copy, in the application-data folder the environment names.
+std::string UserIniPath()
 {
     char buf[MAX_PATH];
     DWORD n = GetEnvironmentVariableA("APPDATA", buf, sizeof buf);
     std::string folder(buf, n < sizeof buf ? n : 0);
-    if (!folder.empty() && folder.back() != '\\')
-        folder += '\\';
-    return folder;
+    return folder + (folder.empty() || folder.back() == '\\' ? "" : "\\") + "ruvodod.ini";
 }
-const std::string kUserIniPath = UserFolder() + "ruvodod.ini";
+const std::string kUserIniPath = UserIniPath();
 
-// Removes a settings file, or the folder a test put in its place.
-void RemoveIni(const std::string& path)
+// Removes both settings files, or the folders a test put in their place.
+void RemoveInis()
 {
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(path.c_str());
-    RemoveDirectoryA(path.c_str());
-    WritePrivateProfileStringA(nullptr, nullptr, nullptr, path.c_str());   // drop cached copies
+    for (const std::string& path : {kIniPath, kUserIniPath}) {
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path.c_str());
+        RemoveDirectoryA(path.c_str());
+        WritePrivateProfileStringA(nullptr, nullptr, nullptr, path.c_str());   // drop cached copies
+    }
 }
 
 std::string IniValue(const char* key, const std::string& path = kIniPath)
@@ -34,9 +34,9 @@ std::string IniValue(const char* key, const std::string& path = kIniPath)
     return buf;
 }
 
-void IniWrite(const char* key, const char* value)
+void IniWrite(const char* key, const char* value, const std::string& path = kIniPath)
 {
-    WritePrivateProfileStringA("ComPort", key, value, kIniPath.c_str());
+    WritePrivateProfileStringA("ComPort", key, value, path.c_str());
 }
 
 class PortSetupIni : public ::testing::Test {
@@ -46,14 +46,9 @@ protected:
         ASSERT_NE(nullptr, Port().load);
         ASSERT_NE(nullptr, Port().save);
         ASSERT_NE("ruvodod.ini", kUserIniPath) << "no application-data folder";
-        RemoveIni(kIniPath);
-        RemoveIni(kUserIniPath);
+        RemoveInis();
     }
-    void TearDown() override
-    {
-        RemoveIni(kIniPath);
-        RemoveIni(kUserIniPath);
-    }
+    void TearDown() override { RemoveInis(); }
 };
 
 TEST_F(PortSetupIni, NoFileGivesDefaultsAndZero)
@@ -198,11 +193,9 @@ TEST_F(PortSetupIni, SaveFallsBackToTheUserFolderWhoseCopyLoadsFirst)
         {"read-only, then the user copy", false, EARLIER, 1, "3", "7", true, 7},
         {"neither can be written", false, UNWRITABLE, 0, "3", "<missing>", false, 3},
     };
-    const std::string windowsFolder = kIniPath.substr(0, kIniPath.size() - strlen("ruvodod.ini"));
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
-        RemoveIni(kIniPath);
-        RemoveIni(kUserIniPath);
+        RemoveInis();
         IniWrite("PortNo", "3");
         HANDLE held = INVALID_HANDLE_VALUE;
         if (!r.windowsWritable) {
@@ -211,7 +204,7 @@ TEST_F(PortSetupIni, SaveFallsBackToTheUserFolderWhoseCopyLoadsFirst)
             ASSERT_NE(INVALID_HANDLE_VALUE, held);
         }
         if (r.user == EARLIER)
-            WritePrivateProfileStringA("ComPort", "PortNo", "5", kUserIniPath.c_str());
+            IniWrite("PortNo", "5", kUserIniPath);
         if (r.user == UNWRITABLE) {
             ASSERT_TRUE(CreateDirectoryA(kUserIniPath.c_str(), nullptr));
         }
@@ -232,8 +225,8 @@ TEST_F(PortSetupIni, SaveFallsBackToTheUserFolderWhoseCopyLoadsFirst)
         // still cannot be written, so the load reads what is on disk.
         WritePrivateProfileStringA(nullptr, nullptr, nullptr, kIniPath.c_str());
         SetupBytes back;
-        std::string folder = r.loadsUserCopy ? UserFolder() : windowsFolder;
-        EXPECT_EQ((int16_t)folder.size(), Port().load(back.b));
+        const std::string& file = r.loadsUserCopy ? kUserIniPath : kIniPath;   // its folder's length
+        EXPECT_EQ((int16_t)(file.size() - strlen("ruvodod.ini")), Port().load(back.b));
         EXPECT_EQ(r.loadedPort, back.portNo());
         if (held != INVALID_HANDLE_VALUE)
             CloseHandle(held);

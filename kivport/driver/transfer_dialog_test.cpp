@@ -28,15 +28,6 @@ INT_PTR WINAPI CountingDialogBoxParamW(HINSTANCE inst, LPCWSTR name, HWND owner,
 
 SetupBytes LinkSetup(uint16_t mode) { return SetupBytes::Make(kPort, mode, 9600, 0, 8, 1, 0, 0); }
 
-HGLOBAL Block(const std::string& text)
-{
-    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
-    char* p = static_cast<char*>(GlobalLock(h));
-    memcpy(p, text.c_str(), text.size() + 1);
-    GlobalUnlock(h);
-    return h;
-}
-
 struct Outcome {
     int16_t code = -1;
     HGLOBAL block = nullptr;
@@ -66,7 +57,7 @@ Outcome Transfer(int direction, const SetupBytes& setup, const std::string& text
         },
         [&] {
             if (direction == 1) {
-                HGLOBAL h = Block(text);
+                HGLOBAL h = TextBlock(text);
                 o.code = Port().send(setup.b, h);
                 GlobalFree(h);
             } else {
@@ -175,7 +166,7 @@ TEST_F(TransferDialog, RefusedBeforeAnyDialog)
             const void* record = c.nullSetup ? nullptr : s.b;
             int16_t code = -1;
             if (direction == 1) {
-                HGLOBAL text = c.block ? c.block : Block("abc");
+                HGLOBAL text = c.block ? c.block : TextBlock("abc");
                 code = Port().send(record, text);
                 if (!c.block)
                     GlobalFree(text);
@@ -344,7 +335,7 @@ LRESULT CALLBACK CallsAgain(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         return CallWindowProcW(ownerProc, hwnd, msg, wp, lp);
     SetupBytes s = LinkSetup(0);
     if (reentry.direction == 1) {
-        HGLOBAL h = Block("other");
+        HGLOBAL h = TextBlock("other");
         reentry.code = Port().send(s.b, h);
         GlobalFree(h);
     } else {

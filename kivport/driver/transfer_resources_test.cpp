@@ -1,14 +1,10 @@
-// What transfers leave behind in the caller's process: handles and threads
-// after many transfers of every kind, the port layer's clean-up when the
-// reader thread cannot be created or will not end, and the refusal of a
-// block whose text does not fit the transfer's counts. The failures a real
-// port or a 64-bit caller would bring are forced through kivport.dll's own
-// imports, patched as the application loads it.
+// Handles and threads left by many transfers of every kind, the port layer's
+// clean-up when the reader cannot start or will not end, and the refusal of a
+// text too long for the transfer's counts. The failures of a real port or a
+// 64-bit caller are forced through kivport.dll's own imports, patched.
 #include "config/port_setup_test.h"
-#include <algorithm>
 #include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -16,87 +12,33 @@ namespace {
 const int kPort = 7;
 const wchar_t kCaption[] = L"通信状況表示";
 // Opens as a COM port but never moves a byte: the transfer waits until cancelled.
-const char* kSilentDevice = "/dev/null";
-const char kSimLine[] = "--baud 115200 --format 8N1 --linger 100 ";
-
-SetupBytes Cable() { return SetupBytes::Make(kPort, 0, 115200, 0, 8, 1, 0, 0); }
-
-HGLOBAL Block(const std::string& text)
-{
-    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
-    memcpy(GlobalLock(h), text.c_str(), text.size() + 1);
-    GlobalUnlock(h);
-    return h;
-}
+const char* const kSilentDevice = kOpenableDevice;
 
 struct Usage {
-    DWORD handles = 0;
-    int threads = 0;
-    bool operator==(const Usage& o) const { return handles == o.handles && threads == o.threads; }
+    int handles, threads;
 };
+Usage Now() { return {HandlesOfThisProcess(), ThreadsOfThisProcess()}; }
 
-// The process's open handles. Wine answers GetProcessHandleCount with 0, so
-// there they are counted one by one: every value a handle can take (a
-// multiple of 4) that the system knows as a handle of this process.
-DWORD HandlesOfThisProcess()
+// What the counts moved by since before, as "handles/threads", once the
+// process has settled (a thread that has returned may still be counted for a
+// moment); "" when they are back.
+std::string LeftSince(const Usage& before)
 {
-    DWORD n = 0;
-    if (GetProcessHandleCount(GetCurrentProcess(), &n) && n > 0)
-        return n;
-    DWORD flags;
-    for (uintptr_t h = 4; h < 0x10000; h += 4)
-        n += GetHandleInformation(reinterpret_cast<HANDLE>(h), &flags) ? 1 : 0;
-    return n;
+    for (DWORD start = GetTickCount();; Sleep(20)) {
+        Usage now = Now();
+        if (now.handles == before.handles && now.threads == before.threads)
+            return "";
+        if (GetTickCount() - start >= 3000)
+            return std::to_string(now.handles - before.handles) + "/" +
+                   std::to_string(now.threads - before.threads);
+    }
 }
-
-Usage Now()
-{
-    Usage u;
-    u.handles = HandlesOfThisProcess();
-    u.threads = ThreadsOfThisProcess();
-    return u;
-}
-
-// The counts once the process has settled (a thread that has returned may
-// still be counted for a moment); what it settled at when not back to before.
-Usage SettledAt(const Usage& before)
-{
-    Usage now = Now();
-    for (DWORD start = GetTickCount(); !(now == before) && GetTickCount() - start < 3000; Sleep(20))
-        now = Now();
-    return now;
-}
-
-enum Kind { SEND, RECEIVE, CANCELLED_SEND, CANCELLED_RECEIVE, NO_PORT, KIND_COUNT };
 
 struct Outcome {
     int16_t code = -1;
     std::string received;   // the returned block's text; "<none>" for no block
     bool dialogShown = false;
 };
-
-// Runs modal() while driver() looks for its windows on a second thread. The
-// driver reads window captions, which for a window of this thread waits for
-// this thread to answer: so once modal() is done this thread keeps answering
-// until the driver has finished.
-void WithWindowDriver(const std::function<void()>& driver, const std::function<void()>& modal)
-{
-    std::atomic<bool> driverDone(false);
-    std::thread t([&] {
-        driver();
-        driverDone = true;
-    });
-    modal();
-    while (!driverDone) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        Sleep(5);
-    }
-    t.join();
-}
 
 // One send of the block, or a receive, through the exports. The status dialog, when one
 // comes, is cancelled at once when asked and otherwise after 30 s, so that a
@@ -105,7 +47,7 @@ Outcome Transfer(bool sends, bool cancel, HGLOBAL block)
 {
     Outcome o;
     std::atomic<bool> returned(false);
-    WithWindowDriver(
+    WithDriver(
         [&] {
             HWND dlg = nullptr;
             while (!dlg && !returned)
@@ -117,79 +59,66 @@ Outcome Transfer(bool sends, bool cancel, HGLOBAL block)
             WaitForWindowGone(dlg, 10000);
         },
         [&] {
-            SetupBytes s = Cable();
+            SetupBytes s = SetupBytes::Make(kPort, 0, 115200, 0, 8, 1, 0, 0);
             if (sends) {
                 o.code = Port().send(s.b, block);
+            } else if (HGLOBAL h = Port().receive(s.b, &o.code)) {
+                o.received = static_cast<const char*>(GlobalLock(h));
+                GlobalFree(h);
             } else {
-                HGLOBAL h = Port().receive(s.b, &o.code);
                 o.received = "<none>";
-                if (h) {
-                    o.received = static_cast<const char*>(GlobalLock(h));
-                    GlobalUnlock(h);
-                    GlobalFree(h);
-                }
             }
             returned = true;
         });
     return o;
 }
 
-// What the transfer calls alone have left behind. Counted across each call
-// rather than the whole run: Wine keeps a handle of the test process for
-// every Unix program it starts (kivsim, the port mappings). A leak of the DLL
-// comes back with every transfer of its kind; the system may keep a handle
-// once on first use, so a kind may change the counts in one transfer.
-int transfersThatChangedCounts[KIND_COUNT];
-// Those transfers, as serial:kind:handles/threads.
-std::string leftBy;
+// A transfer against kivsim (in its role), a silent port or a missing one.
+enum Kind { SEND, RECEIVE, CANCELLED_SEND, CANCELLED_RECEIVE, NO_PORT, KIND_COUNT };
+const struct {
+    const char* simRole;   // null: the port is mapped to device
+    const char* device;
+    bool sends, cancel;
+    int16_t code;   // 255: cancelled in its dialog; 5: no port, no dialog
+} kKinds[] = {
+    {"--role receive --no-eof-stop --silence 500", nullptr, true, false, 0},
+    {"--role send --pattern text --eof", nullptr, false, false, 0},
+    {nullptr, kSilentDevice, true, true, 255},
+    {nullptr, kSilentDevice, false, true, 255},
+    {nullptr, kMissingDevice, true, false, 5},
+};
 
-// A transfer of one kind against kivsim, a silent port or a missing one.
-void RunKind(Kind kind, int serial)
+// One transfer of a kind; what it left behind in the counts goes to left.
+void RunKind(Kind kind, int serial, std::string& left)
 {
+    const auto& k = kKinds[kind];
+    left = "";
     SCOPED_TRACE("transfer " + std::to_string(serial) + " of kind " + std::to_string(kind));
     std::string text = "block " + std::to_string(serial) + std::string(200 + serial, 'x');
     KivSim sim;
-    std::string flags = kSimLine;
-    if (kind == SEND)
-        flags += "--role receive --no-eof-stop --silence 500";
-    if (kind == RECEIVE)
-        flags += "--role send --pattern text --eof --size " + std::to_string(100 + serial) + " --seed " +
-                 std::to_string(serial);
-    if (kind == SEND || kind == RECEIVE) {
+    if (k.simRole) {
+        std::string flags = std::string("--baud 115200 --format 8N1 --linger 100 ") + k.simRole;
+        if (!k.sends)
+            flags += " --size " + std::to_string(100 + serial) + " --seed " + std::to_string(serial);
         ASSERT_TRUE(StartKivsim(sim, kPort, flags));
     } else {
-        MapComPort(kPort, kind == NO_PORT ? nullptr : kSilentDevice);
+        MapComPort(kPort, k.device);
     }
 
-    HGLOBAL block = Block(text);
+    HGLOBAL block = TextBlock(text);
     Usage before = Now();
-    Outcome o = Transfer(kind == SEND || kind == CANCELLED_SEND || kind == NO_PORT,
-                         kind == CANCELLED_SEND || kind == CANCELLED_RECEIVE, block);
-    Usage after = SettledAt(before);
+    Outcome o = Transfer(k.sends, k.cancel, block);
+    left = LeftSince(before);
     GlobalFree(block);
-    if (!(after == before)) {
-        transfersThatChangedCounts[kind]++;
-        leftBy += " " + std::to_string(serial) + ":" + std::to_string(kind) + ":" +
-                  std::to_string((long)after.handles - (long)before.handles) + "/" +
-                  std::to_string(after.threads - before.threads);
-    }
-    if (sim.running) {
+    EXPECT_EQ(k.code, o.code);
+    if (k.simRole) {
         ASSERT_TRUE(WaitKivsimRecord(sim, 10000));
-    }
-    switch (kind) {
-    case SEND:
-        EXPECT_EQ(0, o.code);
-        EXPECT_EQ(text, KivsimReceived(sim)) << KivsimLog(sim);
-        break;
-    case RECEIVE:
-        EXPECT_EQ(0, o.code);
-        EXPECT_EQ(KivsimSent(sim), o.received);   // the end byte included
-        break;
-    case NO_PORT:
-        EXPECT_EQ(5, o.code);
-        EXPECT_FALSE(o.dialogShown);
-        break;
-    default: EXPECT_EQ(255, o.code); EXPECT_TRUE(o.dialogShown);
+        if (k.sends)
+            EXPECT_EQ(text, KivsimReceived(sim)) << KivsimLog(sim);
+        else
+            EXPECT_EQ(KivsimSent(sim), o.received);   // the end byte included
+    } else {
+        EXPECT_EQ(k.code == 255, o.dialogShown);
     }
 }
 
@@ -209,30 +138,34 @@ protected:
     void TearDown() override { MapComPort(kPort, nullptr); }
 };
 
+// Counted across each transfer rather than the whole run: Wine keeps a handle
+// of the test process for every Unix program it starts (kivsim, the port
+// mappings). A leak comes back with every transfer of its kind; the system
+// may keep a handle once on first use, so a kind may move the counts once.
 TEST_F(TransferResources, FiftyTransfersOfEveryKindLeaveNoHandleOrThread)
 {
-    // One of each first: the system's own first-use handles are not ours.
+    std::string left, leftBy;
+    for (int k = 0; k < KIND_COUNT; k++)   // first-use handles are not ours
+        RunKind(static_cast<Kind>(k), k, left);
+    int changed[KIND_COUNT] = {};
+    for (int i = 0; i < 50; i++) {
+        RunKind(static_cast<Kind>(i % KIND_COUNT), i, left);
+        if (!left.empty()) {
+            changed[i % KIND_COUNT]++;
+            leftBy += " " + std::to_string(i) + ":" + std::to_string(i % KIND_COUNT) + ":" + left;
+        }
+    }
     for (int k = 0; k < KIND_COUNT; k++)
-        RunKind(static_cast<Kind>(k), k);
-    std::fill(std::begin(transfersThatChangedCounts), std::end(transfersThatChangedCounts), 0);
-    leftBy.clear();
-    for (int i = 0; i < 50; i++)
-        RunKind(static_cast<Kind>(i % KIND_COUNT), i);
-    for (int k = 0; k < KIND_COUNT; k++)
-        EXPECT_GE(1, transfersThatChangedCounts[k]) << "kind " << k << " of ten:" << leftBy;
+        EXPECT_GE(1, changed[k]) << "kind " << k << " of ten:" << leftBy;
 }
 
-// The port layer's clean-up paths, forced through the DLL's imports while
-// armed: CreateThread failing, and WaitCommEvent blocking for good, as the
-// wait of a port driver that nothing releases, so ClosePort must end the reader.
+// CreateThread failing, and WaitCommEvent blocking for good, as the wait of a
+// port driver that nothing releases, so ClosePort must end the reader.
 enum Hook { NO_HOOK, NO_THREAD, STUCK_WAIT };
 std::atomic<int> armed, stuckWaits, releasedWaits;
 HANDLE neverSet = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-typedef HANDLE(WINAPI* CreateThreadFn)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD,
-                                       LPDWORD);
-typedef BOOL(WINAPI* WaitCommEventFn)(HANDLE, LPDWORD, LPOVERLAPPED);
-CreateThreadFn realCreateThread;
-WaitCommEventFn realWaitCommEvent;
+decltype(&CreateThread) realCreateThread;
+decltype(&WaitCommEvent) realWaitCommEvent;
 
 HANDLE WINAPI HookedCreateThread(LPSECURITY_ATTRIBUTES sa, SIZE_T stack, LPTHREAD_START_ROUTINE start,
                                  LPVOID arg, DWORD flags, LPDWORD id)
@@ -256,9 +189,9 @@ BOOL WINAPI HookedWaitCommEvent(HANDLE port, LPDWORD events, LPOVERLAPPED ov)
 TEST_F(TransferResources, ReaderThatCannotStartOrWillNotEndLeavesNothingOpen)
 {
     static bool patched =
-        (realCreateThread = reinterpret_cast<CreateThreadFn>(PatchImport(
+        (realCreateThread = reinterpret_cast<decltype(&CreateThread)>(PatchImport(
              Port().dll, "kernel32.dll", "CreateThread", reinterpret_cast<void*>(HookedCreateThread)))) &&
-        (realWaitCommEvent = reinterpret_cast<WaitCommEventFn>(PatchImport(
+        (realWaitCommEvent = reinterpret_cast<decltype(&WaitCommEvent)>(PatchImport(
              Port().dll, "kernel32.dll", "WaitCommEvent", reinterpret_cast<void*>(HookedWaitCommEvent))));
     ASSERT_TRUE(patched) << "the DLL does not start and feed its reader with these calls";
     const struct {
@@ -273,8 +206,8 @@ TEST_F(TransferResources, ReaderThatCannotStartOrWillNotEndLeavesNothingOpen)
         {STUCK_WAIT, true, 255, 1, 4500},
         {STUCK_WAIT, false, 255, 1, 4500},
     };
-    MapComPort(kPort, kSilentDevice);
-    RunKind(CANCELLED_RECEIVE, 0);   // first-use handles, as above
+    std::string left;
+    RunKind(CANCELLED_RECEIVE, 0, left);   // first-use handles, as above
     for (const auto& row : rows) {
         SCOPED_TRACE(std::to_string(row.hook) + (row.sends ? " send" : " receive"));
         TakeComOpenAccesses();
@@ -282,7 +215,7 @@ TEST_F(TransferResources, ReaderThatCannotStartOrWillNotEndLeavesNothingOpen)
         Usage before = Now();
         DWORD start = GetTickCount();
         armed = row.hook;
-        HGLOBAL block = Block("abc");
+        HGLOBAL block = TextBlock("abc");
         Outcome o = Transfer(row.sends, true, block);
         GlobalFree(block);
         armed = NO_HOOK;
@@ -294,11 +227,9 @@ TEST_F(TransferResources, ReaderThatCannotStartOrWillNotEndLeavesNothingOpen)
         EXPECT_EQ(0, releasedWaits.load()) << "a stuck reader must be ended";
         EXPECT_LE(row.minMs, took);
         EXPECT_GT(row.minMs + 10000, took);
-        Usage after = SettledAt(before);
-        EXPECT_EQ(before.handles, after.handles);
-        EXPECT_EQ(before.threads, after.threads);
+        EXPECT_EQ("", LeftSince(before)) << "handles/threads left";
     }
-    RunKind(CANCELLED_SEND, 1);   // and the next transfer runs as usual
+    RunKind(CANCELLED_SEND, 1, left);   // and the next transfer runs as usual
 }
 
 #ifdef _WIN64
@@ -310,57 +241,43 @@ TEST_F(TransferResources, ReaderThatCannotStartOrWillNotEndLeavesNothingOpen)
 const SIZE_T kPiece = SIZE_T(1) << 20;
 const uint64_t k4GiB = uint64_t(1) << 32;
 HGLOBAL const kHugeBlock = reinterpret_cast<HGLOBAL>(uintptr_t(0x7A7A7A70));
+char* hugeBase;
+SIZE_T hugeSize;   // what GlobalSize reports: the text and its NUL
+std::vector<void*> hugeViews;
 
-struct HugeText {
-    char* base = nullptr;
-    SIZE_T size = 0;   // what GlobalSize reports: the text and its NUL
-    std::vector<void*> views;
-};
-HugeText huge;
-
-HANDLE Section(SIZE_T size, SIZE_T letters)
+HANDLE Section(SIZE_T letters)
 {
-    HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, (DWORD)size, nullptr);
-    if (!h)
-        return nullptr;
-    char* p = static_cast<char*>(MapViewOfFile(h, FILE_MAP_WRITE, 0, 0, size));
-    memset(p, 'a', letters);   // the rest stays 0
+    HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, (DWORD)kPiece, nullptr);
+    char* p = h ? static_cast<char*>(MapViewOfFile(h, FILE_MAP_WRITE, 0, 0, kPiece)) : nullptr;
+    if (p)
+        memset(p, 'a', letters);   // the rest stays 0
     UnmapViewOfFile(p);
     return h;
-}
-
-void UnmapHugeText()
-{
-    for (void* v : huge.views)
-        UnmapViewOfFile(v);
-    huge = HugeText();
 }
 
 // Maps a text of length bytes; false when the address space would not hold it.
 bool MapHugeText(uint64_t length)
 {
     SIZE_T pieces = (SIZE_T)(length / kPiece);
-    SIZE_T rest = (SIZE_T)(length % kPiece);
-    HANDLE full = Section(kPiece, kPiece);
-    HANDLE tail = Section(kPiece, rest);
+    HANDLE full = Section(kPiece), tail = Section((SIZE_T)(length % kPiece));
     // Free address space for the views: reserved to find it, then let go.
-    huge.base = static_cast<char*>(VirtualAlloc(nullptr, (pieces + 1) * kPiece, MEM_RESERVE, PAGE_NOACCESS));
-    VirtualFree(huge.base, 0, MEM_RELEASE);
-    bool mapped = huge.base != nullptr;
+    hugeBase = static_cast<char*>(VirtualAlloc(nullptr, (pieces + 1) * kPiece, MEM_RESERVE, PAGE_NOACCESS));
+    VirtualFree(hugeBase, 0, MEM_RELEASE);
+    bool mapped = hugeBase != nullptr;
     for (SIZE_T i = 0; i <= pieces && mapped; i++) {
-        huge.views.push_back(
-            MapViewOfFileEx(i < pieces ? full : tail, FILE_MAP_READ, 0, 0, kPiece, huge.base + i * kPiece));
-        mapped = huge.views.back() != nullptr;
+        hugeViews.push_back(
+            MapViewOfFileEx(i < pieces ? full : tail, FILE_MAP_READ, 0, 0, kPiece, hugeBase + i * kPiece));
+        mapped = hugeViews.back() != nullptr;
     }
     CloseHandle(full);
     CloseHandle(tail);
-    huge.size = (SIZE_T)length + 1;
+    hugeSize = (SIZE_T)length + 1;
     return mapped;
 }
 
-LPVOID WINAPI HugeLock(HGLOBAL h) { return h == kHugeBlock ? huge.base : GlobalLock(h); }
+LPVOID WINAPI HugeLock(HGLOBAL h) { return h == kHugeBlock ? hugeBase : GlobalLock(h); }
 BOOL WINAPI HugeUnlock(HGLOBAL h) { return h == kHugeBlock ? FALSE : GlobalUnlock(h); }
-SIZE_T WINAPI HugeSize(HGLOBAL h) { return h == kHugeBlock ? huge.size : GlobalSize(h); }
+SIZE_T WINAPI HugeSize(HGLOBAL h) { return h == kHugeBlock ? hugeSize : GlobalSize(h); }
 
 TEST_F(TransferResources, TextOfFourGibibytesIsRefusedBeforeThePortOpens)
 {
@@ -379,7 +296,9 @@ TEST_F(TransferResources, TextOfFourGibibytesIsRefusedBeforeThePortOpens)
         bool mapped = MapHugeText(row.length);
         TakeComOpenAccesses();
         Outcome o = mapped ? Transfer(true, true, kHugeBlock) : Outcome();
-        UnmapHugeText();
+        for (void* v : hugeViews)
+            UnmapViewOfFile(v);
+        hugeViews.clear();
         ASSERT_TRUE(mapped);
         EXPECT_EQ(row.code, o.code);
         EXPECT_EQ(row.code == 255, o.dialogShown);
