@@ -1,8 +1,6 @@
-// kiv run as a user runs it, against kivsim on a pseudo-terminal, natively:
-// blocks byte for byte both ways on the cable and the IR link, the line
-// settings the port was given and given back, cancels by signal and the
-// port errors a person meets. The preload library gives the pseudo-terminal
-// modem lines, frame settings and an output queue, and logs what kiv asked.
+// The link through kiv's command line: blocks byte for byte both ways on the
+// cable and the IR link, the line settings the port was given and given
+// back, cancels by signal and the port errors a person meets.
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -16,155 +14,10 @@
 #include <sstream>
 #include <string>
 #include <vector>
+#include "kiv_harness.h"
 
 namespace {
 
-std::string ReadWhole(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-void WriteWhole(const std::string& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
-
-// Bytes of every value a block carries: no NUL (ends a block), no 0x1A
-// (ends a receive).
-std::string Pattern(size_t n, uint32_t seed)
-{
-    std::string s;
-    uint32_t x = seed * 2654435761u + 1;
-    while (s.size() < n) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        uint8_t b = (uint8_t)(x >> 24);
-        if (b != 0 && b != 0x1A)
-            s.push_back((char)b);
-    }
-    return s;
-}
-
-pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
-            const std::string& errPath, const std::string& cwd = "")
-{
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (!cwd.empty() && chdir(cwd.c_str()) != 0)
-            _exit(126);
-        for (const std::string& e : env)
-            putenv(strdup(e.c_str()));
-        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int null = open("/dev/null", O_RDWR);
-        dup2(null, 0);
-        dup2(null, 1);
-        dup2(err, 2);
-        std::vector<char*> argv;
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    return pid;
-}
-
-int ExitStatus(pid_t pid)
-{
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-}
-
-std::vector<std::string> Words(const std::string& text)
-{
-    std::istringstream in(text);
-    std::vector<std::string> words;
-    for (std::string w; in >> w;)
-        words.push_back(w);
-    return words;
-}
-
-// One kivsim run and one kiv run beside it, in a folder of their own.
-struct KivRun {
-    std::string dir;
-    pid_t sim = -1;
-    std::string File(const std::string& name) const { return dir + "/" + name; }
-    std::string Line() const { return File("line"); }
-
-    KivRun()
-    {
-        char tmpl[] = "/tmp/kiv-test-XXXXXX";
-        dir = mkdtemp(tmpl) ? tmpl : "";
-    }
-    ~KivRun()
-    {
-        if (sim > 0) {
-            kill(sim, SIGKILL);
-            waitpid(sim, nullptr, 0);
-        }
-        std::string cmd = "rm -rf '" + dir + "'";
-        if (system(cmd.c_str()) != 0)
-            ADD_FAILURE() << "cannot remove " << dir;
-    }
-    // kivsim with its scenario; false when its line did not come up.
-    bool StartSim(const std::string& flags)
-    {
-        std::vector<std::string> args = {KIVSIM_PATH, "--link",    Line(),   "--ready",    File("ready"),
-                                         "--record",  File("rec"), "--stop", File("stop"), "--timeout",
-                                         "30000",     "--linger",  "300"};
-        for (const std::string& w : Words(flags))
-            args.push_back(w);
-        sim = Spawn(args, {}, File("sim.err"));
-        for (int i = 0; i < 500 && !Exists(File("ready")); i++)
-            usleep(10000);
-        return Exists(File("ready"));
-    }
-    int FinishSim()
-    {
-        int status = ExitStatus(sim);
-        sim = -1;
-        return status;
-    }
-    // kiv with the preload library, started in the run's folder or its sub;
-    // its stderr goes to kiv.err.
-    pid_t StartKiv(const std::string& args, const std::string& sub = "")
-    {
-        std::vector<std::string> argv = {KIV_PATH};
-        for (const std::string& w : Words(args))
-            argv.push_back(w == "LINE" ? Line() : w.rfind("@", 0) == 0 ? File(w.substr(1)) : w);
-        // A sanitized kiv takes the library in front of its runtime.
-        const char* asan = getenv("ASAN_OPTIONS");
-        std::string asanOptions = std::string("ASAN_OPTIONS=") + (asan ? asan : "") +
-                                  ":verify_asan_link_order=0";
-        return Spawn(argv, {"LD_PRELOAD=" KIV_PTY_SHIM, "KIV_PTY_LOG=" + File("pty.log"), asanOptions},
-                     File("kiv.err"), sub.empty() ? dir : File(sub));
-    }
-    int Kiv(const std::string& args, const std::string& sub = "") { return ExitStatus(StartKiv(args, sub)); }
-    std::string Err() const { return ReadWhole(File("kiv.err")); }
-    // The preload library's log lines of one kind, the time stamps cut off.
-    std::vector<std::string> Log(const std::string& kind) const
-    {
-        std::vector<std::string> lines;
-        std::istringstream in(ReadWhole(File("pty.log")));
-        for (std::string line; std::getline(in, line);) {
-            size_t at = line.find(" " + kind + " ");
-            if (at != std::string::npos)
-                lines.push_back(line.substr(at + 1));
-        }
-        return lines;
-    }
-};
-
-const char kCable[] = "--link cable --speed 115200 --no-xonxoff -q";
-const char kSimCable[] = "--baud 115200 --format 8N1";
-const char kSimIr[] = "--baud 9600 --format 8O1";
 const char kSetUpEvent[] = "setup 0b 21 37 45 50 64 70 d1 56 d0 87 91 11";
 const std::string kCanFrame("\0\0\0\0\0\x96\x82\x18", 8);
 
