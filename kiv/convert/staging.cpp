@@ -1,10 +1,14 @@
 #include "staging.h"
 #include "kiv_convert.h"
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <ftw.h>
+#include <set>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -68,7 +72,57 @@ bool MoveIntoPlace(const std::string& from, const std::string& to, bool force)
     return rename(from.c_str(), to.c_str()) == 0;
 }
 
+// Renames reach the disk only with their folder.
+void SyncFolder(const std::string& dir)
+{
+    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+}
+
+const char kStagePrefix[] = ".kiv-";
+
+// The owner's pid in a private folder's name ".kiv-PID-XXXXXX", or 0.
+pid_t StageOwner(const char* leaf)
+{
+    if (strncmp(leaf, kStagePrefix, strlen(kStagePrefix)) != 0)
+        return 0;
+    char* end = nullptr;
+    long pid = strtol(leaf + strlen(kStagePrefix), &end, 10);
+    return pid > 0 && *end == '-' && strlen(end) == 7 ? (pid_t)pid : 0;
+}
+
+// Private folders in dir whose owner has gone: a crash or a kill left them.
+void RemoveAbandonedStages(const std::string& dir)
+{
+    DIR* d = opendir(dir.c_str());
+    if (!d)
+        return;
+    std::vector<std::string> abandoned;
+    while (struct dirent* e = readdir(d)) {
+        pid_t owner = StageOwner(e->d_name);
+        if (owner > 0 && kill(owner, 0) != 0 && errno == ESRCH)
+            abandoned.push_back(JoinPath(dir, e->d_name));
+    }
+    closedir(d);
+    for (const std::string& path : abandoned)
+        RemoveTree(path);
+}
+
+int RemoveEntry(const char* path, const struct stat*, int type, struct FTW*)
+{
+    if (type == FTW_DP)
+        rmdir(path);
+    else
+        unlink(path);
+    return 0;
+}
+
 }   // namespace
+
+void RemoveTree(const std::string& path) { nftw(path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS); }
 
 int StageOpen(Staging* stage, const std::string& dir, std::string* error)
 {
@@ -80,7 +134,9 @@ int StageOpen(Staging* stage, const std::string& dir, std::string* error)
     sigprocmask(SIG_BLOCK, &held, &stage->savedMask);
     stage->holding = true;
 
-    std::string pattern = JoinPath(dir.empty() ? "." : dir, ".kiv-XXXXXX");
+    std::string folder = dir.empty() ? "." : dir;
+    RemoveAbandonedStages(folder);
+    std::string pattern = JoinPath(folder, kStagePrefix + std::to_string(getpid()) + "-XXXXXX");
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     if (!mkdtemp(name.data())) {
@@ -121,6 +177,8 @@ void StageAdd(Staging* stage, const std::string& stagedPath, const std::string& 
     stage->moves.emplace_back(stagedPath, finalPath);
 }
 
+void StageRemove(Staging* stage, const std::string& path) { stage->stale.push_back(path); }
+
 int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, std::string* error)
 {
     for (const auto& m : stage->moves) {
@@ -149,6 +207,15 @@ int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, s
         if (!existed)
             added.push_back(m.second);
     }
+    std::set<std::string> folders;
+    for (const std::string& path : stage->stale) {
+        RemoveTree(path);
+        folders.insert(FolderOf(path));
+    }
+    for (const auto& m : stage->moves)
+        folders.insert(FolderOf(m.second));
+    for (const std::string& dir : folders)
+        SyncFolder(dir);
     if (written)
         for (const auto& m : stage->moves)
             written->push_back(m.second);
@@ -158,17 +225,11 @@ int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, s
 void StageClose(Staging* stage)
 {
     if (!stage->folder.empty()) {
-        if (DIR* d = opendir(stage->folder.c_str())) {
-            while (struct dirent* e = readdir(d)) {
-                if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
-                    unlink((stage->folder + "/" + e->d_name).c_str());
-            }
-            closedir(d);
-        }
-        rmdir(stage->folder.c_str());
+        RemoveTree(stage->folder);
         stage->folder.clear();
     }
     stage->moves.clear();
+    stage->stale.clear();
     if (stage->holding)
         sigprocmask(SIG_SETMASK, &stage->savedMask, nullptr);
     stage->holding = false;

@@ -2,7 +2,9 @@
 // its destination folder (the same file system, so a rename moves it whole),
 // and all are renamed into place together once the whole job has succeeded.
 // Whatever happens, closing the stage removes the private folder and every
-// file still in it, so a failed job leaves nothing behind.
+// file still in it, so a failed job leaves nothing behind. The folder's name
+// carries its owner's process id: a folder left by a crash is removed by the
+// next job in the same destination once that process is gone.
 #pragma once
 #include <string>
 #include <utility>
@@ -12,9 +14,10 @@
 struct Staging {
     std::string folder;                                       // the private folder; empty until opened
     std::vector<std::pair<std::string, std::string>> moves;   // staged file, its final path
-    size_t count = 0;                                         // names handed out in the folder
-    bool holding = false;                                     // signals held by StageOpen
-    sigset_t savedMask;   // Ctrl-C and friends wait while the stage is open
+    std::vector<std::string> stale;   // files the commit removes: an older table's that this one lacks
+    size_t count = 0;                 // names handed out in the folder
+    bool holding = false;             // signals held by StageOpen
+    sigset_t savedMask;               // Ctrl-C and friends wait while the stage is open
 };
 
 // The folder part of path: "." for a bare name, "/" for a name at the root.
@@ -34,9 +37,14 @@ int StageWrite(Staging* stage, const std::string& finalPath, const void* data, s
                std::string* error);
 // A file already written inside the private folder becomes finalPath.
 void StageAdd(Staging* stage, const std::string& stagedPath, const std::string& finalPath);
-// Renames every staged file into place, in the order staged. Without force,
-// refuses before renaming anything when one of the final paths exists. The
-// final paths are appended to *written when it is not null.
+// path goes once the staged files are in place.
+void StageRemove(Staging* stage, const std::string& path);
+// Renames every staged file into place, in the order staged, removes the
+// stale files and syncs the folders. Without force, refuses before renaming
+// anything when one of the final paths exists. The final paths are appended
+// to *written when it is not null.
 int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, std::string* error);
 // Removes the private folder with what is left in it, and lets held signals in.
 void StageClose(Staging* stage);
+// Removes path and, when it is a folder, everything in it.
+void RemoveTree(const std::string& path);
