@@ -10,6 +10,7 @@
 #include <sys/ioctl.h>
 #include <cstring>
 #include "cancel_signals.h"
+#include "held_signals.h"
 #include "link_engine.h"
 #include "memblock.h"
 #include "posix_port.h"
@@ -292,6 +293,8 @@ TransferOutcome RunTransfer(const TransferRequest& request)
     while (!loop.closeRequested)
         Step(signalFd);
     OnStatusDialogClosing();   // stops the engine and closes the port through the table
+    if (request.holdSignalsAfter)
+        HoldTerminationSignals();
     RemoveCancelSignals();
     ProgressShow(true);
     out.resultCode = t.resultCode;

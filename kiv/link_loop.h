@@ -10,8 +10,9 @@ struct TransferRequest {
     std::string portPath;
     PortParams params;   // link kind and line settings
     bool sending = false;
-    std::vector<uint8_t> block;   // what a send sends (up to its first NUL)
-    bool progress = false;        // a progress line on stderr
+    std::vector<uint8_t> block;      // what a send sends (up to its first NUL)
+    bool progress = false;           // a progress line on stderr
+    bool holdSignalsAfter = false;   // Ctrl-C and friends stay held once the transfer is over
 };
 
 struct TransferOutcome {
