@@ -1,9 +1,11 @@
 // pull, push, to-csv and from-csv: the conversion library around the link.
 #include <errno.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <cstring>
 #include <iostream>
 #include "kiv_commands.h"
+#include "held_signals.h"
 #include "kiv_convert.h"
 
 namespace {
@@ -16,10 +18,12 @@ ConvertOptions Options(const CommonOptions& o)
     return c;
 }
 
-// The output folder of pull and to-csv, made when it is not there yet.
-bool MakeFolder(const std::string& dir)
+// The output folder of pull and to-csv, made when it is not there yet;
+// *made tells whether this run made it.
+bool MakeFolder(const std::string& dir, bool* made)
 {
-    if (mkdir(dir.c_str(), 0777) == 0 || errno == EEXIST)
+    *made = mkdir(dir.c_str(), 0777) == 0;
+    if (*made || errno == EEXIST)
         return true;
     Complain(dir + ": cannot make the folder: " + strerror(errno));
     return false;
@@ -30,6 +34,42 @@ int Report(int status, const std::string& error)
     if (status)
         Complain(error);
     return status;
+}
+
+// A failed job takes back the folder it made, when nothing was put in it.
+int Finish(int status, const std::string& dir, bool made)
+{
+    if (status && made)
+        rmdir(dir.c_str());
+    return status;
+}
+
+// Before the port opens: everything about the outputs that can be known
+// without the table.
+int CheckPullOutputs(const std::string& dir, const std::string& name, bool force)
+{
+    std::string error;
+    if (!name.empty() && !SafeFileName(name)) {
+        Complain(name + ": not a name for a file in one folder");
+        return KIV_EXIT_USAGE;
+    }
+    int status = CheckOutputFolder(dir, &error);
+    if (status == KIV_EXIT_OK && !name.empty())
+        status = CheckOutputFile(dir + "/" + name + ".kcsv", force, &error);
+    return Report(status, error);
+}
+
+// Once the Kcsv file of a pull is saved: say where a taken name sent the
+// table, and stop there when a signal came since the transfer.
+int AfterPulledKcsv(const ReceivedTable& table, std::string* error)
+{
+    if (!table.takenPath.empty())
+        Complain(table.takenPath + " exists; the table is written as " + table.kcsvPath);
+    int signo = TakeHeldSignal();
+    if (signo == 0)
+        return KIV_EXIT_OK;
+    *error = "cancelled; the table is kept in " + table.kcsvPath;
+    return 128 + signo;
 }
 
 }
@@ -45,17 +85,20 @@ std::string DefaultKcsvPath(const std::string& csv)
 
 int PullCommand(const CommonOptions& o, const std::string& dir, const std::string& name)
 {
-    if (!MakeFolder(dir))
+    bool made = false;
+    if (!MakeFolder(dir, &made))
         return KIV_EXIT_WRITE;
+    int status = CheckPullOutputs(dir, name, o.force);
     std::vector<uint8_t> block;
-    int status = LinkTransfer(o, false, {}, &block);
+    if (status == KIV_EXIT_OK)
+        status = LinkTransfer(o, false, {}, &block);
     if (status)
-        return status;
+        return Finish(status, dir, made);
     std::vector<std::string> written;
     std::string error;
-    status = KcsvBlockToFiles(block, dir, name, Options(o), &written, &error);
+    status = KcsvBlockToFiles(block, dir, name, Options(o), &written, &error, AfterPulledKcsv);
     if (status)
-        return Report(status, error);
+        return Finish(Report(status, error), dir, made);
     for (const std::string& path : written)
         std::cout << path << "\n";
     return KIV_EXIT_OK;
@@ -73,10 +116,11 @@ int PushCommand(const CommonOptions& o, const std::string& layout, const std::st
 
 int ToCsvCommand(const CommonOptions& o, const std::string& kcsv, const std::string& dir)
 {
-    if (!MakeFolder(dir))
+    bool made = false;
+    if (!MakeFolder(dir, &made))
         return KIV_EXIT_WRITE;
     std::string error;
-    return Report(KcsvFileToCsv(kcsv, dir, Options(o), &error), error);
+    return Finish(Report(KcsvFileToCsv(kcsv, dir, Options(o), &error), error), dir, made);
 }
 
 int FromCsvCommand(const CommonOptions& o, const std::string& layout, const std::string& csv,

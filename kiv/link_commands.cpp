@@ -31,6 +31,7 @@ int LinkTransfer(const CommonOptions& o, bool sending, const std::vector<uint8_t
     request.sending = sending;
     request.block = block;
     request.progress = !o.quiet && isatty(STDERR_FILENO);
+    request.holdSignalsAfter = !sending;   // a received block is saved whatever comes
     TransferOutcome out = RunTransfer(request);
     if (out.openError) {
         Complain(PortOpenMessage(request.portPath, out.openError, out.sysError));
@@ -50,20 +51,26 @@ int LinkTransfer(const CommonOptions& o, bool sending, const std::vector<uint8_t
     return KIV_EXIT_OK;
 }
 
+// The output is checked before the port opens; a block that arrives and
+// still cannot be written is kept under another name.
 int ReceiveCommand(const CommonOptions& o, const std::string& outPath)
 {
-    if (access(outPath.c_str(), F_OK) == 0 && !o.force) {
-        Complain(outPath + ": exists; give --force to replace it");
-        return KIV_EXIT_WRITE;
+    std::string error;
+    int status = CheckOutputFile(outPath, o.force, &error);
+    if (status) {
+        Complain(error);
+        return status;
     }
     std::vector<uint8_t> block;
-    int status = LinkTransfer(o, false, {}, &block);
+    status = LinkTransfer(o, false, {}, &block);
     if (status)
         return status;
-    std::string error;
     status = WriteFileAtomically(outPath, block, o.force, &error);
-    if (status)
-        Complain(error);
+    if (status) {
+        std::string kept = KeepBlock(std::string(block.begin(), block.end()), outPath);
+        Complain(error + (kept.empty() ? "; the received block could not be saved anywhere"
+                                       : "; the received block is kept in " + kept));
+    }
     return status;
 }
 

@@ -2,6 +2,7 @@
 // clang-format off
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Exit statuses of every kiv command (also listed in kiv --help and the README).
@@ -31,11 +32,38 @@ struct ConvertOptions {
 // writes them beside the Kcsv file (the Kcsv file itself is not copied).
 int KcsvFileToCsv(const std::string& kcsvPath, const std::string& dir, const ConvertOptions& options,
                   std::string* error);
-// pull: a received Kcsv block into dir: "<dir>/<name>.kcsv" with the files above beside it. An
-// empty name means: the table's name from the block's header when it makes a safe file name,
-// otherwise "table". *written receives the paths written, in order, for the program to list.
+// pull: a received Kcsv block as "<dir>/<name>.kcsv" with the files above beside it. An empty name
+// means: the table's name from the block's header when it makes a safe file name, otherwise
+// "table". Without force, when a file of that set exists, the whole set takes the first free name
+// ("<name>-2.kcsv", "<name>-2.kcsv.rec", ...) and takenPath says which was taken.
+struct ReceivedTable {
+    std::string kcsv;
+    std::string kcsvPath;
+    std::string takenPath;
+    std::vector<std::pair<std::string, std::string>> files;   // suffix after kcsvPath, bytes
+    int convertStatus = KIV_EXIT_OK;   // when not OK only the Kcsv file is written,
+    std::string convertError;          // and this says why
+};
+// Called once the Kcsv file is in place; a status other than KIV_EXIT_OK (with *error) ends the
+// job there.
+typedef int (*AfterKcsv)(const ReceivedTable& table, std::string* error);
+// The Kcsv file is committed first, alone, then the others together. A table that cannot be
+// converted keeps its Kcsv file; when that cannot be written either, the block is kept by
+// KeepBlock. *written receives the paths written, in order, for the program to list.
 int KcsvBlockToFiles(const std::vector<uint8_t>& block, const std::string& dir, const std::string& name,
-                     const ConvertOptions& options, std::vector<std::string>* written, std::string* error);
+                     const ConvertOptions& options, std::vector<std::string>* written, std::string* error,
+                     AfterKcsv afterKcsv = nullptr);
+// After a write failed: the block whole under a free name beside path, failing that in $TMPDIR
+// (or /tmp); the path it was saved at, or "" when it could be saved nowhere.
+std::string KeepBlock(const std::string& block, const std::string& path);
+
+// Checks made before a transfer, so that a table is never received only to be refused:
+// dir is a folder kiv may write in.
+int CheckOutputFolder(const std::string& dir, std::string* error);
+// path names a file in such a folder, and exists only when force is given.
+int CheckOutputFile(const std::string& path, bool force, std::string* error);
+// A name that stays one file in the chosen folder, neither hidden nor taken for an option.
+bool SafeFileName(const std::string& name);
 // from-csv: the application's layout file and CSV file into the Kcsv file at outPath.
 int CsvToKcsvFile(const std::string& layoutPath, const std::string& csvPath, const std::string& outPath,
                   const ConvertOptions& options, std::string* error);

@@ -10,17 +10,14 @@
 #include "file_io.h"
 #include "lost_rows.h"
 #include "staging.h"
+#include "table_files.h"
 #include "kcsv/kcsv_format.h"
 #include "kcsv/kcsv_to_csv.h"
 #include "memfiles.h"
 #include <cstring>
+#include <dirent.h>
 
 namespace {
-
-struct TableFile {
-    std::string suffix;   // what the core appended to the converted path
-    std::string bytes;
-};
 
 // Runs the core on kcsv as if it lay at corePath; *files receives what it
 // wrote, in the order written.
@@ -62,18 +59,6 @@ std::string TableName(const std::vector<TableFile>& files)
     return std::string();
 }
 
-// A name that stays one file in the chosen folder, neither hidden nor taken
-// for an option; handheld table names are Japanese, so anything else passes.
-bool SafeFileName(const std::string& name)
-{
-    if (name.empty() || name == "." || name == ".." || name[0] == '.' || name[0] == '-' || name[0] == ' ')
-        return false;
-    for (unsigned char c : name)
-        if (c < 0x20 || c == 0x7F || c == '/' || c == '\\')
-            return false;
-    return true;
-}
-
 // The real path in code page 932, as the core and the record file take it;
 // a path with no such form goes as it is.
 std::string CorePath(const std::string& realPath)
@@ -82,8 +67,43 @@ std::string CorePath(const std::string& realPath)
     return Utf8ToCp932(realPath, realPath, &core, &ignored) ? core : realPath;
 }
 
-int Convert(const std::string& kcsv, const std::string& realPath, const std::string& shownInput,
-            std::vector<TableFile>* files, std::string* error)
+// A file the core writes beside leaf: its layout, record, length and
+// description files and its numbered pictures.
+bool OfNamingPattern(const std::string& entry, const std::string& leaf)
+{
+    if (entry.size() <= leaf.size() + 1 || entry.compare(0, leaf.size() + 1, leaf + ".") != 0)
+        return false;
+    std::string rest = entry.substr(leaf.size() + 1);
+    if (rest == "table" || rest == "rec" || rest == "num" || rest == "tab")
+        return true;
+    size_t digits = rest.find_first_not_of("0123456789");
+    if (digits == 0 || digits == std::string::npos)
+        return false;
+    std::string ext = rest.substr(digits);
+    return ext == ".jpg" || ext == ".png" || ext == ".gif";
+}
+
+// Files of realPath's naming pattern that are not among the new ones.
+void StageStaleFiles(Staging* stage, const std::string& realPath, const std::vector<TableFile>& files)
+{
+    std::string leaf = LeafOf(realPath);
+    DIR* d = opendir(FolderOf(realPath).c_str());
+    if (!d)
+        return;
+    while (struct dirent* e = readdir(d)) {
+        bool written = false;
+        for (const TableFile& f : files)
+            written = written || leaf + f.suffix == e->d_name;
+        if (!written && OfNamingPattern(e->d_name, leaf))
+            StageRemove(stage, JoinPath(FolderOf(realPath), e->d_name));
+    }
+    closedir(d);
+}
+
+}   // namespace
+
+int ConvertTable(const std::string& kcsv, const std::string& realPath, const std::string& shownInput,
+                 const ConvertOptions& options, std::vector<TableFile>* files, std::string* error)
 {
     std::string corePath = CorePath(realPath);
     if (corePath.size() + strlen(".table") >= KCSV_PATH_MAX) {
@@ -100,34 +120,41 @@ int Convert(const std::string& kcsv, const std::string& realPath, const std::str
                  ": a damaged record; the records from there on would be lost";
         return KIV_EXIT_CONVERT;
     }
-    return KIV_EXIT_OK;
-}
-
-// Stages the Kcsv file itself (when keep is set) and the converted files,
-// and renames them into place.
-int Deliver(const std::string& kcsv, bool keep, const std::string& realPath, std::vector<TableFile>& files,
-            const ConvertOptions& options, std::vector<std::string>* written, std::string* error)
-{
     if (options.utf8) {
-        for (TableFile& f : files) {
+        for (TableFile& f : *files) {
             if (ReadByPeople(f.suffix) && !Cp932ToUtf8(f.bytes, realPath + f.suffix, &f.bytes, error))
                 return KIV_EXIT_CONVERT;
         }
     }
+    return KIV_EXIT_OK;
+}
+
+std::string TableNameOf(const std::vector<TableFile>& files)
+{
+    std::string name, ignored;
+    if (!Cp932ToUtf8(TableName(files), "", &name, &ignored) || !SafeFileName(name))
+        return std::string();
+    return name;
+}
+
+int CommitTable(const std::string* kcsv, const std::string& realPath, const std::vector<TableFile>& files,
+                const ConvertOptions& options, bool replaceSet, std::vector<std::string>* written,
+                std::string* error)
+{
     Staging stage;
     int rc = StageOpen(&stage, FolderOf(realPath), error);
-    if (rc == KIV_EXIT_OK && keep)
-        rc = StageWrite(&stage, realPath, kcsv.data(), kcsv.size(), error);
+    if (rc == KIV_EXIT_OK && kcsv)
+        rc = StageWrite(&stage, realPath, kcsv->data(), kcsv->size(), error);
     for (size_t i = 0; rc == KIV_EXIT_OK && i < files.size(); i++)
         rc = StageWrite(&stage, realPath + files[i].suffix, files[i].bytes.data(), files[i].bytes.size(),
                         error);
+    if (rc == KIV_EXIT_OK && options.force && replaceSet)
+        StageStaleFiles(&stage, realPath, files);
     if (rc == KIV_EXIT_OK)
         rc = StageCommit(&stage, options.force, written, error);
     StageClose(&stage);
     return rc;
 }
-
-}   // namespace
 
 // Without a folder the files go beside the Kcsv file, where the DLL puts them.
 int KcsvFileToCsv(const std::string& kcsvPath, const std::string& dir, const ConvertOptions& options,
@@ -139,53 +166,8 @@ int KcsvFileToCsv(const std::string& kcsvPath, const std::string& dir, const Con
         return rc;
     std::string realPath = JoinPath(dir.empty() ? FolderOf(kcsvPath) : dir, LeafOf(kcsvPath));
     std::vector<TableFile> files;
-    rc = Convert(kcsv, realPath, kcsvPath, &files, error);
+    rc = ConvertTable(kcsv, realPath, kcsvPath, options, &files, error);
     if (rc != KIV_EXIT_OK)
         return rc;
-    return Deliver(kcsv, false, realPath, files, options, nullptr, error);
-}
-
-// A received table that cannot be converted is still kept as its Kcsv file:
-// it came from the handheld once and may not come again.
-int KcsvBlockToFiles(const std::vector<uint8_t>& block, const std::string& dir, const std::string& name,
-                     const ConvertOptions& options, std::vector<std::string>* written, std::string* error)
-{
-    std::string kcsv(block.begin(), block.end());
-    std::string leaf = name;
-    if (!name.empty() && !SafeFileName(name)) {
-        *error = name + ": not a name for a file in one folder";
-        return KIV_EXIT_USAGE;
-    }
-    std::vector<TableFile> files;
-    int rc = KIV_EXIT_OK;
-    std::string convertError;
-    if (leaf.empty()) {
-        // The name is in the table's description; the first conversion reads
-        // it, and a second one writes the picture names under it.
-        rc = Convert(kcsv, JoinPath(dir, "table.kcsv"), "the received table", &files, &convertError);
-        std::string tableName;
-        if (rc == KIV_EXIT_OK) {
-            std::string ignored;
-            if (!Cp932ToUtf8(TableName(files), "", &tableName, &ignored) || !SafeFileName(tableName))
-                tableName.clear();
-        }
-        leaf = tableName.empty() ? "table" : tableName;
-        if (leaf != "table") {
-            files.clear();
-            rc = KIV_EXIT_OK;
-        }
-    }
-    std::string realPath = JoinPath(dir, leaf + ".kcsv");
-    if (rc == KIV_EXIT_OK && files.empty())
-        rc = Convert(kcsv, realPath, "the received table", &files, &convertError);
-    if (rc == KIV_EXIT_OK)
-        rc = Deliver(kcsv, true, realPath, files, options, written, &convertError);
-    if (rc != KIV_EXIT_CONVERT) {
-        *error = convertError;
-        return rc;
-    }
-    files.clear();
-    int kept = Deliver(kcsv, true, realPath, files, options, written, error);
-    *error = convertError + (kept == KIV_EXIT_OK ? "; it is kept in " + realPath : "; " + *error);
-    return rc;
+    return CommitTable(nullptr, realPath, files, options, true, nullptr, error);
 }

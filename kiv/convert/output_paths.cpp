@@ -1,0 +1,140 @@
+// Where outputs may go: the checks made before a transfer, and the free
+// names that keep a received block when its own name is taken or cannot be
+// written. A free name numbers the base name ("a.kcsv", "a-2.kcsv", ...), so
+// a table's side files follow it ("a-2.kcsv.rec").
+#include "kiv_convert.h"
+#include "staging.h"
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const int kMaxNumber = 999;
+
+// "a.kcsv" numbered n: "a-n.kcsv"; number 1 is the name itself.
+std::string Numbered(const std::string& path, int n)
+{
+    if (n == 1)
+        return path;
+    size_t slash = path.find_last_of('/');
+    size_t start = slash == std::string::npos ? 0 : slash + 1;
+    size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || dot <= start)
+        dot = path.size();
+    return path.substr(0, dot) + "-" + std::to_string(n) + path.substr(dot);
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+// Writes data as a new file; false (and nothing left) when it cannot.
+bool WriteNew(const std::string& path, const std::string& data)
+{
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n <= 0)
+            break;
+        done += (size_t)n;
+    }
+    bool ok = done == data.size() && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    if (!ok)
+        unlink(path.c_str());
+    return ok;
+}
+
+std::string KeepIn(const std::string& block, const std::string& path)
+{
+    for (int n = 1; n <= kMaxNumber; n++) {
+        std::string candidate = Numbered(path, n);
+        if (WriteNew(candidate, block))
+            return candidate;
+        if (errno != EEXIST)
+            break;
+    }
+    return std::string();
+}
+
+}   // namespace
+
+std::string FreePathFor(const std::string& path, const std::vector<std::string>& suffixes)
+{
+    for (int n = 1; n <= kMaxNumber; n++) {
+        std::string candidate = Numbered(path, n);
+        bool taken = false;
+        for (const std::string& suffix : suffixes)
+            taken = taken || Exists(candidate + suffix);
+        if (!taken)
+            return candidate;
+    }
+    return path;
+}
+
+std::string KeepBlock(const std::string& block, const std::string& path)
+{
+    std::string kept = KeepIn(block, path);
+    if (!kept.empty())
+        return kept;
+    const char* tmp = getenv("TMPDIR");
+    return KeepIn(block, JoinPath(tmp && *tmp ? tmp : "/tmp", LeafOf(path)));
+}
+
+bool SafeFileName(const std::string& name)
+{
+    if (name.empty() || name == "." || name == ".." || name[0] == '.' || name[0] == '-' || name[0] == ' ')
+        return false;
+    for (unsigned char c : name)
+        if (c < 0x20 || c == 0x7F || c == '/' || c == '\\')
+            return false;
+    return true;
+}
+
+int CheckOutputFolder(const std::string& dir, std::string* error)
+{
+    struct stat st;
+    if (stat(dir.c_str(), &st) != 0) {
+        *error = dir + ": no such folder";
+        return KIV_EXIT_WRITE;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        *error = dir + ": not a folder";
+        return KIV_EXIT_WRITE;
+    }
+    if (access(dir.c_str(), W_OK | X_OK) != 0) {
+        *error = "cannot write in " + dir + ": " + strerror(errno);
+        return KIV_EXIT_WRITE;
+    }
+    return KIV_EXIT_OK;
+}
+
+int CheckOutputFile(const std::string& path, bool force, std::string* error)
+{
+    std::string leaf = LeafOf(path);
+    if (leaf.empty() || leaf == "." || leaf == "..") {
+        *error = path + ": not a file name";
+        return KIV_EXIT_USAGE;
+    }
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            *error = path + ": is a folder; name a file";
+            return KIV_EXIT_WRITE;
+        }
+        if (!force) {
+            *error = path + ": exists; give --force to replace it";
+            return KIV_EXIT_WRITE;
+        }
+    }
+    return CheckOutputFolder(FolderOf(path), error);
+}

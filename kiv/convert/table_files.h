@@ -1,0 +1,28 @@
+// The files a Kcsv table converts to, held in memory until they are
+// committed beside the path they were converted for.
+#pragma once
+#include <string>
+#include <vector>
+#include "kiv_convert.h"
+
+struct TableFile {
+    std::string suffix;   // what the core appended to the converted path
+    std::string bytes;
+};
+
+// Converts kcsv as if it lay at realPath: the files' names and the picture
+// paths in the record file follow it. shownInput names the table in errors.
+int ConvertTable(const std::string& kcsv, const std::string& realPath, const std::string& shownInput,
+                 const ConvertOptions& options, std::vector<TableFile>* files, std::string* error);
+// The table's name from its layout, when it makes a safe file name; else "".
+std::string TableNameOf(const std::vector<TableFile>& files);
+// Stages kcsv (when not null) as realPath and the files beside it, and
+// renames them into place. Under force with replaceSet, the files of
+// realPath's naming pattern that this table does not write go in the same
+// commit.
+int CommitTable(const std::string* kcsv, const std::string& realPath, const std::vector<TableFile>& files,
+                const ConvertOptions& options, bool replaceSet, std::vector<std::string>* written,
+                std::string* error);
+// path, or the first of its numbered names ("a-2.kcsv", ...) for which no
+// path + suffix exists; path itself when none is free.
+std::string FreePathFor(const std::string& path, const std::vector<std::string>& suffixes);
