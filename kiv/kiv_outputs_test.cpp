@@ -1,0 +1,257 @@
+// What kiv writes after a transfer: a received table is never thrown away.
+// Outputs are checked before the port opens, a taken name gives the table a
+// free one, a write that fails keeps the block elsewhere, a signal waits
+// until the table is saved, and --force leaves none of an older table behind.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cstdlib>
+#include <string>
+#include <vector>
+#include "kiv_harness.h"
+
+namespace {
+
+const char kName[] = "住所録";   // the sample table's name
+const char* const kSuffixes[] = {".kcsv",     ".kcsv.table", ".kcsv.rec",   ".kcsv.num",
+                                 ".kcsv.tab", ".kcsv.0.jpg", ".kcsv.1.png", ".kcsv.2.gif"};
+
+// The sample table as from-csv writes it, in the run's folder as addr.kcsv;
+// its bytes.
+std::string MakeSample(KivRun& run)
+{
+    std::string src = run.File("src");
+    if (system(("mkdir " + src + " && cp " KIV_SAMPLES "/* " + src).c_str()) != 0 ||
+        run.Kiv("from-csv addr.table addr.txt -o ../addr.kcsv", "src") != 0)
+        ADD_FAILURE() << run.Err();
+    return ReadWhole(run.File("addr.kcsv"));
+}
+
+// Each name in words made in the run's folder; a name with a '/' gets its folder.
+void MakeFiles(const KivRun& run, const std::string& words)
+{
+    for (const std::string& name : Words(words)) {
+        size_t slash = name.find('/');
+        if (slash != std::string::npos)
+            mkdir(run.File(name.substr(0, slash)).c_str(), 0755);
+        WriteWhole(run.File(name), "old");
+    }
+}
+
+bool WaitFor(const std::string& path)
+{
+    for (int i = 0; i < 2000 && !Exists(path); i++)
+        usleep(10000);
+    return Exists(path);
+}
+
+// Refusals that need no table come before the port opens, and a folder
+// the job made is taken back.
+TEST(KivOutputs, RefusalsComeBeforeTheTransfer)
+{
+    struct Row {
+        std::string kiv;
+        std::string existing;
+        int status;
+        std::string message;
+    } rows[] = {
+        {"receive -o missing/x.kcsv", "", 8, "missing: no such folder"},
+        {"receive -o out", "out/a", 8, "out: is a folder"},
+        {"pull -n sub/addr -d new", "", 64, "sub/addr: not a name for a file"},
+        {"pull -n addr", "addr.kcsv", 8, "addr.kcsv: exists; give --force"},
+        {"to-csv missing.kcsv -d new", "", 7, "missing.kcsv: No such file"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.kiv);
+        KivRun run;
+        WriteWhole(run.File("data"), Pattern(300, 1) + "\x1A");
+        MakeFiles(run, row.existing);
+        ASSERT_TRUE(run.StartSim(std::string(kSimCable) + " --role send --data " + run.File("data")));
+        bool link = row.kiv.rfind("to-csv", 0) != 0;
+        EXPECT_EQ(row.status, run.Kiv(row.kiv + (link ? std::string(" --port LINE ") + kCable : "")));
+        EXPECT_NE(std::string::npos, run.Err().find(row.message)) << run.Err();
+        EXPECT_TRUE(run.Log("termios").empty()) << "the port was opened";
+        EXPECT_FALSE(Exists(run.File("new")));
+        run.StopSim();
+    }
+}
+
+// A pull whose name is taken writes the whole set under the first free name
+// and says so; nothing that was there changes.
+TEST(KivOutputs, APullNeverOverwritesAnotherTable)
+{
+    const std::string n = kName;
+    struct Row {
+        std::string existing;
+        std::string base;
+    } rows[] = {
+        {n + ".kcsv", n + "-2"},
+        {n + ".kcsv.rec", n + "-2"},
+        {n + ".kcsv.1.png " + n + "-2.kcsv", n + "-3"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.existing);
+        KivRun run;
+        std::string table = MakeSample(run);
+        MakeFiles(run, row.existing);
+        ASSERT_TRUE(run.StartSim(std::string(kSimCable) + " --role send --data " + run.File("addr.kcsv")));
+        EXPECT_EQ(0, run.Kiv(std::string("pull --port LINE ") + kCable)) << run.Err();
+        run.FinishSim();
+        EXPECT_NE(std::string::npos, run.Err().find(n + ".kcsv exists; the table is written as " + row.base))
+            << run.Err();
+        EXPECT_EQ(row.base + ".kcsv", Words(run.Out()).at(0));
+        EXPECT_TRUE(table == ReadWhole(run.File(row.base + ".kcsv")));
+        for (const char* suffix : kSuffixes)
+            EXPECT_TRUE(Exists(run.File(row.base + suffix))) << suffix;
+        for (const std::string& old : Words(row.existing))
+            EXPECT_EQ("old", ReadWhole(run.File(old)));
+    }
+}
+
+// A block that arrives and cannot be written where it was meant to go is
+// kept whole beside it, or in TMPDIR when its folder has gone; exit 8.
+TEST(KivOutputs, AWriteFailureKeepsTheReceivedBlock)
+{
+    const std::string n = kName, longDir(250, 'd');
+    struct Row {
+        std::string kiv;
+        std::string during;   // done while the transfer runs: "rm DIR" or "make FILE"
+        std::string kept;
+        std::string message;
+    } rows[] = {
+        {"pull -d out", "rm out", "tmp/" + n + ".kcsv", "cannot write in out"},
+        {"receive -o out/x.kcsv", "rm out", "tmp/x.kcsv", "cannot write in out"},
+        {"receive -o out/x.kcsv", "make out/x.kcsv", "out/x-2.kcsv", "out/x.kcsv exists"},
+        {"pull -d " + longDir, "", longDir + "/" + n + ".kcsv", "the path is too long"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.kiv + " / " + row.during);
+        KivRun run;
+        std::string table = MakeSample(run);
+        ASSERT_EQ(
+            0,
+            system(("mkdir " + run.File("out") + " " + run.File("tmp") + " " + run.File(longDir)).c_str()));
+        ASSERT_TRUE(run.StartSim(std::string(kSimCable) + " --role send --go " + run.File("go") + " --data " +
+                                 run.File("addr.kcsv")));
+        pid_t kiv = run.StartKiv(row.kiv + " --port LINE " + kCable, "", {"TMPDIR=" + run.File("tmp")});
+        for (int i = 0; i < 2000 && run.Log("termios").empty(); i++)
+            usleep(10000);
+        std::vector<std::string> during = Words(row.during);
+        if (!during.empty() && during[0] == "rm") {
+            EXPECT_EQ(0, system(("rm -r " + run.File(during[1])).c_str()));
+        }
+        if (!during.empty() && during[0] == "make")
+            WriteWhole(run.File(during[1]), "old");
+        WriteWhole(run.File("go"), "");
+        EXPECT_EQ(8, ExitStatus(kiv));
+        run.FinishSim();
+        EXPECT_NE(std::string::npos, run.Err().find(row.message)) << run.Err();
+        EXPECT_NE(std::string::npos, run.Err().find(row.kept)) << run.Err();
+        EXPECT_TRUE(table == ReadWhole(run.File(row.kept)));
+    }
+}
+
+// What came through the pipe after the filler, to its end.
+std::string Drain(int fd, size_t filled)
+{
+    fcntl(fd, F_SETFL, 0);
+    std::string all;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+        all.append(buffer, (size_t)n);
+    close(fd);
+    return all.size() > filled ? all.substr(filled) : "";
+}
+
+// A signal once the transfer is over waits for the table: after the Kcsv
+// file it ends the job with 128+N and the table kept; during the commit of
+// the finished files it is taken after it, and the job succeeds.
+TEST(KivOutputs, SignalsWaitUntilTheTableIsSaved)
+{
+    const std::string n = kName;
+    struct Row {
+        std::string stream;     // held full while kiv writes to it
+        std::string existing;   // the free-name notice goes to stderr
+        std::string waitFor;    // the signal is sent once this is in place
+        int signal;
+        int status;
+        std::string message;
+        std::string absent;
+    } rows[] = {
+        {"kiv.err", n + ".kcsv", n + "-2.kcsv", SIGTERM, 143,
+         "cancelled; the table is kept in " + n + "-2.kcsv", n + "-2.kcsv.rec"},
+        {"kiv.out", "", n + ".kcsv.2.gif", SIGINT, 0, n + ".kcsv.2.gif", ".kiv-"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.stream);
+        KivRun run;
+        std::string table = MakeSample(run);
+        MakeFiles(run, row.existing);
+        ASSERT_TRUE(run.StartSim(std::string(kSimCable) + " --role send --data " + run.File("addr.kcsv")));
+        unlink(run.File(row.stream).c_str());
+        ASSERT_EQ(0, mkfifo(run.File(row.stream).c_str(), 0644));
+        pid_t kiv = run.StartKiv(std::string("pull --port LINE ") + kCable);
+        int in = open(run.File(row.stream).c_str(), O_RDONLY | O_NONBLOCK);
+        int out = open(run.File(row.stream).c_str(), O_WRONLY | O_NONBLOCK);
+        size_t filled = 0;
+        std::string filler(4096, 'x');
+        for (ssize_t w; (w = write(out, filler.data(), filler.size())) > 0;)
+            filled += (size_t)w;
+        close(out);
+        EXPECT_TRUE(WaitFor(run.File(row.waitFor)));
+        kill(kiv, row.signal);
+        std::string said = Drain(in, filled);
+        EXPECT_EQ(row.status, ExitStatus(kiv));
+        run.FinishSim();
+        EXPECT_NE(std::string::npos, said.find(row.message)) << said;
+        EXPECT_TRUE(table == ReadWhole(run.File(row.waitFor.substr(0, row.waitFor.find(".kcsv") + 5))));
+        EXPECT_EQ(0, system(("! ls -a " + run.dir + " | grep -q '^" + row.absent + "'").c_str()));
+    }
+}
+
+// --force replaces a table's whole set: files of its naming pattern that the
+// new table does not write go in the same commit, others stay. A private
+// folder left by a crash goes once its owner has gone.
+TEST(KivOutputs, ForceLeavesNoStaleFiles)
+{
+    pid_t dead = fork();
+    if (dead == 0)
+        _exit(0);
+    ExitStatus(dead);
+    const std::string deadStage = ".kiv-" + std::to_string(dead) + "-abcdef";
+    const std::string liveStage = ".kiv-" + std::to_string(getpid()) + "-abcdef";
+    const std::string stale = "addr.kcsv.3.jpg addr.kcsv.10.png", others = "addr.kcsv.notes other.kcsv.3.jpg";
+    struct Row {
+        std::string kiv;
+        std::string existing;
+        std::string gone;
+        std::string kept;
+    } rows[] = {
+        {"to-csv addr.kcsv --force", stale + " " + others, stale, others},
+        {"pull -n addr --force", stale + " " + others, stale, others},
+        {"to-csv addr.kcsv", deadStage + "/0 " + liveStage + "/0", deadStage, liveStage + "/0"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.kiv);
+        KivRun run;
+        MakeSample(run);
+        MakeFiles(run, row.existing);
+        bool pull = row.kiv.rfind("pull", 0) == 0;
+        if (pull) {
+            ASSERT_TRUE(
+                run.StartSim(std::string(kSimCable) + " --role send --data " + run.File("addr.kcsv")));
+        }
+        EXPECT_EQ(0, run.Kiv(row.kiv + (pull ? std::string(" --port LINE ") + kCable : ""))) << run.Err();
+        if (pull)
+            run.FinishSim();
+        for (const std::string& name : Words(row.gone))
+            EXPECT_FALSE(Exists(run.File(name))) << name;
+        for (const std::string& name : Words(row.kept))
+            EXPECT_TRUE(Exists(run.File(name))) << name;
+        EXPECT_TRUE(Exists(run.File("addr.kcsv.2.gif")));
+    }
+}
+
+}
