@@ -337,7 +337,7 @@ TEST(KivConvert, RefusedJobsSayWhy)
          "/wide.table: more fields than a table holds (100 in all, at most 10 pictures and 99 others)"},
         {FROM_CSV, "in.table", "in.txt", "in.txt", true, KIV_EXIT_USAGE, "/in.txt; name another output"},
         {TO_CSV, "", "", "junk", false, KIV_EXIT_CONVERT,
-         "/junk: not a table the handheld writes, or it breaks off before its data"},
+         "/junk: line 2: the table ends before its titles (\"T\" record)"},
     };
     std::vector<std::string> before = Names(dir.path);
     for (const Row& r : rows) {

@@ -10,6 +10,7 @@
 #include "file_io.h"
 #include "lost_rows.h"
 #include "staging.h"
+#include "table_check.h"
 #include "table_files.h"
 #include "kcsv/kcsv_format.h"
 #include "kcsv/kcsv_to_csv.h"
@@ -110,6 +111,11 @@ int ConvertTable(const std::string& kcsv, const std::string& realPath, const std
         *error = realPath + ".table: the path is too long for the table's files (at most " +
                  std::to_string(KCSV_PATH_MAX - 1) + " bytes)";
         return KIV_EXIT_WRITE;
+    }
+    std::string fault;
+    if (size_t line = FirstTableFault(kcsv, &fault)) {
+        *error = shownInput + ": line " + std::to_string(line) + ": " + fault;
+        return KIV_EXIT_CONVERT;
     }
     if (!ConvertInMemory(kcsv, corePath, files)) {
         *error = shownInput + ": not a table the handheld writes, or it breaks off before its data";

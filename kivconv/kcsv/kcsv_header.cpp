@@ -21,29 +21,6 @@ bool IsTag(const CsvRecord* record, const char* tag)
     return record->fields[0] && strcmp(record->fields[0], tag) == 0;
 }
 
-// Leading system columns (in any order) are passed over; every slot from the
-// first other one up to the first empty slot is a field.
-void ReadFieldList(const CsvRecord* record, TableLayout* layout)
-{
-    int slot = 1;
-    while (slot < CSV_MAX_FIELDS && record->fields[slot] && IsSystemColumnId(record->fields[slot]))
-        slot++;
-    layout->firstColumn = (int16_t)slot;
-    int count = 0;
-    for (; slot < CSV_MAX_FIELDS && record->fields[slot] && count < TABLE_MAX_FIELDS; slot++) {
-        TableField& f = layout->fields[count++];
-        // The first four bytes name the field; a shorter name is zero-filled.
-        const char* text = record->fields[slot];
-        size_t n = 0;
-        while (n < FIELD_ID_SIZE - 1 && text[n])
-            n++;
-        memset(f.id, 0, sizeof f.id);
-        memcpy(f.id, text, n);
-        f.column = (int16_t)slot;
-    }
-    layout->fieldCount = (int16_t)count;
-}
-
 bool ReadBox(const CsvRecord* record, KcsvReader* reader)
 {
     const char* kind = record->fields[kBoxKindSlot];
@@ -175,6 +152,27 @@ bool HandleHeaderRecord(const CsvRecord* record, KcsvReader* reader)
 }
 
 }   // namespace
+
+void ReadFieldList(const CsvRecord* record, TableLayout* layout)
+{
+    int slot = 1;
+    while (slot < CSV_MAX_FIELDS && record->fields[slot] && IsSystemColumnId(record->fields[slot]))
+        slot++;
+    layout->firstColumn = (int16_t)slot;
+    int count = 0;
+    for (; slot < CSV_MAX_FIELDS && record->fields[slot] && count < TABLE_MAX_FIELDS; slot++) {
+        TableField& f = layout->fields[count++];
+        // The first four bytes name the field; a shorter name is zero-filled.
+        const char* text = record->fields[slot];
+        size_t n = 0;
+        while (n < FIELD_ID_SIZE - 1 && text[n])
+            n++;
+        memset(f.id, 0, sizeof f.id);
+        memcpy(f.id, text, n);
+        f.column = (int16_t)slot;
+    }
+    layout->fieldCount = (int16_t)count;
+}
 
 bool NameFromPath(char* out, const char* path, const char* suffix)
 {

@@ -22,6 +22,11 @@ struct KcsvReader {
 // (KCSV_PATH_MAX bytes); false when it would not fit.
 bool NameFromPath(char* out, const char* path, const char* suffix);
 
+// The fields of an "I" record: leading system columns (in any order) are
+// passed over; every slot from the first other one up to the first empty slot
+// is a field, named by its first four bytes.
+void ReadFieldList(const CsvRecord* record, TableLayout* layout);
+
 // Reads and handles header records up to and including the "T" record, which
 // writes the layout file. False when the header ends or breaks first, on an
 // "M" record of another box kind, or when the description or layout file

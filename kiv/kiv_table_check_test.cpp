@@ -1,0 +1,140 @@
+// Damaged tables through kiv's command line: to-csv and pull refuse each with
+// status 6 and the line at fault, and write none of the table's files; pull
+// keeps the received table byte for byte. Each row changes the sample table
+// as from-csv writes it; one change leaves it sound.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+#include "kiv_harness.h"
+
+namespace {
+
+typedef std::vector<std::string> Lines;
+
+// The sample's records, one a line: H I M P S C T, then three rows (1234.5
+// on 19991231 with a JPEG, -0.25 on 20010105 with a PNG, a GIF), each with
+// the columns KD01 to KD03, IM01 and IMI1 from column 7 on.
+Lines SampleTable()
+{
+    KivRun run;
+    EXPECT_EQ(0, system(("cp " KIV_SAMPLES "/* " + run.dir).c_str()));
+    EXPECT_EQ(0, run.Kiv("from-csv addr.table addr.txt -o table.kcsv")) << run.Err();
+    std::string kcsv = ReadWhole(run.File("table.kcsv"));
+    Lines lines;
+    for (size_t at = 0, end; (end = kcsv.find("\r\n", at)) != std::string::npos; at = end + 2)
+        lines.push_back(kcsv.substr(at, end - at));
+    return lines;
+}
+
+std::string Joined(const Lines& lines)
+{
+    std::string kcsv;
+    for (const std::string& line : lines)
+        kcsv += line + "\r\n";
+    return kcsv + "\x1A";
+}
+
+void Replace(std::string& line, const std::string& from, const std::string& to)
+{
+    size_t at = line.find(from);
+    if (at != std::string::npos)
+        line.replace(at, from.size(), to);
+}
+
+std::vector<std::string> FilesIn(const std::string& dir)
+{
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d))
+            if (e->d_name[0] != '.')
+                names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(KivTableCheck, DamagedTablesAreRefusedNamingTheLine)
+{
+    struct Row {
+        const char* name;
+        void (*damage)(Lines&);
+        const char* pullName;   // null: to-csv; otherwise pull, with --name when not empty
+        size_t line;
+        std::string reason;
+    } rows[] = {
+        {"no P", [](Lines& l) { l.erase(l.begin() + 3); }, nullptr, 6,
+         "no \"P\" record before the titles: the kinds of the fields are unknown"},
+        {"no I", [](Lines& l) { l.erase(l.begin() + 1); }, nullptr, 6,
+         "no \"I\" record before the titles: the table's fields are unknown"},
+        {"row before the titles", [](Lines& l) { std::swap(l[6], l[7]); }, nullptr, 7,
+         "a data record before the titles (\"T\" record)"},
+        {"header among the rows", [](Lines& l) { std::rotate(l.begin() + 4, l.begin() + 5, l.end()); },
+         nullptr, 10, "a record tagged \"S\" among the data records (\"D\")"},
+        {"another box", [](Lines& l) { Replace(l[2], "_PIO", "_PIX"); }, nullptr, 3,
+         "the \"M\" record names no box of the handheld's"},
+        {"description cut", [](Lines& l) { l[3] = l[3].substr(0, 106) + "\""; }, nullptr, 4,
+         "the table description is cut short"},
+        {"number cut", [](Lines& l) { Replace(l[7], "1b0a9575LLL0LLL0LLL0", "1b0a9575LLL0LLL0"); }, nullptr,
+         8, "column 8 (KD02): a number that does not decode"},
+        {"time with slashes", [](Lines& l) { Replace(l[8], "\"20010105\"", "\"2001/01/05\""); }, nullptr, 9,
+         "column 9 (KD03): a time that is not 1 to 14 digits"},
+        {"picture off the alphabet", [](Lines& l) { Replace(l[9], "BDAPst71", "BDAP<t71"); }, nullptr, 10,
+         "column 10 (IM01): a picture that is not whole 3TO4 text"},
+        {"format not digits", [](Lines& l) { Replace(l[9], ",\"05\"", ",\"0x\""); }, nullptr, 10,
+         "column 11 (IMI1): an image format that is not two digits"},
+        {"row a column short", [](Lines& l) { Replace(l[9], ",\"05\"", ""); }, nullptr, 10,
+         "10 columns where the \"I\" record has 11"},
+        // A sound table: its last row, without a picture, ends with two empty columns.
+        {"row without its picture", [](Lines& l) { l[9] = l[9].substr(0, l[9].find(",\"BDAP")) + ",,"; },
+         nullptr, 0, ""},
+        {"pull, no P", [](Lines& l) { l.erase(l.begin() + 3); }, "", 6,
+         "no \"P\" record before the titles: the kinds of the fields are unknown"},
+        {"pull --name, number off the alphabet",
+         [](Lines& l) { Replace(l[7], "1b0a9575LLL0", "1b0a9575LL<0"); }, "addr", 8,
+         "column 8 (KD02): a number that does not decode"},
+    };
+    const Lines sample = SampleTable();
+    ASSERT_EQ(10u, sample.size());
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        KivRun run;
+        Lines lines = sample;
+        row.damage(lines);
+        std::string damaged = Joined(lines);
+        ASSERT_EQ(0, mkdir(run.File("out").c_str(), 0755));
+        std::string shown = "addr.kcsv";
+        int status;
+        if (!row.pullName) {
+            WriteWhole(run.File("addr.kcsv"), damaged);
+            status = run.Kiv("to-csv addr.kcsv -d out");
+        } else {
+            WriteWhole(run.File("table"), damaged);
+            ASSERT_TRUE(run.StartSim(std::string(kSimCable) + " --role send --data " + run.File("table")));
+            std::string name = row.pullName[0] ? std::string(" --name ") + row.pullName : "";
+            status = run.Kiv(std::string("pull --port LINE ") + kCable + name, "out");
+            run.FinishSim();
+            shown = "the received table";
+        }
+        EXPECT_EQ(row.line ? 6 : 0, status) << run.Err();
+        if (!row.line) {
+            EXPECT_TRUE(Exists(run.File("out/addr.kcsv.rec")));
+            continue;
+        }
+        std::string message = "kiv: " + shown + ": line " + std::to_string(row.line) + ": " + row.reason;
+        EXPECT_EQ(0u, run.Err().find(message)) << run.Err();
+        if (!row.pullName) {
+            EXPECT_EQ(std::vector<std::string>(), FilesIn(run.File("out")));
+            continue;
+        }
+        std::string kept = std::string(row.pullName[0] ? row.pullName : "table") + ".kcsv";
+        EXPECT_EQ(std::vector<std::string>({kept}), FilesIn(run.File("out")));
+        EXPECT_TRUE(damaged == ReadWhole(run.File("out/" + kept)));
+    }
+}
+
+}   // namespace
