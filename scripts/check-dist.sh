@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Checks the releases in dist/ as a user gets them. The zip unpacks, holds the
-# files it should and SHA256SUMS matches them; the two READMEs say the same;
-# in x86/ and x64/ both DLLs export exactly the names docs/macros.md declares
+# files it should and SHA256SUMS matches them; the two READMEs say the same,
+# including where the settings go when the Windows folder refuses them;
+# docs/KivDeclarations.bas is a module of docs/macros.md's declarations; in
+# x86/ and x64/ both DLLs export exactly the names docs/macros.md declares
 # for them, every program is of its folder's bitness, and the DLLs' version
 # resources carry the project version. The Debian package unpacks, its kiv
-# prints that version, its manual page renders, and lintian finds no error.
+# and kivsim print that version, their manual pages render, the README's
+# quick start runs from it as written, and lintian finds no error or warning.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 version=$(sed -n 's/^project(kiv VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -30,7 +33,7 @@ top=$tmp/zip/kiv-desktop-link-$version-windows
 check "$zip unpacks" unzip -q "$zip" -d "$tmp/zip"
 
 expected_files() {
-    printf '%s\n' LICENSE.txt README-UTF8.txt README.txt docs/macros.md
+    printf '%s\n' LICENSE.txt README-UTF8.txt README.txt docs/KivDeclarations.bas docs/macros.md
     for arch in x64 x86; do printf "$arch/%s\n" kivconv.dll kivhost.exe kivport.dll; done
 }
 files_match_sums() {
@@ -45,6 +48,27 @@ readmes_agree() {
     cmp <(iconv -f CP932 -t UTF-8 "$top/README.txt") <(tail -c +4 "$top/README-UTF8.txt")
 }
 check "README.txt (code page 932) and README-UTF8.txt say the same" readmes_agree
+# Both languages name the per-user copy and that it wins, and the module.
+readme_says() { grep -qF "$2" <(iconv -f CP932 -t UTF-8 "$1" | tr -d '\r' | tr '\n' ' '); }
+for text in '%APPDATA%\ruvodod.ini' 'ユーザーごとのコピー' 'コピーが優先されます' 'per-user copy' \
+    'Once that copy exists it wins' 'docs\KivDeclarations.bas'; do
+    check "README.txt says \"$text\"" readme_says "$top/README.txt" "$text"
+done
+
+# The module a macro editor imports: its name first, code page 932, CR LF
+# throughout, and after its name the declarations block of docs/macros.md.
+declarations_block() {
+    awk '/^## Declarations/ { on = 1 } on && /^```vb$/ { block = 1; next } block && /^```$/ { exit } block' "$1"
+}
+module_matches() {
+    local bas=$top/docs/KivDeclarations.bas
+    [ "$(head -n1 "$bas")" = $'Attribute VB_Name = "KivDeclarations"\r' ] || return 1
+    [ "$(grep -c $'\r$' "$bas")" = "$(wc -l <"$bas")" ] && [ "$(tail -c2 "$bas" | od -An -tx1)" = " 0d 0a" ] || return 1
+    [ -n "$(declarations_block "$top/docs/macros.md")" ] || return 1
+    diff <(declarations_block "$top/docs/macros.md") <(iconv -f CP932 -t UTF-8 "$bas" | tr -d '\r' | tail -n +2)
+}
+check "docs/KivDeclarations.bas is docs/macros.md's declarations as a module (code page 932, CR LF)" \
+    module_matches
 
 # The export names a macro reaches: each Declare's Alias, or its own name.
 declared() {
@@ -78,17 +102,21 @@ done
 if [ -f kiv/CMakeLists.txt ]; then
     deb=$(ls dist/kiv_"$version"_*.deb 2>/dev/null || echo "dist/kiv_${version}_ARCH.deb")
     check "$deb unpacks" dpkg-deb -x "$deb" "$tmp/root"
-    check "its kiv prints version $version" \
-        bash -c '[ "$("$1" --version)" = "kiv $2" ]' - "$tmp/root/usr/bin/kiv" "$version"
+    for program in kiv kivsim; do
+        check "its $program prints version $version" \
+            bash -c '[ "$("$1" --version)" = "$2 $3" ]' - "$tmp/root/usr/bin/$program" "$program" "$version"
+    done
     check "its Depends come from dpkg-shlibdeps" bash -c 'dpkg-deb -f "$1" Depends | grep -q libc6' - "$deb"
-    renders() {
-        local page=$tmp/root/usr/share/man/man1/kiv.1.gz
+    renders() {   # renders PROGRAM SECTION: the page, without warnings, with that section
+        local page=$tmp/root/usr/share/man/man1/$1.1.gz
         MANWIDTH=80 man --warnings -l "$page" >"$tmp/page" 2>"$tmp/warnings" || return 1
         cat "$tmp/warnings"
-        [ ! -s "$tmp/warnings" ] && grep -q "kiv $version" "$tmp/page" && grep -q "^COMMANDS" "$tmp/page"
+        [ ! -s "$tmp/warnings" ] && grep -q "$1 $version" "$tmp/page" && grep -q "^$2" "$tmp/page"
     }
-    check "kiv(1) renders with man -l, without warnings" renders
-    check "lintian reports no error" lintian --fail-on error "$deb"
+    check "kiv(1) renders with man -l, without warnings" renders kiv COMMANDS
+    check "kivsim(1) renders with man -l, without warnings" renders kivsim EXAMPLES
+    check "the README's quick start runs from it as written" bash scripts/check-quickstart.sh "$tmp/root"
+    check "lintian reports no error or warning" lintian --fail-on error,warning "$deb"
 else
     echo "dist: this tree has no kiv program, so no Debian package to check"
 fi

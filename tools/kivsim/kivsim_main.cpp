@@ -46,6 +46,7 @@
 #include <string>
 #include <vector>
 #include "../ptyshim/kivpty_line.h"
+#include "kiv_version.h"
 #include "sim_data.h"
 #include "sim_options.h"
 
@@ -272,6 +273,11 @@ bool ReadCommandLine(int argc, char** argv, SimScenario& scenario, SimRun& run, 
     }
     if (run.help) {
         fputs(kSimUsage, stdout);
+        exitCode = 0;
+        return false;
+    }
+    if (run.version) {
+        puts("kivsim " KIV_VERSION_TEXT);
         exitCode = 0;
         return false;
     }

@@ -15,6 +15,7 @@
 #include <sstream>
 #include <string>
 #include <vector>
+#include "kiv_version.h"
 #include "line_pacer.h"
 #include "link_sim.h"
 #include "sim_data.h"
@@ -327,8 +328,9 @@ TEST(KivsimFlags, RefusesWhatItCannotUnderstandAndSaysWhy)
         int exitCode;
         const char* says;
     } rows[] = {
-        {"--help", 0, "usage: kivsim --link PATH"},
-        {"--role send", 2, "kivsim: --link is required\nusage:"},
+        {"--help", 0, "Usage: kivsim --link PATH"},
+        {"--version", 0, "kivsim " KIV_VERSION_TEXT "\n"},
+        {"--role send", 2, "kivsim: --link is required\nUsage:"},
         {"--link L --baud fast", 2, "kivsim: bad value for --baud: fast\n"},
         {"--link L --role dance", 2, "kivsim: bad value for --role: dance\n"},
         {"--link L --probe-answer f4,f5", 2, "kivsim: bad value for --probe-answer: f4,f5\n"},

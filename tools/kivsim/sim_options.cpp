@@ -5,10 +5,11 @@
 #include "sim_data.h"
 
 const char kSimUsage[] =
-    "usage: kivsim --link PATH [options]\n"
+    "Usage: kivsim --link PATH [options]\n"
     "Plays the handheld on the master side of a pseudo-terminal whose slave is\n"
     "linked at PATH (for Wine: $WINEPREFIX/dosdevices/comN), runs one scenario,\n"
     "writes a record and exits.\n"
+    "\n"
     "run:\n"
     "  --ready FILE         written (slave path, pid) once the line is up\n"
     "  --record PREFIX      PREFIX.bin received, PREFIX.sent sent, PREFIX.log events\n"
@@ -40,7 +41,10 @@ const char kSimUsage[] =
     "  --fault-seed N --fault-rate R   random faults on that share of frames\n"
     "IR line device (before the role):\n"
     "  --probe-answer f4|f5|HEX|none   answer the probe byte 0xF0, then take the\n"
-    "                       13 set-up bytes after f4 or f5\n";
+    "                       13 set-up bytes after f4 or f5\n"
+    "about kivsim:\n"
+    "  -h, --help           this text\n"
+    "  --version            kivsim's version\n";
 
 namespace {
 
@@ -240,6 +244,10 @@ bool ParseSimArgs(int argc, char** argv, SimScenario& s, SimRun& run, std::strin
         std::string name = argv[i];
         if (name == "--help" || name == "-h") {
             run.help = true;
+            return true;
+        }
+        if (name == "--version") {
+            run.version = true;
             return true;
         }
         const Flag* flag = FindFlag(name);

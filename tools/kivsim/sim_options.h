@@ -14,6 +14,7 @@ struct SimRun {
     uint32_t timeoutMs = 60000;
     uint32_t lingerMs = 300;
     bool help = false;
+    bool version = false;
 };
 
 extern const char kSimUsage[];
