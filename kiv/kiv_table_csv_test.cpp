@@ -2,6 +2,7 @@
 // the project's tables (cells, schema lines, picture files, encodings), and
 // --classic writing the Windows application's files exactly as before.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <string>
 #include <vector>
 #include "kiv_harness.h"
@@ -136,6 +137,46 @@ TEST(KivTableCsv, WritesTheTableCsvSchemaAndPictures)
             EXPECT_TRUE(ReadWhole(run.File("out/" + p.first)) == ReadWhole(KIV_SAMPLES "/" + p.second))
                 << p.first;
         EXPECT_EQ(row.pictures.empty(), !Exists(run.File("out/" + row.base + "-pictures")));
+    }
+}
+
+// A table that cannot be written whole is refused with a line saying why,
+// and the job leaves nothing behind.
+TEST(KivTableCsv, RefusesAndLeavesNothing)
+{
+    std::string header = HeaderOf(kDll + "marks.csv");
+    struct Row {
+        const char* name;
+        std::string kcsv;
+        std::string flags;
+        bool marksCsvExists;   // out/marks.csv is there before
+        int status;
+        std::string message;
+    } rows[] = {
+        {"a damaged record",
+         header + "\"D\",\" \",,\"20261208123509\",,,\"a\",,\r\n\"D\",bad\r\n\"D\",,,,,,\"b\"\r\n\x1A", "",
+         false, 6, "marks.kcsv: line 9: a damaged record"},
+        {"a character code page 932 has no form for, in code page 932",
+         header + "\"D\",\" \",,\"20261208123509\",,,\"\x85\x40\",,\r\n\x1A", "--encoding cp932", false, 6,
+         "out/marks.csv: line 2, column 1"},
+        {"the CSV exists", ReadWhole(kDll + "marks.csv"), "", true, 8, "out/marks.csv exists"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        KivRun run;
+        ASSERT_EQ(0, mkdir(run.File("out").c_str(), 0755));
+        if (row.marksCsvExists)
+            WriteWhole(run.File("out/marks.csv"), "mine");
+        WriteWhole(run.File("marks.kcsv"), row.kcsv);
+        EXPECT_EQ(row.status, run.Kiv("to-csv @marks.kcsv -d @out " + row.flags));
+        EXPECT_NE(std::string::npos, run.Err().find(row.message)) << run.Err();
+        EXPECT_EQ(row.marksCsvExists, Exists(run.File("out/marks.csv")));
+        EXPECT_FALSE(Exists(run.File("out/marks.schema")));
+        if (row.marksCsvExists) {
+            EXPECT_EQ("mine", ReadWhole(run.File("out/marks.csv")));
+            EXPECT_EQ(0, run.Kiv("to-csv @marks.kcsv -d @out --force")) << run.Err();
+            EXPECT_EQ(0u, ReadWhole(run.File("out/marks.csv")).find("記号,番号,日時\r\n"));
+        }
     }
 }
 
