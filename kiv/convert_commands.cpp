@@ -15,6 +15,9 @@ ConvertOptions Options(const CommonOptions& o)
     ConvertOptions c;
     c.utf8 = o.utf8;
     c.force = o.force;
+    c.classic = o.classic;
+    c.bom = o.bom;
+    c.cp932 = o.encoding == "cp932";
     return c;
 }
 
@@ -96,7 +99,9 @@ int PullCommand(const CommonOptions& o, const std::string& dir, const std::strin
         return Finish(status, dir, made);
     std::vector<std::string> written;
     std::string error;
-    status = KcsvBlockToFiles(block, dir, name, Options(o), &written, &error, AfterPulledKcsv);
+    status = o.classic
+                 ? KcsvBlockToFiles(block, dir, name, Options(o), &written, &error, AfterPulledKcsv)
+                 : KcsvBlockToTableFiles(block, dir, name, Options(o), &written, &error, AfterPulledKcsv);
     if (status)
         return Finish(Report(status, error), dir, made);
     for (const std::string& path : written)
@@ -120,7 +125,9 @@ int ToCsvCommand(const CommonOptions& o, const std::string& kcsv, const std::str
     if (!MakeFolder(dir, &made))
         return KIV_EXIT_WRITE;
     std::string error;
-    return Finish(Report(KcsvFileToCsv(kcsv, dir, Options(o), &error), error), dir, made);
+    int status = o.classic ? KcsvFileToCsv(kcsv, dir, Options(o), &error)
+                           : KcsvFileToTableCsv(kcsv, dir, Options(o), &error);
+    return Finish(Report(status, error), dir, made);
 }
 
 int FromCsvCommand(const CommonOptions& o, const std::string& layout, const std::string& csv,

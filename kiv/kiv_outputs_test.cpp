@@ -15,8 +15,8 @@
 namespace {
 
 const char kName[] = "住所録";   // the sample table's name
-const char* const kSuffixes[] = {".kcsv",     ".kcsv.table", ".kcsv.rec",   ".kcsv.num",
-                                 ".kcsv.tab", ".kcsv.0.jpg", ".kcsv.1.png", ".kcsv.2.gif"};
+const char* const kSuffixes[] = {
+    ".kcsv", ".csv", ".schema", "-pictures/1-4.jpg", "-pictures/2-4.png", "-pictures/3-4.gif"};
 
 // The sample table as from-csv writes it, in the run's folder as addr.kcsv;
 // its bytes.
@@ -88,8 +88,8 @@ TEST(KivOutputs, APullNeverOverwritesAnotherTable)
         std::string base;
     } rows[] = {
         {n + ".kcsv", n + "-2"},
-        {n + ".kcsv.rec", n + "-2"},
-        {n + ".kcsv.1.png " + n + "-2.kcsv", n + "-3"},
+        {n + ".csv", n + "-2"},
+        {n + "-pictures/2-4.png " + n + "-2.kcsv", n + "-3"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.existing);
@@ -124,7 +124,7 @@ TEST(KivOutputs, AWriteFailureKeepsTheReceivedBlock)
         {"pull -d out", "rm out", "tmp/" + n + ".kcsv", "cannot write in out"},
         {"receive -o out/x.kcsv", "rm out", "tmp/x.kcsv", "cannot write in out"},
         {"receive -o out/x.kcsv", "make out/x.kcsv", "out/x-2.kcsv", "out/x.kcsv exists"},
-        {"pull -d " + longDir, "", longDir + "/" + n + ".kcsv", "the path is too long"},
+        {"pull --classic -d " + longDir, "", longDir + "/" + n + ".kcsv", "the path is too long"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.kiv + " / " + row.during);
@@ -175,14 +175,15 @@ TEST(KivOutputs, SignalsWaitUntilTheTableIsSaved)
         std::string stream;     // held full while kiv writes to it
         std::string existing;   // the free-name notice goes to stderr
         std::string waitFor;    // the signal is sent once this is in place
+        std::string kcsv;       // where the table is kept
         int signal;
         int status;
         std::string message;
         std::string absent;
     } rows[] = {
-        {"kiv.err", n + ".kcsv", n + "-2.kcsv", SIGTERM, 143,
-         "cancelled; the table is kept in " + n + "-2.kcsv", n + "-2.kcsv.rec"},
-        {"kiv.out", "", n + ".kcsv.2.gif", SIGINT, 0, n + ".kcsv.2.gif", ".kiv-"},
+        {"kiv.err", n + ".kcsv", n + "-2.kcsv", n + "-2.kcsv", SIGTERM, 143,
+         "cancelled; the table is kept in " + n + "-2.kcsv", n + "-2.csv"},
+        {"kiv.out", "", n + "-pictures/3-4.gif", n + ".kcsv", SIGINT, 0, n + "-pictures/3-4.gif", ".kiv-"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.stream);
@@ -206,7 +207,7 @@ TEST(KivOutputs, SignalsWaitUntilTheTableIsSaved)
         EXPECT_EQ(row.status, ExitStatus(kiv));
         run.FinishSim();
         EXPECT_NE(std::string::npos, said.find(row.message)) << said;
-        EXPECT_TRUE(table == ReadWhole(run.File(row.waitFor.substr(0, row.waitFor.find(".kcsv") + 5))));
+        EXPECT_TRUE(table == ReadWhole(run.File(row.kcsv)));
         EXPECT_EQ(0, system(("! ls -a " + run.dir + " | grep -q '^" + row.absent + "'").c_str()));
     }
 }
@@ -222,16 +223,23 @@ TEST(KivOutputs, ForceLeavesNoStaleFiles)
     ExitStatus(dead);
     const std::string deadStage = ".kiv-" + std::to_string(dead) + "-abcdef";
     const std::string liveStage = ".kiv-" + std::to_string(getpid()) + "-abcdef";
-    const std::string stale = "addr.kcsv.3.jpg addr.kcsv.10.png", others = "addr.kcsv.notes other.kcsv.3.jpg";
+    const std::string stale = "addr-pictures/4-4.jpg addr-pictures/10-4.png",
+                      others = "addr-pictures/notes.txt other-pictures/4-4.jpg";
+    const std::string classicStale = "addr.kcsv.3.jpg addr.kcsv.10.png",
+                      classicOthers = "addr.kcsv.notes other.kcsv.3.jpg";
     struct Row {
         std::string kiv;
         std::string existing;
         std::string gone;
         std::string kept;
+        std::string written;
     } rows[] = {
-        {"to-csv addr.kcsv --force", stale + " " + others, stale, others},
-        {"pull -n addr --force", stale + " " + others, stale, others},
-        {"to-csv addr.kcsv", deadStage + "/0 " + liveStage + "/0", deadStage, liveStage + "/0"},
+        {"to-csv addr.kcsv --force", stale + " " + others, stale, others, "addr-pictures/3-4.gif"},
+        {"pull -n addr --force", stale + " " + others, stale, others, "addr-pictures/3-4.gif"},
+        {"to-csv addr.kcsv --classic --force", classicStale + " " + classicOthers, classicStale,
+         classicOthers, "addr.kcsv.2.gif"},
+        {"to-csv addr.kcsv", deadStage + "/0 " + liveStage + "/0", deadStage, liveStage + "/0",
+         "addr-pictures/3-4.gif"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.kiv);
@@ -250,7 +258,7 @@ TEST(KivOutputs, ForceLeavesNoStaleFiles)
             EXPECT_FALSE(Exists(run.File(name))) << name;
         for (const std::string& name : Words(row.kept))
             EXPECT_TRUE(Exists(run.File(name))) << name;
-        EXPECT_TRUE(Exists(run.File("addr.kcsv.2.gif")));
+        EXPECT_TRUE(Exists(run.File(row.written)));
     }
 }
 
