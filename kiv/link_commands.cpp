@@ -31,6 +31,7 @@ int LinkTransfer(const CommonOptions& o, bool sending, const std::vector<uint8_t
     request.sending = sending;
     request.block = block;
     request.progress = !o.quiet && isatty(STDERR_FILENO);
+    request.waitLimitMs = (uint32_t)o.link.timeoutSeconds * 1000;
     TransferOutcome out = RunTransfer(request);
     if (out.openError) {
         Complain(PortOpenMessage(request.portPath, out.openError, out.sysError));
@@ -39,6 +40,11 @@ int LinkTransfer(const CommonOptions& o, bool sending, const std::vector<uint8_t
     if (out.signal) {
         Complain(ResultMeaning(out.resultCode));
         return 128 + out.signal;
+    }
+    if (out.lineLost) {
+        Complain(std::string(sending ? "send" : "receive") +
+                 " failed: the line was lost (the handheld or the adapter went away)");
+        return RC_LINE_ERROR;
     }
     if (out.resultCode) {
         Complain(std::string(sending ? "send" : "receive") + " failed: " + std::to_string(out.resultCode) +
