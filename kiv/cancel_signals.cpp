@@ -1,5 +1,7 @@
 // The handlers only write the signal's number to a pipe: nothing else is
-// safe in a handler, and the poll loop wakes for it at once.
+// safe in a handler, and the poll loop wakes for it at once. A signal that
+// was ignored when kiv started (nohup, a background job of a script) stays
+// ignored, and each signal's handling goes back to what it was.
 #include "cancel_signals.h"
 #include <fcntl.h>
 #include <signal.h>
@@ -9,6 +11,9 @@ namespace {
 
 int pipeFds[2] = {-1, -1};
 const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+const int kCount = sizeof kSignals / sizeof kSignals[0];
+struct sigaction saved[kCount];
+bool installed[kCount];   // a handler of ours is in place
 
 void OnSignal(int signo)
 {
@@ -30,8 +35,9 @@ int InstallCancelSignals(void)
     struct sigaction sa = {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
-    for (int s : kSignals)
-        sigaction(s, &sa, nullptr);
+    for (int i = 0; i < kCount; i++)
+        installed[i] = sigaction(kSignals[i], nullptr, &saved[i]) == 0 && saved[i].sa_handler != SIG_IGN &&
+                       sigaction(kSignals[i], &sa, nullptr) == 0;
     return pipeFds[0];
 }
 
@@ -43,11 +49,11 @@ int TakeCancelSignal(int fd)
 
 void RemoveCancelSignals(void)
 {
-    struct sigaction sa = {};
-    sa.sa_handler = SIG_DFL;
-    sigemptyset(&sa.sa_mask);
-    for (int s : kSignals)
-        sigaction(s, &sa, nullptr);
+    for (int i = 0; i < kCount; i++) {
+        if (installed[i])
+            sigaction(kSignals[i], &saved[i], nullptr);
+        installed[i] = false;
+    }
     for (int& fd : pipeFds) {
         if (fd >= 0)
             close(fd);

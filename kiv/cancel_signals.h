@@ -2,9 +2,9 @@
 // takes them as one more event and the engine sees a cancel at a safe point.
 #pragma once
 
-// The pipe's read end; -1 when it could not be made.
+// Handlers for the signals not ignored; the pipe's read end, -1 when it could not be made.
 int InstallCancelSignals(void);
 // The signal that arrived, read off the pipe; 0 when none.
 int TakeCancelSignal(int fd);
-// Default handling again, and the pipe closed.
+// The handling each signal had before, and the pipe closed.
 void RemoveCancelSignals(void);

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <cstdlib>
@@ -72,6 +73,16 @@ int ExitStatus(pid_t pid)
 {
     int status = 0;
     waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+}
+
+int ExitStatusAndCpu(pid_t pid, double* cpuSeconds)
+{
+    int status = 0;
+    struct rusage use = {};
+    wait4(pid, &status, 0, &use);
+    *cpuSeconds = (double)(use.ru_utime.tv_sec + use.ru_stime.tv_sec) +
+                  (double)(use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
 }
 

@@ -20,6 +20,8 @@ pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>
             const std::string& errPath, const std::string& cwd = "", const std::string& outPath = "");
 // The exit status, or 1000 + the signal that ended the process.
 int ExitStatus(pid_t pid);
+// The same, with the processor time (user and system) the process used.
+int ExitStatusAndCpu(pid_t pid, double* cpuSeconds);
 std::vector<std::string> Words(const std::string& text);
 
 // Link flags of the fast cable most rows use, and kivsim's side of it.

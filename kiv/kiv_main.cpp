@@ -37,6 +37,10 @@ void AddLinkOptions(CLI::App* cmd, CommonOptions& o)
     cmd->add_option("--stop-bits", l.stopBits, "1 or 2 (default 1)")->check(CLI::IsMember({1, 2}));
     cmd->add_flag("--cts,!--no-cts", l.cts, "RTS/CTS flow control on or off (default off)");
     cmd->add_flag("--xonxoff,!--no-xonxoff", l.xonXoff, "XON/XOFF flow control on or off (default on)");
+    cmd->add_option(
+           "--timeout", l.timeoutSeconds,
+           "seconds to wait for the handheld's first byte (default: the link's own limit, 6 minutes)")
+        ->check(CLI::Range(1L, 86400L));
     cmd->add_flag("-q,--quiet", o.quiet, "no progress line");
 }
 

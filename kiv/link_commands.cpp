@@ -32,6 +32,7 @@ int LinkTransfer(const CommonOptions& o, bool sending, const std::vector<uint8_t
     request.block = block;
     request.progress = !o.quiet && isatty(STDERR_FILENO);
     request.holdSignalsAfter = !sending;   // a received block is saved whatever comes
+    request.waitLimitMs = (uint32_t)o.link.timeoutSeconds * 1000;
     TransferOutcome out = RunTransfer(request);
     if (out.openError) {
         Complain(PortOpenMessage(request.portPath, out.openError, out.sysError));
@@ -40,6 +41,11 @@ int LinkTransfer(const CommonOptions& o, bool sending, const std::vector<uint8_t
     if (out.signal) {
         Complain(ResultMeaning(out.resultCode));
         return 128 + out.signal;
+    }
+    if (out.lineLost) {
+        Complain(std::string(sending ? "send" : "receive") +
+                 " failed: the line was lost (the handheld or the adapter went away)");
+        return RC_LINE_ERROR;
     }
     if (out.resultCode) {
         Complain(std::string(sending ? "send" : "receive") + " failed: " + std::to_string(out.resultCode) +

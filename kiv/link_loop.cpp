@@ -7,6 +7,7 @@
 // loop sleeps for as long as the queued bytes take on the wire, then looks.
 #include "link_loop.h"
 #include <poll.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <cstring>
 #include "cancel_signals.h"
@@ -28,6 +29,9 @@ struct Loop {
     uint64_t drainDueMs;    // when to look at the output queue again; 0: not waiting
     uint64_t inputRestMs;   // a raw receive leaves input to gather until then
     int signal;
+    bool lineLost;        // the transfer ended because the line went away
+    bool heard;           // a byte came from the handheld
+    uint64_t waitDueMs;   // the wait for that first byte ends then; 0: no bound
 };
 Loop loop;
 
@@ -57,6 +61,19 @@ void RequestClose(void) { loop.closeRequested = true; }
 void RequestNotify(void) { loop.notifyPending = true; }
 void Repaint(void) { ProgressShow(false); }
 
+// The port layer's read, noting the handheld's first byte: it ends the
+// waiting line and the bound on that wait.
+int32_t (*readPortBytes)(KivHandle, uint8_t*, uint32_t);
+int32_t ReadPort(KivHandle port, uint8_t* buffer, uint32_t max)
+{
+    int32_t n = readPortBytes(port, buffer, max);
+    if (n > 0 && !loop.heard) {
+        loop.heard = true;
+        ProgressHeard();
+    }
+    return n;
+}
+
 void AwaitOutput(void);
 
 // The engine's last step: a cancelled IR transfer tells the handheld with
@@ -74,6 +91,8 @@ void CloseLoopPort(void)
 void InstallLoopPlatform(void)
 {
     InstallPosixPort();
+    readPortBytes = linkPlatform.readPort;
+    linkPlatform.readPort = ReadPort;
     linkPlatform.setTimer = StartTimer;
     linkPlatform.killTimer = StopTimer;
     linkPlatform.timerFailed = NoTimerFailure;
@@ -116,6 +135,8 @@ int TimeoutMs(uint64_t now)
         due = loop.drainDueMs;
     if (loop.inputRestMs > now && transferState.active && loop.inputRestMs < due)
         due = loop.inputRestMs;
+    if (loop.waitDueMs && !loop.heard && loop.waitDueMs < due)
+        due = loop.waitDueMs;
     if (due == UINT64_MAX)
         return -1;
     return due > now ? (int)(due - now) : 0;
@@ -151,6 +172,13 @@ void InputArrived(uint64_t now)
     }
 }
 
+// Input the port still holds; false too when it cannot say (a hung-up line).
+bool InputQueued(void)
+{
+    int queued = 0;
+    return ioctl(loop.fd, FIONREAD, &queued) == 0 && queued > 0;
+}
+
 // One wake-up of the loop and the engine step it calls for.
 void Step(int signalFd)
 {
@@ -160,6 +188,11 @@ void Step(int signalFd)
         return;
     }
     uint64_t now = NowMs();
+    if (loop.waitDueMs && !loop.heard && now >= loop.waitDueMs) {
+        transferState.resultCode = RC_TIMEOUT;   // the handheld never answered
+        loop.closeRequested = true;
+        return;
+    }
     if (loop.timerOn && now >= loop.timerDueMs) {
         loop.timerDueMs = now + loop.timerPeriodMs;
         LinkTimerProc();
@@ -182,24 +215,31 @@ void Step(int signalFd)
         return;
     }
     short got = fds[1].revents;
-    if ((got & POLLIN) && WaitingForInput(now)) {
+    bool hungUp = got & (POLLERR | POLLNVAL | POLLHUP);
+    if ((got & POLLIN) && WaitingForInput(now) && (!hungUp || InputQueued())) {
         InputArrived(NowMs());
         return;   // what is still queued comes first, even after a hang-up
     }
-    if (got & (POLLERR | POLLNVAL | POLLHUP)) {
-        int queued = 0;
-        if (transferState.active && ioctl(loop.fd, FIONREAD, &queued) == 0 && queued > 0) {
+    if (hungUp) {
+        if (InputQueued() && transferState.active && (transferState.notifyMask & LINK_EV_RXCHAR))
             InputArrived(NowMs());   // the other end hung up after its last bytes
-            return;
-        }
-        // The device went away under the transfer.
-        if (transferState.resultCode == 0)
-            transferState.resultCode = RC_LINE_ERROR;
-        loop.closeRequested = true;
+        else
+            lineLost = true;   // the handheld or the adapter went away
         return;
     }
     if ((got & POLLOUT) && !WriteHeldOutput(loop.fd) && transferState.resultCode == 0)
         transferState.resultCode = RC_LINE_ERROR;
+}
+
+// A line that went away ends the transfer at once, unless the engine had
+// finished it already.
+void CheckLineLost(void)
+{
+    if (!lineLost || loop.lineLost || (loop.closeRequested && transferState.resultCode == 0))
+        return;
+    loop.lineLost = true;
+    transferState.resultCode = RC_LINE_ERROR;
+    loop.closeRequested = true;
 }
 
 // Lets the last bytes leave before the lines drop: bounded by their time on
@@ -276,29 +316,45 @@ TransferOutcome RunTransfer(const TransferRequest& request)
         }
         t.blockSize = t.totalBytes = length;
     }
+    // In place before the port's settings change, so that no signal can end
+    // kiv with the port left as the transfer set it.
+    int signalFd = InstallCancelSignals();
     PortOpenError openError;
     loop.fd = OpenSerialPort(request.portPath.c_str(), portParams.line, &openError, &out.sysError);
     if (loop.fd < 0) {
+        RemoveCancelSignals();
         out.openError = openError;
         out.resultCode = RC_PORT_UNAVAILABLE;
         TakeReceived(out);
         return out;
     }
-    int signalFd = InstallCancelSignals();
     InstallLoopPlatform();
     t.hPort = PortHandle(loop.fd);
     t.active = 1;
     ProgressStart(request.progress);
+    // A cable send hears nothing from the handheld; everything else waits for it.
+    if (!request.sending || portParams.linkKind == LINK_IR) {
+        ProgressAwait(request.portPath);
+        if (request.waitLimitMs)
+            loop.waitDueMs = NowMs() + request.waitLimitMs;
+    }
     StartEngine();
-    while (!loop.closeRequested)
+    while (!loop.closeRequested) {
         Step(signalFd);
+        CheckLineLost();
+    }
     OnStatusDialogClosing();   // stops the engine and closes the port through the table
-    if (request.holdSignalsAfter)
+    if (request.holdSignalsAfter) {
+        // One that came after the loop's last look waits with the others.
         HoldTerminationSignals();
+        if (int late = TakeCancelSignal(signalFd))
+            raise(late);
+    }
     RemoveCancelSignals();
     ProgressShow(true);
     out.resultCode = t.resultCode;
     out.signal = t.resultCode == RC_CANCELLED ? loop.signal : 0;
+    out.lineLost = loop.lineLost;
     TakeReceived(out);
     return out;
 }

@@ -13,6 +13,7 @@ struct TransferRequest {
     std::vector<uint8_t> block;      // what a send sends (up to its first NUL)
     bool progress = false;           // a progress line on stderr
     bool holdSignalsAfter = false;   // Ctrl-C and friends stay held once the transfer is over
+    uint32_t waitLimitMs = 0;   // bounds the wait for the handheld's first byte; 0: the link's own timers
 };
 
 struct TransferOutcome {
@@ -20,9 +21,11 @@ struct TransferOutcome {
     int signal = 0;                  // the signal that cancelled the transfer, or 0
     int openError = 0;               // a PortOpenError when the port could not be opened
     int sysError = 0;                // its errno
+    bool lineLost = false;           // the handheld or the adapter went away (RC_LINE_ERROR)
     std::vector<uint8_t> received;   // a receive's block, through its end byte
 };
 
 // Opens the port, runs the engine until the transfer ends, closes the port
-// as it was found. SIGINT, SIGTERM and SIGHUP cancel as the Cancel button does.
+// as it was found. SIGINT, SIGTERM and SIGHUP cancel as the Cancel button
+// does, unless they were ignored when kiv started.
 TransferOutcome RunTransfer(const TransferRequest& request);

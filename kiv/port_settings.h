@@ -23,6 +23,8 @@ struct LinkOptions {
     int stopBits = -1;
     int cts = 0;       // above 0 on, below 0 off, 0 as the file says
     int xonXoff = 0;   // the same
+    // Bounds the wait for the handheld's first byte; 0: the link's own timers.
+    long timeoutSeconds = 0;
 };
 
 // The transfer's PortParams from the options; false with *error set when a

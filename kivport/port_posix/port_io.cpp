@@ -11,6 +11,7 @@
 #include "posix_port.h"
 
 bool outputBusy;
+bool lineLost;
 
 namespace {
 
@@ -43,6 +44,13 @@ uint32_t NewLineErrors(int fd)
     return errors;
 }
 
+// The errors of a port whose device is gone: a hung-up line, an unplugged adapter.
+void NoteError(void)
+{
+    if (errno == EIO || errno == ENXIO || errno == ENODEV)
+        lineLost = true;
+}
+
 void DropHeld(void)
 {
     held.clear();
@@ -55,6 +63,8 @@ int32_t Read(KivHandle port, uint8_t* buffer, uint32_t max)
     if (fd < 0 || max == 0)
         return 0;
     ssize_t n = read(fd, buffer, max);
+    if (n < 0)
+        NoteError();
     return n > 0 ? (int32_t)n : 0;
 }
 
@@ -68,8 +78,10 @@ int32_t Write(KivHandle port, const uint8_t* buffer, uint32_t n)
     size_t done = 0;
     if (HeldOutput() == 0) {
         ssize_t w = write(fd, buffer, n);
-        if (w < 0 && errno != EAGAIN && errno != EINTR)
+        if (w < 0 && errno != EAGAIN && errno != EINTR) {
+            NoteError();
             return -1;
+        }
         done = w > 0 ? (size_t)w : 0;
     }
     held.insert(held.end(), buffer + done, buffer + n);
@@ -83,8 +95,10 @@ int32_t Status(KivHandle port, PortStatus* status)
     if (fd < 0)
         return 0;
     int inQueue = 0;
-    if (ioctl(fd, FIONREAD, &inQueue) != 0)
+    if (ioctl(fd, FIONREAD, &inQueue) != 0) {
+        NoteError();
         return 0;
+    }
     *status = PortStatus{};
     status->inQueue = inQueue > 0 ? (uint32_t)inQueue : 0;
     status->outQueue = OutputQueue(fd);
@@ -120,8 +134,10 @@ bool WriteHeldOutput(int fd)
 {
     while (HeldOutput()) {
         ssize_t w = write(fd, held.data() + heldStart, HeldOutput());
-        if (w < 0)
+        if (w < 0) {
+            NoteError();
             return errno == EAGAIN || errno == EINTR;
+        }
         heldStart += (size_t)w;
     }
     DropHeld();
@@ -140,6 +156,7 @@ void ResetPortIo(int fd)
 {
     DropHeld();
     outputBusy = false;
+    lineLost = false;
     haveCounts = fd >= 0 && ReadLineErrorCounts(fd, &lastCounts);
 }
 

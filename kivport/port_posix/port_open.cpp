@@ -1,7 +1,11 @@
 // Opening and closing the port of a transfer. The port is held exclusively
 // (TIOCEXCL for other openers, an flock lock for other programs that take
 // it the same way), its settings are saved first and put back at close, so
-// a terminal program that uses the port afterwards finds it as it was.
+// a terminal program that uses the port afterwards finds it as it was. The
+// close never blocks: what the bounded drain left in the driver's queue is
+// discarded first, so no byte goes out at the restored speed and the
+// driver's closing wait finds nothing to wait for, even with the output
+// stopped by XOFF or a low CTS.
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -86,6 +90,7 @@ void CloseSerialPort(int fd)
     if (fd < 0)
         return;
     ResetPortIo(-1);
+    tcflush(fd, TCOFLUSH);
     ModemLines(fd, TIOCMBIC);
     if (haveSaved)
         tcsetattr(fd, TCSANOW, &savedSettings);

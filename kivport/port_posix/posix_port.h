@@ -33,8 +33,9 @@ uint32_t BitsPerByte(const LineSettings& line);
 // Opens and configures the port at path and raises DTR and RTS; -1 with
 // *error set on failure, with nothing left open. *sysError is the errno.
 int OpenSerialPort(const char* path, const LineSettings& line, PortOpenError* error, int* sysError);
-// Drops DTR and RTS, restores the settings the port had before it was
-// opened, and closes it. Output the layer still holds is discarded.
+// Discards the output still queued, drops DTR and RTS, restores the
+// settings the port had before it was opened, and closes it. Output the
+// layer still holds is discarded too.
 void CloseSerialPort(int fd);
 
 // The handle the engine holds for a descriptor, and back.
@@ -57,6 +58,9 @@ size_t HeldOutput(void);
 bool WriteHeldOutput(int fd);
 // Bytes not yet on the wire: the driver's output queue and the held output.
 uint32_t OutputQueue(int fd);
+// True once a read, write or request failed as a port does when the device
+// behind it went away (EIO, ENXIO, ENODEV); cleared for each opened port.
+extern bool lineLost;
 // True once something was written since the output last read empty; the
 // poll loop clears it when it reports the drain.
 extern bool outputBusy;

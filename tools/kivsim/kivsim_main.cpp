@@ -21,8 +21,10 @@
 //            --eof, --piece N, --gap MS, --delay MS
 //   receive: --count N, --no-eof-stop, --silence MS, --inject HEX --inject-after N
 //   IR line device first: --probe-answer f4|f5|HEX|none
+//   --vanish-after N [--vanish-wait MS]   the handheld goes quiet after N
+//                     bytes of its role, and away (the line hangs up) MS later
 //
-// The slave stays open here for the whole run: the pseudo-terminal must
+// The slave stays open here for the whole run, unless the handheld vanishes: the pseudo-terminal must
 // survive the driver opening and closing the port, and bytes written to the
 // master would be lost if the slave side hung up. Event times in the record
 // are CLOCK_MONOTONIC milliseconds, the clock the preload library's log uses.
@@ -196,7 +198,23 @@ struct Pump {
     std::vector<uint8_t> pendingOut;   // crossed the line, not yet written
     bool wantInput = true;
     bool wantOutput = false;
+    int64_t vanishLeft = -1;   // role bytes still to cross before the handheld goes; -1: it stays
+    uint64_t quietSince = 0;   // when they were spent
 };
+
+// Of n bytes about to cross, those that may before the handheld vanishes.
+size_t BeforeVanishing(const SimHandheld& h, const Pump& p, size_t n)
+{
+    if (p.vanishLeft < 0 || h.stage != STAGE_ROLE)
+        return n;
+    return std::min(n, (size_t)p.vanishLeft);
+}
+
+void Crossed(const SimHandheld& h, Pump& p, size_t n)
+{
+    if (p.vanishLeft >= 0 && h.stage == STAGE_ROLE)
+        p.vanishLeft -= (int64_t)n;
+}
 
 // What the line has carried from the handheld by now goes to the master.
 // Returns when the next byte is due.
@@ -204,10 +222,13 @@ uint64_t PumpOutput(SimHandheld& h, PtyLine& line, Pump& p, uint64_t now)
 {
     uint64_t next = HandheldPaceOutput(h, p.tx, now, p.pendingOut);
     p.wantOutput = false;
-    if (!p.pendingOut.empty()) {
-        ssize_t w = write(line.master, p.pendingOut.data(), p.pendingOut.size());
-        if (w > 0)
+    size_t n = BeforeVanishing(h, p, p.pendingOut.size());
+    if (n) {
+        ssize_t w = write(line.master, p.pendingOut.data(), n);
+        if (w > 0) {
+            Crossed(h, p, (size_t)w);
             p.pendingOut.erase(p.pendingOut.begin(), p.pendingOut.begin() + w);
+        }
         p.wantOutput = !p.pendingOut.empty();   // the PC's input queue is full
     }
     return next;
@@ -220,10 +241,12 @@ uint64_t PumpInput(SimHandheld& h, PtyLine& line, Pump& p, uint64_t now)
     int avail = QueuedBytes(line.master);
     p.wantInput = true;
     uint32_t allow = PacerAllowance(p.rx, now, avail > 0 ? (uint32_t)avail : 0);
+    allow = (uint32_t)BeforeVanishing(h, p, allow);
     if (allow > 0) {
         std::vector<uint8_t> buf(allow);
         ssize_t r = read(line.master, buf.data(), allow);
         if (r > 0) {
+            Crossed(h, p, (size_t)r);
             if (line.count)
                 __atomic_add_fetch(&line.count->consumed, (uint64_t)r, __ATOMIC_RELEASE);
             PacerConsume(p.rx, (uint32_t)r, QueuedBytes(line.master) > 0);
@@ -342,11 +365,32 @@ bool ReadAndLingered(const SimRun& run, const PtyLine& line, uint64_t now, uint6
     return drainedAt && now - drainedAt >= settleUs;
 }
 
+// The handheld goes away: once its role's bytes are spent nothing more
+// crosses, and --vanish-wait later closing the master hangs the line up, so
+// the PC's side reads a hang-up and its writes fail.
+bool Vanish(SimHandheld& h, const SimRun& run, PtyLine& line, Pump& p, uint64_t now)
+{
+    if (!p.quietSince) {
+        if (p.vanishLeft != 0 || h.stage != STAGE_ROLE)
+            return false;
+        p.quietSince = now;
+        HandheldEvent(h, now, "quiet");
+    }
+    if (now - p.quietSince < (uint64_t)run.vanishWaitMs * 1000)
+        return false;
+    close(line.master);
+    close(line.slave);
+    line.master = line.slave = -1;
+    HandheldStop(h, "vanished", now);
+    return true;
+}
+
 // Plays the scenario on the line until the handheld is done and the PC has
 // its bytes, or a stop or the bound ends it at once, whatever is still queued.
 void PlayScenario(SimHandheld& h, const SimRun& run, PtyLine& line, uint64_t deadline)
 {
     Pump pump;
+    pump.vanishLeft = run.vanishAfter;
     PacerInit(pump.tx, h.scenario.line.baud, BitsPerByte(h.scenario.line));
     PacerInit(pump.rx, h.scenario.line.baud, BitsPerByte(h.scenario.line));
     uint64_t lastStopCheck = 0, drainedAt = 0;
@@ -357,6 +401,8 @@ void PlayScenario(SimHandheld& h, const SimRun& run, PtyLine& line, uint64_t dea
             return;
         }
         uint64_t next = PumpOnce(h, line, pump, now);
+        if (Vanish(h, run, line, pump, now))
+            return;
         if (HandheldFinished(h) && pump.pendingOut.empty()) {
             if (ReadAndLingered(run, line, now, drainedAt))
                 return;

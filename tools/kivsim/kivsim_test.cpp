@@ -336,6 +336,7 @@ TEST(KivsimFlags, RefusesWhatItCannotUnderstandAndSaysWhy)
         {"--link L --probe-answer f4,f5", 2, "kivsim: bad value for --probe-answer: f4,f5\n"},
         {"--link L --fault-rate 1.5", 2, "kivsim: bad value for --fault-rate: 1.5\n"},
         {"--link L --plan drop,sing", 2, "kivsim: bad value for --plan: drop,sing\n"},
+        {"--link L --vanish-after soon", 2, "kivsim: bad value for --vanish-after: soon\n"},
         {"--link L --wobble 1", 2, "kivsim: unknown flag --wobble\n"},
         {"--link L --eof --count", 2, "kivsim: --count needs a value\n"},
         {"--link L --data /nonexistent/kivsim-data", 2, "kivsim: cannot read /nonexistent/kivsim-data\n"},

@@ -17,6 +17,9 @@ const char kSimUsage[] =
     "  --stop FILE          end the run once FILE exists\n"
     "  --timeout MS         end the run after MS in any case (default 60000)\n"
     "  --linger MS          after the last byte was read, keep the line up (default 300)\n"
+    "  --vanish-after N     go quiet once N bytes of the role have crossed, both\n"
+    "                       ways together (IR: after the set-up), and away (hang\n"
+    "                       the line up) --vanish-wait MS later (default 0)\n"
     "line:\n"
     "  --baud N             pace both directions to N bit/s (default 9600; 0 unpaced)\n"
     "  --format DPS         data bits, parity n/o/e, stop bits (default 8N1)\n"
@@ -160,6 +163,15 @@ bool ParseSeed(const char* v, uint64_t& seed)
     return true;
 }
 
+bool ParseCount(const char* v, int64_t& count)
+{
+    uint32_t n = 0;
+    if (!ParseNumber(v, n))
+        return false;
+    count = n;
+    return true;
+}
+
 // One row per flag; a flag without a value is a switch.
 struct Flag {
     const char* name;
@@ -176,6 +188,8 @@ const Flag kFlags[] = {
     {"--stop", true, [](Target& t, const char* v) { return Keep(t.run.stop, v); }},
     {"--timeout", true, [](Target& t, const char* v) { return ParseNumber(v, t.run.timeoutMs); }},
     {"--linger", true, [](Target& t, const char* v) { return ParseNumber(v, t.run.lingerMs); }},
+    {"--vanish-after", true, [](Target& t, const char* v) { return ParseCount(v, t.run.vanishAfter); }},
+    {"--vanish-wait", true, [](Target& t, const char* v) { return ParseNumber(v, t.run.vanishWaitMs); }},
     // The line.
     {"--baud", true, [](Target& t, const char* v) { return ParseNumber(v, t.s.line.baud); }},
     {"--format", true, [](Target& t, const char* v) { return ParseLineFormat(v, t.s.line); }},

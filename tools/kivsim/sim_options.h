@@ -13,6 +13,11 @@ struct SimRun {
     std::string stop;     // the run ends once this file exists
     uint32_t timeoutMs = 60000;
     uint32_t lingerMs = 300;
+    // The handheld goes quiet once this many bytes of its role have crossed
+    // the line, both ways together (-1: never), and away (the line hangs up)
+    // vanishWaitMs later.
+    int64_t vanishAfter = -1;
+    uint32_t vanishWaitMs = 0;
     bool help = false;
     bool version = false;
 };
