@@ -37,7 +37,7 @@ int LinkTransfer(const CommonOptions& o, bool sending, const std::vector<uint8_t
         return out.resultCode;
     }
     if (out.signal) {
-        Complain(ResultMeaning(out.resultCode));
+        Complain(CancelMessage(out.signal));
         return 128 + out.signal;
     }
     if (out.resultCode) {
