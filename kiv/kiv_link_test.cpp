@@ -42,7 +42,7 @@ TEST(KivLink, MovesBlocksByteForByte)
         {"ir receive", false, 1300, "--role ir-send --probe-answer f4", "--link ir -q", 0, kSetUpEvent},
         {"ir send", true, 1300, "--role ir-receive --probe-answer f5", "--link ir -q", 0, kSetUpEvent},
         // The handheld answers the first ENQ with CAN: the transfer is called off.
-        {"ir refused", true, 600, "--role ir-receive --probe-answer f4 --plan none,CAN", "--link ir -q", 255,
+        {"ir refused", true, 600, "--role ir-receive --probe-answer f4 --plan none,can", "--link ir -q", 255,
          ""},
     };
     for (const Row& row : rows) {
