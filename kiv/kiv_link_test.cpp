@@ -84,6 +84,8 @@ TEST(KivLink, GivesThePortItsSettingsAndGivesThemBack)
          "termios speed=4800 data=8 parity=o stop=1 crtscts=0 ixon=0 ixoff=0", true},
         {"--link cable --speed 57600", "[comport]\nxflow = \"ON\"\nCSMon=ON\n", "8N1",
          "termios speed=57600 data=8 parity=n stop=1 crtscts=1 ixon=1 ixoff=1", false},
+        {"--link cable", "\xEF\xBB\xBF[ComPort]\nSpeed=19200\nXFlow=OFF\n", "8N1",
+         "termios speed=19200 data=8 parity=n stop=1 crtscts=0 ixon=0 ixoff=0", false},
         {"--link irda --speed 38400", "", "8N1",
          "termios speed=38400 data=8 parity=n stop=1 crtscts=1 ixon=0 ixoff=0", false},
     };

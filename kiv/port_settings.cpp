@@ -85,8 +85,6 @@ size_t NotIniLine(const std::string& text, long* nulAt)
     std::string line;
     for (size_t n = 1; std::getline(in, line); n++) {
         line = Trim(line);
-        if (n == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0)   // a UTF-8 byte order mark
-            line = line.substr(3);
         bool section = !line.empty() && line[0] == '[' && line.find(']') != std::string::npos;
         if (!line.empty() && line[0] != ';' && !section && line.find('=') == std::string::npos)
             return n;
@@ -116,6 +114,8 @@ bool ReadSettingsFile(const std::string& path, std::string* text, std::string* e
         return false;
     }
     *text = s.str();
+    if (text->rfind("\xEF\xBB\xBF", 0) == 0)   // a UTF-8 byte order mark, as editors may add
+        text->erase(0, 3);
     long nulAt;
     size_t line = NotIniLine(*text, &nulAt);
     if (nulAt >= 0)
