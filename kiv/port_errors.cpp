@@ -89,17 +89,21 @@ std::string BusyMessage(const std::string& path, int sysError)
     if (holders.empty())
         holders = PortHolders(path);
     if (holders.empty())
-        return "busy: locked, but no process this user can see has it open; the lock ends with the program "
-               "that holds it, so it runs as another user or in another container: 'sudo fuser -v " +
-               path + "' names it";
+        return "busy: held by a program this user cannot see (another user's, or in another container); "
+               "its hold ends when it ends, so 'sudo fuser -v " +
+               path + "' names the program to quit";
     std::string names, pids, hints;
+    bool stopped = false;
     for (const PortHolder& h : holders) {
         std::string pid = std::to_string(h.pid);
         names += (names.empty() ? "" : ", ") + h.name + " (pid " + pid + (h.stopped ? ", stopped" : "") + ")";
         pids += " " + pid;
         hints += ServiceHint(h.name);
+        stopped = stopped || h.stopped;
     }
-    return "busy: held by " + names + "; quit that program or end it with 'kill" + pids + "'" + hints;
+    // A stopped program takes no signal but SIGKILL until it goes on.
+    return "busy: held by " + names + "; quit that program or end it with 'kill" + (stopped ? " -9" : "") +
+           pids + "'" + hints;
 }
 
 }
