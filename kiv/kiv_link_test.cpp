@@ -2,7 +2,6 @@
 // cable and the IR link, the line settings the port was given and given
 // back, cancels by signal and the port errors a person meets.
 #include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -43,7 +42,7 @@ TEST(KivLink, MovesBlocksByteForByte)
         {"ir receive", false, 1300, "--role ir-send --probe-answer f4", "--link ir -q", 0, kSetUpEvent},
         {"ir send", true, 1300, "--role ir-receive --probe-answer f5", "--link ir -q", 0, kSetUpEvent},
         // The handheld answers the first ENQ with CAN: the transfer is called off.
-        {"ir refused", true, 600, "--role ir-receive --probe-answer f4 --plan none,CAN", "--link ir -q", 255,
+        {"ir refused", true, 600, "--role ir-receive --probe-answer f4 --plan none,can", "--link ir -q", 255,
          ""},
     };
     for (const Row& row : rows) {
@@ -85,6 +84,8 @@ TEST(KivLink, GivesThePortItsSettingsAndGivesThemBack)
          "termios speed=4800 data=8 parity=o stop=1 crtscts=0 ixon=0 ixoff=0", true},
         {"--link cable --speed 57600", "[comport]\nxflow = \"ON\"\nCSMon=ON\n", "8N1",
          "termios speed=57600 data=8 parity=n stop=1 crtscts=1 ixon=1 ixoff=1", false},
+        {"--link cable", "\xEF\xBB\xBF[ComPort]\nSpeed=19200\nXFlow=OFF\n", "8N1",
+         "termios speed=19200 data=8 parity=n stop=1 crtscts=0 ixon=0 ixoff=0", false},
         {"--link irda --speed 38400", "", "8N1",
          "termios speed=38400 data=8 parity=n stop=1 crtscts=1 ixon=0 ixoff=0", false},
     };
@@ -140,7 +141,10 @@ TEST(KivLink, SignalsCancelTheTransfer)
         usleep(1500 * 1000);
         kill(kiv, row.signal);
         EXPECT_EQ(row.status, ExitStatus(kiv)) << run.Err();
-        EXPECT_NE(std::string::npos, run.Err().find("cancelled"));
+        const char* said = row.signal == SIGINT    ? "kiv: cancelled (Ctrl-C)\n"
+                           : row.signal == SIGTERM ? "kiv: cancelled (SIGTERM)\n"
+                                                   : "kiv: cancelled (the terminal hung up)\n";
+        EXPECT_NE(std::string::npos, run.Err().find(said)) << run.Err();
         std::ofstream(run.File("stop")).put('\n');
         run.FinishSim();
         EXPECT_FALSE(Exists(run.File("out")));
@@ -210,27 +214,46 @@ TEST(KivLink, PushAndPullCarryTheSampleTable)
 // port-unavailable status.
 TEST(KivLink, PortErrorsSayWhatToDo)
 {
+    const char* other = "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups";
+    const std::string rootOnly =
+        "; give it a group with a udev rule in /etc/udev/rules.d/, e.g. SUBSYSTEM==\"tty\", "
+        "KERNEL==\"<dev>\", "
+        "MODE=\"0660\", GROUP=\"dialout\", and join that group, or run kiv with sudo";
     struct Row {
         const char* name;
-        std::string port;     // LINE: kivsim's line
-        std::string prefix;   // run kiv through this (another user)
-        bool holdPort;        // another program holds the line
-        std::string message;
+        std::string port;      // LINE: kivsim's line
+        std::string prefix;    // run kiv through this (another user)
+        bool holdPort;         // this test holds the line
+        std::string access;    // the line's owner:group and mode, when changed
+        std::string message;   // <pid>: this test's, <dev>: the line under /dev
         int status;
     } rows[] = {
-        {"missing", "/dev/ttyKIVNONE", "", false, "/dev/ttyKIVNONE: no such device; ", 5},
-        {"not serial", "/dev/null", "", false, "/dev/null: not a serial device", 5},
-        {"busy", "LINE", "", true, "busy: another program holds the port", 5},
-        {"no permission", "LINE", "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups", false,
-         "permission denied: the port belongs to group GROUP; join it with 'usermod -aG GROUP $USER'", 5},
-        {"no port", "", "", false, "no port: give --port PATH or set KIV_PORT", 64},
-        {"bad speed", "LINE", "", false, "speed 12345 cannot be set", 64},
+        {"missing", "/dev/ttyKIVNONE", "", false, "", "/dev/ttyKIVNONE: no such device; ", 5},
+        {"not serial", "/dev/null", "", false, "", "/dev/null: not a serial device", 5},
+        {"busy", "LINE", "", true, "",
+         "busy: held by kiv_link_tests (pid <pid>); quit that program or end it with 'kill <pid>'", 5},
+        {"group dialout", "LINE", other, false, "0:dialout 0660",
+         "permission denied: the port belongs to group dialout (mode 0660); join it with 'sudo usermod -aG "
+         "dialout $USER' and log in again",
+         5},
+        {"group root", "LINE", other, false, "0:0 0660",
+         "permission denied: only root may open it (owner root, group root, mode 0660)" + rootOnly, 5},
+        {"group may only write", "LINE", other, false, "0:tty 0620",
+         "permission denied: only root may open it (owner root, group tty, mode 0620)" + rootOnly, 5},
+        {"no port", "", "", false, "", "no port: give --port PATH or set KIV_PORT", 64},
+        {"bad speed", "LINE", "", false, "", "speed 12345 cannot be set", 64},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         KivRun run;
         ASSERT_TRUE(run.StartSim("--role silent --timeout 3000"));
         chmod(run.dir.c_str(), 0755);   // the other user reaches the line, not the device behind it
+        if (!row.access.empty()) {
+            std::vector<std::string> access = Words(row.access);
+            std::string cmd = "chown " + access[0] + " " + run.Line() + " && chmod " + access[1] + " " +
+                              run.Line();
+            ASSERT_EQ(0, system(cmd.c_str()));
+        }
         int holder = -1;
         if (row.holdPort) {
             holder = open(run.Line().c_str(), O_RDWR | O_NOCTTY);
@@ -250,10 +273,13 @@ TEST(KivLink, PortErrorsSayWhatToDo)
         }
         EXPECT_EQ(row.status, ExitStatus(kiv));
         std::string message = row.message;
-        struct stat st;
-        size_t at;
-        while ((at = message.find("GROUP")) != std::string::npos && stat(run.Line().c_str(), &st) == 0)
-            message.replace(at, 5, getgrgid(st.st_gid)->gr_name);
+        char* line = realpath(run.Line().c_str(), nullptr);
+        for (const auto& [word, value] :
+             {std::make_pair(std::string("<pid>"), std::to_string(getpid())),
+              std::make_pair(std::string("<dev>"), std::string(line ? line + 5 : ""))})
+            for (size_t at; (at = message.find(word)) != std::string::npos;)
+                message.replace(at, word.size(), value);
+        free(line);
         EXPECT_NE(std::string::npos, run.Err().find(message)) << run.Err();
         if (holder >= 0)
             close(holder);

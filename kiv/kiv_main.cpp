@@ -28,9 +28,11 @@ void AddLinkOptions(CLI::App* cmd, CommonOptions& o)
         ->envname("KIV_PORT");
     cmd->add_option("--settings", l.settingsFile,
                     "read the link settings from the Windows driver's INI file (its COM number is ignored)");
-    cmd->add_option("--link", l.link, "cable, ir (serial infrared adapter, 9600 8O1) or irda (default: ir)")
+    cmd->add_option("--link", l.link,
+                    "cable, ir (serial infrared adapter: always 9600 8O1 without flow control) or irda "
+                    "(always RTS/CTS, never XON/XOFF) (default: ir)")
         ->check(CLI::IsMember({"cable", "ir", "irda"}));
-    cmd->add_option("--speed", l.speed, "bits per second (default 9600)");
+    cmd->add_option("--speed", l.speed, "bits per second (default 9600; not with the IR link)");
     cmd->add_option("--parity", l.parity, "none, odd or even (default none)")
         ->check(CLI::IsMember({"none", "odd", "even"}));
     cmd->add_option("--data-bits", l.dataBits, "7 or 8 (default 8)")->check(CLI::IsMember({7, 8}));
@@ -108,8 +110,9 @@ int main(int argc, char** argv)
     AddLinkOptions(receive, o);
     AddForce(receive, o);
 
-    CLI::App* send = app.add_subcommand("send",
-                                        "send FILE to the handheld as one block, up to its first NUL byte");
+    CLI::App* send = app.add_subcommand(
+        "send", "send FILE to the handheld as one block (a NUL byte ends a block: a file with "
+                "one before its last byte is refused)");
     send->add_option("FILE", inPath, "the block to send")->required();
     AddLinkOptions(send, o);
 

@@ -1,14 +1,13 @@
 // receive, send and ports: one block to or from a file, and the ports present.
 #include <unistd.h>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include "kiv_commands.h"
 #include "kiv_convert.h"
 #include "link_loop.h"
 #include "port_errors.h"
 #include "posix_port.h"
+#include "send_file.h"
 
 void Complain(const std::string& line) { fprintf(stderr, "kiv: %s\n", line.c_str()); }
 
@@ -21,9 +20,10 @@ int LinkTransfer(const CommonOptions& o, bool sending, const std::vector<uint8_t
     }
     TransferRequest request;
     std::string error, notice;
-    if (!ResolvePortParams(o.link, &request.params, &error, &notice)) {
+    SettingsFault fault = ResolvePortParams(o.link, &request.params, &error, &notice);
+    if (fault != SETTINGS_OK) {
         Complain(error);
-        return KIV_EXIT_USAGE;
+        return fault == SETTINGS_BAD_FILE ? KIV_EXIT_READ : KIV_EXIT_USAGE;
     }
     if (!notice.empty())
         Complain(notice);
@@ -39,7 +39,7 @@ int LinkTransfer(const CommonOptions& o, bool sending, const std::vector<uint8_t
         return out.resultCode;
     }
     if (out.signal) {
-        Complain(ResultMeaning(out.resultCode));
+        Complain(CancelMessage(out.signal));
         return 128 + out.signal;
     }
     if (out.lineLost) {
@@ -82,15 +82,12 @@ int ReceiveCommand(const CommonOptions& o, const std::string& outPath)
 
 int SendCommand(const CommonOptions& o, const std::string& inPath)
 {
-    std::ifstream f(inPath, std::ios::binary);
-    if (!f) {
-        Complain(inPath + ": cannot be opened");
-        return KIV_EXIT_READ;
-    }
-    std::vector<uint8_t> block((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    if (f.bad()) {
-        Complain(inPath + ": cannot be read");
-        return KIV_EXIT_READ;
+    std::vector<uint8_t> block;
+    std::string error;
+    int status = ReadSendFile(inPath, &block, &error);
+    if (status != KIV_EXIT_OK) {
+        Complain(error);
+        return status;
     }
     return LinkTransfer(o, true, block, nullptr);
 }

@@ -1,10 +1,15 @@
 // The Windows driver's INI reading on POSIX: lines of "key=value" under
 // "[section]", comments after ';', blanks around names and values ignored,
 // a value in matching quotes taken without them; integers read as far as
-// they are digits.
+// they are digits. Everything is checked before the port opens: a setting
+// the link would ignore or could not set is refused, never dropped quietly.
 #include "port_settings.h"
 #include <strings.h>
+#include <sys/stat.h>
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -69,15 +74,106 @@ struct Keys {
     }
 };
 
-bool ReadFile(const std::string& path, std::string* text)
+// Where a text stops being an INI file: the 1-based line that is neither
+// blank, a comment, a section nor a key=value pair, or 0 when none is; a
+// NUL byte makes it binary (*nulAt, -1 when there is none).
+size_t NotIniLine(const std::string& text, long* nulAt)
 {
-    std::ifstream f(path, std::ios::binary);
-    if (!f)
+    size_t nul = text.find('\0');
+    *nulAt = nul == std::string::npos ? -1 : (long)nul;
+    std::istringstream in(text);
+    std::string line;
+    for (size_t n = 1; std::getline(in, line); n++) {
+        line = Trim(line);
+        bool section = !line.empty() && line[0] == '[' && line.find(']') != std::string::npos;
+        if (!line.empty() && line[0] != ';' && !section && line.find('=') == std::string::npos)
+            return n;
+    }
+    return 0;
+}
+
+// The settings file's text; false with *error saying what is wrong with it.
+bool ReadSettingsFile(const std::string& path, std::string* text, std::string* error)
+{
+    const std::string p = path + ": ";
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        *error = p + "cannot read the settings file: " + strerror(errno);
         return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        *error = p + "is a folder; --settings names the Windows driver's INI file";
+        return false;
+    }
+    std::ifstream f(path, std::ios::binary);
     std::stringstream s;
-    s << f.rdbuf();
+    if (f)
+        s << f.rdbuf();
+    if (!f || f.bad()) {
+        *error = p + "cannot read the settings file: " + strerror(errno);
+        return false;
+    }
     *text = s.str();
-    return !f.bad();
+    if (text->rfind("\xEF\xBB\xBF", 0) == 0)   // a UTF-8 byte order mark, as editors may add
+        text->erase(0, 3);
+    long nulAt;
+    size_t line = NotIniLine(*text, &nulAt);
+    if (nulAt >= 0)
+        *error = p + "not an INI file: binary data (a NUL byte at offset " + std::to_string(nulAt) + ")";
+    else if (line)
+        *error = p + "not an INI file: line " + std::to_string(line) +
+                 " is no [section], key=value or ; comment";
+    return nulAt < 0 && !line;
+}
+
+// --speed as bits per second; false with *error when it is none.
+bool ParseSpeed(const std::string& text, int32_t* speed, std::string* error)
+{
+    bool digits = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+    unsigned long long value = digits ? strtoull(text.c_str(), nullptr, 10) : 0;
+    if (value == 0) {
+        *error = "--speed " + text + ": give the bits per second, a number above 0 (e.g. 9600)";
+        return false;
+    }
+    if (value > INT32_MAX) {
+        *error = "speed " + text + " cannot be set on a serial port here";
+        return false;
+    }
+    *speed = (int32_t)value;
+    return true;
+}
+
+// The options given that the link kind sets itself: the IR link always
+// runs at 9600 8O1 without flow control, the IrDA link always with RTS/CTS
+// and without XON/XOFF.
+std::string IgnoredOptions(const LinkOptions& o, int linkKind)
+{
+    std::string names;
+    auto add = [&names](bool given, const char* name) {
+        if (given)
+            names += (names.empty() ? "" : ", ") + std::string(name);
+    };
+    bool ir = linkKind == LINK_IR;
+    add(ir && !o.speed.empty(), "--speed");
+    add(ir && !o.parity.empty(), "--parity");
+    add(ir && o.dataBits >= 0, "--data-bits");
+    add(ir && o.stopBits >= 0, "--stop-bits");
+    add(linkKind != LINK_CABLE && o.cts, o.cts > 0 ? "--cts" : "--no-cts");
+    add(linkKind != LINK_CABLE && o.xonXoff, o.xonXoff > 0 ? "--xonxoff" : "--no-xonxoff");
+    return names;
+}
+
+// The line for options the link ignores, saying where the link kind came from.
+std::string IgnoredMessage(const LinkOptions& o, int linkKind, const std::string& names)
+{
+    std::string from = !o.link.empty()           ? "--link " + o.link
+                       : !o.settingsFile.empty() ? "the link of " + o.settingsFile
+                                                 : "the default link";
+    std::string what = linkKind == LINK_IR ? "the IR link always runs at 9600 baud, 8 data bits, odd parity, "
+                                             "1 stop bit, without flow control"
+                                           : "the IrDA link always uses RTS/CTS and never XON/XOFF";
+    return names + ": not used with " + from + " (" + what + "); leave " +
+           (names.find(',') == std::string::npos ? "it" : "them") + " out, or give --link cable";
 }
 
 // The command line over the record, field by field.
@@ -85,8 +181,6 @@ void ApplyOptions(const LinkOptions& o, PortSetup* s)
 {
     if (!o.link.empty())
         s->IRMode = o.link == "ir" ? LINK_IR : o.link == "irda" ? LINK_IRDA : LINK_CABLE;
-    if (o.speed >= 0)
-        s->Speed = (int32_t)o.speed;
     if (!o.parity.empty())
         s->Parity = o.parity == "odd" ? 1 : o.parity == "even" ? 2 : 0;
     if (o.dataBits >= 0)
@@ -119,14 +213,12 @@ void ReadPortSetupIni(const std::string& text, PortSetup* setup, bool* portNoGiv
     setup->XFlow = k.Text("XFlow", "ON") != "OFF";
 }
 
-bool ResolvePortParams(const LinkOptions& options, PortParams* params, std::string* error,
-                       std::string* notice)
+SettingsFault ResolvePortParams(const LinkOptions& options, PortParams* params, std::string* error,
+                                std::string* notice)
 {
     std::string text;
-    if (!options.settingsFile.empty() && !ReadFile(options.settingsFile, &text)) {
-        *error = options.settingsFile + ": cannot read the settings file";
-        return false;
-    }
+    if (!options.settingsFile.empty() && !ReadSettingsFile(options.settingsFile, &text, error))
+        return SETTINGS_BAD_FILE;
     PortSetup setup = {};
     bool portNoGiven = false;
     ReadPortSetupIni(text, &setup, &portNoGiven);
@@ -135,18 +227,25 @@ bool ResolvePortParams(const LinkOptions& options, PortParams* params, std::stri
                   ": the COM port number in it (PortNo=" + std::to_string(setup.PortNo) +
                   ") is ignored; the port is --port or KIV_PORT";
     ApplyOptions(options, &setup);
+    std::string ignored = IgnoredOptions(options, setup.IRMode);
+    if (!ignored.empty()) {
+        *error = IgnoredMessage(options, setup.IRMode, ignored);
+        return SETTINGS_BAD_OPTION;
+    }
+    if (!options.speed.empty() && !ParseSpeed(options.speed, &setup.Speed, error))
+        return SETTINGS_BAD_OPTION;
     PortParams saved = portParams;
     bool ok = SetupToParams(&setup, true);
     *params = portParams;
     portParams = saved;
     if (!ok) {
         *error = "the settings name a parity, data length or stop bits the link does not know";
-        return false;
+        return SETTINGS_BAD_OPTION;
     }
     speed_t code;
     if (!SpeedCode(params->line.baudRate, &code)) {
         *error = "speed " + std::to_string(setup.Speed) + " cannot be set on a serial port here";
-        return false;
+        return SETTINGS_BAD_OPTION;
     }
-    return true;
+    return SETTINGS_OK;
 }

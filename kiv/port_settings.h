@@ -16,8 +16,8 @@ void ReadPortSetupIni(const std::string& text, PortSetup* setup, bool* portNoGiv
 struct LinkOptions {
     std::string port;
     std::string settingsFile;
-    std::string link;   // cable, ir, irda
-    long speed = -1;
+    std::string link;     // cable, ir, irda
+    std::string speed;    // as typed: checked here, not by the parser
     std::string parity;   // none, odd, even
     int dataBits = -1;
     int stopBits = -1;
@@ -27,8 +27,13 @@ struct LinkOptions {
     long timeoutSeconds = 0;
 };
 
-// The transfer's PortParams from the options; false with *error set when a
-// setting cannot be used (a speed termios cannot set, an unreadable file).
-// *notice receives a line for the user when the file's port number is ignored.
-bool ResolvePortParams(const LinkOptions& options, PortParams* params, std::string* error,
-                       std::string* notice);
+// Why the settings of a command cannot be used: an option (a speed that is
+// no speed or that termios cannot set, an option the link kind ignores), or
+// the settings file (missing, a folder, unreadable, not an INI file).
+enum SettingsFault { SETTINGS_OK, SETTINGS_BAD_OPTION, SETTINGS_BAD_FILE };
+
+// The transfer's PortParams from the options; a fault with *error set when
+// they cannot be used. *notice receives a line for the user when the file's
+// port number is ignored.
+SettingsFault ResolvePortParams(const LinkOptions& options, PortParams* params, std::string* error,
+                                std::string* notice);

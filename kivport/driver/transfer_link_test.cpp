@@ -420,8 +420,10 @@ TEST_F(TransferLink, IrBlocksBothWaysAfterTheLineDeviceIsSetUp)
     }
 }
 
-// The probe as the line sees it: RTS dropped 100 ms before 0xF0 goes out and
-// DTR dropped as it goes.
+// The probe as the line sees it: RTS dropped, then after two waits of 50 ms
+// DTR dropped, then 0xF0. Only the order and the waits' least length are
+// checked: a busy machine makes every step later, never earlier. The waits
+// count GetTickCount's milliseconds, so each may be short by up to one.
 TEST_F(TransferLink, IrProbeDropsRtsThenDtrBeforeItsByte)
 {
     size_t mark = PtyLogMark();
@@ -445,8 +447,8 @@ TEST_F(TransferLink, IrProbeDropsRtsThenDtrBeforeItsByte)
             dtrLow = LogTime(line);
     }
     ASSERT_TRUE(rtsLow && dtrLow && probe);
-    EXPECT_NEAR(100.0, probe - rtsLow, 30.0);
-    EXPECT_NEAR(0.0, probe - dtrLow, 20.0);
+    EXPECT_GE(dtrLow - rtsLow, 98.0);
+    EXPECT_LE(dtrLow, probe);
 }
 
 // The handheld misbehaving on the line, and how each transfer ends.

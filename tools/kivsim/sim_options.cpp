@@ -1,5 +1,6 @@
 // Parsing kivsim's flags into a scenario and run settings.
 #include "sim_options.h"
+#include <strings.h>
 #include <cstdlib>
 #include <cstring>
 #include "sim_data.h"
@@ -61,7 +62,8 @@ bool ParseNumber(const char* text, uint32_t& value)
     return true;
 }
 
-// Fault names as IrFaultName gives them, with '-' for ' '.
+// Fault names as IrFaultName gives them, with '-' for ' ', in any case: the
+// usage lists them in lower case, the log as IrFaultName spells them.
 bool ParsePlan(const std::string& text, std::vector<IrFault>& plan)
 {
     plan.clear();
@@ -74,7 +76,7 @@ bool ParsePlan(const std::string& text, std::vector<IrFault>& plan)
                 c = ' ';
         int found = -1;
         for (int f = 0; f < IRF_COUNT; f++)
-            if (item == IrFaultName((IrFault)f))
+            if (strcasecmp(item.c_str(), IrFaultName((IrFault)f)) == 0)
                 found = f;
         if (found < 0)
             return false;

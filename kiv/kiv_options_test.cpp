@@ -1,0 +1,107 @@
+// What kiv refuses before it opens the port: link options the link kind
+// would ignore or could not set, a settings file that is none, and files
+// send would not send whole. The port is never touched for them.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <string>
+#include "kiv_harness.h"
+
+namespace {
+
+// Makes a file of size bytes that takes no room on disk and is never read.
+void Sparse(const std::string& path, off_t size)
+{
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(0, ftruncate(fd, size));
+    close(fd);
+}
+
+// Each row is a receive with the line up: it must end with the status and
+// line, and the port keeps the settings it had.
+TEST(KivOptions, RefusesSettingsTheLinkWouldNotUse)
+{
+    struct Row {
+        std::string kiv;
+        int status;
+        std::string says;
+    } rows[] = {
+        {"--link ir --speed 115200", 64,
+         "--speed: not used with --link ir (the IR link always runs at 9600 baud, 8 data bits, odd parity, 1 "
+         "stop "
+         "bit, without flow control); leave it out, or give --link cable"},
+        {"--link ir --parity even --data-bits 7 --stop-bits 2 --no-xonxoff", 64,
+         "--parity, --data-bits, --stop-bits, --no-xonxoff: not used with --link ir"},
+        {"--cts", 64, "--cts: not used with the default link (the IR link"},
+        {"--settings @ir.ini --speed 38400", 64, "--speed: not used with the link of "},
+        {"--link irda --no-cts --xonxoff", 64,
+         "--no-cts, --xonxoff: not used with --link irda (the IrDA link always uses RTS/CTS and never "
+         "XON/XOFF)"},
+        {"--link cable --speed -5", 64, "--speed -5: give the bits per second, a number above 0"},
+        {"--link cable --speed 0", 64, "--speed 0: give the bits per second"},
+        {"--link cable --speed 4294976896", 64, "speed 4294976896 cannot be set"},
+        {"--settings @folder", 7, "folder: is a folder; --settings names the Windows driver's INI file"},
+        {"--settings @none.ini", 7, "none.ini: cannot read the settings file: No such file or directory"},
+        {"--settings @binary", 7, "binary: not an INI file: binary data (a NUL byte at offset 2)"},
+        {"--settings @table.csv", 7,
+         "table.csv: not an INI file: line 2 is no [section], key=value or ; comment"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.kiv);
+        KivRun run;
+        ASSERT_TRUE(run.StartSim("--role send --size 40 --eof --timeout 3000"));
+        WriteWhole(run.File("ir.ini"), "; the driver's own file\n[ComPort]\nIRMode=IR\nSpeed=38400\n");
+        WriteWhole(run.File("binary"), std::string("[C\0mPort]\n", 10));
+        WriteWhole(run.File("table.csv"), "name=given\nAlice,Tokyo\n");
+        ASSERT_EQ(0, mkdir(run.File("folder").c_str(), 0755));
+        EXPECT_EQ(row.status, run.Kiv("receive -o @out -q --port LINE " + row.kiv));
+        run.StopSim();
+        EXPECT_NE(std::string::npos, run.Err().find(row.says)) << run.Err();
+        EXPECT_TRUE(run.Log("termios").empty());
+        EXPECT_FALSE(Exists(run.File("out")));
+    }
+}
+
+// A file send would cut short is refused with nothing on the line; a NUL as
+// its very last byte only ends the block where the file ends anyway.
+TEST(KivOptions, SendRefusesAFileThatWouldNotArriveWhole)
+{
+    struct Row {
+        const char* name;
+        std::string arg;    // the file named: @data, or @folder and @none that are no files
+        std::string file;   // the bytes of data
+        off_t sparse;       // above 0: data is a file of this size with no room on disk
+        int status;
+        std::string says;
+        std::string sent;
+    } rows[] = {
+        {"folder", "@folder", "", 0, 7, "folder: is a folder; send takes one file", ""},
+        {"missing", "@none", "", 0, 7, "none: cannot be opened: No such file or directory", ""},
+        {"NUL inside", "@data", std::string("abc\0def", 7), 0, 7,
+         "data: a NUL byte at offset 3 would end the block there, and the rest would not be sent", ""},
+        {"NUL first", "@data", std::string("\0\0", 2), 0, 7, "data: a NUL byte at offset 0", ""},
+        {"NUL last", "@data", std::string("abcdef\0", 7), 0, 0, "", "abcdef"},
+        {"4 GiB", "@data", "", 0x100000000, 4,
+         "data: 4294967296 bytes or more; one block holds at most 4294967294", ""},
+        {"4 GiB less 1", "@data", "", 0xFFFFFFFF, 4, "data: 4294967295 bytes or more", ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        KivRun run;
+        ASSERT_TRUE(run.StartSim(std::string(kSimCable) + " --role receive --no-eof-stop --silence 500"));
+        ASSERT_EQ(0, mkdir(run.File("folder").c_str(), 0755));
+        if (row.sparse)
+            Sparse(run.File("data"), row.sparse);
+        else
+            WriteWhole(run.File("data"), row.file);
+        EXPECT_EQ(row.status, run.Kiv("send " + row.arg + " --port LINE " + kCable)) << run.Err();
+        run.StopSim();
+        EXPECT_NE(std::string::npos, run.Err().find(row.says)) << run.Err();
+        EXPECT_EQ(row.sent, ReadWhole(run.File("rec.bin")));
+        EXPECT_EQ(row.status == 0, !run.Log("termios").empty());
+    }
+}
+
+}
