@@ -1,6 +1,9 @@
 #include "cell_values.h"
 #include <cstdio>
 #include "cp932_text.h"
+#include "file_io.h"
+#include "kcsv/kcsv_format.h"
+#include "staging.h"
 #include "kcsv/char_maps.h"
 #include "kcsv/field_codecs.h"
 #include "kcsv/leadbyte.h"
@@ -169,6 +172,23 @@ std::string ReplacedCharacters(const std::string& cp932)
     return list.empty() ? list : "the handheld's characters differ: " + list;
 }
 
+// ---- pictures ------------------------------------------------------------------
+
+// The format code of a picture by its signature, or 0.
+int PictureFormat(const std::string& bytes)
+{
+    static const struct {
+        const char* magic;
+        size_t size;
+        int format;
+    } kSignatures[] = {
+        {"\xFF\xD8\xFF", 3, IMG_JPEG}, {"GIF8", 4, IMG_GIF}, {"\x89PNG\r\n\x1A\n", 8, IMG_PNG}};
+    for (const auto& s : kSignatures)
+        if (bytes.compare(0, s.size, s.magic, s.size) == 0)
+            return s.format;
+    return 0;
+}
+
 }   // namespace
 
 bool ParseTimeCell(const std::string& text, std::string* digits, TimeForm* form, std::string* what)
@@ -238,4 +258,26 @@ bool ParseTextCell(const std::string& text, std::string* field, std::string* wha
         return true;
     };
     return WithSjis1Text(cp932.c_str(), false, keep, field);
+}
+
+bool ParsePictureCell(const std::string& text, const std::string& folder, std::string* field, int* format,
+                      std::string* what)
+{
+    *format = 0;
+    field->clear();
+    if (text.empty())
+        return true;
+    std::string path = text[0] == '/' ? text : JoinPath(folder, text), bytes, error;
+    if (ReadWholeFile(path, &bytes, &error) != 0) {
+        *what = "the picture " + error;
+        return false;
+    }
+    *format = PictureFormat(bytes);
+    if (!*format) {
+        *what = "the picture " + path + " is no JPEG, GIF or PNG file";
+        return false;
+    }
+    field->resize(Encoded3to4Length(bytes.size()));
+    field->resize(Encode3to4Bytes(bytes.data(), bytes.size(), &(*field)[0]));
+    return true;
 }

@@ -34,3 +34,10 @@ bool ParseNumberCell(const std::string& text, std::string* field, std::string* w
 // form, is refused; a character the handheld's set replaces by another is a
 // warning naming both.
 bool ParseTextCell(const std::string& text, std::string* field, std::string* what, std::string* warning);
+
+// A picture cell: the path of a JPEG, GIF or PNG file, relative ones taken
+// from folder (the CSV's own). *field receives the file's bytes as 3TO4 text
+// and *format its format code, found from the file's first bytes. An empty
+// cell is no picture: *format 0.
+bool ParsePictureCell(const std::string& text, const std::string& folder, std::string* field, int* format,
+                      std::string* what);

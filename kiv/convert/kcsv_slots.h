@@ -1,0 +1,25 @@
+// Kcsv records kept as received, taken apart and put together again without
+// touching the bytes of the slots that stay, and the header records brought
+// up to date for the table written now.
+#pragma once
+#include <string>
+#include <vector>
+#include "kcsv/kcsv_format.h"
+
+// The slots of a record: the bytes between its commas, quotes and all.
+std::vector<std::string> SplitSlots(const std::string& record);
+std::string JoinSlots(const std::vector<std::string>& slots);
+// A value as the desktop writer puts it in a slot: nothing when empty, else
+// in double quotes with every double quote doubled.
+std::string QuoteSlot(const std::string& value);
+// The value of a slot: its quotes taken off, doubled quotes made single.
+std::string SlotValue(const std::string& slot);
+
+// What the format renews in the kept header records (tag first, no line
+// ends) for a table of rows records written now: the stamps of "H" and "M"
+// and their record counts; in the "P" record's description, the packed stamp
+// of a description the desktop writer made and the table's name when name
+// (code page 932) is not empty and differs. False when the description is
+// not one this can change.
+bool RenewHeader(std::vector<std::string>* header, long rows, const char* stamp, const PackedStamp& packed,
+                 const std::string& name);
