@@ -6,10 +6,10 @@
 #include <cstring>
 #include "cp932_text.h"
 #include "file_io.h"
-#include "kcsv_slots.h"
+#include "header_renew.h"
 #include "kiv_convert.h"
 #include "staging.h"
-#include "table_rows.h"
+#include "data_records.h"
 #include "kcsv/csv_to_kcsv.h"
 #include "kcsv/field_codecs.h"
 #include "memfiles.h"

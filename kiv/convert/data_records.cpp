@@ -1,7 +1,7 @@
-#include "table_rows.h"
+#include "data_records.h"
 #include <cstdio>
 #include "cell_values.h"
-#include "kcsv_slots.h"
+#include "header_renew.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "kcsv_slots.h"
+#include "header_renew.h"
 #include <cstdio>
 #include <cstring>
 #include "kcsv/chunk_file.h"
@@ -111,36 +111,6 @@ std::vector<std::string> SplitSlots(const std::string& record)
         slots.back() += c;
     }
     return slots;
-}
-
-std::string JoinSlots(const std::vector<std::string>& slots)
-{
-    std::string record;
-    for (size_t i = 0; i < slots.size(); i++)
-        record += (i ? "," : "") + slots[i];
-    return record;
-}
-
-std::string QuoteSlot(const std::string& value)
-{
-    if (value.empty())
-        return value;
-    std::string slot = "\"";
-    for (char c : value)
-        slot += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return slot + '"';
-}
-
-std::string SlotValue(const std::string& slot)
-{
-    std::string value;
-    for (size_t i = 0; i < slot.size(); i++) {
-        if (slot[i] != '"')
-            value += slot[i];
-        else if (i + 1 < slot.size() && slot[i + 1] == '"')
-            value += slot[i++];
-    }
-    return value;
 }
 
 bool RenewHeader(std::vector<std::string>* header, long rows, const char* stamp, const PackedStamp& packed,

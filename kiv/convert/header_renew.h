@@ -5,15 +5,11 @@
 #include <string>
 #include <vector>
 #include "kcsv/kcsv_format.h"
+#include "kcsv_slots.h"
 
-// The slots of a record: the bytes between its commas, quotes and all.
+// The slots of a kept record (one line): the bytes between its commas,
+// quotes and all.
 std::vector<std::string> SplitSlots(const std::string& record);
-std::string JoinSlots(const std::vector<std::string>& slots);
-// A value as the desktop writer puts it in a slot: nothing when empty, else
-// in double quotes with every double quote doubled.
-std::string QuoteSlot(const std::string& value);
-// The value of a slot: its quotes taken off, doubled quotes made single.
-std::string SlotValue(const std::string& slot);
 
 // What the format renews in the kept header records (tag first, no line
 // ends) for a table of rows records written now: the stamps of "H" and "M"
