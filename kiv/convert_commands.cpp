@@ -13,6 +13,9 @@ ConvertOptions Options(const CommonOptions& o)
     ConvertOptions c;
     c.utf8 = o.utf8;
     c.force = o.force;
+    c.classic = o.classic;
+    c.bom = o.bom;
+    c.cp932 = o.encoding == "cp932";
     return c;
 }
 
@@ -53,7 +56,8 @@ int PullCommand(const CommonOptions& o, const std::string& dir, const std::strin
         return status;
     std::vector<std::string> written;
     std::string error;
-    status = KcsvBlockToFiles(block, dir, name, Options(o), &written, &error);
+    status = o.classic ? KcsvBlockToFiles(block, dir, name, Options(o), &written, &error)
+                       : KcsvBlockToTableFiles(block, dir, name, Options(o), &written, &error);
     if (status)
         return Report(status, error);
     for (const std::string& path : written)
@@ -76,7 +80,9 @@ int ToCsvCommand(const CommonOptions& o, const std::string& kcsv, const std::str
     if (!MakeFolder(dir))
         return KIV_EXIT_WRITE;
     std::string error;
-    return Report(KcsvFileToCsv(kcsv, dir, Options(o), &error), error);
+    int status = o.classic ? KcsvFileToCsv(kcsv, dir, Options(o), &error)
+                           : KcsvFileToTableCsv(kcsv, dir, Options(o), &error);
+    return Report(status, error);
 }
 
 int FromCsvCommand(const CommonOptions& o, const std::string& layout, const std::string& csv,

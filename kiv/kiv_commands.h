@@ -10,6 +10,9 @@ struct CommonOptions {
     bool quiet = false;
     bool force = false;
     bool utf8 = false;
+    bool classic = false;   // pull, to-csv: the Windows application's file set
+    bool bom = false;
+    std::string encoding = "utf-8";   // of the table CSV: utf-8 or cp932
 };
 
 int ReceiveCommand(const CommonOptions& o, const std::string& outPath);

@@ -42,7 +42,19 @@ void AddLinkOptions(CLI::App* cmd, CommonOptions& o)
 
 void AddUtf8(CLI::App* cmd, CommonOptions& o)
 {
-    cmd->add_flag("--utf8", o.utf8, "layout and record files in UTF-8 instead of code page 932");
+    cmd->add_flag("--utf8", o.utf8,
+                  "with --classic: layout and record files in UTF-8 instead of code page 932");
+}
+
+// pull and to-csv: the table CSV by default, the Windows application's files on request.
+void AddTableCsv(CLI::App* cmd, CommonOptions& o)
+{
+    cmd->add_flag(
+        "--classic", o.classic,
+        "the Windows application's files instead (layout, record and length files; see docs/formats.md)");
+    cmd->add_flag("--bom", o.bom, "start the table CSV with a UTF-8 byte-order mark");
+    cmd->add_option("--encoding", o.encoding, "the table CSV's encoding: utf-8 (default) or cp932")
+        ->check(CLI::IsMember({"utf-8", "cp932"}));
 }
 
 void AddForce(CLI::App* cmd, CommonOptions& o)
@@ -65,16 +77,17 @@ int main(int argc, char** argv)
     std::string dir = ".", outPath, inPath, layout, csv;
 
     CLI::App* pull = app.add_subcommand("pull",
-                                        "receive one table from the handheld and convert it into DIR: "
-                                        "the Kcsv file, the layout, record and length files, the pictures");
+                                        "receive one table from the handheld into DIR: NAME.kcsv as "
+                                        "received, the table CSV NAME.csv, its schema NAME.schema and the "
+                                        "pictures in NAME-pictures/");
     std::string name;
     pull->add_option("-d,--dir", dir,
                      "folder for the files, made when missing (default: the current folder)");
-    pull->add_option(
-        "-n,--name", name,
-        "file name of the Kcsv file; the others add their extensions to it (default: the table's "
-        "name from the handheld with .kcsv, or table.kcsv)");
+    pull->add_option("-n,--name", name,
+                     "NAME, the files' name without extension (default: the table's name from the handheld, "
+                     "or table)");
     AddLinkOptions(pull, o);
+    AddTableCsv(pull, o);
     AddUtf8(pull, o);
     AddForce(pull, o);
 
@@ -98,11 +111,12 @@ int main(int argc, char** argv)
 
     std::string kcsvOut;
     CLI::App* toCsv = app.add_subcommand("to-csv",
-                                         "convert a Kcsv file into the layout, record and length files "
-                                         "and the pictures, in DIR");
+                                         "convert a Kcsv file into the table CSV, its schema and its "
+                                         "pictures in DIR, named after FILE without its extension");
     toCsv->add_option("FILE", inPath, "the Kcsv file")->required();
     toCsv->add_option("-d,--dir", dir,
                       "folder for the files, made when missing (default: the current folder)");
+    AddTableCsv(toCsv, o);
     AddUtf8(toCsv, o);
     AddForce(toCsv, o);
 

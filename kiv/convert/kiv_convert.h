@@ -19,6 +19,9 @@ enum KivExit : int {
 struct ConvertOptions {
     bool utf8 = false;    // layout and record files in UTF-8 instead of code page 932
     bool force = false;   // replace outputs that exist
+    bool classic = false; // the Windows application's file set instead of the table CSV
+    bool bom = false;     // the table CSV starts with a UTF-8 byte-order mark
+    bool cp932 = false;   // the table CSV in code page 932 instead of UTF-8
 };
 
 // Every function returns a KivExit value; on failure *error holds one line for the user (no
@@ -45,4 +48,12 @@ int CsvToKcsvBlock(const std::string& layoutPath, const std::string& csvPath, co
 // receive -o: one block into a file, atomically; refused when path exists and !force.
 int WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& data, bool force,
                         std::string* error);
+// pull and to-csv without --classic: the table CSV "<dir>/<base>.csv", its schema "<base>.schema"
+// and the pictures "<base>-pictures/R-C.EXT" (docs/formats.md); pull keeps "<base>.kcsv" too.
+int KcsvFileToTableCsv(const std::string& kcsvPath, const std::string& dir, const ConvertOptions& options,
+                       std::string* error);
+int KcsvBlockToTableFiles(const std::vector<uint8_t>& block, const std::string& dir, const std::string& name,
+                          const ConvertOptions& options, std::vector<std::string>* written, std::string* error);
+// A name that stays one file in the chosen folder, neither hidden nor taken for an option.
+bool SafeFileName(const std::string& name);
 // clang-format on

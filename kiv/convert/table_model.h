@@ -43,21 +43,21 @@ struct KeptSlot {
 typedef std::vector<KeptSlot> KeptRecord;
 
 struct TableModel {
-    std::string name;                  // UTF-8, trailing blanks cut
-    std::vector<ModelField> fields;    // in CSV column order
-    std::vector<std::string> header;   // header records up to and including "T", raw bytes without
-                                       // their line end; empty for a table made from a CSV alone
+    std::string name;                          // UTF-8, trailing blanks cut
+    std::vector<ModelField> fields;            // in CSV column order
+    std::vector<std::string> header;           // header records up to and including "T", raw bytes without
+                                               // their line end; empty for a table made from a CSV alone
     int systemColumns = KCSV_SYSTEM_COLUMNS;   // leading system slots of a data record
     long rows = 0;                             // data records (known after the last row)
 };
 
 // A data row on its way between the two forms.
 struct ModelRow {
-    long number = 0;                       // 1 for the first data row
-    std::vector<std::string> cells;        // one per field, UTF-8 as in the CSV
-    std::vector<std::string> pictures;     // one per field: the picture's bytes, or empty
-    KeptRecord kept;                       // the record as received; empty for a new row
-    bool keptNeeded = false;               // kept holds more than the desktop writer puts in
+    long number = 0;                     // 1 for the first data row
+    std::vector<std::string> cells;      // one per field, UTF-8 as in the CSV
+    std::vector<std::string> pictures;   // one per field: the picture's bytes, or empty
+    KeptRecord kept;                     // the record as received; empty for a new row
+    bool keptNeeded = false;             // kept holds more than the desktop writer puts in
 };
 
 // ---- shared rules -------------------------------------------------------------

@@ -62,6 +62,8 @@ std::string TableName(const std::vector<TableFile>& files)
     return std::string();
 }
 
+}   // namespace
+
 // A name that stays one file in the chosen folder, neither hidden nor taken
 // for an option; handheld table names are Japanese, so anything else passes.
 bool SafeFileName(const std::string& name)
@@ -73,6 +75,8 @@ bool SafeFileName(const std::string& name)
             return false;
     return true;
 }
+
+namespace {
 
 // The real path in code page 932, as the core and the record file take it;
 // a path with no such form goes as it is.

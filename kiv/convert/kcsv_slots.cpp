@@ -1,0 +1,100 @@
+#include "kcsv_slots.h"
+
+namespace {
+
+bool EndsRecord(char c) { return c == '\n' || c == '\r' || c == '\0'; }
+
+// The end of the quoted field starting at text[i] (its opening quote): the
+// index after its closing quote, or npos when the input ends inside it.
+size_t QuotedFieldEnd(const std::string& text, size_t i, size_t end)
+{
+    for (i++; i < end; i++) {
+        if (text[i] != '"')
+            continue;
+        if (i + 1 >= end || text[i + 1] == ',' || EndsRecord(text[i + 1]))
+            return i + 1;
+        i++;   // the character after a quote is taken as it is
+    }
+    return std::string::npos;
+}
+
+size_t BareFieldEnd(const std::string& text, size_t i, size_t end)
+{
+    while (i < end && text[i] != ',' && !EndsRecord(text[i]))
+        i++;
+    return i;
+}
+
+}   // namespace
+
+bool SplitKcsvRecord(const std::string& text, size_t* pos, bool unquoted, std::vector<std::string>* slots)
+{
+    size_t end = text.find('\x1A');
+    if (end == std::string::npos)
+        end = text.size();
+    size_t i = *pos;
+    slots->clear();
+    if (i >= end || EndsRecord(text[i]))
+        return false;
+    for (;;) {
+        size_t start = i;
+        if (i < end && text[i] == '"')
+            i = QuotedFieldEnd(text, i, end);
+        else if (i < end && text[i] != ',' && !EndsRecord(text[i]))
+            i = unquoted ? BareFieldEnd(text, i, end) : std::string::npos;
+        if (i == std::string::npos)
+            return false;
+        slots->push_back(text.substr(start, i - start));
+        if (i < end && text[i] == ',') {
+            i++;
+            continue;
+        }
+        break;
+    }
+    if (i < end && text[i] == '\r')
+        i++;
+    if (i < end && text[i] == '\n')
+        i++;
+    *pos = i;
+    return true;
+}
+
+std::string SlotValue(const std::string& slot)
+{
+    std::string value;
+    if (slot.empty() || slot[0] != '"')
+        return slot;
+    for (size_t i = 1; i < slot.size(); i++) {
+        char c = slot[i];
+        if (c == '\r' || c == '\n')
+            continue;
+        if (c == '"') {
+            if (i + 1 >= slot.size())
+                break;
+            c = slot[++i];
+        }
+        value += c;
+    }
+    return value;
+}
+
+std::string QuoteSlot(const std::string& value)
+{
+    if (value.empty())
+        return value;
+    std::string slot = "\"";
+    for (char c : value) {
+        slot += c;
+        if (c == '"')
+            slot += '"';
+    }
+    return slot + "\"";
+}
+
+std::string JoinSlots(const std::vector<std::string>& slots)
+{
+    std::string line;
+    for (size_t i = 0; i < slots.size(); i++)
+        line += (i ? "," : "") + slots[i];
+    return line;
+}

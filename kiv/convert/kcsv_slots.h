@@ -1,0 +1,24 @@
+// Kcsv records taken apart without losing a byte: each slot as the exact
+// bytes between its commas, so that a record can be put together again as
+// it came, and its value as the core's record reader would read it.
+#pragma once
+#include <string>
+#include <vector>
+
+// The record at *pos in text (which ends at its first 0x1A, as a text-mode
+// read does). A quoted field runs to a quote followed by a comma or a line
+// end; a line break inside it belongs to its bytes. Slots are split at every
+// comma outside a field, so "a", gives two slots, the second empty. With
+// unquoted, a bare field is one slot too (the schema's "*"); without, it ends
+// the reading as it does the core's. False at the end of the input, at an
+// empty line and for a record the core's reader would refuse; *pos then
+// stays. Otherwise *pos moves past the record's line end (LF or CR LF).
+bool SplitKcsvRecord(const std::string& text, size_t* pos, bool unquoted, std::vector<std::string>* slots);
+
+// The value of a slot: what the core's reader makes of it (quotes taken off,
+// a doubled quote made one, line breaks dropped). Empty for an empty slot.
+std::string SlotValue(const std::string& slot);
+// A value as a quoted slot (inner quotes doubled); empty stays empty.
+std::string QuoteSlot(const std::string& value);
+// The slots joined again by commas.
+std::string JoinSlots(const std::vector<std::string>& slots);

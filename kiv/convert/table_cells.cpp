@@ -1,0 +1,80 @@
+#include "table_cells.h"
+#include <cstring>
+#include "cp932_text.h"
+#include "kcsv/field_codecs.h"
+#include "kcsv/leadbyte.h"
+#include "kcsv_slots.h"
+#include "number/packed_decimal.h"
+
+namespace {
+
+bool IsAscii(const std::string& text)
+{
+    for (unsigned char c : text)
+        if (c >= 0x80)
+            return false;
+    return true;
+}
+
+// Sjis1Decode (toPc) or Sjis1Encode of text, or text itself when the
+// conversion gives nothing.
+std::string Sjis1(const std::string& text, bool toPc)
+{
+    std::string out;
+    auto take = [](const char* converted, void* result) {
+        *(std::string*)result = converted;
+        return true;
+    };
+    if (text.empty() || !WithSjis1Text(text.c_str(), toPc, take, &out))
+        return text;
+    return out;
+}
+
+}   // namespace
+
+std::string Cp932ToUtf8Lenient(const std::string& cp932)
+{
+    std::string utf8, ignored;
+    if (IsAscii(cp932))
+        return cp932;
+    if (Cp932ToUtf8(cp932, "", &utf8, &ignored))
+        return utf8;
+    // Character by character: only the one that has no form is replaced.
+    utf8.clear();
+    for (size_t i = 0; i < cp932.size();) {
+        size_t n = IsLeadByte932((unsigned char)cp932[i]) && i + 1 < cp932.size() ? 2 : 1;
+        std::string one;
+        utf8 += Cp932ToUtf8(cp932.substr(i, n), "", &one, &ignored) ? one : "\xEF\xBF\xBD";
+        i += n;
+    }
+    return utf8;
+}
+
+std::string TextCell(const std::string& value) { return Cp932ToUtf8Lenient(Sjis1(value, true)); }
+
+bool TextSlot(const std::string& cell, std::string* slot)
+{
+    std::string cp932 = cell, ignored;
+    if (!IsAscii(cell) && !Utf8ToCp932(cell, "", &cp932, &ignored))
+        return false;
+    *slot = QuoteSlot(Sjis1(cp932, false));
+    return true;
+}
+
+std::string NumberCell(const std::string& value)
+{
+    char text[DEC_TEXT_MAX];
+    return DecodeNumberField(value.c_str(), text, sizeof text) ? std::string(text) : std::string();
+}
+
+std::string NumberSlot(const std::string& cell)
+{
+    if (cell.empty())
+        return cell;
+    PackedDecimal number;
+    ParseDecimal(&number, cell.c_str());
+    EncodeDecimalKey(&number);
+    char chars[NUMBER_FIELD_CHARS];
+    size_t n = Encode3to4Bytes(number.bytes, DEC_SIZE, chars);
+    return "\"" + std::string(chars, n) + "\"";
+}

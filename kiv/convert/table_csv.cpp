@@ -1,0 +1,233 @@
+// pull and to-csv by default: a Kcsv table into the table CSV, its schema and
+// its pictures, staged as one job. The CSV streams row by row into its staged
+// file; only the schema's row lines (records holding more than the desktop
+// writer puts in) are held until the end, since the schema's head counts rows.
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include "cp932_text.h"
+#include "file_io.h"
+#include "kiv_convert.h"
+#include "lost_rows.h"
+#include "staging.h"
+#include "table_from_kcsv.h"
+
+namespace {
+
+// RFC 4180: quoted when it holds a separator, a quote or a line break, or
+// starts or ends with a blank a spreadsheet would trim.
+std::string CsvField(const std::string& cell)
+{
+    bool quote = cell.find_first_of(",\"\r\n") != std::string::npos ||
+                 (!cell.empty() && strchr(" \t", cell.front())) ||
+                 (!cell.empty() && strchr(" \t", cell.back()));
+    if (!quote)
+        return cell;
+    std::string field = "\"";
+    for (char c : cell)
+        field += c == '"' ? "\"\"" : std::string(1, c);
+    return field + "\"";
+}
+
+std::string CsvLine(const std::vector<std::string>& cells)
+{
+    std::string line;
+    for (size_t i = 0; i < cells.size(); i++)
+        line += (i ? "," : "") + CsvField(cells[i]);
+    return line + "\r\n";
+}
+
+struct Job {
+    Staging stage;
+    ConvertOptions options;
+    std::string dir, base;
+    std::string input;      // names the table in messages
+    std::string csvShown;   // the CSV's final path
+    FILE* csv = nullptr;
+    std::string csvStaged, schemaStaged;
+    long lines = 0;
+    std::string rowLines;
+    std::vector<std::pair<std::string, std::string>> pictures;   // staged, final
+};
+
+int WriteLine(Job* job, const std::string& utf8, std::string* error)
+{
+    job->lines++;
+    std::string bytes = utf8;
+    if (job->options.cp932 && !Utf8ToCp932(utf8, job->csvShown, &bytes, error)) {
+        // Again with the lines before it, for the line number in the message.
+        Utf8ToCp932(std::string(job->lines - 1, '\n') + utf8, job->csvShown, &bytes, error);
+        return KIV_EXIT_CONVERT;
+    }
+    if (fwrite(bytes.data(), 1, bytes.size(), job->csv) != bytes.size()) {
+        *error = "cannot write " + job->csvShown + ": " + strerror(errno);
+        return KIV_EXIT_WRITE;
+    }
+    return KIV_EXIT_OK;
+}
+
+int StagePicture(Job* job, const std::string& relative, const std::string& bytes, std::string* error)
+{
+    std::string staged = StageName(&job->stage, "");
+    int rc = WriteWholeFile(staged, bytes, JoinPath(job->dir, relative), error);
+    if (rc == KIV_EXIT_OK)
+        job->pictures.emplace_back(staged, JoinPath(job->dir, relative));
+    return rc;
+}
+
+int WriteRows(Job* job, KcsvTable* table, TableModel* model, std::string* error)
+{
+    std::vector<std::string> titles;
+    for (const ModelField& f : model->fields)
+        titles.push_back(f.title);
+    int rc = WriteLine(job, (job->options.bom && !job->options.cp932 ? "\xEF\xBB\xBF" : "") + CsvLine(titles),
+                       error);
+    ModelRow row;
+    while (rc == KIV_EXIT_OK && NextKcsvRow(table, *model, &row)) {
+        rc = WriteLine(job, CsvLine(row.cells), error);
+        for (size_t c = 0; rc == KIV_EXIT_OK && c < row.pictures.size(); c++)
+            if (!row.pictures[c].empty())
+                rc = StagePicture(job, row.cells[c], row.pictures[c], error);
+        job->rowLines += SchemaRowLine(row);
+    }
+    model->rows = table->rows;
+    return rc;
+}
+
+int WriteCsv(Job* job, KcsvTable* table, TableModel* model, std::string* error)
+{
+    job->csvStaged = StageName(&job->stage, "");
+    job->csv = fopen(job->csvStaged.c_str(), "wb");
+    if (!job->csv) {
+        *error = "cannot write " + job->csvShown + ": " + strerror(errno);
+        return KIV_EXIT_WRITE;
+    }
+    int rc = WriteRows(job, table, model, error);
+    if (fclose(job->csv) != 0 && rc == KIV_EXIT_OK) {
+        *error = "cannot write " + job->csvShown + ": " + strerror(errno);
+        rc = KIV_EXIT_WRITE;
+    }
+    return rc;
+}
+
+// The picture folder is made just before the renames, and taken away again
+// when they fail and it is still empty.
+int Commit(Job* job, std::vector<std::string>* written, std::string* error)
+{
+    StageAdd(&job->stage, job->csvStaged, JoinPath(job->dir, job->base + ".csv"));
+    StageAdd(&job->stage, job->schemaStaged, JoinPath(job->dir, job->base + ".schema"));
+    for (const auto& p : job->pictures)
+        StageAdd(&job->stage, p.first, p.second);
+    std::string folder = JoinPath(job->dir, job->base + "-pictures");
+    bool made = !job->pictures.empty() && mkdir(folder.c_str(), 0777) == 0;
+    if (!job->pictures.empty() && !made && errno != EEXIST) {
+        *error = folder + ": cannot make the folder: " + strerror(errno);
+        return KIV_EXIT_WRITE;
+    }
+    int rc = StageCommit(&job->stage, job->options.force, written, error);
+    if (rc != KIV_EXIT_OK && made)
+        rmdir(folder.c_str());
+    return rc;
+}
+
+int Run(const std::string& kcsv, bool keepKcsv, Job* job, std::vector<std::string>* written,
+        std::string* error)
+{
+    KcsvTable table;
+    TableModel model;
+    const std::string& shown = job->input;
+    int rc = OpenKcsvTable(kcsv, job->base, shown, &table, &model, error);
+    if (rc != KIV_EXIT_OK)
+        return rc;
+    if (size_t line = FirstUnreadLine(kcsv, true)) {
+        *error = shown + ": line " + std::to_string(line) +
+                 ": a damaged record; the records from there on would be lost";
+        return KIV_EXIT_CONVERT;
+    }
+    rc = StageOpen(&job->stage, job->dir, error);
+    if (rc == KIV_EXIT_OK && keepKcsv)
+        rc = StageWrite(&job->stage, JoinPath(job->dir, job->base + ".kcsv"), kcsv.data(), kcsv.size(),
+                        error);
+    if (rc == KIV_EXIT_OK)
+        rc = WriteCsv(job, &table, &model, error);
+    if (rc == KIV_EXIT_OK) {
+        job->schemaStaged = StageName(&job->stage, "");
+        rc = WriteWholeFile(job->schemaStaged, SchemaHead(model) + job->rowLines,
+                            JoinPath(job->dir, job->base + ".schema"), error);
+    }
+    if (rc == KIV_EXIT_OK)
+        rc = Commit(job, written, error);
+    StageClose(&job->stage);
+    return rc;
+}
+
+Job MakeJob(const std::string& input, const std::string& dir, const std::string& base,
+            const ConvertOptions& options)
+{
+    Job job;
+    job.input = input;
+    job.options = options;
+    job.dir = dir;
+    job.base = base;
+    job.csvShown = JoinPath(dir, base + ".csv");
+    return job;
+}
+
+std::string WithoutExtension(const std::string& leaf)
+{
+    size_t dot = leaf.find_last_of('.');
+    return dot == std::string::npos || dot == 0 ? leaf : leaf.substr(0, dot);
+}
+
+}   // namespace
+
+int KcsvFileToTableCsv(const std::string& kcsvPath, const std::string& dir, const ConvertOptions& options,
+                       std::string* error)
+{
+    std::string kcsv;
+    int rc = ReadWholeFile(kcsvPath, &kcsv, error);
+    if (rc != KIV_EXIT_OK)
+        return rc;
+    Job job = MakeJob(kcsvPath, dir.empty() ? FolderOf(kcsvPath) : dir, WithoutExtension(LeafOf(kcsvPath)),
+                      options);
+    return Run(kcsv, false, &job, nullptr, error);
+}
+
+// The table's own name when none is given and it makes a file name. A
+// received table that cannot be converted is still kept as its Kcsv file: it
+// came from the handheld once and may not come again.
+int KcsvBlockToTableFiles(const std::vector<uint8_t>& block, const std::string& dir, const std::string& name,
+                          const ConvertOptions& options, std::vector<std::string>* written,
+                          std::string* error)
+{
+    if (!name.empty() && !SafeFileName(name)) {
+        *error = name + ": not a name for a file in one folder";
+        return KIV_EXIT_USAGE;
+    }
+    std::string kcsv(block.begin(), block.end()), base = name, ignored;
+    if (base.empty()) {
+        KcsvTable table;
+        TableModel model;
+        if (OpenKcsvTable(kcsv, "", "", &table, &model, &ignored) == KIV_EXIT_OK && SafeFileName(model.name))
+            base = model.name;
+        else
+            base = "table";
+    }
+    Job job = MakeJob("the received table", dir, base, options);
+    int rc = Run(kcsv, true, &job, written, error);
+    if (rc != KIV_EXIT_CONVERT)
+        return rc;
+    std::string path = JoinPath(dir, base + ".kcsv");
+    std::string convertError = *error;
+    Staging stage;
+    int kept = StageOpen(&stage, dir, error);
+    if (kept == KIV_EXIT_OK)
+        kept = StageWrite(&stage, path, kcsv.data(), kcsv.size(), error);
+    if (kept == KIV_EXIT_OK)
+        kept = StageCommit(&stage, options.force, written, error);
+    StageClose(&stage);
+    *error = convertError + (kept == KIV_EXIT_OK ? "; it is kept in " + path : "; " + *error);
+    return rc;
+}

@@ -1,0 +1,27 @@
+// A Kcsv table read into the table model: the header at once, the data
+// records one at a time, each as its cells, its pictures and the slots the
+// cells do not rebuild.
+#pragma once
+#include <string>
+#include <vector>
+#include "kcsv/kcsv_reader.h"
+#include "table_model.h"
+
+struct KcsvTable {
+    const std::string* text = nullptr;    // the Kcsv bytes; the caller keeps them
+    size_t next = 0;                      // where the next data record starts
+    TableLayout layout;                   // as the core reads the header
+    std::vector<std::string> systemIds;   // the leading system slots' identifiers ("" when unknown)
+    size_t recordSlots = 0;               // slots of a record as the desktop writer writes it
+    std::string base;                     // pictures go to "<base>-pictures/"
+    long rows = 0;
+};
+
+// Reads the header records of kcsv into *model. base names the picture
+// folder. KIV_EXIT_CONVERT with *error (shown names the input) when kcsv is
+// no table the handheld writes or breaks off before its data.
+int OpenKcsvTable(const std::string& kcsv, const std::string& base, const std::string& shown,
+                  KcsvTable* table, TableModel* model, std::string* error);
+// The next data record as a row; false after the last (the core's reader
+// stops at the same record).
+bool NextKcsvRow(KcsvTable* table, const TableModel& model, ModelRow* row);

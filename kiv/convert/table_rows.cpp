@@ -1,0 +1,165 @@
+// A data record into its row: each visible field's cell (and picture), and
+// for every slot whether the cell rebuilds it exactly ("*" in the schema) or
+// it is kept as received. The row needs a schema line only when it holds
+// more than the desktop writer puts in.
+#include <cstdlib>
+#include "kcsv/field_codecs.h"
+#include "kcsv_slots.h"
+#include "table_cells.h"
+#include "table_from_kcsv.h"
+
+namespace {
+
+std::string Decode3to4(const std::string& text)
+{
+    std::string bytes(text.size() / 4 * 3 + 3, '\0');
+    bytes.resize(Decode3to4Bytes(text.c_str(), (unsigned char*)&bytes[0], bytes.size()));
+    return bytes;
+}
+
+std::string Encoded3to4Slot(const std::string& bytes)
+{
+    if (bytes.empty())
+        return bytes;
+    std::string text(Encoded3to4Length(bytes.size()), '\0');
+    Encode3to4Bytes(bytes.data(), bytes.size(), &text[0]);
+    return "\"" + text + "\"";
+}
+
+struct RowWork {
+    ModelRow* row;
+    const std::vector<std::string>* slots;
+    std::string Raw(int column) const
+    {
+        return column >= 0 && column < (int)slots->size() ? (*slots)[column] : std::string();
+    }
+    // A slot the cell rebuilds as canonical is marked so.
+    void Rebuilds(int column, const std::string& canonical)
+    {
+        if (column >= 0 && column < (int)row->kept.size() && (*slots)[column] == canonical)
+            row->kept[column] = {true, ""};
+    }
+};
+
+void PictureCell(RowWork* w, const KcsvTable& table, size_t c, const std::string& bytes, int stored)
+{
+    int format = PictureFormatOfBytes(bytes);
+    w->row->pictures[c] = bytes;
+    if (!bytes.empty())
+        w->row->cells[c] = PicturePath(table.base, w->row->number, (int)c + 1, format ? format : stored);
+}
+
+// A picture beside its format column: the format follows from the bytes.
+void FormatColumnPicture(RowWork* w, const KcsvTable& table, const ModelField& f, size_t c)
+{
+    std::string bytes = Decode3to4(SlotValue(w->Raw(f.column)));
+    int stored = atoi(SlotValue(w->Raw(f.formatColumn)).c_str());
+    PictureCell(w, table, c, bytes, stored);
+    int format = PictureFormatOfBytes(bytes);
+    w->Rebuilds(f.column, Encoded3to4Slot(bytes));
+    char code[8] = "";
+    if (!bytes.empty() && format)
+        snprintf(code, sizeof code, "\"%02d\"", format);
+    w->Rebuilds(f.formatColumn, code);
+}
+
+// A group: the picture of its first member of a known format with one; the
+// rebuild puts it into the first member of the format of its bytes.
+void GroupPicture(RowWork* w, const KcsvTable& table, const ModelField& f, size_t c)
+{
+    std::string bytes;
+    int stored = 0;
+    for (const PictureSlot& m : f.group) {
+        if (m.format && !w->Raw(m.column).empty()) {
+            bytes = Decode3to4(SlotValue(w->Raw(m.column)));
+            stored = m.format;
+            break;
+        }
+    }
+    PictureCell(w, table, c, bytes, stored);
+    int format = PictureFormatOfBytes(bytes);
+    bool placed = false;
+    for (const PictureSlot& m : f.group) {
+        bool here = !placed && !bytes.empty() && format && m.format == format;
+        placed = placed || here;
+        w->Rebuilds(m.column, here ? Encoded3to4Slot(bytes) : std::string());
+    }
+}
+
+void FieldCell(RowWork* w, const KcsvTable& table, const ModelField& f, size_t c)
+{
+    std::string raw = w->Raw(f.column), value = SlotValue(raw), canonical;
+    std::string& cell = w->row->cells[c];
+    switch (f.kind) {
+    case FK_TEXT:
+        cell = raw.empty() ? "" : TextCell(value);
+        if (TextSlot(cell, &canonical))
+            w->Rebuilds(f.column, canonical);
+        break;
+    case FK_NUMBER:
+        cell = raw.empty() ? "" : NumberCell(value);
+        w->Rebuilds(f.column, NumberSlot(cell));
+        break;
+    case FK_TIME:
+        if (TimeCellFromDigits(value, f.subKind, &cell))
+            w->Rebuilds(f.column, QuoteSlot(value));
+        else
+            cell = Cp932ToUtf8Lenient(value);
+        break;
+    default:
+        if (f.group.empty())
+            FormatColumnPicture(w, table, f, c);
+        else
+            GroupPicture(w, table, f, c);
+    }
+}
+
+bool IsStamp(const std::string& slot)
+{
+    std::string v = SlotValue(slot);
+    return slot == QuoteSlot(v) && v.size() == TIMESTAMP_SIZE - 1 &&
+           v.find_first_not_of("0123456789") == v.npos;
+}
+
+// What the desktop writer puts into slot k of a record.
+bool IsWritersSlot(const KcsvTable& table, size_t k, const std::string& slot)
+{
+    if (k == 0)
+        return slot == "\"D\"";
+    const std::string& id = k <= table.systemIds.size() ? table.systemIds[k - 1] : "";
+    if (id == "SCRT")
+        return slot == "\" \"";
+    if (id == "mDTM")
+        return IsStamp(slot);
+    return slot.empty();
+}
+
+bool NeedsKeeping(const KcsvTable& table, const ModelRow& row)
+{
+    if (row.kept.size() != table.recordSlots)
+        return true;
+    for (size_t k = 0; k < row.kept.size(); k++)
+        if (!row.kept[k].fromCell && !IsWritersSlot(table, k, row.kept[k].raw))
+            return true;
+    return false;
+}
+
+}   // namespace
+
+bool NextKcsvRow(KcsvTable* table, const TableModel& model, ModelRow* row)
+{
+    std::vector<std::string> slots;
+    if (!SplitKcsvRecord(*table->text, &table->next, false, &slots))
+        return false;
+    row->number = ++table->rows;
+    row->cells.assign(model.fields.size(), std::string());
+    row->pictures.assign(model.fields.size(), std::string());
+    row->kept.clear();
+    for (const std::string& s : slots)
+        row->kept.push_back({false, s});
+    RowWork work{row, &slots};
+    for (size_t c = 0; c < model.fields.size(); c++)
+        FieldCell(&work, *table, model.fields[c], c);
+    row->keptNeeded = NeedsKeeping(*table, *row);
+    return true;
+}
