@@ -194,10 +194,8 @@ int PictureFormat(const std::string& bytes)
 bool ParseTimeCell(const std::string& text, std::string* digits, TimeForm* form, std::string* what)
 {
     Stamp s = {};
+    what->clear();
     if (!TakeStamp(text, &s)) {
-        *what = "\"" + text +
-                "\" is no date or time (2001-01-05, 2001-01-05T23:59, 23:59:58, 2001-01, "
-                "23:59 or 2001/1/5 23:59)";
         return false;
     }
     std::string wrong = CheckStamp(s);

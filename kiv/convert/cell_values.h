@@ -21,7 +21,8 @@ enum TimeForm {
 // ISO 8601 (a blank may stand for the T) or the Japanese forms with '/' and
 // unpadded numbers, for a date that exists and a time of day; *digits
 // receives the stamp's digits of exactly the parts the text gives, each
-// padded (2001/1/5 gives 20010105).
+// padded (2001/1/5 gives 20010105). *what stays empty when the text is in
+// none of these forms, and says what is wrong when it names no moment.
 bool ParseTimeCell(const std::string& text, std::string* digits, TimeForm* form, std::string* what);
 
 // A decimal number within the packed decimal's range: *field receives the

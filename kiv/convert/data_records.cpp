@@ -27,18 +27,26 @@ bool TimeFitsSubKind(const std::string& digits, bool clockOnly, int subKind)
 const char* const kSubKindNames[] = {"date and time", "date", "year and month", "time with seconds",
                                      "hours and minutes"};
 
+// The forms people type are checked for a date that exists; a cell in none
+// of them may still be the writer's form of digits stored as typed
+// (2026-12-30T4 for 2026/1/2 3:04), which comes back as it stands.
 bool EncodeTime(const ModelField& f, const std::string& cell, std::string* slot, std::string* what,
                 std::string* warning)
 {
     std::string digits;
     TimeForm form;
-    bool clockOnly;
-    if (TimeDigitsFromCell(cell, &digits))
-        clockOnly = cell.find('-') == std::string::npos && (f.subKind == 3 || f.subKind == 4);
-    else if (ParseTimeCell(cell, &digits, &form, what))
+    bool clockOnly, formed = ParseTimeCell(cell, &digits, &form, what);
+    if (formed)
         clockOnly = form == TIME_SECONDS || form == TIME_MINUTES;
-    else
+    else if (what->empty() && TimeDigitsFromCell(cell, &digits))
+        clockOnly = cell.find('-') == std::string::npos && (f.subKind == 3 || f.subKind == 4);
+    else {
+        if (what->empty())
+            *what = "\"" + cell +
+                    "\" is no date or time (2001-01-05, 2001-01-05T23:59, 23:59:58, 2001-01, "
+                    "23:59 or 2001/1/5 23:59)";
         return false;
+    }
     int sub = f.subKind >= 0 && f.subKind <= 4 ? f.subKind : 0;
     if (!TimeFitsSubKind(digits, clockOnly, sub))
         *warning = "\"" + cell + "\" in a field of " + kSubKindNames[sub] + "; the handheld may not show it";
