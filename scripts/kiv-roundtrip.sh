@@ -29,16 +29,16 @@ handheld_done() { wait "$sim_pid"; sim_pid=; }
 kiv() { LD_PRELOAD=$shim "$bin/kiv" "$@" --port "$work/line" --link cable --speed 115200 --no-xonxoff -q; }
 
 handheld to-handheld --role receive --silence 1000
-(cd "$work/out" && kiv push addr.table addr.txt)
+(cd "$work/out" && kiv push --classic addr.table addr.txt)
 handheld_done
 echo "  kiv push: the handheld received $(stat -c %s "$work/to-handheld/rec.bin") bytes"
 handheld from-handheld --role send --data "$work/to-handheld/rec.bin"
-(cd "$work/back" && kiv pull --name addr | sed 's/^/  kiv pull wrote /')
+(cd "$work/back" && kiv pull --classic --name addr | sed 's/^/  kiv pull wrote /')
 handheld_done
 cmp "$work/to-handheld/rec.bin" "$work/back/addr.kcsv"
 echo "  back/addr.kcsv is identical to the table pushed"
 cp "$work/back/addr.kcsv" "$work/ref/"
-(cd "$work/ref" && "$bin/kiv" to-csv addr.kcsv)
+(cd "$work/ref" && "$bin/kiv" to-csv --classic addr.kcsv)
 for f in "$work"/ref/addr.kcsv.*; do
     cmp "$f" "$work/back/$(basename "$f")"
 done

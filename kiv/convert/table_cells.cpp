@@ -1,4 +1,5 @@
 #include "table_cells.h"
+#include <cstdlib>
 #include <cstring>
 #include "cp932_text.h"
 #include "kcsv/field_codecs.h"
@@ -28,6 +29,32 @@ std::string Sjis1(const std::string& text, bool toPc)
     if (text.empty() || !WithSjis1Text(text.c_str(), toPc, take, &out))
         return text;
     return out;
+}
+
+// The formatter's scientific form ("1.5E+12", "1E-3") written out as a plain
+// decimal with every digit: the exponent moves the point.
+std::string PlainDecimal(const std::string& text)
+{
+    size_t e = text.find('E');
+    if (e == std::string::npos)
+        return text;
+    bool negative = text[0] == '-';
+    std::string digits;
+    for (size_t i = negative ? 1 : 0; i < e; i++)
+        if (text[i] != '.')
+            digits += text[i];
+    long exponent = strtol(text.c_str() + e + 1, nullptr, 10);
+    std::string plain;
+    if (exponent >= 0) {
+        if (digits.size() < (size_t)exponent + 1)
+            digits.append(exponent + 1 - digits.size(), '0');
+        plain = digits.substr(0, exponent + 1);
+        if (digits.size() > (size_t)exponent + 1)
+            plain += "." + digits.substr(exponent + 1);
+    } else {
+        plain = "0." + std::string(-exponent - 1, '0') + digits;
+    }
+    return (negative ? "-" : "") + plain;
 }
 
 }   // namespace
@@ -64,7 +91,7 @@ bool TextSlot(const std::string& cell, std::string* slot)
 std::string NumberCell(const std::string& value)
 {
     char text[DEC_TEXT_MAX];
-    return DecodeNumberField(value.c_str(), text, sizeof text) ? std::string(text) : std::string();
+    return DecodeNumberField(value.c_str(), text, sizeof text) ? PlainDecimal(text) : std::string();
 }
 
 std::string NumberSlot(const std::string& cell)
