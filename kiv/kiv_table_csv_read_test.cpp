@@ -157,6 +157,13 @@ TEST(KivTableCsvRead, ReportsEveryProblemAndWritesNothing)
          "",
          0,
          {"in/t.csv: line 2, column 1 (name): warning: the handheld's characters differ"}},
+        {"a number rounded, warned",
+         kHeader + std::string("a,1.234567890123456789012,,,\r\n"),
+         "",
+         0,
+         {"in/t.csv: line 2, column 2 (sum): warning: \"1.234567890123456789012\" has more than 20 "
+          "significant "
+          "digits; it is rounded to 1.234567890123456789"}},
         {"a time in a date field, warned",
          kHeader + std::string("a,,23:59,,\r\n"),
          "",
@@ -334,6 +341,42 @@ TEST(KivTableCsvRead, GivesTheTableBackByteForByte)
             EXPECT_EQ(table.size(), back.size());
             EXPECT_EQ(MaskStamps(table), MaskStamps(back));
         }
+    }
+}
+
+// Edits in the CSV and the schema reach the table: what to-csv makes of the
+// result shows them.
+TEST(KivTableCsvRead, TakesEditsToTheTable)
+{
+    struct Row {
+        const char* name;
+        const char* edit;   // a command in the run's folder on out/
+        const char* file;   // written by to-csv of the result
+        const char* line;   // found in it
+        const char* rows;
+    } rows[] = {
+        {"title changed", "sed -i '1s/^\xE6\xB0\x8F\xE5\x90\x8D/\xE5\x90\x8D\xE5\x89\x8D/' out/t.csv",
+         "back/t2.schema", "column=6 title=\xE5\x90\x8D\xE5\x89\x8D\n", "rows 3"},
+        {"name changed", "sed -i 's/^table .*/table \xE9\xA1\xA7\xE5\xAE\xA2/' out/t.schema",
+         "back/t2.schema", "table \xE9\xA1\xA7\xE5\xAE\xA2\n", "rows 3"},
+        {"row added", "printf 'new, 7 ,2001/2/3,\\r\\n' >> out/t.csv", "back/t2.csv", "new,7,2001-02-03,\r\n",
+         "rows 4"},
+        {"row removed", "sed -i 2d out/t.csv", "back/t2.csv", "\"\xE9\x88\xB4\xE6\x9C\xA8", "rows 2"},
+        {"row edited", "sed -i 's/^[^,]*,1234.5,/x,99,/' out/t.csv", "back/t2.csv",
+         "x,99,1999-12-31,t2-pictures/1-4.jpg", "rows 3"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        KivRun run;
+        ASSERT_EQ(0, system(("cp " KIV_SAMPLES "/* " + run.dir).c_str()));
+        ASSERT_EQ(0, run.Kiv("from-csv --classic addr.table addr.txt -o t.kcsv")) << run.Err();
+        ASSERT_EQ(0, run.Kiv("to-csv t.kcsv -d out")) << run.Err();
+        ASSERT_EQ(0, system(("cd " + run.dir + " && " + row.edit).c_str()));
+        ASSERT_EQ(0, run.Kiv("from-csv out/t.csv -o t2.kcsv")) << run.Err();
+        ASSERT_EQ(0, run.Kiv("to-csv t2.kcsv -d back")) << run.Err();
+        std::string got = ReadWhole(run.File(row.file)), schema = ReadWhole(run.File("back/t2.schema"));
+        EXPECT_NE(std::string::npos, got.find(row.line)) << got;
+        EXPECT_NE(std::string::npos, schema.find(std::string("\n") + row.rows + "\n")) << schema;
     }
 }
 

@@ -87,22 +87,30 @@ bool EncodePicture(const RowContext& c, const ModelField& f, const std::string& 
     return true;
 }
 
+// Blanks around a number or a time are a spreadsheet's layout, not the
+// value's.
+std::string Trimmed(const std::string& cell)
+{
+    size_t from = cell.find_first_not_of(" \t"), to = cell.find_last_not_of(" \t");
+    return from == std::string::npos ? std::string() : cell.substr(from, to - from + 1);
+}
+
 // One cell's slots; false with *what when the cell is refused.
 bool EncodeCell(const RowContext& c, const ModelField& f, const std::string& cell, CellSlots* out,
                 std::string* what, std::string* warning)
 {
     if (f.kind == FK_IMAGE)
         return EncodePicture(c, f, cell, out, what);
-    std::string slot;
+    std::string slot, value = Trimmed(cell);
     bool ok = true;
     if (f.kind == FK_TEXT) {
         ok = ParseTextCell(cell, &slot, what, warning);
         slot = QuoteSlot(slot);
-    } else if (!cell.empty() && f.kind == FK_NUMBER) {
-        ok = ParseNumberCell(cell, &slot, what, warning);
+    } else if (!value.empty() && f.kind == FK_NUMBER) {
+        ok = ParseNumberCell(value, &slot, what, warning);
         slot = QuoteSlot(slot);
-    } else if (!cell.empty() && f.kind == FK_TIME) {
-        ok = EncodeTime(f, cell, &slot, what, warning);
+    } else if (!value.empty() && f.kind == FK_TIME) {
+        ok = EncodeTime(f, value, &slot, what, warning);
     }
     out->values.push_back({f.column, slot});
     return ok;

@@ -48,7 +48,7 @@ void CheckLabel(Problems* p, size_t line, size_t column, const std::string& what
 
 void CheckHeaderRow(const TableModel& model, const CsvRow& header, Problems* p)
 {
-    CheckLabel(p, 0, 0, "the table's name", model.name, kNameMax);
+    CheckLabel(p, 0, 0, "the table's name in the schema", model.name, kNameMax);
     if (header.cells.size() != model.fields.size()) {
         AddError(p, header.line, 0, "",
                  "the header has " + std::to_string(header.cells.size()) + " columns, the schema " +
