@@ -94,6 +94,10 @@ int CheckTableInputs(TableInputs& t, bool utf8)
                            : "give NAME.csv alone, or --classic LAYOUT CSV");
         return KIV_EXIT_USAGE;
     }
+    if (t.classic && (t.read.strict || !t.encoding.empty())) {
+        Complain("--strict and --encoding are for the table CSV, not --classic files");
+        return KIV_EXIT_USAGE;
+    }
     if (!t.classic && utf8) {
         Complain("--utf8 is for --classic files; the table CSV's encoding is found, or given by --encoding");
         return KIV_EXIT_USAGE;

@@ -3,6 +3,7 @@
 // makes from its fields), then one data record per CSV row. Only when no
 // cell has a problem does it reach a file, through the staging folder.
 #include "table_csv_read.h"
+#include <sys/stat.h>
 #include <cstring>
 #include "cp932_text.h"
 #include "file_io.h"
@@ -179,6 +180,12 @@ int BuildTable(const std::string& csvPath, const TableReadOptions& options, std:
     if (problems->errors)
         return KIV_EXIT_CONVERT;
     std::vector<std::string> header = model.header.empty() ? DesktopHeader(model) : model.header;
+    if (header.empty()) {
+        *error = SchemaPathOf(csvPath) + ": more fields than a table holds (" +
+                 std::to_string(TABLE_MAX_FIELDS) + " in all, at most " + std::to_string(TABLE_MAX_IMAGES) +
+                 " pictures and " + std::to_string(TABLE_MAX_OTHERS) + " others)";
+        return KIV_EXIT_CONVERT;
+    }
     RetitleHeader(&header, model, rows[0]);
     if (!RenewHeader(&header, (long)rows.size() - 1, stamp, PackedStampNow(), Cp932(model.name))) {
         *error = SchemaPathOf(csvPath) + ": the kept \"P\" record holds no table description to rename";
@@ -202,11 +209,24 @@ int Build(const std::string& csvPath, const TableReadOptions& options, std::stri
     return rc;
 }
 
+bool SameFile(const std::string& a, const std::string& b)
+{
+    struct stat sa, sb;
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
 }   // namespace
 
 int TableCsvToKcsvFile(const std::string& csvPath, const std::string& outPath,
                        const TableReadOptions& options, std::vector<std::string>* report, std::string* error)
 {
+    for (const std::string& input : {csvPath, SchemaPathOf(csvPath)}) {
+        if (SameFile(input, outPath)) {
+            *error = outPath + ": is the input " + input + "; name another output";
+            return KIV_EXIT_USAGE;
+        }
+    }
     std::string kcsv;
     int rc = Build(csvPath, options, &kcsv, report, error);
     if (rc != KIV_EXIT_OK)
