@@ -100,16 +100,10 @@ bool RenewDescription(std::string* slot, const PackedStamp& packed, const std::s
 
 std::vector<std::string> SplitSlots(const std::string& record)
 {
-    std::vector<std::string> slots(1);
-    bool quoted = false;
-    for (char c : record) {
-        if (c == ',' && !quoted) {
-            slots.emplace_back();
-            continue;
-        }
-        quoted ^= c == '"';
-        slots.back() += c;
-    }
+    std::vector<std::string> slots;
+    size_t pos = 0;
+    if (!SplitKcsvRecord(record, &pos, false, &slots) || slots.empty())
+        slots.assign(1, record);
     return slots;
 }
 
