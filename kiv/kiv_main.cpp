@@ -66,7 +66,7 @@ void AddForce(CLI::App* cmd, CommonOptions& o)
 // from-csv's and push's inputs: the table CSV, or with --classic the
 // application's layout and CSV files.
 struct TableInputs {
-    std::vector<std::string> files;
+    std::string first, second;
     bool classic = false;
     std::string encoding;
     TableReadOptions read;
@@ -74,11 +74,11 @@ struct TableInputs {
 
 void AddTableInputs(CLI::App* cmd, TableInputs& t)
 {
-    cmd->add_option("FILES", t.files,
-                    "NAME.csv, the table CSV with NAME.schema beside it; with --classic, LAYOUT CSV: the "
-                    "application's layout and CSV files")
-        ->required()
-        ->expected(1, 2);
+    cmd->add_option("FILE", t.first,
+                    "NAME.csv, the table CSV with NAME.schema beside it; with --classic, "
+                    "the application's layout file")
+        ->required();
+    cmd->add_option("CSV", t.second, "with --classic: the application's CSV file");
     cmd->add_flag("--classic", t.classic, "read the Windows application's layout and CSV files");
     cmd->add_option("--encoding", t.encoding,
                     "the CSV's encoding, utf8 or cp932 (default: found from its bytes)")
@@ -89,7 +89,7 @@ void AddTableInputs(CLI::App* cmd, TableInputs& t)
 // One file for the table CSV, two with --classic; the exit status when not.
 int CheckTableInputs(TableInputs& t, bool utf8)
 {
-    if (t.files.size() != (t.classic ? 2u : 1u)) {
+    if (t.second.empty() == t.classic) {
         Complain(t.classic ? "--classic takes LAYOUT and CSV"
                            : "give NAME.csv alone, or --classic LAYOUT CSV");
         return KIV_EXIT_USAGE;
@@ -189,7 +189,7 @@ int main(int argc, char** argv)
         TableInputs& t = pushInputs;
         if (int status = CheckTableInputs(t, o.utf8))
             return status;
-        return t.classic ? PushCommand(o, t.files[0], t.files[1]) : TablePushCommand(o, t.read, t.files[0]);
+        return t.classic ? PushCommand(o, t.first, t.second) : TablePushCommand(o, t.read, t.first);
     }
     if (*receive)
         return ReceiveCommand(o, outPath);
@@ -202,8 +202,8 @@ int main(int argc, char** argv)
         if (int status = CheckTableInputs(t, o.utf8))
             return status;
         t.read.force = o.force;
-        return t.classic ? FromCsvCommand(o, t.files[0], t.files[1], kcsvOut)
-                         : TableFromCsvCommand(t.read, t.files[0], kcsvOut);
+        return t.classic ? FromCsvCommand(o, t.first, t.second, kcsvOut)
+                         : TableFromCsvCommand(t.read, t.first, kcsvOut);
     }
     if (*ports)
         return PortsCommand();
