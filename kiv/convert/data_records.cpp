@@ -123,15 +123,15 @@ int FindKept(RowContext* c, const std::vector<SchemaRow>& kept, long number, uin
              bool* inPlace)
 {
     *inPlace = false;
-    int own = -1;
-    for (size_t i = 0; i < kept.size(); i++)
-        if (kept[i].number == number && !c->used[i])
-            own = (int)i;
+    auto byNumber = c->byNumber.find(number);
+    int own = byNumber != c->byNumber.end() && !c->used[byNumber->second] ? (int)byNumber->second : -1;
     if (own >= 0 && kept[(size_t)own].fingerprint == fingerprint)
         return own;
-    for (size_t i = 0; i < kept.size(); i++)
-        if (!c->used[i] && kept[i].fingerprint == fingerprint)
-            return (int)i;
+    auto same = c->byFingerprint.find(fingerprint);
+    while (same != c->byFingerprint.end() && !same->second.empty() && c->used[same->second.front()])
+        same->second.pop_front();
+    if (same != c->byFingerprint.end() && !same->second.empty())
+        return (int)same->second.front();
     *inPlace = own >= 0 && c->sameRowCount;
     return *inPlace ? own : -1;
 }
@@ -193,6 +193,15 @@ std::vector<std::string> Cells(const CsvRow& row)
 }
 
 }   // namespace
+
+void IndexKeptRows(RowContext* c, const std::vector<SchemaRow>& kept)
+{
+    c->used.assign(kept.size(), false);
+    for (size_t i = 0; i < kept.size(); i++) {
+        c->byNumber.emplace(kept[i].number, i);
+        c->byFingerprint[kept[i].fingerprint].push_back(i);
+    }
+}
 
 int StampSlot(const TableModel& model)
 {

@@ -2,6 +2,8 @@
 // checked and encoded for the handheld, and joined to the record the schema
 // kept for it, so that what the CSV cannot carry comes back as it was.
 #pragma once
+#include <deque>
+#include <map>
 #include <string>
 #include <vector>
 #include "problems.h"
@@ -16,7 +18,13 @@ struct RowContext {
     bool sameRowCount;                 // the CSV has as many rows as the schema says
     std::vector<std::string> titles;   // the CSV's first row, for the problem report
     std::vector<bool> used;            // schema rows already taken, by their index
+    // The schema rows by number and, in schema order, by fingerprint.
+    std::map<long, size_t> byNumber;
+    std::map<uint64_t, std::deque<size_t>> byFingerprint;
 };
+
+// Makes the context ready for the schema's rows.
+void IndexKeptRows(RowContext* c, const std::vector<SchemaRow>& kept);
 
 // The slot of the modification stamp: the "I" record's "mDTM", else the
 // desktop writer's slot 3.

@@ -137,13 +137,10 @@ std::string DataRecords(const TableModel& model, const std::vector<SchemaRow>& k
                         const std::vector<CsvRow>& rows, const std::string& csvPath, const char* stamp,
                         Problems* problems)
 {
-    RowContext c = {&model,
-                    FolderOf(csvPath),
-                    stamp,
-                    StampSlot(model),
-                    (long)rows.size() - 1 == model.rows,
-                    {},
-                    std::vector<bool>(kept.size())};
+    RowContext c = {
+        &model, FolderOf(csvPath), stamp, StampSlot(model), (long)rows.size() - 1 == model.rows, {}, {}, {},
+        {}};
+    IndexKeptRows(&c, kept);
     for (const CsvCell& cell : rows[0].cells)
         c.titles.push_back(cell.text);
     std::string records, record;
