@@ -20,6 +20,8 @@ done
 for p in dpkg-dev help2man lintian unzip man-db; do
     want "$p"
 done
+# The spreadsheet that reads and saves the table CSV in its round-trip test.
+want libreoffice-calc-nogui
 
 if [ ${#need[@]} -gt 0 ]; then
     export DEBIAN_FRONTEND=noninteractive
