@@ -54,7 +54,7 @@ TEST(KivTableCsv, WritesTheTableCsvSchemaAndPictures)
          "氏名,金額,誕生日,写真\r\n"
          "山田 太郎,1234.5,1999-12-31,addr-pictures/1-4.jpg\r\n"
          "\"鈴木 \"\"花子\"\"\",-0.25,2001-01-05,addr-pictures/2-4.png\r\n"
-         "①Ⅰ　,12345678901234567890,2026-12-07,addr-pictures/3-4.gif\r\n",
+         "①Ⅰ　,\"12345678901234567890\",2026-12-07,addr-pictures/3-4.gif\r\n",
          {"table 住所録", "rows 3", "field 1 kind=text sub=0 id=KD01 column=6 title=氏名",
           "field 3 kind=time sub=1 id=KD03 column=8 title=誕生日",
           "field 4 kind=picture sub=9 id=IM01 column=9 format-column=10 title=写真"},
@@ -69,7 +69,7 @@ TEST(KivTableCsv, WritesTheTableCsvSchemaAndPictures)
          "dt,d,ym,hms,hm\r\n"
          "2001-01-05T23:59,2001-01-05,2001-01,23:59:58,23:59\r\n"
          "2001-15-30T4,2001-01-05T23:59:58,2001,23:5,23:59\r\n"
-         "2001-01-05T23:59:58.12,1999-12-31T23:59:58,20,1999-12-31T23:59:58,1999-12-31\r\n",
+         "\"2001-01-05T23:59:58.12\",1999-12-31T23:59:58,20,1999-12-31T23:59:58,1999-12-31\r\n",
          {"rows 3", "field 1 kind=time sub=0 id=KD01 column=6 title=dt",
           "field 5 kind=time sub=4 id=KD05 column=10 title=hm"},
          {}},
@@ -78,11 +78,11 @@ TEST(KivTableCsv, WritesTheTableCsvSchemaAndPictures)
          "",
          false,
          "nums",
-         "n\r\n99999999999999999999\r\n-99999999999999999999\r\n"
-         "99999999999999999999" +
-             std::string(80, '0') + "\r\n0." + std::string(98, '0') +
+         "n\r\n\"99999999999999999999\"\r\n\"-99999999999999999999\"\r\n"
+         "\"99999999999999999999" +
+             std::string(80, '0') + "\"\r\n0." + std::string(98, '0') +
              "1\r\n"
-             "-0.001\r\n0\r\n123456789012345678900000\r\n",
+             "-0.001\r\n0\r\n\"123456789012345678900000\"\r\n",
          {"rows 7", "field 1 kind=number sub=0 id=KD01 column=6 title=n"},
          {}},
         {"code page 932's extensions and the handheld's own codes, --bom",

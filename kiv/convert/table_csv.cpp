@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include "cp932_text.h"
+#include "csv_fields.h"
 #include "file_io.h"
 #include "kiv_convert.h"
 #include "lost_rows.h"
@@ -18,29 +19,6 @@
 #include "table_from_kcsv.h"
 
 namespace {
-
-// RFC 4180: quoted when it holds a separator, a quote or a line break, or
-// starts or ends with a blank a spreadsheet would trim.
-std::string CsvField(const std::string& cell)
-{
-    bool quote = cell.find_first_of(",\"\r\n") != std::string::npos ||
-                 (!cell.empty() && strchr(" \t", cell.front())) ||
-                 (!cell.empty() && strchr(" \t", cell.back()));
-    if (!quote)
-        return cell;
-    std::string field = "\"";
-    for (char c : cell)
-        field += c == '"' ? "\"\"" : std::string(1, c);
-    return field + "\"";
-}
-
-std::string CsvLine(const std::vector<std::string>& cells)
-{
-    std::string line;
-    for (size_t i = 0; i < cells.size(); i++)
-        line += (i ? "," : "") + CsvField(cells[i]);
-    return line + "\r\n";
-}
 
 struct Job {
     Staging stage;
@@ -85,11 +63,12 @@ int WriteRows(Job* job, KcsvTable* table, TableModel* model, std::string* error)
     std::vector<std::string> titles;
     for (const ModelField& f : model->fields)
         titles.push_back(f.title);
-    int rc = WriteLine(job, (job->options.bom && !job->options.cp932 ? "\xEF\xBB\xBF" : "") + CsvLine(titles),
-                       error);
+    int rc = WriteLine(
+        job, (job->options.bom && !job->options.cp932 ? "\xEF\xBB\xBF" : "") + CsvLine(titles, nullptr),
+        error);
     ModelRow row;
     while (rc == KIV_EXIT_OK && NextKcsvRow(table, *model, &row)) {
-        rc = WriteLine(job, CsvLine(row.cells), error);
+        rc = WriteLine(job, CsvLine(row.cells, &model->fields), error);
         for (size_t c = 0; rc == KIV_EXIT_OK && c < row.pictures.size(); c++)
             if (!row.pictures[c].empty())
                 rc = StagePicture(job, row.cells[c], row.pictures[c], error);

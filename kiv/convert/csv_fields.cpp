@@ -1,0 +1,71 @@
+// Spreadsheets split an unquoted line at commas, semicolons and tabs alike
+// and trim blanks at a cell's ends, so a cell holding any of them is quoted.
+// They also read every unquoted or quoted cell that looks like a number as a
+// number, losing leading zeros and digits beyond the 15th; nothing in the
+// CSV can stop that, but quoting those cells lets one import choice ("quoted
+// fields as text") keep them, so the cells that would change are quoted too.
+#include "csv_fields.h"
+#include <cstring>
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A text a spreadsheet takes for a number, date or time: it starts with a
+// digit, or with a sign or point before one. A few more cells are quoted
+// than need it, which costs nothing.
+bool LooksNumeric(const std::string& cell)
+{
+    size_t at = cell.find_first_not_of("+-.");
+    return at != std::string::npos && at <= 2 && IsDigit(cell[at]);
+}
+
+// Digits a binary double cannot hold: more than 15 significant ones.
+bool BeyondDouble(const std::string& number)
+{
+    size_t end = number.find_first_of("Ee");
+    std::string digits;
+    for (size_t i = 0; i < number.size() && i < end; i++)
+        if (IsDigit(number[i]))
+            digits += number[i];
+    size_t first = digits.find_first_not_of('0'), last = digits.find_last_not_of('0');
+    return first != std::string::npos && last - first + 1 > 15;
+}
+
+bool ChangedAsNumber(const std::string& cell, const ModelField* field)
+{
+    if (!field || field->kind == FK_TEXT)
+        return LooksNumeric(cell);
+    if (field->kind == FK_NUMBER)
+        return BeyondDouble(cell);
+    // A time of digits alone ("05", "0105") loses its leading zero, one
+    // with a fraction ("23:59:58.12") gains digits.
+    bool digits = cell.find_first_not_of("0123456789") == std::string::npos;
+    return field->kind == FK_TIME &&
+           ((digits && cell.size() > 1 && cell[0] == '0') || cell.find('.') != std::string::npos);
+}
+
+std::string CsvField(const std::string& cell, const ModelField* field)
+{
+    bool quote = cell.find_first_of(",;\t\"\r\n") != std::string::npos ||
+                 (!cell.empty() && (cell.front() == ' ' || cell.back() == ' ')) ||
+                 ChangedAsNumber(cell, field);
+    if (!quote)
+        return cell;
+    std::string quoted = "\"";
+    for (char c : cell)
+        quoted += c == '"' ? "\"\"" : std::string(1, c);
+    return quoted + "\"";
+}
+
+}   // namespace
+
+std::string CsvLine(const std::vector<std::string>& cells, const std::vector<ModelField>* fields)
+{
+    std::string line;
+    for (size_t i = 0; i < cells.size(); i++) {
+        const ModelField* field = fields && i < fields->size() ? &(*fields)[i] : nullptr;
+        line += (i ? "," : "") + CsvField(cells[i], field);
+    }
+    return line + "\r\n";
+}
