@@ -61,6 +61,8 @@ TEST(KivOutputs, RefusalsComeBeforeTheTransfer)
         {"receive -o out", "out/a", 8, "out: is a folder"},
         {"pull -n sub/addr -d new", "", 64, "sub/addr: not a name for a file"},
         {"pull -n addr", "addr.kcsv", 8, "addr.kcsv: exists; give --force"},
+        {"pull -n addr.kcsv", "addr.csv", 8, "addr.csv: exists; give --force"},
+        {"pull -n addr", "addr-pictures/1-4.jpg", 8, "addr-pictures: exists; give --force"},
         {"to-csv missing.kcsv -d new", "", 7, "missing.kcsv: No such file"},
     };
     for (const Row& row : rows) {
