@@ -24,7 +24,7 @@ std::string MakeSample(KivRun& run)
 {
     std::string src = run.File("src");
     if (system(("mkdir " + src + " && cp " KIV_SAMPLES "/* " + src).c_str()) != 0 ||
-        run.Kiv("from-csv addr.table addr.txt -o ../addr.kcsv", "src") != 0)
+        run.Kiv("from-csv --classic addr.table addr.txt -o ../addr.kcsv", "src") != 0)
         ADD_FAILURE() << run.Err();
     return ReadWhole(run.File("addr.kcsv"));
 }
