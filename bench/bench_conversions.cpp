@@ -10,6 +10,8 @@
 // seams (no fault counters, no file forms); kivbench_convert runs it beside
 // itself each round, on the same files, and prints what the seams cost. The
 // peak memory after each table size shows whether memory grows with the rows.
+// Natively, pull's conversion of the same Kcsv file to the table CSV runs
+// beside them (not in the twin: it needs kiv's library, built on the core).
 //
 //   kivbench_convert [ROWS[,ROWS...] [PHOTOS [PHOTO_KB [ROUNDS]]]]
 //   (defaults 25000,50000,100000, 50, 200, 5)
@@ -26,6 +28,9 @@
 #include "kcsv/field_codecs.h"
 #include "kcsv/kcsv_to_csv.h"
 #include "textstream.h"
+#ifdef KIV_BENCH_TABLE_CSV
+#include "kiv_convert.h"
+#endif
 
 #ifdef _WIN32
 #include <windows.h>
@@ -244,6 +249,26 @@ void PrintStep(const char* what, double bytes, double seconds, double bulk, doub
     printf("\n");
 }
 
+#ifdef KIV_BENCH_TABLE_CSV
+// pull's conversion into a folder of its own, replacing the last round's
+// files, as the table CSV takes the Kcsv file's name.
+bool TableCsv(const std::string& kcsv, const std::string& dir)
+{
+    ConvertOptions options;
+    options.force = true;
+    std::string error;
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    return KcsvFileToTableCsv(kcsv, dir, options, &error) == KIV_EXIT_OK;
+}
+
+void MeasureTableCsv(Measured* m, const std::string& scratch)
+{
+    MeasureFloors(m, scratch);
+    KeepBest(&m->seams, Timed([&] { return TableCsv(m->input, scratch + ".table-csv"); }));
+}
+#endif
+
 void PrintHeading(const std::string& what)
 {
     printf("\n%s\n    %-20s %10s %13s %9s %9s\n", what.c_str(), "", "best", "input", "vs bulk", "vs byte");
@@ -271,6 +296,7 @@ bool RunTable(const fs::path& dir, int rows, int rounds)
     }
     std::string scratch = base + ".copy";
     Measured toKcsv = TableInput(base, ".txt"), toCsv = TableInput(base, ".csv");
+    Measured toTable = TableInput(base, ".csv");
     bool twin = true;
     for (int round = 0; round < rounds; round++) {
         // The twin goes first every other round, so that neither program
@@ -280,6 +306,9 @@ bool RunTable(const fs::path& dir, int rows, int rounds)
             twin = twin && RunTwin(base, &toKcsv.bare, &toCsv.bare);
 #endif
         MeasureRound(&toKcsv, &toCsv, scratch);
+#ifdef KIV_BENCH_TABLE_CSV
+        MeasureTableCsv(&toTable, scratch);
+#endif
 #ifndef KIV_BARE_SEAMS
         if (round % 2 == 0)
             twin = twin && RunTwin(base, &toKcsv.bare, &toCsv.bare);
@@ -290,6 +319,10 @@ bool RunTable(const fs::path& dir, int rows, int rounds)
     PrintHeading(std::to_string(rows) + " rows, best of " + std::to_string(rounds) + " rounds");
     PrintMeasured("CSV to Kcsv", toKcsv);
     PrintMeasured("Kcsv to CSV", toCsv);
+#ifdef KIV_BENCH_TABLE_CSV
+    toTable.bytes = FileBytes(toTable.input);
+    PrintMeasured("Kcsv to the table CSV", toTable);
+#endif
     if (!twin)
         printf("  (no bare build beside this program: the seams' cost is not shown)\n");
     printf("  peak memory %.1f MB\n", PeakMegabytes());

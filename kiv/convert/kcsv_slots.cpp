@@ -2,13 +2,20 @@
 
 namespace {
 
-bool EndsRecord(char c) { return c == '\n' || c == '\r' || c == '\0'; }
+// The text ends at its first 0x1A byte as a text-mode stream reads it. The
+// byte is met where the scan reaches it rather than searched for first,
+// which would cost a pass over the rest of the text for every record.
+const char kTextEnd = '\x1A';
+
+bool EndsRecord(char c) { return c == '\n' || c == '\r' || c == '\0' || c == kTextEnd; }
 
 // The end of the quoted field starting at text[i] (its opening quote): the
 // index after its closing quote, or npos when the input ends inside it.
 size_t QuotedFieldEnd(const std::string& text, size_t i, size_t end)
 {
     for (i++; i < end; i++) {
+        if (text[i] == kTextEnd)
+            return std::string::npos;
         if (text[i] != '"')
             continue;
         if (i + 1 >= end || text[i + 1] == ',' || EndsRecord(text[i + 1]))
@@ -29,9 +36,7 @@ size_t BareFieldEnd(const std::string& text, size_t i, size_t end)
 
 bool SplitKcsvRecord(const std::string& text, size_t* pos, bool unquoted, std::vector<std::string>* slots)
 {
-    size_t end = text.find('\x1A');
-    if (end == std::string::npos)
-        end = text.size();
+    size_t end = text.size();
     size_t i = *pos;
     slots->clear();
     if (i >= end || EndsRecord(text[i]))

@@ -274,7 +274,10 @@ bool AtEnd(const std::string& text, size_t offset)
 // count an empty last column, which a row without its picture has.
 int Columns(const std::string& text, size_t offset, int n)
 {
-    size_t end = std::min(text.find('\n', offset), TextEnd(text));
+    // Looked for on the record's line only: a search to the text's end per
+    // record would cost time square in the table's length.
+    size_t end = std::min(text.find('\n', offset), text.size());
+    end = (size_t)(std::find(text.begin() + (long)offset, text.begin() + (long)end, '\x1A') - text.begin());
     if (end > offset && text[end - 1] == '\r')
         end--;
     return end > offset && text[end - 1] == ',' && n < CSV_MAX_FIELDS ? n + 1 : n;
