@@ -77,10 +77,24 @@ std::string Where(const std::string& in, size_t at, Direction dir, const std::st
            Describe(in, at, dir);
 }
 
+// One descriptor per direction, opened at first use and kept: the table CSV
+// converts every cell on its own, and opening iconv costs more than a short
+// cell's conversion. Conversions run on the main thread only.
+iconv_t Descriptor(Direction dir)
+{
+    static iconv_t open[2] = {(iconv_t)-1, (iconv_t)-1};
+    iconv_t& cd = open[dir == TO_CP932 ? 0 : 1];
+    if (cd == (iconv_t)-1)
+        cd = dir == TO_CP932 ? iconv_open("CP932", "UTF-8") : iconv_open("UTF-8", "CP932");
+    else
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);   // back to the initial state
+    return cd;
+}
+
 bool Convert(const std::string& in, Direction dir, const std::string& name, std::string* out,
              std::string* error)
 {
-    iconv_t cd = dir == TO_CP932 ? iconv_open("CP932", "UTF-8") : iconv_open("UTF-8", "CP932");
+    iconv_t cd = Descriptor(dir);
     if (cd == (iconv_t)-1) {
         *error = name + ": this system's iconv knows no code page 932";
         return false;
@@ -93,7 +107,6 @@ bool Convert(const std::string& in, Direction dir, const std::string& name, std:
     size_t dstLeft = buffer.size();
     size_t rc = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
     bool ok = rc != (size_t)-1 && iconv(cd, nullptr, nullptr, &dst, &dstLeft) != (size_t)-1;
-    iconv_close(cd);
     if (!ok) {
         *error = Where(in, (size_t)(src - in.data()), dir, name);
         return false;

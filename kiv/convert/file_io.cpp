@@ -13,6 +13,14 @@ int ReadWholeFile(const std::string& path, std::string* bytes, std::string* erro
         return KIV_EXIT_READ;
     }
     bytes->clear();
+    // Room for the whole file at once: growing by doubling would copy a large
+    // table several times and hold up to twice its size.
+    if (fseek(f, 0, SEEK_END) == 0) {
+        long size = ftell(f);
+        if (size > 0)
+            bytes->reserve((size_t)size);
+        rewind(f);
+    }
     char buffer[65536];
     size_t n;
     while ((n = fread(buffer, 1, sizeof buffer, f)) > 0)
