@@ -45,17 +45,26 @@ bool ChangedAsNumber(const std::string& cell, const ModelField* field)
            ((digits && cell.size() > 1 && cell[0] == '0') || cell.find('.') != std::string::npos);
 }
 
-std::string CsvField(const std::string& cell, const ModelField* field)
+// Appends the cell to line, quoted when it needs it.
+void AppendCsvField(std::string* line, const std::string& cell, const ModelField* field)
 {
     bool quote = cell.find_first_of(",;\t\"\r\n") != std::string::npos ||
                  (!cell.empty() && (cell.front() == ' ' || cell.back() == ' ')) ||
                  ChangedAsNumber(cell, field);
-    if (!quote)
-        return cell;
-    std::string quoted = "\"";
-    for (char c : cell)
-        quoted += c == '"' ? "\"\"" : std::string(1, c);
-    return quoted + "\"";
+    if (!quote) {
+        line->append(cell);
+        return;
+    }
+    line->push_back('"');
+    for (size_t at = 0, q; at <= cell.size(); at = q + 1) {
+        q = cell.find('"', at);
+        if (q == std::string::npos) {
+            line->append(cell, at, std::string::npos);
+            break;
+        }
+        line->append(cell, at, q + 1 - at).push_back('"');   // a quote is written twice
+    }
+    line->push_back('"');
 }
 
 }   // namespace
@@ -65,7 +74,9 @@ std::string CsvLine(const std::vector<std::string>& cells, const std::vector<Mod
     std::string line;
     for (size_t i = 0; i < cells.size(); i++) {
         const ModelField* field = fields && i < fields->size() ? &(*fields)[i] : nullptr;
-        line += (i ? "," : "") + CsvField(cells[i], field);
+        if (i)
+            line.push_back(',');
+        AppendCsvField(&line, cells[i], field);
     }
-    return line + "\r\n";
+    return line.append("\r\n");
 }
