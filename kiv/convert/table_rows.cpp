@@ -29,9 +29,10 @@ std::string Encoded3to4Slot(const std::string& bytes)
 struct RowWork {
     ModelRow* row;
     const std::vector<std::string>* slots;
-    std::string Raw(int column) const
+    const std::string& Raw(int column) const
     {
-        return column >= 0 && column < (int)slots->size() ? (*slots)[column] : std::string();
+        static const std::string none;
+        return column >= 0 && column < (int)slots->size() ? (*slots)[column] : none;
     }
     // A slot the cell rebuilds as canonical is marked so.
     void Rebuilds(int column, const std::string& canonical)
@@ -88,7 +89,8 @@ void GroupPicture(RowWork* w, const KcsvTable& table, const ModelField& f, size_
 
 void FieldCell(RowWork* w, const KcsvTable& table, const ModelField& f, size_t c)
 {
-    std::string raw = w->Raw(f.column), value = SlotValue(raw), canonical;
+    const std::string& raw = w->Raw(f.column);
+    std::string value = SlotValue(raw), canonical;
     std::string& cell = w->row->cells[c];
     switch (f.kind) {
     case FK_TEXT:
@@ -154,12 +156,15 @@ bool NextKcsvRow(KcsvTable* table, const TableModel& model, ModelRow* row)
     row->number = ++table->rows;
     row->cells.assign(model.fields.size(), std::string());
     row->pictures.assign(model.fields.size(), std::string());
-    row->kept.clear();
-    for (const std::string& s : slots)
-        row->kept.push_back({false, s});
+    // Every slot is kept until a cell is found to rebuild it; the slots'
+    // bytes move in only after the cells are made from them.
+    row->kept.assign(slots.size(), KeptSlot{false, std::string()});
     RowWork work{row, &slots};
     for (size_t c = 0; c < model.fields.size(); c++)
         FieldCell(&work, *table, model.fields[c], c);
+    for (size_t k = 0; k < slots.size(); k++)
+        if (!row->kept[k].fromCell)
+            row->kept[k].raw = std::move(slots[k]);
     row->keptNeeded = NeedsKeeping(*table, *row);
     return true;
 }
