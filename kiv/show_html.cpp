@@ -14,7 +14,7 @@ const char kStyle[] =
     "th,td{border:1px solid #bbb;padding:.3em .6em;text-align:left;vertical-align:top}\n"
     "th{background:#eee}\n"
     "td.n{text-align:right;font-variant-numeric:tabular-nums}\n"
-    "td img{display:block;max-width:6em;max-height:6em}\n"
+    "td img{display:block;height:4em;max-width:8em;object-fit:contain}\n"
     "@media (max-width:40em){\n"
     " thead{display:none}\n"
     " table,tbody,tr,td{display:block}\n"
