@@ -49,7 +49,7 @@ int Finish(int status, const std::string& dir, bool made)
 
 // Before the port opens: everything about the outputs that can be known
 // without the table.
-int CheckPullOutputs(const std::string& dir, const std::string& name, bool force)
+int CheckPullOutputs(const std::string& dir, const std::string& name, bool classic, bool force)
 {
     std::string error;
     if (!name.empty() && !SafeFileName(name)) {
@@ -57,9 +57,28 @@ int CheckPullOutputs(const std::string& dir, const std::string& name, bool force
         return KIV_EXIT_USAGE;
     }
     int status = CheckOutputFolder(dir, &error);
-    if (status == KIV_EXIT_OK && !name.empty())
-        status = CheckOutputFile(dir + "/" + name + ".kcsv", force, &error);
+    // The files of a named set that are known before the table: the others
+    // depend on its fields.
+    std::vector<std::string> known = {".kcsv", ".csv", ".schema"};
+    if (classic)
+        known = {".kcsv", ".kcsv.table", ".kcsv.rec", ".kcsv.num", ".kcsv.tab"};
+    for (size_t i = 0; status == KIV_EXIT_OK && !name.empty() && i < known.size(); i++)
+        status = CheckOutputFile(dir + "/" + name + known[i], force, &error);
+    std::string pictures = dir + "/" + name + "-pictures";
+    if (status == KIV_EXIT_OK && !name.empty() && !classic && !force && access(pictures.c_str(), F_OK) == 0) {
+        error = pictures + ": exists; give --force to replace its pictures";
+        status = KIV_EXIT_WRITE;
+    }
     return Report(status, error);
+}
+
+// "-n addr.kcsv" means the table addr, as "-n addr" does.
+std::string PullName(const std::string& name)
+{
+    const std::string kcsv = ".kcsv";
+    bool suffixed = name.size() > kcsv.size() &&
+                    name.compare(name.size() - kcsv.size(), kcsv.size(), kcsv) == 0;
+    return suffixed ? name.substr(0, name.size() - kcsv.size()) : name;
 }
 
 // Once the Kcsv file of a pull is saved: say where a taken name sent the
@@ -86,12 +105,13 @@ std::string DefaultKcsvPath(const std::string& csv)
     return csv.substr(0, dot) + ".kcsv";
 }
 
-int PullCommand(const CommonOptions& o, const std::string& dir, const std::string& name)
+int PullCommand(const CommonOptions& o, const std::string& dir, const std::string& given)
 {
     bool made = false;
     if (!MakeFolder(dir, &made))
         return KIV_EXIT_WRITE;
-    int status = CheckPullOutputs(dir, name, o.force);
+    std::string name = PullName(given);
+    int status = CheckPullOutputs(dir, name, o.classic, o.force);
     std::vector<uint8_t> block;
     if (status == KIV_EXIT_OK)
         status = LinkTransfer(o, false, {}, &block);

@@ -31,6 +31,11 @@ int PushCommand(const CommonOptions& o, const std::string& layout, const std::st
 int ToCsvCommand(const CommonOptions& o, const std::string& kcsv, const std::string& dir);
 int FromCsvCommand(const CommonOptions& o, const std::string& layout, const std::string& csv,
                    const std::string& outPath);
+// The table CSV (NAME.csv with NAME.schema beside it) into a Kcsv file, or
+// sent; table_commands.cpp.
+struct TableReadOptions;
+int TableFromCsvCommand(const TableReadOptions& o, const std::string& csv, const std::string& outPath);
+int TablePushCommand(const CommonOptions& link, const TableReadOptions& o, const std::string& csv);
 // from-csv's output when -o is not given: the CSV file's name with ".kcsv"
 // in place of its extension, in the CSV file's folder.
 std::string DefaultKcsvPath(const std::string& csv);

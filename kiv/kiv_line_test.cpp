@@ -26,7 +26,7 @@ double NowSeconds()
 // kind of transfer: kiv ends at once with the line error and says why, and
 // while the handheld stays quiet before it goes, kiv waits without using
 // the processor. The elapsed time is measured from outside, a lower bound
-// on kiv's own; the allowance covers kiv's start.
+// on kiv's own; the allowance covers kiv's start, slower when sanitized.
 TEST(KivLine, ALostLineEndsTheTransferAtOnceAndWaitingCostsLittle)
 {
     struct Row {
@@ -70,7 +70,7 @@ TEST(KivLine, ALostLineEndsTheTransferAtOnceAndWaitingCostsLittle)
         run.FinishSim();
         EXPECT_NE(std::string::npos, run.Err().find(kLost)) << run.Err();
         EXPECT_LT(elapsed, 20.0);   // the link's own deadline is minutes away
-        EXPECT_LT(cpu, 0.1 + 0.02 * elapsed) << elapsed << " s";
+        EXPECT_LT(cpu, 0.3 + 0.02 * elapsed) << elapsed << " s";
         EXPECT_FALSE(Exists(run.File("out")));
     }
 }

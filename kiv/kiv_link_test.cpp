@@ -178,12 +178,13 @@ TEST(KivLink, PushAndPullCarryTheSampleTable)
                          " && cp " KIV_SAMPLES "/* " + run.File("out"))
                             .c_str()));
     ASSERT_TRUE(run.StartSim(std::string(kSimCable) + " --role receive --silence 500"));
-    EXPECT_EQ(0, run.Kiv(std::string("push addr.table addr.txt --port LINE ") + kCable, "out")) << run.Err();
+    EXPECT_EQ(0, run.Kiv(std::string("push --classic addr.table addr.txt --port LINE ") + kCable, "out"))
+        << run.Err();
     std::ofstream(run.File("stop")).put('\n');
     run.FinishSim();
     std::string sent = ReadWhole(run.File("rec.bin"));
     WriteWhole(run.File("sent/addr.kcsv"), sent);
-    EXPECT_EQ(0, run.Kiv("from-csv addr.table addr.txt -o ../made/addr.kcsv", "out")) << run.Err();
+    EXPECT_EQ(0, run.Kiv("from-csv --classic addr.table addr.txt -o ../made/addr.kcsv", "out")) << run.Err();
     EXPECT_EQ(0, run.Kiv("to-csv --classic addr.kcsv", "made")) << run.Err();
     EXPECT_EQ(0, run.Kiv("to-csv --classic addr.kcsv", "sent")) << run.Err();
 

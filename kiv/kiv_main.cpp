@@ -5,6 +5,7 @@
 #include "kiv_commands.h"
 #include "kiv_convert.h"
 #include "show_command.h"
+#include "table_csv_read.h"
 
 namespace {
 
@@ -69,6 +70,51 @@ void AddForce(CLI::App* cmd, CommonOptions& o)
     cmd->add_flag("-f,--force", o.force, "replace output files that exist");
 }
 
+// from-csv's and push's inputs: the table CSV, or with --classic the
+// application's layout and CSV files.
+struct TableInputs {
+    std::string first, second;
+    bool classic = false;
+    std::string encoding;
+    TableReadOptions read;
+};
+
+void AddTableInputs(CLI::App* cmd, TableInputs& t)
+{
+    cmd->add_option("FILE", t.first,
+                    "NAME.csv, the table CSV with NAME.schema beside it; with --classic, "
+                    "the application's layout file")
+        ->required();
+    cmd->add_option("CSV", t.second, "with --classic: the application's CSV file");
+    cmd->add_flag("--classic", t.classic, "read the Windows application's layout and CSV files");
+    cmd->add_option("--encoding", t.encoding,
+                    "the CSV's encoding, utf8 or cp932 (default: found from its bytes)")
+        ->check(CLI::IsMember({"utf8", "cp932"}));
+    cmd->add_flag("--strict", t.read.strict, "refuse the table when a value would change (a warning)");
+}
+
+// One file for the table CSV, two with --classic; the exit status when not.
+int CheckTableInputs(TableInputs& t, bool utf8)
+{
+    if (t.second.empty() == t.classic) {
+        Complain(t.classic ? "--classic takes LAYOUT and CSV"
+                           : "give NAME.csv alone, or --classic LAYOUT CSV");
+        return KIV_EXIT_USAGE;
+    }
+    if (t.classic && (t.read.strict || !t.encoding.empty())) {
+        Complain("--strict and --encoding are for the table CSV, not --classic files");
+        return KIV_EXIT_USAGE;
+    }
+    if (!t.classic && utf8) {
+        Complain("--utf8 is for --classic files; the table CSV's encoding is found, or given by --encoding");
+        return KIV_EXIT_USAGE;
+    }
+    t.read.encoding = t.encoding == "utf8"    ? ENCODING_UTF8
+                      : t.encoding == "cp932" ? ENCODING_CP932
+                                              : ENCODING_DETECT;
+    return KIV_EXIT_OK;
+}
+
 }
 
 int main(int argc, char** argv)
@@ -81,7 +127,7 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
 
     CommonOptions o;
-    std::string dir = ".", outPath, inPath, layout, csv;
+    std::string dir = ".", outPath, inPath;
 
     CLI::App* pull = app.add_subcommand("pull",
                                         "receive one table from the handheld into DIR: NAME.kcsv as "
@@ -98,10 +144,10 @@ int main(int argc, char** argv)
     AddUtf8(pull, o);
     AddForce(pull, o);
 
+    TableInputs pushInputs, fromInputs;
     CLI::App* push = app.add_subcommand(
-        "push", "convert LAYOUT and CSV into a Kcsv table and send it to the handheld");
-    push->add_option("LAYOUT", layout, "the application's layout file")->required();
-    push->add_option("CSV", csv, "the application's CSV file")->required();
+        "push", "convert the table CSV (or with --classic LAYOUT and CSV) into a Kcsv table and send it");
+    AddTableInputs(push, pushInputs);
     AddLinkOptions(push, o);
     AddUtf8(push, o);
 
@@ -128,9 +174,9 @@ int main(int argc, char** argv)
     AddUtf8(toCsv, o);
     AddForce(toCsv, o);
 
-    CLI::App* fromCsv = app.add_subcommand("from-csv", "convert LAYOUT and CSV into a Kcsv file");
-    fromCsv->add_option("LAYOUT", layout, "the application's layout file")->required();
-    fromCsv->add_option("CSV", csv, "the application's CSV file")->required();
+    CLI::App* fromCsv = app.add_subcommand(
+        "from-csv", "convert the table CSV (or with --classic LAYOUT and CSV) into a Kcsv file");
+    AddTableInputs(fromCsv, fromInputs);
     fromCsv->add_option("-o,--output", kcsvOut, "the Kcsv file (default: CSV with the extension .kcsv)");
     AddUtf8(fromCsv, o);
     AddForce(fromCsv, o);
@@ -150,16 +196,26 @@ int main(int argc, char** argv)
     }
     if (*pull)
         return PullCommand(o, dir, name);
-    if (*push)
-        return PushCommand(o, layout, csv);
+    if (*push) {
+        TableInputs& t = pushInputs;
+        if (int status = CheckTableInputs(t, o.utf8))
+            return status;
+        return t.classic ? PushCommand(o, t.first, t.second) : TablePushCommand(o, t.read, t.first);
+    }
     if (*receive)
         return ReceiveCommand(o, outPath);
     if (*send)
         return SendCommand(o, inPath);
     if (*toCsv)
         return ToCsvCommand(o, inPath, dir);
-    if (*fromCsv)
-        return FromCsvCommand(o, layout, csv, kcsvOut);
+    if (*fromCsv) {
+        TableInputs& t = fromInputs;
+        if (int status = CheckTableInputs(t, o.utf8))
+            return status;
+        t.read.force = o.force;
+        return t.classic ? FromCsvCommand(o, t.first, t.second, kcsvOut)
+                         : TableFromCsvCommand(t.read, t.first, kcsvOut);
+    }
     if (*ports)
         return PortsCommand();
     if (app.got_subcommand("show"))

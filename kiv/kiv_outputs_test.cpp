@@ -24,7 +24,7 @@ std::string MakeSample(KivRun& run)
 {
     std::string src = run.File("src");
     if (system(("mkdir " + src + " && cp " KIV_SAMPLES "/* " + src).c_str()) != 0 ||
-        run.Kiv("from-csv addr.table addr.txt -o ../addr.kcsv", "src") != 0)
+        run.Kiv("from-csv --classic addr.table addr.txt -o ../addr.kcsv", "src") != 0)
         ADD_FAILURE() << run.Err();
     return ReadWhole(run.File("addr.kcsv"));
 }
@@ -61,6 +61,8 @@ TEST(KivOutputs, RefusalsComeBeforeTheTransfer)
         {"receive -o out", "out/a", 8, "out: is a folder"},
         {"pull -n sub/addr -d new", "", 64, "sub/addr: not a name for a file"},
         {"pull -n addr", "addr.kcsv", 8, "addr.kcsv: exists; give --force"},
+        {"pull -n addr.kcsv", "addr.csv", 8, "addr.csv: exists; give --force"},
+        {"pull -n addr", "addr-pictures/1-4.jpg", 8, "addr-pictures: exists; give --force"},
         {"to-csv missing.kcsv -d new", "", 7, "missing.kcsv: No such file"},
     };
     for (const Row& row : rows) {

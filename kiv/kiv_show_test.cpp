@@ -11,7 +11,7 @@ namespace {
 
 // The sample table as a Kcsv file (its files are code page 932) and, in csv/,
 // as the table CSV.
-const std::vector<std::string> kSample = {"from-csv addr.table addr.txt -o addr.kcsv"};
+const std::vector<std::string> kSample = {"from-csv --classic addr.table addr.txt -o addr.kcsv"};
 const std::vector<std::string> kSampleCsv = {kSample[0], "to-csv addr.kcsv -d csv"};
 
 void CopySamples(const KivRun& run) { ASSERT_EQ(0, system(("cp " KIV_SAMPLES "/* " + run.dir).c_str())); }
@@ -55,7 +55,7 @@ TEST(KivShow, PrintsAlignedColumns)
          "e\xCC\x81t\xC3\xA9                               ＡＢ\n",
          ""},
         {"an empty table: its titles alone",
-         {"from-csv addr.table t.csv -o empty.kcsv"},
+         {"from-csv --classic addr.table t.csv -o empty.kcsv"},
          "",
          "show empty.kcsv",
          0,
@@ -63,14 +63,20 @@ TEST(KivShow, PrintsAlignedColumns)
          "----  ----  ------  ----\n",
          ""},
         {"a missing file", {}, "", "show none.kcsv", 7, "", "none.kcsv: No such file"},
-        {"a quote left open", {}, "a,b\r\n1,2\r\n\"x,y\r\n", "show t.csv", 6, "", "t.csv: line 3: a quote"},
+        {"a quote left open",
+         {},
+         "a,b\r\n1,2\r\n\"x,y\r\n",
+         "show t.csv",
+         6,
+         "",
+         "t.csv: line 3, column 1: a quote opened here is never closed"},
         {"a record wider than the titles",
          {},
          "a,b\r\n1,2,3\r\n",
          "show t.csv",
          6,
          "",
-         "record 1 has 3 cells, the titles 2"},
+         "t.csv: line 2: 3 cells where the titles are 2"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

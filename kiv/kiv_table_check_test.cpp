@@ -22,7 +22,7 @@ Lines SampleTable()
 {
     KivRun run;
     EXPECT_EQ(0, system(("cp " KIV_SAMPLES "/* " + run.dir).c_str()));
-    EXPECT_EQ(0, run.Kiv("from-csv addr.table addr.txt -o table.kcsv")) << run.Err();
+    EXPECT_EQ(0, run.Kiv("from-csv --classic addr.table addr.txt -o table.kcsv")) << run.Err();
     std::string kcsv = ReadWhole(run.File("table.kcsv"));
     Lines lines;
     for (size_t at = 0, end; (end = kcsv.find("\r\n", at)) != std::string::npos; at = end + 2)

@@ -29,7 +29,7 @@ handheld_done() { wait "$sim_pid"; sim_pid=; }
 kiv() { LD_PRELOAD=$shim "$bin/kiv" "$@" --port "$work/line" --link cable --speed 115200 --no-xonxoff -q; }
 
 handheld to-handheld --role receive --silence 1000
-(cd "$work/out" && kiv push addr.table addr.txt)
+(cd "$work/out" && kiv push --classic addr.table addr.txt)
 handheld_done
 echo "  kiv push: the handheld received $(stat -c %s "$work/to-handheld/rec.bin") bytes"
 handheld from-handheld --role send --data "$work/to-handheld/rec.bin"

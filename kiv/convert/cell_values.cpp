@@ -1,0 +1,281 @@
+#include "cell_values.h"
+#include <cstdio>
+#include "cp932_text.h"
+#include "file_io.h"
+#include "kcsv/kcsv_format.h"
+#include "staging.h"
+#include "kcsv/char_maps.h"
+#include "kcsv/field_codecs.h"
+#include "kcsv/leadbyte.h"
+#include "number/packed_decimal.h"
+
+namespace {
+
+// ---- time ------------------------------------------------------------------
+
+struct Stamp {
+    int part[6];   // year, month, day, hour, minute, second
+    int count;     // parts given, from the first (date forms) or from the hour
+    bool clockOnly;
+};
+
+// Between min and max digits at p; false when there are fewer or more.
+bool TakeNumber(const char*& p, int min, int max, int* value)
+{
+    int n = 0, v = 0;
+    for (; *p >= '0' && *p <= '9'; p++, n++)
+        v = v * 10 + (*p - '0');
+    *value = v;
+    return n >= min && n <= max;
+}
+
+// 2001-01[-05] or 2001/1[/5]: ISO pads month and day to two digits.
+bool TakeDate(const char*& p, Stamp* s, bool* iso)
+{
+    if (!TakeNumber(p, 4, 4, &s->part[0]) || (*p != '-' && *p != '/'))
+        return false;
+    char sep = *p++;
+    *iso = sep == '-';
+    int width = *iso ? 2 : 1;
+    if (!TakeNumber(p, width, 2, &s->part[1]))
+        return false;
+    s->count = 2;
+    if (*p != sep)
+        return true;
+    p++;
+    s->count = 3;
+    return TakeNumber(p, width, 2, &s->part[2]);
+}
+
+// 23:59[:58]; the Japanese forms write the hour without padding.
+bool TakeClock(const char*& p, Stamp* s, int first, bool iso)
+{
+    if (!TakeNumber(p, iso ? 2 : 1, 2, &s->part[first]) || *p++ != ':' ||
+        !TakeNumber(p, 2, 2, &s->part[first + 1]))
+        return false;
+    s->count = first + 2;
+    if (*p != ':')
+        return true;
+    p++;
+    s->count = first + 3;
+    return TakeNumber(p, 2, 2, &s->part[first + 2]);
+}
+
+bool TakeStamp(const std::string& text, Stamp* s)
+{
+    const char* p = text.c_str();
+    bool iso = false;
+    s->clockOnly = text.find_first_of("-/") == std::string::npos;
+    if (s->clockOnly) {
+        s->count = 0;
+        return TakeClock(p, s, 3, true) && !*p;
+    }
+    if (!TakeDate(p, s, &iso))
+        return false;
+    if (s->count == 3 && (*p == 'T' || (*p == ' ' && p[1]))) {
+        if (*p == 'T' && !iso)
+            return false;
+        p++;
+        if (!TakeClock(p, s, 3, iso))
+            return false;
+    }
+    return !*p;
+}
+
+int DaysInMonth(int year, int month)
+{
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : days[month - 1];
+}
+
+// Empty when the parts name a moment that exists, else what is wrong.
+std::string CheckStamp(const Stamp& s)
+{
+    int first = s.clockOnly ? 3 : 0;
+    const int* v = s.part;
+    if (first == 0 && (v[1] < 1 || v[1] > 12))
+        return "no month " + std::to_string(v[1]);
+    if (first == 0 && s.count > 2 && (v[2] < 1 || v[2] > DaysInMonth(v[0], v[1])))
+        return "no day " + std::to_string(v[2]) + " in that month";
+    if (s.count > 3 && v[3] > 23)
+        return "no hour " + std::to_string(v[3]);
+    if (s.count > 4 && v[4] > 59)
+        return "no minute " + std::to_string(v[4]);
+    if (s.count > 5 && v[5] > 59)
+        return "no second " + std::to_string(v[5]);
+    return "";
+}
+
+TimeForm FormOf(const Stamp& s)
+{
+    if (s.clockOnly)
+        return s.count == 6 ? TIME_SECONDS : TIME_MINUTES;
+    static const TimeForm byCount[] = {TIME_YEAR_MONTH, TIME_DATE, TIME_DATE, TIME_DATE_MINUTE,
+                                       TIME_DATE_SECONDS};
+    return byCount[s.count - 2];
+}
+
+// ---- numbers -----------------------------------------------------------------
+
+// Significant digits of the mantissa as written: leading and trailing zeros
+// do not count, nor do signs, commas and the point.
+size_t SignificantDigits(const std::string& text)
+{
+    std::string digits;
+    for (char c : text) {
+        if (c == 'e' || c == 'E')
+            break;
+        if (c >= '0' && c <= '9' && !(digits.empty() && c == '0'))
+            digits += c;
+    }
+    size_t end = digits.find_last_not_of('0');
+    return end == std::string::npos ? 0 : end + 1;
+}
+
+// ---- text ----------------------------------------------------------------------
+
+// What the handheld shows for one code page 932 character, when that
+// differs from the character: its SJIS1 form read back.
+bool Replaced(const std::string& ch, std::string* shown)
+{
+    auto decode = [](const char* encoded, void* out) {
+        auto keep = [](const char* back, void* o) {
+            *(std::string*)o = back;
+            return true;
+        };
+        return WithSjis1Text(encoded, true, keep, out);
+    };
+    WithSjis1Text(ch.c_str(), false, decode, shown);
+    return *shown != ch;
+}
+
+std::string Utf8Of(const std::string& cp932)
+{
+    std::string out, error;
+    return Cp932ToUtf8(cp932, "", &out, &error) ? out : cp932;
+}
+
+// The characters of cp932 the handheld replaces, as one warning; empty when
+// none.
+std::string ReplacedCharacters(const std::string& cp932)
+{
+    std::string list;
+    for (size_t i = 0; i < cp932.size(); i++) {
+        if (!IsLeadByte932((unsigned char)cp932[i]) || i + 1 == cp932.size())
+            continue;
+        std::string ch = cp932.substr(i++, 2), shown;
+        if (LookupCharMap((uint16_t)((unsigned char)ch[0] << 8 | (unsigned char)ch[1]), PcExtMap) &&
+            Replaced(ch, &shown))
+            list += (list.empty() ? "" : ", ") + Utf8Of(ch) + " becomes " + Utf8Of(shown);
+    }
+    return list.empty() ? list : "the handheld's characters differ: " + list;
+}
+
+// ---- pictures ------------------------------------------------------------------
+
+// The format code of a picture by its signature, or 0.
+int PictureFormat(const std::string& bytes)
+{
+    static const struct {
+        const char* magic;
+        size_t size;
+        int format;
+    } kSignatures[] = {
+        {"\xFF\xD8\xFF", 3, IMG_JPEG}, {"GIF8", 4, IMG_GIF}, {"\x89PNG\r\n\x1A\n", 8, IMG_PNG}};
+    for (const auto& s : kSignatures)
+        if (bytes.compare(0, s.size, s.magic, s.size) == 0)
+            return s.format;
+    return 0;
+}
+
+}   // namespace
+
+bool ParseTimeCell(const std::string& text, std::string* digits, TimeForm* form, std::string* what)
+{
+    Stamp s = {};
+    what->clear();
+    if (!TakeStamp(text, &s)) {
+        return false;
+    }
+    std::string wrong = CheckStamp(s);
+    if (!wrong.empty()) {
+        *what = "\"" + text + "\": " + wrong;
+        return false;
+    }
+    digits->clear();
+    for (int i = s.clockOnly ? 3 : 0; i < s.count; i++) {
+        char two[8];
+        snprintf(two, sizeof two, i == 0 ? "%04d" : "%02d", s.part[i]);
+        *digits += two;
+    }
+    *form = FormOf(s);
+    return true;
+}
+
+bool ParseNumberCell(const std::string& text, std::string* field, std::string* what, std::string* warning)
+{
+    PackedDecimal number;
+    uint16_t rc = ParseDecimal(&number, text.c_str());
+    if (rc == DEC_NO_NUMBER || rc == DEC_TRAILING) {
+        *what = "\"" + text + "\" is not a number";
+        return false;
+    }
+    bool zero = number.bytes[DEC_DIGITS] == 0;
+    if (rc == DEC_OVERFLOW || (zero && SignificantDigits(text) > 0)) {
+        *what = "\"" + text +
+                "\" is beyond the range of a number field (magnitudes from 1E-99 to below 1E+100)";
+        return false;
+    }
+    if (SignificantDigits(text) > 20) {
+        char shown[DEC_TEXT_MAX];
+        FormatDecimal(shown, &number, 0);
+        *warning = "\"" + text + "\" has more than 20 significant digits; it is rounded to " + shown;
+    }
+    EncodeDecimalKey(&number);
+    char chars[NUMBER_FIELD_CHARS];
+    field->assign(chars, Encode3to4Bytes(number.bytes, DEC_SIZE, chars));
+    return true;
+}
+
+bool ParseTextCell(const std::string& text, std::string* field, std::string* what, std::string* warning)
+{
+    if (text.find_first_of("\r\n") != std::string::npos) {
+        *what = "a line break inside a cell: a record of the table is one line";
+        return false;
+    }
+    std::string cp932, error;
+    if (!Utf8ToCp932(text, "", &cp932, &error)) {
+        size_t at = error.find(": ", error.find("column"));
+        *what = at == std::string::npos ? error : error.substr(at + 2);
+        return false;
+    }
+    *warning = ReplacedCharacters(cp932);
+    auto keep = [](const char* encoded, void* out) {
+        *(std::string*)out = encoded;
+        return true;
+    };
+    return WithSjis1Text(cp932.c_str(), false, keep, field);
+}
+
+bool ParsePictureCell(const std::string& text, const std::string& folder, std::string* field, int* format,
+                      std::string* what)
+{
+    *format = 0;
+    field->clear();
+    if (text.empty())
+        return true;
+    std::string path = text[0] == '/' ? text : JoinPath(folder, text), bytes, error;
+    if (ReadWholeFile(path, &bytes, &error) != 0) {
+        *what = "the picture " + error;
+        return false;
+    }
+    *format = PictureFormat(bytes);
+    if (!*format) {
+        *what = "the picture " + path + " is no JPEG, GIF or PNG file";
+        return false;
+    }
+    field->resize(Encoded3to4Length(bytes.size()));
+    field->resize(Encode3to4Bytes(bytes.data(), bytes.size(), &(*field)[0]));
+    return true;
+}

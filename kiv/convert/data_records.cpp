@@ -1,0 +1,256 @@
+#include "data_records.h"
+#include <cstdio>
+#include "cell_values.h"
+#include "header_renew.h"
+
+namespace {
+
+// The slots one field's cell fills; slot -1 is none.
+struct CellSlots {
+    std::vector<std::pair<int, std::string>> values;
+};
+
+// What each time sub-kind's digits usually are: date-based ones by their
+// least count, a time of day laid along hhmmss when it is short.
+bool TimeFitsSubKind(const std::string& digits, bool clockOnly, int subKind)
+{
+    size_t n = digits.size();
+    switch (subKind) {
+    case 1: return !clockOnly && n >= 8;
+    case 2: return !clockOnly && n >= 6;
+    case 3: return clockOnly ? n == 6 : n >= 14;
+    case 4: return clockOnly ? n >= 4 : n >= 12;
+    default: return !clockOnly && n >= 12;
+    }
+}
+
+const char* const kSubKindNames[] = {"date and time", "date", "year and month", "time with seconds",
+                                     "hours and minutes"};
+
+// The forms people type are checked for a date that exists; a cell in none
+// of them may still be the writer's form of digits stored as typed
+// (2026-12-30T4 for 2026/1/2 3:04), which comes back as it stands.
+bool EncodeTime(const ModelField& f, const std::string& cell, std::string* slot, std::string* what,
+                std::string* warning)
+{
+    std::string digits;
+    TimeForm form;
+    bool clockOnly, formed = ParseTimeCell(cell, &digits, &form, what);
+    if (formed)
+        clockOnly = form == TIME_SECONDS || form == TIME_MINUTES;
+    else if (what->empty() && TimeDigitsFromCell(cell, &digits))
+        clockOnly = cell.find('-') == std::string::npos && (f.subKind == 3 || f.subKind == 4);
+    else {
+        if (what->empty())
+            *what = "\"" + cell +
+                    "\" is no date or time (2001-01-05, 2001-01-05T23:59, 23:59:58, 2001-01, "
+                    "23:59 or 2001/1/5 23:59)";
+        return false;
+    }
+    int sub = f.subKind >= 0 && f.subKind <= 4 ? f.subKind : 0;
+    if (!TimeFitsSubKind(digits, clockOnly, sub))
+        *warning = "\"" + cell + "\" in a field of " + kSubKindNames[sub] + "; the handheld may not show it";
+    *slot = QuoteSlot(digits);
+    return true;
+}
+
+// The group member for a picture of format, or -1.
+int GroupMember(const ModelField& f, int format)
+{
+    for (const PictureSlot& member : f.group)
+        if (member.format == format)
+            return member.column;
+    return -1;
+}
+
+bool EncodePicture(const RowContext& c, const ModelField& f, const std::string& cell, CellSlots* out,
+                   std::string* what)
+{
+    std::string data;
+    int format;
+    if (!ParsePictureCell(cell, c.folder, &data, &format, what))
+        return false;
+    if (f.group.empty()) {
+        out->values.push_back({f.column, QuoteSlot(data)});
+        char code[8];
+        snprintf(code, sizeof code, "%02d", format);
+        out->values.push_back({f.formatColumn, format ? QuoteSlot(code) : ""});
+        return true;
+    }
+    int member = format ? GroupMember(f, format) : -1;
+    if (format && member < 0) {
+        *what = "the picture's format is not one this field holds";
+        return false;
+    }
+    for (const PictureSlot& m : f.group)
+        out->values.push_back({m.column, m.column == member ? QuoteSlot(data) : ""});
+    return true;
+}
+
+// Blanks around a number or a time are a spreadsheet's layout, not the
+// value's.
+std::string Trimmed(const std::string& cell)
+{
+    size_t from = cell.find_first_not_of(" \t"), to = cell.find_last_not_of(" \t");
+    return from == std::string::npos ? std::string() : cell.substr(from, to - from + 1);
+}
+
+// One cell's slots; false with *what when the cell is refused.
+bool EncodeCell(const RowContext& c, const ModelField& f, const std::string& cell, CellSlots* out,
+                std::string* what, std::string* warning)
+{
+    if (f.kind == FK_IMAGE)
+        return EncodePicture(c, f, cell, out, what);
+    std::string slot, value = Trimmed(cell);
+    bool ok = true;
+    if (f.kind == FK_TEXT) {
+        ok = ParseTextCell(cell, &slot, what, warning);
+        slot = QuoteSlot(slot);
+    } else if (!value.empty() && f.kind == FK_NUMBER) {
+        ok = ParseNumberCell(value, &slot, what, warning);
+        slot = QuoteSlot(slot);
+    } else if (!value.empty() && f.kind == FK_TIME) {
+        ok = EncodeTime(f, value, &slot, what, warning);
+    }
+    out->values.push_back({f.column, slot});
+    return ok;
+}
+
+// The schema row this CSV row takes, or -1: its own when unchanged, the
+// first unused one with its cells when moved, its own by number when the
+// table kept its length (edited in place; *inPlace).
+int FindKept(RowContext* c, const std::vector<SchemaRow>& kept, long number, uint64_t fingerprint,
+             bool* inPlace)
+{
+    *inPlace = false;
+    auto byNumber = c->byNumber.find(number);
+    int own = byNumber != c->byNumber.end() && !c->used[byNumber->second] ? (int)byNumber->second : -1;
+    if (own >= 0 && kept[(size_t)own].fingerprint == fingerprint)
+        return own;
+    auto same = c->byFingerprint.find(fingerprint);
+    while (same != c->byFingerprint.end() && !same->second.empty() && c->used[same->second.front()])
+        same->second.pop_front();
+    if (same != c->byFingerprint.end() && !same->second.empty())
+        return (int)same->second.front();
+    *inPlace = own >= 0 && c->sameRowCount;
+    return *inPlace ? own : -1;
+}
+
+// A new record as the desktop writer makes it: tag, attribute, stamp, the
+// other system slots empty.
+std::vector<std::string> NewRecord(const RowContext& c)
+{
+    size_t width = (size_t)c.model->systemColumns + 1;
+    for (const ModelField& f : c.model->fields) {
+        width = std::max(width, (size_t)f.column + 1);
+        width = std::max(width, (size_t)f.formatColumn + 1);
+        for (const PictureSlot& m : f.group)
+            width = std::max(width, (size_t)m.column + 1);
+    }
+    std::vector<std::string> slots(width);
+    slots[0] = QuoteSlot("D");
+    if (c.model->systemColumns > 1)
+        slots[1] = QuoteSlot(" ");
+    if (c.stampSlot > 0 && (size_t)c.stampSlot < width)
+        slots[(size_t)c.stampSlot] = QuoteSlot(c.stamp);
+    return slots;
+}
+
+// A kept record's slots; a 14-digit modification stamp is renewed, any other
+// value kept.
+std::vector<std::string> KeptRecordSlots(const RowContext& c, const KeptRecord& kept,
+                                         std::vector<bool>* fromCell)
+{
+    std::vector<std::string> slots;
+    for (const KeptSlot& s : kept) {
+        slots.push_back(s.raw);
+        fromCell->push_back(s.fromCell);
+    }
+    size_t k = (size_t)c.stampSlot;
+    std::string value = k < slots.size() ? SlotValue(slots[k]) : "";
+    if (value.size() == TIMESTAMP_SIZE - 1 && value.find_first_not_of("0123456789") == std::string::npos)
+        slots[k] = QuoteSlot(c.stamp);
+    return slots;
+}
+
+bool FieldFromCell(const ModelField& f, const std::vector<bool>& fromCell)
+{
+    auto cellSlot = [&](int k) { return k >= 0 && (size_t)k < fromCell.size() && fromCell[(size_t)k]; };
+    if (cellSlot(f.column) || cellSlot(f.formatColumn))
+        return true;
+    for (const PictureSlot& m : f.group)
+        if (cellSlot(m.column))
+            return true;
+    return false;
+}
+
+std::vector<std::string> Cells(const CsvRow& row)
+{
+    std::vector<std::string> cells;
+    for (const CsvCell& cell : row.cells)
+        cells.push_back(cell.text);
+    return cells;
+}
+
+}   // namespace
+
+void IndexKeptRows(RowContext* c, const std::vector<SchemaRow>& kept)
+{
+    c->used.assign(kept.size(), false);
+    for (size_t i = 0; i < kept.size(); i++) {
+        c->byNumber.emplace(kept[i].number, i);
+        c->byFingerprint[kept[i].fingerprint].push_back(i);
+    }
+}
+
+int StampSlot(const TableModel& model)
+{
+    for (const std::string& record : model.header) {
+        std::vector<std::string> slots = SplitSlots(record);
+        if (SlotValue(slots[0]) != "I")
+            continue;
+        for (size_t k = 1; k < slots.size(); k++)
+            if (SlotValue(slots[k]) == "mDTM")
+                return (int)k;
+    }
+    return 3;
+}
+
+bool BuildDataRecord(RowContext* c, const std::vector<SchemaRow>& kept, const CsvRow& row, long number,
+                     Problems* problems, std::string* record)
+{
+    const std::vector<ModelField>& fields = c->model->fields;
+    if (row.cells.size() != fields.size()) {
+        AddError(problems, row.line, 0, "",
+                 "the row has " + std::to_string(row.cells.size()) + " cells, the header " +
+                     std::to_string(fields.size()));
+        return false;
+    }
+    bool inPlace;
+    int k = FindKept(c, kept, number, RowFingerprint(Cells(row)), &inPlace);
+    std::vector<bool> fromCell;
+    std::vector<std::string> slots = k < 0 ? NewRecord(*c)
+                                           : KeptRecordSlots(*c, kept[(size_t)k].kept, &fromCell);
+    if (k >= 0)
+        c->used[(size_t)k] = true;
+    bool ok = true;
+    for (size_t i = 0; i < fields.size(); i++) {
+        const ModelField& f = fields[i];
+        if (k >= 0 && !inPlace && !FieldFromCell(f, fromCell))
+            continue;
+        CellSlots out;
+        std::string what, warning;
+        const CsvCell& cell = row.cells[i];
+        if (!EncodeCell(*c, f, cell.text, &out, &what, &warning)) {
+            AddError(problems, cell.line, i + 1, c->titles[i], what);
+            ok = false;
+        } else if (!warning.empty()) {
+            AddWarning(problems, cell.line, i + 1, c->titles[i], warning);
+        }
+        for (const auto& v : out.values)
+            if (v.first >= 0 && (size_t)v.first < slots.size())
+                slots[(size_t)v.first] = v.second;
+    }
+    *record = JoinSlots(slots);
+    return ok;
+}

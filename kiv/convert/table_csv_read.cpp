@@ -1,0 +1,249 @@
+// The table is built whole in memory first: the header records the schema
+// kept (or, for a schema written by hand, those the core's desktop writer
+// makes from its fields), then one data record per CSV row. Only when no
+// cell has a problem does it reach a file, through the staging folder.
+#include "table_csv_read.h"
+#include <sys/stat.h>
+#include <cstring>
+#include "cp932_text.h"
+#include "file_io.h"
+#include "header_renew.h"
+#include "kiv_convert.h"
+#include "staging.h"
+#include "data_records.h"
+#include "kcsv/csv_to_kcsv.h"
+#include "kcsv/field_codecs.h"
+#include "memfiles.h"
+
+namespace {
+
+const size_t kTitleMax = LAYOUT_TITLE_WIDTH - 1;
+const size_t kNameMax = LAYOUT_NAME_WIDTH - 1;
+const char kLineEnd[] = "\r\n";
+
+std::string SchemaPathOf(const std::string& csvPath)
+{
+    size_t slash = csvPath.find_last_of('/'), dot = csvPath.find_last_of('.');
+    bool ext = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    return (ext ? csvPath.substr(0, dot) : csvPath) + ".schema";
+}
+
+std::string Cp932(const std::string& utf8)
+{
+    std::string out, error;
+    return Utf8ToCp932(utf8, "", &out, &error) ? out : std::string();
+}
+
+// A name or title in code page 932 within max bytes; else a problem.
+void CheckLabel(Problems* p, size_t line, size_t column, const std::string& what, const std::string& text,
+                size_t max)
+{
+    std::string cp932, error;
+    if (!Utf8ToCp932(text, "", &cp932, &error))
+        AddError(p, line, column, "", what + " \"" + text + "\" has a character with no code page 932 form");
+    else if (cp932.size() > max)
+        AddError(p, line, column, "",
+                 what + " \"" + text + "\" takes " + std::to_string(cp932.size()) +
+                     " bytes in code page 932, " + std::to_string(max) + " at most");
+}
+
+void CheckHeaderRow(const TableModel& model, const CsvRow& header, Problems* p)
+{
+    CheckLabel(p, 0, 0, "the table's name in the schema", model.name, kNameMax);
+    if (header.cells.size() != model.fields.size()) {
+        AddError(p, header.line, 0, "",
+                 "the header has " + std::to_string(header.cells.size()) + " columns, the schema " +
+                     std::to_string(model.fields.size()));
+        return;
+    }
+    for (size_t i = 0; i < header.cells.size(); i++) {
+        if (header.cells[i].text.find_first_of("\r\n") != std::string::npos)
+            AddError(p, header.line, i + 1, "", "a line break inside a title");
+        else
+            CheckLabel(p, header.line, i + 1, "the title", header.cells[i].text, kTitleMax);
+    }
+}
+
+// The header the core's desktop writer makes for the fields, from a layout
+// file in memory and an empty CSV.
+std::vector<std::string> DesktopHeader(const TableModel& model)
+{
+    std::string layout = Cp932(model.name);
+    layout.resize(LAYOUT_NAME_WIDTH, ' ');
+    layout += kLineEnd;
+    for (const ModelField& f : model.fields) {
+        std::string title = Cp932(f.title);
+        title.resize(LAYOUT_TITLE_WIDTH, ' ');
+        char codes[16];
+        snprintf(codes, sizeof codes, "%02d%02d", (int)f.kind, f.kind == FK_TIME ? f.subKind : 0);
+        layout += title + codes + kLineEnd;
+    }
+    UseMemoryFiles(true);
+    ClearMemoryFiles();
+    PutMemoryFile("t.table", layout.data(), layout.size());
+    PutMemoryFile("t.txt", "", 0);
+    size_t size = 0;
+    const unsigned char* kcsv = ConvertCsvToKcsv("t.txt") ? GetMemoryFile("t.csv", &size) : nullptr;
+    std::string text(kcsv ? (const char*)kcsv : "", size);
+    ClearMemoryFiles();
+    UseMemoryFiles(false);
+    std::vector<std::string> header;
+    for (size_t at = 0, end; (end = text.find(kLineEnd, at)) != std::string::npos; at = end + 2)
+        header.push_back(text.substr(at, end - at));
+    return header;
+}
+
+// The "T" record's slot of each field whose title the CSV's first row
+// changed: the new title in the handheld's set.
+void RetitleHeader(std::vector<std::string>* header, const TableModel& model, const CsvRow& titles)
+{
+    for (std::string& record : *header) {
+        std::vector<std::string> slots = SplitSlots(record);
+        if (SlotValue(slots[0]) != "T")
+            continue;
+        for (size_t i = 0; i < model.fields.size(); i++) {
+            size_t k = (size_t)model.fields[i].column;
+            if (titles.cells[i].text == model.fields[i].title || k >= slots.size())
+                continue;
+            std::string encoded;
+            auto keep = [](const char* text, void* out) {
+                *(std::string*)out = text;
+                return true;
+            };
+            WithSjis1Text(Cp932(titles.cells[i].text).c_str(), false, keep, &encoded);
+            slots[k] = QuoteSlot(encoded);
+        }
+        record = JoinSlots(slots);
+    }
+}
+
+int ReadSchemaBeside(const std::string& csvPath, TableModel* model, std::vector<SchemaRow>* kept,
+                     std::string* error)
+{
+    std::string path = SchemaPathOf(csvPath), text;
+    if (ReadWholeFile(path, &text, error) != KIV_EXIT_OK) {
+        *error += " (the schema that pull and to-csv write beside the CSV)";
+        return KIV_EXIT_READ;
+    }
+    if (!ReadSchema(text, model, kept, error)) {
+        *error = path + ": " + *error;
+        return KIV_EXIT_CONVERT;
+    }
+    return KIV_EXIT_OK;
+}
+
+// Every data record, or problems.
+std::string DataRecords(const TableModel& model, const std::vector<SchemaRow>& kept,
+                        const std::vector<CsvRow>& rows, const std::string& csvPath, const char* stamp,
+                        Problems* problems)
+{
+    RowContext c = {
+        &model, FolderOf(csvPath), stamp, StampSlot(model), (long)rows.size() - 1 == model.rows, {}, {}, {},
+        {}};
+    IndexKeptRows(&c, kept);
+    for (const CsvCell& cell : rows[0].cells)
+        c.titles.push_back(cell.text);
+    std::string records, record;
+    for (size_t r = 1; r < rows.size(); r++) {
+        if (BuildDataRecord(&c, kept, rows[r], (long)r, problems, &record))
+            records += record + kLineEnd;
+    }
+    return records;
+}
+
+int BuildTable(const std::string& csvPath, const TableReadOptions& options, std::string* kcsv,
+               Problems* problems, std::string* error)
+{
+    TableModel model;
+    std::vector<SchemaRow> kept;
+    std::string bytes, text;
+    int rc = ReadSchemaBeside(csvPath, &model, &kept, error);
+    if (rc == KIV_EXIT_OK)
+        rc = ReadWholeFile(csvPath, &bytes, error);
+    if (rc != KIV_EXIT_OK)
+        return rc;
+    std::vector<CsvRow> rows;
+    if (DecodeCsvText(bytes, options.encoding, problems, &text))
+        SplitCsvRows(text, &rows, problems);
+    if (rows.empty() && problems->errors == 0)
+        AddError(problems, 1, 0, "", "no header row: the first row holds the fields' titles");
+    if (!rows.empty())
+        CheckHeaderRow(model, rows[0], problems);
+    if (problems->errors)
+        return KIV_EXIT_CONVERT;
+    char stamp[TIMESTAMP_SIZE];
+    FormatTimestamp(stamp);
+    std::string records = DataRecords(model, kept, rows, csvPath, stamp, problems);
+    if (problems->errors)
+        return KIV_EXIT_CONVERT;
+    std::vector<std::string> header = model.header.empty() ? DesktopHeader(model) : model.header;
+    if (header.empty()) {
+        *error = SchemaPathOf(csvPath) + ": more fields than a table holds (" +
+                 std::to_string(TABLE_MAX_FIELDS) + " in all, at most " + std::to_string(TABLE_MAX_IMAGES) +
+                 " pictures and " + std::to_string(TABLE_MAX_OTHERS) + " others)";
+        return KIV_EXIT_CONVERT;
+    }
+    RetitleHeader(&header, model, rows[0]);
+    if (!RenewHeader(&header, (long)rows.size() - 1, stamp, PackedStampNow(), Cp932(model.name))) {
+        *error = SchemaPathOf(csvPath) + ": the kept \"P\" record holds no table description to rename";
+        return KIV_EXIT_CONVERT;
+    }
+    kcsv->clear();
+    for (const std::string& record : header)
+        *kcsv += record + kLineEnd;
+    *kcsv += records + "\x1A";
+    return KIV_EXIT_OK;
+}
+
+int Build(const std::string& csvPath, const TableReadOptions& options, std::string* kcsv,
+          std::vector<std::string>* report, std::string* error)
+{
+    Problems problems;
+    problems.file = csvPath;
+    problems.strict = options.strict;
+    int rc = BuildTable(csvPath, options, kcsv, &problems, error);
+    *report = ProblemLines(problems);
+    return rc;
+}
+
+bool SameFile(const std::string& a, const std::string& b)
+{
+    struct stat sa, sb;
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+}   // namespace
+
+int TableCsvToKcsvFile(const std::string& csvPath, const std::string& outPath,
+                       const TableReadOptions& options, std::vector<std::string>* report, std::string* error)
+{
+    for (const std::string& input : {csvPath, SchemaPathOf(csvPath)}) {
+        if (SameFile(input, outPath)) {
+            *error = outPath + ": is the input " + input + "; name another output";
+            return KIV_EXIT_USAGE;
+        }
+    }
+    std::string kcsv;
+    int rc = Build(csvPath, options, &kcsv, report, error);
+    if (rc != KIV_EXIT_OK)
+        return rc;
+    Staging stage;
+    rc = StageOpen(&stage, FolderOf(outPath), error);
+    if (rc == KIV_EXIT_OK)
+        rc = StageWrite(&stage, outPath, kcsv.data(), kcsv.size(), error);
+    if (rc == KIV_EXIT_OK)
+        rc = StageCommit(&stage, options.force, nullptr, error);
+    StageClose(&stage);
+    return rc;
+}
+
+int TableCsvToKcsvBlock(const std::string& csvPath, const TableReadOptions& options,
+                        std::vector<uint8_t>* block, std::vector<std::string>* report, std::string* error)
+{
+    std::string kcsv;
+    int rc = Build(csvPath, options, &kcsv, report, error);
+    if (rc == KIV_EXIT_OK)
+        block->assign(kcsv.begin(), kcsv.end());
+    return rc;
+}

@@ -1,0 +1,23 @@
+// from-csv and push of the table CSV: NAME.csv with NAME.schema beside it
+// back into the Kcsv table, every value checked before anything is written.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+#include "table_csv_input.h"
+
+struct TableReadOptions {
+    TextEncoding encoding = ENCODING_DETECT;
+    bool strict = false;   // warnings refuse the table too
+    bool force = false;    // replace the output when it exists
+};
+
+// Both return a KivExit value. KIV_EXIT_CONVERT when the CSV has problems:
+// *report then holds them, one line each (the first PROBLEMS_SHOWN and a
+// count); when there are only warnings, *report holds those and the table
+// is written. Other failures leave one line in *error.
+int TableCsvToKcsvFile(const std::string& csvPath, const std::string& outPath,
+                       const TableReadOptions& options, std::vector<std::string>* report, std::string* error);
+// The table into memory, the block to send (ending with the end byte 0x1A).
+int TableCsvToKcsvBlock(const std::string& csvPath, const TableReadOptions& options,
+                        std::vector<uint8_t>* block, std::vector<std::string>* report, std::string* error);

@@ -1,0 +1,398 @@
+// The table CSV read back through kiv's command line: what spreadsheets save
+// is taken, every problem of a file is reported before anything is written,
+// tables come back byte for byte, and push sends what from-csv writes.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+#include "kiv_harness.h"
+
+namespace {
+
+// A table described by hand (no kept header): text, number, a date, a date
+// with time, and a picture.
+const char kSchema[] = "kiv-table-schema 1\n"
+                       "table addr\n"
+                       "rows 1\n"
+                       "field 1 kind=text sub=0 id=KD01 column=6 title=name\n"
+                       "field 2 kind=number sub=0 id=KD02 column=7 title=sum\n"
+                       "field 3 kind=time sub=1 id=KD03 column=8 title=born\n"
+                       "field 4 kind=time sub=0 id=KD04 column=9 title=due\n"
+                       "field 5 kind=picture sub=9 id=IM01 column=10 format-column=11 title=photo\n";
+const char kHeader[] = "name,sum,born,due,photo\r\n";
+// "GIF89a" and four bytes, and its 3TO4 text.
+const char kGif[] = "GIF89a\x01\x00\x01\x00";
+// Eleven kanji: 22 bytes in code page 932, 20 at most for a title.
+const char kLongTitle[] = "\xE5\x90\x8D\xE5\x89\x8D\xE5\x90\x8D\xE5\x89\x8D\xE5\x90\x8D\xE5\x89\x8D"
+                          "\xE5\x90\x8D\xE5\x89\x8D\xE5\x90\x8D\xE5\x89\x8D\xE5\x90\x8D";
+const char kGif3to4[] = "\"BDAPst71101000\",\"05\"";
+
+// The fields of the data records of a Kcsv file after the system columns,
+// one string per record.
+std::vector<std::string> DataValues(const std::string& kcsv)
+{
+    std::vector<std::string> values;
+    for (size_t at = 0, end; (end = kcsv.find("\r\n", at)) != std::string::npos; at = end + 2) {
+        if (kcsv.compare(at, 4, "\"D\",") != 0)
+            continue;
+        size_t slot = at;
+        for (int k = 0; k < 6; k++)
+            slot = kcsv.find(',', slot) + 1;
+        values.push_back(kcsv.substr(slot, end - slot));
+    }
+    return values;
+}
+
+// A run with the table in its folder "in" as t.csv, t.schema and the picture.
+void PutTable(const KivRun& run, const std::string& csv)
+{
+    ASSERT_EQ(0, mkdir(run.File("in").c_str(), 0755));
+    WriteWhole(run.File("in/t.schema"), kSchema);
+    WriteWhole(run.File("in/t.csv"), csv);
+    WriteWhole(run.File("in/p.gif"), std::string(kGif, sizeof kGif - 1));
+}
+
+TEST(KivTableCsvRead, TakesWhatSpreadsheetsSave)
+{
+    struct Row {
+        const char* name;
+        std::string csv;   // after the header row
+        const char* flags;
+        std::string values;
+    } rows[] = {
+        {"quoted, CR LF", "\"Yamada\",\"1234.5\",\"1999-12-31\",\"2001-01-05T23:59\",\"p.gif\"\r\n", "",
+         "\"Yamada\",\"1b0a9575LLL0LLL0LLL0\",\"19991231\",\"200101052359\"," + std::string(kGif3to4)},
+        {"unquoted, LF, no end", "Yamada,-0.25,1999-12-31,,\nSato,,,,", "",
+         "\"Yamada\",\"De0A5eeeeeeeeeeeeeee\",\"19991231\",,,|\"Sato\",,,,,"},
+        {"byte-order mark",
+         "\xEF\xBB\xBF"
+         "a,,,,\r\n",
+         "", "\"a\",,,,,"},
+        {"quotes and commas in a cell", "\"a,\"\"b\"\"\",,,,\r\n", "", "\"a,\"\"b\"\"\",,,,,"},
+        {"Japanese dates", "a,,2001/1/5,2001/01/05 23:59,\r\nb,,2001/12/31,2001/1/5 9:05,\r\n", "",
+         "\"a\",,\"20010105\",\"200101052359\",,|\"b\",,\"20011231\",\"200101050905\",,"},
+        {"digits as stored", "a,,2026-12-30T4,2001-01-05T23:59:58.12,\r\n", "",
+         "\"a\",,\"202612304\",\"2001010523595812\",,"},
+        {"kana in UTF-8", "\xE3\x81\x82\xEF\xBD\xB1,,,,\r\n", "", "\"\x82\xA0\xB1\",,,,,"},
+        {"code page 932 found", "\x8E\x52\x93\x63,,,,\r\n", "", "\"\x8E\x52\x93\x63\",,,,,"},
+        {"code page 932 given", "\xC3\xA9,,,,\r\n", "--encoding cp932", "\"\xC3\xA9\",,,,,"},
+        {"circled digit in the handheld's set", "\xE2\x91\xA0,,,,\r\n", "", "\"\xED\x40\",,,,,"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        KivRun run;
+        PutTable(run, kHeader + row.csv);
+        // Run from elsewhere: the picture is found beside the CSV.
+        ASSERT_EQ(0, run.Kiv(std::string("from-csv in/t.csv -o out.kcsv ") + row.flags)) << run.Err();
+        std::vector<std::string> got = DataValues(ReadWhole(run.File("out.kcsv")));
+        std::string joined;
+        for (const std::string& v : got)
+            joined += (joined.empty() ? "" : "|") + v;
+        EXPECT_EQ(row.values, joined);
+    }
+}
+
+TEST(KivTableCsvRead, ReportsEveryProblemAndWritesNothing)
+{
+    std::string many;
+    for (int i = 0; i < 60; i++)
+        many += "a,x,,,\r\n";
+    struct Row {
+        const char* name;
+        std::string csv;
+        const char* flags;
+        int status;
+        std::vector<std::string> lines;   // each found in stderr
+    } rows[] = {
+        {"rows and cells",
+         kHeader +
+             std::string(
+                 "a,1\r\nb,12x,2001-02-30,12/31/1999,none.jpg\r\nc,1E+100,2001-13-01,2001-01-05T24:00,\r\n"
+                 "\xE2\x98\x83,,,,t.csv\r\n\"two\nlines\",,,,\r\n"),
+         "",
+         6,
+         {"in/t.csv: line 2: the row has 2 cells, the header 5",
+          "in/t.csv: line 3, column 2 (sum): \"12x\" is not a number",
+          "in/t.csv: line 3, column 3 (born): \"2001-02-30\": no day 30 in that month",
+          "in/t.csv: line 3, column 4 (due): \"12/31/1999\" is no date or time",
+          "in/t.csv: line 3, column 5 (photo): the picture in/none.jpg: No such file or directory",
+          "in/t.csv: line 4, column 2 (sum): \"1E+100\" is beyond the range",
+          "in/t.csv: line 4, column 3 (born): \"2001-13-01\": no month 13",
+          "in/t.csv: line 4, column 4 (due): \"2001-01-05T24:00\": no hour 24",
+          "in/t.csv: line 5, column 1 (name): the character U+2603 has no code page 932 form",
+          "in/t.csv: line 5, column 5 (photo): the picture in/t.csv is no JPEG, GIF or PNG file",
+          "in/t.csv: line 6, column 1 (name): a line break inside a cell"}},
+        {"title too long",
+         std::string(kLongTitle) + ",sum,born,due,photo\r\n",
+         "",
+         6,
+         {"in/t.csv: line 1, column 1: the title \"" + std::string(kLongTitle) + "\" takes 22 bytes"}},
+        {"quote left open",
+         kHeader + std::string("\"a,,,,\r\n"),
+         "",
+         6,
+         {"in/t.csv: line 2, column 1: a quote opened here is never closed"}},
+        {"not UTF-8 as given",
+         kHeader + std::string("\x8E\x52,,,,\r\n"),
+         "--encoding utf8",
+         6,
+         {"in/t.csv: line 2: bytes that are not UTF-8"}},
+        {"a character the handheld replaces, strict",
+         kHeader + std::string("\xE3\x8C\x94,,,,\r\n"),
+         "--strict",
+         6,
+         {"in/t.csv: line 2, column 1 (name): the handheld's characters differ: \xE3\x8C\x94 becomes "
+          "\xE3\x80\x80"}},
+        {"many",
+         kHeader + many,
+         "",
+         6,
+         {"in/t.csv: line 51, column 2 (sum): \"x\" is not a number",
+          "in/t.csv: 10 more problems not shown"}},
+        {"the same as a warning",
+         kHeader + std::string("\xE3\x8C\x94,,,,\r\n"),
+         "",
+         0,
+         {"in/t.csv: line 2, column 1 (name): warning: the handheld's characters differ"}},
+        {"a number rounded, warned",
+         kHeader + std::string("a,1.234567890123456789012,,,\r\n"),
+         "",
+         0,
+         {"in/t.csv: line 2, column 2 (sum): warning: \"1.234567890123456789012\" has more than 20 "
+          "significant "
+          "digits; it is rounded to 1.234567890123456789"}},
+        {"a time in a date field, warned",
+         kHeader + std::string("a,,23:59,,\r\n"),
+         "",
+         0,
+         {"in/t.csv: line 2, column 3 (born): warning: \"23:59\" in a field of date"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        KivRun run;
+        PutTable(run, row.csv);
+        EXPECT_EQ(row.status, run.Kiv(std::string("from-csv in/t.csv -o out.kcsv ") + row.flags));
+        std::string err = run.Err();
+        for (const std::string& line : row.lines)
+            EXPECT_NE(std::string::npos, err.find("kiv: " + line)) << line << "\n" << err;
+        EXPECT_EQ(row.status == 0, Exists(run.File("out.kcsv")));
+    }
+}
+
+// ---- the round trip ----------------------------------------------------------
+
+// The stamps the format renews, blanked: "H" field 3, "M" field 9, each data
+// record's field 3, and in "P" the characters that carry the description's
+// packed stamp (its bytes 34 to 38).
+std::string MaskStamps(const std::string& kcsv)
+{
+    std::string out;
+    for (size_t at = 0, end; (end = kcsv.find("\r\n", at)) != std::string::npos; at = end + 2) {
+        std::string line = kcsv.substr(at, end - at);
+        int field = line[1] == 'H' || line[1] == 'D' ? 3 : line[1] == 'M' ? 9 : line[1] == 'P' ? 2 : -1;
+        size_t from = 0;
+        for (int k = 0; field > 0 && k < field; k++)
+            from = line.find(',', from) + 1;
+        size_t to = line.find(',', from);
+        if (field == 2)
+            line.replace(from + 1 + 44, 8, 8, '-');
+        else if (field > 0)
+            line.replace(from, to == std::string::npos ? std::string::npos : to - from, "-");
+        out += line + "\n";
+    }
+    return out + kcsv.substr(kcsv.rfind("\r\n") + 2);
+}
+
+// The fields of a CSV line, quotes undone (cells hold no line breaks).
+std::vector<std::string> CsvFields(const std::string& line)
+{
+    std::vector<std::string> fields(1);
+    bool quoted = false;
+    for (size_t i = 0; i < line.size(); i++) {
+        if (line[i] == '"' && quoted && i + 1 < line.size() && line[i + 1] == '"')
+            fields.back() += line[i++];
+        else if (line[i] == '"')
+            quoted = !quoted;
+        else if (line[i] == ',' && !quoted)
+            fields.emplace_back();
+        else
+            fields.back() += line[i];
+    }
+    return fields;
+}
+
+// The CSV as a spreadsheet may save it: every field quoted, lines ended by LF.
+std::string QuoteAll(const std::string& csv)
+{
+    std::string out;
+    for (size_t at = 0, end; (end = csv.find("\r\n", at)) != std::string::npos; at = end + 2) {
+        std::string line;
+        for (const std::string& f : CsvFields(csv.substr(at, end - at))) {
+            std::string q = "\"";
+            for (char c : f)
+                q += c == '"' ? std::string("\"\"") : std::string(1, c);
+            line += (line.empty() ? "" : ",") + q + "\"";
+        }
+        out += line + "\n";
+    }
+    return out;
+}
+
+// A table of every kind the desktop writer makes, in its own files: text of
+// kana, kanji and the symbols the handheld maps, numbers at the packed
+// decimal's limits, a time field of each sub-kind with what people type, and
+// pictures of each format. Code page 932.
+void MakeRandomTable(const KivRun& run, unsigned seed)
+{
+    static const char* const kChars[] = {"A",        "z",        " ",        "\"",       ",",
+                                         "\x82\xA0", "\xB1",     "\x88\x9F", "\x8E\x52", "\x87\x40",
+                                         "\x87\x54", "\x87\x5F", "\x87\x84", "\x87\x8A", "\x81\x40"};
+    static const char* const kNumbers[] = {"99999999999999999999",
+                                           "-99999999999999999999",
+                                           "9.9999999999999999999E+99",
+                                           "-1E-99",
+                                           "1E-99",
+                                           "0",
+                                           "0.5",
+                                           "-2.5"};
+    static const char* const kTimes[5][3] = {{"1999/12/31 23:59", "2001/1/5 9:05", "2026/01/02 03:04"},
+                                             {"2001/01/05", "2000/2/29", "1999/12/31"},
+                                             {"2001/01", "1999/12", "2026/1"},
+                                             {"23:59:58", "00:00:00", "9:05:07"},
+                                             {"23:59", "0:00", "09:05"}};
+    static const char* const kPictures[] = {"", "photo1.jpg", "photo2.png", "photo3.gif"};
+    std::mt19937 random(seed);
+    std::string layout = "random table                     \r\n"
+                         "text                 0000\r\n"
+                         "number               0100\r\n";
+    for (int k = 0; k < 5; k++)
+        layout += "time " + std::to_string(k) + "               030" + std::to_string(k) + "\r\n";
+    layout += "picture              0500\r\n";
+    std::string csv;
+    for (int r = 0; r < 6; r++) {
+        std::string text;
+        for (size_t n = random() % 8; n > 0; n--)
+            text += kChars[random() % (sizeof kChars / sizeof *kChars)];
+        std::string row = "\"" + text + "\",\"" + kNumbers[random() % 8] + "\"";
+        for (int k = 0; k < 5; k++)
+            row += std::string(",\"") + kTimes[k][random() % 3] + "\"";
+        csv += row + ",\"" + kPictures[random() % 4] + "\"\r\n";
+    }
+    WriteWhole(run.File("t.table"), layout);
+    WriteWhole(run.File("t.txt"), csv);
+}
+
+// The Kcsv table of a source: "kcsv:PATH" as it is, "classic:BASE" made by
+// from-csv --classic of BASE.table and BASE.txt, "random:SEED" generated.
+std::string SourceTable(KivRun& run, const std::string& source)
+{
+    std::string kind = source.substr(0, source.find(':')), path = source.substr(kind.size() + 1);
+    if (kind == "kcsv")
+        return ReadWhole(path);
+    if (kind == "random")
+        MakeRandomTable(run, (unsigned)atoi(path.c_str()));
+    else
+        EXPECT_EQ(0, system(("cp " + path + ".table " + run.File("t.table") + " && cp " + path + ".txt " +
+                             run.File("t.txt"))
+                                .c_str()));
+    EXPECT_EQ(0, run.Kiv("from-csv --classic t.table t.txt -o t.kcsv")) << run.Err();
+    return ReadWhole(run.File("t.kcsv"));
+}
+
+// to-csv then from-csv gives the table again, the renewed stamps aside; also
+// after the CSV was saved again as spreadsheets save it.
+TEST(KivTableCsvRead, GivesTheTableBackByteForByte)
+{
+    struct Rewrite {
+        const char* name;
+        const char* command;   // run in the run's folder on out/t.csv; empty: none
+        bool quoteAll;
+    } rewrites[] = {
+        {"untouched", "", false},
+        {"LF, byte-order mark", "sed -i -e 's/\\r$//' -e '1s/^/\\xEF\\xBB\\xBF/' out/t.csv", false},
+        {"code page 932", "iconv -f UTF-8 -t CP932 out/t.csv > out/c && mv out/c out/t.csv", false},
+        {"every field quoted", "", true},
+    };
+    const char* const sources[] = {"classic:" KIV_SAMPLES "/addr",
+                                   "classic:" KIV_CONVERT_TESTDATA "/marks",
+                                   "kcsv:" KIV_CONVERT_TESTDATA "/dll/addr.csv",
+                                   "kcsv:" KIV_CONVERT_TESTDATA "/dll/marks.csv",
+                                   "random:1",
+                                   "random:2",
+                                   "random:3"};
+    for (const char* source : sources) {
+        for (const Rewrite& rewrite : rewrites) {
+            SCOPED_TRACE(std::string(source) + ", " + rewrite.name);
+            KivRun run;
+            ASSERT_EQ(0, system(("cp " KIV_SAMPLES "/photo* " + run.dir).c_str()));
+            std::string table = SourceTable(run, source);
+            WriteWhole(run.File("t.kcsv"), table);
+            ASSERT_EQ(0, run.Kiv("to-csv t.kcsv -d out")) << run.Err();
+            if (*rewrite.command) {
+                ASSERT_EQ(0, system(("cd " + run.dir + " && " + rewrite.command).c_str()));
+            }
+            if (rewrite.quoteAll)
+                WriteWhole(run.File("out/t.csv"), QuoteAll(ReadWhole(run.File("out/t.csv"))));
+            ASSERT_EQ(0, run.Kiv("from-csv out/t.csv -o back.kcsv")) << run.Err();
+            std::string back = ReadWhole(run.File("back.kcsv"));
+            EXPECT_EQ(table.size(), back.size());
+            EXPECT_EQ(MaskStamps(table), MaskStamps(back));
+        }
+    }
+}
+
+// Edits in the CSV and the schema reach the table: what to-csv makes of the
+// result shows them.
+TEST(KivTableCsvRead, TakesEditsToTheTable)
+{
+    struct Row {
+        const char* name;
+        const char* edit;   // a command in the run's folder on out/
+        const char* file;   // written by to-csv of the result
+        const char* line;   // found in it
+        const char* rows;
+    } rows[] = {
+        {"title changed", "sed -i '1s/^\xE6\xB0\x8F\xE5\x90\x8D/\xE5\x90\x8D\xE5\x89\x8D/' out/t.csv",
+         "back/t2.schema", "column=6 title=\xE5\x90\x8D\xE5\x89\x8D\n", "rows 3"},
+        {"name changed", "sed -i 's/^table .*/table \xE9\xA1\xA7\xE5\xAE\xA2/' out/t.schema",
+         "back/t2.schema", "table \xE9\xA1\xA7\xE5\xAE\xA2\n", "rows 3"},
+        {"row added", "printf 'new, 7 ,2001/2/3,\\r\\n' >> out/t.csv", "back/t2.csv", "new,7,2001-02-03,\r\n",
+         "rows 4"},
+        {"row removed", "sed -i 2d out/t.csv", "back/t2.csv", "\"\xE9\x88\xB4\xE6\x9C\xA8", "rows 2"},
+        {"row edited", "sed -i 's/^[^,]*,1234.5,/x,99,/' out/t.csv", "back/t2.csv",
+         "x,99,1999-12-31,t2-pictures/1-4.jpg", "rows 3"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        KivRun run;
+        ASSERT_EQ(0, system(("cp " KIV_SAMPLES "/* " + run.dir).c_str()));
+        ASSERT_EQ(0, run.Kiv("from-csv --classic addr.table addr.txt -o t.kcsv")) << run.Err();
+        ASSERT_EQ(0, run.Kiv("to-csv t.kcsv -d out")) << run.Err();
+        ASSERT_EQ(0, system(("cd " + run.dir + " && " + row.edit).c_str()));
+        ASSERT_EQ(0, run.Kiv("from-csv out/t.csv -o t2.kcsv")) << run.Err();
+        ASSERT_EQ(0, run.Kiv("to-csv t2.kcsv -d back")) << run.Err();
+        std::string got = ReadWhole(run.File(row.file)), schema = ReadWhole(run.File("back/t2.schema"));
+        EXPECT_NE(std::string::npos, got.find(row.line)) << got;
+        EXPECT_NE(std::string::npos, schema.find(std::string("\n") + row.rows + "\n")) << schema;
+    }
+}
+
+// push sends exactly the table from-csv writes.
+TEST(KivTableCsvRead, PushSendsTheTable)
+{
+    KivRun run;
+    PutTable(run, kHeader + std::string("\"Yamada\",1234.5,1999-12-31,2001/1/5 23:59,p.gif\r\n"));
+    ASSERT_TRUE(run.StartSim(std::string(kSimCable) + " --role receive --silence 500"));
+    EXPECT_EQ(0, run.Kiv(std::string("push in/t.csv --port LINE ") + kCable)) << run.Err();
+    std::ofstream(run.File("stop")).put('\n');
+    run.FinishSim();
+    ASSERT_EQ(0, run.Kiv("from-csv in/t.csv -o made.kcsv")) << run.Err();
+    std::string sent = ReadWhole(run.File("rec.bin")), made = ReadWhole(run.File("made.kcsv"));
+    EXPECT_EQ(made.size(), sent.size());
+    EXPECT_EQ(MaskStamps(made), MaskStamps(sent));
+}
+
+}   // namespace
