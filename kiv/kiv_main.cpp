@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include "kiv_commands.h"
 #include "kiv_convert.h"
+#include "show_command.h"
 #include "table_csv_read.h"
 
 namespace {
@@ -184,6 +185,9 @@ int main(int argc, char** argv)
                                          "list the serial ports present: /dev/serial/by-id names with "
                                          "their targets, then ttyUSB, ttyACM and ttyS devices");
 
+    ShowArgs showArgs;
+    AddForce(AddShowCommand(&app, &showArgs), o);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -214,5 +218,7 @@ int main(int argc, char** argv)
     }
     if (*ports)
         return PortsCommand();
+    if (app.got_subcommand("show"))
+        return ShowCommand(o, showArgs);
     return KIV_EXIT_USAGE;
 }
