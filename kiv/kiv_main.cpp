@@ -188,6 +188,16 @@ int main(int argc, char** argv)
     ShowArgs showArgs;
     AddForce(AddShowCommand(&app, &showArgs), o);
 
+    std::string doctorPort;
+    bool probe = false;
+    CLI::App* doctor = app.add_subcommand(
+        "doctor", "check the port, one line each (ok, warning or fail, with what to do): the device is "
+                  "there and a serial device, this user may open it, no other program holds it, the "
+                  "driver behind it; exit 0 when nothing fails, 5 when something does");
+    doctor->add_option("-p,--port", doctorPort, "serial port device, e.g. /dev/ttyUSB0 (default: $KIV_PORT)")
+        ->envname("KIV_PORT");
+    doctor->add_flag("--probe", probe, "also probe the IR line device: whether it answers");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -220,5 +230,7 @@ int main(int argc, char** argv)
         return PortsCommand();
     if (app.got_subcommand("show"))
         return ShowCommand(o, showArgs);
+    if (*doctor)
+        return DoctorCommand(doctorPort, probe);
     return KIV_EXIT_USAGE;
 }
