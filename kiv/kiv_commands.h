@@ -18,6 +18,9 @@ struct CommonOptions {
 int ReceiveCommand(const CommonOptions& o, const std::string& outPath);
 int SendCommand(const CommonOptions& o, const std::string& inPath);
 int PortsCommand(void);
+// Checks the port at path, one line each on stdout; with probe, whether
+// the IR line device answers. doctor_command.cpp.
+int DoctorCommand(const std::string& path, bool probe);
 
 // Runs one transfer with the link options; the exit status, with the
 // received block in *received when asked for.

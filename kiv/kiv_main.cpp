@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include "kiv_commands.h"
 #include "kiv_convert.h"
+#include "show_command.h"
 #include "table_csv_read.h"
 
 namespace {
@@ -184,6 +185,19 @@ int main(int argc, char** argv)
                                          "list the serial ports present: /dev/serial/by-id names with "
                                          "their targets, then ttyUSB, ttyACM and ttyS devices");
 
+    ShowArgs showArgs;
+    AddForce(AddShowCommand(&app, &showArgs), o);
+
+    std::string doctorPort;
+    bool probe = false;
+    CLI::App* doctor = app.add_subcommand(
+        "doctor", "check the port, one line each (ok, warning or fail, with what to do): the device is "
+                  "there and a serial device, this user may open it, no other program holds it, the "
+                  "driver behind it; exit 0 when nothing fails, 5 when something does");
+    doctor->add_option("-p,--port", doctorPort, "serial port device, e.g. /dev/ttyUSB0 (default: $KIV_PORT)")
+        ->envname("KIV_PORT");
+    doctor->add_flag("--probe", probe, "also probe the IR line device: whether it answers");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -214,5 +228,9 @@ int main(int argc, char** argv)
     }
     if (*ports)
         return PortsCommand();
+    if (app.got_subcommand("show"))
+        return ShowCommand(o, showArgs);
+    if (*doctor)
+        return DoctorCommand(doctorPort, probe);
     return KIV_EXIT_USAGE;
 }

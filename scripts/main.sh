@@ -3,7 +3,7 @@
 # exports and the system DLLs it imports.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh --main
 
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j"$(nproc)"
@@ -117,3 +117,7 @@ for f in "$work"/native/addr.kcsv.*; do
     cmp "$f" "$native/back/$(basename "$f")"
 done
 echo "  kiv pull's files are those the DLL writes for the same table, file for file"
+
+# The table that came back, as kiv show prints it and as its web page looks.
+echo "== the sample table with kiv show"
+bash scripts/kiv-show.sh "$native/back/addr.kcsv" build/host/show

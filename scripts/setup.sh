@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs, idempotently, everything the build and the tests need on Debian 12.
+# --main: also what only the main job uses (a headless browser for the
+# screenshot of kiv's web page).
 set -euo pipefail
 
 need=()
@@ -13,7 +15,7 @@ fi
 for p in cmake g++ googletest g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
          wine wine32:i386 wine64 \
          xvfb xauth locales fonts-ipafont-gothic imagemagick gcc-multilib clang \
-         libclang-rt-14-dev llvm clang-format libcli11-dev; do
+         libclang-rt-14-dev llvm clang-format libcli11-dev libxml2-dev pkg-config; do
     want "$p"
 done
 # The releases: the Debian package's tools, its manual page and the checks of both artefacts.
@@ -22,6 +24,10 @@ for p in dpkg-dev help2man lintian unzip man-db; do
 done
 # The spreadsheet that reads and saves the table CSV in its round-trip test.
 want libreoffice-calc-nogui
+
+if [ "${1:-}" = --main ]; then
+    want chromium
+fi
 
 if [ ${#need[@]} -gt 0 ]; then
     export DEBIAN_FRONTEND=noninteractive

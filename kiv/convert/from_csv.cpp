@@ -5,6 +5,8 @@
 // only read. Picture paths in the CSV are opened as the DLL opens them:
 // relative ones from the current directory.
 #include "kiv_convert.h"
+#include <cstring>
+#include <cerrno>
 #include "cp932_text.h"
 #include "file_io.h"
 #include "layout_text.h"
@@ -71,12 +73,14 @@ int ConvertInStage(Staging* stage, const std::string& layoutPath, const std::str
     if (rc != KIV_EXIT_OK)
         return rc;
     *kcsvPath = base + ".csv";
+    errno = 0;
     if (ConvertCsvToKcsv((base + ".txt").c_str()))
         return KIV_EXIT_OK;
+    int err = errno;
     // The core creates nothing when it refuses the layout; any other failure
-    // is a write that failed.
+    // is a write that failed, and the system's reason is its last error.
     if (Exists(*kcsvPath)) {
-        *error = "cannot write " + shownOutput;
+        *error = "cannot write " + shownOutput + ": " + (err ? strerror(err) : "the write did not complete");
         return KIV_EXIT_WRITE;
     }
     *error = layoutPath + ": more fields than a table holds (" + std::to_string(TABLE_MAX_FIELDS) +

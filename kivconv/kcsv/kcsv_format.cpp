@@ -141,7 +141,12 @@ static struct tm LocalTime(time_t now)
     return zero;
 }
 
-static struct tm LocalNow() { return LocalTime(time(nullptr)); }
+// One clock for every stamp: on Linux time() reads a coarser clock that can
+// trail the system clock by a tick, and a record stamped by one must never
+// seem older than one stamped before it by the other.
+static time_t SystemNow() { return std::chrono::system_clock::to_time_t(std::chrono::system_clock::now()); }
+
+static struct tm LocalNow() { return LocalTime(SystemNow()); }
 
 void FormatTimestamp(char buffer[TIMESTAMP_SIZE]) { FormatTimestampOf(buffer, LocalNow()); }
 
@@ -149,7 +154,7 @@ void FormatTimestamp(char buffer[TIMESTAMP_SIZE]) { FormatTimestampOf(buffer, Lo
 // runtime's time() asks the system for the time zone on every call too.
 const char* StampClockNow(StampClock* clock)
 {
-    time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    time_t now = SystemNow();
     if (fixedStampTime || !clock->valid || now != clock->second) {
         FormatTimestampOf(clock->text, LocalTime(now));
         clock->second = now;

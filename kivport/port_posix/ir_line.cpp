@@ -52,11 +52,12 @@ void AwaitSent(int fd)
         PauseMs((uint32_t)(queued * 10 * 1000 / 9600) + 2);
 }
 
-bool ProbeLineDevice(int fd)
+// The byte the line device answered the probe with, or -1 for none.
+int ProbeLineDevice(int fd)
 {
     struct termios t;
     if (tcgetattr(fd, &t) != 0 || !LineToTermios(kProbeLine, &t) || tcsetattr(fd, TCSANOW, &t) != 0)
-        return false;
+        return -1;
     Lines(fd, TIOCMBIS, TIOCM_RTS);
     Lines(fd, TIOCMBIS, TIOCM_DTR);
     PauseMs(100);
@@ -67,12 +68,21 @@ bool ProbeLineDevice(int fd)
     Lines(fd, TIOCMBIC, TIOCM_DTR);
 
     if (WriteWithin(fd, &kProbe, 1) != 1)
-        return false;
+        return -1;
     PauseMs(10);
     uint8_t answer = 0;
     if (!AwaitPort(fd, POLLIN, NowMs() + kIoLimitMs) || read(fd, &answer, 1) != 1)
-        return false;
-    return answer == 0xF4 || answer == 0xF5;
+        return -1;
+    return answer;
+}
+
+bool IsLineDevice(int answer) { return answer == 0xF4 || answer == 0xF5; }
+
+void RestoreLine(int fd, const struct termios& saved)
+{
+    tcsetattr(fd, TCSANOW, &saved);
+    Lines(fd, TIOCMBIS, TIOCM_RTS);
+    Lines(fd, TIOCMBIS, TIOCM_DTR);
 }
 
 void SetUpLineDevice(int fd)
@@ -98,12 +108,20 @@ int32_t PrepareIrLine(int fd)
     struct termios saved;
     if (fd < 0 || !isatty(fd) || tcgetattr(fd, &saved) != 0)
         return 0;
-    if (ProbeLineDevice(fd)) {
+    if (IsLineDevice(ProbeLineDevice(fd))) {
         SetUpLineDevice(fd);
         return 1;
     }
-    tcsetattr(fd, TCSANOW, &saved);
-    Lines(fd, TIOCMBIS, TIOCM_RTS);
-    Lines(fd, TIOCMBIS, TIOCM_DTR);
+    RestoreLine(fd, saved);
     return 0;
+}
+
+int ProbeIrLine(int fd)
+{
+    struct termios saved;
+    if (fd < 0 || !isatty(fd) || tcgetattr(fd, &saved) != 0)
+        return -1;
+    int answer = ProbeLineDevice(fd);
+    RestoreLine(fd, saved);
+    return answer;
 }

@@ -90,7 +90,10 @@ void CloseSerialPort(int fd)
     if (fd < 0)
         return;
     ResetPortIo(-1);
+    // What is left is discarded, and output an XOFF stopped goes on with
+    // nothing to send, so the driver's closing wait has nothing to wait for.
     tcflush(fd, TCOFLUSH);
+    tcflow(fd, TCOON);
     ModemLines(fd, TIOCMBIC);
     if (haveSaved)
         tcsetattr(fd, TCSANOW, &savedSettings);

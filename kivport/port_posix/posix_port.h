@@ -51,6 +51,10 @@ void ResetPortIo(int fd);
 // Probes the IR line device and sends it its set-up bytes; 1 when it
 // answered. The line ends at 9600 baud, odd parity, DTR and RTS raised.
 int32_t PrepareIrLine(int fd);
+// The probe alone: the byte the IR line device answered with (0xF4 or
+// 0xF5 when it is one), or -1 for no answer. The line's settings are put
+// back and DTR and RTS left raised.
+int ProbeIrLine(int fd);
 
 // What writePort has accepted but the port has not yet taken.
 size_t HeldOutput(void);

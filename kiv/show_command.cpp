@@ -1,0 +1,230 @@
+// kiv show: a Kcsv table (by its extension .kcsv) or a table CSV, printed as
+// aligned columns or written as a web page. A page of a Kcsv table gets the
+// pictures as files of its own, PAGE-pictures/R-C.EXT, written with it as one
+// job; a page of a table CSV links to the CSV's picture files where they are.
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include "kiv_convert.h"
+#include "show_command.h"
+#include "show_table.h"
+#include "staging.h"
+
+namespace {
+
+typedef std::vector<std::vector<std::string>> Links;
+
+bool EndsWith(std::string s, const std::string& tail)
+{
+    for (char& ch : s)
+        ch = (char)tolower((unsigned char)ch);
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+std::string Stem(const std::string& path)
+{
+    std::string leaf = LeafOf(path);
+    size_t dot = leaf.find_last_of('.');
+    return dot == std::string::npos || dot == 0 ? leaf : leaf.substr(0, dot);
+}
+
+int LineWidth(int asked)
+{
+    struct winsize ws;
+    if (asked >= 0)
+        return asked;
+    if (isatty(STDOUT_FILENO) && ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0)
+        return ws.ws_col;
+    return 80;
+}
+
+int PrintText(const ShowArgs& args)
+{
+    ShownTable table;
+    std::string error;
+    int rc = EndsWith(args.input, ".kcsv")
+                 ? LoadKcsvShown(args.input, FolderOf(args.input), Stem(args.input), &table, &error)
+                 : LoadCsvShown(args.input, &table, &error);
+    if (rc != KIV_EXIT_OK) {
+        Complain(error);
+        return rc;
+    }
+    std::string text = TextTable(table, LineWidth(args.width));
+    if (fwrite(text.data(), 1, text.size(), stdout) != text.size() || fflush(stdout) != 0) {
+        Complain(std::string("cannot write the table: ") + strerror(errno));
+        return KIV_EXIT_WRITE;
+    }
+    return KIV_EXIT_OK;
+}
+
+// A path's bytes as a link: letters, digits, "-._~/" as they are, every
+// other byte as %HH.
+std::string LinkOf(const std::string& path)
+{
+    std::string link;
+    for (unsigned char b : path) {
+        char hex[4];
+        snprintf(hex, sizeof hex, "%%%02X", b);
+        link += isalnum(b) || strchr("-._~/", b) ? std::string(1, (char)b) : std::string(hex);
+    }
+    return link;
+}
+
+std::vector<std::string> Components(const std::string& folder)
+{
+    std::vector<std::string> parts;
+    char* real = realpath(folder.c_str(), nullptr);
+    std::string path = real ? real : folder;
+    free(real);
+    for (size_t at = 0; at < path.size();) {
+        size_t slash = path.find('/', at);
+        slash = slash == std::string::npos ? path.size() : slash;
+        if (slash > at)
+            parts.push_back(path.substr(at, slash - at));
+        at = slash + 1;
+    }
+    return parts;
+}
+
+// The way from the page's folder to the CSV's, "" or ending in '/'.
+std::string RelativeFolder(const std::string& from, const std::string& to)
+{
+    std::vector<std::string> a = Components(from), b = Components(to);
+    size_t same = 0;
+    while (same < a.size() && same < b.size() && a[same] == b[same])
+        same++;
+    std::string way;
+    for (size_t i = same; i < a.size(); i++)
+        way += "../";
+    for (size_t i = same; i < b.size(); i++)
+        way += b[i] + "/";
+    return way;
+}
+
+// Links to the CSV's picture files; a missing one shows as its name.
+Links CsvLinks(const ShownTable& table, const std::string& pageFolder)
+{
+    std::string way = RelativeFolder(pageFolder, table.folder);
+    Links links(table.rows.size(), std::vector<std::string>(table.titles.size()));
+    struct stat st;
+    for (size_t r = 0; r < table.rows.size(); r++) {
+        for (size_t c = 0; c < table.titles.size(); c++) {
+            const std::string& cell = table.rows[r][c];
+            if (!table.pictures[c] || cell.empty())
+                continue;
+            if (stat(JoinPath(table.folder, cell).c_str(), &st) == 0)
+                links[r][c] = LinkOf(way + cell);
+            else
+                Complain(JoinPath(table.folder, cell) + ": no such picture; the page shows its name");
+        }
+    }
+    return links;
+}
+
+// A Kcsv table's pictures, staged beside the page under the names its cells hold.
+int StagePictures(const ShownTable& table, const std::string& pageFolder, Staging* stage, Links* links,
+                  std::string* error)
+{
+    int rc = KIV_EXIT_OK;
+    links->assign(table.rows.size(), std::vector<std::string>(table.titles.size()));
+    for (size_t r = 0; r < table.rows.size(); r++) {
+        for (size_t c = 0; rc == KIV_EXIT_OK && c < table.titles.size(); c++) {
+            const std::string& bytes = table.bytes[r][c];
+            if (bytes.empty())
+                continue;
+            rc = StageWrite(stage, JoinPath(pageFolder, table.rows[r][c]), bytes.data(), bytes.size(), error);
+            (*links)[r][c] = LinkOf(table.rows[r][c]);
+        }
+    }
+    return rc;
+}
+
+// The picture folder is made just before the renames, and taken away again
+// when they fail and it is still empty.
+int Commit(Staging* stage, const std::string& pictureFolder, bool pictures, bool force,
+           std::vector<std::string>* written, std::string* error)
+{
+    bool made = pictures && mkdir(pictureFolder.c_str(), 0777) == 0;
+    if (pictures && !made && errno != EEXIST) {
+        *error = pictureFolder + ": cannot make the folder: " + strerror(errno);
+        return KIV_EXIT_WRITE;
+    }
+    int rc = StageCommit(stage, force, written, error);
+    if (rc != KIV_EXIT_OK && made)
+        rmdir(pictureFolder.c_str());
+    return rc;
+}
+
+int WritePage(const std::string& input, const std::string& page, bool force,
+              std::vector<std::string>* written, std::string* error)
+{
+    ShownTable table;
+    std::string folder = FolderOf(page);
+    bool kcsv = EndsWith(input, ".kcsv");
+    int rc = kcsv ? LoadKcsvShown(input, folder, Stem(page), &table, error)
+                  : LoadCsvShown(input, &table, error);
+    if (rc != KIV_EXIT_OK)
+        return rc;
+    Staging stage;
+    Links links = kcsv ? Links() : CsvLinks(table, folder);
+    rc = StageOpen(&stage, folder, error);
+    if (rc == KIV_EXIT_OK && kcsv)
+        rc = StagePictures(table, folder, &stage, &links, error);
+    if (rc == KIV_EXIT_OK) {
+        std::string html = HtmlPage(table, links);
+        rc = StageWrite(&stage, page, html.data(), html.size(), error);
+    }
+    if (rc == KIV_EXIT_OK)
+        rc = Commit(&stage, JoinPath(folder, Stem(page) + "-pictures"), stage.moves.size() > 1, force,
+                    written, error);
+    StageClose(&stage);
+    return rc;
+}
+
+}
+
+CLI::App* AddShowCommand(CLI::App* app, ShowArgs* args)
+{
+    CLI::App* show = app->add_subcommand("show",
+                                         "print a table (a Kcsv file, or a table CSV with its schema) as "
+                                         "aligned columns, or write it as a web page");
+    show->add_option("FILE", args->input, "the table: NAME.kcsv, or NAME.csv with NAME.schema beside it")
+        ->required();
+    show->add_flag("--html", args->html,
+                   "write one web page instead, with the pictures as thumbnails (a Kcsv table's pictures "
+                   "are written beside it, in PAGE-pictures/)");
+    show->add_option("-o,--output", args->page,
+                     "with --html: the page (default: FILE with the extension .html)");
+    show->add_option(
+            "--width", args->width,
+            "the widest line, in terminal cells (default: the terminal's width, else 80; 0: no limit)")
+        ->check(CLI::Range(0, 100000));
+    return show;
+}
+
+int ShowCommand(const CommonOptions& o, const ShowArgs& args)
+{
+    if (!args.html && !args.page.empty()) {
+        Complain("-o names the page of --html");
+        return KIV_EXIT_USAGE;
+    }
+    if (!args.html)
+        return PrintText(args);
+    std::string page = args.page.empty() ? JoinPath(FolderOf(args.input), Stem(args.input) + ".html")
+                                         : args.page;
+    std::vector<std::string> written;
+    std::string error;
+    int rc = WritePage(args.input, page, o.force, &written, &error);
+    if (rc != KIV_EXIT_OK) {
+        Complain(error);
+        return rc;
+    }
+    for (const std::string& path : written)
+        std::cout << path << "\n";
+    return KIV_EXIT_OK;
+}

@@ -1,0 +1,15 @@
+// kiv show: its options on the command line and the command behind them.
+#pragma once
+#include <CLI/CLI.hpp>
+#include <string>
+#include "kiv_commands.h"
+
+struct ShowArgs {
+    std::string input;
+    bool html = false;
+    std::string page;   // --html: the page to write; default: FILE with ".html"
+    int width = -1;     // the line width; -1: the terminal's, else 80
+};
+
+CLI::App* AddShowCommand(CLI::App* app, ShowArgs* args);
+int ShowCommand(const CommonOptions& o, const ShowArgs& args);
