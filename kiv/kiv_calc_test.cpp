@@ -60,21 +60,6 @@ const Case kCases[] = {
     {"picture", 7, "p.gif", true, true},
 };
 
-// The data records of a Kcsv file from the value slots on, one per record.
-std::vector<std::string> DataValues(const std::string& kcsv)
-{
-    std::vector<std::string> values;
-    for (size_t at = 0, end; (end = kcsv.find("\r\n", at)) != std::string::npos; at = end + 2) {
-        if (kcsv.compare(at, 4, "\"D\",") != 0)
-            continue;
-        size_t slot = at;
-        for (int k = 0; k < 6; k++)
-            slot = kcsv.find(',', slot) + 1;
-        values.push_back(kcsv.substr(slot, end - slot));
-    }
-    return values;
-}
-
 std::string FirstCsv()
 {
     std::string csv = "text,number,stamp,date,month,seconds,minutes,photo\r\n";

@@ -95,6 +95,20 @@ std::vector<std::string> Words(const std::string& text)
     return words;
 }
 
+std::vector<std::string> DataValues(const std::string& kcsv)
+{
+    std::vector<std::string> values;
+    for (size_t at = 0, end; (end = kcsv.find("\r\n", at)) != std::string::npos; at = end + 2) {
+        if (kcsv.compare(at, 4, "\"D\",") != 0)
+            continue;
+        size_t slot = at;
+        for (int k = 0; k < 6; k++)
+            slot = kcsv.find(',', slot) + 1;
+        values.push_back(kcsv.substr(slot, end - slot));
+    }
+    return values;
+}
+
 KivRun::KivRun()
 {
     char tmpl[] = "/tmp/kiv-test-XXXXXX";

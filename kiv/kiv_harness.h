@@ -23,6 +23,9 @@ int ExitStatus(pid_t pid);
 // The same, with the processor time (user and system) the process used.
 int ExitStatusAndCpu(pid_t pid, double* cpuSeconds);
 std::vector<std::string> Words(const std::string& text);
+// The fields of a Kcsv file's data records after the system columns, one
+// string per record.
+std::vector<std::string> DataValues(const std::string& kcsv);
 
 // Link flags of the fast cable most rows use, and kivsim's side of it.
 extern const char kCable[];

@@ -30,22 +30,6 @@ const char kLongTitle[] = "\xE5\x90\x8D\xE5\x89\x8D\xE5\x90\x8D\xE5\x89\x8D\xE5\
                           "\xE5\x90\x8D\xE5\x89\x8D\xE5\x90\x8D\xE5\x89\x8D\xE5\x90\x8D";
 const char kGif3to4[] = "\"BDAPst71101000\",\"05\"";
 
-// The fields of the data records of a Kcsv file after the system columns,
-// one string per record.
-std::vector<std::string> DataValues(const std::string& kcsv)
-{
-    std::vector<std::string> values;
-    for (size_t at = 0, end; (end = kcsv.find("\r\n", at)) != std::string::npos; at = end + 2) {
-        if (kcsv.compare(at, 4, "\"D\",") != 0)
-            continue;
-        size_t slot = at;
-        for (int k = 0; k < 6; k++)
-            slot = kcsv.find(',', slot) + 1;
-        values.push_back(kcsv.substr(slot, end - slot));
-    }
-    return values;
-}
-
 // A run with the table in its folder "in" as t.csv, t.schema and the picture.
 void PutTable(const KivRun& run, const std::string& csv)
 {

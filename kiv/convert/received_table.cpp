@@ -64,6 +64,19 @@ void PlanReceivedTable(const std::vector<uint8_t>& block, const std::string& dir
 
 }   // namespace
 
+int CommitReceivedKcsv(const ReceivedTable& table, const ConvertOptions& options,
+                       std::vector<std::string>* written, std::string* error, AfterKcsv afterKcsv)
+{
+    int rc = CommitTable(&table.kcsv, table.kcsvPath, {}, options, false, written, error);
+    if (rc != KIV_EXIT_OK) {
+        std::string kept = KeepBlock(table.kcsv, table.kcsvPath);
+        *error += kept.empty() ? "; the received table could not be saved anywhere"
+                               : "; the received table is kept in " + kept;
+        return rc;
+    }
+    return afterKcsv ? afterKcsv(table, error) : KIV_EXIT_OK;
+}
+
 int KcsvBlockToFiles(const std::vector<uint8_t>& block, const std::string& dir, const std::string& name,
                      const ConvertOptions& options, std::vector<std::string>* written, std::string* error,
                      AfterKcsv afterKcsv)
@@ -74,14 +87,8 @@ int KcsvBlockToFiles(const std::vector<uint8_t>& block, const std::string& dir, 
     }
     ReceivedTable table;
     PlanReceivedTable(block, dir, name, options, &table);
-    int rc = CommitTable(&table.kcsv, table.kcsvPath, {}, options, false, written, error);
-    if (rc != KIV_EXIT_OK) {
-        std::string kept = KeepBlock(table.kcsv, table.kcsvPath);
-        *error += kept.empty() ? "; the received table could not be saved anywhere"
-                               : "; the received table is kept in " + kept;
-        return rc;
-    }
-    if (afterKcsv && (rc = afterKcsv(table, error)) != KIV_EXIT_OK)
+    int rc = CommitReceivedKcsv(table, options, written, error, afterKcsv);
+    if (rc != KIV_EXIT_OK)
         return rc;
     if (table.convertStatus != KIV_EXIT_OK) {
         *error = table.convertError + "; it is kept in " + table.kcsvPath;

@@ -244,14 +244,8 @@ int KcsvBlockToTableFiles(const std::vector<uint8_t>& block, const std::string& 
     table.kcsvPath = free + ".kcsv";
     if (free != wanted)
         table.takenPath = wanted + ".kcsv";
-    int rc = CommitTable(&table.kcsv, table.kcsvPath, {}, options, false, written, error);
-    if (rc != KIV_EXIT_OK) {
-        std::string kept = KeepBlock(table.kcsv, table.kcsvPath);
-        *error += kept.empty() ? "; the received table could not be saved anywhere"
-                               : "; the received table is kept in " + kept;
-        return rc;
-    }
-    if (afterKcsv && (rc = afterKcsv(table, error)) != KIV_EXIT_OK)
+    int rc = CommitReceivedKcsv(table, options, written, error, afterKcsv);
+    if (rc != KIV_EXIT_OK)
         return rc;
     Job job = MakeJob("the received table", dir, LeafOf(free), options);
     rc = Run(table.kcsv, &job, written, error);

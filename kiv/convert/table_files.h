@@ -26,3 +26,8 @@ int CommitTable(const std::string* kcsv, const std::string& realPath, const std:
 // path, or the first of its numbered names ("a-2.kcsv", ...) for which no
 // path + suffix exists; path itself when none is free.
 std::string FreePathFor(const std::string& path, const std::vector<std::string>& suffixes);
+// A received table's Kcsv file committed first and alone; when it cannot be
+// written the block is kept by KeepBlock and *error says where. afterKcsv
+// runs once it is in place.
+int CommitReceivedKcsv(const ReceivedTable& table, const ConvertOptions& options,
+                       std::vector<std::string>* written, std::string* error, AfterKcsv afterKcsv);
