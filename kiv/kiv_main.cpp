@@ -9,19 +9,20 @@
 
 namespace {
 
-const char kExitStatuses[] = "Exit status:\n"
-                             "  0    success\n"
-                             "  1    time-out: the handheld did not answer in time\n"
-                             "  2    retries failed: the handheld did not take a block\n"
-                             "  3    line error: damaged or unexpected bytes on the line\n"
-                             "  4    no memory for the block\n"
-                             "  5    port unavailable (missing, busy, no permission, not a serial device)\n"
-                             "  6    the table could not be converted\n"
-                             "  7    an input file could not be read\n"
-                             "  8    an output could not be written, or exists and --force was not given\n"
-                             "  64   bad command line\n"
-                             "  130  cancelled by Ctrl-C (143 by SIGTERM, 129 by a hang-up)\n"
-                             "  255  the handheld called the transfer off\n";
+const char kExitStatuses[] =
+    "Exit status:\n"
+    "  0    success\n"
+    "  1    time-out: the handheld did not answer in time\n"
+    "  2    retries failed: the handheld did not take a block\n"
+    "  3    line error: damaged or unexpected bytes on the line, or the line was lost\n"
+    "  4    no memory for the block\n"
+    "  5    port unavailable (missing, busy, no permission, not a serial device)\n"
+    "  6    the table could not be converted\n"
+    "  7    an input file could not be read\n"
+    "  8    an output could not be written, or exists and --force was not given\n"
+    "  64   bad command line\n"
+    "  130  cancelled by Ctrl-C (143 by SIGTERM, 129 by a hang-up)\n"
+    "  255  the handheld called the transfer off\n";
 
 void AddLinkOptions(CLI::App* cmd, CommonOptions& o)
 {
