@@ -2,24 +2,11 @@
 // as the table CSV that to-csv writes for it.
 #include "file_io.h"
 #include "kiv_convert.h"
-#include "lost_rows.h"
 #include "show_table.h"
 #include "table_check.h"
 #include "table_from_kcsv.h"
 
 namespace {
-
-int CheckTable(const std::string& kcsv, const std::string& path, std::string* error)
-{
-    std::string fault;
-    size_t line = FirstTableFault(kcsv, &fault);
-    if (!line && (line = FirstUnreadLine(kcsv, true)))
-        fault = "a damaged record; the records from there on would be lost";
-    if (!line)
-        return KIV_EXIT_OK;
-    *error = path + ": line " + std::to_string(line) + ": " + fault;
-    return KIV_EXIT_CONVERT;
-}
 
 void TakeFields(const TableModel& model, ShownTable* table)
 {
@@ -39,7 +26,7 @@ int LoadKcsvShown(const std::string& path, const std::string& folder, const std:
     std::string kcsv;
     int rc = ReadWholeFile(path, &kcsv, error);
     if (rc == KIV_EXIT_OK)
-        rc = CheckTable(kcsv, path, error);
+        rc = RefuseDamagedTable(kcsv, path, error);
     KcsvTable reading;
     TableModel model;
     if (rc == KIV_EXIT_OK)

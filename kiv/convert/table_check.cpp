@@ -7,6 +7,8 @@
 // needs, an ordinary table's records as wide as its "I" record, and values
 // that decode for their kind. Empty values are sound for every kind.
 #include "table_check.h"
+#include "kiv_convert.h"
+#include "lost_rows.h"
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -325,4 +327,16 @@ size_t FirstTableFault(const std::string& kcsv, std::string* reason)
         return 0;
     *reason = c.reason;
     return line;
+}
+
+int RefuseDamagedTable(const std::string& kcsv, const std::string& shown, std::string* error)
+{
+    std::string fault;
+    size_t line = FirstTableFault(kcsv, &fault);
+    if (!line && (line = FirstUnreadLine(kcsv, true)))
+        fault = "a damaged record; the records from there on would be lost";
+    if (!line)
+        return KIV_EXIT_OK;
+    *error = shown + ": line " + std::to_string(line) + ": " + fault;
+    return KIV_EXIT_CONVERT;
 }

@@ -13,3 +13,7 @@
 // wrong. The check ends with the first data record that cannot be read, as
 // the conversion does (FirstUnreadLine names that one).
 size_t FirstTableFault(const std::string& kcsv, std::string* reason);
+// Both checks a table gets before it is converted: this one, then the first
+// data record the conversion could not read. KIV_EXIT_CONVERT with *error
+// "<shown>: line N: <what is wrong>", or KIV_EXIT_OK.
+int RefuseDamagedTable(const std::string& kcsv, const std::string& shown, std::string* error);

@@ -12,7 +12,6 @@
 #include "csv_fields.h"
 #include "file_io.h"
 #include "kiv_convert.h"
-#include "lost_rows.h"
 #include "staging.h"
 #include "table_check.h"
 #include "table_files.h"
@@ -152,19 +151,11 @@ int Run(const std::string& kcsv, Job* job, std::vector<std::string>* written, st
     KcsvTable table;
     TableModel model;
     const std::string& shown = job->input;
-    std::string fault;
-    if (size_t line = FirstTableFault(kcsv, &fault)) {
-        *error = shown + ": line " + std::to_string(line) + ": " + fault;
-        return KIV_EXIT_CONVERT;
-    }
-    int rc = OpenKcsvTable(kcsv, job->base, shown, &table, &model, error);
+    int rc = RefuseDamagedTable(kcsv, shown, error);
+    if (rc == KIV_EXIT_OK)
+        rc = OpenKcsvTable(kcsv, job->base, shown, &table, &model, error);
     if (rc != KIV_EXIT_OK)
         return rc;
-    if (size_t line = FirstUnreadLine(kcsv, true)) {
-        *error = shown + ": line " + std::to_string(line) +
-                 ": a damaged record; the records from there on would be lost";
-        return KIV_EXIT_CONVERT;
-    }
     rc = StageOpen(&job->stage, job->dir, error);
     if (rc == KIV_EXIT_OK)
         rc = WriteCsv(job, &table, &model, error);

@@ -8,7 +8,6 @@
 #include "kiv_convert.h"
 #include "cp932_text.h"
 #include "file_io.h"
-#include "lost_rows.h"
 #include "staging.h"
 #include "table_check.h"
 #include "table_files.h"
@@ -112,18 +111,11 @@ int ConvertTable(const std::string& kcsv, const std::string& realPath, const std
                  std::to_string(KCSV_PATH_MAX - 1) + " bytes)";
         return KIV_EXIT_WRITE;
     }
-    std::string fault;
-    if (size_t line = FirstTableFault(kcsv, &fault)) {
-        *error = shownInput + ": line " + std::to_string(line) + ": " + fault;
-        return KIV_EXIT_CONVERT;
-    }
+    int rc = RefuseDamagedTable(kcsv, shownInput, error);
+    if (rc != KIV_EXIT_OK)
+        return rc;
     if (!ConvertInMemory(kcsv, corePath, files)) {
         *error = shownInput + ": not a table the handheld writes, or it breaks off before its data";
-        return KIV_EXIT_CONVERT;
-    }
-    if (size_t line = FirstUnreadLine(kcsv, true)) {
-        *error = shownInput + ": line " + std::to_string(line) +
-                 ": a damaged record; the records from there on would be lost";
         return KIV_EXIT_CONVERT;
     }
     if (options.utf8) {
