@@ -15,7 +15,7 @@ fi
 for p in cmake g++ googletest g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
          wine wine32:i386 wine64 \
          xvfb xauth locales fonts-ipafont-gothic imagemagick gcc-multilib clang \
-         libclang-rt-14-dev llvm clang-format libcli11-dev libxml2-dev pkg-config; do
+         libclang-rt-14-dev llvm clang-format libcli11-dev libxml2-dev pkg-config libsqlite3-dev sqlite3; do
     want "$p"
 done
 # The releases: the Debian package's tools, its manual page and the checks of both artefacts.
