@@ -47,6 +47,9 @@ void AddLinkOptions(CLI::App* cmd, CommonOptions& o)
            "seconds to wait for the handheld's first byte (default: the link's own limit, 6 minutes)")
         ->check(CLI::Range(1L, 86400L));
     cmd->add_flag("-q,--quiet", o.quiet, "no progress line");
+    cmd->add_option("--trace", o.trace,
+                    "record the session in FILE as JSON Lines (bytes both ways with their times, the "
+                    "link's states, the result), replaced when it exists; kivsim --replay plays it back");
 }
 
 void AddUtf8(CLI::App* cmd, CommonOptions& o)
@@ -205,6 +208,7 @@ int main(int argc, char** argv)
         int status = app.exit(e);
         return status == 0 ? 0 : KIV_EXIT_USAGE;
     }
+    o.command = app.get_subcommands().front()->get_name();
     if (*pull)
         return PullCommand(o, dir, name);
     if (*push) {

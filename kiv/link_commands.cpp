@@ -8,8 +8,37 @@
 #include "port_errors.h"
 #include "posix_port.h"
 #include "send_file.h"
+#include "session_trace.h"
 
 void Complain(const std::string& line) { fprintf(stderr, "kiv: %s\n", line.c_str()); }
+
+namespace {
+
+// The exit status of a transfer, with its message on stderr.
+int TransferStatus(const TransferRequest& request, const TransferOutcome& out)
+{
+    const char* what = request.sending ? "send" : "receive";
+    if (out.openError) {
+        Complain(PortOpenMessage(request.portPath, out.openError, out.sysError));
+        return out.resultCode;
+    }
+    if (out.signal) {
+        Complain(CancelMessage(out.signal));
+        return 128 + out.signal;
+    }
+    if (out.lineLost) {
+        Complain(std::string(what) + " failed: the line was lost (the handheld or the adapter went away)");
+        return RC_LINE_ERROR;
+    }
+    if (out.resultCode) {
+        Complain(std::string(what) + " failed: " + std::to_string(out.resultCode) + " (" +
+                 ResultMeaning(out.resultCode) + ")");
+        return out.resultCode;
+    }
+    return KIV_EXIT_OK;
+}
+
+}   // namespace
 
 int LinkTransfer(const CommonOptions& o, bool sending, const std::vector<uint8_t>& block,
                  std::vector<uint8_t>* received)
@@ -27,34 +56,24 @@ int LinkTransfer(const CommonOptions& o, bool sending, const std::vector<uint8_t
     }
     if (!notice.empty())
         Complain(notice);
+    // Refused before the port opens, as an output file that cannot be written is.
+    if (!o.trace.empty() && !TraceOpen(o.trace, &error)) {
+        Complain(error);
+        return KIV_EXIT_WRITE;
+    }
     request.portPath = o.link.port;
     request.sending = sending;
     request.block = block;
     request.progress = !o.quiet && isatty(STDERR_FILENO);
     request.holdSignalsAfter = !sending;   // a received block is saved whatever comes
     request.waitLimitMs = (uint32_t)o.link.timeoutSeconds * 1000;
+    TraceStart(o.command, request.portPath, request.params);
     TransferOutcome out = RunTransfer(request);
-    if (out.openError) {
-        Complain(PortOpenMessage(request.portPath, out.openError, out.sysError));
-        return out.resultCode;
-    }
-    if (out.signal) {
-        Complain(CancelMessage(out.signal));
-        return 128 + out.signal;
-    }
-    if (out.lineLost) {
-        Complain(std::string(sending ? "send" : "receive") +
-                 " failed: the line was lost (the handheld or the adapter went away)");
-        return RC_LINE_ERROR;
-    }
-    if (out.resultCode) {
-        Complain(std::string(sending ? "send" : "receive") + " failed: " + std::to_string(out.resultCode) +
-                 " (" + ResultMeaning(out.resultCode) + ")");
-        return out.resultCode;
-    }
-    if (received)
+    int status = TransferStatus(request, out);
+    TraceEnd(status, out.resultCode, out.bytesDone);
+    if (status == KIV_EXIT_OK && received)
         *received = std::move(out.received);
-    return KIV_EXIT_OK;
+    return status;
 }
 
 // The output is checked before the port opens; a block that arrives and

@@ -16,6 +16,7 @@
 #include "memblock.h"
 #include "posix_port.h"
 #include "progress.h"
+#include "session_trace.h"
 
 namespace {
 
@@ -62,16 +63,43 @@ void RequestNotify(void) { loop.notifyPending = true; }
 void Repaint(void) { ProgressShow(false); }
 
 // The port layer's read, noting the handheld's first byte: it ends the
-// waiting line and the bound on that wait.
+// waiting line and the bound on that wait. Reads, writes, purges and the IR
+// line device's set-up go to the session's trace on their way.
 int32_t (*readPortBytes)(KivHandle, uint8_t*, uint32_t);
 int32_t ReadPort(KivHandle port, uint8_t* buffer, uint32_t max)
 {
     int32_t n = readPortBytes(port, buffer, max);
+    if (n > 0)
+        TraceBytes(false, buffer, (size_t)n);
     if (n > 0 && !loop.heard) {
         loop.heard = true;
         ProgressHeard();
     }
     return n;
+}
+
+int32_t (*writePortBytes)(KivHandle, const uint8_t*, uint32_t);
+int32_t WritePort(KivHandle port, const uint8_t* buffer, uint32_t n)
+{
+    int32_t accepted = writePortBytes(port, buffer, n);
+    if (accepted > 0)
+        TraceBytes(true, buffer, (size_t)accepted);
+    return accepted;
+}
+
+void (*purgePortQueues)(KivHandle, uint32_t);
+void PurgePort(KivHandle port, uint32_t flags)
+{
+    TracePurge(flags);
+    purgePortQueues(port, flags);
+}
+
+int32_t (*prepareLineDevice)(KivHandle);
+int32_t PrepareTracedIrLine(KivHandle port)
+{
+    int32_t answered = prepareLineDevice(port);
+    TraceLineDevice(answered == 1);
+    return answered;
 }
 
 void AwaitOutput(void);
@@ -86,6 +114,7 @@ void CloseLoopPort(void)
     AwaitOutput();
     transferState.hPort = KIV_INVALID_HANDLE;
     CloseSerialPort(loop.fd);
+    TraceLines("dtr=0 rts=0");
 }
 
 void InstallLoopPlatform(void)
@@ -93,6 +122,12 @@ void InstallLoopPlatform(void)
     InstallPosixPort();
     readPortBytes = linkPlatform.readPort;
     linkPlatform.readPort = ReadPort;
+    writePortBytes = linkPlatform.writePort;
+    linkPlatform.writePort = WritePort;
+    purgePortQueues = linkPlatform.purgePort;
+    linkPlatform.purgePort = PurgePort;
+    prepareLineDevice = linkPlatform.prepareIrLine;
+    linkPlatform.prepareIrLine = PrepareTracedIrLine;
     linkPlatform.setTimer = StartTimer;
     linkPlatform.killTimer = StopTimer;
     linkPlatform.timerFailed = NoTimerFailure;
@@ -328,6 +363,7 @@ TransferOutcome RunTransfer(const TransferRequest& request)
         TakeReceived(out);
         return out;
     }
+    TraceLines("dtr=1 rts=1");
     InstallLoopPlatform();
     t.hPort = PortHandle(loop.fd);
     t.active = 1;
@@ -339,11 +375,14 @@ TransferOutcome RunTransfer(const TransferRequest& request)
             loop.waitDueMs = NowMs() + request.waitLimitMs;
     }
     StartEngine();
+    TraceEngineState();
     while (!loop.closeRequested) {
         Step(signalFd);
         CheckLineLost();
+        TraceEngineState();
     }
     OnStatusDialogClosing();   // stops the engine and closes the port through the table
+    TraceEngineState();
     if (request.holdSignalsAfter) {
         // One that came after the loop's last look waits with the others.
         HoldTerminationSignals();
@@ -355,6 +394,7 @@ TransferOutcome RunTransfer(const TransferRequest& request)
     out.resultCode = t.resultCode;
     out.signal = t.resultCode == RC_CANCELLED ? loop.signal : 0;
     out.lineLost = loop.lineLost;
+    out.bytesDone = t.bytesDone;
     TakeReceived(out);
     return out;
 }

@@ -23,6 +23,7 @@ struct TransferOutcome {
     int sysError = 0;                // its errno
     bool lineLost = false;           // the handheld or the adapter went away (RC_LINE_ERROR)
     std::vector<uint8_t> received;   // a receive's block, through its end byte
+    uint32_t bytesDone = 0;          // the block's bytes that crossed, either way
 };
 
 // Opens the port, runs the engine until the transfer ends, closes the port

@@ -1,0 +1,198 @@
+// The trace file of one link session. Times are microseconds on the
+// monotonic clock since the header; bytes are lower-case hex. The engine has
+// no callback for its state, so the loop asks after every step and a line is
+// written only when something the reader would care about changed.
+#include "session_trace.h"
+#include <time.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include "kiv_version.h"
+#include "link_engine.h"
+
+namespace {
+
+FILE* trace;
+uint64_t startUs;
+
+struct EngineState {
+    int32_t active, linkState, block, retries, result;
+};
+EngineState lastState;
+
+// Reads and writes of one engine step (the IR protocol reads a byte at a
+// time) make one chunk, timed by its last byte; it goes out before any other line.
+struct Chunk {
+    bool out;
+    uint64_t lastUs;
+    std::string hex;
+};
+Chunk chunk;
+const uint64_t kChunkGapUs = 1000;
+
+const size_t kBuffer = 1 << 16;
+
+uint64_t NowUs(void)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (uint64_t)ts.tv_sec * 1000000 + (uint64_t)ts.tv_nsec / 1000;
+}
+
+unsigned long long Since(void) { return (unsigned long long)(NowUs() - startUs); }
+
+void WriteChunk(void)
+{
+    if (chunk.hex.empty())
+        return;
+    fprintf(trace, "{\"t\":%llu,\"io\":\"%s\",\"hex\":\"%s\"}\n",
+            (unsigned long long)(chunk.lastUs - startUs), chunk.out ? "out" : "in", chunk.hex.c_str());
+    chunk.hex.clear();
+}
+
+// Since() for a line other than a chunk's: the chunk before it goes first.
+unsigned long long EventTime(void)
+{
+    WriteChunk();
+    return Since();
+}
+
+// A JSON string's content: quotes, backslashes and control bytes escaped.
+std::string Escaped(const std::string& text)
+{
+    std::string s;
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            s += '\\';
+            s += (char)c;
+        } else if (c < 0x20) {
+            char u[8];
+            snprintf(u, sizeof u, "\\u%04x", c);
+            s += u;
+        } else {
+            s += (char)c;
+        }
+    }
+    return s;
+}
+
+const char* LinkName(int32_t kind) { return kind == LINK_IR ? "ir" : kind == LINK_IRDA ? "irda" : "cable"; }
+
+const char* ParityName(char parity) { return parity == 'o' ? "odd" : parity == 'e' ? "even" : "none"; }
+
+const char* FlowName(const LineSettings& line)
+{
+    if (line.ctsFlow && line.xonXoff)
+        return "rts/cts+xon/xoff";
+    return line.ctsFlow ? "rts/cts" : line.xonXoff ? "xon/xoff" : "none";
+}
+
+const char* StateName(int32_t state)
+{
+    static const char* const names[] = {"idle", "rx-wait-enq", "rx-wait-data", "tx-wait-syn", "tx-wait-ack"};
+    return state >= 0 && state <= TX_WAIT_ACK ? names[state] : "?";
+}
+
+EngineState CurrentState(void)
+{
+    const TransferState& t = transferState;
+    EngineState s = {};
+    s.active = t.active;
+    s.linkState = LinkState;
+    if (portParams.linkKind == LINK_IR)
+        s.block = t.direction ? TxPacket.blockNo : expectedBlock;
+    s.retries = t.retryCount;
+    s.result = t.resultCode;
+    return s;
+}
+
+}
+
+bool TraceOpen(const std::string& path, std::string* error)
+{
+    trace = fopen(path.c_str(), "w");
+    if (!trace) {
+        *error = "cannot write the trace " + path + ": " + strerror(errno);
+        return false;
+    }
+    setvbuf(trace, nullptr, _IOFBF, kBuffer);
+    return true;
+}
+
+void TraceStart(const std::string& command, const std::string& port, const PortParams& params)
+{
+    if (!trace)
+        return;
+    startUs = NowUs();
+    chunk = Chunk{};
+    lastState = EngineState{-1, -1, -1, -1, -1};
+    const LineSettings& l = params.line;
+    fprintf(trace,
+            "{\"format\":\"kiv-session\",\"version\":1,\"kiv\":\"%s\",\"command\":\"%s\",\"port\":\"%s\","
+            "\"link\":\"%s\",\"speed\":%u,\"parity\":\"%s\",\"bits\":%u,\"stop\":%d,\"flow\":\"%s\"}\n",
+            KIV_VERSION_TEXT, Escaped(command).c_str(), Escaped(port).c_str(), LinkName(params.linkKind),
+            l.baudRate, ParityName(l.parity), l.dataBits, l.twoStopBits ? 2 : 1, FlowName(l));
+    fflush(trace);
+}
+
+void TraceBytes(bool out, const uint8_t* bytes, size_t n)
+{
+    if (!trace || n == 0)
+        return;
+    uint64_t now = NowUs();
+    if (!chunk.hex.empty() && (chunk.out != out || now - chunk.lastUs > kChunkGapUs))
+        WriteChunk();
+    chunk.out = out;
+    chunk.lastUs = now;
+    static const char digits[] = "0123456789abcdef";
+    for (size_t i = 0; i < n; i++) {
+        chunk.hex += digits[bytes[i] >> 4];
+        chunk.hex += digits[bytes[i] & 15];
+    }
+}
+
+void TraceLines(const char* lines)
+{
+    if (trace)
+        fprintf(trace, "{\"t\":%llu,\"lines\":\"%s\"}\n", EventTime(), lines);
+}
+
+void TracePurge(uint32_t flags)
+{
+    if (!trace)
+        return;
+    bool in = flags & (LINK_PURGE_RXABORT | LINK_PURGE_RXCLEAR);
+    bool out = flags & (LINK_PURGE_TXABORT | LINK_PURGE_TXCLEAR);
+    fprintf(trace, "{\"t\":%llu,\"purge\":\"%s\"}\n", EventTime(), in && out ? "in,out" : in ? "in" : "out");
+}
+
+void TraceLineDevice(bool answered)
+{
+    if (!trace)
+        return;
+    fprintf(trace, "{\"t\":%llu,\"line-device\":%d}\n", EventTime(), answered ? 1 : 0);
+    fflush(trace);
+}
+
+void TraceEngineState(void)
+{
+    if (!trace)
+        return;
+    EngineState s = CurrentState();
+    if (memcmp(&s, &lastState, sizeof s) == 0)
+        return;
+    lastState = s;
+    fprintf(trace, "{\"t\":%llu,\"active\":%d,\"state\":\"%s\",\"block\":%d,\"retries\":%d,\"result\":%d}\n",
+            EventTime(), s.active, StateName(s.linkState), s.block, s.retries, s.result);
+    fflush(trace);
+}
+
+void TraceEnd(int exitStatus, int resultCode, uint32_t bytes)
+{
+    if (!trace)
+        return;
+    fprintf(trace, "{\"t\":%llu,\"exit\":%d,\"result\":%d,\"bytes\":%u}\n", EventTime(), exitStatus,
+            resultCode, bytes);
+    fclose(trace);
+    trace = nullptr;
+}
