@@ -23,6 +23,8 @@
 //   IR line device first: --probe-answer f4|f5|HEX|none
 //   --vanish-after N [--vanish-wait MS]   the handheld goes quiet after N
 //                     bytes of its role, and away (the line hangs up) MS later
+//   --replay FILE     the handheld's side of a session kiv traced; exit 3
+//                     when kiv's bytes differ from the recording
 //
 // The slave stays open here for the whole run, unless the handheld vanishes: the pseudo-terminal must
 // survive the driver opening and closing the port, and bytes written to the
@@ -413,6 +415,18 @@ void PlayScenario(SimHandheld& h, const SimRun& run, PtyLine& line, uint64_t dea
     }
 }
 
+// A replay that kiv did not follow: why, on stderr, and the exit status 3.
+int ReplayStatus(const SimHandheld& h)
+{
+    if (h.scenario.role != ROLE_REPLAY)
+        return 0;
+    std::string failure = ReplayFailure(h);
+    if (failure.empty())
+        return 0;
+    fprintf(stderr, "kivsim: %s\n", failure.c_str());
+    return 3;
+}
+
 bool SaveRecord(const SimHandheld& h, const SimRun& run)
 {
     if (run.record.empty() || WriteRecord(h, run.record))
@@ -447,5 +461,6 @@ int main(int argc, char** argv)
         PlayScenario(h, run, line, deadline);
     bool recorded = SaveRecord(h, run);
     CloseLine(run, line);
-    return recorded ? 0 : 1;
+    int replayed = ReplayStatus(h);
+    return !recorded ? 1 : replayed;
 }

@@ -16,6 +16,7 @@ void StartRole(SimHandheld& h, uint64_t nowUs)
     case ROLE_RAW_RECEIVE: RawRoleStart(h, nowUs); break;
     case ROLE_IR_SEND:
     case ROLE_IR_RECEIVE: IrRoleStart(h, nowUs); break;
+    case ROLE_REPLAY: ReplayRoleStart(h, nowUs); break;
     }
 }
 
@@ -74,6 +75,7 @@ const char* RoleName(SimRole role)
     case ROLE_RAW_RECEIVE: return "receive";
     case ROLE_IR_SEND: return "ir-send";
     case ROLE_IR_RECEIVE: return "ir-receive";
+    case ROLE_REPLAY: return "replay";
     }
     return "?";
 }
@@ -133,12 +135,16 @@ void HandheldReceive(SimHandheld& h, const uint8_t* data, size_t n, uint64_t now
         case STAGE_ROLE:
             if (IrRole(h))
                 IrRoleReceive(h, data, n, nowUs);
+            else if (h.scenario.role == ROLE_REPLAY)
+                ReplayRoleReceive(h, data, n, nowUs);
             else
                 RawRoleReceive(h, data, n, nowUs);
             used = n;
             break;
         case STAGE_DONE:
             HandheldEvent(h, nowUs, "late " + std::to_string(n));
+            if (h.scenario.role == ROLE_REPLAY)
+                ReplayRoleReceive(h, data, n, nowUs);   // more than was recorded
             used = n;
             break;
         }
@@ -151,6 +157,8 @@ void HandheldTick(SimHandheld& h, uint64_t nowUs)
 {
     if (h.stage == STAGE_ROLE && IrRole(h))
         IrRoleTick(h, nowUs);
+    else if (h.stage == STAGE_ROLE && h.scenario.role == ROLE_REPLAY)
+        ReplayRoleTick(h, nowUs);
     else if (h.stage == STAGE_ROLE)
         RawRoleTick(h, nowUs);
 }
@@ -174,6 +182,8 @@ size_t HandheldTakeOutput(SimHandheld& h, uint8_t* out, size_t max, uint64_t now
     if (h.outQueue.empty() && h.stage == STAGE_ROLE) {
         if (IrRole(h))
             IrRoleOutputDrained(h, nowUs);
+        else if (h.scenario.role == ROLE_REPLAY)
+            ReplayRoleTick(h, nowUs);
         else
             RawRoleOutputDrained(h, nowUs);
     }
@@ -197,6 +207,8 @@ uint64_t HandheldNextTickUs(const SimHandheld& h)
 {
     if (h.stage != STAGE_ROLE)
         return UINT64_MAX;
+    if (h.scenario.role == ROLE_REPLAY)
+        return ReplayRoleNextTickUs(h);
     return IrRole(h) ? IrRoleNextTickUs(h) : RawRoleNextTickUs(h);
 }
 

@@ -15,7 +15,17 @@
 #include "ir_handheld.h"
 #include "line_pacer.h"
 
-enum SimRole { ROLE_SILENT, ROLE_RAW_SEND, ROLE_RAW_RECEIVE, ROLE_IR_SEND, ROLE_IR_RECEIVE };
+enum SimRole { ROLE_SILENT, ROLE_RAW_SEND, ROLE_RAW_RECEIVE, ROLE_IR_SEND, ROLE_IR_RECEIVE, ROLE_REPLAY };
+
+// One chunk of a session kiv recorded with --trace: bytes kiv read (the
+// handheld sends them) or wrote (the handheld waits for them), at kiv's time
+// of the chunk's last byte. outEnd: kiv's bytes written through this chunk.
+struct ReplayStep {
+    uint64_t us;
+    bool fromPc;
+    std::vector<uint8_t> bytes;
+    size_t outEnd;
+};
 
 // probeAnswer: the byte the line device answers 0xF0 with, or one of these.
 enum : int { PROBE_OFF = -1, PROBE_SILENT = -2 };
@@ -46,6 +56,11 @@ struct SimScenario {
     std::vector<IrFault> irPlan;
     uint64_t irSeed = 0;
     double irRate = 0;
+    // Replay: the recorded chunks, kiv's bytes written in order, and the
+    // recorded time the role starts at (the IR line device's set-up, or 0).
+    std::vector<ReplayStep> replay;
+    std::vector<uint8_t> replayOut;
+    uint64_t replayBaseUs = 0;
 };
 
 enum SimStage { STAGE_IR_PROBE, STAGE_IR_SETUP, STAGE_ROLE, STAGE_DONE };
@@ -77,6 +92,15 @@ struct SimHandheld {
     std::string endReason;
     std::vector<SimEvent> events;
     IrHandheld ir;   // the protocol roles' state
+    // Replay progress: the next chunk, kiv's bytes matched so far, when each
+    // of kiv's chunks had arrived whole, when the last chunk ended on the
+    // recording and here, and the first difference from the recording.
+    size_t replayAt = 0;
+    size_t replayMatched = 0;
+    std::vector<uint64_t> replayArrivedUs;
+    uint64_t replayRecordedEndUs = 0;
+    uint64_t replayEndUs = 0;
+    std::string mismatch;
 };
 
 void HandheldStart(SimHandheld& h, const SimScenario& scenario, uint64_t nowUs);
@@ -116,3 +140,15 @@ void IrRoleReceive(SimHandheld& h, const uint8_t* data, size_t n, uint64_t nowUs
 void IrRoleTick(SimHandheld& h, uint64_t nowUs);
 uint64_t IrRoleNextTickUs(const SimHandheld& h);
 void IrRoleOutputDrained(SimHandheld& h, uint64_t nowUs);
+
+// Replay of a recorded session (sim_replay.cpp). Receive compares kiv's bytes
+// with the recording, also once the replay is over.
+void ReplayRoleStart(SimHandheld& h, uint64_t nowUs);
+void ReplayRoleReceive(SimHandheld& h, const uint8_t* data, size_t n, uint64_t nowUs);
+void ReplayRoleTick(SimHandheld& h, uint64_t nowUs);
+uint64_t ReplayRoleNextTickUs(const SimHandheld& h);
+// The trace kiv wrote into the scenario: the line, the IR line device and
+// the chunks; false with error when it cannot be read.
+bool LoadReplay(const std::string& path, SimScenario& s, std::string& error);
+// Why a replay did not go as recorded, or empty when it did.
+std::string ReplayFailure(const SimHandheld& h);

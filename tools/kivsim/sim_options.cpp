@@ -43,6 +43,14 @@ const char kSimUsage[] =
     "                       drop, corrupt-data, corrupt-checksum, repeat, nak-for-ack,\n"
     "                       can, delay, silence, lose-incoming, corrupt-incoming, ...\n"
     "  --fault-seed N --fault-rate R   random faults on that share of frames\n"
+    "replay:\n"
+    "  --replay FILE        play the handheld's side of a session kiv recorded with\n"
+    "                       --trace, with its pauses, on the line (and IR line\n"
+    "                       device) the trace names, in place of a role and of\n"
+    "                       --baud and --format; kiv's bytes must be the recorded\n"
+    "                       ones, byte for byte: at the first that is not, or\n"
+    "                       when the run ends first, kivsim says where on stderr\n"
+    "                       and exits with 3\n"
     "IR line device (before the role):\n"
     "  --probe-answer f4|f5|HEX|none   answer the probe byte 0xF0, then take the\n"
     "                       13 set-up bytes after f4 or f5\n"
@@ -188,6 +196,7 @@ const Flag kFlags[] = {
     {"--record", true, [](Target& t, const char* v) { return Keep(t.run.record, v); }},
     {"--go", true, [](Target& t, const char* v) { return Keep(t.run.go, v); }},
     {"--stop", true, [](Target& t, const char* v) { return Keep(t.run.stop, v); }},
+    {"--replay", true, [](Target& t, const char* v) { return Keep(t.run.replay, v); }},
     {"--timeout", true, [](Target& t, const char* v) { return ParseNumber(v, t.run.timeoutMs); }},
     {"--linger", true, [](Target& t, const char* v) { return ParseNumber(v, t.run.lingerMs); }},
     {"--vanish-after", true, [](Target& t, const char* v) { return ParseCount(v, t.run.vanishAfter); }},
@@ -285,5 +294,7 @@ bool ParseSimArgs(int argc, char** argv, SimScenario& s, SimRun& run, std::strin
         error = "--link is required";
         return false;
     }
+    if (!run.replay.empty())
+        return LoadReplay(run.replay, s, error);
     return LoadSendData(send, s, error);
 }

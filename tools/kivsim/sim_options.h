@@ -11,6 +11,7 @@ struct SimRun {
     std::string record;   // prefix of the record files
     std::string go;       // the role starts once this file exists
     std::string stop;     // the run ends once this file exists
+    std::string replay;   // a session kiv recorded, played instead of a role
     uint32_t timeoutMs = 60000;
     uint32_t lingerMs = 300;
     // The handheld goes quiet once this many bytes of its role have crossed
