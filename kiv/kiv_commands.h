@@ -13,6 +13,8 @@ struct CommonOptions {
     bool classic = false;   // pull, to-csv: the Windows application's file set
     bool bom = false;
     std::string encoding = "utf-8";   // of the table CSV: utf-8 or cp932
+    std::string archive;              // --archive; "" for the default path
+    bool noArchive = false;
 };
 
 int ReceiveCommand(const CommonOptions& o, const std::string& outPath);
@@ -42,3 +44,8 @@ int TablePushCommand(const CommonOptions& link, const TableReadOptions& o, const
 // from-csv's output when -o is not given: the CSV file's name with ".kcsv"
 // in place of its extension, in the CSV file's folder.
 std::string DefaultKcsvPath(const std::string& csv);
+
+// The archive of pulls; archive_commands.cpp. A received table goes into the
+// archive once files hold it; when it cannot, a warning names them.
+void ArchiveReceived(const CommonOptions& o, const std::vector<uint8_t>& block,
+                     const std::vector<std::string>& files);

@@ -94,6 +94,22 @@ void AddTableInputs(CLI::App* cmd, TableInputs& t)
     cmd->add_flag("--strict", t.read.strict, "refuse the table when a value would change (a warning)");
 }
 
+CLI::Option* AddArchive(CLI::App* cmd, std::string& path)
+{
+    return cmd
+        ->add_option("--archive", path,
+                     "the archive of pulled tables, an SQLite file (default: $KIV_ARCHIVE, else "
+                     "$XDG_DATA_HOME/kiv/archive.sqlite, else ~/.local/share/kiv/archive.sqlite)")
+        ->envname("KIV_ARCHIVE");
+}
+
+// pull and receive: every table received is kept in the archive.
+void AddArchiving(CLI::App* cmd, CommonOptions& o)
+{
+    AddArchive(cmd, o.archive);
+    cmd->add_flag("--no-archive", o.noArchive, "do not keep the table in the archive");
+}
+
 // One file for the table CSV, two with --classic; the exit status when not.
 int CheckTableInputs(TableInputs& t, bool utf8)
 {
@@ -144,6 +160,7 @@ int main(int argc, char** argv)
     AddTableCsv(pull, o);
     AddUtf8(pull, o);
     AddForce(pull, o);
+    AddArchiving(pull, o);
 
     TableInputs pushInputs, fromInputs;
     CLI::App* push = app.add_subcommand(
@@ -157,6 +174,7 @@ int main(int argc, char** argv)
     receive->add_option("-o,--output", outPath, "the file to write (default: received.kcsv)");
     AddLinkOptions(receive, o);
     AddForce(receive, o);
+    AddArchiving(receive, o);
 
     CLI::App* send = app.add_subcommand(
         "send", "send FILE to the handheld as one block (a NUL byte ends a block: a file with "

@@ -1,0 +1,34 @@
+// The archive's part in pull and receive: a table that arrived is stored
+// once its files are written, and an archive that cannot take it costs a
+// warning, never the table.
+#include "archive.h"
+#include "kiv_commands.h"
+
+namespace {
+
+std::string FilesLine(const std::vector<std::string>& files)
+{
+    std::string line;
+    for (size_t i = 0; i < files.size() && i < 3; i++)
+        line += (i ? ", " : "") + files[i];
+    return files.size() > 3 ? line + " and " + std::to_string(files.size() - 3) + " more" : line;
+}
+
+}   // namespace
+
+void ArchiveReceived(const CommonOptions& o, const std::vector<uint8_t>& block,
+                     const std::vector<std::string>& files)
+{
+    std::string kcsv(block.begin(), block.end()), error;
+    DecodedTable table;
+    if (o.noArchive || !DecodeTable(kcsv, &table, &error))
+        return;   // a block that is no table is a file, not a version
+    ArchiveEntry entry;
+    entry.pulled = ArchiveNow();
+    entry.port = o.link.port;
+    entry.link = o.link.link.empty() ? "ir" : o.link.link;
+    std::string path = ArchivePath(o.archive);
+    if (!ArchiveTable(path, kcsv, table, &entry, &error))
+        Complain("the archive " + path + " could not be written: " + error + "; the table is in " +
+                 FilesLine(files));
+}

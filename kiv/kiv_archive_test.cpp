@@ -1,0 +1,158 @@
+// The archive of pulls through kiv's command line, read back by the sqlite3
+// shell: every table received is kept once per change, and an archive that
+// cannot take it never costs the table.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+#include "kiv_harness.h"
+
+namespace {
+
+// The sample table as from-csv writes it, as addr.kcsv in the run's folder.
+void MakeSample(KivRun& run)
+{
+    std::string src = run.File("src");
+    if (system(("mkdir " + src + " && cp " KIV_SAMPLES "/* " + src).c_str()) != 0 ||
+        run.Kiv("from-csv --classic addr.table addr.txt -o ../addr.kcsv", "src") != 0)
+        ADD_FAILURE() << run.Err();
+}
+
+// from with every text in pairs replaced, as the file to.
+void Variant(const KivRun& run, const std::string& from, const std::string& to,
+             const std::vector<std::pair<std::string, std::string>>& pairs)
+{
+    std::string text = ReadWhole(run.File(from));
+    for (const auto& p : pairs)
+        for (size_t at; (at = text.find(p.first)) != std::string::npos;)
+            text.replace(at, p.first.size(), p.second);
+    WriteWhole(run.File(to), text);
+}
+
+// The sample again with other stamps, and with one value changed (through
+// the table CSV, as a person edits it).
+void MakeVariants(KivRun& run)
+{
+    std::string kcsv = ReadWhole(run.File("addr.kcsv"));
+    size_t h = kcsv.find("\"H\",\"04\",\"RVC2\",\"");
+    ASSERT_NE(std::string::npos, h);
+    Variant(run, "addr.kcsv", "restamped.kcsv", {{kcsv.substr(h + 17, 14), "20010203040506"}});
+    ASSERT_EQ(0, run.Kiv("to-csv addr.kcsv -d edit")) << run.Err();
+    Variant(run, "edit/addr.csv", "edit/addr.csv", {{"1234.5", "999"}});
+    ASSERT_EQ(0, run.Kiv("from-csv edit/addr.csv -o changed.kcsv")) << run.Err();
+}
+
+// kivsim sends the file data once to kiv run with args; kiv's status.
+int Pull(KivRun& run, const std::string& data, const std::string& args,
+         const std::vector<std::string>& env = {})
+{
+    unlink(run.File("ready").c_str());
+    unlink(run.File("stop").c_str());
+    if (!run.StartSim(std::string(kSimCable) + " --role send --data " + run.File(data)))
+        return -1;
+    int status = ExitStatus(run.StartKiv(args + " --port LINE " + kCable, "", env));
+    run.FinishSim();
+    return status;
+}
+
+// What the sqlite3 shell prints for the query.
+std::string Sql(const KivRun& run, const std::string& archive, const std::string& query)
+{
+    WriteWhole(run.File("query.sql"), query);
+    std::string out;
+    FILE* p = popen(("sqlite3 '" + archive + "' < '" + run.File("query.sql") + "' 2>&1").c_str(), "r");
+    char buf[4096];
+    for (size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;)
+        out.append(buf, n);
+    if (p)
+        pclose(p);
+    return out;
+}
+
+// Each row runs its pulls in order; the archive then holds one line per
+// pull (its id and the version it equals, 0 for none) and the first
+// version's bytes and cells as they came.
+TEST(KivArchive, KeepsEachTableOncePerChange)
+{
+    struct Row {
+        const char* name;
+        std::vector<std::string> sent;
+        std::string args;
+        std::vector<std::string> env;
+        std::string archive;   // in the run's folder; "" for the default
+        std::string pulls;     // "" when nothing may be archived
+    } rows[] = {
+        {"again, restamped, again, changed",
+         {"addr.kcsv", "restamped.kcsv", "addr.kcsv", "changed.kcsv"},
+         "pull -f",
+         {},
+         "",
+         "1|0\n2|1\n3|1\n4|0\n"},
+        {"--archive", {"addr.kcsv"}, "pull --archive @mine.sqlite", {}, "mine.sqlite", "1|0\n"},
+        {"KIV_ARCHIVE", {"addr.kcsv"}, "pull", {"KIV_ARCHIVE=env.sqlite"}, "env.sqlite", "1|0\n"},
+        {"--no-archive", {"addr.kcsv"}, "pull --no-archive", {}, "", ""},
+        {"receive", {"addr.kcsv", "addr.kcsv"}, "receive -f -o @got.kcsv", {}, "", "1|0\n2|1\n"},
+        {"receive of no table", {"block"}, "receive -o @got.kcsv", {}, "", ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        KivRun run;
+        MakeSample(run);
+        MakeVariants(run);
+        WriteWhole(run.File("block"), Pattern(300, 7) + "\x1A");
+        for (const std::string& sent : row.sent)
+            EXPECT_EQ(0, Pull(run, sent, row.args, row.env)) << run.Err();
+        EXPECT_EQ("", run.Err());
+        std::string archive = row.archive.empty() ? run.Archive() : run.File(row.archive);
+        ASSERT_EQ(!row.pulls.empty(), Exists(archive));
+        EXPECT_EQ(row.archive.empty() && !row.pulls.empty(), Exists(run.Archive()));
+        if (row.pulls.empty())
+            continue;
+        EXPECT_EQ(row.pulls, Sql(run, archive, "SELECT id, coalesce(same_as, 0) FROM pulls ORDER BY id;"));
+        EXPECT_EQ("1|cable|住所録|3|1\n",
+                  Sql(run, archive,
+                      "SELECT p.id, link, name, records, kcsv = readfile('" + run.File(row.sent[0]) +
+                          "') FROM pulls p JOIN tables t ON t.version = p.id WHERE p.id = 1;"));
+        EXPECT_EQ("鈴木 \"花子\"|-0.25|住所録-pictures/2-4.png\n",
+                  Sql(run, archive, "SELECT 氏名, 金額, 写真 FROM 住所録 WHERE version = 1 AND record = 2;"));
+    }
+}
+
+// An archive that is locked, no database or cannot be made: the pull still
+// writes its files, warns once and succeeds.
+TEST(KivArchive, AnArchiveThatFailsNeverCostsThePull)
+{
+    struct Row {
+        const char* name;
+        std::string archive;
+        std::string reason;
+    } rows[] = {
+        {"locked", "locked.sqlite", "database is locked"},
+        {"damaged", "damaged.sqlite", "file is not a database"},
+        {"its folder a file", "file/a.sqlite", "unable to open database file: Not a directory"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        KivRun run;
+        MakeSample(run);
+        WriteWhole(run.File("damaged.sqlite"), Pattern(5000, 3));
+        WriteWhole(run.File("file"), "");
+        sqlite3* holder = nullptr;
+        ASSERT_EQ(SQLITE_OK, sqlite3_open(run.File("locked.sqlite").c_str(), &holder));
+        ASSERT_EQ(SQLITE_OK,
+                  sqlite3_exec(holder, "PRAGMA journal_mode=WAL; BEGIN EXCLUSIVE; CREATE TABLE t(x);",
+                               nullptr, nullptr, nullptr));
+        EXPECT_EQ(0, Pull(run, "addr.kcsv", "pull --archive @" + row.archive));
+        sqlite3_close(holder);
+        EXPECT_TRUE(ReadWhole(run.File("addr.kcsv")) == ReadWhole(run.File("住所録.kcsv")));
+        EXPECT_TRUE(Exists(run.File("住所録.csv")));
+        EXPECT_EQ("kiv: the archive " + run.File(row.archive) + " could not be written: " + row.reason +
+                      "; the table is in 住所録.kcsv, 住所録.csv, 住所録.schema and 3 more\n",
+                  run.Err());
+    }
+}
+
+}   // namespace
