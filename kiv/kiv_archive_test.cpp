@@ -155,4 +155,58 @@ TEST(KivArchive, AnArchiveThatFailsNeverCostsThePull)
     }
 }
 
+// The sample pulled, pulled again unchanged, then changed: versions 1, 2
+// (equal to 1) and 3 in the default archive.
+void PullThree(KivRun& run)
+{
+    MakeSample(run);
+    MakeVariants(run);
+    for (const char* sent : {"addr.kcsv", "addr.kcsv", "changed.kcsv"})
+        EXPECT_EQ(0, Pull(run, sent, "pull -f")) << run.Err();
+}
+
+// Each line of out with its second word (the time) checked and cut out.
+std::string WithoutTimes(const std::string& out)
+{
+    std::string lines;
+    for (size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
+        std::vector<std::string> words = Words(out.substr(at, end - at));
+        EXPECT_TRUE(words.size() > 2 && words[1].size() == 20 && words[1][10] == 'T' && words[1][19] == 'Z')
+            << out;
+        for (size_t w = 0; w < words.size(); w++)
+            lines += w == 1 ? "" : (w ? " " : "") + words[w];
+        lines += "\n";
+    }
+    return lines;
+}
+
+TEST(KivArchive, HistoryListsEveryPull)
+{
+    KivRun run;
+    PullThree(run);
+    WriteWhole(run.File("damaged.sqlite"), Pattern(5000, 3));
+    std::string a = std::to_string(ReadWhole(run.File("addr.kcsv")).size());
+    std::string c = std::to_string(ReadWhole(run.File("changed.kcsv")).size());
+    std::string all = "1 住所録 3 records " + a + " bytes\n2 住所録 3 records " + a +
+                      " bytes = 1 (pulled again, unchanged)\n3 住所録 3 records " + c + " bytes\n";
+    struct Row {
+        std::string args;
+        int status;
+        std::string out, err;
+    } rows[] = {
+        {"history", 0, all, ""},
+        {"history 住所録", 0, all, ""},
+        {"history other", 0, "", ""},
+        {"history --archive @none.sqlite", 7, "", "kiv: " + run.File("none.sqlite") + ": no archive there"},
+        {"history --archive @damaged.sqlite", 7, "",
+         "kiv: " + run.File("damaged.sqlite") + ": not an archive of kiv: file is not a database"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args);
+        EXPECT_EQ(row.status, run.Kiv(row.args));
+        EXPECT_EQ(row.out, WithoutTimes(run.Out()));
+        EXPECT_EQ(row.err, run.Err().substr(0, row.err.size()));
+    }
+}
+
 }   // namespace

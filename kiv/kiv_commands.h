@@ -49,3 +49,4 @@ std::string DefaultKcsvPath(const std::string& csv);
 // archive once files hold it; when it cannot, a warning names them.
 void ArchiveReceived(const CommonOptions& o, const std::vector<uint8_t>& block,
                      const std::vector<std::string>& files);
+int HistoryCommand(const std::string& archive, const std::string& name);

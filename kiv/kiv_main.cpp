@@ -204,6 +204,14 @@ int main(int argc, char** argv)
                                          "list the serial ports present: /dev/serial/by-id names with "
                                          "their targets, then ttyUSB, ttyACM and ttyS devices");
 
+    std::string historyArchive, historyName;
+    CLI::App* history = app.add_subcommand(
+        "history",
+        "list the archive's pulls, one line each: its ID, when (UTC), the table's name, its "
+        "records and size; a pull of a table unchanged since its last version says which it equals");
+    history->add_option("NAME", historyName, "only the pulls of this table");
+    AddArchive(history, historyArchive);
+
     ShowArgs showArgs;
     AddForce(AddShowCommand(&app, &showArgs), o);
 
@@ -247,6 +255,8 @@ int main(int argc, char** argv)
     }
     if (*ports)
         return PortsCommand();
+    if (*history)
+        return HistoryCommand(historyArchive, historyName);
     if (app.got_subcommand("show"))
         return ShowCommand(o, showArgs);
     if (*doctor)
