@@ -1,10 +1,13 @@
-// history over the archive of pulls, and the archive's part in pull and
+// history and export over the archive of pulls, and the archive's part in pull and
 // receive: a table that arrived is stored once its files are written, and an
 // archive that cannot take it costs a warning, never the table.
+#include <sys/stat.h>
+#include <unistd.h>
 #include <iostream>
 #include "archive.h"
 #include "kiv_commands.h"
 #include "kiv_convert.h"
+#include "show_command.h"
 
 namespace {
 
@@ -15,6 +18,17 @@ bool Open(const std::string& given, sqlite3** db)
         return true;
     Complain(error);
     return false;
+}
+
+// The version id's bytes, decoded when table is not null; a KivExit value.
+int LoadVersion(sqlite3* db, long id, ArchiveEntry* entry, std::string* kcsv, DecodedTable* table)
+{
+    std::string error;
+    if (!ArchiveVersion(db, id, entry, kcsv, &error) || (table && !DecodeTable(*kcsv, table, &error))) {
+        Complain(error);
+        return KIV_EXIT_READ;
+    }
+    return KIV_EXIT_OK;
 }
 
 std::string Line(const ArchiveEntry& e)
@@ -67,4 +81,49 @@ int HistoryCommand(const std::string& archive, const std::string& name)
     for (const ArchiveEntry& e : entries)
         std::cout << Line(e) << "\n";
     return KIV_EXIT_OK;
+}
+
+int ExportCommand(const CommonOptions& o, const ExportArgs& a)
+{
+    if (a.kcsv && a.html) {
+        Complain("give --kcsv or --html, not both");
+        return KIV_EXIT_USAGE;
+    }
+    if (!a.output.empty() && !a.kcsv && !a.html) {
+        Complain("-o names the file of --kcsv or --html; the table CSV goes in -d DIR");
+        return KIV_EXIT_USAGE;
+    }
+    sqlite3* db = nullptr;
+    if (!Open(a.archive, &db))
+        return KIV_EXIT_READ;
+    ArchiveEntry entry;
+    std::string kcsv, error;
+    int rc = LoadVersion(db, a.id, &entry, &kcsv, nullptr);
+    CloseArchive(db);
+    if (rc != KIV_EXIT_OK)
+        return rc;
+    // The folder is made when missing, and taken back when the job fails.
+    bool made = mkdir(a.dir.c_str(), 0777) == 0;
+    std::string base = SafeFileName(entry.name) ? entry.name : "table";
+    std::string shown = "version " + std::to_string(a.id);
+    std::vector<std::string> written;
+    std::string out = !a.output.empty() ? a.output : a.dir + "/" + base + (a.html ? ".html" : ".kcsv");
+    if (a.kcsv) {
+        rc = WriteFileAtomically(out, std::vector<uint8_t>(kcsv.begin(), kcsv.end()), o.force, &error);
+        if (rc == KIV_EXIT_OK)
+            written.push_back(out);
+    } else if (a.html) {
+        rc = WriteKcsvPage(kcsv, shown, out, o.force, &written, &error);
+    } else {
+        ConvertOptions options;
+        options.force = o.force;
+        rc = KcsvToTableCsv(kcsv, shown, a.dir, base, options, &written, &error);
+    }
+    if (rc != KIV_EXIT_OK)
+        Complain(error);
+    if (rc != KIV_EXIT_OK && made)
+        rmdir(a.dir.c_str());
+    for (const std::string& path : written)
+        std::cout << path << "\n";
+    return rc;
 }

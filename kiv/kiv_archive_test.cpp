@@ -3,6 +3,7 @@
 // cannot take it never costs the table.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
@@ -206,6 +207,39 @@ TEST(KivArchive, HistoryListsEveryPull)
         EXPECT_EQ(row.status, run.Kiv(row.args));
         EXPECT_EQ(row.out, WithoutTimes(run.Out()));
         EXPECT_EQ(row.err, run.Err().substr(0, row.err.size()));
+    }
+}
+
+// Rows in order, on one archive: each writes file, which then holds what
+// the reference file holds (or, for a page, the text).
+TEST(KivArchive, ExportWritesAVersionAsEachCommandDoes)
+{
+    KivRun run;
+    PullThree(run);
+    mkdir(run.File("ref").c_str(), 0755);
+    WriteWhole(run.File("ref/住所録.kcsv"), ReadWhole(run.File("changed.kcsv")));
+    ASSERT_EQ(0, run.Kiv("to-csv ref/住所録.kcsv -d ref")) << run.Err();
+    struct Row {
+        std::string args;
+        int status;
+        std::string file, want, err;
+    } rows[] = {
+        {"export 3 -d out", 0, "out/住所録.csv", "ref/住所録.csv", ""},
+        {"export 3 -d out", 8, "out/住所録.schema", "ref/住所録.schema", "out/住所録.csv exists"},
+        {"export 3 -d out -f", 0, "out/住所録-pictures/2-4.png", "ref/住所録-pictures/2-4.png", ""},
+        {"export 2 --kcsv -o v2.kcsv", 0, "v2.kcsv", "addr.kcsv", ""},
+        {"export 1 --html -d page", 0, "page/住所録.html", "<td data-label=\"氏名\">山田 太郎</td>", ""},
+        {"export 9 --kcsv", 7, "", "", "no version 9 in the archive"},
+        {"export 1 -o x.csv", 64, "", "", "-o names the file of --kcsv or --html"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args);
+        EXPECT_EQ(row.status, run.Kiv(row.args));
+        EXPECT_EQ("kiv: " + row.err, row.err.empty() ? "kiv: " : run.Err().substr(0, row.err.size() + 5));
+        std::string got = row.file.empty() ? "" : ReadWhole(run.File(row.file));
+        bool page = row.want.rfind("<", 0) == 0;
+        EXPECT_TRUE(page ? got.find(row.want) != std::string::npos
+                         : row.want.empty() || ReadWhole(run.File(row.want)) == got);
     }
 }
 

@@ -50,3 +50,10 @@ std::string DefaultKcsvPath(const std::string& csv);
 void ArchiveReceived(const CommonOptions& o, const std::vector<uint8_t>& block,
                      const std::vector<std::string>& files);
 int HistoryCommand(const std::string& archive, const std::string& name);
+struct ExportArgs {
+    std::string archive;
+    long id = 0;
+    bool kcsv = false, html = false;
+    std::string dir = ".", output;
+};
+int ExportCommand(const CommonOptions& o, const ExportArgs& a);

@@ -212,6 +212,21 @@ int main(int argc, char** argv)
     history->add_option("NAME", historyName, "only the pulls of this table");
     AddArchive(history, historyArchive);
 
+    ExportArgs exportArgs;
+    CLI::App* exportCmd = app.add_subcommand(
+        "export", "write version ID of the archive as the table CSV with its schema and pictures (as to-csv "
+                  "does), or its Kcsv bytes, or its web page (as show --html does)");
+    exportCmd->add_option("ID", exportArgs.id, "the version (kiv history lists them)")
+        ->required()
+        ->check(CLI::PositiveNumber);
+    exportCmd->add_flag("--kcsv", exportArgs.kcsv, "the table's bytes as received, NAME.kcsv");
+    exportCmd->add_flag("--html", exportArgs.html, "the web page NAME.html, its pictures in NAME-pictures/");
+    exportCmd->add_option("-d,--dir", exportArgs.dir,
+                          "the folder for the files (default: the current folder)");
+    exportCmd->add_option("-o,--output", exportArgs.output, "with --kcsv or --html: the file to write");
+    AddArchive(exportCmd, exportArgs.archive);
+    AddForce(exportCmd, o);
+
     ShowArgs showArgs;
     AddForce(AddShowCommand(&app, &showArgs), o);
 
@@ -257,6 +272,8 @@ int main(int argc, char** argv)
         return PortsCommand();
     if (*history)
         return HistoryCommand(historyArchive, historyName);
+    if (*exportCmd)
+        return ExportCommand(o, exportArgs);
     if (app.got_subcommand("show"))
         return ShowCommand(o, showArgs);
     if (*doctor)
