@@ -1,4 +1,4 @@
-// history and export over the archive of pulls, and the archive's part in pull and
+// history, export and push --from-archive over the archive of pulls, and the archive's part in pull and
 // receive: a table that arrived is stored once its files are written, and an
 // archive that cannot take it costs a warning, never the table.
 #include <sys/stat.h>
@@ -126,4 +126,16 @@ int ExportCommand(const CommonOptions& o, const ExportArgs& a)
     for (const std::string& path : written)
         std::cout << path << "\n";
     return rc;
+}
+
+int ArchivePushCommand(const CommonOptions& o, long id)
+{
+    sqlite3* db = nullptr;
+    if (!Open(o.archive, &db))
+        return KIV_EXIT_READ;
+    ArchiveEntry entry;
+    std::string kcsv;
+    int rc = LoadVersion(db, id, &entry, &kcsv, nullptr);
+    CloseArchive(db);
+    return rc ? rc : LinkTransfer(o, true, std::vector<uint8_t>(kcsv.begin(), kcsv.end()), nullptr);
 }

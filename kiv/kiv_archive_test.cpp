@@ -243,4 +243,35 @@ TEST(KivArchive, ExportWritesAVersionAsEachCommandDoes)
     }
 }
 
+// kivsim takes exactly the bytes the archive holds for the version.
+TEST(KivArchive, PushSendsAnArchivedVersionAsReceived)
+{
+    KivRun run;
+    PullThree(run);
+    struct Row {
+        std::string args;
+        int status;
+        std::string sent, err;   // the file kivsim must have got
+    } rows[] = {
+        {"push --from-archive 2", 0, "addr.kcsv", ""},
+        {"push --from-archive 3", 0, "changed.kcsv", ""},
+        {"push --from-archive 4", 7, "", "kiv: no version 4 in the archive"},
+        {"push --from-archive 1 --archive @none.sqlite", 7, "",
+         "kiv: " + run.File("none.sqlite") + ": no archive"},
+        {"push", 64, "", "kiv: give NAME.csv, --classic LAYOUT CSV, or --from-archive ID"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args);
+        unlink(run.File("ready").c_str());
+        unlink(run.File("stop").c_str());
+        unlink(run.File("rec.bin").c_str());
+        ASSERT_TRUE(run.StartSim(std::string(kSimCable) + " --role receive --silence 500"));
+        EXPECT_EQ(row.status, run.Kiv(row.args + " --port LINE " + kCable));
+        run.StopSim();
+        EXPECT_EQ(row.err, run.Err().substr(0, row.err.size()));
+        EXPECT_TRUE((row.sent.empty() ? "" : ReadWhole(run.File(row.sent))) ==
+                    ReadWhole(run.File("rec.bin")));
+    }
+}
+
 }   // namespace

@@ -57,3 +57,5 @@ struct ExportArgs {
     std::string dir = ".", output;
 };
 int ExportCommand(const CommonOptions& o, const ExportArgs& a);
+// Sends version id byte for byte as it was received.
+int ArchivePushCommand(const CommonOptions& o, long id);

@@ -80,18 +80,18 @@ struct TableInputs {
     TableReadOptions read;
 };
 
-void AddTableInputs(CLI::App* cmd, TableInputs& t)
+CLI::Option* AddTableInputs(CLI::App* cmd, TableInputs& t)
 {
-    cmd->add_option("FILE", t.first,
-                    "NAME.csv, the table CSV with NAME.schema beside it; with --classic, "
-                    "the application's layout file")
-        ->required();
+    CLI::Option* file = cmd->add_option("FILE", t.first,
+                                        "NAME.csv, the table CSV with NAME.schema beside it; with --classic, "
+                                        "the application's layout file");
     cmd->add_option("CSV", t.second, "with --classic: the application's CSV file");
     cmd->add_flag("--classic", t.classic, "read the Windows application's layout and CSV files");
     cmd->add_option("--encoding", t.encoding,
                     "the CSV's encoding, utf8 or cp932 (default: found from its bytes)")
         ->check(CLI::IsMember({"utf8", "cp932"}));
     cmd->add_flag("--strict", t.read.strict, "refuse the table when a value would change (a warning)");
+    return file;
 }
 
 CLI::Option* AddArchive(CLI::App* cmd, std::string& path)
@@ -164,8 +164,15 @@ int main(int argc, char** argv)
 
     TableInputs pushInputs, fromInputs;
     CLI::App* push = app.add_subcommand(
-        "push", "convert the table CSV (or with --classic LAYOUT and CSV) into a Kcsv table and send it");
-    AddTableInputs(push, pushInputs);
+        "push", "convert the table CSV (or with --classic LAYOUT and CSV) into a Kcsv table and send it, or "
+                "send a version of the archive");
+    long pushId = 0;
+    AddTableInputs(push, pushInputs)
+        ->excludes(push->add_option("--from-archive", pushId,
+                                    "send version ID of the archive (kiv history lists them) instead, "
+                                    "byte for byte as it was received")
+                       ->check(CLI::PositiveNumber));
+    AddArchive(push, o.archive);
     AddLinkOptions(push, o);
     AddUtf8(push, o);
 
@@ -195,7 +202,7 @@ int main(int argc, char** argv)
 
     CLI::App* fromCsv = app.add_subcommand(
         "from-csv", "convert the table CSV (or with --classic LAYOUT and CSV) into a Kcsv file");
-    AddTableInputs(fromCsv, fromInputs);
+    AddTableInputs(fromCsv, fromInputs)->required();
     fromCsv->add_option("-o,--output", kcsvOut, "the Kcsv file (default: CSV with the extension .kcsv)");
     AddUtf8(fromCsv, o);
     AddForce(fromCsv, o);
@@ -248,6 +255,12 @@ int main(int argc, char** argv)
     }
     if (*pull)
         return PullCommand(o, dir, name);
+    if (*push && pushId)
+        return ArchivePushCommand(o, pushId);
+    if (*push && pushInputs.first.empty()) {
+        Complain("give NAME.csv, --classic LAYOUT CSV, or --from-archive ID");
+        return KIV_EXIT_USAGE;
+    }
     if (*push) {
         TableInputs& t = pushInputs;
         if (int status = CheckTableInputs(t, o.utf8))
