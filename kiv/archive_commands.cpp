@@ -1,4 +1,4 @@
-// history, export and push --from-archive over the archive of pulls, and the archive's part in pull and
+// history, diff, export and push --from-archive over the archive of pulls, and the archive's part in pull and
 // receive: a table that arrived is stored once its files are written, and an
 // archive that cannot take it costs a warning, never the table.
 #include <sys/stat.h>
@@ -46,6 +46,25 @@ std::string FilesLine(const std::vector<std::string>& files)
     return files.size() > 3 ? line + " and " + std::to_string(files.size() - 3) + " more" : line;
 }
 
+// The two versions diff compares: [0] older, [1] newer.
+int DiffVersions(sqlite3* db, const DiffArgs& a, long ids[2])
+{
+    std::string name = a.name, error;
+    std::vector<long> latest;
+    if ((name.empty() && !LastPulledName(db, &name, &error)) ||
+        !LatestVersions(db, name, a.first ? 1 : 2, &latest, &error)) {
+        Complain(error);
+        return KIV_EXIT_READ;
+    }
+    ids[0] = a.first ? a.first : latest.size() > 1 ? latest[1] : 0;
+    ids[1] = a.second ? a.second : latest.empty() ? 0 : latest[0];
+    if (ids[0] && ids[1])
+        return KIV_EXIT_OK;
+    Complain(name.empty() ? "the archive holds no table yet"
+                          : name + ": the archive holds fewer than two versions of it");
+    return KIV_EXIT_READ;
+}
+
 }   // namespace
 
 void ArchiveReceived(const CommonOptions& o, const std::vector<uint8_t>& block,
@@ -81,6 +100,28 @@ int HistoryCommand(const std::string& archive, const std::string& name)
     for (const ArchiveEntry& e : entries)
         std::cout << Line(e) << "\n";
     return KIV_EXIT_OK;
+}
+
+int DiffCommand(const DiffArgs& a)
+{
+    sqlite3* db = nullptr;
+    if (!Open(a.archive, &db))
+        return KIV_EXIT_READ;
+    long ids[2];
+    ArchiveEntry entries[2];
+    std::string kcsv[2];
+    DecodedTable tables[2];
+    int rc = DiffVersions(db, a, ids);
+    for (int k = 0; k < 2 && rc == KIV_EXIT_OK; k++)
+        rc = LoadVersion(db, ids[k], &entries[k], &kcsv[k], &tables[k]);
+    CloseArchive(db);
+    if (rc != KIV_EXIT_OK)
+        return rc;
+    std::string diff = TableDiff(tables[0], tables[1]);
+    if (diff.empty())
+        return KIV_EXIT_OK;
+    std::cout << "--- " << Line(entries[0]) << "\n+++ " << Line(entries[1]) << "\n" << diff;
+    return 1;
 }
 
 int ExportCommand(const CommonOptions& o, const ExportArgs& a)

@@ -274,4 +274,58 @@ TEST(KivArchive, PushSendsAnArchivedVersionAsReceived)
     }
 }
 
+// The sample with a sync ID in each record ("D"," ",ID,...), and again with
+// the first record's name changed (太 to 次 in code page 932).
+void MakeSynced(KivRun& run)
+{
+    std::string text = ReadWhole(run.File("addr.kcsv"));
+    int n = 0;
+    for (size_t at; (at = text.find("\"D\",\" \",,")) != std::string::npos;)
+        text.replace(at, 9, "\"D\",\" \",\"S" + std::to_string(++n) + "\",");
+    WriteWhole(run.File("synced.kcsv"), text);
+    Variant(run, "synced.kcsv", "renamed.kcsv", {{"\x91\xBE", "\x8E\x9F"}});
+}
+
+// On versions 1 (2 equals it), 3 changed, 4 with a record removed and one
+// added, 5 with sync IDs and 6 its first record renamed: the body after the
+// two lines naming the versions compared.
+TEST(KivArchive, DiffShowsRecordsAddedRemovedAndChanged)
+{
+    KivRun run;
+    PullThree(run);
+    Variant(run, "edit/addr.csv", "edit/addr.csv",
+            {{"\"鈴木 \"\"花子\"\"\",-0.25,2001-01-05,addr-pictures/2-4.png\r\n", ""}});
+    WriteWhole(run.File("edit/addr.csv"),
+               ReadWhole(run.File("edit/addr.csv")) + "佐藤 一郎,5,2020-01-01,\r\n");
+    ASSERT_EQ(0, run.Kiv("from-csv edit/addr.csv -o grown.kcsv")) << run.Err();
+    MakeSynced(run);
+    for (const char* sent : {"grown.kcsv", "synced.kcsv", "renamed.kcsv"})
+        EXPECT_EQ(0, Pull(run, sent, "pull -f")) << run.Err();
+    struct Row {
+        std::string args;
+        int status;
+        std::string from, to, body;
+    } rows[] = {
+        {"diff", 1, "5", "6", "~ 山田 次郎, 1234.5\n    氏名: 山田 太郎 \u2192 山田 次郎\n"},
+        {"diff 住所録 2", 1, "2", "6", "- 山田 太郎, 1234.5\n+ 山田 次郎, 1234.5\n"},
+        {"diff 住所録 3 4", 1, "3", "4", "- 鈴木 \"花子\", -0.25\n+ 佐藤 一郎, 5\n"},
+        {"diff 住所録 3 1", 1, "3", "1", "~ 山田 太郎, 1234.5\n    金額: 999 \u2192 1234.5\n"},
+        {"diff 住所録 1 2", 0, "", "", ""},
+        {"diff other", 7, "", "", "kiv: other: the archive holds fewer than two versions of it\n"},
+        {"diff 住所録 1 9", 7, "", "", "kiv: no version 9 in the archive (kiv history lists them)\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args);
+        EXPECT_EQ(row.status, run.Kiv(row.args));
+        std::string out = run.Out(), heads;
+        size_t body = 0;
+        for (int k = 0; k < 2 && row.status == 1; k++) {
+            heads += out.substr(body, out.find(' ', body + 4) - body) + ";";
+            body = out.find('\n', body) + 1;
+        }
+        EXPECT_EQ(row.status == 1 ? "--- " + row.from + ";+++ " + row.to + ";" : "", heads);
+        EXPECT_EQ(row.body, row.status == 7 ? run.Err() : out.substr(body));
+    }
+}
+
 }   // namespace

@@ -50,6 +50,12 @@ std::string DefaultKcsvPath(const std::string& csv);
 void ArchiveReceived(const CommonOptions& o, const std::vector<uint8_t>& block,
                      const std::vector<std::string>& files);
 int HistoryCommand(const std::string& archive, const std::string& name);
+struct DiffArgs {
+    std::string archive, name;
+    long first = 0, second = 0;   // 0: not given
+};
+// Exit 0 when the versions are the same, 1 when they differ.
+int DiffCommand(const DiffArgs& a);
 struct ExportArgs {
     std::string archive;
     long id = 0;

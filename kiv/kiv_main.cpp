@@ -22,7 +22,8 @@ const char kExitStatuses[] =
     "  8    an output could not be written, or exists and --force was not given\n"
     "  64   bad command line\n"
     "  130  cancelled by Ctrl-C (143 by SIGTERM, 129 by a hang-up)\n"
-    "  255  the handheld called the transfer off\n";
+    "  255  the handheld called the transfer off\n"
+    "diff's own: 0 the versions are the same, 1 they differ, 7 or 64 they could not be compared.\n";
 
 void AddLinkOptions(CLI::App* cmd, CommonOptions& o)
 {
@@ -219,6 +220,17 @@ int main(int argc, char** argv)
     history->add_option("NAME", historyName, "only the pulls of this table");
     AddArchive(history, historyArchive);
 
+    DiffArgs diffArgs;
+    CLI::App* diff = app.add_subcommand(
+        "diff", "the records added (+), removed (-) and changed (~, each changed field as title: old \u2192 "
+                "new) between two versions: by default the last two of the table pulled last; exit 0 when "
+                "they are the same, 1 when they differ");
+    diff->add_option("NAME", diffArgs.name, "the table whose last two versions to compare");
+    diff->add_option("ID1", diffArgs.first, "compare version ID1 with the table's latest")
+        ->check(CLI::PositiveNumber);
+    diff->add_option("ID2", diffArgs.second, "compare ID1 with ID2 instead")->check(CLI::PositiveNumber);
+    AddArchive(diff, diffArgs.archive);
+
     ExportArgs exportArgs;
     CLI::App* exportCmd = app.add_subcommand(
         "export", "write version ID of the archive as the table CSV with its schema and pictures (as to-csv "
@@ -285,6 +297,8 @@ int main(int argc, char** argv)
         return PortsCommand();
     if (*history)
         return HistoryCommand(historyArchive, historyName);
+    if (*diff)
+        return DiffCommand(diffArgs);
     if (*exportCmd)
         return ExportCommand(o, exportArgs);
     if (app.got_subcommand("show"))

@@ -20,12 +20,14 @@ struct ArchiveEntry {
     long sameAs = 0;
 };
 
-// A table's records as the table CSV shows them, and each record's sync ID
+// A table's records as the table CSV shows them, each record's pictures
+// (their bytes, "" where none: a picture cell names a file by the record's
+// place, so the bytes tell whether it changed) and each record's sync ID
 // (the handheld's identifier; "" when it gave none).
 struct DecodedTable {
     std::string name;
     std::vector<std::string> titles;
-    std::vector<std::vector<std::string>> rows;
+    std::vector<std::vector<std::string>> rows, pictures;
     std::vector<std::string> syncIds;
 };
 
@@ -64,3 +66,7 @@ bool LastPulledName(sqlite3* db, std::string* name, std::string* error);
 // The ids of the stored versions of name, newest first, at most count.
 bool LatestVersions(sqlite3* db, const std::string& name, int count, std::vector<long>* ids,
                     std::string* error);
+
+// The differences from a to b record by record, as diff prints them; empty
+// when there are none.
+std::string TableDiff(const DecodedTable& a, const DecodedTable& b);

@@ -87,6 +87,7 @@ bool DecodeTable(const std::string& kcsv, DecodedTable* out, std::string* error)
     ModelRow row;
     while (NextKcsvRow(&table, model, &row)) {
         out->rows.push_back(row.cells);
+        out->pictures.push_back(row.pictures);
         bool kept = sync > 0 && sync < row.kept.size() && !row.kept[sync].fromCell;
         out->syncIds.push_back(kept ? SlotValue(row.kept[sync].raw) : "");
     }
