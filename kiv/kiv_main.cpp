@@ -222,8 +222,9 @@ int main(int argc, char** argv)
 
     DiffArgs diffArgs;
     CLI::App* diff = app.add_subcommand(
-        "diff", "the records added (+), removed (-) and changed (~, each changed field as title: old \u2192 "
-                "new) between two versions: by default the last two of the table pulled last; exit 0 when "
+        "diff", "the records added (+), removed (-) and changed (~, a line per changed field with its title, "
+                "old and new value) between two versions: by default the last two of the table pulled last; "
+                "exit 0 when "
                 "they are the same, 1 when they differ");
     diff->add_option("NAME", diffArgs.name, "the table whose last two versions to compare");
     diff->add_option("ID1", diffArgs.first, "compare version ID1 with the table's latest")
