@@ -7,14 +7,14 @@
 
 struct CommonOptions {
     LinkOptions link;
+    std::string archive;   // --archive; "" for the default path
+    bool noArchive = false;
     bool quiet = false;
     bool force = false;
     bool utf8 = false;
     bool classic = false;   // pull, to-csv: the Windows application's file set
     bool bom = false;
     std::string encoding = "utf-8";   // of the table CSV: utf-8 or cp932
-    std::string archive;              // --archive; "" for the default path
-    bool noArchive = false;
 };
 
 int ReceiveCommand(const CommonOptions& o, const std::string& outPath);
