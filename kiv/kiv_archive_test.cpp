@@ -122,6 +122,23 @@ TEST(KivArchive, KeepsEachTableOncePerChange)
     }
 }
 
+// Titles made into the view's column names: a title met again gets a
+// number, an empty one its place, an apostrophe and a quote stay.
+TEST(KivArchive, TheViewNamesEachFieldOnce)
+{
+    KivRun run;
+    MakeSample(run);
+    // 金額 becomes 氏名, 誕生日 empty, 写真 a"b'c (in code page 932).
+    Variant(run, "addr.kcsv", "retitled.kcsv",
+            {{"\"\x8B\xE0\x8A\x7A\"", "\"\x8E\x81\x96\xBC\""},
+             {",\"\x92\x61\x90\xB6\x93\xFA\"", ","},
+             {"\"\x8E\xCA\x90\x5E\"", "\"a\"\"b'c\""}});
+    EXPECT_EQ(0, Pull(run, "retitled.kcsv", "receive -o @got.kcsv")) << run.Err();
+    EXPECT_EQ("version|record|氏名|氏名 (2)|field 3|a\"b'c\n1|2|鈴木 "
+              "\"花子\"|-0.25|2001-01-05|住所録-pictures/2-4.png\n",
+              Sql(run, run.Archive(), ".headers on\nSELECT * FROM 住所録 WHERE record = 2;"));
+}
+
 // An archive that is locked, no database or cannot be made: the pull still
 // writes its files, warns once and succeeds.
 TEST(KivArchive, AnArchiveThatFailsNeverCostsThePull)

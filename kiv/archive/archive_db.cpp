@@ -81,20 +81,13 @@ ArchiveEntry EntryOf(sqlite3_stmt* st)
     return e;
 }
 
-std::string QuoteIdentifier(const std::string& name)
+// An identifier (quote '"') or a string literal (quote '\'') for SQL text.
+std::string Quoted(const std::string& text, char quote)
 {
-    std::string q = "\"";
-    for (char c : name)
-        q += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return q + "\"";
-}
-
-std::string QuoteLiteral(const std::string& text)
-{
-    std::string q = "'";
+    std::string q(1, quote);
     for (char c : text)
-        q += c == '\'' ? std::string("''") : std::string(1, c);
-    return q + "'";
+        q += c == quote ? std::string(2, c) : std::string(1, c);
+    return q + quote;
 }
 
 std::string Folded(const std::string& name)
@@ -129,13 +122,13 @@ bool MakeView(sqlite3* db, const DecodedTable& table, std::string* error)
     static const std::set<std::string> ours = {"pulls", "tables", "fields", "cells", "pulls_by_name"};
     if (ours.count(Folded(view)) || Folded(view).rfind("sqlite_", 0) == 0)
         view += " (table)";
-    std::string sql = "DROP VIEW IF EXISTS " + QuoteIdentifier(view) + ";\nCREATE VIEW " +
-                      QuoteIdentifier(view) + " AS SELECT version, record";
+    std::string sql = "DROP VIEW IF EXISTS " + Quoted(view, '"') + ";\nCREATE VIEW " + Quoted(view, '"') +
+                      " AS SELECT version, record";
     std::vector<std::string> names = ColumnNames(table.titles);
     for (size_t i = 0; i < names.size(); i++)
         sql += ",\n  max(CASE field WHEN " + std::to_string(i + 1) + " THEN value END) AS " +
-               QuoteIdentifier(names[i]);
-    sql += "\nFROM cells WHERE version IN (SELECT id FROM pulls WHERE name = " + QuoteLiteral(table.name) +
+               Quoted(names[i], '"');
+    sql += "\nFROM cells WHERE version IN (SELECT id FROM pulls WHERE name = " + Quoted(table.name, '\'') +
            " AND same_as IS NULL)\nGROUP BY version, record;";
     return Exec(db, sql, error);
 }
@@ -238,7 +231,8 @@ bool OpenForWriting(const std::string& path, sqlite3** db, std::string* error)
 {
     if (sqlite3_open_v2(path.c_str(), db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
         int sys = sqlite3_system_errno(*db);
-        return Fail(*db, error) || (*error += sys ? std::string(": ") + strerror(sys) : "", false);
+        *error = std::string(sqlite3_errmsg(*db)) + (sys ? std::string(": ") + strerror(sys) : "");
+        return false;
     }
     sqlite3_busy_timeout(*db, 2000);
     sqlite3_stmt* st = Prepare(*db, "PRAGMA journal_mode=WAL");
@@ -262,8 +256,10 @@ bool ArchiveTable(const std::string& path, const std::string& kcsv, const Decode
     sqlite3* db = nullptr;
     bool ok = OpenForWriting(path, &db, error) && Exec(db, "BEGIN IMMEDIATE", error);
     if (ok &&
-        !(Exec(db, kSchema, error) && Store(db, kcsv, table, entry, error) && Exec(db, "COMMIT", error)))
-        ok = (sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr), false);
+        !(Exec(db, kSchema, error) && Store(db, kcsv, table, entry, error) && Exec(db, "COMMIT", error))) {
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        ok = false;
+    }
     sqlite3_close(db);
     return ok;
 }
