@@ -126,6 +126,7 @@ int PullCommand(const CommonOptions& o, const std::string& dir, const std::strin
         return Finish(Report(status, error), dir, made);
     for (const std::string& path : written)
         std::cout << path << "\n";
+    ArchiveReceived(o, block, written);
     return KIV_EXIT_OK;
 }
 

@@ -7,6 +7,8 @@
 
 struct CommonOptions {
     LinkOptions link;
+    std::string archive;   // --archive; "" for the default path
+    bool noArchive = false;
     bool quiet = false;
     bool force = false;
     bool utf8 = false;
@@ -44,3 +46,24 @@ int TablePushCommand(const CommonOptions& link, const TableReadOptions& o, const
 // from-csv's output when -o is not given: the CSV file's name with ".kcsv"
 // in place of its extension, in the CSV file's folder.
 std::string DefaultKcsvPath(const std::string& csv);
+
+// The archive of pulls; archive_commands.cpp. A received table goes into the
+// archive once files hold it; when it cannot, a warning names them.
+void ArchiveReceived(const CommonOptions& o, const std::vector<uint8_t>& block,
+                     const std::vector<std::string>& files);
+int HistoryCommand(const std::string& archive, const std::string& name);
+struct DiffArgs {
+    std::string archive, name;
+    long first = 0, second = 0;   // 0: not given
+};
+// Exit 0 when the versions are the same, 1 when they differ.
+int DiffCommand(const DiffArgs& a);
+struct ExportArgs {
+    std::string archive;
+    long id = 0;
+    bool kcsv = false, html = false;
+    std::string dir = ".", output;
+};
+int ExportCommand(const CommonOptions& o, const ExportArgs& a);
+// Sends version id byte for byte as it was received.
+int ArchivePushCommand(const CommonOptions& o, long id);

@@ -160,8 +160,9 @@ pid_t KivRun::StartKiv(const std::string& args, const std::string& sub, const st
     // A sanitized kiv takes the library in front of its runtime.
     const char* asan = getenv("ASAN_OPTIONS");
     std::string asanOptions = std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0";
+    // The archive of pulls stays in the run's folder, never the user's.
     std::vector<std::string> fullEnv = {"LD_PRELOAD=" KIV_PTY_SHIM, "KIV_PTY_LOG=" + File("pty.log"),
-                                        asanOptions};
+                                        asanOptions, "XDG_DATA_HOME=" + File("data")};
     fullEnv.insert(fullEnv.end(), env.begin(), env.end());
     return Spawn(argv, fullEnv, File("kiv.err"), sub.empty() ? dir : File(sub), File("kiv.out"));
 }

@@ -39,6 +39,8 @@ struct KivRun {
     pid_t sim = -1;
     std::string File(const std::string& name) const { return dir + "/" + name; }
     std::string Line() const { return File("line"); }
+    // The archive of pulls kiv keeps when no other is given.
+    std::string Archive() const { return File("data/kiv/archive.sqlite"); }
 
     KivRun();
     ~KivRun();

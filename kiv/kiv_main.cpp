@@ -22,7 +22,8 @@ const char kExitStatuses[] =
     "  8    an output could not be written, or exists and --force was not given\n"
     "  64   bad command line\n"
     "  130  cancelled by Ctrl-C (143 by SIGTERM, 129 by a hang-up)\n"
-    "  255  the handheld called the transfer off\n";
+    "  255  the handheld called the transfer off\n"
+    "diff's own: 0 the versions are the same, 1 they differ, 7 or 64 they could not be compared.\n";
 
 void AddLinkOptions(CLI::App* cmd, CommonOptions& o)
 {
@@ -83,18 +84,34 @@ struct TableInputs {
     TableReadOptions read;
 };
 
-void AddTableInputs(CLI::App* cmd, TableInputs& t)
+CLI::Option* AddTableInputs(CLI::App* cmd, TableInputs& t)
 {
-    cmd->add_option("FILE", t.first,
-                    "NAME.csv, the table CSV with NAME.schema beside it; with --classic, "
-                    "the application's layout file")
-        ->required();
+    CLI::Option* file = cmd->add_option("FILE", t.first,
+                                        "NAME.csv, the table CSV with NAME.schema beside it; with --classic, "
+                                        "the application's layout file");
     cmd->add_option("CSV", t.second, "with --classic: the application's CSV file");
     cmd->add_flag("--classic", t.classic, "read the Windows application's layout and CSV files");
     cmd->add_option("--encoding", t.encoding,
                     "the CSV's encoding, utf8 or cp932 (default: found from its bytes)")
         ->check(CLI::IsMember({"utf8", "cp932"}));
     cmd->add_flag("--strict", t.read.strict, "refuse the table when a value would change (a warning)");
+    return file;
+}
+
+CLI::Option* AddArchive(CLI::App* cmd, std::string& path)
+{
+    return cmd
+        ->add_option("--archive", path,
+                     "the archive of pulled tables, an SQLite file (default: $KIV_ARCHIVE, else "
+                     "$XDG_DATA_HOME/kiv/archive.sqlite, else ~/.local/share/kiv/archive.sqlite)")
+        ->envname("KIV_ARCHIVE");
+}
+
+// pull and receive: every table received is kept in the archive.
+void AddArchiving(CLI::App* cmd, CommonOptions& o)
+{
+    AddArchive(cmd, o.archive);
+    cmd->add_flag("--no-archive", o.noArchive, "do not keep the table in the archive");
 }
 
 // One file for the table CSV, two with --classic; the exit status when not.
@@ -147,11 +164,19 @@ int main(int argc, char** argv)
     AddTableCsv(pull, o);
     AddUtf8(pull, o);
     AddForce(pull, o);
+    AddArchiving(pull, o);
 
     TableInputs pushInputs, fromInputs;
     CLI::App* push = app.add_subcommand(
-        "push", "convert the table CSV (or with --classic LAYOUT and CSV) into a Kcsv table and send it");
-    AddTableInputs(push, pushInputs);
+        "push", "convert the table CSV (or with --classic LAYOUT and CSV) into a Kcsv table and send it, or "
+                "send a version of the archive");
+    long pushId = 0;
+    AddTableInputs(push, pushInputs)
+        ->excludes(push->add_option("--from-archive", pushId,
+                                    "send version ID of the archive (kiv history lists them) instead, "
+                                    "byte for byte as it was received")
+                       ->check(CLI::PositiveNumber));
+    AddArchive(push, o.archive);
     AddLinkOptions(push, o);
     AddUtf8(push, o);
 
@@ -160,6 +185,7 @@ int main(int argc, char** argv)
     receive->add_option("-o,--output", outPath, "the file to write (default: received.kcsv)");
     AddLinkOptions(receive, o);
     AddForce(receive, o);
+    AddArchiving(receive, o);
 
     CLI::App* send = app.add_subcommand(
         "send", "send FILE to the handheld as one block (a NUL byte ends a block: a file with "
@@ -180,7 +206,7 @@ int main(int argc, char** argv)
 
     CLI::App* fromCsv = app.add_subcommand(
         "from-csv", "convert the table CSV (or with --classic LAYOUT and CSV) into a Kcsv file");
-    AddTableInputs(fromCsv, fromInputs);
+    AddTableInputs(fromCsv, fromInputs)->required();
     fromCsv->add_option("-o,--output", kcsvOut, "the Kcsv file (default: CSV with the extension .kcsv)");
     AddUtf8(fromCsv, o);
     AddForce(fromCsv, o);
@@ -188,6 +214,41 @@ int main(int argc, char** argv)
     CLI::App* ports = app.add_subcommand("ports",
                                          "list the serial ports present: /dev/serial/by-id names with "
                                          "their targets, then ttyUSB, ttyACM and ttyS devices");
+
+    std::string historyArchive, historyName;
+    CLI::App* history = app.add_subcommand(
+        "history",
+        "list the archive's pulls, one line each: its ID, when (UTC), the table's name, its "
+        "records and size; a pull of a table unchanged since its last version says which it equals");
+    history->add_option("NAME", historyName, "only the pulls of this table");
+    AddArchive(history, historyArchive);
+
+    DiffArgs diffArgs;
+    CLI::App* diff = app.add_subcommand(
+        "diff", "the records added (+), removed (-) and changed (~, a line per changed field with its title, "
+                "old and new value) between two versions: by default the last two of the table pulled last; "
+                "exit 0 when "
+                "they are the same, 1 when they differ");
+    diff->add_option("NAME", diffArgs.name, "the table whose last two versions to compare");
+    diff->add_option("ID1", diffArgs.first, "compare version ID1 with the table's latest")
+        ->check(CLI::PositiveNumber);
+    diff->add_option("ID2", diffArgs.second, "compare ID1 with ID2 instead")->check(CLI::PositiveNumber);
+    AddArchive(diff, diffArgs.archive);
+
+    ExportArgs exportArgs;
+    CLI::App* exportCmd = app.add_subcommand(
+        "export", "write version ID of the archive as the table CSV with its schema and pictures (as to-csv "
+                  "does), or its Kcsv bytes, or its web page (as show --html does)");
+    exportCmd->add_option("ID", exportArgs.id, "the version (kiv history lists them)")
+        ->required()
+        ->check(CLI::PositiveNumber);
+    exportCmd->add_flag("--kcsv", exportArgs.kcsv, "the table's bytes as received, NAME.kcsv");
+    exportCmd->add_flag("--html", exportArgs.html, "the web page NAME.html, its pictures in NAME-pictures/");
+    exportCmd->add_option("-d,--dir", exportArgs.dir,
+                          "the folder for the files (default: the current folder)");
+    exportCmd->add_option("-o,--output", exportArgs.output, "with --kcsv or --html: the file to write");
+    AddArchive(exportCmd, exportArgs.archive);
+    AddForce(exportCmd, o);
 
     ShowArgs showArgs;
     AddForce(AddShowCommand(&app, &showArgs), o);
@@ -211,6 +272,12 @@ int main(int argc, char** argv)
     o.command = app.get_subcommands().front()->get_name();
     if (*pull)
         return PullCommand(o, dir, name);
+    if (*push && pushId)
+        return ArchivePushCommand(o, pushId);
+    if (*push && pushInputs.first.empty()) {
+        Complain("give NAME.csv, --classic LAYOUT CSV, or --from-archive ID");
+        return KIV_EXIT_USAGE;
+    }
     if (*push) {
         TableInputs& t = pushInputs;
         if (int status = CheckTableInputs(t, o.utf8))
@@ -233,6 +300,12 @@ int main(int argc, char** argv)
     }
     if (*ports)
         return PortsCommand();
+    if (*history)
+        return HistoryCommand(historyArchive, historyName);
+    if (*diff)
+        return DiffCommand(diffArgs);
+    if (*exportCmd)
+        return ExportCommand(o, exportArgs);
     if (app.got_subcommand("show"))
         return ShowCommand(o, showArgs);
     if (*doctor)

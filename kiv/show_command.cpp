@@ -160,14 +160,17 @@ int Commit(Staging* stage, const std::string& pictureFolder, bool pictures, bool
     return rc;
 }
 
-int WritePage(const std::string& input, const std::string& page, bool force,
+// The page of the file input, or of the Kcsv bytes when given (input then
+// names them).
+int WritePage(const std::string& input, const std::string* bytes, const std::string& page, bool force,
               std::vector<std::string>* written, std::string* error)
 {
     ShownTable table;
     std::string folder = FolderOf(page);
-    bool kcsv = EndsWith(input, ".kcsv");
-    int rc = kcsv ? LoadKcsvShown(input, folder, Stem(page), &table, error)
-                  : LoadCsvShown(input, &table, error);
+    bool kcsv = bytes || EndsWith(input, ".kcsv");
+    int rc = bytes  ? KcsvShown(*bytes, input, folder, Stem(page), &table, error)
+             : kcsv ? LoadKcsvShown(input, folder, Stem(page), &table, error)
+                    : LoadCsvShown(input, &table, error);
     if (rc != KIV_EXIT_OK)
         return rc;
     Staging stage;
@@ -186,6 +189,12 @@ int WritePage(const std::string& input, const std::string& page, bool force,
     return rc;
 }
 
+}
+
+int WriteKcsvPage(const std::string& kcsv, const std::string& shown, const std::string& page, bool force,
+                  std::vector<std::string>* written, std::string* error)
+{
+    return WritePage(shown, &kcsv, page, force, written, error);
 }
 
 CLI::App* AddShowCommand(CLI::App* app, ShowArgs* args)
@@ -219,7 +228,7 @@ int ShowCommand(const CommonOptions& o, const ShowArgs& args)
                                          : args.page;
     std::vector<std::string> written;
     std::string error;
-    int rc = WritePage(args.input, page, o.force, &written, &error);
+    int rc = WritePage(args.input, nullptr, page, o.force, &written, &error);
     if (rc != KIV_EXIT_OK) {
         Complain(error);
         return rc;

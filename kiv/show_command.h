@@ -13,3 +13,6 @@ struct ShowArgs {
 
 CLI::App* AddShowCommand(CLI::App* app, ShowArgs* args);
 int ShowCommand(const CommonOptions& o, const ShowArgs& args);
+// show --html of a table held in memory (export --html); shown names it.
+int WriteKcsvPage(const std::string& kcsv, const std::string& shown, const std::string& page, bool force,
+                  std::vector<std::string>* written, std::string* error);

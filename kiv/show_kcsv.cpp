@@ -25,8 +25,13 @@ int LoadKcsvShown(const std::string& path, const std::string& folder, const std:
 {
     std::string kcsv;
     int rc = ReadWholeFile(path, &kcsv, error);
-    if (rc == KIV_EXIT_OK)
-        rc = RefuseDamagedTable(kcsv, path, error);
+    return rc == KIV_EXIT_OK ? KcsvShown(kcsv, path, folder, base, table, error) : rc;
+}
+
+int KcsvShown(const std::string& kcsv, const std::string& path, const std::string& folder,
+              const std::string& base, ShownTable* table, std::string* error)
+{
+    int rc = RefuseDamagedTable(kcsv, path, error);
     KcsvTable reading;
     TableModel model;
     if (rc == KIV_EXIT_OK)

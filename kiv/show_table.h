@@ -23,6 +23,9 @@ struct ShownTable {
 // A Kcsv table; its picture cells are "<base>-pictures/R-C.EXT" in folder.
 int LoadKcsvShown(const std::string& path, const std::string& folder, const std::string& base,
                   ShownTable* table, std::string* error);
+// The same from the table's bytes; path names it in errors.
+int KcsvShown(const std::string& kcsv, const std::string& path, const std::string& folder,
+              const std::string& base, ShownTable* table, std::string* error);
 // A table CSV with its schema NAME.schema beside it (without one, every
 // column is text).
 int LoadCsvShown(const std::string& path, ShownTable* table, std::string* error);

@@ -84,4 +84,8 @@ int KcsvFileToTableCsv(const std::string& kcsvPath, const std::string& dir, cons
 int KcsvBlockToTableFiles(const std::vector<uint8_t>& block, const std::string& dir, const std::string& name,
                           const ConvertOptions& options, std::vector<std::string>* written, std::string* error,
                           AfterKcsv afterKcsv = nullptr);
+// export: a table's bytes (shown names it in errors) as to-csv writes them, "<dir>/<base>.csv" and the rest.
+int KcsvToTableCsv(const std::string& kcsv, const std::string& shown, const std::string& dir,
+                   const std::string& base, const ConvertOptions& options, std::vector<std::string>* written,
+                   std::string* error);
 // clang-format on

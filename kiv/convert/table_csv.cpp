@@ -244,3 +244,11 @@ int KcsvBlockToTableFiles(const std::vector<uint8_t>& block, const std::string& 
         *error += "; the received table is kept in " + table.kcsvPath;
     return rc;
 }
+
+int KcsvToTableCsv(const std::string& kcsv, const std::string& shown, const std::string& dir,
+                   const std::string& base, const ConvertOptions& options, std::vector<std::string>* written,
+                   std::string* error)
+{
+    Job job = MakeJob(shown, dir, base, options);
+    return Run(kcsv, &job, written, error);
+}

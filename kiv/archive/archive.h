@@ -1,0 +1,72 @@
+// The archive of pulled tables: one SQLite file that keeps every version of
+// every table as received, with its records decoded into readable rows, so
+// that history, differences and any old version are a query away. The SQL
+// lives in archive_db.cpp alone; docs/formats.md describes the schema.
+#pragma once
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+// One pull as history lists it. A pull of a table equal to the table's last
+// version, apart from time stamps, stores no second copy: sameAs names the
+// version it equals (0 for a stored version).
+struct ArchiveEntry {
+    long id = 0;
+    std::string pulled;   // UTC, "2026-12-08T19:52:17Z"
+    std::string port, link;
+    std::string name;   // the table's name, UTF-8
+    long records = 0, size = 0;
+    long sameAs = 0;
+};
+
+// A table's records as the table CSV shows them, each record's pictures
+// (their bytes, "" where none: a picture cell names a file by the record's
+// place, so the bytes tell whether it changed) and each record's sync ID
+// (the handheld's identifier; "" when it gave none).
+struct DecodedTable {
+    std::string name;
+    std::vector<std::string> titles;
+    std::vector<std::vector<std::string>> rows, pictures;
+    std::vector<std::string> syncIds;
+};
+
+// The archive's path: given when not empty, else
+// $XDG_DATA_HOME/kiv/archive.sqlite (~/.local/share when that is unset or
+// not absolute).
+std::string ArchivePath(const std::string& given);
+// The current time as the archive writes it.
+std::string ArchiveNow(void);
+
+// A Kcsv table decoded by the conversion library; false with *error when the
+// bytes are no table.
+bool DecodeTable(const std::string& kcsv, DecodedTable* table, std::string* error);
+// Equal but for the stamps the format renews on every write: "H" and "M",
+// each record's modification stamp, a desktop-written description's packed
+// stamp.
+bool SameApartFromStamps(const std::string& a, const std::string& b);
+
+// Stores kcsv as pulled at entry.pulled from entry.port over entry.link, in
+// one transaction, creating the archive and its folder when missing. *entry
+// gets the id, name, counts and sameAs. False with *error the reason.
+bool ArchiveTable(const std::string& path, const std::string& kcsv, const DecodedTable& table,
+                  ArchiveEntry* entry, std::string* error);
+
+// Opens an archive that exists, for reading; false with *error.
+bool OpenArchive(const std::string& path, sqlite3** db, std::string* error);
+void CloseArchive(sqlite3* db);
+// Every pull in id order; of one table when name is not empty.
+bool ArchiveHistory(sqlite3* db, const std::string& name, std::vector<ArchiveEntry>* entries,
+                    std::string* error);
+// The pull id and the bytes of the version it holds or equals; false with
+// *error also when there is no such id.
+bool ArchiveVersion(sqlite3* db, long id, ArchiveEntry* entry, std::string* kcsv, std::string* error);
+// The name of the table pulled last; "" when the archive holds none.
+bool LastPulledName(sqlite3* db, std::string* name, std::string* error);
+// The ids of the stored versions of name, newest first, at most count.
+bool LatestVersions(sqlite3* db, const std::string& name, int count, std::vector<long>* ids,
+                    std::string* error);
+
+// The differences from a to b record by record, as diff prints them; empty
+// when there are none.
+std::string TableDiff(const DecodedTable& a, const DecodedTable& b);

@@ -1,0 +1,182 @@
+// history, diff, export and push --from-archive over the archive of pulls, and the archive's part in pull and
+// receive: a table that arrived is stored once its files are written, and an
+// archive that cannot take it costs a warning, never the table.
+#include <sys/stat.h>
+#include <unistd.h>
+#include <iostream>
+#include "archive.h"
+#include "kiv_commands.h"
+#include "kiv_convert.h"
+#include "show_command.h"
+
+namespace {
+
+bool Open(const std::string& given, sqlite3** db)
+{
+    std::string error;
+    if (OpenArchive(ArchivePath(given), db, &error))
+        return true;
+    Complain(error);
+    return false;
+}
+
+// The version id's bytes, decoded when table is not null; a KivExit value.
+int LoadVersion(sqlite3* db, long id, ArchiveEntry* entry, std::string* kcsv, DecodedTable* table)
+{
+    std::string error;
+    if (!ArchiveVersion(db, id, entry, kcsv, &error) || (table && !DecodeTable(*kcsv, table, &error))) {
+        Complain(error);
+        return KIV_EXIT_READ;
+    }
+    return KIV_EXIT_OK;
+}
+
+std::string Line(const ArchiveEntry& e)
+{
+    std::string line = std::to_string(e.id) + "  " + e.pulled + "  " + e.name + "  " +
+                       std::to_string(e.records) + " records  " + std::to_string(e.size) + " bytes";
+    return e.sameAs ? line + "  = " + std::to_string(e.sameAs) + " (pulled again, unchanged)" : line;
+}
+
+std::string FilesLine(const std::vector<std::string>& files)
+{
+    std::string line;
+    for (size_t i = 0; i < files.size() && i < 3; i++)
+        line += (i ? ", " : "") + files[i];
+    return files.size() > 3 ? line + " and " + std::to_string(files.size() - 3) + " more" : line;
+}
+
+// The two versions diff compares: [0] older, [1] newer.
+int DiffVersions(sqlite3* db, const DiffArgs& a, long ids[2])
+{
+    std::string name = a.name, error;
+    std::vector<long> latest;
+    if ((name.empty() && !LastPulledName(db, &name, &error)) ||
+        !LatestVersions(db, name, a.first ? 1 : 2, &latest, &error)) {
+        Complain(error);
+        return KIV_EXIT_READ;
+    }
+    ids[0] = a.first ? a.first : latest.size() > 1 ? latest[1] : 0;
+    ids[1] = a.second ? a.second : latest.empty() ? 0 : latest[0];
+    if (ids[0] && ids[1])
+        return KIV_EXIT_OK;
+    Complain(name.empty() ? "the archive holds no table yet"
+                          : name + ": the archive holds fewer than two versions of it");
+    return KIV_EXIT_READ;
+}
+
+}   // namespace
+
+void ArchiveReceived(const CommonOptions& o, const std::vector<uint8_t>& block,
+                     const std::vector<std::string>& files)
+{
+    std::string kcsv(block.begin(), block.end()), error;
+    DecodedTable table;
+    if (o.noArchive || !DecodeTable(kcsv, &table, &error))
+        return;   // a block that is no table is a file, not a version
+    ArchiveEntry entry;
+    entry.pulled = ArchiveNow();
+    entry.port = o.link.port;
+    entry.link = o.link.link.empty() ? "ir" : o.link.link;
+    std::string path = ArchivePath(o.archive);
+    if (!ArchiveTable(path, kcsv, table, &entry, &error))
+        Complain("the archive " + path + " could not be written: " + error + "; the table is in " +
+                 FilesLine(files));
+}
+
+int HistoryCommand(const std::string& archive, const std::string& name)
+{
+    sqlite3* db = nullptr;
+    if (!Open(archive, &db))
+        return KIV_EXIT_READ;
+    std::vector<ArchiveEntry> entries;
+    std::string error;
+    bool ok = ArchiveHistory(db, name, &entries, &error);
+    CloseArchive(db);
+    if (!ok) {
+        Complain(error);
+        return KIV_EXIT_READ;
+    }
+    for (const ArchiveEntry& e : entries)
+        std::cout << Line(e) << "\n";
+    return KIV_EXIT_OK;
+}
+
+int DiffCommand(const DiffArgs& a)
+{
+    sqlite3* db = nullptr;
+    if (!Open(a.archive, &db))
+        return KIV_EXIT_READ;
+    long ids[2];
+    ArchiveEntry entries[2];
+    std::string kcsv[2];
+    DecodedTable tables[2];
+    int rc = DiffVersions(db, a, ids);
+    for (int k = 0; k < 2 && rc == KIV_EXIT_OK; k++)
+        rc = LoadVersion(db, ids[k], &entries[k], &kcsv[k], &tables[k]);
+    CloseArchive(db);
+    if (rc != KIV_EXIT_OK)
+        return rc;
+    std::string diff = TableDiff(tables[0], tables[1]);
+    if (diff.empty())
+        return KIV_EXIT_OK;
+    std::cout << "--- " << Line(entries[0]) << "\n+++ " << Line(entries[1]) << "\n" << diff;
+    return 1;
+}
+
+int ExportCommand(const CommonOptions& o, const ExportArgs& a)
+{
+    if (a.kcsv && a.html) {
+        Complain("give --kcsv or --html, not both");
+        return KIV_EXIT_USAGE;
+    }
+    if (!a.output.empty() && !a.kcsv && !a.html) {
+        Complain("-o names the file of --kcsv or --html; the table CSV goes in -d DIR");
+        return KIV_EXIT_USAGE;
+    }
+    sqlite3* db = nullptr;
+    if (!Open(a.archive, &db))
+        return KIV_EXIT_READ;
+    ArchiveEntry entry;
+    std::string kcsv, error;
+    int rc = LoadVersion(db, a.id, &entry, &kcsv, nullptr);
+    CloseArchive(db);
+    if (rc != KIV_EXIT_OK)
+        return rc;
+    // The folder is made when missing, and taken back when the job fails.
+    bool made = mkdir(a.dir.c_str(), 0777) == 0;
+    std::string base = SafeFileName(entry.name) ? entry.name : "table";
+    std::string shown = "version " + std::to_string(a.id);
+    std::vector<std::string> written;
+    std::string out = !a.output.empty() ? a.output : a.dir + "/" + base + (a.html ? ".html" : ".kcsv");
+    if (a.kcsv) {
+        rc = WriteFileAtomically(out, std::vector<uint8_t>(kcsv.begin(), kcsv.end()), o.force, &error);
+        if (rc == KIV_EXIT_OK)
+            written.push_back(out);
+    } else if (a.html) {
+        rc = WriteKcsvPage(kcsv, shown, out, o.force, &written, &error);
+    } else {
+        ConvertOptions options;
+        options.force = o.force;
+        rc = KcsvToTableCsv(kcsv, shown, a.dir, base, options, &written, &error);
+    }
+    if (rc != KIV_EXIT_OK)
+        Complain(error);
+    if (rc != KIV_EXIT_OK && made)
+        rmdir(a.dir.c_str());
+    for (const std::string& path : written)
+        std::cout << path << "\n";
+    return rc;
+}
+
+int ArchivePushCommand(const CommonOptions& o, long id)
+{
+    sqlite3* db = nullptr;
+    if (!Open(o.archive, &db))
+        return KIV_EXIT_READ;
+    ArchiveEntry entry;
+    std::string kcsv;
+    int rc = LoadVersion(db, id, &entry, &kcsv, nullptr);
+    CloseArchive(db);
+    return rc ? rc : LinkTransfer(o, true, std::vector<uint8_t>(kcsv.begin(), kcsv.end()), nullptr);
+}

@@ -1,0 +1,348 @@
+// The archive of pulls through kiv's command line, read back by the sqlite3
+// shell: every table received is kept once per change, and an archive that
+// cannot take it never costs the table.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+#include "kiv_harness.h"
+
+namespace {
+
+// The sample table as from-csv writes it, as addr.kcsv in the run's folder.
+void MakeSample(KivRun& run)
+{
+    std::string src = run.File("src");
+    if (system(("mkdir " + src + " && cp " KIV_SAMPLES "/* " + src).c_str()) != 0 ||
+        run.Kiv("from-csv --classic addr.table addr.txt -o ../addr.kcsv", "src") != 0)
+        ADD_FAILURE() << run.Err();
+}
+
+// from with every text in pairs replaced, as the file to.
+void Variant(const KivRun& run, const std::string& from, const std::string& to,
+             const std::vector<std::pair<std::string, std::string>>& pairs)
+{
+    std::string text = ReadWhole(run.File(from));
+    for (const auto& p : pairs)
+        for (size_t at; (at = text.find(p.first)) != std::string::npos;)
+            text.replace(at, p.first.size(), p.second);
+    WriteWhole(run.File(to), text);
+}
+
+// The sample again with other stamps, and with one value changed (through
+// the table CSV, as a person edits it).
+void MakeVariants(KivRun& run)
+{
+    std::string kcsv = ReadWhole(run.File("addr.kcsv"));
+    size_t h = kcsv.find("\"H\",\"04\",\"RVC2\",\"");
+    ASSERT_NE(std::string::npos, h);
+    Variant(run, "addr.kcsv", "restamped.kcsv", {{kcsv.substr(h + 17, 14), "20010203040506"}});
+    ASSERT_EQ(0, run.Kiv("to-csv addr.kcsv -d edit")) << run.Err();
+    Variant(run, "edit/addr.csv", "edit/addr.csv", {{"1234.5", "999"}});
+    ASSERT_EQ(0, run.Kiv("from-csv edit/addr.csv -o changed.kcsv")) << run.Err();
+}
+
+// kivsim sends the file data once to kiv run with args; kiv's status.
+int Pull(KivRun& run, const std::string& data, const std::string& args,
+         const std::vector<std::string>& env = {})
+{
+    unlink(run.File("ready").c_str());
+    unlink(run.File("stop").c_str());
+    if (!run.StartSim(std::string(kSimCable) + " --role send --data " + run.File(data)))
+        return -1;
+    int status = ExitStatus(run.StartKiv(args + " --port LINE " + kCable, "", env));
+    run.FinishSim();
+    return status;
+}
+
+// What the sqlite3 shell prints for the query.
+std::string Sql(const KivRun& run, const std::string& archive, const std::string& query)
+{
+    WriteWhole(run.File("query.sql"), query);
+    std::string out;
+    FILE* p = popen(("sqlite3 '" + archive + "' < '" + run.File("query.sql") + "' 2>&1").c_str(), "r");
+    char buf[4096];
+    for (size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;)
+        out.append(buf, n);
+    if (p)
+        pclose(p);
+    return out;
+}
+
+// Each row runs its pulls in order; the archive then holds one line per
+// pull (its id and the version it equals, 0 for none) and the first
+// version's bytes and cells as they came.
+TEST(KivArchive, KeepsEachTableOncePerChange)
+{
+    struct Row {
+        const char* name;
+        std::vector<std::string> sent;
+        std::string args;
+        std::vector<std::string> env;
+        std::string archive;   // in the run's folder; "" for the default
+        std::string pulls;     // "" when nothing may be archived
+    } rows[] = {
+        {"again, restamped, again, changed",
+         {"addr.kcsv", "restamped.kcsv", "addr.kcsv", "changed.kcsv"},
+         "pull -f",
+         {},
+         "",
+         "1|0\n2|1\n3|1\n4|0\n"},
+        {"--archive", {"addr.kcsv"}, "pull --archive @mine.sqlite", {}, "mine.sqlite", "1|0\n"},
+        {"KIV_ARCHIVE", {"addr.kcsv"}, "pull", {"KIV_ARCHIVE=env.sqlite"}, "env.sqlite", "1|0\n"},
+        {"--no-archive", {"addr.kcsv"}, "pull --no-archive", {}, "", ""},
+        {"receive", {"addr.kcsv", "addr.kcsv"}, "receive -f -o @got.kcsv", {}, "", "1|0\n2|1\n"},
+        {"receive of no table", {"block"}, "receive -o @got.kcsv", {}, "", ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        KivRun run;
+        MakeSample(run);
+        MakeVariants(run);
+        WriteWhole(run.File("block"), Pattern(300, 7) + "\x1A");
+        for (const std::string& sent : row.sent)
+            EXPECT_EQ(0, Pull(run, sent, row.args, row.env)) << run.Err();
+        EXPECT_EQ("", run.Err());
+        std::string archive = row.archive.empty() ? run.Archive() : run.File(row.archive);
+        ASSERT_EQ(!row.pulls.empty(), Exists(archive));
+        EXPECT_EQ(row.archive.empty() && !row.pulls.empty(), Exists(run.Archive()));
+        if (row.pulls.empty())
+            continue;
+        EXPECT_EQ(row.pulls, Sql(run, archive, "SELECT id, coalesce(same_as, 0) FROM pulls ORDER BY id;"));
+        EXPECT_EQ("1|cable|住所録|3|1\n",
+                  Sql(run, archive,
+                      "SELECT p.id, link, name, records, kcsv = readfile('" + run.File(row.sent[0]) +
+                          "') FROM pulls p JOIN tables t ON t.version = p.id WHERE p.id = 1;"));
+        EXPECT_EQ("鈴木 \"花子\"|-0.25|住所録-pictures/2-4.png\n",
+                  Sql(run, archive, "SELECT 氏名, 金額, 写真 FROM 住所録 WHERE version = 1 AND record = 2;"));
+    }
+}
+
+// Titles made into the view's column names: a title met again gets a
+// number, an empty one its place, an apostrophe and a quote stay.
+TEST(KivArchive, TheViewNamesEachFieldOnce)
+{
+    KivRun run;
+    MakeSample(run);
+    // 金額 becomes 氏名, 誕生日 empty, 写真 a"b'c (in code page 932).
+    Variant(run, "addr.kcsv", "retitled.kcsv",
+            {{"\"\x8B\xE0\x8A\x7A\"", "\"\x8E\x81\x96\xBC\""},
+             {",\"\x92\x61\x90\xB6\x93\xFA\"", ","},
+             {"\"\x8E\xCA\x90\x5E\"", "\"a\"\"b'c\""}});
+    EXPECT_EQ(0, Pull(run, "retitled.kcsv", "receive -o @got.kcsv")) << run.Err();
+    EXPECT_EQ("version|record|氏名|氏名 (2)|field 3|a\"b'c\n1|2|鈴木 "
+              "\"花子\"|-0.25|2001-01-05|住所録-pictures/2-4.png\n",
+              Sql(run, run.Archive(), ".headers on\nSELECT * FROM 住所録 WHERE record = 2;"));
+}
+
+// An archive that is locked, no database or cannot be made: the pull still
+// writes its files, warns once and succeeds.
+TEST(KivArchive, AnArchiveThatFailsNeverCostsThePull)
+{
+    struct Row {
+        const char* name;
+        std::string archive;
+        std::string reason;
+    } rows[] = {
+        {"locked", "locked.sqlite", "database is locked"},
+        {"damaged", "damaged.sqlite", "file is not a database"},
+        {"its folder a file", "file/a.sqlite", "unable to open database file: Not a directory"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        KivRun run;
+        MakeSample(run);
+        WriteWhole(run.File("damaged.sqlite"), Pattern(5000, 3));
+        WriteWhole(run.File("file"), "");
+        sqlite3* holder = nullptr;
+        ASSERT_EQ(SQLITE_OK, sqlite3_open(run.File("locked.sqlite").c_str(), &holder));
+        ASSERT_EQ(SQLITE_OK,
+                  sqlite3_exec(holder, "PRAGMA journal_mode=WAL; BEGIN EXCLUSIVE; CREATE TABLE t(x);",
+                               nullptr, nullptr, nullptr));
+        EXPECT_EQ(0, Pull(run, "addr.kcsv", "pull --archive @" + row.archive));
+        sqlite3_close(holder);
+        EXPECT_TRUE(ReadWhole(run.File("addr.kcsv")) == ReadWhole(run.File("住所録.kcsv")));
+        EXPECT_TRUE(Exists(run.File("住所録.csv")));
+        EXPECT_EQ("kiv: the archive " + run.File(row.archive) + " could not be written: " + row.reason +
+                      "; the table is in 住所録.kcsv, 住所録.csv, 住所録.schema and 3 more\n",
+                  run.Err());
+    }
+}
+
+// The sample pulled, pulled again unchanged, then changed: versions 1, 2
+// (equal to 1) and 3 in the default archive.
+void PullThree(KivRun& run)
+{
+    MakeSample(run);
+    MakeVariants(run);
+    for (const char* sent : {"addr.kcsv", "addr.kcsv", "changed.kcsv"})
+        EXPECT_EQ(0, Pull(run, sent, "pull -f")) << run.Err();
+}
+
+// Each line of out with its second word (the time) checked and cut out.
+std::string WithoutTimes(const std::string& out)
+{
+    std::string lines;
+    for (size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
+        std::vector<std::string> words = Words(out.substr(at, end - at));
+        EXPECT_TRUE(words.size() > 2 && words[1].size() == 20 && words[1][10] == 'T' && words[1][19] == 'Z')
+            << out;
+        for (size_t w = 0; w < words.size(); w++)
+            lines += w == 1 ? "" : (w ? " " : "") + words[w];
+        lines += "\n";
+    }
+    return lines;
+}
+
+TEST(KivArchive, HistoryListsEveryPull)
+{
+    KivRun run;
+    PullThree(run);
+    WriteWhole(run.File("damaged.sqlite"), Pattern(5000, 3));
+    std::string a = std::to_string(ReadWhole(run.File("addr.kcsv")).size());
+    std::string c = std::to_string(ReadWhole(run.File("changed.kcsv")).size());
+    std::string all = "1 住所録 3 records " + a + " bytes\n2 住所録 3 records " + a +
+                      " bytes = 1 (pulled again, unchanged)\n3 住所録 3 records " + c + " bytes\n";
+    struct Row {
+        std::string args;
+        int status;
+        std::string out, err;
+    } rows[] = {
+        {"history", 0, all, ""},
+        {"history 住所録", 0, all, ""},
+        {"history other", 0, "", ""},
+        {"history --archive @none.sqlite", 7, "", "kiv: " + run.File("none.sqlite") + ": no archive there"},
+        {"history --archive @damaged.sqlite", 7, "",
+         "kiv: " + run.File("damaged.sqlite") + ": not an archive of kiv: file is not a database"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args);
+        EXPECT_EQ(row.status, run.Kiv(row.args));
+        EXPECT_EQ(row.out, WithoutTimes(run.Out()));
+        EXPECT_EQ(row.err, run.Err().substr(0, row.err.size()));
+    }
+}
+
+// Rows in order, on one archive: each writes file, which then holds what
+// the reference file holds (or, for a page, the text).
+TEST(KivArchive, ExportWritesAVersionAsEachCommandDoes)
+{
+    KivRun run;
+    PullThree(run);
+    mkdir(run.File("ref").c_str(), 0755);
+    WriteWhole(run.File("ref/住所録.kcsv"), ReadWhole(run.File("changed.kcsv")));
+    ASSERT_EQ(0, run.Kiv("to-csv ref/住所録.kcsv -d ref")) << run.Err();
+    struct Row {
+        std::string args;
+        int status;
+        std::string file, want, err;
+    } rows[] = {
+        {"export 3 -d out", 0, "out/住所録.csv", "ref/住所録.csv", ""},
+        {"export 3 -d out", 8, "out/住所録.schema", "ref/住所録.schema", "out/住所録.csv exists"},
+        {"export 3 -d out -f", 0, "out/住所録-pictures/2-4.png", "ref/住所録-pictures/2-4.png", ""},
+        {"export 2 --kcsv -o v2.kcsv", 0, "v2.kcsv", "addr.kcsv", ""},
+        {"export 1 --html -d page", 0, "page/住所録.html", "<td data-label=\"氏名\">山田 太郎</td>", ""},
+        {"export 9 --kcsv", 7, "", "", "no version 9 in the archive"},
+        {"export 1 -o x.csv", 64, "", "", "-o names the file of --kcsv or --html"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args);
+        EXPECT_EQ(row.status, run.Kiv(row.args));
+        EXPECT_EQ("kiv: " + row.err, row.err.empty() ? "kiv: " : run.Err().substr(0, row.err.size() + 5));
+        std::string got = row.file.empty() ? "" : ReadWhole(run.File(row.file));
+        bool page = row.want.rfind("<", 0) == 0;
+        EXPECT_TRUE(page ? got.find(row.want) != std::string::npos
+                         : row.want.empty() || ReadWhole(run.File(row.want)) == got);
+    }
+}
+
+// kivsim takes exactly the bytes the archive holds for the version.
+TEST(KivArchive, PushSendsAnArchivedVersionAsReceived)
+{
+    KivRun run;
+    PullThree(run);
+    struct Row {
+        std::string args;
+        int status;
+        std::string sent, err;   // the file kivsim must have got
+    } rows[] = {
+        {"push --from-archive 2", 0, "addr.kcsv", ""},
+        {"push --from-archive 3", 0, "changed.kcsv", ""},
+        {"push --from-archive 4", 7, "", "kiv: no version 4 in the archive"},
+        {"push --from-archive 1 --archive @none.sqlite", 7, "",
+         "kiv: " + run.File("none.sqlite") + ": no archive"},
+        {"push", 64, "", "kiv: give NAME.csv, --classic LAYOUT CSV, or --from-archive ID"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args);
+        unlink(run.File("ready").c_str());
+        unlink(run.File("stop").c_str());
+        unlink(run.File("rec.bin").c_str());
+        ASSERT_TRUE(run.StartSim(std::string(kSimCable) + " --role receive --silence 500"));
+        EXPECT_EQ(row.status, run.Kiv(row.args + " --port LINE " + kCable));
+        run.StopSim();
+        EXPECT_EQ(row.err, run.Err().substr(0, row.err.size()));
+        EXPECT_TRUE((row.sent.empty() ? "" : ReadWhole(run.File(row.sent))) ==
+                    ReadWhole(run.File("rec.bin")));
+    }
+}
+
+// The sample with a sync ID in each record ("D"," ",ID,...), and again with
+// the first record's name changed (太 to 次 in code page 932).
+void MakeSynced(KivRun& run)
+{
+    std::string text = ReadWhole(run.File("addr.kcsv"));
+    int n = 0;
+    for (size_t at; (at = text.find("\"D\",\" \",,")) != std::string::npos;)
+        text.replace(at, 9, "\"D\",\" \",\"S" + std::to_string(++n) + "\",");
+    WriteWhole(run.File("synced.kcsv"), text);
+    Variant(run, "synced.kcsv", "renamed.kcsv", {{"\x91\xBE", "\x8E\x9F"}});
+}
+
+// On versions 1 (2 equals it), 3 changed, 4 with a record removed and one
+// added, 5 with sync IDs and 6 its first record renamed: the body after the
+// two lines naming the versions compared.
+TEST(KivArchive, DiffShowsRecordsAddedRemovedAndChanged)
+{
+    KivRun run;
+    PullThree(run);
+    Variant(run, "edit/addr.csv", "edit/addr.csv",
+            {{"\"鈴木 \"\"花子\"\"\",-0.25,2001-01-05,addr-pictures/2-4.png\r\n", ""}});
+    WriteWhole(run.File("edit/addr.csv"),
+               ReadWhole(run.File("edit/addr.csv")) + "佐藤 一郎,5,2020-01-01,\r\n");
+    ASSERT_EQ(0, run.Kiv("from-csv edit/addr.csv -o grown.kcsv")) << run.Err();
+    MakeSynced(run);
+    for (const char* sent : {"grown.kcsv", "synced.kcsv", "renamed.kcsv"})
+        EXPECT_EQ(0, Pull(run, sent, "pull -f")) << run.Err();
+    struct Row {
+        std::string args;
+        int status;
+        std::string from, to, body;
+    } rows[] = {
+        {"diff", 1, "5", "6", "~ 山田 次郎, 1234.5\n    氏名: 山田 太郎 \u2192 山田 次郎\n"},
+        {"diff 住所録 2", 1, "2", "6", "- 山田 太郎, 1234.5\n+ 山田 次郎, 1234.5\n"},
+        {"diff 住所録 3 4", 1, "3", "4", "- 鈴木 \"花子\", -0.25\n+ 佐藤 一郎, 5\n"},
+        {"diff 住所録 3 1", 1, "3", "1", "~ 山田 太郎, 1234.5\n    金額: 999 \u2192 1234.5\n"},
+        {"diff 住所録 1 2", 0, "", "", ""},
+        {"diff other", 7, "", "", "kiv: other: the archive holds fewer than two versions of it\n"},
+        {"diff 住所録 1 9", 7, "", "", "kiv: no version 9 in the archive (kiv history lists them)\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args);
+        EXPECT_EQ(row.status, run.Kiv(row.args));
+        std::string out = run.Out(), heads;
+        size_t body = 0;
+        for (int k = 0; k < 2 && row.status == 1; k++) {
+            heads += out.substr(body, out.find(' ', body + 4) - body) + ";";
+            body = out.find('\n', body) + 1;
+        }
+        EXPECT_EQ(row.status == 1 ? "--- " + row.from + ";+++ " + row.to + ";" : "", heads);
+        EXPECT_EQ(row.body, row.status == 7 ? run.Err() : out.substr(body));
+    }
+}
+
+}   // namespace
