@@ -92,7 +92,10 @@ void CloseSerialPort(int fd)
     ResetPortIo(-1);
     // What is left is discarded, and output an XOFF stopped goes on with
     // nothing to send, so the driver's closing wait has nothing to wait for.
-    tcflush(fd, TCOFLUSH);
+    // Only then: a pseudo-terminal's queue always reads empty, and a flush
+    // there takes what the other side has not read yet.
+    if (OutputQueue(fd))
+        tcflush(fd, TCOFLUSH);
     tcflow(fd, TCOON);
     ModemLines(fd, TIOCMBIC);
     if (haveSaved)
