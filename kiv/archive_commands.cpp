@@ -6,6 +6,7 @@
 #include <iostream>
 #include "archive.h"
 #include "kiv_commands.h"
+#include "port_settings.h"
 #include "kiv_convert.h"
 #include "show_command.h"
 
@@ -77,7 +78,12 @@ void ArchiveReceived(const CommonOptions& o, const std::vector<uint8_t>& block,
     ArchiveEntry entry;
     entry.pulled = ArchiveNow();
     entry.port = o.link.port;
-    entry.link = o.link.link.empty() ? "ir" : o.link.link;
+    // The kind the transfer ran with, wherever it came from (option, settings file, default).
+    PortParams params;
+    std::string ignored;
+    entry.link = ResolvePortParams(o.link, &params, &ignored, &ignored) == SETTINGS_OK
+                     ? LinkKindName(params.linkKind)
+                     : o.link.link;
     std::string path = ArchivePath(o.archive);
     if (!ArchiveTable(path, kcsv, table, &entry, &error))
         Complain("the archive " + path + " could not be written: " + error + "; the table is in " +

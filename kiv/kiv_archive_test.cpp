@@ -54,7 +54,9 @@ int Pull(KivRun& run, const std::string& data, const std::string& args,
     unlink(run.File("stop").c_str());
     if (!run.StartSim(std::string(kSimCable) + " --role send --data " + run.File(data)))
         return -1;
-    int status = ExitStatus(run.StartKiv(args + " --port LINE " + kCable, "", env));
+    // A settings file gives the link on its own.
+    std::string link = args.find("--settings") == std::string::npos ? kCable : "-q";
+    int status = ExitStatus(run.StartKiv(args + " --port LINE " + link, "", env));
     run.FinishSim();
     return status;
 }
@@ -95,6 +97,7 @@ TEST(KivArchive, KeepsEachTableOncePerChange)
         {"--archive", {"addr.kcsv"}, "pull --archive @mine.sqlite", {}, "mine.sqlite", "1|0\n"},
         {"KIV_ARCHIVE", {"addr.kcsv"}, "pull", {"KIV_ARCHIVE=env.sqlite"}, "env.sqlite", "1|0\n"},
         {"--no-archive", {"addr.kcsv"}, "pull --no-archive", {}, "", ""},
+        {"the link kind from a settings file", {"addr.kcsv"}, "pull --settings @cable.ini", {}, "", "1|0\n"},
         {"receive", {"addr.kcsv", "addr.kcsv"}, "receive -f -o @got.kcsv", {}, "", "1|0\n2|1\n"},
         {"receive of no table", {"block"}, "receive -o @got.kcsv", {}, "", ""},
     };
@@ -104,6 +107,7 @@ TEST(KivArchive, KeepsEachTableOncePerChange)
         MakeSample(run);
         MakeVariants(run);
         WriteWhole(run.File("block"), Pattern(300, 7) + "\x1A");
+        WriteWhole(run.File("cable.ini"), "[ComPort]\nIRMode=15\nSpeed=115200\nXFlow=OFF\n");
         for (const std::string& sent : row.sent)
             EXPECT_EQ(0, Pull(run, sent, row.args, row.env)) << run.Err();
         EXPECT_EQ("", run.Err());

@@ -249,3 +249,8 @@ SettingsFault ResolvePortParams(const LinkOptions& options, PortParams* params, 
     }
     return SETTINGS_OK;
 }
+
+const char* LinkKindName(int32_t linkKind)
+{
+    return linkKind == LINK_IR ? "ir" : linkKind == LINK_IRDA ? "irda" : "cable";
+}

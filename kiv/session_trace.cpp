@@ -9,6 +9,7 @@
 #include <cstring>
 #include "kiv_version.h"
 #include "link_engine.h"
+#include "port_settings.h"
 
 namespace {
 
@@ -76,8 +77,6 @@ std::string Escaped(const std::string& text)
     return s;
 }
 
-const char* LinkName(int32_t kind) { return kind == LINK_IR ? "ir" : kind == LINK_IRDA ? "irda" : "cable"; }
-
 const char* ParityName(char parity) { return parity == 'o' ? "odd" : parity == 'e' ? "even" : "none"; }
 
 const char* FlowName(const LineSettings& line)
@@ -130,7 +129,7 @@ void TraceStart(const std::string& command, const std::string& port, const PortP
     fprintf(trace,
             "{\"format\":\"kiv-session\",\"version\":1,\"kiv\":\"%s\",\"command\":\"%s\",\"port\":\"%s\","
             "\"link\":\"%s\",\"speed\":%u,\"parity\":\"%s\",\"bits\":%u,\"stop\":%d,\"flow\":\"%s\"}\n",
-            KIV_VERSION_TEXT, Escaped(command).c_str(), Escaped(port).c_str(), LinkName(params.linkKind),
+            KIV_VERSION_TEXT, Escaped(command).c_str(), Escaped(port).c_str(), LinkKindName(params.linkKind),
             l.baudRate, ParityName(l.parity), l.dataBits, l.twoStopBits ? 2 : 1, FlowName(l));
     fflush(trace);
 }
