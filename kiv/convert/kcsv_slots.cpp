@@ -37,25 +37,37 @@ size_t BareFieldEnd(const std::string& text, size_t i, size_t end)
 bool SplitKcsvRecord(const std::string& text, size_t* pos, bool unquoted, std::vector<std::string>* slots)
 {
     size_t end = text.size();
-    size_t i = *pos;
-    slots->clear();
-    if (i >= end || EndsRecord(text[i]))
-        return false;
-    for (;;) {
+    size_t i = *pos, count = 0;
+    // The slots' strings are assigned rather than made anew, so that a
+    // caller reading record after record into one vector reuses their room.
+    auto take = [&](size_t start) {
+        if (count < slots->size())
+            (*slots)[count].assign(text, start, i - start);
+        else
+            slots->emplace_back(text, start, i - start);
+        count++;
+    };
+    bool ok = i < end && !EndsRecord(text[i]);
+    while (ok) {
         size_t start = i;
         if (i < end && text[i] == '"')
             i = QuotedFieldEnd(text, i, end);
         else if (i < end && text[i] != ',' && !EndsRecord(text[i]))
             i = unquoted ? BareFieldEnd(text, i, end) : std::string::npos;
-        if (i == std::string::npos)
-            return false;
-        slots->push_back(text.substr(start, i - start));
+        if (i == std::string::npos) {
+            ok = false;
+            break;
+        }
+        take(start);
         if (i < end && text[i] == ',') {
             i++;
             continue;
         }
         break;
     }
+    slots->resize(count);
+    if (!ok)
+        return false;
     if (i < end && text[i] == '\r')
         i++;
     if (i < end && text[i] == '\n')
@@ -64,11 +76,22 @@ bool SplitKcsvRecord(const std::string& text, size_t* pos, bool unquoted, std::v
     return true;
 }
 
-std::string SlotValue(const std::string& slot)
+void SlotValueInto(const std::string& slot, std::string* value)
 {
-    std::string value;
-    if (slot.empty() || slot[0] != '"')
-        return slot;
+    if (slot.empty() || slot[0] != '"') {
+        *value = slot;
+        return;
+    }
+    // The common slot, a quoted value without a quote or line break inside,
+    // is its middle.
+    size_t last = slot.size() - 1, i = 1;
+    while (i < last && slot[i] != '"' && slot[i] != '\r' && slot[i] != '\n')
+        i++;
+    if (i == last && last > 0 && slot[last] == '"') {
+        value->assign(slot, 1, last - 1);
+        return;
+    }
+    value->clear();
     for (size_t i = 1; i < slot.size(); i++) {
         char c = slot[i];
         if (c == '\r' || c == '\n')
@@ -78,8 +101,28 @@ std::string SlotValue(const std::string& slot)
                 break;
             c = slot[++i];
         }
-        value += c;
+        value->push_back(c);
     }
+}
+
+bool IsQuotedSlotOf(const std::string& slot, const std::string& value)
+{
+    if (value.empty())
+        return slot.empty();
+    size_t quotes = 0;
+    for (char c : value)
+        quotes += c == '"';
+    if (slot.size() != value.size() + quotes + 2 || slot.front() != '"' || slot.back() != '"')
+        return false;
+    if (quotes == 0)
+        return slot.compare(1, value.size(), value) == 0;
+    return slot == QuoteSlot(value);
+}
+
+std::string SlotValue(const std::string& slot)
+{
+    std::string value;
+    SlotValueInto(slot, &value);
     return value;
 }
 
@@ -87,13 +130,19 @@ std::string QuoteSlot(const std::string& value)
 {
     if (value.empty())
         return value;
-    std::string slot = "\"";
-    for (char c : value) {
-        slot += c;
-        if (c == '"')
-            slot += '"';
+    std::string slot;
+    slot.reserve(value.size() + 2);
+    slot.push_back('"');
+    for (size_t at = 0, q; at < value.size(); at = q + 1) {
+        q = value.find('"', at);
+        if (q == std::string::npos) {
+            slot.append(value, at, std::string::npos);
+            break;
+        }
+        slot.append(value, at, q + 1 - at).push_back('"');   // a quote is written twice
     }
-    return slot + "\"";
+    slot.push_back('"');
+    return slot;
 }
 
 std::string JoinSlots(const std::vector<std::string>& slots)

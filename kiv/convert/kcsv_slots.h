@@ -13,11 +13,15 @@
 // the reading as it does the core's. False at the end of the input, at an
 // empty line and for a record the core's reader would refuse; *pos then
 // stays. Otherwise *pos moves past the record's line end (LF or CR LF).
+// *slots holds the slots read, also when false.
 bool SplitKcsvRecord(const std::string& text, size_t* pos, bool unquoted, std::vector<std::string>* slots);
 
 // The value of a slot: what the core's reader makes of it (quotes taken off,
 // a doubled quote made one, line breaks dropped). Empty for an empty slot.
 std::string SlotValue(const std::string& slot);
+void SlotValueInto(const std::string& slot, std::string* value);
+// slot == QuoteSlot(value), without making the quoted slot.
+bool IsQuotedSlotOf(const std::string& slot, const std::string& value);
 // A value as a quoted slot (inner quotes doubled); empty stays empty.
 std::string QuoteSlot(const std::string& value);
 // The slots joined again by commas.

@@ -1,6 +1,7 @@
 #include "table_cells.h"
 #include <cstdlib>
 #include <cstring>
+#include "cp932_chars.h"
 #include "cp932_text.h"
 #include "kcsv/field_codecs.h"
 #include "kcsv/leadbyte.h"
@@ -64,6 +65,9 @@ std::string Cp932ToUtf8Lenient(const std::string& cp932)
     std::string utf8, ignored;
     if (IsAscii(cp932))
         return cp932;
+    if (Cp932ToUtf8ByTable(cp932, &utf8))
+        return utf8;
+    utf8.clear();
     if (Cp932ToUtf8(cp932, "", &utf8, &ignored))
         return utf8;
     // Character by character: only the one that has no form is replaced.
@@ -81,9 +85,12 @@ std::string TextCell(const std::string& value) { return Cp932ToUtf8Lenient(Sjis1
 
 bool TextSlot(const std::string& cell, std::string* slot)
 {
-    std::string cp932 = cell, ignored;
-    if (!IsAscii(cell) && !Utf8ToCp932(cell, "", &cp932, &ignored))
-        return false;
+    std::string cp932, ignored;
+    if (IsAscii(cell))
+        cp932 = cell;
+    else if (cell.compare(0, 3, "\xEF\xBB\xBF") == 0 || !Utf8ToCp932ByTable(cell, &cp932))
+        if (!Utf8ToCp932(cell, "", &cp932, &ignored))   // also takes a leading byte-order mark off
+            return false;
     *slot = QuoteSlot(Sjis1(cp932, false));
     return true;
 }

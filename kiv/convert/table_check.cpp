@@ -8,6 +8,7 @@
 // that decode for their kind. Empty values are sound for every kind.
 #include "table_check.h"
 #include "kiv_convert.h"
+#include "plain_record.h"
 #include <algorithm>
 #include <cstring>
 #include <string_view>
@@ -300,17 +301,24 @@ CheckStep CheckNextRecord(TableCheckPass* c, std::string_view text, bool ended)
     size_t lineEnd = std::min(text.find('\n', start), text.size());
     if (lineEnd == text.size() && !ended)
         return CHECK_MORE;
-    const char* data = text.data() + start;
-    TextStream* ts = TextOpenMemory(data, text.size() - start);
-    if (!ts)
-        return CHECK_MORE;
     CsvRecord record;
-    int n = ReadCsvRecord(ts, &record);
-    size_t read = (size_t)(reinterpret_cast<TextReadWindow*>(ts)->next - (const unsigned char*)data);
+    size_t read = 0;
+    int n = 0;
+    if (c->inData && lineEnd < text.size())
+        n = ReadPlainRecord(text.substr(start, lineEnd - start), &c->values, &record);
+    if (n > 0) {
+        read = lineEnd + 1 - start;
+    } else {
+        const char* data = text.data() + start;
+        TextStream* ts = TextOpenMemory(data, text.size() - start);
+        if (!ts)
+            return CHECK_MORE;
+        n = ReadCsvRecord(ts, &record);
+        read = (size_t)(reinterpret_cast<TextReadWindow*>(ts)->next - (const unsigned char*)data);
+        TextClose(ts);
+    }
     // The reader may have looked at the window's last byte for a CR's LF.
-    bool whole = ended || start + read < text.size();
-    TextClose(ts);
-    if (!whole) {
+    if (!ended && start + read >= text.size()) {
         FreeCsvRecord(&record);
         return CHECK_MORE;
     }

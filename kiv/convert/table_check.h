@@ -36,6 +36,7 @@ struct TableCheckPass {
     size_t faultLine;    // of the first fault, 0 while there is none
     size_t lostLine;     // of the first data record the conversion could not read
     std::string reason;
+    std::string values;   // a plain record's fields, one after the other
 };
 
 enum CheckStep {

@@ -38,12 +38,13 @@ struct Job {
 int WriteLine(Job* job, const std::string& utf8, std::string* error)
 {
     job->lines++;
-    std::string bytes = utf8;
-    if (job->options.cp932 && !Utf8ToCp932(utf8, job->csvShown, &bytes, error)) {
+    std::string cp932;
+    if (job->options.cp932 && !Utf8ToCp932(utf8, job->csvShown, &cp932, error)) {
         // Again with the lines before it, for the line number in the message.
-        Utf8ToCp932(std::string(job->lines - 1, '\n') + utf8, job->csvShown, &bytes, error);
+        Utf8ToCp932(std::string(job->lines - 1, '\n') + utf8, job->csvShown, &cp932, error);
         return KIV_EXIT_CONVERT;
     }
+    const std::string& bytes = job->options.cp932 ? cp932 : utf8;
     if (fwrite(bytes.data(), 1, bytes.size(), job->csv) != bytes.size()) {
         *error = "cannot write " + job->csvShown + ": " + strerror(errno);
         return KIV_EXIT_WRITE;

@@ -15,6 +15,9 @@ struct KcsvTable {
     size_t recordSlots = 0;               // slots of a record as the desktop writer writes it
     std::string base;                     // pictures go to "<base>-pictures/"
     long rows = 0;
+    // Room reused from record to record: the record's slots, a slot's value.
+    std::vector<std::string> slots;
+    std::string value;
 };
 
 // Reads the header records of kcsv into *model. base names the picture

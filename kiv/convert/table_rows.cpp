@@ -29,6 +29,7 @@ std::string Encoded3to4Slot(const std::string& bytes)
 struct RowWork {
     ModelRow* row;
     const std::vector<std::string>* slots;
+    std::string* value;   // scratch for a slot's value
     const std::string& Raw(int column) const
     {
         static const std::string none;
@@ -38,7 +39,13 @@ struct RowWork {
     void Rebuilds(int column, const std::string& canonical)
     {
         if (column >= 0 && column < (int)row->kept.size() && (*slots)[column] == canonical)
-            row->kept[column] = {true, ""};
+            row->kept[column].fromCell = true;
+    }
+    // The same for a slot that is value quoted.
+    void RebuildsQuoted(int column, const std::string& value)
+    {
+        if (column >= 0 && column < (int)row->kept.size() && IsQuotedSlotOf((*slots)[column], value))
+            row->kept[column].fromCell = true;
     }
 };
 
@@ -90,7 +97,9 @@ void GroupPicture(RowWork* w, const KcsvTable& table, const ModelField& f, size_
 void FieldCell(RowWork* w, const KcsvTable& table, const ModelField& f, size_t c)
 {
     const std::string& raw = w->Raw(f.column);
-    std::string value = SlotValue(raw), canonical;
+    std::string& value = *w->value;
+    SlotValueInto(raw, &value);
+    std::string canonical;
     std::string& cell = w->row->cells[c];
     switch (f.kind) {
     case FK_TEXT:
@@ -104,7 +113,7 @@ void FieldCell(RowWork* w, const KcsvTable& table, const ModelField& f, size_t c
         break;
     case FK_TIME:
         if (TimeCellFromDigits(value, f.subKind, &cell))
-            w->Rebuilds(f.column, QuoteSlot(value));
+            w->RebuildsQuoted(f.column, value);
         else
             cell = Cp932ToUtf8Lenient(value);
         break;
@@ -116,11 +125,15 @@ void FieldCell(RowWork* w, const KcsvTable& table, const ModelField& f, size_t c
     }
 }
 
+// A quoted stamp of digits only, as the writer makes it.
 bool IsStamp(const std::string& slot)
 {
-    std::string v = SlotValue(slot);
-    return slot == QuoteSlot(v) && v.size() == TIMESTAMP_SIZE - 1 &&
-           v.find_first_not_of("0123456789") == v.npos;
+    if (slot.size() != TIMESTAMP_SIZE + 1 || slot.front() != '"' || slot.back() != '"')
+        return false;
+    for (size_t i = 1; i + 1 < slot.size(); i++)
+        if (slot[i] < '0' || slot[i] > '9')
+            return false;
+    return true;
 }
 
 // What the desktop writer puts into slot k of a record.
@@ -150,7 +163,7 @@ bool NeedsKeeping(const KcsvTable& table, const ModelRow& row)
 
 bool NextKcsvRow(KcsvTable* table, const TableModel& model, ModelRow* row)
 {
-    std::vector<std::string> slots;
+    std::vector<std::string>& slots = table->slots;
     if (!SplitKcsvRecord(*table->text, &table->next, false, &slots))
         return false;
     row->number = ++table->rows;
@@ -159,12 +172,12 @@ bool NextKcsvRow(KcsvTable* table, const TableModel& model, ModelRow* row)
     // Every slot is kept until a cell is found to rebuild it; the slots'
     // bytes move in only after the cells are made from them.
     row->kept.assign(slots.size(), KeptSlot{false, std::string()});
-    RowWork work{row, &slots};
+    RowWork work{row, &slots, &table->value};
     for (size_t c = 0; c < model.fields.size(); c++)
         FieldCell(&work, *table, model.fields[c], c);
     for (size_t k = 0; k < slots.size(); k++)
         if (!row->kept[k].fromCell)
-            row->kept[k].raw = std::move(slots[k]);
+            row->kept[k].raw.swap(slots[k]);
     row->keptNeeded = NeedsKeeping(*table, *row);
     return true;
 }
