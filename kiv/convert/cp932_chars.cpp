@@ -11,6 +11,8 @@ namespace {
 struct Form {
     uint8_t size;
     char bytes[4];
+    int8_t
+        back;   // code page 932 to UTF-8: 1 when the bytes convert back to the character, 0 when not, -1 unknown
 };
 const uint8_t kNone = 0xFF;
 const uint8_t kLead = 0xFE;   // a code page 932 byte that starts two
@@ -34,7 +36,7 @@ Tables& TheTables()
 // of one.
 Form Ask(iconv_t* cd, const char* to, const char* from, const char* in, size_t size)
 {
-    Form form = {kNone, {}};
+    Form form = {kNone, {}, -1};
     if (*cd == (iconv_t)-1)
         *cd = iconv_open(to, from);
     if (*cd == (iconv_t)-1)
@@ -51,7 +53,7 @@ Form Ask(iconv_t* cd, const char* to, const char* from, const char* in, size_t s
     return form;
 }
 
-const Form& SingleByte(Tables& t, unsigned char b)
+Form& SingleByte(Tables& t, unsigned char b)
 {
     Form& f = t.single[b];
     if (f.size == 0) {
@@ -63,7 +65,7 @@ const Form& SingleByte(Tables& t, unsigned char b)
     return f;
 }
 
-const Form& DoubleByte(Tables& t, unsigned char lead, unsigned char trail)
+Form& DoubleByte(Tables& t, unsigned char lead, unsigned char trail)
 {
     std::unique_ptr<Form[]>& row = t.rows[lead];
     if (!row)
@@ -117,25 +119,45 @@ const Form& CodePoint(Tables& t, std::string_view utf8, uint32_t cp)
     return f;
 }
 
+// Whether f, the UTF-8 of the code page 932 character in, converts back to in.
+bool ConvertsBack(Form* f, std::string_view in)
+{
+    if (f->back < 0) {
+        std::string back;
+        f->back = Utf8ToCp932ByTable(std::string_view(f->bytes, f->size), &back) && back == in;
+    }
+    return f->back == 1;
+}
+
 }   // namespace
 
-bool Cp932ToUtf8ByTable(std::string_view in, std::string* out)
+bool Cp932ToUtf8ByTable(std::string_view in, std::string* out, bool* roundTrips)
 {
     Tables& t = TheTables();
+    *roundTrips = true;
     for (size_t i = 0; i < in.size(); i++) {
         unsigned char b = (unsigned char)in[i];
         if (b < 0x80 && b != 0) {   // ASCII is itself in both
             out->push_back((char)b);
             continue;
         }
-        const Form* f = &SingleByte(t, b);
+        size_t from = i;
+        Form* f = &SingleByte(t, b);
         if (f->size == kLead && i + 1 < in.size())
             f = &DoubleByte(t, b, (unsigned char)in[++i]);
         if (f->size == kNone || f->size == kLead)
             return false;
         out->append(f->bytes, f->size);
+        if (*roundTrips && !ConvertsBack(f, in.substr(from, i + 1 - from)))
+            *roundTrips = false;
     }
     return true;
+}
+
+bool Cp932ToUtf8ByTable(std::string_view in, std::string* out)
+{
+    bool ignored;
+    return Cp932ToUtf8ByTable(in, out, &ignored);
 }
 
 bool Utf8ToCp932ByTable(std::string_view in, std::string* out)

@@ -11,4 +11,8 @@
 // Appends the conversion of in to *out; false when some character needs
 // iconv, with *out then holding a part of the conversion.
 bool Cp932ToUtf8ByTable(std::string_view in, std::string* out);
+// The same; *roundTrips tells whether every character's UTF-8 converts back
+// to its very bytes (not so for the NEC and IBM duplicates, say), in which
+// case Utf8ToCp932 of the whole of *out gives in again.
+bool Cp932ToUtf8ByTable(std::string_view in, std::string* out, bool* roundTrips);
 bool Utf8ToCp932ByTable(std::string_view in, std::string* out);

@@ -87,6 +87,10 @@ void AppendCsvField(std::string* line, const std::string& cell, const ModelField
 std::string CsvLine(const std::vector<std::string>& cells, const std::vector<ModelField>* fields)
 {
     std::string line;
+    size_t size = 2;
+    for (const std::string& cell : cells)
+        size += cell.size() + 3;   // room for the quotes and the comma most cells take
+    line.reserve(size);
     for (size_t i = 0; i < cells.size(); i++) {
         const ModelField* field = fields && i < fields->size() ? &(*fields)[i] : nullptr;
         if (i)

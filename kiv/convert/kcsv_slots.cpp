@@ -34,40 +34,29 @@ size_t BareFieldEnd(const std::string& text, size_t i, size_t end)
 
 }   // namespace
 
-bool SplitKcsvRecord(const std::string& text, size_t* pos, bool unquoted, std::vector<std::string>* slots)
+bool SplitKcsvRecordViews(const std::string& text, size_t* pos, bool unquoted,
+                          std::vector<std::string_view>* slots)
 {
     size_t end = text.size();
-    size_t i = *pos, count = 0;
-    // The slots' strings are assigned rather than made anew, so that a
-    // caller reading record after record into one vector reuses their room.
-    auto take = [&](size_t start) {
-        if (count < slots->size())
-            (*slots)[count].assign(text, start, i - start);
-        else
-            slots->emplace_back(text, start, i - start);
-        count++;
-    };
-    bool ok = i < end && !EndsRecord(text[i]);
-    while (ok) {
+    size_t i = *pos;
+    slots->clear();
+    if (i >= end || EndsRecord(text[i]))
+        return false;
+    for (;;) {
         size_t start = i;
         if (i < end && text[i] == '"')
             i = QuotedFieldEnd(text, i, end);
         else if (i < end && text[i] != ',' && !EndsRecord(text[i]))
             i = unquoted ? BareFieldEnd(text, i, end) : std::string::npos;
-        if (i == std::string::npos) {
-            ok = false;
-            break;
-        }
-        take(start);
+        if (i == std::string::npos)
+            return false;
+        slots->push_back(std::string_view(text).substr(start, i - start));
         if (i < end && text[i] == ',') {
             i++;
             continue;
         }
         break;
     }
-    slots->resize(count);
-    if (!ok)
-        return false;
     if (i < end && text[i] == '\r')
         i++;
     if (i < end && text[i] == '\n')
@@ -76,10 +65,18 @@ bool SplitKcsvRecord(const std::string& text, size_t* pos, bool unquoted, std::v
     return true;
 }
 
-void SlotValueInto(const std::string& slot, std::string* value)
+bool SplitKcsvRecord(const std::string& text, size_t* pos, bool unquoted, std::vector<std::string>* slots)
+{
+    std::vector<std::string_view> views;
+    bool ok = SplitKcsvRecordViews(text, pos, unquoted, &views);
+    slots->assign(views.begin(), views.end());
+    return ok;
+}
+
+void SlotValueInto(std::string_view slot, std::string* value)
 {
     if (slot.empty() || slot[0] != '"') {
-        *value = slot;
+        value->assign(slot);
         return;
     }
     // The common slot, a quoted value without a quote or line break inside,
@@ -88,7 +85,7 @@ void SlotValueInto(const std::string& slot, std::string* value)
     while (i < last && slot[i] != '"' && slot[i] != '\r' && slot[i] != '\n')
         i++;
     if (i == last && last > 0 && slot[last] == '"') {
-        value->assign(slot, 1, last - 1);
+        value->assign(slot.substr(1, last - 1));
         return;
     }
     value->clear();
@@ -105,21 +102,23 @@ void SlotValueInto(const std::string& slot, std::string* value)
     }
 }
 
-bool IsQuotedSlotOf(const std::string& slot, const std::string& value)
+bool IsQuotedSlotOf(std::string_view slot, const std::string& value)
 {
     if (value.empty())
         return slot.empty();
-    size_t quotes = 0;
-    for (char c : value)
-        quotes += c == '"';
-    if (slot.size() != value.size() + quotes + 2 || slot.front() != '"' || slot.back() != '"')
+    if (slot.size() < value.size() + 2 || slot.front() != '"' || slot.back() != '"')
         return false;
-    if (quotes == 0)
-        return slot.compare(1, value.size(), value) == 0;
-    return slot == QuoteSlot(value);
+    size_t at = 1, end = slot.size() - 1;
+    for (char c : value) {
+        if (at >= end || slot[at++] != c)
+            return false;
+        if (c == '"' && (at >= end || slot[at++] != '"'))
+            return false;   // an inner quote is doubled
+    }
+    return at == end;
 }
 
-std::string SlotValue(const std::string& slot)
+std::string SlotValue(std::string_view slot)
 {
     std::string value;
     SlotValueInto(slot, &value);

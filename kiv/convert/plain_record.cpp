@@ -3,25 +3,27 @@
 
 namespace {
 
-// Appends the quoted field at line[*i] (its opening quote) and a NUL; false
-// when the field does not end plainly before the line does.
-bool TakeQuoted(std::string_view line, size_t* i, std::string* values)
+// Unquotes the field at line[*i] (its opening quote) into out, NUL-ended;
+// false when it does not end plainly before the line does. *i then stands
+// after the closing quote, *out after the NUL.
+bool TakeQuoted(std::string_view line, size_t* i, char** out)
 {
-    size_t k = *i + 1;
+    const char* p = line.data() + *i + 1;
+    const char* end = line.data() + line.size();
+    char* o = *out;
     for (;;) {
-        size_t run = k;
-        while (k < line.size() && line[k] != '"' && line[k] != '\r' && line[k] != '\0')
-            k++;
-        values->append(line.data() + run, k - run);
-        if (k >= line.size() || line[k] != '"')
+        while (p < end && *p != '"' && *p != '\r' && *p != '\0')
+            *o++ = *p++;
+        if (p >= end || *p != '"')
             return false;
-        if (k + 1 < line.size() && line[k + 1] == '"') {
-            values->push_back('"');   // a doubled quote stands for one
-            k += 2;
+        if (p + 1 < end && p[1] == '"') {
+            *o++ = '"';   // a doubled quote stands for one
+            p += 2;
             continue;
         }
-        values->push_back('\0');
-        *i = k + 1;
+        *o++ = '\0';
+        *out = o;
+        *i = (size_t)(p + 1 - line.data());
         return *i == line.size() || line[*i] == ',';
     }
 }
@@ -34,15 +36,18 @@ int ReadPlainRecord(std::string_view line, std::string* values, CsvRecord* recor
         line.remove_suffix(1);
     if (line.empty())
         return 0;
-    values->clear();
+    // A field's value is never longer than the field, and gains one NUL.
+    values->resize(line.size() + 1);
+    char* base = &(*values)[0];
+    char* out = base;
     size_t offsets[CSV_MAX_FIELDS];
     bool quoted[CSV_MAX_FIELDS];
     int index = 0;
     bool lastQuoted = false;
     for (size_t i = 0;;) {
-        size_t from = values->size();
+        size_t from = (size_t)(out - base);
         lastQuoted = i < line.size() && line[i] == '"';
-        if (lastQuoted && !TakeQuoted(line, &i, values))
+        if (lastQuoted && !TakeQuoted(line, &i, &out))
             return 0;
         if (!lastQuoted && i < line.size() && line[i] != ',')
             return 0;   // an unquoted value
@@ -60,7 +65,7 @@ int ReadPlainRecord(std::string_view line, std::string* values, CsvRecord* recor
     n = n < CSV_MAX_FIELDS ? n : CSV_MAX_FIELDS;
     memset(record->fields, 0, sizeof record->fields);
     for (int k = 0; k < n; k++)
-        record->fields[k] = quoted[k] ? &(*values)[offsets[k]] : nullptr;
+        record->fields[k] = quoted[k] ? base + offsets[k] : nullptr;
     record->used = 0;
     return n;
 }

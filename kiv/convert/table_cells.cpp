@@ -95,10 +95,42 @@ bool TextSlot(const std::string& cell, std::string* slot)
     return true;
 }
 
+bool TextCellRebuilds(const std::string& value, std::string_view slot, std::string* cell)
+{
+    std::string cp932 = Sjis1(value, true);
+    bool roundTrips = true;
+    cell->clear();
+    if (IsAscii(cp932))
+        *cell = cp932;
+    else if (!Cp932ToUtf8ByTable(cp932, cell, &roundTrips))
+        *cell = Cp932ToUtf8Lenient(cp932);
+    // When every character comes back, the cell in code page 932 is cp932;
+    // a leading byte-order mark would not come back, as TextSlot drops it.
+    std::string canonical;
+    if (!roundTrips || cell->compare(0, 3, "\xEF\xBB\xBF") == 0)
+        return TextSlot(*cell, &canonical) && canonical == slot;
+    return IsQuotedSlotOf(slot, Sjis1(cp932, false));
+}
+
+bool DecodedNumber(const char* value, char* text)
+{
+    // Used on the main thread only, as the conversions are.
+    static std::string lastValue;
+    static char lastText[DEC_TEXT_MAX];
+    static bool lastOk = false, kept = false;
+    if (!kept || lastValue != value) {
+        lastValue = value;
+        lastOk = DecodeNumberField(value, lastText, sizeof lastText);
+        kept = true;
+    }
+    memcpy(text, lastText, sizeof lastText);
+    return lastOk;
+}
+
 std::string NumberCell(const std::string& value)
 {
     char text[DEC_TEXT_MAX];
-    return DecodeNumberField(value.c_str(), text, sizeof text) ? PlainDecimal(text) : std::string();
+    return DecodedNumber(value.c_str(), text) ? PlainDecimal(text) : std::string();
 }
 
 std::string NumberSlot(const std::string& cell)

@@ -9,6 +9,7 @@
 #include "table_check.h"
 #include "kiv_convert.h"
 #include "plain_record.h"
+#include "table_cells.h"
 #include <algorithm>
 #include <cstring>
 #include <string_view>
@@ -71,8 +72,7 @@ bool Is3to4Text(const char* text)
 bool IsNumberValue(const char* text)
 {
     char number[DEC_TEXT_MAX];
-    return strlen(text) == (size_t)NUMBER_FIELD_CHARS && Is3to4Text(text) &&
-           DecodeNumberField(text, number, sizeof number);
+    return strlen(text) == (size_t)NUMBER_FIELD_CHARS && Is3to4Text(text) && DecodedNumber(text, number);
 }
 
 // An ordinary table's "S", "C", "T" and data records have the columns of its

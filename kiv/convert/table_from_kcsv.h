@@ -3,6 +3,7 @@
 // cells do not rebuild.
 #pragma once
 #include <string>
+#include <string_view>
 #include <vector>
 #include "kcsv/kcsv_reader.h"
 #include "table_model.h"
@@ -15,8 +16,9 @@ struct KcsvTable {
     size_t recordSlots = 0;               // slots of a record as the desktop writer writes it
     std::string base;                     // pictures go to "<base>-pictures/"
     long rows = 0;
-    // Room reused from record to record: the record's slots, a slot's value.
-    std::vector<std::string> slots;
+    // Room reused from record to record: the record's slots (views into
+    // text, while a row is read), a slot's value.
+    std::vector<std::string_view> slots;
     std::string value;
 };
 

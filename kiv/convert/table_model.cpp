@@ -95,6 +95,7 @@ const size_t kClockDigits = 6;
 std::string LayDigits(const std::string& digits, bool clock)
 {
     std::string cell;
+    cell.reserve(digits.size() * 2);
     for (size_t i = 0; i < digits.size(); i++) {
         char sep = clock ? ClockSeparator(i) : DateSeparator(i);
         if (sep)

@@ -28,12 +28,11 @@ std::string Encoded3to4Slot(const std::string& bytes)
 
 struct RowWork {
     ModelRow* row;
-    const std::vector<std::string>* slots;
+    const std::vector<std::string_view>* slots;
     std::string* value;   // scratch for a slot's value
-    const std::string& Raw(int column) const
+    std::string_view Raw(int column) const
     {
-        static const std::string none;
-        return column >= 0 && column < (int)slots->size() ? (*slots)[column] : none;
+        return column >= 0 && column < (int)slots->size() ? (*slots)[column] : std::string_view();
     }
     // A slot the cell rebuilds as canonical is marked so.
     void Rebuilds(int column, const std::string& canonical)
@@ -96,16 +95,19 @@ void GroupPicture(RowWork* w, const KcsvTable& table, const ModelField& f, size_
 
 void FieldCell(RowWork* w, const KcsvTable& table, const ModelField& f, size_t c)
 {
-    const std::string& raw = w->Raw(f.column);
+    std::string_view raw = w->Raw(f.column);
     std::string& value = *w->value;
     SlotValueInto(raw, &value);
     std::string canonical;
     std::string& cell = w->row->cells[c];
     switch (f.kind) {
     case FK_TEXT:
-        cell = raw.empty() ? "" : TextCell(value);
-        if (TextSlot(cell, &canonical))
-            w->Rebuilds(f.column, canonical);
+        if (raw.empty()) {
+            cell.clear();
+            w->Rebuilds(f.column, "");
+        } else if (TextCellRebuilds(value, raw, &cell) && f.column < (int)w->row->kept.size()) {
+            w->row->kept[f.column].fromCell = true;
+        }
         break;
     case FK_NUMBER:
         cell = raw.empty() ? "" : NumberCell(value);
@@ -126,7 +128,7 @@ void FieldCell(RowWork* w, const KcsvTable& table, const ModelField& f, size_t c
 }
 
 // A quoted stamp of digits only, as the writer makes it.
-bool IsStamp(const std::string& slot)
+bool IsStamp(std::string_view slot)
 {
     if (slot.size() != TIMESTAMP_SIZE + 1 || slot.front() != '"' || slot.back() != '"')
         return false;
@@ -163,8 +165,8 @@ bool NeedsKeeping(const KcsvTable& table, const ModelRow& row)
 
 bool NextKcsvRow(KcsvTable* table, const TableModel& model, ModelRow* row)
 {
-    std::vector<std::string>& slots = table->slots;
-    if (!SplitKcsvRecord(*table->text, &table->next, false, &slots))
+    std::vector<std::string_view>& slots = table->slots;
+    if (!SplitKcsvRecordViews(*table->text, &table->next, false, &slots))
         return false;
     row->number = ++table->rows;
     row->cells.assign(model.fields.size(), std::string());
@@ -177,7 +179,7 @@ bool NextKcsvRow(KcsvTable* table, const TableModel& model, ModelRow* row)
         FieldCell(&work, *table, model.fields[c], c);
     for (size_t k = 0; k < slots.size(); k++)
         if (!row->kept[k].fromCell)
-            row->kept[k].raw.swap(slots[k]);
+            row->kept[k].raw.assign(slots[k]);
     row->keptNeeded = NeedsKeeping(*table, *row);
     return true;
 }
