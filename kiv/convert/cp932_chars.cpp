@@ -2,6 +2,7 @@
 #include <iconv.h>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -135,22 +136,30 @@ bool Cp932ToUtf8ByTable(std::string_view in, std::string* out, bool* roundTrips)
 {
     Tables& t = TheTables();
     *roundTrips = true;
+    // Written in place: no byte of code page 932 gives more than four of UTF-8.
+    size_t start = out->size();
+    out->resize(start + in.size() * sizeof(Form().bytes));
+    char* o = &(*out)[start];
     for (size_t i = 0; i < in.size(); i++) {
         unsigned char b = (unsigned char)in[i];
         if (b < 0x80 && b != 0) {   // ASCII is itself in both
-            out->push_back((char)b);
+            *o++ = (char)b;
             continue;
         }
         size_t from = i;
         Form* f = &SingleByte(t, b);
         if (f->size == kLead && i + 1 < in.size())
             f = &DoubleByte(t, b, (unsigned char)in[++i]);
-        if (f->size == kNone || f->size == kLead)
+        if (f->size == kNone || f->size == kLead) {
+            out->resize((size_t)(o - out->data()));
             return false;
-        out->append(f->bytes, f->size);
+        }
+        memcpy(o, f->bytes, sizeof f->bytes);
+        o += f->size;
         if (*roundTrips && !ConvertsBack(f, in.substr(from, i + 1 - from)))
             *roundTrips = false;
     }
+    out->resize((size_t)(o - out->data()));
     return true;
 }
 

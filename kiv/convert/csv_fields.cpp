@@ -55,8 +55,16 @@ bool ChangedAsNumber(const std::string& cell, const ModelField* field)
 // A character a spreadsheet splits or ends a cell at, or a quote.
 bool HasSeparator(const std::string& cell)
 {
-    for (char c : cell)
-        if (c == ',' || c == ';' || c == '\t' || c == '"' || c == '\r' || c == '\n')
+    static const struct Separators {
+        bool is[256] = {};
+        Separators()
+        {
+            for (unsigned char c : std::string(",;\t\"\r\n"))
+                is[c] = true;
+        }
+    } separators;
+    for (unsigned char c : cell)
+        if (separators.is[c])
             return true;
     return false;
 }
@@ -84,18 +92,26 @@ void AppendCsvField(std::string* line, const std::string& cell, const ModelField
 
 }   // namespace
 
-std::string CsvLine(const std::vector<std::string>& cells, const std::vector<ModelField>* fields)
+void CsvLineInto(const std::vector<std::string>& cells, const std::vector<ModelField>* fields,
+                 std::string* line)
 {
-    std::string line;
+    line->clear();
     size_t size = 2;
     for (const std::string& cell : cells)
         size += cell.size() + 3;   // room for the quotes and the comma most cells take
-    line.reserve(size);
+    line->reserve(size);
     for (size_t i = 0; i < cells.size(); i++) {
         const ModelField* field = fields && i < fields->size() ? &(*fields)[i] : nullptr;
         if (i)
-            line.push_back(',');
-        AppendCsvField(&line, cells[i], field);
+            line->push_back(',');
+        AppendCsvField(line, cells[i], field);
     }
-    return line.append("\r\n");
+    line->append("\r\n");
+}
+
+std::string CsvLine(const std::vector<std::string>& cells, const std::vector<ModelField>* fields)
+{
+    std::string line;
+    CsvLineInto(cells, fields, &line);
+    return line;
 }

@@ -13,12 +13,14 @@ bool EndsRecord(char c) { return c == '\n' || c == '\r' || c == '\0' || c == kTe
 // index after its closing quote, or npos when the input ends inside it.
 size_t QuotedFieldEnd(const std::string& text, size_t i, size_t end)
 {
+    const char* t = text.data();
     for (i++; i < end; i++) {
-        if (text[i] == kTextEnd)
-            return std::string::npos;
-        if (text[i] != '"')
+        char c = t[i];
+        if (c != '"' && c != kTextEnd)
             continue;
-        if (i + 1 >= end || text[i + 1] == ',' || EndsRecord(text[i + 1]))
+        if (c == kTextEnd)
+            return std::string::npos;
+        if (i + 1 >= end || t[i + 1] == ',' || EndsRecord(t[i + 1]))
             return i + 1;
         i++;   // the character after a quote is taken as it is
     }

@@ -4,7 +4,8 @@
 namespace {
 
 // Unquotes the field at line[*i] (its opening quote) into out, NUL-ended;
-// false when it does not end plainly before the line does. *i then stands
+// false when it does not end plainly before the line does. The line holds
+// no CR or NUL. *i then stands
 // after the closing quote, *out after the NUL.
 bool TakeQuoted(std::string_view line, size_t* i, char** out)
 {
@@ -12,9 +13,9 @@ bool TakeQuoted(std::string_view line, size_t* i, char** out)
     const char* end = line.data() + line.size();
     char* o = *out;
     for (;;) {
-        while (p < end && *p != '"' && *p != '\r' && *p != '\0')
+        while (p < end && *p != '"')
             *o++ = *p++;
-        if (p >= end || *p != '"')
+        if (p == end)
             return false;
         if (p + 1 < end && p[1] == '"') {
             *o++ = '"';   // a doubled quote stands for one
@@ -34,7 +35,7 @@ int ReadPlainRecord(std::string_view line, std::string* values, CsvRecord* recor
 {
     if (!line.empty() && line.back() == '\r')
         line.remove_suffix(1);
-    if (line.empty())
+    if (line.empty() || memchr(line.data(), '\r', line.size()) || memchr(line.data(), '\0', line.size()))
         return 0;
     // A field's value is never longer than the field, and gains one NUL.
     values->resize(line.size() + 1);

@@ -6,6 +6,7 @@
 #include "kcsv/field_codecs.h"
 #include "kcsv/leadbyte.h"
 #include "kcsv_slots.h"
+#include "sjis1_chars.h"
 #include "number/packed_decimal.h"
 
 namespace {
@@ -23,6 +24,8 @@ bool IsAscii(const std::string& text)
 std::string Sjis1(const std::string& text, bool toPc)
 {
     std::string out;
+    if (!text.empty() && Sjis1ByTable(text, toPc, &out))
+        return out;
     auto take = [](const char* converted, void* result) {
         *(std::string*)result = converted;
         return true;
@@ -97,19 +100,25 @@ bool TextSlot(const std::string& cell, std::string* slot)
 
 bool TextCellRebuilds(const std::string& value, std::string_view slot, std::string* cell)
 {
-    std::string cp932 = Sjis1(value, true);
-    bool roundTrips = true;
+    std::string cp932;
+    bool encodesBack = false, roundTrips = true;
+    if (value.empty() || !Sjis1DecodeByTable(value, &cp932, &encodesBack)) {
+        cp932 = Sjis1(value, true);
+        encodesBack = false;
+    }
     cell->clear();
     if (IsAscii(cp932))
         *cell = cp932;
-    else if (!Cp932ToUtf8ByTable(cp932, cell, &roundTrips))
+    else if (!Cp932ToUtf8ByTable(cp932, cell, &roundTrips)) {
         *cell = Cp932ToUtf8Lenient(cp932);
+        roundTrips = false;   // a character iconv had to answer for
+    }
     // When every character comes back, the cell in code page 932 is cp932;
     // a leading byte-order mark would not come back, as TextSlot drops it.
     std::string canonical;
     if (!roundTrips || cell->compare(0, 3, "\xEF\xBB\xBF") == 0)
         return TextSlot(*cell, &canonical) && canonical == slot;
-    return IsQuotedSlotOf(slot, Sjis1(cp932, false));
+    return IsQuotedSlotOf(slot, encodesBack ? value : Sjis1(cp932, false));
 }
 
 bool DecodedNumber(const char* value, char* text)

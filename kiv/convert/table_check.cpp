@@ -65,8 +65,19 @@ bool IsDigits(const char* text, size_t min, size_t max)
 // character left over carries no byte.
 bool Is3to4Text(const char* text)
 {
-    size_t n = strlen(text);
-    return strspn(text, ALPHABET_3TO4) == n && n % 4 != 1;
+    // A table of the alphabet, as every number and picture of a table is tested.
+    static const struct Alphabet {
+        bool in[256] = {};
+        Alphabet()
+        {
+            for (const char* c = ALPHABET_3TO4; *c; c++)
+                in[(unsigned char)*c] = true;
+        }
+    } alphabet;
+    size_t n = 0;
+    while (alphabet.in[(unsigned char)text[n]])
+        n++;
+    return text[n] == '\0' && n % 4 != 1;
 }
 
 bool IsNumberValue(const char* text)

@@ -22,6 +22,8 @@
 
 namespace {
 
+const size_t kCsvBuffer = 64 * 1024;
+
 struct Job {
     Staging stage;
     ConvertOptions options;
@@ -79,6 +81,7 @@ int OpenCsv(Job* job, std::string* error)
         *error = "cannot write " + job->csvShown + ": " + strerror(errno);
         return KIV_EXIT_WRITE;
     }
+    setvbuf(job->csv, nullptr, _IOFBF, kCsvBuffer);   // rows are short: fewer, larger writes
     return KIV_EXIT_OK;
 }
 
@@ -98,6 +101,7 @@ struct Rows {
     KcsvTable table;
     TableModel model;
     ModelRow row;
+    std::string line;   // the row's CSV line, its room reused
     bool started = false;
     bool ended = false;   // the record reader stopped before the check did
 };
@@ -123,7 +127,8 @@ int WriteRow(Job* job, Rows* rows, std::string* error)
         rows->ended = true;
         return KIV_EXIT_OK;
     }
-    int rc = WriteLine(job, CsvLine(row.cells, &rows->model.fields), error);
+    CsvLineInto(row.cells, &rows->model.fields, &rows->line);
+    int rc = WriteLine(job, rows->line, error);
     for (size_t c = 0; rc == KIV_EXIT_OK && c < row.pictures.size(); c++)
         if (!row.pictures[c].empty())
             rc = StagePicture(job, row.cells[c], row.pictures[c], error);

@@ -13,6 +13,7 @@ struct KcsvTable {
     size_t next = 0;                      // where the next data record starts
     TableLayout layout;                   // as the core reads the header
     std::vector<std::string> systemIds;   // the leading system slots' identifiers ("" when unknown)
+    std::vector<char> writerSlots;        // what the desktop writer puts into each, once known
     size_t recordSlots = 0;               // slots of a record as the desktop writer writes it
     std::string base;                     // pictures go to "<base>-pictures/"
     long rows = 0;

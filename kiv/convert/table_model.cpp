@@ -94,14 +94,15 @@ const size_t kClockDigits = 6;
 
 std::string LayDigits(const std::string& digits, bool clock)
 {
-    std::string cell;
-    cell.reserve(digits.size() * 2);
+    std::string cell(digits.size() * 2, '\0');   // at most a separator before each digit
+    char* out = &cell[0];
     for (size_t i = 0; i < digits.size(); i++) {
         char sep = clock ? ClockSeparator(i) : DateSeparator(i);
         if (sep)
-            cell += sep;
-        cell += digits[i];
+            *out++ = sep;
+        *out++ = digits[i];
     }
+    cell.resize((size_t)(out - cell.data()));
     return cell;
 }
 

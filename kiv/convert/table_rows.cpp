@@ -138,17 +138,24 @@ bool IsStamp(std::string_view slot)
     return true;
 }
 
+// What the desktop writer puts into a leading system slot, by its identifier.
+enum WriterSlot : char { WRITES_NOTHING, WRITES_BLANK, WRITES_STAMP };
+
+WriterSlot WriterSlotOf(const std::string& id)
+{
+    return id == "SCRT" ? WRITES_BLANK : id == "mDTM" ? WRITES_STAMP : WRITES_NOTHING;
+}
+
 // What the desktop writer puts into slot k of a record.
 bool IsWritersSlot(const KcsvTable& table, size_t k, const std::string& slot)
 {
     if (k == 0)
         return slot == "\"D\"";
-    const std::string& id = k <= table.systemIds.size() ? table.systemIds[k - 1] : "";
-    if (id == "SCRT")
-        return slot == "\" \"";
-    if (id == "mDTM")
-        return IsStamp(slot);
-    return slot.empty();
+    switch (k <= table.writerSlots.size() ? table.writerSlots[k - 1] : (char)WRITES_NOTHING) {
+    case WRITES_BLANK: return slot == "\" \"";
+    case WRITES_STAMP: return IsStamp(slot);
+    default: return slot.empty();
+    }
 }
 
 bool NeedsKeeping(const KcsvTable& table, const ModelRow& row)
@@ -180,6 +187,9 @@ bool NextKcsvRow(KcsvTable* table, const TableModel& model, ModelRow* row)
     for (size_t k = 0; k < slots.size(); k++)
         if (!row->kept[k].fromCell)
             row->kept[k].raw.assign(slots[k]);
+    if (table->writerSlots.size() != table->systemIds.size())
+        for (const std::string& id : table->systemIds)
+            table->writerSlots.push_back(WriterSlotOf(id));
     row->keptNeeded = NeedsKeeping(*table, *row);
     return true;
 }
