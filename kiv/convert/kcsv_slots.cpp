@@ -78,7 +78,8 @@ bool SplitKcsvRecord(const std::string& text, size_t* pos, bool unquoted, std::v
 void SlotValueInto(std::string_view slot, std::string* value)
 {
     if (slot.empty() || slot[0] != '"') {
-        value->assign(slot);
+        value->clear();
+        value->append(slot);
         return;
     }
     // The common slot, a quoted value without a quote or line break inside,
@@ -87,7 +88,8 @@ void SlotValueInto(std::string_view slot, std::string* value)
     while (i < last && slot[i] != '"' && slot[i] != '\r' && slot[i] != '\n')
         i++;
     if (i == last && last > 0 && slot[last] == '"') {
-        value->assign(slot.substr(1, last - 1));
+        value->clear();
+        value->append(slot.data() + 1, last - 1);
         return;
     }
     value->clear();

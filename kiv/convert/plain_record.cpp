@@ -38,7 +38,8 @@ int ReadPlainRecord(std::string_view line, std::string* values, CsvRecord* recor
     if (line.empty() || memchr(line.data(), '\r', line.size()) || memchr(line.data(), '\0', line.size()))
         return 0;
     // A field's value is never longer than the field, and gains one NUL.
-    values->resize(line.size() + 1);
+    if (values->size() < line.size() + 1)
+        values->resize(line.size() + 1);
     char* base = &(*values)[0];
     char* out = base;
     size_t offsets[CSV_MAX_FIELDS];

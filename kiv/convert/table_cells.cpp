@@ -98,9 +98,9 @@ bool TextSlot(const std::string& cell, std::string* slot)
     return true;
 }
 
-bool TextCellRebuilds(const std::string& value, std::string_view slot, std::string* cell)
+bool TextCellRebuilds(const std::string& value, std::string_view slot, std::string* cell, std::string* room)
 {
-    std::string cp932;
+    std::string& cp932 = *room;
     bool encodesBack = false, roundTrips = true;
     if (value.empty() || !Sjis1DecodeByTable(value, &cp932, &encodesBack)) {
         cp932 = Sjis1(value, true);

@@ -16,7 +16,8 @@ std::string TextCell(const std::string& value);
 bool TextSlot(const std::string& cell, std::string* slot);
 // Both at once for a slot: *cell = TextCell(value), and whether TextSlot
 // of that cell gives slot back, mostly without converting the cell back.
-bool TextCellRebuilds(const std::string& value, std::string_view slot, std::string* cell);
+// *cp932 is room for the value in code page 932, reused from call to call.
+bool TextCellRebuilds(const std::string& value, std::string_view slot, std::string* cell, std::string* cp932);
 
 // FK_NUMBER: the plain decimal of a 20-character key; empty when the value
 // is no key. Back: the key of the number the cell reads as, quoted.

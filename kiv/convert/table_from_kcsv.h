@@ -18,9 +18,9 @@ struct KcsvTable {
     std::string base;                     // pictures go to "<base>-pictures/"
     long rows = 0;
     // Room reused from record to record: the record's slots (views into
-    // text, while a row is read), a slot's value.
+    // text, while a row is read), a slot's value, a text in code page 932.
     std::vector<std::string_view> slots;
-    std::string value;
+    std::string value, text932;
 };
 
 // Reads the header records of kcsv into *model. base names the picture

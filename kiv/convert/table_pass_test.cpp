@@ -223,8 +223,8 @@ TEST(KivTablePass, TextCellsRebuildWhatTheTwoStepsRebuild)
             values.push_back(std::string{(char)b, (char)t, ' '});
     for (const std::string& value : values) {
         SCOPED_TRACE(value);
-        std::string slot = QuoteSlot(value), cell, canonical;
-        bool rebuilds = TextCellRebuilds(value, slot, &cell);
+        std::string slot = QuoteSlot(value), cell, canonical, room;
+        bool rebuilds = TextCellRebuilds(value, slot, &cell, &room);
         ASSERT_EQ(TextCell(value), cell);
         ASSERT_EQ(TextSlot(cell, &canonical) && canonical == slot, rebuilds);
     }

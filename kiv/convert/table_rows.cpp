@@ -30,6 +30,7 @@ struct RowWork {
     ModelRow* row;
     const std::vector<std::string_view>* slots;
     std::string* value;   // scratch for a slot's value
+    std::string* text;    // and for a text in code page 932
     std::string_view Raw(int column) const
     {
         return column >= 0 && column < (int)slots->size() ? (*slots)[column] : std::string_view();
@@ -105,7 +106,7 @@ void FieldCell(RowWork* w, const KcsvTable& table, const ModelField& f, size_t c
         if (raw.empty()) {
             cell.clear();
             w->Rebuilds(f.column, "");
-        } else if (TextCellRebuilds(value, raw, &cell) && f.column < (int)w->row->kept.size()) {
+        } else if (TextCellRebuilds(value, raw, &cell, w->text) && f.column < (int)w->row->kept.size()) {
             w->row->kept[f.column].fromCell = true;
         }
         break;
@@ -176,17 +177,26 @@ bool NextKcsvRow(KcsvTable* table, const TableModel& model, ModelRow* row)
     if (!SplitKcsvRecordViews(*table->text, &table->next, false, &slots))
         return false;
     row->number = ++table->rows;
-    row->cells.assign(model.fields.size(), std::string());
-    row->pictures.assign(model.fields.size(), std::string());
+    // Emptied rather than made anew, so that each keeps its room for the next row.
+    row->cells.resize(model.fields.size());
+    row->pictures.resize(model.fields.size());
+    for (size_t c = 0; c < model.fields.size(); c++) {
+        row->cells[c].clear();
+        row->pictures[c].clear();
+    }
     // Every slot is kept until a cell is found to rebuild it; the slots'
     // bytes move in only after the cells are made from them.
-    row->kept.assign(slots.size(), KeptSlot{false, std::string()});
-    RowWork work{row, &slots, &table->value};
+    row->kept.resize(slots.size());
+    for (KeptSlot& k : row->kept) {
+        k.fromCell = false;
+        k.raw.clear();   // keeps its room for the next row
+    }
+    RowWork work{row, &slots, &table->value, &table->text932};
     for (size_t c = 0; c < model.fields.size(); c++)
         FieldCell(&work, *table, model.fields[c], c);
     for (size_t k = 0; k < slots.size(); k++)
         if (!row->kept[k].fromCell)
-            row->kept[k].raw.assign(slots[k]);
+            row->kept[k].raw.append(slots[k]);
     if (table->writerSlots.size() != table->systemIds.size())
         for (const std::string& id : table->systemIds)
             table->writerSlots.push_back(WriterSlotOf(id));
