@@ -140,8 +140,15 @@ TEST(KivTablePass, PlainRecordsReadAsTheCoreReaderReadsThem)
 // iconv's own answer for bytes, or "-" when it has none.
 std::string Iconv(const char* to, const char* from, const std::string& in)
 {
-    static std::map<std::string, iconv_t> open;
-    iconv_t& cd = open[std::string(to) + "<" + from];
+    static struct Open {
+        std::map<std::string, iconv_t> cds;
+        ~Open()
+        {
+            for (auto& cd : cds)
+                iconv_close(cd.second);
+        }
+    } open;
+    iconv_t& cd = open.cds[std::string(to) + "<" + from];
     if (!cd)
         cd = iconv_open(to, from);
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
