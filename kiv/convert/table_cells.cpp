@@ -151,5 +151,10 @@ std::string NumberSlot(const std::string& cell)
     EncodeDecimalKey(&number);
     char chars[NUMBER_FIELD_CHARS];
     size_t n = Encode3to4Bytes(number.bytes, DEC_SIZE, chars);
-    return "\"" + std::string(chars, n) + "\"";
+    std::string slot;
+    slot.reserve(n + 2);
+    slot.push_back('"');
+    slot.append(chars, n);
+    slot.push_back('"');
+    return slot;
 }

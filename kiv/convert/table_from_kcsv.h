@@ -9,8 +9,9 @@
 #include "table_model.h"
 
 struct KcsvTable {
-    const std::string* text = nullptr;    // the Kcsv bytes; the caller keeps them
-    size_t next = 0;                      // where the next data record starts
+    const std::string* text = nullptr;    // the Kcsv bytes, or a window of them (kcsv_window.h); the caller
+                                          // keeps them and moves next when the window drops bytes
+    size_t next = 0;                      // where the next data record starts in text
     TableLayout layout;                   // as the core reads the header
     std::vector<std::string> systemIds;   // the leading system slots' identifiers ("" when unknown)
     std::vector<char> writerSlots;        // what the desktop writer puts into each, once known
