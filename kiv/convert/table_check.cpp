@@ -251,7 +251,11 @@ bool CheckDataRecord(TableCheck* c, const CsvRecord* r, int columns)
 // The line at offset, counting on from the last one asked.
 size_t LineAt(std::string_view text, TableCheck* c, size_t offset)
 {
-    c->line += (size_t)std::count(text.begin() + c->lineOffset, text.begin() + offset, '\n');
+    // From one line end to the next: a record is mostly one line.
+    const char* end = text.data() + offset;
+    for (const char* p = text.data() + c->lineOffset;
+         p < end && (p = (const char*)memchr(p, '\n', (size_t)(end - p))) != nullptr; p++)
+        c->line++;
     c->lineOffset = offset;
     return c->line;
 }
