@@ -1,4 +1,5 @@
 #include "cp932_text.h"
+#include "cp932_chars.h"
 #include <cerrno>
 #include <cstdio>
 #include <iconv.h>
@@ -98,6 +99,12 @@ bool Convert(const std::string& in, Direction dir, const std::string& name, std:
     if (cd == (iconv_t)-1) {
         *error = name + ": this system's iconv knows no code page 932";
         return false;
+    }
+    std::string converted;
+    converted.reserve(in.size() + in.size() / 2);
+    if (dir == TO_UTF8 ? Cp932ToUtf8ByTable(in, &converted) : Utf8ToCp932ByTable(in, &converted)) {
+        *out = std::move(converted);
+        return true;
     }
     // A half-width katakana byte becomes three bytes of UTF-8; nothing grows more.
     std::string buffer(in.size() * 3 + 1, '\0');

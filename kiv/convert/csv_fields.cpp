@@ -20,16 +20,21 @@ bool LooksNumeric(const std::string& cell)
     return at != std::string::npos && at <= 2 && IsDigit(cell[at]);
 }
 
-// Digits a binary double cannot hold: more than 15 significant ones.
+// Digits a binary double cannot hold: more than 15 significant ones, from
+// the first digit other than 0 to the last, before any exponent.
 bool BeyondDouble(const std::string& number)
 {
-    size_t end = number.find_first_of("Ee");
-    std::string digits;
-    for (size_t i = 0; i < number.size() && i < end; i++)
-        if (IsDigit(number[i]))
-            digits += number[i];
-    size_t first = digits.find_first_not_of('0'), last = digits.find_last_not_of('0');
-    return first != std::string::npos && last - first + 1 > 15;
+    size_t digits = 0, significant = 0;   // digits seen, and up to the last non-zero one
+    bool started = false;
+    for (size_t i = 0; i < number.size() && number[i] != 'E' && number[i] != 'e'; i++) {
+        if (!IsDigit(number[i]) || (!started && number[i] == '0'))
+            continue;
+        started = true;
+        digits++;
+        if (number[i] != '0')
+            significant = digits;
+    }
+    return significant > 15;
 }
 
 bool ChangedAsNumber(const std::string& cell, const ModelField* field)
@@ -40,16 +45,34 @@ bool ChangedAsNumber(const std::string& cell, const ModelField* field)
         return BeyondDouble(cell);
     // A time of digits alone ("05", "0105") loses its leading zero, one
     // with a fraction ("23:59:58.12") gains digits.
-    bool digits = cell.find_first_not_of("0123456789") == std::string::npos;
+    bool digits = true;
+    for (char c : cell)
+        digits = digits && IsDigit(c);
     return field->kind == FK_TIME &&
            ((digits && cell.size() > 1 && cell[0] == '0') || cell.find('.') != std::string::npos);
+}
+
+// A character a spreadsheet splits or ends a cell at, or a quote.
+bool HasSeparator(const std::string& cell)
+{
+    static const struct Separators {
+        bool is[256] = {};
+        Separators()
+        {
+            for (unsigned char c : std::string(",;\t\"\r\n"))
+                is[c] = true;
+        }
+    } separators;
+    for (unsigned char c : cell)
+        if (separators.is[c])
+            return true;
+    return false;
 }
 
 // Appends the cell to line, quoted when it needs it.
 void AppendCsvField(std::string* line, const std::string& cell, const ModelField* field)
 {
-    bool quote = cell.find_first_of(",;\t\"\r\n") != std::string::npos ||
-                 (!cell.empty() && (cell.front() == ' ' || cell.back() == ' ')) ||
+    bool quote = HasSeparator(cell) || (!cell.empty() && (cell.front() == ' ' || cell.back() == ' ')) ||
                  ChangedAsNumber(cell, field);
     if (!quote) {
         line->append(cell);
@@ -69,14 +92,26 @@ void AppendCsvField(std::string* line, const std::string& cell, const ModelField
 
 }   // namespace
 
-std::string CsvLine(const std::vector<std::string>& cells, const std::vector<ModelField>* fields)
+void CsvLineInto(const std::vector<std::string>& cells, const std::vector<ModelField>* fields,
+                 std::string* line)
 {
-    std::string line;
+    line->clear();
+    size_t size = 2;
+    for (const std::string& cell : cells)
+        size += cell.size() + 3;   // room for the quotes and the comma most cells take
+    line->reserve(size);
     for (size_t i = 0; i < cells.size(); i++) {
         const ModelField* field = fields && i < fields->size() ? &(*fields)[i] : nullptr;
         if (i)
-            line.push_back(',');
-        AppendCsvField(&line, cells[i], field);
+            line->push_back(',');
+        AppendCsvField(line, cells[i], field);
     }
-    return line.append("\r\n");
+    line->append("\r\n");
+}
+
+std::string CsvLine(const std::vector<std::string>& cells, const std::vector<ModelField>* fields)
+{
+    std::string line;
+    CsvLineInto(cells, fields, &line);
+    return line;
 }

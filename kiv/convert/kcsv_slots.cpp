@@ -13,12 +13,14 @@ bool EndsRecord(char c) { return c == '\n' || c == '\r' || c == '\0' || c == kTe
 // index after its closing quote, or npos when the input ends inside it.
 size_t QuotedFieldEnd(const std::string& text, size_t i, size_t end)
 {
+    const char* t = text.data();
     for (i++; i < end; i++) {
-        if (text[i] == kTextEnd)
-            return std::string::npos;
-        if (text[i] != '"')
+        char c = t[i];
+        if (c != '"' && c != kTextEnd)
             continue;
-        if (i + 1 >= end || text[i + 1] == ',' || EndsRecord(text[i + 1]))
+        if (c == kTextEnd)
+            return std::string::npos;
+        if (i + 1 >= end || t[i + 1] == ',' || EndsRecord(t[i + 1]))
             return i + 1;
         i++;   // the character after a quote is taken as it is
     }
@@ -34,7 +36,8 @@ size_t BareFieldEnd(const std::string& text, size_t i, size_t end)
 
 }   // namespace
 
-bool SplitKcsvRecord(const std::string& text, size_t* pos, bool unquoted, std::vector<std::string>* slots)
+bool SplitKcsvRecordViews(const std::string& text, size_t* pos, bool unquoted,
+                          std::vector<std::string_view>* slots)
 {
     size_t end = text.size();
     size_t i = *pos;
@@ -49,7 +52,7 @@ bool SplitKcsvRecord(const std::string& text, size_t* pos, bool unquoted, std::v
             i = unquoted ? BareFieldEnd(text, i, end) : std::string::npos;
         if (i == std::string::npos)
             return false;
-        slots->push_back(text.substr(start, i - start));
+        slots->push_back(std::string_view(text).substr(start, i - start));
         if (i < end && text[i] == ',') {
             i++;
             continue;
@@ -64,11 +67,32 @@ bool SplitKcsvRecord(const std::string& text, size_t* pos, bool unquoted, std::v
     return true;
 }
 
-std::string SlotValue(const std::string& slot)
+bool SplitKcsvRecord(const std::string& text, size_t* pos, bool unquoted, std::vector<std::string>* slots)
 {
-    std::string value;
-    if (slot.empty() || slot[0] != '"')
-        return slot;
+    std::vector<std::string_view> views;
+    bool ok = SplitKcsvRecordViews(text, pos, unquoted, &views);
+    slots->assign(views.begin(), views.end());
+    return ok;
+}
+
+void SlotValueInto(std::string_view slot, std::string* value)
+{
+    if (slot.empty() || slot[0] != '"') {
+        value->clear();
+        value->append(slot);
+        return;
+    }
+    // The common slot, a quoted value without a quote or line break inside,
+    // is its middle.
+    size_t last = slot.size() - 1, i = 1;
+    while (i < last && slot[i] != '"' && slot[i] != '\r' && slot[i] != '\n')
+        i++;
+    if (i == last && last > 0 && slot[last] == '"') {
+        value->clear();
+        value->append(slot.data() + 1, last - 1);
+        return;
+    }
+    value->clear();
     for (size_t i = 1; i < slot.size(); i++) {
         char c = slot[i];
         if (c == '\r' || c == '\n')
@@ -78,8 +102,30 @@ std::string SlotValue(const std::string& slot)
                 break;
             c = slot[++i];
         }
-        value += c;
+        value->push_back(c);
     }
+}
+
+bool IsQuotedSlotOf(std::string_view slot, const std::string& value)
+{
+    if (value.empty())
+        return slot.empty();
+    if (slot.size() < value.size() + 2 || slot.front() != '"' || slot.back() != '"')
+        return false;
+    size_t at = 1, end = slot.size() - 1;
+    for (char c : value) {
+        if (at >= end || slot[at++] != c)
+            return false;
+        if (c == '"' && (at >= end || slot[at++] != '"'))
+            return false;   // an inner quote is doubled
+    }
+    return at == end;
+}
+
+std::string SlotValue(std::string_view slot)
+{
+    std::string value;
+    SlotValueInto(slot, &value);
     return value;
 }
 
@@ -87,13 +133,19 @@ std::string QuoteSlot(const std::string& value)
 {
     if (value.empty())
         return value;
-    std::string slot = "\"";
-    for (char c : value) {
-        slot += c;
-        if (c == '"')
-            slot += '"';
+    std::string slot;
+    slot.reserve(value.size() + 2);
+    slot.push_back('"');
+    for (size_t at = 0, q; at < value.size(); at = q + 1) {
+        q = value.find('"', at);
+        if (q == std::string::npos) {
+            slot.append(value, at, std::string::npos);
+            break;
+        }
+        slot.append(value, at, q + 1 - at).push_back('"');   // a quote is written twice
     }
-    return slot + "\"";
+    slot.push_back('"');
+    return slot;
 }
 
 std::string JoinSlots(const std::vector<std::string>& slots)

@@ -1,10 +1,12 @@
 #include "table_cells.h"
 #include <cstdlib>
 #include <cstring>
+#include "cp932_chars.h"
 #include "cp932_text.h"
 #include "kcsv/field_codecs.h"
 #include "kcsv/leadbyte.h"
 #include "kcsv_slots.h"
+#include "sjis1_chars.h"
 #include "number/packed_decimal.h"
 
 namespace {
@@ -22,6 +24,8 @@ bool IsAscii(const std::string& text)
 std::string Sjis1(const std::string& text, bool toPc)
 {
     std::string out;
+    if (!text.empty() && Sjis1ByTable(text, toPc, &out))
+        return out;
     auto take = [](const char* converted, void* result) {
         *(std::string*)result = converted;
         return true;
@@ -64,6 +68,9 @@ std::string Cp932ToUtf8Lenient(const std::string& cp932)
     std::string utf8, ignored;
     if (IsAscii(cp932))
         return cp932;
+    if (Cp932ToUtf8ByTable(cp932, &utf8))
+        return utf8;
+    utf8.clear();
     if (Cp932ToUtf8(cp932, "", &utf8, &ignored))
         return utf8;
     // Character by character: only the one that has no form is replaced.
@@ -81,17 +88,58 @@ std::string TextCell(const std::string& value) { return Cp932ToUtf8Lenient(Sjis1
 
 bool TextSlot(const std::string& cell, std::string* slot)
 {
-    std::string cp932 = cell, ignored;
-    if (!IsAscii(cell) && !Utf8ToCp932(cell, "", &cp932, &ignored))
-        return false;
+    std::string cp932, ignored;
+    if (IsAscii(cell))
+        cp932 = cell;
+    else if (cell.compare(0, 3, "\xEF\xBB\xBF") == 0 || !Utf8ToCp932ByTable(cell, &cp932))
+        if (!Utf8ToCp932(cell, "", &cp932, &ignored))   // also takes a leading byte-order mark off
+            return false;
     *slot = QuoteSlot(Sjis1(cp932, false));
     return true;
+}
+
+bool TextCellRebuilds(const std::string& value, std::string_view slot, std::string* cell, std::string* room)
+{
+    std::string& cp932 = *room;
+    bool encodesBack = false, roundTrips = true;
+    if (value.empty() || !Sjis1DecodeByTable(value, &cp932, &encodesBack)) {
+        cp932 = Sjis1(value, true);
+        encodesBack = false;
+    }
+    cell->clear();
+    if (IsAscii(cp932))
+        *cell = cp932;
+    else if (!Cp932ToUtf8ByTable(cp932, cell, &roundTrips)) {
+        *cell = Cp932ToUtf8Lenient(cp932);
+        roundTrips = false;   // a character iconv had to answer for
+    }
+    // When every character comes back, the cell in code page 932 is cp932;
+    // a leading byte-order mark would not come back, as TextSlot drops it.
+    std::string canonical;
+    if (!roundTrips || cell->compare(0, 3, "\xEF\xBB\xBF") == 0)
+        return TextSlot(*cell, &canonical) && canonical == slot;
+    return IsQuotedSlotOf(slot, encodesBack ? value : Sjis1(cp932, false));
+}
+
+bool DecodedNumber(const char* value, char* text)
+{
+    // Used on the main thread only, as the conversions are.
+    static std::string lastValue;
+    static char lastText[DEC_TEXT_MAX];
+    static bool lastOk = false, kept = false;
+    if (!kept || lastValue != value) {
+        lastValue = value;
+        lastOk = DecodeNumberField(value, lastText, sizeof lastText);
+        kept = true;
+    }
+    memcpy(text, lastText, sizeof lastText);
+    return lastOk;
 }
 
 std::string NumberCell(const std::string& value)
 {
     char text[DEC_TEXT_MAX];
-    return DecodeNumberField(value.c_str(), text, sizeof text) ? PlainDecimal(text) : std::string();
+    return DecodedNumber(value.c_str(), text) ? PlainDecimal(text) : std::string();
 }
 
 std::string NumberSlot(const std::string& cell)
@@ -103,5 +151,10 @@ std::string NumberSlot(const std::string& cell)
     EncodeDecimalKey(&number);
     char chars[NUMBER_FIELD_CHARS];
     size_t n = Encode3to4Bytes(number.bytes, DEC_SIZE, chars);
-    return "\"" + std::string(chars, n) + "\"";
+    std::string slot;
+    slot.reserve(n + 2);
+    slot.push_back('"');
+    slot.append(chars, n);
+    slot.push_back('"');
+    return slot;
 }

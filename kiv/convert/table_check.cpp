@@ -8,9 +8,11 @@
 // that decode for their kind. Empty values are sound for every kind.
 #include "table_check.h"
 #include "kiv_convert.h"
-#include "lost_rows.h"
+#include "plain_record.h"
+#include "table_cells.h"
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 #include <vector>
 #include "csv/csv_record.h"
 #include "kcsv/chunk_file.h"
@@ -26,6 +28,7 @@ namespace {
 // The header records in the order they come; the titles end the header.
 const char kHeaderTags[] = "HIMPSCT";
 enum HeaderRecord { HDR_H, HDR_I, HDR_M, HDR_P, HDR_S, HDR_C, HDR_T, HDR_COUNT };
+static_assert(sizeof TableCheckPass().seen == HDR_COUNT, "one flag per header record");
 
 const int kBoxKindSlot = 4;   // "M" record
 const int kBoxNameSlot = 6;
@@ -34,15 +37,7 @@ const int kDescriptionSlot = 2;   // "P" record
 const size_t kFormatDigits = 2;   // an image format code ("1BHEX2")
 const size_t kTagShown = 8;       // of a stray record's tag in a message
 
-struct TableCheck {
-    TableLayout layout;   // as the conversion builds it
-    bool seen[HDR_COUNT];
-    int lastHeader;   // the last header record read, -1 before the first
-    int width;        // columns of the "I" record
-    bool album;
-    bool textOnly;   // the "C" record converts every field with SJIS1
-    std::string reason;
-};
+typedef TableCheckPass TableCheck;
 
 bool Fault(TableCheck* c, const std::string& reason)
 {
@@ -70,15 +65,25 @@ bool IsDigits(const char* text, size_t min, size_t max)
 // character left over carries no byte.
 bool Is3to4Text(const char* text)
 {
-    size_t n = strlen(text);
-    return strspn(text, ALPHABET_3TO4) == n && n % 4 != 1;
+    // A table of the alphabet, as every number and picture of a table is tested.
+    static const struct Alphabet {
+        bool in[256] = {};
+        Alphabet()
+        {
+            for (const char* c = ALPHABET_3TO4; *c; c++)
+                in[(unsigned char)*c] = true;
+        }
+    } alphabet;
+    size_t n = 0;
+    while (alphabet.in[(unsigned char)text[n]])
+        n++;
+    return text[n] == '\0' && n % 4 != 1;
 }
 
 bool IsNumberValue(const char* text)
 {
     char number[DEC_TEXT_MAX];
-    return strlen(text) == (size_t)NUMBER_FIELD_CHARS && Is3to4Text(text) &&
-           DecodeNumberField(text, number, sizeof number);
+    return strlen(text) == (size_t)NUMBER_FIELD_CHARS && Is3to4Text(text) && DecodedNumber(text, number);
 }
 
 // An ordinary table's "S", "C", "T" and data records have the columns of its
@@ -243,100 +248,141 @@ bool CheckDataRecord(TableCheck* c, const CsvRecord* r, int columns)
     return true;
 }
 
-// Where a stream over memory stands: it reads the bytes where they lie.
-size_t Offset(TextStream* ts, const std::string& text)
-{
-    return (size_t)(reinterpret_cast<TextReadWindow*>(ts)->next - (const unsigned char*)text.data());
-}
-
 // The line at offset, counting on from the last one asked.
-struct LineCount {
-    size_t offset;
-    size_t line;
-};
-size_t LineAt(const std::string& text, LineCount* at, size_t offset)
+size_t LineAt(std::string_view text, TableCheck* c, size_t offset)
 {
-    at->line += (size_t)std::count(text.begin() + (long)at->offset, text.begin() + (long)offset, '\n');
-    at->offset = offset;
-    return at->line;
-}
-
-// The text as a text-mode stream reads it ends at its first 0x1A byte.
-size_t TextEnd(const std::string& text) { return std::min(text.size(), text.find('\x1A')); }
-
-// Only blanks and line ends from offset on: the records have ended.
-bool AtEnd(const std::string& text, size_t offset)
-{
-    size_t next = text.find_first_not_of(" \t\r\n", offset);
-    return next == std::string::npos || next >= TextEnd(text);
+    // From one line end to the next: a record is mostly one line.
+    const char* end = text.data() + offset;
+    for (const char* p = text.data() + c->lineOffset;
+         p < end && (p = (const char*)memchr(p, '\n', (size_t)(end - p))) != nullptr; p++)
+        c->line++;
+    c->lineOffset = offset;
+    return c->line;
 }
 
 // The record's columns from the one starting at offset, as the reader counts
 // them (n) and one more when the line ends with a comma: the reader does not
-// count an empty last column, which a row without its picture has.
-int Columns(const std::string& text, size_t offset, int n)
+// count an empty last column, which a row without its picture has. The line
+// ends at lineEnd (its LF, or the text's end).
+int Columns(std::string_view text, size_t offset, size_t lineEnd, int n)
 {
-    // Looked for on the record's line only: a search to the text's end per
-    // record would cost time square in the table's length.
-    size_t end = std::min(text.find('\n', offset), text.size());
-    end = (size_t)(std::find(text.begin() + (long)offset, text.begin() + (long)end, '\x1A') - text.begin());
+    size_t end = lineEnd;
     if (end > offset && text[end - 1] == '\r')
         end--;
     return end > offset && text[end - 1] == ',' && n < CSV_MAX_FIELDS ? n + 1 : n;
 }
 
-size_t LineAfterEnd(const std::string& text)
+// The reader stopped at start: at the end of the records when only blanks
+// and line ends follow.
+CheckStep Stopped(TableCheck* c, std::string_view text, bool ended, size_t start)
 {
-    return 1 + (size_t)std::count(text.begin(), text.begin() + (long)TextEnd(text), '\n');
+    size_t first = text.find_first_not_of(" \t\r\n", start);
+    if (first == std::string_view::npos && !ended)
+        return CHECK_MORE;
+    if (first == std::string_view::npos) {
+        if (!c->inData) {
+            Fault(c, "the table ends before its titles (\"T\" record)");
+            c->faultLine = LineAt(text, c, text.size());
+        }
+    } else if (CsvRecordMemoryShort()) {
+        // Memory ran out, not the input: nothing is known to be lost.
+    } else if (!c->inData) {
+        Fault(c, "an empty line or a record that cannot be read, before the titles");
+        c->faultLine = c->line;
+    } else {
+        c->lostLine = LineAt(text, c, first);
+    }
+    return CHECK_DONE;
+}
+
+// The text as a text-mode stream reads it ends at its first 0x1A byte.
+std::string_view TextOf(const std::string& kcsv)
+{
+    return std::string_view(kcsv).substr(0, std::min(kcsv.size(), kcsv.find('\x1A')));
 }
 
 }   // namespace
 
+void StartTableCheck(TableCheckPass* pass)
+{
+    *pass = TableCheckPass();
+    pass->lastHeader = -1;
+    pass->line = 1;
+}
+
+CheckStep CheckNextRecord(TableCheckPass* c, std::string_view text, bool ended)
+{
+    size_t start = c->next;
+    size_t lineEnd = std::min(text.find('\n', start), text.size());
+    if (lineEnd == text.size() && !ended)
+        return CHECK_MORE;
+    CsvRecord record;
+    size_t read = 0;
+    int n = 0;
+    if (c->inData && lineEnd < text.size())
+        n = ReadPlainRecord(text.substr(start, lineEnd - start), &c->values, &record);
+    if (n > 0) {
+        read = lineEnd + 1 - start;
+    } else {
+        const char* data = text.data() + start;
+        TextStream* ts = TextOpenMemory(data, text.size() - start);
+        if (!ts)
+            return CHECK_MORE;
+        n = ReadCsvRecord(ts, &record);
+        read = (size_t)(reinterpret_cast<TextReadWindow*>(ts)->next - (const unsigned char*)data);
+        TextClose(ts);
+    }
+    // The reader may have looked at the window's last byte for a CR's LF.
+    if (!ended && start + read >= text.size()) {
+        FreeCsvRecord(&record);
+        return CHECK_MORE;
+    }
+    LineAt(text, c, start);
+    if (n == 0)
+        return Stopped(c, text, ended, start);
+    int columns = Columns(text, start, lineEnd, n);
+    bool ok = c->inData ? CheckDataRecord(c, &record, columns) : CheckHeaderRecord(c, &record, columns);
+    c->inData = c->seen[HDR_T];
+    FreeCsvRecord(&record);
+    c->next = start + read;
+    if (ok)
+        return CHECK_RECORD;
+    c->faultLine = c->line;
+    return CHECK_DONE;
+}
+
+int TableCheckResult(const TableCheckPass& c, const std::string& shown, std::string* error)
+{
+    size_t line = c.faultLine ? c.faultLine : c.lostLine;
+    if (!line)
+        return KIV_EXIT_OK;
+    std::string fault = c.faultLine ? c.reason : "a damaged record; the records from there on would be lost";
+    *error = shown + ": line " + std::to_string(line) + ": " + fault;
+    return KIV_EXIT_CONVERT;
+}
+
+void TableCheckDropped(TableCheckPass* c, size_t n)
+{
+    c->next -= n;
+    c->lineOffset -= n;
+}
+
 size_t FirstTableFault(const std::string& kcsv, std::string* reason)
 {
-    TextStream* ts = TextOpenMemory(kcsv.data(), kcsv.size());
-    if (!ts)
-        return 0;
-    TableCheck c = TableCheck();
-    c.lastHeader = -1;
-    LineCount lines = {0, 1};
-    size_t line = 0;
-    bool ok = true, inData = false, readAll = true;
-    CsvRecord record;
-    while (ok && !TextEof(ts)) {
-        size_t start = Offset(ts, kcsv);
-        line = LineAt(kcsv, &lines, start);
-        int n = ReadCsvRecord(ts, &record);
-        if (n == 0) {
-            readAll = AtEnd(kcsv, start);
-            if (!readAll && !inData && !CsvRecordMemoryShort())
-                ok = Fault(&c, "an empty line or a record that cannot be read, before the titles");
-            break;
-        }
-        int columns = Columns(kcsv, start, n);
-        ok = inData ? CheckDataRecord(&c, &record, columns) : CheckHeaderRecord(&c, &record, columns);
-        inData = c.seen[HDR_T];
-        FreeCsvRecord(&record);
+    TableCheckPass c;
+    StartTableCheck(&c);
+    while (CheckNextRecord(&c, TextOf(kcsv), true) == CHECK_RECORD) {
     }
-    TextClose(ts);
-    if (ok && readAll && !inData) {
-        ok = Fault(&c, "the table ends before its titles (\"T\" record)");
-        line = LineAfterEnd(kcsv);
-    }
-    if (ok)
-        return 0;
-    *reason = c.reason;
-    return line;
+    if (c.faultLine)
+        *reason = c.reason;
+    return c.faultLine;
 }
 
 int RefuseDamagedTable(const std::string& kcsv, const std::string& shown, std::string* error)
 {
-    std::string fault;
-    size_t line = FirstTableFault(kcsv, &fault);
-    if (!line && (line = FirstUnreadLine(kcsv, true)))
-        fault = "a damaged record; the records from there on would be lost";
-    if (!line)
-        return KIV_EXIT_OK;
-    *error = shown + ": line " + std::to_string(line) + ": " + fault;
-    return KIV_EXIT_CONVERT;
+    TableCheckPass c;
+    StartTableCheck(&c);
+    while (CheckNextRecord(&c, TextOf(kcsv), true) == CHECK_RECORD) {
+    }
+    return TableCheckResult(c, shown, error);
 }

@@ -1,8 +1,10 @@
 // pull and to-csv by default: a Kcsv table into the table CSV, its schema and
-// its pictures, staged as one job. The CSV streams row by row into its staged
-// file; only the schema's row lines (records holding more than the desktop
-// writer puts in) are held until the end, since the schema's head counts rows.
+// its pictures, staged as one job. The input is read a piece at a time and
+// the CSV streams row by row into its staged file; only the schema's row
+// lines (records holding more than the desktop writer puts in) are held until
+// the end, since the schema's head counts rows.
 #include <dirent.h>
+#include <algorithm>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
@@ -11,6 +13,7 @@
 #include "cp932_text.h"
 #include "csv_fields.h"
 #include "file_io.h"
+#include "kcsv_window.h"
 #include "kiv_convert.h"
 #include "staging.h"
 #include "table_check.h"
@@ -18,6 +21,8 @@
 #include "table_from_kcsv.h"
 
 namespace {
+
+const size_t kCsvBuffer = 64 * 1024;
 
 struct Job {
     Staging stage;
@@ -35,12 +40,13 @@ struct Job {
 int WriteLine(Job* job, const std::string& utf8, std::string* error)
 {
     job->lines++;
-    std::string bytes = utf8;
-    if (job->options.cp932 && !Utf8ToCp932(utf8, job->csvShown, &bytes, error)) {
+    std::string cp932;
+    if (job->options.cp932 && !Utf8ToCp932(utf8, job->csvShown, &cp932, error)) {
         // Again with the lines before it, for the line number in the message.
-        Utf8ToCp932(std::string(job->lines - 1, '\n') + utf8, job->csvShown, &bytes, error);
+        Utf8ToCp932(std::string(job->lines - 1, '\n') + utf8, job->csvShown, &cp932, error);
         return KIV_EXIT_CONVERT;
     }
+    const std::string& bytes = job->options.cp932 ? cp932 : utf8;
     if (fwrite(bytes.data(), 1, bytes.size(), job->csv) != bytes.size()) {
         *error = "cannot write " + job->csvShown + ": " + strerror(errno);
         return KIV_EXIT_WRITE;
@@ -57,27 +63,17 @@ int StagePicture(Job* job, const std::string& relative, const std::string& bytes
     return rc;
 }
 
-int WriteRows(Job* job, KcsvTable* table, TableModel* model, std::string* error)
+int WriteTitles(Job* job, const TableModel& model, std::string* error)
 {
     std::vector<std::string> titles;
-    for (const ModelField& f : model->fields)
+    for (const ModelField& f : model.fields)
         titles.push_back(f.title);
-    int rc = WriteLine(
+    return WriteLine(
         job, (job->options.bom && !job->options.cp932 ? "\xEF\xBB\xBF" : "") + CsvLine(titles, nullptr),
         error);
-    ModelRow row;
-    while (rc == KIV_EXIT_OK && NextKcsvRow(table, *model, &row)) {
-        rc = WriteLine(job, CsvLine(row.cells, &model->fields), error);
-        for (size_t c = 0; rc == KIV_EXIT_OK && c < row.pictures.size(); c++)
-            if (!row.pictures[c].empty())
-                rc = StagePicture(job, row.cells[c], row.pictures[c], error);
-        job->rowLines += SchemaRowLine(row);
-    }
-    model->rows = table->rows;
-    return rc;
 }
 
-int WriteCsv(Job* job, KcsvTable* table, TableModel* model, std::string* error)
+int OpenCsv(Job* job, std::string* error)
 {
     job->csvStaged = StageName(&job->stage, "");
     job->csv = fopen(job->csvStaged.c_str(), "wb");
@@ -85,11 +81,58 @@ int WriteCsv(Job* job, KcsvTable* table, TableModel* model, std::string* error)
         *error = "cannot write " + job->csvShown + ": " + strerror(errno);
         return KIV_EXIT_WRITE;
     }
-    int rc = WriteRows(job, table, model, error);
-    if (fclose(job->csv) != 0 && rc == KIV_EXIT_OK) {
+    setvbuf(job->csv, nullptr, _IOFBF, kCsvBuffer);   // rows are short: fewer, larger writes
+    return KIV_EXIT_OK;
+}
+
+int CloseCsv(Job* job, int rc, std::string* error)
+{
+    if (job->csv && fclose(job->csv) != 0 && rc == KIV_EXIT_OK) {
         *error = "cannot write " + job->csvShown + ": " + strerror(errno);
         rc = KIV_EXIT_WRITE;
     }
+    job->csv = nullptr;
+    return rc;
+}
+
+// The conversion's side of the pass: it starts once the check has read the
+// titles and then takes each record the check has passed.
+struct Rows {
+    KcsvTable table;
+    TableModel model;
+    ModelRow row;
+    std::string line;   // the row's CSV line, its room reused
+    bool started = false;
+    bool ended = false;   // the record reader stopped before the check did
+};
+
+// The header comes from the window, which still holds the table from its start.
+int StartRows(Job* job, const std::string& text, Rows* rows, std::string* error)
+{
+    rows->started = true;
+    int rc = OpenKcsvTable(text, job->base, job->input, &rows->table, &rows->model, error);
+    if (rc == KIV_EXIT_OK)
+        rc = StageOpen(&job->stage, job->dir, error);
+    if (rc == KIV_EXIT_OK)
+        rc = OpenCsv(job, error);
+    if (rc == KIV_EXIT_OK)
+        rc = WriteTitles(job, rows->model, error);
+    return rc;
+}
+
+int WriteRow(Job* job, Rows* rows, std::string* error)
+{
+    ModelRow& row = rows->row;
+    if (rows->ended || !NextKcsvRow(&rows->table, rows->model, &row)) {
+        rows->ended = true;
+        return KIV_EXIT_OK;
+    }
+    CsvLineInto(row.cells, &rows->model.fields, &rows->line);
+    int rc = WriteLine(job, rows->line, error);
+    for (size_t c = 0; rc == KIV_EXIT_OK && c < row.pictures.size(); c++)
+        if (!row.pictures[c].empty())
+            rc = StagePicture(job, row.cells[c], row.pictures[c], error);
+    job->rowLines += SchemaRowLine(row);
     return rc;
 }
 
@@ -146,27 +189,52 @@ int Commit(Job* job, std::vector<std::string>* written, std::string* error)
     return rc;
 }
 
-int Run(const std::string& kcsv, Job* job, std::vector<std::string>* written, std::string* error)
+// One pass over the records: each is checked and then converted into the
+// staged files. A fault of the table found later still refuses it with
+// nothing written, as the staged files go unless committed; and it outranks
+// a failure of the conversion, as when the check ran over the whole table
+// first. A read error of the input outranks both.
+int Run(KcsvWindow* in, Job* job, std::vector<std::string>* written, std::string* error)
 {
-    KcsvTable table;
-    TableModel model;
-    const std::string& shown = job->input;
-    int rc = RefuseDamagedTable(kcsv, shown, error);
-    if (rc == KIV_EXIT_OK)
-        rc = OpenKcsvTable(kcsv, job->base, shown, &table, &model, error);
-    if (rc != KIV_EXIT_OK)
-        return rc;
-    rc = StageOpen(&job->stage, job->dir, error);
-    if (rc == KIV_EXIT_OK)
-        rc = WriteCsv(job, &table, &model, error);
-    if (rc == KIV_EXIT_OK) {
-        job->schemaStaged = StageName(&job->stage, "");
-        rc = WriteWholeFile(job->schemaStaged, SchemaHead(model) + job->rowLines,
-                            JoinPath(job->dir, job->base + ".schema"), error);
+    TableCheckPass check;
+    StartTableCheck(&check);
+    Rows rows;
+    int rc = KIV_EXIT_OK;
+    std::string failure;
+    for (;;) {
+        CheckStep step = CheckNextRecord(&check, in->text, in->ended);
+        if (step == CHECK_MORE && !in->ended) {
+            ReadMoreKcsv(in);
+            continue;
+        }
+        if (step != CHECK_RECORD)
+            break;
+        if (rc == KIV_EXIT_OK && check.inData)
+            rc = rows.started ? WriteRow(job, &rows, &failure) : StartRows(job, in->text, &rows, &failure);
+        if (rows.started) {
+            size_t dropped = DropKcsvBefore(in, std::min({check.lineOffset, check.next, rows.table.next}));
+            TableCheckDropped(&check, dropped);
+            rows.table.next -= dropped;
+        }
     }
-    if (rc == KIV_EXIT_OK)
-        rc = Commit(job, written, error);
+    int readRc = CloseKcsvWindow(in, error);
+    int checkRc = readRc == KIV_EXIT_OK ? TableCheckResult(check, job->input, error) : readRc;
+    if (checkRc == KIV_EXIT_OK && rc == KIV_EXIT_OK && !rows.started)
+        rc = StartRows(job, in->text, &rows, &failure);
+    rc = CloseCsv(job, rc, &failure);
+    if (checkRc == KIV_EXIT_OK && rc == KIV_EXIT_OK) {
+        rows.model.rows = rows.table.rows;
+        job->schemaStaged = StageName(&job->stage, "");
+        rc = WriteWholeFile(job->schemaStaged, SchemaHead(rows.model) + job->rowLines,
+                            JoinPath(job->dir, job->base + ".schema"), &failure);
+    }
+    if (checkRc == KIV_EXIT_OK && rc == KIV_EXIT_OK)
+        rc = Commit(job, written, &failure);
     StageClose(&job->stage);
+    if (checkRc != KIV_EXIT_OK)
+        return checkRc;
+    if (rc != KIV_EXIT_OK)
+        *error = failure;
     return rc;
 }
 
@@ -204,13 +272,13 @@ std::string WithoutExtension(const std::string& leaf)
 int KcsvFileToTableCsv(const std::string& kcsvPath, const std::string& dir, const ConvertOptions& options,
                        std::string* error)
 {
-    std::string kcsv;
-    int rc = ReadWholeFile(kcsvPath, &kcsv, error);
+    KcsvWindow in;
+    int rc = OpenKcsvWindowFile(kcsvPath, &in, error);
     if (rc != KIV_EXIT_OK)
         return rc;
     Job job = MakeJob(kcsvPath, dir.empty() ? FolderOf(kcsvPath) : dir, WithoutExtension(LeafOf(kcsvPath)),
                       options);
-    return Run(kcsv, &job, nullptr, error);
+    return Run(&in, &job, nullptr, error);
 }
 
 // The table's own name when none is given and it makes a file name; when
@@ -239,7 +307,9 @@ int KcsvBlockToTableFiles(const std::vector<uint8_t>& block, const std::string& 
     if (rc != KIV_EXIT_OK)
         return rc;
     Job job = MakeJob("the received table", dir, LeafOf(free), options);
-    rc = Run(table.kcsv, &job, written, error);
+    KcsvWindow in;
+    OpenKcsvWindow(std::move(table.kcsv), &in);
+    rc = Run(&in, &job, written, error);
     if (rc != KIV_EXIT_OK)
         *error += "; the received table is kept in " + table.kcsvPath;
     return rc;

@@ -92,15 +92,23 @@ char ClockSeparator(size_t i) { return (i == 2 || i == 4) ? ':' : 0; }
 
 const size_t kClockDigits = 6;
 
-std::string LayDigits(const std::string& digits, bool clock)
+void LayDigitsInto(const std::string& digits, bool clock, std::string* cell)
 {
-    std::string cell;
+    cell->resize(digits.size() * 2);   // at most a separator before each digit
+    char* out = &(*cell)[0];
     for (size_t i = 0; i < digits.size(); i++) {
         char sep = clock ? ClockSeparator(i) : DateSeparator(i);
         if (sep)
-            cell += sep;
-        cell += digits[i];
+            *out++ = sep;
+        *out++ = digits[i];
     }
+    cell->resize((size_t)(out - cell->data()));
+}
+
+std::string LayDigits(const std::string& digits, bool clock)
+{
+    std::string cell;
+    LayDigitsInto(digits, clock, &cell);
     return cell;
 }
 
@@ -119,7 +127,7 @@ bool TimeCellFromDigits(const std::string& digits, int subKind, std::string* cel
     if (!AllDigits(digits))
         return false;
     bool clock = (subKind == 3 || subKind == 4) && digits.size() <= kClockDigits;
-    *cell = LayDigits(digits, clock);
+    LayDigitsInto(digits, clock, cell);   // into the cell's own room
     return true;
 }
 

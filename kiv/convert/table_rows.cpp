@@ -28,17 +28,24 @@ std::string Encoded3to4Slot(const std::string& bytes)
 
 struct RowWork {
     ModelRow* row;
-    const std::vector<std::string>* slots;
-    const std::string& Raw(int column) const
+    const std::vector<std::string_view>* slots;
+    std::string* value;   // scratch for a slot's value
+    std::string* text;    // and for a text in code page 932
+    std::string_view Raw(int column) const
     {
-        static const std::string none;
-        return column >= 0 && column < (int)slots->size() ? (*slots)[column] : none;
+        return column >= 0 && column < (int)slots->size() ? (*slots)[column] : std::string_view();
     }
     // A slot the cell rebuilds as canonical is marked so.
     void Rebuilds(int column, const std::string& canonical)
     {
         if (column >= 0 && column < (int)row->kept.size() && (*slots)[column] == canonical)
-            row->kept[column] = {true, ""};
+            row->kept[column].fromCell = true;
+    }
+    // The same for a slot that is value quoted.
+    void RebuildsQuoted(int column, const std::string& value)
+    {
+        if (column >= 0 && column < (int)row->kept.size() && IsQuotedSlotOf((*slots)[column], value))
+            row->kept[column].fromCell = true;
     }
 };
 
@@ -89,14 +96,19 @@ void GroupPicture(RowWork* w, const KcsvTable& table, const ModelField& f, size_
 
 void FieldCell(RowWork* w, const KcsvTable& table, const ModelField& f, size_t c)
 {
-    const std::string& raw = w->Raw(f.column);
-    std::string value = SlotValue(raw), canonical;
+    std::string_view raw = w->Raw(f.column);
+    std::string& value = *w->value;
+    SlotValueInto(raw, &value);
+    std::string canonical;
     std::string& cell = w->row->cells[c];
     switch (f.kind) {
     case FK_TEXT:
-        cell = raw.empty() ? "" : TextCell(value);
-        if (TextSlot(cell, &canonical))
-            w->Rebuilds(f.column, canonical);
+        if (raw.empty()) {
+            cell.clear();
+            w->Rebuilds(f.column, "");
+        } else if (TextCellRebuilds(value, raw, &cell, w->text) && f.column < (int)w->row->kept.size()) {
+            w->row->kept[f.column].fromCell = true;
+        }
         break;
     case FK_NUMBER:
         cell = raw.empty() ? "" : NumberCell(value);
@@ -104,7 +116,7 @@ void FieldCell(RowWork* w, const KcsvTable& table, const ModelField& f, size_t c
         break;
     case FK_TIME:
         if (TimeCellFromDigits(value, f.subKind, &cell))
-            w->Rebuilds(f.column, QuoteSlot(value));
+            w->RebuildsQuoted(f.column, value);
         else
             cell = Cp932ToUtf8Lenient(value);
         break;
@@ -116,11 +128,23 @@ void FieldCell(RowWork* w, const KcsvTable& table, const ModelField& f, size_t c
     }
 }
 
-bool IsStamp(const std::string& slot)
+// A quoted stamp of digits only, as the writer makes it.
+bool IsStamp(std::string_view slot)
 {
-    std::string v = SlotValue(slot);
-    return slot == QuoteSlot(v) && v.size() == TIMESTAMP_SIZE - 1 &&
-           v.find_first_not_of("0123456789") == v.npos;
+    if (slot.size() != TIMESTAMP_SIZE + 1 || slot.front() != '"' || slot.back() != '"')
+        return false;
+    for (size_t i = 1; i + 1 < slot.size(); i++)
+        if (slot[i] < '0' || slot[i] > '9')
+            return false;
+    return true;
+}
+
+// What the desktop writer puts into a leading system slot, by its identifier.
+enum WriterSlot : char { WRITES_NOTHING, WRITES_BLANK, WRITES_STAMP };
+
+WriterSlot WriterSlotOf(const std::string& id)
+{
+    return id == "SCRT" ? WRITES_BLANK : id == "mDTM" ? WRITES_STAMP : WRITES_NOTHING;
 }
 
 // What the desktop writer puts into slot k of a record.
@@ -128,12 +152,11 @@ bool IsWritersSlot(const KcsvTable& table, size_t k, const std::string& slot)
 {
     if (k == 0)
         return slot == "\"D\"";
-    const std::string& id = k <= table.systemIds.size() ? table.systemIds[k - 1] : "";
-    if (id == "SCRT")
-        return slot == "\" \"";
-    if (id == "mDTM")
-        return IsStamp(slot);
-    return slot.empty();
+    switch (k <= table.writerSlots.size() ? table.writerSlots[k - 1] : (char)WRITES_NOTHING) {
+    case WRITES_BLANK: return slot == "\" \"";
+    case WRITES_STAMP: return IsStamp(slot);
+    default: return slot.empty();
+    }
 }
 
 bool NeedsKeeping(const KcsvTable& table, const ModelRow& row)
@@ -150,21 +173,33 @@ bool NeedsKeeping(const KcsvTable& table, const ModelRow& row)
 
 bool NextKcsvRow(KcsvTable* table, const TableModel& model, ModelRow* row)
 {
-    std::vector<std::string> slots;
-    if (!SplitKcsvRecord(*table->text, &table->next, false, &slots))
+    std::vector<std::string_view>& slots = table->slots;
+    if (!SplitKcsvRecordViews(*table->text, &table->next, false, &slots))
         return false;
     row->number = ++table->rows;
-    row->cells.assign(model.fields.size(), std::string());
-    row->pictures.assign(model.fields.size(), std::string());
+    // Emptied rather than made anew, so that each keeps its room for the next row.
+    row->cells.resize(model.fields.size());
+    row->pictures.resize(model.fields.size());
+    for (size_t c = 0; c < model.fields.size(); c++) {
+        row->cells[c].clear();
+        row->pictures[c].clear();
+    }
     // Every slot is kept until a cell is found to rebuild it; the slots'
     // bytes move in only after the cells are made from them.
-    row->kept.assign(slots.size(), KeptSlot{false, std::string()});
-    RowWork work{row, &slots};
+    row->kept.resize(slots.size());
+    for (KeptSlot& k : row->kept) {
+        k.fromCell = false;
+        k.raw.clear();   // keeps its room for the next row
+    }
+    RowWork work{row, &slots, &table->value, &table->text932};
     for (size_t c = 0; c < model.fields.size(); c++)
         FieldCell(&work, *table, model.fields[c], c);
     for (size_t k = 0; k < slots.size(); k++)
         if (!row->kept[k].fromCell)
-            row->kept[k].raw = std::move(slots[k]);
+            row->kept[k].raw.append(slots[k]);
+    if (table->writerSlots.size() != table->systemIds.size())
+        for (const std::string& id : table->systemIds)
+            table->writerSlots.push_back(WriterSlotOf(id));
     row->keptNeeded = NeedsKeeping(*table, *row);
     return true;
 }
