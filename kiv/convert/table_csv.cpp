@@ -320,5 +320,7 @@ int KcsvToTableCsv(const std::string& kcsv, const std::string& shown, const std:
                    std::string* error)
 {
     Job job = MakeJob(shown, dir, base, options);
-    return Run(kcsv, &job, written, error);
+    KcsvWindow in;
+    OpenKcsvWindow(std::string(kcsv), &in);
+    return Run(&in, &job, written, error);
 }
