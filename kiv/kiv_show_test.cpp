@@ -160,17 +160,20 @@ TEST(KivShow, WritesOnePageWithThumbnails)
         std::string args;
         std::string page;
         std::vector<std::string> pictures;   // the sample each thumbnail's file must equal
+        bool ownsPictures;                   // --force takes an older page's extra pictures away
     } rows[] = {
         {"a Kcsv table: its pictures written beside the page",
          kSample,
          "show --html addr.kcsv -o page/t.html",
          "page/t.html",
-         {"photo1.jpg", "photo2.png", "photo3.gif"}},
+         {"photo1.jpg", "photo2.png", "photo3.gif"},
+         true},
         {"a table CSV: links to its own picture files",
          kSampleCsv,
          "show --html csv/addr.csv -o page/t.html",
          "page/t.html",
-         {"photo1.jpg", "photo2.png", "photo3.gif"}},
+         {"photo1.jpg", "photo2.png", "photo3.gif"},
+         false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -195,7 +198,12 @@ TEST(KivShow, WritesOnePageWithThumbnails)
         EXPECT_EQ(std::string::npos, html.find("http:"));
         EXPECT_EQ(std::string::npos, html.find("https:"));
         EXPECT_EQ(8, run.Kiv(row.args)) << "a page that exists is kept without --force";
+        system(("mkdir -p " + run.File("page/t-pictures")).c_str());
+        WriteWhole(run.File("page/t-pictures/9-4.jpg"), "an older page's");
+        WriteWhole(run.File("page/t-pictures/notes.txt"), "the user's");
         EXPECT_EQ(0, run.Kiv(row.args + " -f")) << run.Err();
+        EXPECT_EQ(!row.ownsPictures, Exists(run.File("page/t-pictures/9-4.jpg")));
+        EXPECT_TRUE(Exists(run.File("page/t-pictures/notes.txt")));
     }
 }
 

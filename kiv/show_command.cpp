@@ -182,9 +182,12 @@ int WritePage(const std::string& input, const std::string* bytes, const std::str
         std::string html = HtmlPage(table, links);
         rc = StageWrite(&stage, page, html.data(), html.size(), error);
     }
+    // A Kcsv page owns its picture folder; a table CSV's page only links to pictures.
+    std::string pictureFolder = JoinPath(folder, Stem(page) + "-pictures");
+    if (rc == KIV_EXIT_OK && kcsv && force)
+        StageStalePictures(&stage, pictureFolder);
     if (rc == KIV_EXIT_OK)
-        rc = Commit(&stage, JoinPath(folder, Stem(page) + "-pictures"), stage.moves.size() > 1, force,
-                    written, error);
+        rc = Commit(&stage, pictureFolder, stage.moves.size() > 1, force, written, error);
     StageClose(&stage);
     return rc;
 }

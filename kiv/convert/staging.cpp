@@ -11,6 +11,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_set>
 
 std::string FolderOf(const std::string& path)
 {
@@ -178,6 +179,38 @@ void StageAdd(Staging* stage, const std::string& stagedPath, const std::string& 
 }
 
 void StageRemove(Staging* stage, const std::string& path) { stage->stale.push_back(path); }
+
+namespace {
+
+bool PictureName(const std::string& leaf)
+{
+    size_t dash = leaf.find('-'), dot = leaf.find('.');
+    auto digits = [&](size_t from, size_t to) {
+        return to > from && leaf.find_first_not_of("0123456789", from) >= to;
+    };
+    if (dash == std::string::npos || dot == std::string::npos || !digits(0, dash) || !digits(dash + 1, dot))
+        return false;
+    std::string ext = leaf.substr(dot);
+    return ext == ".jpg" || ext == ".gif" || ext == ".png";
+}
+
+}   // namespace
+
+void StageStalePictures(Staging* stage, const std::string& folder)
+{
+    DIR* d = opendir(folder.c_str());
+    if (!d)
+        return;
+    std::unordered_set<std::string> replaced;
+    for (const auto& move : stage->moves)
+        replaced.insert(move.second);
+    while (struct dirent* e = readdir(d)) {
+        std::string path = JoinPath(folder, e->d_name);
+        if (PictureName(e->d_name) && !replaced.count(path))
+            StageRemove(stage, path);
+    }
+    closedir(d);
+}
 
 int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, std::string* error)
 {

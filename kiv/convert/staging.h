@@ -39,6 +39,10 @@ int StageWrite(Staging* stage, const std::string& finalPath, const void* data, s
 void StageAdd(Staging* stage, const std::string& stagedPath, const std::string& finalPath);
 // path goes once the staged files are in place.
 void StageRemove(Staging* stage, const std::string& path);
+// The pictures of kiv's naming ("ROW-COLUMN.EXT") in folder that no staged
+// file replaces go too: under --force the folder then holds the new table's
+// pictures only, and the user's own files in it stay.
+void StageStalePictures(Staging* stage, const std::string& folder);
 // Renames every staged file into place, in the order staged, removes the
 // stale files and syncs the folders. Without force, refuses before renaming
 // anything when one of the final paths exists. The final paths are appended

@@ -136,37 +136,6 @@ int WriteRow(Job* job, Rows* rows, std::string* error)
     return rc;
 }
 
-// A picture name of kiv's own: "ROW-COLUMN.EXT".
-bool PictureName(const std::string& leaf)
-{
-    size_t dash = leaf.find('-'), dot = leaf.find('.');
-    auto digits = [&](size_t from, size_t to) {
-        return to > from && leaf.find_first_not_of("0123456789", from) >= to;
-    };
-    if (dash == std::string::npos || dot == std::string::npos || !digits(0, dash) || !digits(dash + 1, dot))
-        return false;
-    std::string ext = leaf.substr(dot);
-    return ext == ".jpg" || ext == ".gif" || ext == ".png";
-}
-
-// Under --force an older table's pictures that this one does not write go
-// in the same commit, so the folder holds this table's pictures only.
-void StageStalePictures(Job* job, const std::string& folder)
-{
-    DIR* d = opendir(folder.c_str());
-    if (!d)
-        return;
-    while (struct dirent* e = readdir(d)) {
-        std::string path = JoinPath(folder, e->d_name);
-        bool written = false;
-        for (const auto& p : job->pictures)
-            written = written || p.second == path;
-        if (!written && PictureName(e->d_name))
-            StageRemove(&job->stage, path);
-    }
-    closedir(d);
-}
-
 // The picture folder is made just before the renames, and taken away again
 // when they fail and it is still empty.
 int Commit(Job* job, std::vector<std::string>* written, std::string* error)
@@ -177,7 +146,7 @@ int Commit(Job* job, std::vector<std::string>* written, std::string* error)
         StageAdd(&job->stage, p.first, p.second);
     std::string folder = JoinPath(job->dir, job->base + "-pictures");
     if (job->options.force)
-        StageStalePictures(job, folder);
+        StageStalePictures(&job->stage, folder);
     bool made = !job->pictures.empty() && mkdir(folder.c_str(), 0777) == 0;
     if (!job->pictures.empty() && !made && errno != EEXIST) {
         *error = folder + ": cannot make the folder: " + strerror(errno);
