@@ -141,6 +141,12 @@ TEST(KivTableCsvRead, ReportsEveryProblemAndWritesNothing)
          "",
          0,
          {"in/t.csv: line 2, column 1 (name): warning: the handheld's characters differ"}},
+        {"a new title the handheld replaces, warned",
+         std::string("\xE3\x8C\x94,sum,born,due,photo\r\n"),
+         "",
+         0,
+         {"in/t.csv: line 1, column 1: warning: the title \"\xE3\x8C\x94\": the handheld's characters "
+          "differ"}},
         {"a number rounded, warned",
          kHeader + std::string("a,1.234567890123456789012,,,\r\n"),
          "",

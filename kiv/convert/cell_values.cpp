@@ -156,22 +156,6 @@ std::string Utf8Of(const std::string& cp932)
     return Cp932ToUtf8(cp932, "", &out, &error) ? out : cp932;
 }
 
-// The characters of cp932 the handheld replaces, as one warning; empty when
-// none.
-std::string ReplacedCharacters(const std::string& cp932)
-{
-    std::string list;
-    for (size_t i = 0; i < cp932.size(); i++) {
-        if (!IsLeadByte932((unsigned char)cp932[i]) || i + 1 == cp932.size())
-            continue;
-        std::string ch = cp932.substr(i++, 2), shown;
-        if (LookupCharMap((uint16_t)((unsigned char)ch[0] << 8 | (unsigned char)ch[1]), PcExtMap) &&
-            Replaced(ch, &shown))
-            list += (list.empty() ? "" : ", ") + Utf8Of(ch) + " becomes " + Utf8Of(shown);
-    }
-    return list.empty() ? list : "the handheld's characters differ: " + list;
-}
-
 // ---- pictures ------------------------------------------------------------------
 
 // The format code of a picture by its signature, or 0.
@@ -190,6 +174,20 @@ int PictureFormat(const std::string& bytes)
 }
 
 }   // namespace
+
+std::string ReplacedCharacters(const std::string& cp932)
+{
+    std::string list;
+    for (size_t i = 0; i < cp932.size(); i++) {
+        if (!IsLeadByte932((unsigned char)cp932[i]) || i + 1 == cp932.size())
+            continue;
+        std::string ch = cp932.substr(i++, 2), shown;
+        if (LookupCharMap((uint16_t)((unsigned char)ch[0] << 8 | (unsigned char)ch[1]), PcExtMap) &&
+            Replaced(ch, &shown))
+            list += (list.empty() ? "" : ", ") + Utf8Of(ch) + " becomes " + Utf8Of(shown);
+    }
+    return list.empty() ? list : "the handheld's characters differ: " + list;
+}
 
 bool ParseTimeCell(const std::string& text, std::string* digits, TimeForm* form, std::string* what)
 {

@@ -30,6 +30,10 @@ bool ParseTimeCell(const std::string& text, std::string* digits, TimeForm* form,
 // with a warning.
 bool ParseNumberCell(const std::string& text, std::string* field, std::string* what, std::string* warning);
 
+// The characters of cp932 the handheld shows as others, as one warning;
+// empty when none.
+std::string ReplacedCharacters(const std::string& cp932);
+
 // UTF-8 text into code page 932 after the handheld's conversion (SJIS1),
 // quotes not yet doubled. A line break, or a character with no code page 932
 // form, is refused; a character the handheld's set replaces by another is a

@@ -5,6 +5,7 @@
 #include "table_csv_read.h"
 #include <sys/stat.h>
 #include <cstring>
+#include "cell_values.h"
 #include "cp932_text.h"
 #include "file_io.h"
 #include "header_renew.h"
@@ -61,6 +62,15 @@ void CheckHeaderRow(const TableModel& model, const CsvRow& header, Problems* p)
             AddError(p, header.line, i + 1, "", "a line break inside a title");
         else
             CheckLabel(p, header.line, i + 1, "the title", header.cells[i].text, kTitleMax);
+        // A new title goes to the handheld in its own character set, as a text cell does.
+        std::string cp932, error;
+        if (header.cells[i].text != model.fields[i].title &&
+            Utf8ToCp932(header.cells[i].text, "", &cp932, &error)) {
+            std::string warning = ReplacedCharacters(cp932);
+            if (!warning.empty())
+                AddWarning(p, header.line, i + 1, "",
+                           "the title \"" + header.cells[i].text + "\": " + warning);
+        }
     }
 }
 
