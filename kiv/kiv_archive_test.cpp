@@ -275,7 +275,10 @@ TEST(KivArchive, PushSendsAnArchivedVersionAsReceived)
         std::string sent, err;   // the file kivsim must have got
     } rows[] = {
         {"push --from-archive 2", 0, "addr.kcsv", ""},
-        {"push --from-archive 3", 0, "changed.kcsv", ""},
+        {"push --archive " + run.Archive() + " 3", 0, "changed.kcsv", ""},
+        {"push addr.csv", 7, "", "kiv: addr.schema"},   // KIV_ARCHIVE names no version; -p wins over KIV_PORT
+        {"push --archive " + run.Archive() + " addr.csv", 64, "",
+         "kiv: with --archive, push takes a version ID (kiv history lists them), not addr.csv"},
         {"push --from-archive 4", 7, "", "kiv: no version 4 in the archive"},
         {"push --from-archive 1 --archive @none.sqlite", 7, "",
          "kiv: " + run.File("none.sqlite") + ": no archive"},
@@ -287,7 +290,9 @@ TEST(KivArchive, PushSendsAnArchivedVersionAsReceived)
         unlink(run.File("stop").c_str());
         unlink(run.File("rec.bin").c_str());
         ASSERT_TRUE(run.StartSim(std::string(kSimCable) + " --role receive --silence 500"));
-        EXPECT_EQ(row.status, run.Kiv(row.args + " --port LINE " + kCable));
+        EXPECT_EQ(row.status,
+                  ExitStatus(run.StartKiv(row.args + " --port LINE " + kCable, "",
+                                          {"KIV_ARCHIVE=" + run.Archive(), "KIV_PORT=/dev/not-this"})));
         run.StopSim();
         EXPECT_EQ(row.err, run.Err().substr(0, row.err.size()));
         EXPECT_TRUE((row.sent.empty() ? "" : ReadWhole(run.File(row.sent))) ==

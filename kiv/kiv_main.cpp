@@ -2,6 +2,7 @@
 // cable or infrared adapter. One command line, parsed by CLI11; each command
 // is a thin front over the link loop and the conversion library.
 #include <CLI/CLI.hpp>
+#include <cstdlib>
 #include "kiv_commands.h"
 #include "kiv_convert.h"
 #include "show_command.h"
@@ -28,8 +29,7 @@ const char kExitStatuses[] =
 void AddLinkOptions(CLI::App* cmd, CommonOptions& o)
 {
     LinkOptions& l = o.link;
-    cmd->add_option("-p,--port", l.port, "serial port device, e.g. /dev/ttyUSB0 (default: $KIV_PORT)")
-        ->envname("KIV_PORT");
+    cmd->add_option("-p,--port", l.port, "serial port device, e.g. /dev/ttyUSB0 (default: $KIV_PORT)");
     cmd->add_option("--settings", l.settingsFile,
                     "read the link settings from the Windows driver's INI file (its COM number is ignored)");
     cmd->add_option("--link", l.link,
@@ -100,11 +100,9 @@ CLI::Option* AddTableInputs(CLI::App* cmd, TableInputs& t)
 
 CLI::Option* AddArchive(CLI::App* cmd, std::string& path)
 {
-    return cmd
-        ->add_option("--archive", path,
-                     "the archive of pulled tables, an SQLite file (default: $KIV_ARCHIVE, else "
-                     "$XDG_DATA_HOME/kiv/archive.sqlite, else ~/.local/share/kiv/archive.sqlite)")
-        ->envname("KIV_ARCHIVE");
+    return cmd->add_option("--archive", path,
+                           "the archive of pulled tables, an SQLite file (default: $KIV_ARCHIVE, else "
+                           "$XDG_DATA_HOME/kiv/archive.sqlite, else ~/.local/share/kiv/archive.sqlite)");
 }
 
 // pull and receive: every table received is kept in the archive.
@@ -174,7 +172,8 @@ int main(int argc, char** argv)
     AddTableInputs(push, pushInputs)
         ->excludes(push->add_option("--from-archive", pushId,
                                     "send version ID of the archive (kiv history lists them) instead, "
-                                    "byte for byte as it was received")
+                                    "byte for byte as it was received (with --archive A, the ID alone "
+                                    "will do: push --archive A ID)")
                        ->check(CLI::PositiveNumber));
     AddArchive(push, o.archive);
     AddLinkOptions(push, o);
@@ -259,8 +258,7 @@ int main(int argc, char** argv)
         "doctor", "check the port, one line each (ok, warning or fail, with what to do): the device is "
                   "there and a serial device, this user may open it, no other program holds it, the "
                   "driver behind it; exit 0 when nothing fails, 5 when something does");
-    doctor->add_option("-p,--port", doctorPort, "serial port device, e.g. /dev/ttyUSB0 (default: $KIV_PORT)")
-        ->envname("KIV_PORT");
+    doctor->add_option("-p,--port", doctorPort, "serial port device, e.g. /dev/ttyUSB0 (default: $KIV_PORT)");
     doctor->add_flag("--probe", probe, "also probe the IR line device: whether it answers");
 
     try {
@@ -270,8 +268,27 @@ int main(int argc, char** argv)
         return status == 0 ? 0 : KIV_EXIT_USAGE;
     }
     o.command = app.get_subcommands().front()->get_name();
+    // The environment's defaults are taken here, not by the parser: it fills
+    // them in for every subcommand, and one that shares a variable with the
+    // command given overwrote what its command line said.
+    if (const char* port = getenv("KIV_PORT")) {
+        if (o.link.port.empty())
+            o.link.port = port;
+        if (doctorPort.empty())
+            doctorPort = port;
+    }
     if (*pull)
         return PullCommand(o, dir, name);
+    // push --archive A ID: with an archive named on the command line (not
+    // only by KIV_ARCHIVE), the one argument is a version of it.
+    if (*push && !pushId && !o.archive.empty() && !pushInputs.first.empty()) {
+        const std::string& id = pushInputs.first;
+        if (!pushInputs.second.empty() || id.find_first_not_of("0123456789") != std::string::npos ||
+            (pushId = strtol(id.c_str(), nullptr, 10)) <= 0) {
+            Complain("with --archive, push takes a version ID (kiv history lists them), not " + id);
+            return KIV_EXIT_USAGE;
+        }
+    }
     if (*push && pushId)
         return ArchivePushCommand(o, pushId);
     if (*push && pushInputs.first.empty()) {

@@ -52,6 +52,9 @@ std::string ArchivePath(const std::string& given)
 {
     if (!given.empty())
         return given;
+    const char* named = getenv("KIV_ARCHIVE");
+    if (named && named[0])
+        return named;
     const char* data = getenv("XDG_DATA_HOME");
     if (data && data[0] == '/')
         return std::string(data) + "/kiv/archive.sqlite";
