@@ -23,6 +23,9 @@
 namespace {
 
 const size_t kCsvBuffer = 64 * 1024;
+// The CSV's bytes are sent on to the disk in pieces of this size while the
+// conversion goes on, rather than all at once by the commit's sync.
+const size_t kWriteBackPiece = 1024 * 1024;
 
 struct Job {
     Staging stage;
@@ -31,6 +34,7 @@ struct Job {
     std::string input;      // names the table in messages
     std::string csvShown;   // the CSV's final path
     FILE* csv = nullptr;
+    size_t csvBytes = 0, csvSentOn = 0;   // written to the CSV, and of that sent on to the disk
     std::string csvStaged, schemaStaged;
     long lines = 0;
     std::string rowLines;
@@ -50,6 +54,11 @@ int WriteLine(Job* job, const std::string& utf8, std::string* error)
     if (fwrite(bytes.data(), 1, bytes.size(), job->csv) != bytes.size()) {
         *error = "cannot write " + job->csvShown + ": " + strerror(errno);
         return KIV_EXIT_WRITE;
+    }
+    job->csvBytes += bytes.size();
+    if (job->csvBytes - job->csvSentOn >= kWriteBackPiece && fflush(job->csv) == 0) {
+        StageWriteBack(fileno(job->csv), job->csvSentOn, job->csvBytes);
+        job->csvSentOn = job->csvBytes;
     }
     return KIV_EXIT_OK;
 }
