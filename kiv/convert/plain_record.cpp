@@ -31,7 +31,8 @@ bool TakeQuoted(std::string_view line, size_t* i, char** out)
 
 }   // namespace
 
-int ReadPlainRecord(std::string_view line, std::string* values, CsvRecord* record)
+int ReadPlainRecord(std::string_view line, std::string* values, CsvRecord* record,
+                    std::vector<std::string_view>* slots)
 {
     if (!line.empty() && line.back() == '\r')
         line.remove_suffix(1);
@@ -46,13 +47,17 @@ int ReadPlainRecord(std::string_view line, std::string* values, CsvRecord* recor
     bool quoted[CSV_MAX_FIELDS];
     int index = 0;
     bool lastQuoted = false;
+    if (slots)
+        slots->clear();
     for (size_t i = 0;;) {
-        size_t from = (size_t)(out - base);
+        size_t from = (size_t)(out - base), start = i;
         lastQuoted = i < line.size() && line[i] == '"';
         if (lastQuoted && !TakeQuoted(line, &i, &out))
             return 0;
         if (!lastQuoted && i < line.size() && line[i] != ',')
             return 0;   // an unquoted value
+        if (slots)
+            slots->push_back(line.substr(start, i - start));
         if (index < CSV_MAX_FIELDS) {
             offsets[index] = from;
             quoted[index] = lastQuoted;

@@ -129,10 +129,15 @@ int StartRows(Job* job, const std::string& text, Rows* rows, std::string* error)
     return rc;
 }
 
-int WriteRow(Job* job, Rows* rows, std::string* error)
+// A record the check read as one plain line is not split again.
+int WriteRow(Job* job, const TableCheckPass& check, Rows* rows, std::string* error)
 {
     ModelRow& row = rows->row;
-    if (rows->ended || !NextKcsvRow(&rows->table, rows->model, &row)) {
+    if (rows->ended)
+        return KIV_EXIT_OK;
+    if (!check.slots.empty() && check.start == rows->table.next)
+        KcsvRowOfSlots(&rows->table, rows->model, check.slots, check.next, &row);
+    else if (!NextKcsvRow(&rows->table, rows->model, &row)) {
         rows->ended = true;
         return KIV_EXIT_OK;
     }
@@ -219,7 +224,8 @@ int Run(KcsvWindow* in, Job* job, std::vector<std::string>* written, std::string
         if (step != CHECK_RECORD)
             break;
         if (rc == KIV_EXIT_OK && check.inData)
-            rc = rows.started ? WriteRow(job, &rows, &failure) : StartRows(job, in->text, &rows, &failure);
+            rc = rows.started ? WriteRow(job, check, &rows, &failure)
+                              : StartRows(job, in->text, &rows, &failure);
         if (rows.started) {
             size_t dropped = DropKcsvBefore(in, std::min({check.lineOffset, check.next, rows.table.next}));
             TableCheckDropped(&check, dropped);

@@ -108,6 +108,7 @@ TEST(KivTablePass, PlainRecordsReadAsTheCoreReaderReadsThem)
         {"\"D\",\" \",,\"19991231235958\",\"a\"\"b\",\"\"", true},
         {"\"D\",\"x\",\r", true},
         {"\"D\",\"a,b\",,", true},
+        {"\"D\",\"a\"\",b\",\"c\"\"\"", true},   // a doubled quote before a comma
         {",", true},
         {"\"D\",x", false},          // an unquoted value
         {"\"D\",\"a\"b\"", false},   // a quote that neither doubles nor ends the field
@@ -120,10 +121,17 @@ TEST(KivTablePass, PlainRecordsReadAsTheCoreReaderReadsThem)
         SCOPED_TRACE(r.line);
         std::string text = std::string(r.line) + "\n", values;
         CsvRecord plain, core;
-        int n = ReadPlainRecord(r.line, &values, &plain);
+        std::vector<std::string_view> slots;
+        int n = ReadPlainRecord(r.line, &values, &plain, &slots);
         EXPECT_EQ(r.plain, n > 0);
         if (n == 0)
             continue;
+        // The slots are the ones the conversion would split the line into.
+        std::vector<std::string_view> split;
+        size_t end = 0;
+        ASSERT_TRUE(SplitKcsvRecordViews(text, &end, false, &split));
+        EXPECT_EQ(split, slots);
+        EXPECT_EQ(text.size(), end);
         TextStream* ts = TextOpenMemory(text.data(), text.size());
         ASSERT_EQ(ReadCsvRecord(ts, &core), n);
         for (int i = 0; i < CSV_MAX_FIELDS; i++) {

@@ -173,9 +173,17 @@ bool NeedsKeeping(const KcsvTable& table, const ModelRow& row)
 
 bool NextKcsvRow(KcsvTable* table, const TableModel& model, ModelRow* row)
 {
-    std::vector<std::string_view>& slots = table->slots;
-    if (!SplitKcsvRecordViews(*table->text, &table->next, false, &slots))
+    size_t end = table->next;
+    if (!SplitKcsvRecordViews(*table->text, &end, false, &table->slots))
         return false;
+    KcsvRowOfSlots(table, model, table->slots, end, row);
+    return true;
+}
+
+void KcsvRowOfSlots(KcsvTable* table, const TableModel& model, const std::vector<std::string_view>& slots,
+                    size_t end, ModelRow* row)
+{
+    table->next = end;
     row->number = ++table->rows;
     // Emptied rather than made anew, so that each keeps its room for the next row.
     row->cells.resize(model.fields.size());
@@ -201,5 +209,4 @@ bool NextKcsvRow(KcsvTable* table, const TableModel& model, ModelRow* row)
         for (const std::string& id : table->systemIds)
             table->writerSlots.push_back(WriterSlotOf(id));
     row->keptNeeded = NeedsKeeping(*table, *row);
-    return true;
 }
