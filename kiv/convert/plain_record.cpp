@@ -13,10 +13,13 @@ bool TakeQuoted(std::string_view line, size_t* i, char** out)
     const char* end = line.data() + line.size();
     char* o = *out;
     for (;;) {
-        while (p < end && *p != '"')
-            *o++ = *p++;
-        if (p == end)
+        // A run up to the next quote goes over whole.
+        const char* q = (const char*)memchr(p, '"', (size_t)(end - p));
+        if (!q)
             return false;
+        memcpy(o, p, (size_t)(q - p));
+        o += q - p;
+        p = q;
         if (p + 1 < end && p[1] == '"') {
             *o++ = '"';   // a doubled quote stands for one
             p += 2;
