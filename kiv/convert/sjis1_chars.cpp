@@ -20,6 +20,9 @@ const uint8_t kUnsure = 0xFF;   // an answer the table cannot give
 struct Direction {
     Answer single[256] = {};
     std::unique_ptr<Answer[]> rows[256];   // by lead byte, 256 second bytes each
+    // Bytes known to come out as themselves (and, decoding, to encode back):
+    // most of a text's plain letters and digits, copied without a lookup.
+    bool same[256] = {};
 };
 
 std::string Ask(const char* text, bool toPc)
@@ -108,6 +111,11 @@ bool Convert(const std::string& text, bool toPc, std::string* out, bool* all, bo
     size_t i = 0;
     while (i < text.size() && text[i] != '\0') {
         unsigned char b = (unsigned char)text[i];
+        if (d.same[b]) {
+            *o++ = (char)b;
+            i++;
+            continue;
+        }
         Answer* answer = d.single[b].size ? &d.single[b] : &Single(d, b, toPc);
         size_t size = 1;
         if (answer->size == kLead) {
@@ -124,6 +132,9 @@ bool Convert(const std::string& text, bool toPc, std::string* out, bool* all, bo
         o += answer->size;
         if (*back && answer->back != 1 && !EncodesBack(answer, text.data() + i, size))
             *back = false;
+        if (size == 1 && answer->size == 1 && (unsigned char)answer->bytes[0] == b &&
+            (!toPc || answer->back == 1))
+            d.same[b] = true;
         i += size;
     }
     *all = i == text.size();
