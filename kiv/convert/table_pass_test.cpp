@@ -246,3 +246,25 @@ TEST(KivTablePass, TextCellsRebuildWhatTheTwoStepsRebuild)
 }
 
 }   // namespace
+
+TEST(KivTablePass, SlotValuesAndQuotedSlotsAgree)
+{
+    const char* values[] = {"a", "ab c", "a\"b", "\"", "\"\"x\"", "a,b", "x\r\ny", "\n", "\x8e\x52\x93\x63"};
+    for (const char* v : values) {
+        SCOPED_TRACE(v);
+        std::string value = v, slot = QuoteSlot(value), lineless = value;
+        lineless.erase(
+            std::remove_if(lineless.begin(), lineless.end(), [](char c) { return c == '\r' || c == '\n'; }),
+            lineless.end());
+        EXPECT_EQ(lineless, SlotValue(slot));   // line breaks in a slot are dropped
+        EXPECT_TRUE(IsQuotedSlotOf(slot, value));
+        // A slot off by a byte anywhere, or cut short, is not the value's.
+        for (size_t i = 0; i < slot.size(); i++) {
+            std::string other = slot;
+            other[i] = other[i] == 'z' ? 'y' : 'z';
+            EXPECT_FALSE(IsQuotedSlotOf(other, value)) << i;
+        }
+        EXPECT_FALSE(IsQuotedSlotOf(slot.substr(0, slot.size() - 1), value));
+        EXPECT_FALSE(IsQuotedSlotOf(value, value));
+    }
+}
