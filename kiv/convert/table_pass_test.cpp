@@ -268,3 +268,19 @@ TEST(KivTablePass, SlotValuesAndQuotedSlotsAgree)
         EXPECT_FALSE(IsQuotedSlotOf(value, value));
     }
 }
+
+TEST(KivTablePass, NumberSlotsAreToldWithoutMakingThem)
+{
+    const std::vector<std::string> cells = {"", "0", "37.5", "-1.25", "123456789012345678901", "0.001"};
+    for (size_t i = 0; i < cells.size(); i++) {
+        SCOPED_TRACE(cells[i]);
+        for (size_t j = 0; j < cells.size(); j++)
+            EXPECT_EQ(i == j, IsNumberSlotOf(NumberSlot(cells[j]), cells[i])) << cells[j];
+        std::string slot = NumberSlot(cells[i]);
+        for (size_t k = 0; k < slot.size(); k++) {
+            std::string other = slot;
+            other[k] = other[k] == 'z' ? 'y' : 'z';
+            EXPECT_FALSE(IsNumberSlotOf(other, cells[i])) << k;
+        }
+    }
+}

@@ -112,7 +112,8 @@ void FieldCell(RowWork* w, const KcsvTable& table, const ModelField& f, size_t c
         break;
     case FK_NUMBER:
         cell = raw.empty() ? "" : NumberCell(value);
-        w->Rebuilds(f.column, NumberSlot(cell));
+        if (f.column >= 0 && f.column < (int)w->row->kept.size() && IsNumberSlotOf(w->Raw(f.column), cell))
+            w->row->kept[f.column].fromCell = true;
         break;
     case FK_TIME:
         if (TimeCellFromDigits(value, f.subKind, &cell))
