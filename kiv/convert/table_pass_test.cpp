@@ -5,9 +5,13 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 #include <algorithm>
+#include <cerrno>
+#include <fstream>
+#include <sstream>
 #include <map>
 #include <string>
 #include <vector>
+#include "background_file.h"
 #include "cp932_chars.h"
 #include "csv/csv_record.h"
 #include "kcsv/field_codecs.h"
@@ -282,5 +286,35 @@ TEST(KivTablePass, NumberSlotsAreToldWithoutMakingThem)
             other[k] = other[k] == 'z' ? 'y' : 'z';
             EXPECT_FALSE(IsNumberSlotOf(other, cells[i])) << k;
         }
+    }
+}
+
+TEST(KivTablePass, TheCsvWrittenByItsOwnThreadHoldsEveryByteInOrder)
+{
+    struct Case {
+        size_t pieces, size;   // written as that many pieces of that size
+        bool full;             // to a device that takes nothing
+    } cases[] = {{0, 0, false}, {1, 10, false}, {5000, 97, false}, {3, 300 * 1024, false}, {3000, 97, true}};
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.pieces) + " x " + std::to_string(c.size));
+        std::string path = c.full ? "/dev/full" : dir.File("out.csv"), expected;
+        BackgroundFile file;
+        ASSERT_TRUE(OpenBackgroundFile(&file, path));
+        bool ok = true;
+        for (size_t p = 0; p < c.pieces; p++) {
+            std::string piece(c.size, (char)('a' + p % 26));
+            expected += piece;
+            ok = ok && BackgroundWrite(&file, piece.data(), piece.size());
+        }
+        int err = CloseBackgroundFile(&file);
+        EXPECT_EQ(c.full ? ENOSPC : 0, err);
+        EXPECT_EQ(!c.full, ok || err == 0);
+        if (c.full)
+            continue;
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream got;
+        got << in.rdbuf();
+        EXPECT_EQ(expected, got.str());
     }
 }
