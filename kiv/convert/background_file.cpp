@@ -7,7 +7,7 @@
 namespace {
 
 // Large enough that a hand-off is rare, small enough to keep memory flat.
-const size_t kPiece = 128 * 1024;
+const size_t kPiece = 64 * 1024;
 const size_t kWriteBackPiece = 1024 * 1024;
 
 int WriteAll(int fd, const std::string& bytes)
