@@ -68,6 +68,8 @@ int HandOff(BackgroundFile* f, bool last)
 
 }   // namespace
 
+BackgroundFile::~BackgroundFile() { CloseBackgroundFile(this); }
+
 bool OpenBackgroundFile(BackgroundFile* file, const std::string& path)
 {
     file->fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);

@@ -19,6 +19,7 @@ struct BackgroundFile {
     std::mutex lock;
     std::condition_variable changed;
     std::thread writer;
+    ~BackgroundFile();   // closes a file left open, as when an exception passes
 };
 
 // Creates (or empties) path; false with errno set when it cannot be opened.
