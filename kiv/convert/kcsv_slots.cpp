@@ -1,4 +1,5 @@
 #include "kcsv_slots.h"
+#include <cstring>
 
 namespace {
 
@@ -84,10 +85,11 @@ void SlotValueInto(std::string_view slot, std::string* value)
     }
     // The common slot, a quoted value without a quote or line break inside,
     // is its middle.
-    size_t last = slot.size() - 1, i = 1;
-    while (i < last && slot[i] != '"' && slot[i] != '\r' && slot[i] != '\n')
-        i++;
-    if (i == last && last > 0 && slot[last] == '"') {
+    size_t last = slot.size() - 1;
+    const char* middle = slot.data() + 1;
+    size_t n = last > 0 ? last - 1 : 0;
+    if (last > 0 && slot[last] == '"' && !memchr(middle, '"', n) && !memchr(middle, '\n', n) &&
+        !memchr(middle, '\r', n)) {
         value->clear();
         value->append(slot.data() + 1, last - 1);
         return;
@@ -110,6 +112,10 @@ bool IsQuotedSlotOf(std::string_view slot, const std::string& value)
 {
     if (value.empty())
         return slot.empty();
+    // Mostly a value without a quote, whose slot is the value between two.
+    if (slot.size() == value.size() + 2 && !memchr(value.data(), '"', value.size()))
+        return slot.front() == '"' && slot.back() == '"' &&
+               memcmp(slot.data() + 1, value.data(), value.size()) == 0;
     if (slot.size() < value.size() + 2 || slot.front() != '"' || slot.back() != '"')
         return false;
     size_t at = 1, end = slot.size() - 1;

@@ -13,10 +13,13 @@ bool TakeQuoted(std::string_view line, size_t* i, char** out)
     const char* end = line.data() + line.size();
     char* o = *out;
     for (;;) {
-        while (p < end && *p != '"')
-            *o++ = *p++;
-        if (p == end)
+        // A run up to the next quote goes over whole.
+        const char* q = (const char*)memchr(p, '"', (size_t)(end - p));
+        if (!q)
             return false;
+        memcpy(o, p, (size_t)(q - p));
+        o += q - p;
+        p = q;
         if (p + 1 < end && p[1] == '"') {
             *o++ = '"';   // a doubled quote stands for one
             p += 2;
@@ -31,7 +34,8 @@ bool TakeQuoted(std::string_view line, size_t* i, char** out)
 
 }   // namespace
 
-int ReadPlainRecord(std::string_view line, std::string* values, CsvRecord* record)
+int ReadPlainRecord(std::string_view line, std::string* values, CsvRecord* record,
+                    std::vector<std::string_view>* slots)
 {
     if (!line.empty() && line.back() == '\r')
         line.remove_suffix(1);
@@ -46,13 +50,17 @@ int ReadPlainRecord(std::string_view line, std::string* values, CsvRecord* recor
     bool quoted[CSV_MAX_FIELDS];
     int index = 0;
     bool lastQuoted = false;
+    if (slots)
+        slots->clear();
     for (size_t i = 0;;) {
-        size_t from = (size_t)(out - base);
+        size_t from = (size_t)(out - base), start = i;
         lastQuoted = i < line.size() && line[i] == '"';
         if (lastQuoted && !TakeQuoted(line, &i, &out))
             return 0;
         if (!lastQuoted && i < line.size() && line[i] != ',')
             return 0;   // an unquoted value
+        if (slots)
+            slots->push_back(line.substr(start, i - start));
         if (index < CSV_MAX_FIELDS) {
             offsets[index] = from;
             quoted[index] = lastQuoted;

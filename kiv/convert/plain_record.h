@@ -4,6 +4,7 @@
 #pragma once
 #include <string>
 #include <string_view>
+#include <vector>
 #include "csv/csv_record.h"
 
 // line is a record's line without its LF. True when it is plain: fields
@@ -11,4 +12,8 @@
 // no NUL. Then *record holds what ReadCsvRecord gives for it, pointing into
 // *values (not to be freed with FreeCsvRecord), and the result is the count
 // ReadCsvRecord returns. 0 for any other line, which the core's reader reads.
-int ReadPlainRecord(std::string_view line, std::string* values, CsvRecord* record);
+// *slots, when given, then holds each field's bytes in line, quotes and all,
+// as SplitKcsvRecordViews (kcsv_slots.h) splits the line: so a reader that
+// wants both the values and the bytes splits the line once.
+int ReadPlainRecord(std::string_view line, std::string* values, CsvRecord* record,
+                    std::vector<std::string_view>* slots = nullptr);

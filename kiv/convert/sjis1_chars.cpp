@@ -20,6 +20,10 @@ const uint8_t kUnsure = 0xFF;   // an answer the table cannot give
 struct Direction {
     Answer single[256] = {};
     std::unique_ptr<Answer[]> rows[256];   // by lead byte, 256 second bytes each
+    // Bytes known to come out as themselves (and, decoding, to encode back):
+    // most of a text's plain letters and digits, copied without a lookup.
+    bool same[256] = {};
+    std::string room;   // Convert's output, before it goes out
 };
 
 std::string Ask(const char* text, bool toPc)
@@ -102,12 +106,21 @@ bool Convert(const std::string& text, bool toPc, std::string* out, bool* all, bo
         return false;
     *all = false;
     *back = toPc;
-    // Written in place: no answer is longer than three bytes.
-    out->resize(text.size() * sizeof a.bytes);
-    char* o = &(*out)[0];
+    // Written into room that only grows, as resizing out would clear its new
+    // bytes every time: no answer is longer than three bytes. Each direction
+    // has its own, as a decoding asks the encoding about its answers.
+    std::string& room = d.room;
+    if (room.size() < text.size() * sizeof a.bytes)
+        room.resize(text.size() * sizeof a.bytes);
+    char* o = &room[0];
     size_t i = 0;
     while (i < text.size() && text[i] != '\0') {
         unsigned char b = (unsigned char)text[i];
+        if (d.same[b]) {
+            *o++ = (char)b;
+            i++;
+            continue;
+        }
         Answer* answer = d.single[b].size ? &d.single[b] : &Single(d, b, toPc);
         size_t size = 1;
         if (answer->size == kLead) {
@@ -124,10 +137,13 @@ bool Convert(const std::string& text, bool toPc, std::string* out, bool* all, bo
         o += answer->size;
         if (*back && answer->back != 1 && !EncodesBack(answer, text.data() + i, size))
             *back = false;
+        if (size == 1 && answer->size == 1 && (unsigned char)answer->bytes[0] == b &&
+            (!toPc || answer->back == 1))
+            d.same[b] = true;
         i += size;
     }
     *all = i == text.size();
-    out->resize((size_t)(o - out->data()));
+    out->assign(room.data(), (size_t)(o - room.data()));
     return true;
 }
 

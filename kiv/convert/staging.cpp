@@ -173,6 +173,16 @@ int StageWrite(Staging* stage, const std::string& finalPath, const void* data, s
     return KIV_EXIT_OK;
 }
 
+void StageWriteBack(int fd, size_t from, size_t to)
+{
+#ifdef __linux__
+    if (to > from)
+        sync_file_range(fd, (off_t)from, (off_t)(to - from), SYNC_FILE_RANGE_WRITE);
+#else
+    (void)fd, (void)from, (void)to;
+#endif
+}
+
 void StageAdd(Staging* stage, const std::string& stagedPath, const std::string& finalPath)
 {
     stage->moves.emplace_back(stagedPath, finalPath);

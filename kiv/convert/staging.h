@@ -35,6 +35,11 @@ std::string StageName(Staging* stage, const char* suffix);
 // Writes data as a staged file that will become finalPath.
 int StageWrite(Staging* stage, const std::string& finalPath, const void* data, size_t size,
                std::string* error);
+// Starts writing bytes [from, to) of a staged file (open as fd) to disk
+// without waiting for them, so that the commit's sync finds most of a large
+// file written already. Durability still comes from that sync; where the
+// system has no such call this does nothing.
+void StageWriteBack(int fd, size_t from, size_t to);
 // A file already written inside the private folder becomes finalPath.
 void StageAdd(Staging* stage, const std::string& stagedPath, const std::string& finalPath);
 // path goes once the staged files are in place.

@@ -142,15 +142,35 @@ std::string NumberCell(const std::string& value)
     return DecodedNumber(value.c_str(), text) ? PlainDecimal(text) : std::string();
 }
 
+namespace {
+
+// The key's text of the number cell reads as; its length.
+size_t NumberKeyText(const std::string& cell, char* chars)
+{
+    PackedDecimal number;
+    ParseDecimal(&number, cell.c_str());
+    EncodeDecimalKey(&number);
+    return Encode3to4Bytes(number.bytes, DEC_SIZE, chars);
+}
+
+}   // namespace
+
+bool IsNumberSlotOf(std::string_view slot, const std::string& cell)
+{
+    if (cell.empty())
+        return slot.empty();
+    char chars[NUMBER_FIELD_CHARS];
+    size_t n = NumberKeyText(cell, chars);
+    return slot.size() == n + 2 && slot.front() == '"' && slot.back() == '"' &&
+           memcmp(slot.data() + 1, chars, n) == 0;
+}
+
 std::string NumberSlot(const std::string& cell)
 {
     if (cell.empty())
         return cell;
-    PackedDecimal number;
-    ParseDecimal(&number, cell.c_str());
-    EncodeDecimalKey(&number);
     char chars[NUMBER_FIELD_CHARS];
-    size_t n = Encode3to4Bytes(number.bytes, DEC_SIZE, chars);
+    size_t n = NumberKeyText(cell, chars);
     std::string slot;
     slot.reserve(n + 2);
     slot.push_back('"');

@@ -27,3 +27,5 @@ std::string NumberCell(const std::string& value);
 // kept and given again for the same value.
 bool DecodedNumber(const char* value, char* text);
 std::string NumberSlot(const std::string& cell);
+// slot == NumberSlot(cell), without making the slot.
+bool IsNumberSlotOf(std::string_view slot, const std::string& cell);

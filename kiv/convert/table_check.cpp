@@ -319,8 +319,11 @@ CheckStep CheckNextRecord(TableCheckPass* c, std::string_view text, bool ended)
     CsvRecord record;
     size_t read = 0;
     int n = 0;
+    c->slots.clear();
     if (c->inData && lineEnd < text.size())
-        n = ReadPlainRecord(text.substr(start, lineEnd - start), &c->values, &record);
+        n = ReadPlainRecord(text.substr(start, lineEnd - start), &c->values, &record, &c->slots);
+    if (n == 0)
+        c->slots.clear();
     if (n > 0) {
         read = lineEnd + 1 - start;
     } else {
@@ -344,6 +347,7 @@ CheckStep CheckNextRecord(TableCheckPass* c, std::string_view text, bool ended)
     bool ok = c->inData ? CheckDataRecord(c, &record, columns) : CheckHeaderRecord(c, &record, columns);
     c->inData = c->seen[HDR_T];
     FreeCsvRecord(&record);
+    c->start = start;
     c->next = start + read;
     if (ok)
         return CHECK_RECORD;
@@ -365,6 +369,8 @@ void TableCheckDropped(TableCheckPass* c, size_t n)
 {
     c->next -= n;
     c->lineOffset -= n;
+    c->start = c->start > n ? c->start - n : 0;
+    c->slots.clear();   // their bytes have moved
 }
 
 size_t FirstTableFault(const std::string& kcsv, std::string* reason)

@@ -7,6 +7,7 @@
 #pragma once
 #include <string>
 #include <string_view>
+#include <vector>
 #include "kcsv/kcsv_format.h"
 
 // 0 when the Kcsv text (code page 932, read as the conversion reads it) has
@@ -37,6 +38,10 @@ struct TableCheckPass {
     size_t lostLine;     // of the first data record the conversion could not read
     std::string reason;
     std::string values;   // a plain record's fields, one after the other
+    size_t start;         // where the record last read starts
+    // That record's slots (kcsv_slots.h) when it was one plain line, views
+    // into the text handed to the step; empty for any other record.
+    std::vector<std::string_view> slots;
 };
 
 enum CheckStep {

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include "background_file.h"
 #include "cp932_text.h"
 #include "csv_fields.h"
 #include "file_io.h"
@@ -22,15 +23,13 @@
 
 namespace {
 
-const size_t kCsvBuffer = 64 * 1024;
-
 struct Job {
     Staging stage;
     ConvertOptions options;
     std::string dir, base;
     std::string input;      // names the table in messages
     std::string csvShown;   // the CSV's final path
-    FILE* csv = nullptr;
+    BackgroundFile csv;     // written by its own thread
     std::string csvStaged, schemaStaged;
     long lines = 0;
     std::string rowLines;
@@ -47,7 +46,7 @@ int WriteLine(Job* job, const std::string& utf8, std::string* error)
         return KIV_EXIT_CONVERT;
     }
     const std::string& bytes = job->options.cp932 ? cp932 : utf8;
-    if (fwrite(bytes.data(), 1, bytes.size(), job->csv) != bytes.size()) {
+    if (!BackgroundWrite(&job->csv, bytes.data(), bytes.size())) {
         *error = "cannot write " + job->csvShown + ": " + strerror(errno);
         return KIV_EXIT_WRITE;
     }
@@ -76,22 +75,20 @@ int WriteTitles(Job* job, const TableModel& model, std::string* error)
 int OpenCsv(Job* job, std::string* error)
 {
     job->csvStaged = StageName(&job->stage, "");
-    job->csv = fopen(job->csvStaged.c_str(), "wb");
-    if (!job->csv) {
+    if (!OpenBackgroundFile(&job->csv, job->csvStaged)) {
         *error = "cannot write " + job->csvShown + ": " + strerror(errno);
         return KIV_EXIT_WRITE;
     }
-    setvbuf(job->csv, nullptr, _IOFBF, kCsvBuffer);   // rows are short: fewer, larger writes
     return KIV_EXIT_OK;
 }
 
 int CloseCsv(Job* job, int rc, std::string* error)
 {
-    if (job->csv && fclose(job->csv) != 0 && rc == KIV_EXIT_OK) {
-        *error = "cannot write " + job->csvShown + ": " + strerror(errno);
+    int err = CloseBackgroundFile(&job->csv);
+    if (err && rc == KIV_EXIT_OK) {
+        *error = "cannot write " + job->csvShown + ": " + strerror(err);
         rc = KIV_EXIT_WRITE;
     }
-    job->csv = nullptr;
     return rc;
 }
 
@@ -120,10 +117,15 @@ int StartRows(Job* job, const std::string& text, Rows* rows, std::string* error)
     return rc;
 }
 
-int WriteRow(Job* job, Rows* rows, std::string* error)
+// A record the check read as one plain line is not split again.
+int WriteRow(Job* job, const TableCheckPass& check, Rows* rows, std::string* error)
 {
     ModelRow& row = rows->row;
-    if (rows->ended || !NextKcsvRow(&rows->table, rows->model, &row)) {
+    if (rows->ended)
+        return KIV_EXIT_OK;
+    if (!check.slots.empty() && check.start == rows->table.next)
+        KcsvRowOfSlots(&rows->table, rows->model, check.slots, check.next, &row);
+    else if (!NextKcsvRow(&rows->table, rows->model, &row)) {
         rows->ended = true;
         return KIV_EXIT_OK;
     }
@@ -179,7 +181,8 @@ int Run(KcsvWindow* in, Job* job, std::vector<std::string>* written, std::string
         if (step != CHECK_RECORD)
             break;
         if (rc == KIV_EXIT_OK && check.inData)
-            rc = rows.started ? WriteRow(job, &rows, &failure) : StartRows(job, in->text, &rows, &failure);
+            rc = rows.started ? WriteRow(job, check, &rows, &failure)
+                              : StartRows(job, in->text, &rows, &failure);
         if (rows.started) {
             size_t dropped = DropKcsvBefore(in, std::min({check.lineOffset, check.next, rows.table.next}));
             TableCheckDropped(&check, dropped);
@@ -207,16 +210,15 @@ int Run(KcsvWindow* in, Job* job, std::vector<std::string>* written, std::string
     return rc;
 }
 
-Job MakeJob(const std::string& input, const std::string& dir, const std::string& base,
-            const ConvertOptions& options)
+// In place: the job's CSV file, once open, has a thread that points at it.
+void MakeJob(Job* job, const std::string& input, const std::string& dir, const std::string& base,
+             const ConvertOptions& options)
 {
-    Job job;
-    job.input = input;
-    job.options = options;
-    job.dir = dir;
-    job.base = base;
-    job.csvShown = JoinPath(dir, base + ".csv");
-    return job;
+    job->input = input;
+    job->options = options;
+    job->dir = dir;
+    job->base = base;
+    job->csvShown = JoinPath(dir, base + ".csv");
 }
 
 // The table's name from its description when it makes a file name, else "table".
@@ -245,8 +247,9 @@ int KcsvFileToTableCsv(const std::string& kcsvPath, const std::string& dir, cons
     int rc = OpenKcsvWindowFile(kcsvPath, &in, error);
     if (rc != KIV_EXIT_OK)
         return rc;
-    Job job = MakeJob(kcsvPath, dir.empty() ? FolderOf(kcsvPath) : dir, WithoutExtension(LeafOf(kcsvPath)),
-                      options);
+    Job job;
+    MakeJob(&job, kcsvPath, dir.empty() ? FolderOf(kcsvPath) : dir, WithoutExtension(LeafOf(kcsvPath)),
+            options);
     return Run(&in, &job, nullptr, error);
 }
 
@@ -275,7 +278,8 @@ int KcsvBlockToTableFiles(const std::vector<uint8_t>& block, const std::string& 
     int rc = CommitReceivedKcsv(table, options, written, error, afterKcsv);
     if (rc != KIV_EXIT_OK)
         return rc;
-    Job job = MakeJob("the received table", dir, LeafOf(free), options);
+    Job job;
+    MakeJob(&job, "the received table", dir, LeafOf(free), options);
     KcsvWindow in;
     OpenKcsvWindow(std::move(table.kcsv), &in);
     rc = Run(&in, &job, written, error);
@@ -288,7 +292,8 @@ int KcsvToTableCsv(const std::string& kcsv, const std::string& shown, const std:
                    const std::string& base, const ConvertOptions& options, std::vector<std::string>* written,
                    std::string* error)
 {
-    Job job = MakeJob(shown, dir, base, options);
+    Job job;
+    MakeJob(&job, shown, dir, base, options);
     KcsvWindow in;
     OpenKcsvWindow(std::string(kcsv), &in);
     return Run(&in, &job, written, error);

@@ -32,3 +32,8 @@ int OpenKcsvTable(const std::string& kcsv, const std::string& base, const std::s
 // The next data record as a row; false after the last (the core's reader
 // stops at the same record).
 bool NextKcsvRow(KcsvTable* table, const TableModel& model, ModelRow* row);
+// The same for the data record at table->next when a reader has split it
+// already: slots as SplitKcsvRecordViews gives them, and end after its line
+// end.
+void KcsvRowOfSlots(KcsvTable* table, const TableModel& model, const std::vector<std::string_view>& slots,
+                    size_t end, ModelRow* row);

@@ -5,9 +5,13 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 #include <algorithm>
+#include <cerrno>
+#include <fstream>
+#include <sstream>
 #include <map>
 #include <string>
 #include <vector>
+#include "background_file.h"
 #include "cp932_chars.h"
 #include "csv/csv_record.h"
 #include "kcsv/field_codecs.h"
@@ -108,6 +112,7 @@ TEST(KivTablePass, PlainRecordsReadAsTheCoreReaderReadsThem)
         {"\"D\",\" \",,\"19991231235958\",\"a\"\"b\",\"\"", true},
         {"\"D\",\"x\",\r", true},
         {"\"D\",\"a,b\",,", true},
+        {"\"D\",\"a\"\",b\",\"c\"\"\"", true},   // a doubled quote before a comma
         {",", true},
         {"\"D\",x", false},          // an unquoted value
         {"\"D\",\"a\"b\"", false},   // a quote that neither doubles nor ends the field
@@ -120,10 +125,17 @@ TEST(KivTablePass, PlainRecordsReadAsTheCoreReaderReadsThem)
         SCOPED_TRACE(r.line);
         std::string text = std::string(r.line) + "\n", values;
         CsvRecord plain, core;
-        int n = ReadPlainRecord(r.line, &values, &plain);
+        std::vector<std::string_view> slots;
+        int n = ReadPlainRecord(r.line, &values, &plain, &slots);
         EXPECT_EQ(r.plain, n > 0);
         if (n == 0)
             continue;
+        // The slots are the ones the conversion would split the line into.
+        std::vector<std::string_view> split;
+        size_t end = 0;
+        ASSERT_TRUE(SplitKcsvRecordViews(text, &end, false, &split));
+        EXPECT_EQ(split, slots);
+        EXPECT_EQ(text.size(), end);
         TextStream* ts = TextOpenMemory(text.data(), text.size());
         ASSERT_EQ(ReadCsvRecord(ts, &core), n);
         for (int i = 0; i < CSV_MAX_FIELDS; i++) {
@@ -238,3 +250,71 @@ TEST(KivTablePass, TextCellsRebuildWhatTheTwoStepsRebuild)
 }
 
 }   // namespace
+
+TEST(KivTablePass, SlotValuesAndQuotedSlotsAgree)
+{
+    const char* values[] = {"a", "ab c", "a\"b", "\"", "\"\"x\"", "a,b", "x\r\ny", "\n", "\x8e\x52\x93\x63"};
+    for (const char* v : values) {
+        SCOPED_TRACE(v);
+        std::string value = v, slot = QuoteSlot(value), lineless = value;
+        lineless.erase(
+            std::remove_if(lineless.begin(), lineless.end(), [](char c) { return c == '\r' || c == '\n'; }),
+            lineless.end());
+        EXPECT_EQ(lineless, SlotValue(slot));   // line breaks in a slot are dropped
+        EXPECT_TRUE(IsQuotedSlotOf(slot, value));
+        // A slot off by a byte anywhere, or cut short, is not the value's.
+        for (size_t i = 0; i < slot.size(); i++) {
+            std::string other = slot;
+            other[i] = other[i] == 'z' ? 'y' : 'z';
+            EXPECT_FALSE(IsQuotedSlotOf(other, value)) << i;
+        }
+        EXPECT_FALSE(IsQuotedSlotOf(slot.substr(0, slot.size() - 1), value));
+        EXPECT_FALSE(IsQuotedSlotOf(value, value));
+    }
+}
+
+TEST(KivTablePass, NumberSlotsAreToldWithoutMakingThem)
+{
+    const std::vector<std::string> cells = {"", "0", "37.5", "-1.25", "123456789012345678901", "0.001"};
+    for (size_t i = 0; i < cells.size(); i++) {
+        SCOPED_TRACE(cells[i]);
+        for (size_t j = 0; j < cells.size(); j++)
+            EXPECT_EQ(i == j, IsNumberSlotOf(NumberSlot(cells[j]), cells[i])) << cells[j];
+        std::string slot = NumberSlot(cells[i]);
+        for (size_t k = 0; k < slot.size(); k++) {
+            std::string other = slot;
+            other[k] = other[k] == 'z' ? 'y' : 'z';
+            EXPECT_FALSE(IsNumberSlotOf(other, cells[i])) << k;
+        }
+    }
+}
+
+TEST(KivTablePass, TheCsvWrittenByItsOwnThreadHoldsEveryByteInOrder)
+{
+    struct Case {
+        size_t pieces, size;   // written as that many pieces of that size
+        bool full;             // to a device that takes nothing
+    } cases[] = {{0, 0, false}, {1, 10, false}, {5000, 97, false}, {3, 300 * 1024, false}, {3000, 97, true}};
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.pieces) + " x " + std::to_string(c.size));
+        std::string path = c.full ? "/dev/full" : dir.File("out.csv"), expected;
+        BackgroundFile file;
+        ASSERT_TRUE(OpenBackgroundFile(&file, path));
+        bool ok = true;
+        for (size_t p = 0; p < c.pieces; p++) {
+            std::string piece(c.size, (char)('a' + p % 26));
+            expected += piece;
+            ok = ok && BackgroundWrite(&file, piece.data(), piece.size());
+        }
+        int err = CloseBackgroundFile(&file);
+        EXPECT_EQ(c.full ? ENOSPC : 0, err);
+        EXPECT_EQ(!c.full, ok || err == 0);
+        if (c.full)
+            continue;
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream got;
+        got << in.rdbuf();
+        EXPECT_EQ(expected, got.str());
+    }
+}

@@ -112,7 +112,8 @@ void FieldCell(RowWork* w, const KcsvTable& table, const ModelField& f, size_t c
         break;
     case FK_NUMBER:
         cell = raw.empty() ? "" : NumberCell(value);
-        w->Rebuilds(f.column, NumberSlot(cell));
+        if (f.column >= 0 && f.column < (int)w->row->kept.size() && IsNumberSlotOf(w->Raw(f.column), cell))
+            w->row->kept[f.column].fromCell = true;
         break;
     case FK_TIME:
         if (TimeCellFromDigits(value, f.subKind, &cell))
@@ -173,9 +174,17 @@ bool NeedsKeeping(const KcsvTable& table, const ModelRow& row)
 
 bool NextKcsvRow(KcsvTable* table, const TableModel& model, ModelRow* row)
 {
-    std::vector<std::string_view>& slots = table->slots;
-    if (!SplitKcsvRecordViews(*table->text, &table->next, false, &slots))
+    size_t end = table->next;
+    if (!SplitKcsvRecordViews(*table->text, &end, false, &table->slots))
         return false;
+    KcsvRowOfSlots(table, model, table->slots, end, row);
+    return true;
+}
+
+void KcsvRowOfSlots(KcsvTable* table, const TableModel& model, const std::vector<std::string_view>& slots,
+                    size_t end, ModelRow* row)
+{
+    table->next = end;
     row->number = ++table->rows;
     // Emptied rather than made anew, so that each keeps its room for the next row.
     row->cells.resize(model.fields.size());
@@ -201,5 +210,4 @@ bool NextKcsvRow(KcsvTable* table, const TableModel& model, ModelRow* row)
         for (const std::string& id : table->systemIds)
             table->writerSlots.push_back(WriterSlotOf(id));
     row->keptNeeded = NeedsKeeping(*table, *row);
-    return true;
 }
