@@ -289,7 +289,11 @@ std::string SourceTable(KivRun& run, const std::string& source)
                              run.File("t.txt"))
                                 .c_str()));
     EXPECT_EQ(0, run.Kiv("from-csv --classic t.table t.txt -o t.kcsv")) << run.Err();
-    return ReadWhole(run.File("t.kcsv"));
+    std::string table = ReadWhole(run.File("t.kcsv"));
+    size_t date = table.find("\"19991231\"");
+    if (kind == "nodate" && date != std::string::npos)
+        table.replace(date + 5, 4, "0230");
+    return table;
 }
 
 // to-csv then from-csv gives the table again, the renewed stamps aside; also
@@ -306,13 +310,11 @@ TEST(KivTableCsvRead, GivesTheTableBackByteForByte)
         {"code page 932", "iconv -f UTF-8 -t CP932 out/t.csv > out/c && mv out/c out/t.csv", false},
         {"every field quoted", "", true},
     };
-    const char* const sources[] = {"classic:" KIV_SAMPLES "/addr",
-                                   "classic:" KIV_CONVERT_TESTDATA "/marks",
+    const char* const sources[] = {"classic:" KIV_SAMPLES "/addr", "classic:" KIV_CONVERT_TESTDATA "/marks",
                                    "kcsv:" KIV_CONVERT_TESTDATA "/dll/addr.csv",
                                    "kcsv:" KIV_CONVERT_TESTDATA "/dll/marks.csv",
-                                   "random:1",
-                                   "random:2",
-                                   "random:3"};
+                                   // a date as typed that no calendar has
+                                   "nodate:" KIV_SAMPLES "/addr", "random:1", "random:2", "random:3"};
     for (const char* source : sources) {
         for (const Rewrite& rewrite : rewrites) {
             SCOPED_TRACE(std::string(source) + ", " + rewrite.name);

@@ -4,11 +4,39 @@
 // more than the desktop writer puts in.
 #include <cstdlib>
 #include "kcsv/field_codecs.h"
+#include "cell_values.h"
 #include "kcsv_slots.h"
 #include "table_cells.h"
 #include "table_from_kcsv.h"
 
 namespace {
+
+// Whether the cell laid out from a time's digits reads back into them. The
+// handheld keeps the digits as typed, so a day or an hour that does not
+// exist can be stored; its slot is then kept in the schema, as the reader
+// refuses such a cell. Only a value the quick look doubts is parsed.
+bool TimeCellReadsBack(const std::string& digits, const std::string& cell, bool clock)
+{
+    auto group = [&](size_t at) {
+        return at + 2 <= digits.size() ? (digits[at] - '0') * 10 + digits[at + 1] - '0' : -1;
+    };
+    bool plausible = true;
+    if (clock) {
+        plausible = group(0) <= 23 && group(2) <= 59 && group(4) <= 59;
+    } else if (digits.size() >= 4) {
+        static const int days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+        int year = group(0) * 100 + group(2), month = group(4), day = group(6);
+        bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+        plausible = year >= 1 && digits.size() != 5 && digits.size() != 7 && month != 0 && month <= 12 &&
+                    day != 0 && (month < 1 || day <= (month == 2 && !leap ? 28 : days[month - 1])) &&
+                    group(8) <= 23 && group(10) <= 59 && group(12) <= 59;
+    }
+    if (plausible)
+        return true;
+    std::string back, what;
+    TimeForm form;
+    return ParseTimeCell(cell, &back, &form, &what) && back == digits;
+}
 
 std::string Decode3to4(const std::string& text)
 {
@@ -116,10 +144,10 @@ void FieldCell(RowWork* w, const KcsvTable& table, const ModelField& f, size_t c
             w->row->kept[f.column].fromCell = true;
         break;
     case FK_TIME:
-        if (TimeCellFromDigits(value, f.subKind, &cell))
-            w->RebuildsQuoted(f.column, value);
-        else
+        if (!TimeCellFromDigits(value, f.subKind, &cell))
             cell = Cp932ToUtf8Lenient(value);
+        else if (TimeCellReadsBack(value, cell, (f.subKind == 3 || f.subKind == 4) && value.size() <= 6))
+            w->RebuildsQuoted(f.column, value);
         break;
     default:
         if (f.group.empty())
