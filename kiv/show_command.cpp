@@ -144,22 +144,6 @@ int StagePictures(const ShownTable& table, const std::string& pageFolder, Stagin
     return rc;
 }
 
-// The picture folder is made just before the renames, and taken away again
-// when they fail and it is still empty.
-int Commit(Staging* stage, const std::string& pictureFolder, bool pictures, bool force,
-           std::vector<std::string>* written, std::string* error)
-{
-    bool made = pictures && mkdir(pictureFolder.c_str(), 0777) == 0;
-    if (pictures && !made && errno != EEXIST) {
-        *error = pictureFolder + ": cannot make the folder: " + strerror(errno);
-        return KIV_EXIT_WRITE;
-    }
-    int rc = StageCommit(stage, force, written, error);
-    if (rc != KIV_EXIT_OK && made)
-        rmdir(pictureFolder.c_str());
-    return rc;
-}
-
 // The page of the file input, or of the Kcsv bytes when given (input then
 // names them).
 int WritePage(const std::string& input, const std::string* bytes, const std::string& page, bool force,
@@ -187,7 +171,7 @@ int WritePage(const std::string& input, const std::string* bytes, const std::str
     if (rc == KIV_EXIT_OK && kcsv && force)
         StageStalePictures(&stage, pictureFolder);
     if (rc == KIV_EXIT_OK)
-        rc = Commit(&stage, pictureFolder, stage.moves.size() > 1, force, written, error);
+        rc = StageCommitWithFolder(&stage, pictureFolder, stage.moves.size() > 1, force, written, error);
     StageClose(&stage);
     return rc;
 }

@@ -277,3 +277,17 @@ void StageClose(Staging* stage)
         sigprocmask(SIG_SETMASK, &stage->savedMask, nullptr);
     stage->holding = false;
 }
+
+int StageCommitWithFolder(Staging* stage, const std::string& folder, bool makeFolder, bool force,
+                          std::vector<std::string>* written, std::string* error)
+{
+    bool made = makeFolder && mkdir(folder.c_str(), 0777) == 0;
+    if (makeFolder && !made && errno != EEXIST) {
+        *error = folder + ": cannot make the folder: " + strerror(errno);
+        return KIV_EXIT_WRITE;
+    }
+    int rc = StageCommit(stage, force, written, error);
+    if (rc != KIV_EXIT_OK && made)
+        rmdir(folder.c_str());
+    return rc;
+}

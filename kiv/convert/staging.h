@@ -53,6 +53,10 @@ void StageStalePictures(Staging* stage, const std::string& folder);
 // anything when one of the final paths exists. The final paths are appended
 // to *written when it is not null.
 int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, std::string* error);
+// StageCommit with folder made first when makeFolder (a table's picture
+// folder), and taken away again when the commit fails and it was made here.
+int StageCommitWithFolder(Staging* stage, const std::string& folder, bool makeFolder, bool force,
+                          std::vector<std::string>* written, std::string* error);
 // Removes the private folder with what is left in it, and lets held signals in.
 void StageClose(Staging* stage);
 // Removes path and, when it is a folder, everything in it.

@@ -149,15 +149,8 @@ int Commit(Job* job, std::vector<std::string>* written, std::string* error)
     std::string folder = JoinPath(job->dir, job->base + "-pictures");
     if (job->options.force)
         StageStalePictures(&job->stage, folder);
-    bool made = !job->pictures.empty() && mkdir(folder.c_str(), 0777) == 0;
-    if (!job->pictures.empty() && !made && errno != EEXIST) {
-        *error = folder + ": cannot make the folder: " + strerror(errno);
-        return KIV_EXIT_WRITE;
-    }
-    int rc = StageCommit(&job->stage, job->options.force, written, error);
-    if (rc != KIV_EXIT_OK && made)
-        rmdir(folder.c_str());
-    return rc;
+    return StageCommitWithFolder(&job->stage, folder, !job->pictures.empty(), job->options.force, written,
+                                 error);
 }
 
 // One pass over the records: each is checked and then converted into the

@@ -122,12 +122,16 @@ bool AllDigits(const std::string& text)
 
 }   // namespace
 
+bool TimeIsClock(const std::string& digits, int subKind)
+{
+    return (subKind == 3 || subKind == 4) && digits.size() <= kClockDigits;
+}
+
 bool TimeCellFromDigits(const std::string& digits, int subKind, std::string* cell)
 {
     if (!AllDigits(digits))
         return false;
-    bool clock = (subKind == 3 || subKind == 4) && digits.size() <= kClockDigits;
-    LayDigitsInto(digits, clock, cell);   // into the cell's own room
+    LayDigitsInto(digits, TimeIsClock(digits, subKind), cell);   // into the cell's own room
     return true;
 }
 

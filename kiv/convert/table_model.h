@@ -72,6 +72,8 @@ std::string EscapeRaw(const std::string& bytes);
 // The reverse; false for a '\' not followed by '\' or "xHH".
 bool UnescapeRaw(const std::string& text, std::string* bytes);
 
+// Whether a time's digits are laid out as a time of day (hh:mm:ss), as below.
+bool TimeIsClock(const std::string& digits, int subKind);
 // A stored time value (its digits exactly as held) as the cell shows it. The
 // digits are laid along YYYYMMDDhhmmss with '-', '-', 'T', ':', ':' before the
 // 5th, 7th, 9th, 11th and 13th digit and '.' before the 15th, as far as there

@@ -146,7 +146,7 @@ void FieldCell(RowWork* w, const KcsvTable& table, const ModelField& f, size_t c
     case FK_TIME:
         if (!TimeCellFromDigits(value, f.subKind, &cell))
             cell = Cp932ToUtf8Lenient(value);
-        else if (TimeCellReadsBack(value, cell, (f.subKind == 3 || f.subKind == 4) && value.size() <= 6))
+        else if (TimeCellReadsBack(value, cell, TimeIsClock(value, f.subKind)))
             w->RebuildsQuoted(f.column, value);
         break;
     default:
