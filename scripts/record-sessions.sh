@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Records again the link sessions that kiv's replay test plays back
-# (kiv/testdata/sessions/*.jsonl): kiv with --trace against kivsim, one
+# (kiv/link/testdata/sessions/*.jsonl): kiv with --trace against kivsim, one
 # session of each link kind and a refused one, moving block.txt from that
 # folder. Run it from a host build after a change to the protocol or to the
 # trace's format, and keep the commands here and the test's rows the same.
@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(cd "${1:-build/host}" && pwd)
-sessions=$PWD/kiv/testdata/sessions
+sessions=$PWD/kiv/link/testdata/sessions
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$sessions/block.txt" "$work/block"
