@@ -24,9 +24,23 @@ function(kiv_add_test name)
     if(T_PTY)
       kiv_use_pty_shim(${name})
     endif()
+    kiv_mark_wine_rerun(${name} ${T_SOURCES})
   else()
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
   endif()
+endfunction()
+
+# A program one of whose sources holds a line "// wine-rerun: REASON" may
+# fail for a fault of Wine's that the project cannot mend: test-all.sh runs
+# it (and only it) a second time when it fails and reports it as flaky.
+function(kiv_mark_wine_rerun name)
+  foreach(src ${ARGN})
+    file(STRINGS ${CMAKE_CURRENT_SOURCE_DIR}/${src} marks REGEX "^// wine-rerun: .+")
+    if(marks)
+      set_property(TEST ${name} APPEND PROPERTY LABELS wine_rerun)
+      return()
+    endif()
+  endforeach()
 endfunction()
 
 # The environment of a test whose Wine process drives pseudo-terminals:
