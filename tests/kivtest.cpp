@@ -275,6 +275,9 @@ static LRESULT CALLBACK FocusWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
+// The FocusWindow of this thread, if it has one.
+static thread_local HWND testFocus;
+
 FocusWindow::FocusWindow()
 {
     WNDCLASSW wc = {};
@@ -286,12 +289,42 @@ FocusWindow::FocusWindow()
                          nullptr, nullptr, wc.hInstance, nullptr);
     SetForegroundWindow(hwnd);
     SetFocus(hwnd);
+    testFocus = hwnd;
 }
 
 FocusWindow::~FocusWindow()
 {
+    if (testFocus == hwnd)
+        testFocus = nullptr;
     if (hwnd)
         DestroyWindow(hwnd);
+}
+
+// Wine's X driver, with no window manager on the test display, takes an X
+// focus-out that arrives after a short-lived dialog has gone as the focus
+// leaving Wine, and makes the desktop window the foreground: the owner then
+// has no focus and every later transfer fails with 5 (seen after a receive
+// whose dialog lived a few milliseconds). A user would click the application
+// again; the test's owner takes the focus back before each call.
+std::string RegainTestFocus()
+{
+    HWND owner = testFocus;
+    if (!owner || GetFocus() == owner)
+        return "";
+    HWND fg = GetForegroundWindow();
+    char cls[64] = "";
+    DWORD pid = 0;
+    if (fg) {
+        GetClassNameA(fg, cls, sizeof cls);
+        GetWindowThreadProcessId(fg, &pid);
+    }
+    SetForegroundWindow(owner);
+    SetFocus(owner);
+    char what[160];
+    snprintf(what, sizeof what,
+             "the focus was with window %p of class \"%s\" in process %lu (this one: %lu)%s", (void*)fg, cls,
+             pid, GetCurrentProcessId(), GetFocus() == owner ? "" : ", and could not be taken back");
+    return what;
 }
 
 namespace {
@@ -399,6 +432,9 @@ std::wstring DlgItemText(HWND dlg, int id) { return WindowText(GetDlgItem(dlg, i
 
 void WithDriver(const std::function<void()>& driver, const std::function<void()>& modal)
 {
+    std::string lost = RegainTestFocus();
+    if (!lost.empty())
+        fprintf(stderr, "kivtest: before a driver call %s\n", lost.c_str());
     std::atomic<bool> driverDone(false);
     std::thread t([&] {
         driver();

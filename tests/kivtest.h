@@ -77,11 +77,17 @@ bool FileExists(const std::string& path);
 
 // A visible top-level window that holds the keyboard focus of this thread,
 // so the driver's dialogs find an owner as under the desktop application.
+// WithDriver gives it the focus back before each call, as a user clicking the
+// application's button would.
 struct FocusWindow {
     HWND hwnd = nullptr;
     FocusWindow();
     ~FocusWindow();
 };
+
+// Gives this thread's FocusWindow the focus again when it lost it; what had
+// taken it ("" when nothing had), for the test's log.
+std::string RegainTestFocus();
 
 // Waits up to timeoutMs for a visible top-level window of this process whose
 // caption is caption (any caption when null) and whose class is cls (any when
