@@ -158,6 +158,11 @@ TEST(KivTableCsvRead, ReportsEveryProblemAndWritesNothing)
          {"in/t.csv: line 2, column 2 (sum): warning: \"1.234567890123456789012\" has more than 20 "
           "significant "
           "digits; it is rounded to 1.234567890123456789"}},
+        {"table text in a message, without control characters",
+         kHeader + std::string("a,\x1B]0;x\x07\x1B[31m,,,\r\n"),
+         "",
+         6,
+         {"in/t.csv: line 2, column 2 (sum): \"\uFFFD]0;x\uFFFD\uFFFD[31m\" is not a number"}},
         {"a time in a date field, warned",
          kHeader + std::string("a,,23:59,,\r\n"),
          "",
