@@ -494,6 +494,7 @@ TEST(KivTableCsvRead, CellsAreTakenAsMeantOrNamed)
         {"x", "1.234,5", "", 6, "(sum): \"1.234,5\" has a decimal comma and '.' between groups of digits",
          ""},
         {"x", "1,2,3", "", 6, "(sum): \"1,2,3\" has digit grouping", ""},
+        {"x", "12,5 kg", "", 6, "(sum): \"12,5 kg\" is not a number", ""},
         {"x", "1E+021", "", 0, "", "x,1000000000000000000000"},
         {"x", "0,25", "--decimal-comma", 0, "", "x,0.25"},
         {"x", "-0,25", "--decimal-comma", 0, "", "x,-0.25"},

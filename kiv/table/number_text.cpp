@@ -48,6 +48,10 @@ size_t Count(const std::string& text, char c)
 // spreadsheets write, named, or nothing.
 std::string Advice(const std::string& text, bool decimalComma)
 {
+    // Only digits and separators: anything else is no number of any locale.
+    if (text.find_first_not_of("0123456789+-eE.,' \xC2\xA0\xE2\x80\xAF") != std::string::npos ||
+        text.find_first_of("0123456789") == std::string::npos)
+        return "";
     size_t commas = Count(text, ','), points = Count(text, '.');
     std::string quoted = "\"" + text + "\"";
     bool grouped = text.find_first_of(" '") != std::string::npos ||
