@@ -211,10 +211,16 @@ TEST(KivArchive, HistoryListsEveryPull)
     std::string c = std::to_string(ReadWhole(run.File("changed.kcsv")).size());
     std::string all = "1 住所録 3 records " + a + " bytes\n2 住所録 3 records " + a +
                       " bytes = 1 (pulled again, unchanged)\n3 住所録 3 records " + c + " bytes\n";
+    // A table whose name would recolour the terminal.
+    Variant(run, "edit/addr.schema", "edit/named.schema", {{"table 住所録", "table \x1B[31mx\x07"}});
+    Variant(run, "edit/addr.csv", "edit/named.csv", {});
+    ASSERT_EQ(0, run.Kiv("from-csv edit/named.csv -o named.kcsv")) << run.Err();
+    std::string n = std::to_string(ReadWhole(run.File("named.kcsv")).size());
     struct Row {
         std::string args;
         int status;
         std::string out, err;
+        std::string pull = "";   // a table pulled before the row runs
     } rows[] = {
         {"history", 0, all, ""},
         {"history 住所録", 0, all, ""},
@@ -222,9 +228,13 @@ TEST(KivArchive, HistoryListsEveryPull)
         {"history --archive @none.sqlite", 7, "", "kiv: " + run.File("none.sqlite") + ": no archive there"},
         {"history --archive @damaged.sqlite", 7, "",
          "kiv: " + run.File("damaged.sqlite") + ": not an archive of kiv: file is not a database"},
+        {"history", 0, all + "4 \uFFFD[31mx\uFFFD 3 records " + n + " bytes\n", "", "named.kcsv"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.args);
+        if (!row.pull.empty()) {
+            EXPECT_EQ(0, Pull(run, row.pull, "pull -f")) << run.Err();
+        }
         EXPECT_EQ(row.status, run.Kiv(row.args));
         EXPECT_EQ(row.out, WithoutTimes(run.Out()));
         EXPECT_EQ(row.err, run.Err().substr(0, row.err.size()));
@@ -327,10 +337,15 @@ TEST(KivArchive, DiffShowsRecordsAddedRemovedAndChanged)
     MakeSynced(run);
     for (const char* sent : {"grown.kcsv", "synced.kcsv", "renamed.kcsv"})
         EXPECT_EQ(0, Pull(run, sent, "pull -f")) << run.Err();
+    // A name that would retitle the terminal and recolour it.
+    Variant(run, "edit/addr.schema", "edit/esc.schema", {});
+    Variant(run, "edit/addr.csv", "edit/esc.csv", {{"山田 太郎", "\x1B]0;x\x07\x1B[31m"}});
+    ASSERT_EQ(0, run.Kiv("from-csv edit/esc.csv -o esc.kcsv")) << run.Err();
     struct Row {
         std::string args;
         int status;
         std::string from, to, body;
+        std::string pull = "";   // a table pulled before the row runs
     } rows[] = {
         {"diff", 1, "5", "6", "~ 山田 次郎, 1234.5\n    氏名: 山田 太郎 \u2192 山田 次郎\n"},
         {"diff 住所録 2", 1, "2", "6", "- 山田 太郎, 1234.5\n+ 山田 次郎, 1234.5\n"},
@@ -339,9 +354,13 @@ TEST(KivArchive, DiffShowsRecordsAddedRemovedAndChanged)
         {"diff 住所録 1 2", 0, "", "", ""},
         {"diff other", 7, "", "", "kiv: other: the archive holds fewer than two versions of it\n"},
         {"diff 住所録 1 9", 7, "", "", "kiv: no version 9 in the archive (kiv history lists them)\n"},
+        {"diff 住所録 4 7", 1, "4", "7", "- 山田 太郎, 999\n+ \uFFFD]0;x\uFFFD\uFFFD[31m, 999\n", "esc.kcsv"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.args);
+        if (!row.pull.empty()) {
+            EXPECT_EQ(0, Pull(run, row.pull, "pull -f")) << run.Err();
+        }
         EXPECT_EQ(row.status, run.Kiv(row.args));
         std::string out = run.Out(), heads;
         size_t body = 0;

@@ -4,8 +4,11 @@
 // first non-empty cell (a record edited in place keeps its name), in order.
 // What is left was removed from the older version or added in the newer.
 // Cells are compared field by field in column order, a picture by its bytes.
+// A cell or title is printed as show prints it: one line, no control
+// characters that a terminal would obey.
 #include <algorithm>
 #include "archive.h"
+#include "show_width.h"
 
 namespace {
 
@@ -18,7 +21,7 @@ std::string Label(const std::vector<std::string>& cells)
     for (size_t i = 0; i < cells.size() && taken < 2; i++) {
         if (cells[i].empty())
             continue;
-        label += (taken++ ? ", " : "") + cells[i];
+        label += (taken++ ? ", " : "") + OneLine(cells[i]);
     }
     return label.empty() ? "(an empty record)" : label;
 }
@@ -71,7 +74,7 @@ std::string Changes(const DecodedTable& a, const DecodedTable& b, size_t i, size
         std::string was = f < old.size() ? old[f] : "", is = f < now.size() ? now[f] : "";
         std::string title = f < b.titles.size() ? b.titles[f] : a.titles[f];
         if (!SameCell(a, b, i, j, f))
-            lines += "    " + title + ": " + was + " \u2192 " + is + "\n";
+            lines += "    " + OneLine(title) + ": " + OneLine(was) + " \u2192 " + OneLine(is) + "\n";
     }
     return lines.empty() ? "" : "~ " + Label(now) + "\n" + lines;
 }
@@ -80,7 +83,7 @@ std::string Join(const std::vector<std::string>& titles)
 {
     std::string s;
     for (size_t i = 0; i < titles.size(); i++)
-        s += (i ? ", " : "") + titles[i];
+        s += (i ? ", " : "") + OneLine(titles[i]);
     return s;
 }
 

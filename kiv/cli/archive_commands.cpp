@@ -9,6 +9,7 @@
 #include "port_settings.h"
 #include "kiv_convert.h"
 #include "show_command.h"
+#include "show_width.h"
 
 namespace {
 
@@ -104,7 +105,7 @@ int HistoryCommand(const std::string& archive, const std::string& name)
         return KIV_EXIT_READ;
     }
     for (const ArchiveEntry& e : entries)
-        std::cout << Line(e) << "\n";
+        std::cout << OneLine(Line(e)) << "\n";
     return KIV_EXIT_OK;
 }
 
@@ -126,7 +127,7 @@ int DiffCommand(const DiffArgs& a)
     std::string diff = TableDiff(tables[0], tables[1]);
     if (diff.empty())
         return KIV_EXIT_OK;
-    std::cout << "--- " << Line(entries[0]) << "\n+++ " << Line(entries[1]) << "\n" << diff;
+    std::cout << "--- " << OneLine(Line(entries[0])) << "\n+++ " << OneLine(Line(entries[1])) << "\n" << diff;
     return 1;
 }
 

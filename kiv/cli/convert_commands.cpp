@@ -18,6 +18,8 @@ ConvertOptions Options(const CommonOptions& o)
     c.classic = o.classic;
     c.bom = o.bom;
     c.cp932 = o.encoding == "cp932";
+    c.strict = o.strict;
+    c.decimalComma = o.decimalComma;
     return c;
 }
 
@@ -37,6 +39,14 @@ int Report(int status, const std::string& error)
     if (status)
         Complain(error);
     return status;
+}
+
+// The cells' problems, or the warnings of a table that is written.
+int Report(int status, const std::vector<std::string>& report, const std::string& error)
+{
+    for (const std::string& line : report)
+        Complain(line);
+    return status && !error.empty() ? Report(status, error) : status;
 }
 
 // A failed job takes back the folder it made, when nothing was put in it.
@@ -134,9 +144,10 @@ int PushCommand(const CommonOptions& o, const std::string& layout, const std::st
 {
     std::vector<uint8_t> block;
     std::string error;
-    int status = CsvToKcsvBlock(layout, csv, Options(o), &block, &error);
+    std::vector<std::string> report;
+    int status = Report(CsvToKcsvBlock(layout, csv, Options(o), &block, &error, &report), report, error);
     if (status)
-        return Report(status, error);
+        return status;
     return LinkTransfer(o, true, block, nullptr);
 }
 
@@ -156,5 +167,6 @@ int FromCsvCommand(const CommonOptions& o, const std::string& layout, const std:
 {
     std::string error;
     std::string out = outPath.empty() ? DefaultKcsvPath(csv) : outPath;
-    return Report(CsvToKcsvFile(layout, csv, out, Options(o), &error), error);
+    std::vector<std::string> report;
+    return Report(CsvToKcsvFile(layout, csv, out, Options(o), &error, &report), report, error);
 }

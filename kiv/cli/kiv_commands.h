@@ -15,6 +15,8 @@ struct CommonOptions {
     bool classic = false;   // pull, to-csv: the Windows application's file set
     bool bom = false;
     std::string encoding = "utf-8";   // of the table CSV: utf-8 or cp932
+    bool strict = false;              // from-csv and push --classic: warnings refuse the table
+    bool decimalComma = false;        // from-csv and push --classic: numbers saved as 0,25
     std::string trace;                // link commands: the session's trace file, or none
     std::string command;              // the command's name, for the trace
 };

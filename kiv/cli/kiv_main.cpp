@@ -95,6 +95,9 @@ CLI::Option* AddTableInputs(CLI::App* cmd, TableInputs& t)
                     "the CSV's encoding, utf8 or cp932 (default: found from its bytes)")
         ->check(CLI::IsMember({"utf8", "cp932"}));
     cmd->add_flag("--strict", t.read.strict, "refuse the table when a value would change (a warning)");
+    cmd->add_flag("--decimal-comma", t.read.decimalComma,
+                  "number cells have ',' as their decimal separator (0,25), as spreadsheets of some "
+                  "locales save them; a '.' is then refused");
     return file;
 }
 
@@ -113,15 +116,18 @@ void AddArchiving(CLI::App* cmd, CommonOptions& o)
 }
 
 // One file for the table CSV, two with --classic; the exit status when not.
-int CheckTableInputs(TableInputs& t, bool utf8)
+int CheckTableInputs(TableInputs& t, CommonOptions& o)
 {
+    bool utf8 = o.utf8;
+    o.strict = t.read.strict;
+    o.decimalComma = t.read.decimalComma;
     if (t.second.empty() == t.classic) {
         Complain(t.classic ? "--classic takes LAYOUT and CSV"
                            : "give NAME.csv alone, or --classic LAYOUT CSV");
         return KIV_EXIT_USAGE;
     }
-    if (t.classic && (t.read.strict || !t.encoding.empty())) {
-        Complain("--strict and --encoding are for the table CSV, not --classic files");
+    if (t.classic && !t.encoding.empty()) {
+        Complain("--encoding is for the table CSV; --classic files are code page 932, or UTF-8 with --utf8");
         return KIV_EXIT_USAGE;
     }
     if (!t.classic && utf8) {
@@ -297,7 +303,7 @@ int main(int argc, char** argv)
     }
     if (*push) {
         TableInputs& t = pushInputs;
-        if (int status = CheckTableInputs(t, o.utf8))
+        if (int status = CheckTableInputs(t, o))
             return status;
         return t.classic ? PushCommand(o, t.first, t.second) : TablePushCommand(o, t.read, t.first);
     }
@@ -309,7 +315,7 @@ int main(int argc, char** argv)
         return ToCsvCommand(o, inPath, dir);
     if (*fromCsv) {
         TableInputs& t = fromInputs;
-        if (int status = CheckTableInputs(t, o.utf8))
+        if (int status = CheckTableInputs(t, o))
             return status;
         t.read.force = o.force;
         return t.classic ? FromCsvCommand(o, t.first, t.second, kcsvOut)

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <iostream>
 #include "kiv_commands.h"
+#include "show_width.h"
 #include "kiv_convert.h"
 #include "link_loop.h"
 #include "port_errors.h"
@@ -10,7 +11,9 @@
 #include "send_file.h"
 #include "session_trace.h"
 
-void Complain(const std::string& line) { fprintf(stderr, "kiv: %s\n", line.c_str()); }
+// A message may carry a table's text (a cell, a title, a name): it reaches
+// the terminal as show prints cells, without control characters.
+void Complain(const std::string& line) { fprintf(stderr, "kiv: %s\n", OneLine(line).c_str()); }
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include "kiv_convert.h"
 #include <cstring>
 #include <cerrno>
+#include "classic_cells.h"
 #include "cp932_text.h"
 #include "file_io.h"
 #include "layout_text.h"
@@ -47,9 +48,29 @@ int ReadInput(const std::string& path, bool layout, const ConvertOptions& option
 
 // Converts in the stage's folder; *kcsvPath names the Kcsv file written there.
 // shownOutput names the result for the user.
+// The cells' problems, as the table CSV's are reported: *report gets every
+// line, or when there is none *error the first error.
+int CheckCells(const std::string& layout, const std::string& csvPath, const ConvertOptions& options,
+               std::string* csv, std::vector<std::string>* report, std::string* error)
+{
+    std::string given;
+    if (options.utf8 && ReadWholeFile(csvPath, &given, error) != KIV_EXIT_OK)
+        return KIV_EXIT_READ;
+    Problems problems;
+    problems.file = csvPath;
+    problems.strict = options.strict;
+    CheckClassicCells(layout, csv, given, options.decimalComma, &problems);
+    std::vector<std::string> lines = ProblemLines(problems);
+    if (report)
+        *report = lines;
+    else if (problems.errors && !lines.empty())
+        *error = lines.front();
+    return problems.errors ? KIV_EXIT_CONVERT : KIV_EXIT_OK;
+}
+
 int ConvertInStage(Staging* stage, const std::string& layoutPath, const std::string& csvPath,
                    const ConvertOptions& options, const std::string& shownOutput, std::string* kcsvPath,
-                   std::string* error)
+                   std::vector<std::string>* report, std::string* error)
 {
     std::string layout, csv;
     int rc = ReadInput(layoutPath, true, options, &layout, error);
@@ -62,6 +83,9 @@ int ConvertInStage(Staging* stage, const std::string& layoutPath, const std::str
                  ": not a row of quoted values; the rows from there on would be lost";
         return KIV_EXIT_CONVERT;
     }
+    rc = CheckCells(layout, csvPath, options, &csv, report, error);
+    if (rc != KIV_EXIT_OK)
+        return rc;
     std::string base = StageName(stage, "");
     if ((base + ".table").size() >= KCSV_PATH_MAX) {
         *error = "cannot write " + shownOutput + ": the folder's path is too long for a table";
@@ -92,7 +116,7 @@ int ConvertInStage(Staging* stage, const std::string& layoutPath, const std::str
 }   // namespace
 
 int CsvToKcsvFile(const std::string& layoutPath, const std::string& csvPath, const std::string& outPath,
-                  const ConvertOptions& options, std::string* error)
+                  const ConvertOptions& options, std::string* error, std::vector<std::string>* report)
 {
     // --force replaces outputs, never the inputs they are made from.
     for (const std::string& input : {layoutPath, csvPath}) {
@@ -105,7 +129,7 @@ int CsvToKcsvFile(const std::string& layoutPath, const std::string& csvPath, con
     std::string kcsvPath;
     int rc = StageOpen(&stage, FolderOf(outPath), error);
     if (rc == KIV_EXIT_OK)
-        rc = ConvertInStage(&stage, layoutPath, csvPath, options, outPath, &kcsvPath, error);
+        rc = ConvertInStage(&stage, layoutPath, csvPath, options, outPath, &kcsvPath, report, error);
     if (rc == KIV_EXIT_OK) {
         StageAdd(&stage, kcsvPath, outPath);
         rc = StageCommit(&stage, options.force, nullptr, error);
@@ -116,14 +140,15 @@ int CsvToKcsvFile(const std::string& layoutPath, const std::string& csvPath, con
 
 // The private folder goes where temporary files go; nothing of it stays.
 int CsvToKcsvBlock(const std::string& layoutPath, const std::string& csvPath, const ConvertOptions& options,
-                   std::vector<uint8_t>* block, std::string* error)
+                   std::vector<uint8_t>* block, std::string* error, std::vector<std::string>* report)
 {
     const char* tmp = getenv("TMPDIR");
     Staging stage;
     std::string kcsvPath, kcsv;
     int rc = StageOpen(&stage, tmp && *tmp ? tmp : "/tmp", error);
     if (rc == KIV_EXIT_OK)
-        rc = ConvertInStage(&stage, layoutPath, csvPath, options, "the table to send", &kcsvPath, error);
+        rc = ConvertInStage(&stage, layoutPath, csvPath, options, "the table to send", &kcsvPath, report,
+                            error);
     if (rc == KIV_EXIT_OK)
         rc = ReadWholeFile(kcsvPath, &kcsv, error);
     StageClose(&stage);

@@ -23,6 +23,8 @@ struct ConvertOptions {
     bool classic = false; // the Windows application's file set instead of the table CSV
     bool bom = false;     // the table CSV starts with a UTF-8 byte-order mark
     bool cp932 = false;   // the table CSV in code page 932 instead of UTF-8
+    bool strict = false;         // from-csv and push --classic: a warning refuses the table
+    bool decimalComma = false;   // from-csv and push --classic: numbers saved as 0,25
 };
 
 // Every function returns a KivExit value; on failure *error holds one line for the user (no
@@ -67,12 +69,14 @@ int CheckOutputFolder(const std::string& dir, std::string* error);
 int CheckOutputFile(const std::string& path, bool force, std::string* error);
 // A name that stays one file in the chosen folder, neither hidden nor taken for an option.
 bool SafeFileName(const std::string& name);
-// from-csv: the application's layout file and CSV file into the Kcsv file at outPath.
+// from-csv: the application's layout file and CSV file into the Kcsv file at outPath. The cells'
+// problems and warnings go to *report, one line each, as the table CSV's do (when report is null,
+// *error holds the first problem).
 int CsvToKcsvFile(const std::string& layoutPath, const std::string& csvPath, const std::string& outPath,
-                  const ConvertOptions& options, std::string* error);
+                  const ConvertOptions& options, std::string* error, std::vector<std::string>* report = nullptr);
 // push: the same into memory, the block to send (ending with the end byte 0x1A).
 int CsvToKcsvBlock(const std::string& layoutPath, const std::string& csvPath, const ConvertOptions& options,
-                   std::vector<uint8_t>* block, std::string* error);
+                   std::vector<uint8_t>* block, std::string* error, std::vector<std::string>* report = nullptr);
 // receive -o: one block into a file, atomically; refused when path exists and !force.
 int WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& data, bool force,
                         std::string* error);

@@ -58,21 +58,43 @@ unsigned long long EventTime(void)
     return Since();
 }
 
-// A JSON string's content: quotes, backslashes and control bytes escaped.
+// The length of the UTF-8 character at text[at], or 0 when its bytes are no
+// character (a stray continuation, a sequence cut short, an overlong form).
+size_t Utf8CharAt(const std::string& text, size_t at)
+{
+    unsigned char b = (unsigned char)text[at];
+    size_t n = b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+    if (n == 0 || at + n > text.size())
+        return 0;
+    for (size_t k = 1; k < n; k++)
+        if (((unsigned char)text[at + k] & 0xC0) != 0x80)
+            return 0;
+    unsigned char second = (unsigned char)text[at + 1];
+    bool overlong = (b == 0xE0 && second < 0xA0) || (b == 0xF0 && second < 0x90);
+    bool beyond = (b == 0xED && second >= 0xA0) || (b == 0xF4 && second >= 0x90);   // surrogates, > U+10FFFF
+    return overlong || beyond ? 0 : n;
+}
+
+// A JSON string's content: quotes, backslashes and control bytes escaped,
+// and a byte that is no UTF-8 (a port path may hold any) as \u00XX, so
+// that every line stays JSON.
 std::string Escaped(const std::string& text)
 {
     std::string s;
-    for (unsigned char c : text) {
+    for (size_t at = 0; at < text.size();) {
+        unsigned char c = (unsigned char)text[at];
+        size_t n = c < 0x80 ? 1 : Utf8CharAt(text, at);
         if (c == '"' || c == '\\') {
             s += '\\';
             s += (char)c;
-        } else if (c < 0x20) {
+        } else if (c < 0x20 || n == 0) {
             char u[8];
             snprintf(u, sizeof u, "\\u%04x", c);
             s += u;
         } else {
-            s += (char)c;
+            s.append(text, at, n);
         }
+        at += n ? n : 1;
     }
     return s;
 }

@@ -83,8 +83,13 @@ TEST(KivShow, PrintsAlignedColumns)
         KivRun run;
         CopySamples(run);
         WriteWhole(run.File("t.csv"), row.csv);
-        for (const std::string& command : row.before)
-            ASSERT_EQ(0, run.Kiv(command)) << command << ": " << run.Err();
+        for (const std::string& command : row.before) {
+            if (command.rfind("sh:", 0) == 0) {
+                ASSERT_EQ(0, system(("cd " + run.dir + " && " + command.substr(3)).c_str()));
+            } else {
+                ASSERT_EQ(0, run.Kiv(command)) << command << ": " << run.Err();
+            }
+        }
         EXPECT_EQ(row.status, run.Kiv(row.args)) << run.Err();
         EXPECT_EQ(row.out, run.Out());
         EXPECT_NE(std::string::npos, run.Err().find(row.err)) << run.Err();
@@ -174,14 +179,28 @@ TEST(KivShow, WritesOnePageWithThumbnails)
          "page/t.html",
          {"photo1.jpg", "photo2.png", "photo3.gif"},
          false},
+        {"a table CSV's cells outside its folder: shown as their text",
+         {kSampleCsv[0], kSampleCsv[1],
+          "sh:sed -i -e 's#addr-pictures/1-4.jpg#../../../../etc/passwd#' -e "
+          "'s#addr-pictures/2-4.png#//host/x.png#' "
+          "-e 's#addr-pictures/3-4.gif#/etc/passwd#' csv/addr.csv"},
+         "show --html csv/addr.csv -o page/t.html",
+         "page/t.html",
+         {},
+         false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         KivRun run;
         CopySamples(run);
         ASSERT_EQ(0, system(("mkdir " + run.File("page")).c_str()));
-        for (const std::string& command : row.before)
-            ASSERT_EQ(0, run.Kiv(command)) << command << ": " << run.Err();
+        for (const std::string& command : row.before) {
+            if (command.rfind("sh:", 0) == 0) {
+                ASSERT_EQ(0, system(("cd " + run.dir + " && " + command.substr(3)).c_str()));
+            } else {
+                ASSERT_EQ(0, run.Kiv(command)) << command << ": " << run.Err();
+            }
+        }
         ASSERT_EQ(0, run.Kiv(row.args)) << run.Err();
         Page page = ParsePage(run.File(row.page));
         EXPECT_EQ(3, page.records);
@@ -190,11 +209,13 @@ TEST(KivShow, WritesOnePageWithThumbnails)
         EXPECT_EQ(page.images, page.links);
         for (size_t i = 0; i < page.images.size(); i++) {
             EXPECT_EQ(std::string::npos, page.images[i].find(':')) << page.images[i];
+            EXPECT_EQ(0u, page.images[i].rfind("./", 0)) << page.images[i];
             EXPECT_EQ(ReadWhole(run.File(row.pictures[i])),
                       ReadWhole(LinkedFile(run.File("page"), page.images[i])))
                 << page.images[i];
         }
         std::string html = ReadWhole(run.File(row.page));
+        EXPECT_EQ(row.pictures.empty(), html.find(">//host/x.png<") != std::string::npos) << html;
         EXPECT_EQ(std::string::npos, html.find("http:"));
         EXPECT_EQ(std::string::npos, html.find("https:"));
         EXPECT_EQ(8, run.Kiv(row.args)) << "a page that exists is kept without --force";

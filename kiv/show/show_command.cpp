@@ -2,6 +2,7 @@
 // aligned columns or written as a web page. A page of a Kcsv table gets the
 // pictures as files of its own, PAGE-pictures/R-C.EXT, written with it as one
 // job; a page of a table CSV links to the CSV's picture files where they are.
+#include <algorithm>
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -106,7 +107,26 @@ std::string RelativeFolder(const std::string& from, const std::string& to)
     return way;
 }
 
-// Links to the CSV's picture files; a missing one shows as its name.
+// A picture cell the page may link: a path inside the CSV's folder, so that
+// the page reaches no file beside it or elsewhere (no absolute path, no "..",
+// no "//", which a browser takes for another host).
+bool InsideFolder(const std::string& path)
+{
+    if (path.empty() || path[0] == '/')
+        return false;
+    for (size_t at = 0; at <= path.size();) {
+        size_t slash = std::min(path.find('/', at), path.size());
+        std::string part = path.substr(at, slash - at);
+        if (part.empty() || part == "..")
+            return false;
+        at = slash + 1;
+    }
+    return true;
+}
+
+// Links to the CSV's picture files, each from "./" so that no cell reads as
+// an address; a missing one, or one outside the CSV's folder, shows as its
+// name.
 Links CsvLinks(const ShownTable& table, const std::string& pageFolder)
 {
     std::string way = RelativeFolder(pageFolder, table.folder);
@@ -117,8 +137,10 @@ Links CsvLinks(const ShownTable& table, const std::string& pageFolder)
             const std::string& cell = table.rows[r][c];
             if (!table.pictures[c] || cell.empty())
                 continue;
-            if (stat(JoinPath(table.folder, cell).c_str(), &st) == 0)
-                links[r][c] = LinkOf(way + cell);
+            if (!InsideFolder(cell))
+                Complain(cell + ": a picture outside the table's folder; the page shows its name");
+            else if (stat(JoinPath(table.folder, cell).c_str(), &st) == 0)
+                links[r][c] = "./" + LinkOf(way + cell);
             else
                 Complain(JoinPath(table.folder, cell) + ": no such picture; the page shows its name");
         }
@@ -138,7 +160,7 @@ int StagePictures(const ShownTable& table, const std::string& pageFolder, Stagin
             if (bytes.empty())
                 continue;
             rc = StageWrite(stage, JoinPath(pageFolder, table.rows[r][c]), bytes.data(), bytes.size(), error);
-            (*links)[r][c] = LinkOf(table.rows[r][c]);
+            (*links)[r][c] = "./" + LinkOf(table.rows[r][c]);
         }
     }
     return rc;

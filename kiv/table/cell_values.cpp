@@ -4,7 +4,9 @@
 #include "file_io.h"
 #include "kcsv/kcsv_format.h"
 #include "staging.h"
-#include "kcsv/char_maps.h"
+#include "sjis1_chars.h"
+#include "table_cells.h"
+#include "number_text.h"
 #include "kcsv/field_codecs.h"
 #include "kcsv/leadbyte.h"
 #include "number/packed_decimal.h"
@@ -119,7 +121,7 @@ TimeForm FormOf(const Stamp& s)
 // ---- numbers -----------------------------------------------------------------
 
 // Significant digits of the mantissa as written: leading and trailing zeros
-// do not count, nor do signs, commas and the point.
+// do not count, nor do the sign and the point.
 size_t SignificantDigits(const std::string& text)
 {
     std::string digits;
@@ -135,25 +137,29 @@ size_t SignificantDigits(const std::string& text)
 
 // ---- text ----------------------------------------------------------------------
 
-// What the handheld shows for one code page 932 character, when that
-// differs from the character: its SJIS1 form read back.
-bool Replaced(const std::string& ch, std::string* shown)
+// Code page 932 text in the handheld's set, as the desktop writer stores it.
+std::string Encoded(const std::string& cp932)
 {
-    auto decode = [](const char* encoded, void* out) {
-        auto keep = [](const char* back, void* o) {
-            *(std::string*)o = back;
-            return true;
-        };
-        return WithSjis1Text(encoded, true, keep, out);
+    std::string out;
+    if (cp932.empty() || Sjis1ByTable(cp932, false, &out))
+        return out;
+    auto keep = [](const char* encoded, void* o) {
+        *(std::string*)o = encoded;
+        return true;
     };
-    WithSjis1Text(ch.c_str(), false, decode, shown);
-    return *shown != ch;
+    return WithSjis1Text(cp932.c_str(), false, keep, &out) ? out : cp932;
 }
 
-std::string Utf8Of(const std::string& cp932)
+size_t Utf8Length(unsigned char lead) { return lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1; }
+
+// Plain ASCII goes to the handheld and back as it is; only a line feed
+// changes, and a cell refuses that before.
+bool PlainAscii(const std::string& text)
 {
-    std::string out, error;
-    return Cp932ToUtf8(cp932, "", &out, &error) ? out : cp932;
+    for (unsigned char c : text)
+        if (c >= 0x80 || c == '\n')
+            return false;
+    return true;
 }
 
 // ---- pictures ------------------------------------------------------------------
@@ -175,18 +181,32 @@ int PictureFormat(const std::string& bytes)
 
 }   // namespace
 
-std::string ReplacedCharacters(const std::string& cp932)
+std::string ChangedCharacters(const std::string& given, const std::string& cp932)
 {
+    if (PlainAscii(given) && given == cp932)
+        return "";
+    std::string back = TextCell(Encoded(cp932));
+    if (back == given)
+        return "";
     std::string list;
-    for (size_t i = 0; i < cp932.size(); i++) {
-        if (!IsLeadByte932((unsigned char)cp932[i]) || i + 1 == cp932.size())
-            continue;
-        std::string ch = cp932.substr(i++, 2), shown;
-        if (LookupCharMap((uint16_t)((unsigned char)ch[0] << 8 | (unsigned char)ch[1]), PcExtMap) &&
-            Replaced(ch, &shown))
-            list += (list.empty() ? "" : ", ") + Utf8Of(ch) + " becomes " + Utf8Of(shown);
+    size_t at = given.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;   // a byte-order mark has no character
+    for (size_t i = 0; i < cp932.size();) {
+        size_t n = IsLeadByte932((unsigned char)cp932[i]) && i + 1 < cp932.size() ? 2 : 1;
+        std::string ch = cp932.substr(i, n), wrote;
+        i += n;
+        if (at < given.size()) {
+            wrote = given.substr(at, Utf8Length((unsigned char)given[at]));
+            at += wrote.size();
+        } else {
+            wrote = Cp932ToUtf8Lenient(ch);
+        }
+        std::string shown = TextCell(Encoded(ch));
+        if (shown != wrote)
+            list += (list.empty() ? "" : ", ") + wrote + " becomes " + (shown.empty() ? "nothing" : shown);
     }
-    return list.empty() ? list : "the handheld's characters differ: " + list;
+    if (list.empty())
+        list = "\"" + given + "\" becomes \"" + back + "\"";
+    return "the handheld's characters differ: " + list;
 }
 
 bool ParseTimeCell(const std::string& text, std::string* digits, TimeForm* form, std::string* what)
@@ -211,21 +231,21 @@ bool ParseTimeCell(const std::string& text, std::string* digits, TimeForm* form,
     return true;
 }
 
-bool ParseNumberCell(const std::string& text, std::string* field, std::string* what, std::string* warning)
+bool ParseNumberCell(const std::string& text, bool decimalComma, std::string* field, std::string* what,
+                     std::string* warning)
 {
-    PackedDecimal number;
-    uint16_t rc = ParseDecimal(&number, text.c_str());
-    if (rc == DEC_NO_NUMBER || rc == DEC_TRAILING) {
-        *what = "\"" + text + "\" is not a number";
+    std::string plain;
+    if (!TakeNumberText(text, decimalComma, &plain, what))
         return false;
-    }
+    PackedDecimal number;
+    uint16_t rc = ParseDecimal(&number, plain.c_str());
     bool zero = number.bytes[DEC_DIGITS] == 0;
-    if (rc == DEC_OVERFLOW || (zero && SignificantDigits(text) > 0)) {
+    if (rc == DEC_OVERFLOW || (zero && SignificantDigits(plain) > 0)) {
         *what = "\"" + text +
                 "\" is beyond the range of a number field (magnitudes from 1E-99 to below 1E+100)";
         return false;
     }
-    if (SignificantDigits(text) > 20) {
+    if (SignificantDigits(plain) > 20) {
         char shown[DEC_TEXT_MAX];
         FormatDecimal(shown, &number, 0);
         *warning = "\"" + text + "\" has more than 20 significant digits; it is rounded to " + shown;
@@ -248,12 +268,9 @@ bool ParseTextCell(const std::string& text, std::string* field, std::string* wha
         *what = at == std::string::npos ? error : error.substr(at + 2);
         return false;
     }
-    *warning = ReplacedCharacters(cp932);
-    auto keep = [](const char* encoded, void* out) {
-        *(std::string*)out = encoded;
-        return true;
-    };
-    return WithSjis1Text(cp932.c_str(), false, keep, field);
+    *warning = ChangedCharacters(text, cp932);
+    *field = Encoded(cp932);
+    return true;
 }
 
 bool ParsePictureCell(const std::string& text, const std::string& folder, std::string* field, int* format,

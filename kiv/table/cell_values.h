@@ -25,14 +25,19 @@ enum TimeForm {
 // none of these forms, and says what is wrong when it names no moment.
 bool ParseTimeCell(const std::string& text, std::string* digits, TimeForm* form, std::string* what);
 
-// A decimal number within the packed decimal's range: *field receives the
-// 20 characters of its key. More than 20 significant digits are rounded,
-// with a warning.
-bool ParseNumberCell(const std::string& text, std::string* field, std::string* what, std::string* warning);
+// A decimal number within the packed decimal's range, in the form of
+// TakeNumberText: *field receives the 20 characters of its key. More than 20
+// significant digits are rounded, with a warning.
+bool ParseNumberCell(const std::string& text, bool decimalComma, std::string* field, std::string* what,
+                     std::string* warning);
 
-// The characters of cp932 the handheld shows as others, as one warning;
-// empty when none.
-std::string ReplacedCharacters(const std::string& cp932);
+// The characters of a text that reading the table back would not give, as
+// one warning naming each ("㌔ becomes 　"); empty when none. cp932 is the
+// text as it goes to the handheld's conversion, given the same as the user
+// wrote it (UTF-8, a code point for each character of cp932). The table is
+// read back by the reader's own decoding (TextCell), so the two cannot
+// disagree.
+std::string ChangedCharacters(const std::string& given, const std::string& cp932);
 
 // UTF-8 text into code page 932 after the handheld's conversion (SJIS1),
 // quotes not yet doubled. A line break, or a character with no code page 932

@@ -107,7 +107,7 @@ bool EncodeCell(const RowContext& c, const ModelField& f, const std::string& cel
         ok = ParseTextCell(cell, &slot, what, warning);
         slot = QuoteSlot(slot);
     } else if (!value.empty() && f.kind == FK_NUMBER) {
-        ok = ParseNumberCell(value, &slot, what, warning);
+        ok = ParseNumberCell(value, c.decimalComma, &slot, what, warning);
         slot = QuoteSlot(slot);
     } else if (!value.empty() && f.kind == FK_TIME) {
         ok = EncodeTime(f, value, &slot, what, warning);

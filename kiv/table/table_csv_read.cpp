@@ -66,7 +66,7 @@ void CheckHeaderRow(const TableModel& model, const CsvRow& header, Problems* p)
         std::string cp932, error;
         if (header.cells[i].text != model.fields[i].title &&
             Utf8ToCp932(header.cells[i].text, "", &cp932, &error)) {
-            std::string warning = ReplacedCharacters(cp932);
+            std::string warning = ChangedCharacters(header.cells[i].text, cp932);
             if (!warning.empty())
                 AddWarning(p, header.line, i + 1, "",
                            "the title \"" + header.cells[i].text + "\": " + warning);
@@ -145,11 +145,12 @@ int ReadSchemaBeside(const std::string& csvPath, TableModel* model, std::vector<
 // Every data record, or problems.
 std::string DataRecords(const TableModel& model, const std::vector<SchemaRow>& kept,
                         const std::vector<CsvRow>& rows, const std::string& csvPath, const char* stamp,
-                        Problems* problems)
+                        bool decimalComma, Problems* problems)
 {
     RowContext c = {
         &model, FolderOf(csvPath), stamp, StampSlot(model), (long)rows.size() - 1 == model.rows, {}, {}, {},
         {}};
+    c.decimalComma = decimalComma;
     IndexKeptRows(&c, kept);
     for (const CsvCell& cell : rows[0].cells)
         c.titles.push_back(cell.text);
@@ -183,7 +184,7 @@ int BuildTable(const std::string& csvPath, const TableReadOptions& options, std:
         return KIV_EXIT_CONVERT;
     char stamp[TIMESTAMP_SIZE];
     FormatTimestamp(stamp);
-    std::string records = DataRecords(model, kept, rows, csvPath, stamp, problems);
+    std::string records = DataRecords(model, kept, rows, csvPath, stamp, options.decimalComma, problems);
     if (problems->errors)
         return KIV_EXIT_CONVERT;
     std::vector<std::string> header = model.header.empty() ? DesktopHeader(model) : model.header;

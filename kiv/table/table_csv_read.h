@@ -8,8 +8,9 @@
 
 struct TableReadOptions {
     TextEncoding encoding = ENCODING_DETECT;
-    bool strict = false;   // warnings refuse the table too
-    bool force = false;    // replace the output when it exists
+    bool strict = false;         // warnings refuse the table too
+    bool force = false;          // replace the output when it exists
+    bool decimalComma = false;   // number cells as spreadsheets of such locales save them: 0,25
 };
 
 // Both return a KivExit value. KIV_EXIT_CONVERT when the CSV has problems:
