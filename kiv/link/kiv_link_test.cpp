@@ -19,6 +19,7 @@ namespace {
 
 const char kSetUpEvent[] = "setup 0b 21 37 45 50 64 70 d1 56 d0 87 91 11";
 const std::string kCanFrame("\0\0\0\0\0\x96\x82\x18", 8);
+const char kIrda[] = "--link irda --speed 115200 -q";
 
 // Each row moves one block; the side that receives must hold exactly what
 // the other sent. IR rows prove the line device's probe and set-up too.
@@ -44,13 +45,20 @@ TEST(KivLink, MovesBlocksByteForByte)
         // The handheld answers the first ENQ with CAN: the transfer is called off.
         {"ir refused", true, 600, "--role ir-receive --probe-answer f4 --plan none,can", "--link ir -q", 255,
          ""},
+        // The adapter raises CTS for the wake byte and drops it once the block
+        // has come, which completes the send; dropped before, the link is lost.
+        {"irda send", true, 3000, "--role receive --no-eof-stop --silence 300 --irda-adapter", kIrda, 0,
+         "cts up"},
+        {"irda send, link lost", true, 3000,
+         "--role receive --no-eof-stop --silence 300 --irda-adapter --cts-drop-after 1000", kIrda, 3,
+         "cts down: link lost"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         KivRun run;
         std::string data = Pattern(row.size, (uint32_t)row.size);
         WriteWhole(run.File("data"), data + (row.kivSends ? "" : "\x1A"));
-        bool ir = row.kiv.find("--link ir") != std::string::npos;
+        bool ir = row.kiv.find("--link ir ") != std::string::npos;
         ASSERT_TRUE(run.StartSim(std::string(ir ? kSimIr : kSimCable) + " --data " + run.File("data") + " " +
                                  row.sim));
         std::string cmd = row.kivSends ? "send @data" : "receive -o @out";

@@ -261,9 +261,22 @@ uint64_t PumpInput(SimHandheld& h, PtyLine& line, Pump& p, uint64_t now)
     return PacerNextUs(p.rx, now);
 }
 
+// The adapter's CTS, for the preload library to report: down once the role
+// is done, so that the PC's IrDA send can tell the block has gone.
+void ShareModemInputs(const SimHandheld& h, PtyLine& line)
+{
+    if (!line.count || !h.scenario.irdaAdapter)
+        return;
+    bool up = h.ctsUp && !HandheldFinished(h);
+    uint32_t inputs = TIOCM_DSR | TIOCM_CAR | (up ? TIOCM_CTS : 0);
+    __atomic_store_n(&line.count->inputs, inputs, __ATOMIC_RELEASE);
+    __atomic_store_n(&line.count->drives, 1u, __ATOMIC_RELEASE);
+}
+
 // One pass; returns the time of the next pass that has work.
 uint64_t PumpOnce(SimHandheld& h, PtyLine& line, Pump& p, uint64_t now)
 {
+    ShareModemInputs(h, line);
     HandheldTick(h, now);
     uint64_t next = HandheldNextTickUs(h);
     next = std::min(next, PumpOutput(h, line, p, now));
@@ -406,7 +419,9 @@ void PlayScenario(SimHandheld& h, const SimRun& run, PtyLine& line, uint64_t dea
         if (Vanish(h, run, line, pump, now))
             return;
         if (HandheldFinished(h) && pump.pendingOut.empty()) {
-            if (ReadAndLingered(run, line, now, drainedAt))
+            // An adapter stays on the line, CTS down, until it is stopped:
+            // that CTS is how the PC learns its send is complete.
+            if (!h.scenario.irdaAdapter && ReadAndLingered(run, line, now, drainedAt))
                 return;
             next = now + 5000;
         }

@@ -51,6 +51,12 @@ struct SimScenario {
     uint32_t silenceMs = 0;
     std::vector<uint8_t> inject;
     uint32_t injectAfter = 0;
+    // An IrDA adapter in front of the raw receive: CTS down until the PC's
+    // wake byte 0x00 (taken by the adapter, not passed on), up while the
+    // block comes, down again once the role is done, or, to lose the link,
+    // once ctsDropAfter bytes have come (0: never).
+    bool irdaAdapter = false;
+    uint32_t ctsDropAfter = 0;
     // The framed IR protocol: ir-send sends sendData, ir-receive takes the
     // PC's block; faults by plan (one per frame sent or taken) or at random.
     std::vector<IrFault> irPlan;
@@ -89,6 +95,7 @@ struct SimHandheld {
     bool anyReceived = false;
     uint64_t lastReceivedUs = 0;
     bool injected = false;
+    bool ctsUp = false;   // the adapter's CTS, when there is one
     std::string endReason;
     std::vector<SimEvent> events;
     IrHandheld ir;   // the protocol roles' state

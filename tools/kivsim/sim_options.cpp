@@ -38,6 +38,9 @@ const char kSimUsage[] =
     "  --no-eof-stop        do not stop at 0x1A\n"
     "  --silence MS         stop MS after the last byte\n"
     "  --inject HEX --inject-after N   send bytes (e.g. 41,42) after N have arrived\n"
+    "  --irda-adapter       hold CTS as an IrDA adapter does: down until the PC's\n"
+    "                       wake byte 0x00, up while the block comes, down when done\n"
+    "  --cts-drop-after N   the adapter loses the link (CTS down) after N bytes\n"
     "IR protocol faults:\n"
     "  --plan F,F,...       one fault per frame sent or taken, in order: none,\n"
     "                       drop, corrupt-data, corrupt-checksum, repeat, nak-for-ack,\n"
@@ -226,6 +229,8 @@ const Flag kFlags[] = {
          return true;
      }},
     {"--silence", true, [](Target& t, const char* v) { return ParseNumber(v, t.s.silenceMs); }},
+    {"--irda-adapter", false, [](Target& t, const char*) { return t.s.irdaAdapter = true; }},
+    {"--cts-drop-after", true, [](Target& t, const char* v) { return ParseNumber(v, t.s.ctsDropAfter); }},
     {"--inject", true, [](Target& t, const char* v) { return ParseHexList(v, t.s.inject); }},
     {"--inject-after", true, [](Target& t, const char* v) { return ParseNumber(v, t.s.injectAfter); }},
     // The IR protocol's faults and the IR line device.

@@ -27,9 +27,29 @@ void RawRoleStart(SimHandheld& h, uint64_t nowUs)
     }
 }
 
+// What reaches the adapter while its CTS is down goes no further; the wake
+// byte 0x00 among it brings the link up. Returns the bytes that pass.
+size_t ThroughAdapter(SimHandheld& h, const uint8_t*& data, size_t n, uint64_t nowUs)
+{
+    if (!h.scenario.irdaAdapter || h.ctsUp)
+        return n;
+    const uint8_t* wake = std::find(data, data + n, 0x00);
+    size_t dropped = wake == data + n ? n : (size_t)(wake - data) + 1;
+    HandheldEvent(h, nowUs, "adapter took " + std::to_string(dropped));
+    if (wake != data + n) {
+        h.ctsUp = true;
+        HandheldEvent(h, nowUs, "cts up");
+    }
+    data += dropped;
+    return n - dropped;
+}
+
 void RawRoleReceive(SimHandheld& h, const uint8_t* data, size_t n, uint64_t nowUs)
 {
     const SimScenario& s = h.scenario;
+    n = ThroughAdapter(h, data, n, nowUs);
+    if (n == 0)
+        return;
     size_t take = n;
     const char* reason = nullptr;
     if (s.role == ROLE_RAW_RECEIVE) {
@@ -49,6 +69,10 @@ void RawRoleReceive(SimHandheld& h, const uint8_t* data, size_t n, uint64_t nowU
     h.received.insert(h.received.end(), data, data + take);
     h.anyReceived = true;
     h.lastReceivedUs = nowUs;
+    if (s.ctsDropAfter && h.ctsUp && h.received.size() >= s.ctsDropAfter) {
+        h.ctsUp = false;
+        HandheldEvent(h, nowUs, "cts down: link lost");
+    }
     if (take < n)
         HandheldEvent(h, nowUs, "dropped " + std::to_string(n - take));
     if (s.role == ROLE_RAW_RECEIVE && !s.inject.empty() && !h.injected &&

@@ -293,14 +293,19 @@ static void log_modem(int pts, const char* op, int modem)
 }
 
 /* The modem-line requests, answered from memory. The inputs read as a device
- * that is present: CTS, DSR and carrier up. */
+ * that is present (CTS, DSR and carrier up) unless the simulator drives
+ * them, as an IrDA adapter drives CTS. */
 static int modem_ioctl(int pts, dev_t dev, unsigned long req, int* arg)
 {
+    int inputs = TIOCM_CTS | TIOCM_DSR | TIOCM_CAR;
+    struct kivpty_line rec;
+    if (req == TIOCMGET && far_end(pts, &rec) && rec.drives)
+        inputs = (int)rec.inputs & (TIOCM_CTS | TIOCM_DSR | TIOCM_CAR);
     pthread_mutex_lock(&lock);
     struct line* l = find_line(dev);
     const char* op = NULL;
     switch (req) {
-    case TIOCMGET: *arg = l->modem | TIOCM_CTS | TIOCM_DSR | TIOCM_CAR; break;
+    case TIOCMGET: *arg = l->modem | inputs; break;
     case TIOCMSET:
         l->modem = *arg & (TIOCM_DTR | TIOCM_RTS);
         op = "set";
