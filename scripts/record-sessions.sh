@@ -17,13 +17,14 @@ cp "$sessions/block.txt" "$work/block"
 # is "line" there.
 record() {
     local name=$1 sim=$2 cmd=$3 status=0
-    rm -f "$work/ready" "$work/out"
+    rm -f "$work/ready" "$work/out" "$work/stop"
     # shellcheck disable=SC2086
-    "$build/bin/kivsim" --link "$work/line" --ready "$work/ready" --timeout 30000 $sim &
+    "$build/bin/kivsim" --link "$work/line" --ready "$work/ready" --stop "$work/stop" --timeout 30000 $sim &
     local pid=$!
     while [ ! -e "$work/ready" ]; do sleep 0.01; done
     # shellcheck disable=SC2086
     (cd "$work" && LD_PRELOAD="$build/ptyshim/libkivpty.so" "$build/bin/kiv" $cmd --port line -q --trace "$sessions/$name.jsonl") || status=$?
+    touch "$work/stop"   # an IrDA adapter stays on the line until stopped
     wait "$pid"
     echo "$name: kiv exited with $status, $(wc -l <"$sessions/$name.jsonl") lines"
 }
@@ -34,5 +35,7 @@ record ir-receive-nak "--baud 9600 --format 8O1 --role ir-send --probe-answer f4
     --plan none,none,corrupt-data" "receive -o out --link ir"
 record irda-receive "--baud 38400 --format 8N1 --role send --data $work/block --eof --piece 200 --gap 150" \
     "receive -o out --link irda --speed 38400"
+record irda-send "--baud 38400 --format 8N1 --role receive --no-eof-stop --silence 300 --irda-adapter" \
+    "send block --link irda --speed 38400"
 record ir-send-refused "--baud 9600 --format 8O1 --role ir-receive --probe-answer f4 --plan none,can" \
     "send block --link ir"

@@ -56,6 +56,7 @@ TEST(KivSession, ReplaysARecordedSession)
         {"cable-send", "send @block --link cable --speed 115200 --no-xonxoff", 0, false, 0, ""},
         {"ir-receive-nak", "receive -o @out --link ir", 0, true, 0, ""},
         {"irda-receive", "receive -o @out --link irda --speed 38400", 0, true, 0, ""},
+        {"irda-send", "send @block --link irda --speed 38400", 0, false, 0, ""},
         {"ir-send-refused", "send @block --link ir", 255, false, 0, ""},
         {"cable-send", "send @other --link cable --speed 115200 --no-xonxoff", 0, false, 3,
          "offset 100 differs from the recording: recorded 63, got 21"},

@@ -115,8 +115,11 @@ bool Hex(const std::string& text, std::vector<uint8_t>& bytes)
 // The header: the line as the trace's link kind and settings had it.
 bool ReadHeader(const std::string& line, SimScenario& s)
 {
-    std::string format, parity;
+    std::string format, parity, link, command;
     bool ok = Field(line, "format", format) && format == "kiv-session" && Field(line, "parity", parity);
+    // kiv sent over IrDA: an adapter's CTS told it when the block had gone.
+    s.irdaAdapter = Field(line, "link", link) && link == "irda" && Field(line, "command", command) &&
+                    (command == "send" || command == "push");
     ok = ok && Number(line, "version", ok) == 1;
     s.line.baud = (uint32_t)Number(line, "speed", ok);
     s.line.dataBits = (int)Number(line, "bits", ok);
@@ -163,6 +166,10 @@ void ReplayRoleStart(SimHandheld& h, uint64_t nowUs)
 void ReplayRoleReceive(SimHandheld& h, const uint8_t* data, size_t n, uint64_t nowUs)
 {
     const std::vector<uint8_t>& want = h.scenario.replayOut;
+    if (h.scenario.irdaAdapter && !h.ctsUp && n) {
+        h.ctsUp = true;   // the wake byte, recorded among kiv's bytes
+        HandheldEvent(h, nowUs, "cts up");
+    }
     for (size_t i = 0; i < n && h.mismatch.empty(); i++) {
         size_t at = h.replayMatched;
         if (at >= want.size() || data[i] != want[at]) {
