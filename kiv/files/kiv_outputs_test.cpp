@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cstdlib>
@@ -29,10 +30,16 @@ std::string MakeSample(KivRun& run)
     return ReadWhole(run.File("addr.kcsv"));
 }
 
-// Each name in words made in the run's folder; a name with a '/' gets its folder.
+// Each name in words made in the run's folder; a name with a '/' gets its
+// folder, and "NAME@TARGET" is a symbolic link to TARGET.
 void MakeFiles(const KivRun& run, const std::string& words)
 {
     for (const std::string& name : Words(words)) {
+        size_t at = name.find('@');
+        if (at != std::string::npos) {
+            EXPECT_EQ(0, symlink(name.substr(at + 1).c_str(), run.File(name.substr(0, at)).c_str()));
+            continue;
+        }
         size_t slash = name.find('/');
         if (slash != std::string::npos)
             mkdir(run.File(name.substr(0, slash)).c_str(), 0755);
@@ -216,38 +223,41 @@ TEST(KivOutputs, SignalsWaitUntilTheTableIsSaved)
 
 // --force replaces a table's whole set: files of its naming pattern that the
 // new table does not write go in the same commit, others stay. A private
-// folder left by a crash goes once its owner has gone.
+// folder left by a crash goes when its lock can be taken; a live job's (its
+// lock held, wherever it runs), a link and a folder that looks alike stay.
 TEST(KivOutputs, ForceLeavesNoStaleFiles)
 {
-    pid_t dead = fork();
-    if (dead == 0)
-        _exit(0);
-    ExitStatus(dead);
-    const std::string deadStage = ".kiv-" + std::to_string(dead) + "-abcdef";
-    const std::string liveStage = ".kiv-" + std::to_string(getpid()) + "-abcdef";
     const std::string stale = "addr-pictures/4-4.jpg addr-pictures/10-4.png",
                       others = "addr-pictures/notes.txt other-pictures/4-4.jpg";
     const std::string classicStale = "addr.kcsv.3.jpg addr.kcsv.10.png",
                       classicOthers = "addr.kcsv.notes other.kcsv.3.jpg";
+    const std::string stages =
+        ".kiv-stage-abcdef/0 .kiv-stage-held00/0 .kiv-3999999-backup/0 elsewhere/0 .kiv-stage-linked@elsewhere";
     struct Row {
         std::string kiv;
         std::string existing;
         std::string gone;
         std::string kept;
         std::string written;
+        std::string locked;   // a folder whose lock another job holds
     } rows[] = {
-        {"to-csv addr.kcsv --force", stale + " " + others, stale, others, "addr-pictures/3-4.gif"},
-        {"pull -n addr --force", stale + " " + others, stale, others, "addr-pictures/3-4.gif"},
+        {"to-csv addr.kcsv --force", stale + " " + others, stale, others, "addr-pictures/3-4.gif", ""},
+        {"pull -n addr --force", stale + " " + others, stale, others, "addr-pictures/3-4.gif", ""},
         {"to-csv addr.kcsv --classic --force", classicStale + " " + classicOthers, classicStale,
-         classicOthers, "addr.kcsv.2.gif"},
-        {"to-csv addr.kcsv", deadStage + "/0 " + liveStage + "/0", deadStage, liveStage + "/0",
-         "addr-pictures/3-4.gif"},
+         classicOthers, "addr.kcsv.2.gif", ""},
+        {"to-csv addr.kcsv", stages, ".kiv-stage-abcdef",
+         ".kiv-stage-held00/0 .kiv-3999999-backup/0 elsewhere/0 .kiv-stage-linked", "addr-pictures/3-4.gif",
+         ".kiv-stage-held00"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.kiv);
         KivRun run;
         MakeSample(run);
         MakeFiles(run, row.existing);
+        int lock = row.locked.empty() ? -1 : open(run.File(row.locked).c_str(), O_RDONLY | O_CLOEXEC);
+        if (lock >= 0) {
+            EXPECT_EQ(0, flock(lock, LOCK_EX));
+        }
         bool pull = row.kiv.rfind("pull", 0) == 0;
         if (pull) {
             ASSERT_TRUE(
@@ -261,6 +271,8 @@ TEST(KivOutputs, ForceLeavesNoStaleFiles)
         for (const std::string& name : Words(row.kept))
             EXPECT_TRUE(Exists(run.File(name))) << name;
         EXPECT_TRUE(Exists(run.File(row.written)));
+        if (lock >= 0)
+            close(lock);
     }
 }
 

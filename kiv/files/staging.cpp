@@ -1,5 +1,6 @@
 #include "staging.h"
 #include "kiv_convert.h"
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <ftw.h>
 #include <set>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
@@ -83,33 +85,67 @@ void SyncFolder(const std::string& dir)
     }
 }
 
-const char kStagePrefix[] = ".kiv-";
+// A private folder's name is this prefix and the six characters mkdtemp
+// puts in; its owner holds an flock on it for the folder's whole life, so a
+// folder whose lock can be taken was left by a job that has gone, wherever
+// that job ran (another PID namespace, another host on a shared folder).
+const char kStagePrefix[] = ".kiv-stage-";
+const size_t kStageRandom = 6;
 
-// The owner's pid in a private folder's name ".kiv-PID-XXXXXX", or 0.
-pid_t StageOwner(const char* leaf)
+bool StageFolderName(const char* leaf)
 {
-    if (strncmp(leaf, kStagePrefix, strlen(kStagePrefix)) != 0)
-        return 0;
-    char* end = nullptr;
-    long pid = strtol(leaf + strlen(kStagePrefix), &end, 10);
-    return pid > 0 && *end == '-' && strlen(end) == 7 ? (pid_t)pid : 0;
+    size_t prefix = strlen(kStagePrefix);
+    if (strncmp(leaf, kStagePrefix, prefix) != 0 || strlen(leaf) != prefix + kStageRandom)
+        return false;
+    for (const char* c = leaf + prefix; *c; c++)
+        if (!isalnum((unsigned char)*c))
+            return false;
+    return true;
 }
 
-// Private folders in dir whose owner has gone: a crash or a kill left them.
+// The folder opened, never through a link, and locked; -1 when it is not a
+// folder or another job holds its lock.
+int LockStage(const std::string& path, bool wait)
+{
+    int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    if (flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB)) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// The locked folder is still the one at path: its owner or another clean-up
+// may have removed it between the open and the lock.
+bool StillAt(int fd, const std::string& path)
+{
+    struct stat held, now;
+    return fstat(fd, &held) == 0 && lstat(path.c_str(), &now) == 0 && held.st_dev == now.st_dev &&
+           held.st_ino == now.st_ino;
+}
+
+// Private folders in dir that no live job holds: a crash or a kill left them.
+// A folder that merely looks alike, or a link of that name, is not touched.
 void RemoveAbandonedStages(const std::string& dir)
 {
     DIR* d = opendir(dir.c_str());
     if (!d)
         return;
-    std::vector<std::string> abandoned;
-    while (struct dirent* e = readdir(d)) {
-        pid_t owner = StageOwner(e->d_name);
-        if (owner > 0 && kill(owner, 0) != 0 && errno == ESRCH)
-            abandoned.push_back(JoinPath(dir, e->d_name));
-    }
+    std::vector<std::string> candidates;
+    while (struct dirent* e = readdir(d))
+        if (StageFolderName(e->d_name))
+            candidates.push_back(JoinPath(dir, e->d_name));
     closedir(d);
-    for (const std::string& path : abandoned)
-        RemoveTree(path);
+    for (const std::string& path : candidates) {
+        int fd = LockStage(path, false);
+        if (fd < 0)
+            continue;
+        if (StillAt(fd, path))
+            RemoveTree(path);
+        close(fd);
+    }
 }
 
 int RemoveEntry(const char* path, const struct stat*, int type, struct FTW*)
@@ -137,15 +173,27 @@ int StageOpen(Staging* stage, const std::string& dir, std::string* error)
 
     std::string folder = dir.empty() ? "." : dir;
     RemoveAbandonedStages(folder);
-    std::string pattern = JoinPath(folder, kStagePrefix + std::to_string(getpid()) + "-XXXXXX");
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    if (!mkdtemp(name.data())) {
-        *error = "cannot write in " + (dir.empty() ? std::string(".") : dir) + ": " + Reason(errno);
-        return KIV_EXIT_WRITE;
+    std::string pattern = JoinPath(folder, kStagePrefix + std::string(kStageRandom, 'X'));
+    // Between mkdtemp and the lock another job's clean-up may take the fresh
+    // folder for abandoned and remove it: then a new one is made.
+    for (int attempt = 0; attempt < 8; attempt++) {
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        if (!mkdtemp(name.data())) {
+            *error = "cannot write in " + folder + ": " + Reason(errno);
+            return KIV_EXIT_WRITE;
+        }
+        int fd = LockStage(name.data(), true);
+        if (fd >= 0 && StillAt(fd, name.data())) {
+            stage->folder = name.data();
+            stage->lockFd = fd;
+            return KIV_EXIT_OK;
+        }
+        if (fd >= 0)
+            close(fd);
     }
-    stage->folder = name.data();
-    return KIV_EXIT_OK;
+    *error = "cannot write in " + folder + ": its private folder was taken away while it was made";
+    return KIV_EXIT_WRITE;
 }
 
 std::string StageName(Staging* stage, const char* suffix)
@@ -271,6 +319,11 @@ void StageClose(Staging* stage)
         RemoveTree(stage->folder);
         stage->folder.clear();
     }
+    // The lock goes with the folder: released first, another job's clean-up
+    // could remove files still being written.
+    if (stage->lockFd >= 0)
+        close(stage->lockFd);
+    stage->lockFd = -1;
     stage->moves.clear();
     stage->stale.clear();
     if (stage->holding)

@@ -15,6 +15,7 @@ struct Staging {
     std::string folder;                                       // the private folder; empty until opened
     std::vector<std::pair<std::string, std::string>> moves;   // staged file, its final path
     std::vector<std::string> stale;   // files the commit removes: an older table's that this one lacks
+    int lockFd = -1;                  // the open folder, locked while the job lives
     size_t count = 0;                 // names handed out in the folder
     bool holding = false;             // signals held by StageOpen
     sigset_t savedMask;               // Ctrl-C and friends wait while the stage is open
