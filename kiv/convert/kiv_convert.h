@@ -56,8 +56,9 @@ typedef int (*AfterKcsv)(const ReceivedTable& table, std::string* error);
 int KcsvBlockToFiles(const std::vector<uint8_t>& block, const std::string& dir, const std::string& name,
                      const ConvertOptions& options, std::vector<std::string>* written, std::string* error,
                      AfterKcsv afterKcsv = nullptr);
-// After a write failed: the block whole under a free name beside path, failing that in $TMPDIR
-// (or /tmp); the path it was saved at, or "" when it could be saved nowhere.
+// After a write failed: the block whole, readable by its owner only, as
+// "kiv-received-YYYYMMDD-HHMMSS-PID.kcsv" in path's folder, failing that in $TMPDIR (or /tmp);
+// the path it was saved at, or "" when it could be saved nowhere.
 std::string KeepBlock(const std::string& block, const std::string& path);
 
 // Checks made before a transfer, so that a table is never received only to be refused:

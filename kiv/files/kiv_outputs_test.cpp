@@ -3,6 +3,7 @@
 // free one, a write that fails keeps the block elsewhere, a signal waits
 // until the table is saved, and --force leaves none of an older table behind.
 #include <fcntl.h>
+#include <glob.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -119,21 +120,34 @@ TEST(KivOutputs, APullNeverOverwritesAnotherTable)
     }
 }
 
+// The paths in the run's folder that match pattern.
+std::vector<std::string> Matching(const KivRun& run, const std::string& pattern)
+{
+    glob_t found;
+    std::vector<std::string> paths;
+    if (glob(run.File(pattern).c_str(), 0, nullptr, &found) == 0)
+        paths.assign(found.gl_pathv, found.gl_pathv + found.gl_pathc);
+    globfree(&found);
+    return paths;
+}
+
 // A block that arrives and cannot be written where it was meant to go is
-// kept whole beside it, or in TMPDIR when its folder has gone; exit 8.
+// kept whole beside it under a short name only its owner reads, or in TMPDIR
+// when its folder has gone; exit 8.
 TEST(KivOutputs, AWriteFailureKeepsTheReceivedBlock)
 {
-    const std::string n = kName, longDir(250, 'd');
+    const std::string n = kName, longDir(250, 'd'), rescue = "kiv-received-2[0-9]*-[0-9]*-[0-9]*.kcsv";
     struct Row {
         std::string kiv;
         std::string during;   // done while the transfer runs: "rm DIR" or "make FILE"
-        std::string kept;
+        std::string kept;     // a pattern
+        mode_t mode;          // of the kept file, when it is a rescue copy
         std::string message;
     } rows[] = {
-        {"pull -d out", "rm out", "tmp/" + n + ".kcsv", "cannot write in out"},
-        {"receive -o out/x.kcsv", "rm out", "tmp/x.kcsv", "cannot write in out"},
-        {"receive -o out/x.kcsv", "make out/x.kcsv", "out/x-2.kcsv", "out/x.kcsv exists"},
-        {"pull --classic -d " + longDir, "", longDir + "/" + n + ".kcsv", "the path is too long"},
+        {"pull -d out", "rm out", "tmp/" + rescue, 0600, "cannot write in out"},
+        {"receive -o out/x.kcsv", "rm out", "tmp/" + rescue, 0600, "cannot write in out"},
+        {"receive -o out/x.kcsv", "make out/x.kcsv", "out/" + rescue, 0600, "out/x.kcsv exists"},
+        {"pull --classic -d " + longDir, "", longDir + "/" + n + ".kcsv", 0, "the path is too long"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.kiv + " / " + row.during);
@@ -157,8 +171,14 @@ TEST(KivOutputs, AWriteFailureKeepsTheReceivedBlock)
         EXPECT_EQ(8, ExitStatus(kiv));
         run.FinishSim();
         EXPECT_NE(std::string::npos, run.Err().find(row.message)) << run.Err();
-        EXPECT_NE(std::string::npos, run.Err().find(row.kept)) << run.Err();
-        EXPECT_TRUE(table == ReadWhole(run.File(row.kept)));
+        std::vector<std::string> kept = Matching(run, row.kept);
+        ASSERT_EQ(1u, kept.size()) << run.Err();
+        std::string said = run.Err();
+        EXPECT_NE(std::string::npos, said.find(kept[0].substr(run.dir.size() + 1), said.find("kept in ")))
+            << said;
+        EXPECT_TRUE(table == ReadWhole(kept[0]));
+        struct stat st;
+        EXPECT_TRUE(row.mode == 0 || (stat(kept[0].c_str(), &st) == 0 && (st.st_mode & 0777) == row.mode));
     }
 }
 

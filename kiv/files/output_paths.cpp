@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <ctime>
 #include <unistd.h>
 
 namespace {
@@ -34,10 +35,11 @@ bool Exists(const std::string& path)
     return lstat(path.c_str(), &st) == 0;
 }
 
-// Writes data as a new file; false (and nothing left) when it cannot.
+// Writes data as a new file only its owner reads, never through a link;
+// false (and nothing left) when it cannot.
 bool WriteNew(const std::string& path, const std::string& data)
 {
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
     size_t done = 0;
@@ -54,10 +56,22 @@ bool WriteNew(const std::string& path, const std::string& data)
     return ok;
 }
 
-std::string KeepIn(const std::string& block, const std::string& path)
+// "kiv-received-YYYYMMDD-HHMMSS-PID": short whatever the table was to be
+// called, so that a name too long for its folder cannot lose the table too.
+std::string RescueBase()
+{
+    time_t now = time(nullptr);
+    struct tm local;
+    char stamp[32] = "00000000-000000";
+    if (localtime_r(&now, &local))
+        strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    return std::string("kiv-received-") + stamp + "-" + std::to_string(getpid());
+}
+
+std::string KeepIn(const std::string& block, const std::string& folder, const std::string& base)
 {
     for (int n = 1; n <= kMaxNumber; n++) {
-        std::string candidate = Numbered(path, n);
+        std::string candidate = JoinPath(folder, Numbered(base + ".kcsv", n));
         if (WriteNew(candidate, block))
             return candidate;
         if (errno != EEXIST)
@@ -83,11 +97,12 @@ std::string FreePathFor(const std::string& path, const std::vector<std::string>&
 
 std::string KeepBlock(const std::string& block, const std::string& path)
 {
-    std::string kept = KeepIn(block, path);
+    std::string base = RescueBase();
+    std::string kept = KeepIn(block, FolderOf(path), base);
     if (!kept.empty())
         return kept;
     const char* tmp = getenv("TMPDIR");
-    return KeepIn(block, JoinPath(tmp && *tmp ? tmp : "/tmp", LeafOf(path)));
+    return KeepIn(block, tmp && *tmp ? tmp : "/tmp", base);
 }
 
 bool SafeFileName(const std::string& name)
