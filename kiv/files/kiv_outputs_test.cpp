@@ -21,12 +21,18 @@ const char* const kSuffixes[] = {
     ".kcsv", ".csv", ".schema", "-pictures/1-4.jpg", "-pictures/2-4.png", "-pictures/3-4.gif"};
 
 // The sample table as from-csv writes it, in the run's folder as addr.kcsv;
-// its bytes.
-std::string MakeSample(KivRun& run)
+// its bytes. A name of up to 6 ASCII bytes replaces the table's own.
+std::string MakeSample(KivRun& run, const std::string& name = "")
 {
     std::string src = run.File("src");
-    if (system(("mkdir " + src + " && cp " KIV_SAMPLES "/* " + src).c_str()) != 0 ||
-        run.Kiv("from-csv --classic addr.table addr.txt -o ../addr.kcsv", "src") != 0)
+    if (system(("mkdir " + src + " && cp " KIV_SAMPLES "/* " + src).c_str()) != 0)
+        ADD_FAILURE();
+    if (!name.empty()) {
+        std::string layout = ReadWhole(src + "/addr.table");
+        layout.replace(0, 6, (name + "      ").substr(0, 6));
+        WriteWhole(src + "/addr.table", layout);
+    }
+    if (run.Kiv("from-csv --classic addr.table addr.txt -o ../addr.kcsv", "src") != 0)
         ADD_FAILURE() << run.Err();
     return ReadWhole(run.File("addr.kcsv"));
 }
@@ -89,31 +95,38 @@ TEST(KivOutputs, RefusalsComeBeforeTheTransfer)
 }
 
 // A pull whose name is taken writes the whole set under the first free name
-// and says so; nothing that was there changes.
+// and says so; nothing that was there changes. The number follows the whole
+// name, a dot in it included.
 TEST(KivOutputs, APullNeverOverwritesAnotherTable)
 {
     const std::string n = kName;
     struct Row {
+        std::string table;   // its name, when not the sample's own
+        std::string kiv;
         std::string existing;
         std::string base;
+        std::vector<std::string> suffixes;
     } rows[] = {
-        {n + ".kcsv", n + "-2"},
-        {n + ".csv", n + "-2"},
-        {n + "-pictures/2-4.png " + n + "-2.kcsv", n + "-3"},
+        {"", "", n + ".kcsv", n + "-2", {kSuffixes, std::end(kSuffixes)}},
+        {"", "", n + ".csv", n + "-2", {kSuffixes, std::end(kSuffixes)}},
+        {"", "", n + "-pictures/2-4.png " + n + "-2.kcsv", n + "-3", {kSuffixes, std::end(kSuffixes)}},
+        {"v1.2", "", "v1.2.schema", "v1.2-2", {kSuffixes, std::end(kSuffixes)}},
+        {"v1.2", "--classic", "v1.2.kcsv.rec", "v1.2-2", {".kcsv", ".kcsv.rec", ".kcsv.table"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.existing);
         KivRun run;
-        std::string table = MakeSample(run);
+        std::string table = MakeSample(run, row.table);
         MakeFiles(run, row.existing);
         ASSERT_TRUE(run.StartSim(std::string(kSimCable) + " --role send --data " + run.File("addr.kcsv")));
-        EXPECT_EQ(0, run.Kiv(std::string("pull --port LINE ") + kCable)) << run.Err();
+        EXPECT_EQ(0, run.Kiv("pull " + row.kiv + " --port LINE " + kCable)) << run.Err();
         run.FinishSim();
-        EXPECT_NE(std::string::npos, run.Err().find(n + ".kcsv exists; the table is written as " + row.base))
+        std::string name = row.table.empty() ? n : row.table;
+        EXPECT_NE(std::string::npos, run.Err().find(name + ".kcsv exists; the table is written as " + row.base))
             << run.Err();
         EXPECT_EQ(row.base + ".kcsv", Words(run.Out()).at(0));
         EXPECT_TRUE(table == ReadWhole(run.File(row.base + ".kcsv")));
-        for (const char* suffix : kSuffixes)
+        for (const std::string& suffix : row.suffixes)
             EXPECT_TRUE(Exists(run.File(row.base + suffix))) << suffix;
         for (const std::string& old : Words(row.existing))
             EXPECT_EQ("old", ReadWhole(run.File(old)));

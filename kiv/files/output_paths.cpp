@@ -1,7 +1,7 @@
 // Where outputs may go: the checks made before a transfer, and the free
 // names that keep a received block when its own name is taken or cannot be
 // written. A free name numbers the base name ("a.kcsv", "a-2.kcsv", ...), so
-// a table's side files follow it ("a-2.kcsv.rec").
+// a table's side files follow it ("a-2.kcsv.rec", "a-2-pictures").
 #include "kiv_convert.h"
 #include "staging.h"
 #include <cerrno>
@@ -16,17 +16,11 @@ namespace {
 
 const int kMaxNumber = 999;
 
-// "a.kcsv" numbered n: "a-n.kcsv"; number 1 is the name itself.
-std::string Numbered(const std::string& path, int n)
+// base numbered n: "base-n"; number 1 is the base itself. A dot inside
+// the base ("v1.2") is part of the name, never where the number goes.
+std::string Numbered(const std::string& base, int n)
 {
-    if (n == 1)
-        return path;
-    size_t slash = path.find_last_of('/');
-    size_t start = slash == std::string::npos ? 0 : slash + 1;
-    size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || dot <= start)
-        dot = path.size();
-    return path.substr(0, dot) + "-" + std::to_string(n) + path.substr(dot);
+    return n == 1 ? base : base + "-" + std::to_string(n);
 }
 
 bool Exists(const std::string& path)
@@ -71,7 +65,7 @@ std::string RescueBase()
 std::string KeepIn(const std::string& block, const std::string& folder, const std::string& base)
 {
     for (int n = 1; n <= kMaxNumber; n++) {
-        std::string candidate = JoinPath(folder, Numbered(base + ".kcsv", n));
+        std::string candidate = JoinPath(folder, Numbered(base, n) + ".kcsv");
         if (WriteNew(candidate, block))
             return candidate;
         if (errno != EEXIST)
@@ -82,17 +76,17 @@ std::string KeepIn(const std::string& block, const std::string& folder, const st
 
 }   // namespace
 
-std::string FreePathFor(const std::string& path, const std::vector<std::string>& suffixes)
+std::string FreePathFor(const std::string& base, const std::vector<std::string>& suffixes)
 {
     for (int n = 1; n <= kMaxNumber; n++) {
-        std::string candidate = Numbered(path, n);
+        std::string candidate = Numbered(base, n);
         bool taken = false;
         for (const std::string& suffix : suffixes)
             taken = taken || Exists(candidate + suffix);
         if (!taken)
             return candidate;
     }
-    return path;
+    return base;
 }
 
 std::string KeepBlock(const std::string& block, const std::string& path)

@@ -48,12 +48,12 @@ void PlanReceivedTable(const std::vector<uint8_t>& block, const std::string& dir
     }
     // The record file names the pictures by their paths: converted for the
     // final path.
-    std::string path = JoinPath(dir, leaf + ".kcsv");
+    std::string base = JoinPath(dir, leaf), path = base + ".kcsv";
     ConvertFor(table, path, options, &files);
-    std::vector<std::string> suffixes = {""};
+    std::vector<std::string> suffixes = {".kcsv"};
     for (const TableFile& f : files)
-        suffixes.push_back(f.suffix);
-    table->kcsvPath = options.force ? path : FreePathFor(path, suffixes);
+        suffixes.push_back(".kcsv" + f.suffix);
+    table->kcsvPath = options.force ? path : FreePathFor(base, suffixes) + ".kcsv";
     if (table->kcsvPath != path) {
         table->takenPath = path;
         ConvertFor(table, table->kcsvPath, options, &files);

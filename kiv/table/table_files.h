@@ -23,9 +23,9 @@ std::string TableNameOf(const std::vector<TableFile>& files);
 int CommitTable(const std::string* kcsv, const std::string& realPath, const std::vector<TableFile>& files,
                 const ConvertOptions& options, bool replaceSet, std::vector<std::string>* written,
                 std::string* error);
-// path, or the first of its numbered names ("a-2.kcsv", ...) for which no
-// path + suffix exists; path itself when none is free.
-std::string FreePathFor(const std::string& path, const std::vector<std::string>& suffixes);
+// base, or the first of its numbered names ("v1.2-2", "v1.2-3", ...) for
+// which no name + suffix exists; base itself when none is free.
+std::string FreePathFor(const std::string& base, const std::vector<std::string>& suffixes);
 // A received table's Kcsv file committed first and alone; when it cannot be
 // written the block is kept by KeepBlock and *error says where. afterKcsv
 // runs once it is in place.
