@@ -10,6 +10,9 @@
 
 namespace {
 
+// A table's own name at its longest: 33 bytes of code page 932 in UTF-8.
+const size_t kLongestTableName = 50;
+
 ConvertOptions Options(const CommonOptions& o)
 {
     ConvertOptions c;
@@ -57,6 +60,11 @@ int CheckPullOutputs(const std::string& dir, const std::string& name, bool class
         return KIV_EXIT_USAGE;
     }
     int status = CheckOutputFolder(dir, &error);
+    // The longest name of the set, with the number a free name adds: a name
+    // that cannot be written must fail here, not lose the table after.
+    std::string longest = std::string(force ? "" : kFreeNumberMax) + (classic ? ".kcsv.999999.jpeg" : "-pictures");
+    if (status == KIV_EXIT_OK)
+        status = CheckNameFits(dir, name.empty() ? std::string(kLongestTableName, 'x') : name, longest, &error);
     // The files of a named set that are known before the table: the others
     // depend on its fields.
     std::vector<std::string> known = {".kcsv", ".csv", ".schema"};

@@ -66,6 +66,12 @@ std::string KeepBlock(const std::string& block, const std::string& path);
 int CheckOutputFolder(const std::string& dir, std::string* error);
 // path names a file in such a folder, and exists only when force is given.
 int CheckOutputFile(const std::string& path, bool force, std::string* error);
+// base + longestSuffix fits one name in dir, and the longest path the job opens under it
+// fits PATH_MAX; else KIV_EXIT_USAGE and the reason.
+int CheckNameFits(const std::string& dir, const std::string& base, const std::string& longestSuffix,
+                  std::string* error);
+// The longest suffix a free name adds to its base ("-999").
+extern const char kFreeNumberMax[];
 // A name that stays one file in the chosen folder, neither hidden nor taken for an option.
 bool SafeFileName(const std::string& name);
 // from-csv: the application's layout file and CSV file into the Kcsv file at outPath.

@@ -62,9 +62,12 @@ bool WaitFor(const std::string& path)
 }
 
 // Refusals that need no table come before the port opens, and a folder
-// the job made is taken back.
+// the job made is taken back. A name is too long when the longest file the
+// job may write under it is (a free name's number included); a name that
+// cannot be looked at is not taken for free.
 TEST(KivOutputs, RefusalsComeBeforeTheTransfer)
 {
+    const std::string longName(252, 'a'), longFree(244, 'b'), longLeaf(251, 'c');
     struct Row {
         std::string kiv;
         std::string existing;
@@ -78,6 +81,10 @@ TEST(KivOutputs, RefusalsComeBeforeTheTransfer)
         {"pull -n addr.kcsv", "addr.csv", 8, "addr.csv: exists; give --force"},
         {"pull -n addr", "addr-pictures/1-4.jpg", 8, "addr-pictures: exists; give --force"},
         {"to-csv missing.kcsv -d new", "", 7, "missing.kcsv: No such file"},
+        {"pull -d new -n " + longName, "", 64, "new/" + longName + ": the name is too long"},
+        {"pull -d new -n " + longFree, "", 64, "(\"NAME-999-pictures\"), at most 255"},
+        {"receive -o " + longLeaf + ".kcsv", "", 64, longLeaf + ".kcsv: the name is too long"},
+        {"receive -o loop/x.kcsv", "loop@loop", 8, "loop/x.kcsv: Too many levels of symbolic links"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.kiv);

@@ -4,7 +4,9 @@
 // a table's side files follow it ("a-2.kcsv.rec", "a-2-pictures").
 #include "kiv_convert.h"
 #include "staging.h"
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -15,6 +17,10 @@
 namespace {
 
 const int kMaxNumber = 999;
+// A private folder's name, and the longest name the job puts inside a
+// folder of its own ("12345678901-99.jpeg", or a staged file's number).
+const size_t kStageLeafMax = 17;
+const size_t kInnerLeafMax = 24;
 
 // base numbered n: "base-n"; number 1 is the base itself. A dot inside
 // the base ("v1.2") is part of the name, never where the number goes.
@@ -76,6 +82,8 @@ std::string KeepIn(const std::string& block, const std::string& folder, const st
 
 }   // namespace
 
+const char kFreeNumberMax[] = "-999";
+
 std::string FreePathFor(const std::string& base, const std::vector<std::string>& suffixes)
 {
     for (int n = 1; n <= kMaxNumber; n++) {
@@ -134,8 +142,13 @@ int CheckOutputFile(const std::string& path, bool force, std::string* error)
         *error = path + ": not a file name";
         return KIV_EXIT_USAGE;
     }
+    int rc = CheckNameFits(FolderOf(path), leaf, "", error);
+    if (rc != KIV_EXIT_OK)
+        return rc;
+    // Only a name that is certainly absent is free: any other failure to
+    // look (a folder that cannot be searched, a loop of links) is a refusal.
     struct stat st;
-    if (stat(path.c_str(), &st) == 0) {
+    if (lstat(path.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode)) {
             *error = path + ": is a folder; name a file";
             return KIV_EXIT_WRITE;
@@ -144,6 +157,34 @@ int CheckOutputFile(const std::string& path, bool force, std::string* error)
             *error = path + ": exists; give --force to replace it";
             return KIV_EXIT_WRITE;
         }
+    } else if (errno != ENOENT) {
+        *error = path + ": " + strerror(errno);
+        return KIV_EXIT_WRITE;
     }
     return CheckOutputFolder(FolderOf(path), error);
+}
+
+int CheckNameFits(const std::string& dir, const std::string& base, const std::string& longestSuffix,
+                  std::string* error)
+{
+    long nameMax = pathconf(dir.empty() ? "." : dir.c_str(), _PC_NAME_MAX);
+    if (nameMax <= 0)
+        nameMax = NAME_MAX;
+    std::string leaf = base + longestSuffix;
+    if ((long)leaf.size() > nameMax) {
+        *error = JoinPath(dir, base) + ": the name is too long: " + std::to_string(leaf.size()) +
+                 " bytes with the longest name the job may write (\"NAME" + longestSuffix + "\"), at most " +
+                 std::to_string(nameMax);
+        return KIV_EXIT_USAGE;
+    }
+    // The longest path the job opens: a file in its private folder or a
+    // picture in the table's picture folder, whichever is longer.
+    size_t longest = JoinPath(dir, std::string(std::max(leaf.size(), kStageLeafMax), 'x')).size() + 1 +
+                     kInnerLeafMax;
+    if (longest >= PATH_MAX) {
+        *error = JoinPath(dir, base) + ": the path is too long: " + std::to_string(longest) +
+                 " bytes with the longest file the job may write, at most " + std::to_string(PATH_MAX - 1);
+        return KIV_EXIT_USAGE;
+    }
+    return KIV_EXIT_OK;
 }
