@@ -73,7 +73,13 @@ int CheckPullOutputs(const std::string& dir, const std::string& name, bool class
     for (size_t i = 0; status == KIV_EXIT_OK && !name.empty() && i < known.size(); i++)
         status = CheckOutputFile(dir + "/" + name + known[i], force, &error);
     std::string pictures = dir + "/" + name + "-pictures";
-    if (status == KIV_EXIT_OK && !name.empty() && !classic && !force && access(pictures.c_str(), F_OK) == 0) {
+    struct stat st;
+    bool present = !name.empty() && !classic && lstat(pictures.c_str(), &st) == 0;
+    if (status == KIV_EXIT_OK && present && S_ISLNK(st.st_mode)) {
+        error = SymbolicLinkRefusal(pictures);
+        status = KIV_EXIT_WRITE;
+    }
+    if (status == KIV_EXIT_OK && present && !force) {
         error = pictures + ": exists; give --force to replace its pictures";
         status = KIV_EXIT_WRITE;
     }

@@ -66,6 +66,8 @@ std::string KeepBlock(const std::string& block, const std::string& path);
 int CheckOutputFolder(const std::string& dir, std::string* error);
 // path names a file in such a folder, and exists only when force is given.
 int CheckOutputFile(const std::string& path, bool force, std::string* error);
+// Why an output that is a symbolic link is refused: kiv never writes or removes through one.
+std::string SymbolicLinkRefusal(const std::string& path);
 // base + longestSuffix fits one name in dir, and the longest path the job opens under it
 // fits PATH_MAX; else KIV_EXIT_USAGE and the reason.
 int CheckNameFits(const std::string& dir, const std::string& base, const std::string& longestSuffix,

@@ -54,6 +54,17 @@ void MakeFiles(const KivRun& run, const std::string& words)
     }
 }
 
+// The paths in the run's folder that match pattern.
+std::vector<std::string> Matching(const KivRun& run, const std::string& pattern)
+{
+    glob_t found;
+    std::vector<std::string> paths;
+    if (glob(run.File(pattern).c_str(), 0, nullptr, &found) == 0)
+        paths.assign(found.gl_pathv, found.gl_pathv + found.gl_pathc);
+    globfree(&found);
+    return paths;
+}
+
 bool WaitFor(const std::string& path)
 {
     for (int i = 0; i < 2000 && !Exists(path); i++)
@@ -85,10 +96,17 @@ TEST(KivOutputs, RefusalsComeBeforeTheTransfer)
         {"pull -d new -n " + longFree, "", 64, "(\"NAME-999-pictures\"), at most 255"},
         {"receive -o " + longLeaf + ".kcsv", "", 64, longLeaf + ".kcsv: the name is too long"},
         {"receive -o loop/x.kcsv", "loop@loop", 8, "loop/x.kcsv: Too many levels of symbolic links"},
+        {"receive -o x.kcsv -f", "x.kcsv@elsewhere", 8, "x.kcsv: is a symbolic link"},
+        {"pull -n addr -f", "addr.csv@elsewhere", 8, "addr.csv: is a symbolic link"},
+        {"pull -n addr -f", "elsewhere/1-4.jpg addr-pictures@elsewhere", 8, "addr-pictures: is a symbolic link"},
+        {"to-csv addr.kcsv -f", "elsewhere/9-9.jpg addr-pictures@elsewhere", 8,
+         "addr-pictures: is a symbolic link"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.kiv);
         KivRun run;
+        if (row.kiv.rfind("to-csv addr.kcsv", 0) == 0)
+            MakeSample(run);
         WriteWhole(run.File("data"), Pattern(300, 1) + "\x1A");
         MakeFiles(run, row.existing);
         ASSERT_TRUE(run.StartSim(std::string(kSimCable) + " --role send --data " + run.File("data")));
@@ -97,6 +115,14 @@ TEST(KivOutputs, RefusalsComeBeforeTheTransfer)
         EXPECT_NE(std::string::npos, run.Err().find(row.message)) << run.Err();
         EXPECT_TRUE(run.Log("termios").empty()) << "the port was opened";
         EXPECT_FALSE(Exists(run.File("new")));
+        // A link's target holds what it held.
+        std::vector<std::string> there;
+        for (const std::string& name : Words(row.existing))
+            if (name.rfind("elsewhere/", 0) == 0)
+                there.push_back(run.File(name));
+        EXPECT_EQ(there, Matching(run, "elsewhere/*"));
+        for (const std::string& path : there)
+            EXPECT_EQ("old", ReadWhole(path));
         run.StopSim();
     }
 }
@@ -138,17 +164,6 @@ TEST(KivOutputs, APullNeverOverwritesAnotherTable)
         for (const std::string& old : Words(row.existing))
             EXPECT_EQ("old", ReadWhole(run.File(old)));
     }
-}
-
-// The paths in the run's folder that match pattern.
-std::vector<std::string> Matching(const KivRun& run, const std::string& pattern)
-{
-    glob_t found;
-    std::vector<std::string> paths;
-    if (glob(run.File(pattern).c_str(), 0, nullptr, &found) == 0)
-        paths.assign(found.gl_pathv, found.gl_pathv + found.gl_pathc);
-    globfree(&found);
-    return paths;
 }
 
 // A block that arrives and cannot be written where it was meant to go is

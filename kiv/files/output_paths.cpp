@@ -117,6 +117,11 @@ bool SafeFileName(const std::string& name)
     return true;
 }
 
+std::string SymbolicLinkRefusal(const std::string& path)
+{
+    return path + ": is a symbolic link; kiv does not follow it (remove it, or give another name)";
+}
+
 int CheckOutputFolder(const std::string& dir, std::string* error)
 {
     struct stat st;
@@ -149,6 +154,10 @@ int CheckOutputFile(const std::string& path, bool force, std::string* error)
     // look (a folder that cannot be searched, a loop of links) is a refusal.
     struct stat st;
     if (lstat(path.c_str(), &st) == 0) {
+        if (S_ISLNK(st.st_mode)) {
+            *error = SymbolicLinkRefusal(path);
+            return KIV_EXIT_WRITE;
+        }
         if (S_ISDIR(st.st_mode)) {
             *error = path + ": is a folder; name a file";
             return KIV_EXIT_WRITE;

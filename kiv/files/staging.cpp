@@ -44,7 +44,7 @@ std::string Reason(int err) { return strerror(err); }
 // file or the new one, never an empty one.
 bool SyncFile(const std::string& path)
 {
-    int fd = open(path.c_str(), O_RDONLY);
+    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return false;
     bool ok = fsync(fd) == 0;
@@ -55,6 +55,12 @@ bool Exists(const std::string& path)
 {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
+}
+
+bool IsLink(const std::string& path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 // Without force a file that appears between the check and the rename must
@@ -256,9 +262,15 @@ bool PictureName(const std::string& leaf)
 
 void StageStalePictures(Staging* stage, const std::string& folder)
 {
-    DIR* d = opendir(folder.c_str());
-    if (!d)
+    // A link in the folder's place is refused by the commit; nothing is
+    // looked for through it.
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    DIR* d = fd < 0 ? nullptr : fdopendir(fd);
+    if (!d) {
+        if (fd >= 0)
+            close(fd);
         return;
+    }
     std::unordered_set<std::string> replaced;
     for (const auto& move : stage->moves)
         replaced.insert(move.second);
@@ -272,7 +284,17 @@ void StageStalePictures(Staging* stage, const std::string& folder)
 
 int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, std::string* error)
 {
+    // The private folder is still the one made and locked: had it been
+    // replaced (by a link, say), its files would come from elsewhere.
+    if (stage->lockFd < 0 || !StillAt(stage->lockFd, stage->folder)) {
+        *error = stage->folder + ": the private folder was replaced; nothing is written";
+        return KIV_EXIT_WRITE;
+    }
     for (const auto& m : stage->moves) {
+        if (IsLink(m.second)) {
+            *error = SymbolicLinkRefusal(m.second);
+            return KIV_EXIT_WRITE;
+        }
         if (!force && Exists(m.second)) {
             *error = m.second + " exists (give --force to replace it)";
             return KIV_EXIT_WRITE;
@@ -334,6 +356,10 @@ void StageClose(Staging* stage)
 int StageCommitWithFolder(Staging* stage, const std::string& folder, bool makeFolder, bool force,
                           std::vector<std::string>* written, std::string* error)
 {
+    if (IsLink(folder)) {
+        *error = SymbolicLinkRefusal(folder);
+        return KIV_EXIT_WRITE;
+    }
     bool made = makeFolder && mkdir(folder.c_str(), 0777) == 0;
     if (makeFolder && !made && errno != EEXIST) {
         *error = folder + ": cannot make the folder: " + strerror(errno);
