@@ -101,9 +101,13 @@ int AfterPulledKcsv(const ReceivedTable& table, std::string* error)
 {
     if (!table.takenPath.empty())
         Complain(table.takenPath + " exists; the table is written as " + table.kcsvPath);
+    // The table is safe now: a signal during the conversion ends the job
+    // at once, its staged files removed.
     int signo = TakeHeldSignal();
-    if (signo == 0)
+    if (signo == 0) {
+        ReleaseTerminationSignals();
         return KIV_EXIT_OK;
+    }
     *error = "cancelled; the table is kept in " + table.kcsvPath;
     return 128 + signo;
 }

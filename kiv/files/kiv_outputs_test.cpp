@@ -21,12 +21,18 @@ const char* const kSuffixes[] = {
     ".kcsv", ".csv", ".schema", "-pictures/1-4.jpg", "-pictures/2-4.png", "-pictures/3-4.gif"};
 
 // The sample table as from-csv writes it, in the run's folder as addr.kcsv;
-// its bytes. A name of up to 6 ASCII bytes replaces the table's own.
-std::string MakeSample(KivRun& run, const std::string& name = "")
+// its bytes. A name of up to 6 ASCII bytes replaces the table's own; copies
+// of the first record follow the others.
+std::string MakeSample(KivRun& run, const std::string& name = "", int copies = 0)
 {
     std::string src = run.File("src");
     if (system(("mkdir " + src + " && cp " KIV_SAMPLES "/* " + src).c_str()) != 0)
         ADD_FAILURE();
+    std::string records = ReadWhole(src + "/addr.txt");
+    std::string first = records.substr(0, records.find('\n') + 1);
+    for (int i = 0; i < copies; i++)
+        records += first;
+    WriteWhole(src + "/addr.txt", records);
     if (!name.empty()) {
         std::string layout = ReadWhole(src + "/addr.table");
         layout.replace(0, 6, (name + "      ").substr(0, 6));
@@ -273,6 +279,41 @@ TEST(KivOutputs, SignalsWaitUntilTheTableIsSaved)
         EXPECT_NE(std::string::npos, said.find(row.message)) << said;
         EXPECT_TRUE(table == ReadWhole(run.File(row.kcsv)));
         EXPECT_EQ(0, system(("! ls -a " + run.dir + " | grep -q '^" + row.absent + "'").c_str()));
+    }
+}
+
+// Before the commit a signal ends the job at once, also while the input
+// stalls: the private folder goes with its files and nothing is written.
+TEST(KivOutputs, ASignalBeforeTheCommitEndsTheJob)
+{
+    struct Row {
+        int signal;
+        int status;
+    } rows[] = {{SIGTERM, 143}, {SIGINT, 130}, {SIGHUP, 129}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.signal);
+        KivRun run;
+        std::string table = MakeSample(run, "", 400);   // more than the reader takes at once
+        ASSERT_GT(table.size(), 128u * 1024);
+        ASSERT_EQ(0, mkfifo(run.File("in.kcsv").c_str(), 0644));
+        pid_t kiv = run.StartKiv("to-csv in.kcsv");
+        int in = open(run.File("in.kcsv").c_str(), O_WRONLY);
+        ASSERT_GE(in, 0);
+        size_t part = table.size() - 16;
+        EXPECT_EQ((ssize_t)part, write(in, table.data(), part));
+        for (int i = 0; i < 2000 && Matching(run, ".kiv-stage-*").empty(); i++)
+            usleep(10000);
+        EXPECT_EQ(1u, Matching(run, ".kiv-stage-*").size());
+        kill(kiv, row.signal);
+        // The input is ended only once kiv has said it is cancelled (or after
+        // long enough for a kiv that ignores the signal to show it).
+        for (int i = 0; i < 2000 && run.Err().find("cancelled") == std::string::npos; i++)
+            usleep(10000);
+        close(in);
+        EXPECT_EQ(row.status, ExitStatus(kiv));
+        EXPECT_NE(std::string::npos, run.Err().find("cancelled")) << run.Err();
+        EXPECT_TRUE(Matching(run, ".kiv-stage-*").empty());
+        EXPECT_TRUE(Matching(run, "in*").size() == 1 && !Exists(run.File("in-pictures")));
     }
 }
 

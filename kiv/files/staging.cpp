@@ -167,16 +167,88 @@ int RemoveEntry(const char* path, const struct stat*, int type, struct FTW*)
 
 void RemoveTree(const std::string& path) { nftw(path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS); }
 
+namespace {
+
+// The open stages, for the signal handler: it may only read them, so a
+// stage is entered once its folder is locked and left before it is removed.
+const int kMaxStages = 4;
+Staging* volatile gStages[kMaxStages];
+struct sigaction gSavedActions[3];
+const int kCancelSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+int gStagesOpen = 0;
+
+sigset_t CancelSet(void)
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signo : kCancelSignals)
+        sigaddset(&set, signo);
+    return set;
+}
+
+// Only calls that are safe in a handler: the staged files are the numbers
+// below count inside the locked folder.
+void CancelStages(int signo)
+{
+    for (Staging* stage : gStages) {
+        if (!stage)
+            continue;
+        for (size_t i = 0; i < stage->count; i++) {
+            char name[24];
+            size_t n = sizeof name - 1;
+            name[n] = '\0';
+            size_t v = i;
+            do {
+                name[--n] = (char)('0' + v % 10);
+                v /= 10;
+            } while (v);
+            unlinkat(stage->lockFd, name + n, 0);
+        }
+        rmdir(stage->folder.c_str());
+    }
+    static const char said[] = "kiv: cancelled; nothing more is written\n";
+    ssize_t ignored = write(STDERR_FILENO, said, sizeof said - 1);
+    (void)ignored;
+    _exit(128 + signo);
+}
+
+// A signal kiv was started to ignore stays ignored.
+void EnterStage(Staging* stage)
+{
+    if (gStagesOpen++ == 0) {
+        struct sigaction action = {};
+        action.sa_handler = CancelStages;
+        action.sa_mask = CancelSet();
+        for (int i = 0; i < 3; i++) {
+            sigaction(kCancelSignals[i], nullptr, &gSavedActions[i]);
+            if (gSavedActions[i].sa_handler != SIG_IGN)
+                sigaction(kCancelSignals[i], &action, nullptr);
+        }
+    }
+    for (Staging* volatile& slot : gStages)
+        if (!slot) {
+            slot = stage;
+            break;
+        }
+}
+
+void LeaveStage(Staging* stage)
+{
+    sigset_t set = CancelSet(), saved;
+    sigprocmask(SIG_BLOCK, &set, &saved);
+    for (Staging* volatile& slot : gStages)
+        if (slot == stage)
+            slot = nullptr;
+    if (--gStagesOpen == 0)
+        for (int i = 0; i < 3; i++)
+            sigaction(kCancelSignals[i], &gSavedActions[i], nullptr);
+    sigprocmask(SIG_SETMASK, &saved, nullptr);
+}
+
+}   // namespace
+
 int StageOpen(Staging* stage, const std::string& dir, std::string* error)
 {
-    sigset_t held;
-    sigemptyset(&held);
-    sigaddset(&held, SIGINT);
-    sigaddset(&held, SIGTERM);
-    sigaddset(&held, SIGHUP);
-    sigprocmask(SIG_BLOCK, &held, &stage->savedMask);
-    stage->holding = true;
-
     std::string folder = dir.empty() ? "." : dir;
     RemoveAbandonedStages(folder);
     std::string pattern = JoinPath(folder, kStagePrefix + std::string(kStageRandom, 'X'));
@@ -193,6 +265,7 @@ int StageOpen(Staging* stage, const std::string& dir, std::string* error)
         if (fd >= 0 && StillAt(fd, name.data())) {
             stage->folder = name.data();
             stage->lockFd = fd;
+            EnterStage(stage);
             return KIV_EXIT_OK;
         }
         if (fd >= 0)
@@ -284,6 +357,8 @@ void StageStalePictures(Staging* stage, const std::string& folder)
 
 int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, std::string* error)
 {
+    sigset_t held = CancelSet();
+    sigprocmask(SIG_BLOCK, &held, nullptr);
     // The private folder is still the one made and locked: had it been
     // replaced (by a link, say), its files would come from elsewhere.
     if (stage->lockFd < 0 || !StillAt(stage->lockFd, stage->folder)) {
@@ -337,6 +412,8 @@ int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, s
 
 void StageClose(Staging* stage)
 {
+    if (stage->lockFd >= 0)
+        LeaveStage(stage);
     if (!stage->folder.empty()) {
         RemoveTree(stage->folder);
         stage->folder.clear();
@@ -348,14 +425,13 @@ void StageClose(Staging* stage)
     stage->lockFd = -1;
     stage->moves.clear();
     stage->stale.clear();
-    if (stage->holding)
-        sigprocmask(SIG_SETMASK, &stage->savedMask, nullptr);
-    stage->holding = false;
 }
 
 int StageCommitWithFolder(Staging* stage, const std::string& folder, bool makeFolder, bool force,
                           std::vector<std::string>* written, std::string* error)
 {
+    sigset_t held = CancelSet();
+    sigprocmask(SIG_BLOCK, &held, nullptr);
     if (IsLink(folder)) {
         *error = SymbolicLinkRefusal(folder);
         return KIV_EXIT_WRITE;
