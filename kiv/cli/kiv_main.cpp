@@ -50,7 +50,7 @@ void AddLinkOptions(CLI::App* cmd, CommonOptions& o)
     cmd->add_flag("-q,--quiet", o.quiet, "no progress line");
     cmd->add_option("--trace", o.trace,
                     "record the session in FILE as JSON Lines (bytes both ways with their times, the "
-                    "link's states, the result), replaced when it exists; kivsim --replay plays it back");
+                    "link's states, the result), refused when it exists unless --force; kivsim --replay plays it back");
 }
 
 void AddUtf8(CLI::App* cmd, CommonOptions& o)
@@ -178,6 +178,7 @@ int main(int argc, char** argv)
     AddArchive(push, o.archive);
     AddLinkOptions(push, o);
     AddUtf8(push, o);
+    AddForce(push, o);
 
     CLI::App* receive = app.add_subcommand("receive", "receive one block from the handheld into a file");
     outPath = "received.kcsv";
@@ -191,6 +192,7 @@ int main(int argc, char** argv)
                 "one before its last byte is refused)");
     send->add_option("FILE", inPath, "the block to send")->required();
     AddLinkOptions(send, o);
+    AddForce(send, o);
 
     std::string kcsvOut;
     CLI::App* toCsv = app.add_subcommand("to-csv",

@@ -56,10 +56,16 @@ int LinkTransfer(const CommonOptions& o, bool sending, const std::vector<uint8_t
     }
     if (!notice.empty())
         Complain(notice);
-    // Refused before the port opens, as an output file that cannot be written is.
-    if (!o.trace.empty() && !TraceOpen(o.trace, &error)) {
-        Complain(error);
-        return KIV_EXIT_WRITE;
+    // An output like the others: refused before the port opens when it
+    // exists (without --force), is a link or cannot be written.
+    if (!o.trace.empty()) {
+        int status = CheckOutputFile(o.trace, o.force, &error);
+        if (status == KIV_EXIT_OK && !TraceOpen(o.trace, o.force, &error))
+            status = KIV_EXIT_WRITE;
+        if (status) {
+            Complain(error);
+            return status;
+        }
     }
     request.portPath = o.link.port;
     request.sending = sending;

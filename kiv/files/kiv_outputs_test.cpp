@@ -107,6 +107,10 @@ TEST(KivOutputs, RefusalsComeBeforeTheTransfer)
         {"pull -n addr -f", "elsewhere/1-4.jpg addr-pictures@elsewhere", 8, "addr-pictures: is a symbolic link"},
         {"to-csv addr.kcsv -f", "elsewhere/9-9.jpg addr-pictures@elsewhere", 8,
          "addr-pictures: is a symbolic link"},
+        {"receive -o x.kcsv --trace elsewhere/t.jsonl", "elsewhere/t.jsonl", 8,
+         "elsewhere/t.jsonl: exists; give --force"},
+        {"receive -o x.kcsv --trace t.jsonl -f", "elsewhere/t.jsonl t.jsonl@elsewhere/t.jsonl", 8,
+         "t.jsonl: is a symbolic link"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.kiv);
