@@ -53,8 +53,7 @@ void MakeFiles(const KivRun& run, const std::string& words)
             EXPECT_EQ(0, symlink(name.substr(at + 1).c_str(), run.File(name.substr(0, at)).c_str()));
             continue;
         }
-        size_t slash = name.find('/');
-        if (slash != std::string::npos)
+        for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1))
             mkdir(run.File(name.substr(0, slash)).c_str(), 0755);
         WriteWhole(run.File(name), "old");
     }
@@ -321,14 +320,19 @@ TEST(KivOutputs, ASignalBeforeTheCommitEndsTheJob)
     }
 }
 
-// --force replaces a table's whole set: files of its naming pattern that the
-// new table does not write go in the same commit, others stay. A private
-// folder left by a crash goes when its lock can be taken; a live job's (its
-// lock held, wherever it runs), a link and a folder that looks alike stay.
+// --force replaces a table's whole set: the files its record says kiv wrote
+// and the new table does not write go in the same commit; a file or folder
+// kiv did not write stays, whatever its name, and so does anything a record
+// names outside the set. A private folder left by a crash goes when its lock
+// can be taken; a live job's (its lock held, wherever it runs), a link and a
+// folder that looks alike stay.
 TEST(KivOutputs, ForceLeavesNoStaleFiles)
 {
     const std::string stale = "addr-pictures/4-4.jpg addr-pictures/10-4.png",
-                      others = "addr-pictures/notes.txt other-pictures/4-4.jpg";
+                      others = "addr-pictures/notes.txt other-pictures/4-4.jpg addr-pictures/20240701-101500.jpg "
+                               "addr-pictures/7-7.png/x addr.csv.bak",
+                      record = "addr-pictures/4-4.jpg\naddr-pictures/10-4.png\naddr-pictures/7-7.png\n"
+                               "addr/../other-pictures/4-4.jpg\n";
     const std::string classicStale = "addr.kcsv.3.jpg addr.kcsv.10.png",
                       classicOthers = "addr.kcsv.notes other.kcsv.3.jpg";
     const std::string stages =
@@ -336,16 +340,17 @@ TEST(KivOutputs, ForceLeavesNoStaleFiles)
     struct Row {
         std::string kiv;
         std::string existing;
+        std::string record;   // the older set's record of what it wrote
         std::string gone;
         std::string kept;
-        std::string written;
-        std::string locked;   // a folder whose lock another job holds
+        std::string written;   // and named in the new record
+        std::string locked;    // a folder whose lock another job holds
     } rows[] = {
-        {"to-csv addr.kcsv --force", stale + " " + others, stale, others, "addr-pictures/3-4.gif", ""},
-        {"pull -n addr --force", stale + " " + others, stale, others, "addr-pictures/3-4.gif", ""},
-        {"to-csv addr.kcsv --classic --force", classicStale + " " + classicOthers, classicStale,
+        {"to-csv addr.kcsv --force", stale + " " + others, record, stale, others, "addr-pictures/3-4.gif", ""},
+        {"pull -n addr --force", stale + " " + others, record, stale, others, "addr-pictures/3-4.gif", ""},
+        {"to-csv addr.kcsv --classic --force", classicStale + " " + classicOthers, "", classicStale,
          classicOthers, "addr.kcsv.2.gif", ""},
-        {"to-csv addr.kcsv", stages, ".kiv-stage-abcdef",
+        {"to-csv addr.kcsv", stages, "", ".kiv-stage-abcdef",
          ".kiv-stage-held00/0 .kiv-3999999-backup/0 elsewhere/0 .kiv-stage-linked", "addr-pictures/3-4.gif",
          ".kiv-stage-held00"},
     };
@@ -354,6 +359,11 @@ TEST(KivOutputs, ForceLeavesNoStaleFiles)
         KivRun run;
         MakeSample(run);
         MakeFiles(run, row.existing);
+        // The Windows application's files keep to its own set: gone by their names.
+        bool classic = row.kiv.find("--classic") != std::string::npos;
+        std::string recordPath = run.File("addr.kiv-files");
+        if (!row.record.empty())
+            WriteWhole(recordPath, row.record);
         int lock = row.locked.empty() ? -1 : open(run.File(row.locked).c_str(), O_RDONLY | O_CLOEXEC);
         if (lock >= 0) {
             EXPECT_EQ(0, flock(lock, LOCK_EX));
@@ -371,6 +381,7 @@ TEST(KivOutputs, ForceLeavesNoStaleFiles)
         for (const std::string& name : Words(row.kept))
             EXPECT_TRUE(Exists(run.File(name))) << name;
         EXPECT_TRUE(Exists(run.File(row.written)));
+        EXPECT_TRUE(classic || ReadWhole(recordPath).find(row.written + "\n") != std::string::npos);
         if (lock >= 0)
             close(lock);
     }

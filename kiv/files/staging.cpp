@@ -319,40 +319,65 @@ void StageRemove(Staging* stage, const std::string& path) { stage->stale.push_ba
 
 namespace {
 
-bool PictureName(const std::string& leaf)
+const char kRecordSuffix[] = ".kiv-files";
+const size_t kRecordMax = 16 << 20;
+
+// An entry kiv may have written for base: inside dir, no way up or out.
+bool RecordEntry(const std::string& entry, const std::string& base)
 {
-    size_t dash = leaf.find('-'), dot = leaf.find('.');
-    auto digits = [&](size_t from, size_t to) {
-        return to > from && leaf.find_first_not_of("0123456789", from) >= to;
-    };
-    if (dash == std::string::npos || dot == std::string::npos || !digits(0, dash) || !digits(dash + 1, dot))
-        return false;
-    std::string ext = leaf.substr(dot);
-    return ext == ".jpg" || ext == ".gif" || ext == ".png";
+    return entry.compare(0, base.size(), base) == 0 && entry.size() > base.size() && entry[0] != '/' &&
+           entry.find("..") == std::string::npos && entry.find("//") == std::string::npos &&
+           entry.find(kRecordSuffix) == std::string::npos;
+}
+
+// The entries of an older record; none when there is none, or it is not a
+// regular file of its own.
+std::vector<std::string> ReadRecord(const std::string& path, const std::string& base)
+{
+    std::vector<std::string> entries;
+    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0)
+        return entries;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (size_t)st.st_size <= kRecordMax) {
+        std::string text((size_t)st.st_size, '\0');
+        ssize_t n = read(fd, &text[0], text.size());
+        text.resize(n > 0 ? (size_t)n : 0);
+        size_t start = 0;
+        while (start < text.size()) {
+            size_t end = text.find('\n', start);
+            if (end == std::string::npos)
+                end = text.size();
+            std::string entry = text.substr(start, end - start);
+            if (RecordEntry(entry, base))
+                entries.push_back(entry);
+            start = end + 1;
+        }
+    }
+    close(fd);
+    return entries;
 }
 
 }   // namespace
 
-void StageStalePictures(Staging* stage, const std::string& folder)
+int StageSetRecord(Staging* stage, const std::string& dir, const std::string& name, const std::string& base,
+                   bool force, std::string* error)
 {
-    // A link in the folder's place is refused by the commit; nothing is
-    // looked for through it.
-    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    DIR* d = fd < 0 ? nullptr : fdopendir(fd);
-    if (!d) {
-        if (fd >= 0)
-            close(fd);
-        return;
+    std::string prefix = JoinPath(dir, "");
+    std::unordered_set<std::string> written;
+    std::string text;
+    for (const auto& move : stage->moves) {
+        written.insert(move.second);
+        if (move.second.compare(0, prefix.size(), prefix) == 0 && RecordEntry(move.second.substr(prefix.size()), base))
+            text += move.second.substr(prefix.size()) + "\n";
     }
-    std::unordered_set<std::string> replaced;
-    for (const auto& move : stage->moves)
-        replaced.insert(move.second);
-    while (struct dirent* e = readdir(d)) {
-        std::string path = JoinPath(folder, e->d_name);
-        if (PictureName(e->d_name) && !replaced.count(path))
-            StageRemove(stage, path);
-    }
-    closedir(d);
+    std::string path = JoinPath(dir, name + kRecordSuffix);
+    if (force)
+        for (const std::string& entry : ReadRecord(path, base))
+            if (!written.count(JoinPath(dir, entry)))
+                StageRemove(stage, JoinPath(dir, entry));
+    stage->record = path;
+    return StageWrite(stage, path, text.data(), text.size(), error);
 }
 
 int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, std::string* error)
@@ -395,9 +420,13 @@ int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, s
         if (!existed)
             added.push_back(m.second);
     }
+    // Only a regular file goes: a folder or a link that has taken a
+    // recorded name since is the user's.
     std::set<std::string> folders;
     for (const std::string& path : stage->stale) {
-        RemoveTree(path);
+        struct stat st;
+        if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !IsLink(FolderOf(path)))
+            unlink(path.c_str());
         folders.insert(FolderOf(path));
     }
     for (const auto& m : stage->moves)
@@ -406,7 +435,8 @@ int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, s
         SyncFolder(dir);
     if (written)
         for (const auto& m : stage->moves)
-            written->push_back(m.second);
+            if (m.second != stage->record)
+                written->push_back(m.second);
     return KIV_EXIT_OK;
 }
 
@@ -425,6 +455,7 @@ void StageClose(Staging* stage)
     stage->lockFd = -1;
     stage->moves.clear();
     stage->stale.clear();
+    stage->record.clear();
 }
 
 int StageCommitWithFolder(Staging* stage, const std::string& folder, bool makeFolder, bool force,

@@ -15,6 +15,7 @@ struct Staging {
     std::string folder;                                       // the private folder; empty until opened
     std::vector<std::pair<std::string, std::string>> moves;   // staged file, its final path
     std::vector<std::string> stale;   // files the commit removes: an older table's that this one lacks
+    std::string record;               // the set's record of what it wrote: not listed as an output
     int lockFd = -1;                  // the open folder, locked while the job lives
     size_t count = 0;                 // names handed out in the folder
 };
@@ -45,10 +46,13 @@ void StageWriteBack(int fd, size_t from, size_t to);
 void StageAdd(Staging* stage, const std::string& stagedPath, const std::string& finalPath);
 // path goes once the staged files are in place.
 void StageRemove(Staging* stage, const std::string& path);
-// The pictures of kiv's naming ("ROW-COLUMN.EXT") in folder that no staged
-// file replaces go too: under --force the folder then holds the new table's
-// pictures only, and the user's own files in it stay.
-void StageStalePictures(Staging* stage, const std::string& folder);
+// The record of what a set wrote, "NAME.kiv-files" in dir: one path a line,
+// relative to dir, of every staged file whose name starts with base. Under
+// force, the regular files an older record names that this commit does not
+// write go in the same commit; a file kiv did not write stays, whatever its
+// name. Call it once every file of the set is staged.
+int StageSetRecord(Staging* stage, const std::string& dir, const std::string& name, const std::string& base,
+                   bool force, std::string* error);
 // Holds the termination signals, then renames every staged file into place, in the order staged, removes the
 // stale files and syncs the folders. Without force, refuses before renaming
 // anything when one of the final paths exists. The final paths are appended
