@@ -62,9 +62,11 @@ int CheckPullOutputs(const std::string& dir, const std::string& name, bool class
     int status = CheckOutputFolder(dir, &error);
     // The longest name of the set, with the number a free name adds: a name
     // that cannot be written must fail here, not lose the table after.
-    std::string longest = std::string(force ? "" : kFreeNumberMax) + (classic ? ".kcsv.999999.jpeg" : "-pictures");
+    std::string longest = std::string(force ? "" : kFreeNumberMax) +
+                          (classic ? ".kcsv.999999.jpeg" : "-pictures");
     if (status == KIV_EXIT_OK)
-        status = CheckNameFits(dir, name.empty() ? std::string(kLongestTableName, 'x') : name, longest, &error);
+        status = CheckNameFits(dir, name.empty() ? std::string(kLongestTableName, 'x') : name, longest,
+                               &error);
     // The files of a named set that are known before the table: the others
     // depend on its fields.
     std::vector<std::string> known = {".kcsv", ".csv", ".schema"};
@@ -144,8 +146,8 @@ int PullCommand(const CommonOptions& o, const std::string& dir, const std::strin
         return Finish(Report(status, error), dir, made);
     for (const std::string& path : written)
         std::cout << path << "\n";
-    ArchiveReceived(o, block, written);
-    return KIV_EXIT_OK;
+    std::cout.flush();
+    return ArchiveReceived(o, block, written);
 }
 
 int PushCommand(const CommonOptions& o, const std::string& layout, const std::string& csv)

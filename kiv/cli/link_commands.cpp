@@ -101,10 +101,9 @@ int ReceiveCommand(const CommonOptions& o, const std::string& outPath)
         std::string kept = KeepBlock(std::string(block.begin(), block.end()), outPath);
         Complain(error + (kept.empty() ? "; the received block could not be saved anywhere"
                                        : "; the received block is kept in " + kept));
-    } else {
-        ArchiveReceived(o, block, {outPath});
+        return status;
     }
-    return status;
+    return ArchiveReceived(o, block, {outPath});
 }
 
 int SendCommand(const CommonOptions& o, const std::string& inPath)
