@@ -48,9 +48,10 @@ void AddLinkOptions(CLI::App* cmd, CommonOptions& o)
            "seconds to wait for the handheld's first byte (default: the link's own limit, 6 minutes)")
         ->check(CLI::Range(1L, 86400L));
     cmd->add_flag("-q,--quiet", o.quiet, "no progress line");
-    cmd->add_option("--trace", o.trace,
-                    "record the session in FILE as JSON Lines (bytes both ways with their times, the "
-                    "link's states, the result), refused when it exists unless --force; kivsim --replay plays it back");
+    cmd->add_option(
+        "--trace", o.trace,
+        "record the session in FILE as JSON Lines (bytes both ways with their times, the "
+        "link's states, the result), refused when it exists unless --force; kivsim --replay plays it back");
 }
 
 void AddUtf8(CLI::App* cmd, CommonOptions& o)

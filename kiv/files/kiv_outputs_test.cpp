@@ -103,7 +103,8 @@ TEST(KivOutputs, RefusalsComeBeforeTheTransfer)
         {"receive -o loop/x.kcsv", "loop@loop", 8, "loop/x.kcsv: Too many levels of symbolic links"},
         {"receive -o x.kcsv -f", "x.kcsv@elsewhere", 8, "x.kcsv: is a symbolic link"},
         {"pull -n addr -f", "addr.csv@elsewhere", 8, "addr.csv: is a symbolic link"},
-        {"pull -n addr -f", "elsewhere/1-4.jpg addr-pictures@elsewhere", 8, "addr-pictures: is a symbolic link"},
+        {"pull -n addr -f", "elsewhere/1-4.jpg addr-pictures@elsewhere", 8,
+         "addr-pictures: is a symbolic link"},
         {"to-csv addr.kcsv -f", "elsewhere/9-9.jpg addr-pictures@elsewhere", 8,
          "addr-pictures: is a symbolic link"},
         {"receive -o x.kcsv --trace elsewhere/t.jsonl", "elsewhere/t.jsonl", 8,
@@ -164,7 +165,8 @@ TEST(KivOutputs, APullNeverOverwritesAnotherTable)
         EXPECT_EQ(0, run.Kiv("pull " + row.kiv + " --port LINE " + kCable)) << run.Err();
         run.FinishSim();
         std::string name = row.table.empty() ? n : row.table;
-        EXPECT_NE(std::string::npos, run.Err().find(name + ".kcsv exists; the table is written as " + row.base))
+        EXPECT_NE(std::string::npos,
+                  run.Err().find(name + ".kcsv exists; the table is written as " + row.base))
             << run.Err();
         EXPECT_EQ(row.base + ".kcsv", Words(run.Out()).at(0));
         EXPECT_TRUE(table == ReadWhole(run.File(row.base + ".kcsv")));
@@ -329,14 +331,15 @@ TEST(KivOutputs, ASignalBeforeTheCommitEndsTheJob)
 TEST(KivOutputs, ForceLeavesNoStaleFiles)
 {
     const std::string stale = "addr-pictures/4-4.jpg addr-pictures/10-4.png",
-                      others = "addr-pictures/notes.txt other-pictures/4-4.jpg addr-pictures/20240701-101500.jpg "
-                               "addr-pictures/7-7.png/x addr.csv.bak",
+                      others =
+                          "addr-pictures/notes.txt other-pictures/4-4.jpg addr-pictures/20240701-101500.jpg "
+                          "addr-pictures/7-7.png/x addr.csv.bak",
                       record = "addr-pictures/4-4.jpg\naddr-pictures/10-4.png\naddr-pictures/7-7.png\n"
                                "addr/../other-pictures/4-4.jpg\n";
     const std::string classicStale = "addr.kcsv.3.jpg addr.kcsv.10.png",
                       classicOthers = "addr.kcsv.notes other.kcsv.3.jpg";
-    const std::string stages =
-        ".kiv-stage-abcdef/0 .kiv-stage-held00/0 .kiv-3999999-backup/0 elsewhere/0 .kiv-stage-linked@elsewhere";
+    const std::string stages = ".kiv-stage-abcdef/0 .kiv-stage-held00/0 .kiv-3999999-backup/0 elsewhere/0 "
+                               ".kiv-stage-linked@elsewhere";
     struct Row {
         std::string kiv;
         std::string existing;
@@ -346,7 +349,8 @@ TEST(KivOutputs, ForceLeavesNoStaleFiles)
         std::string written;   // and named in the new record
         std::string locked;    // a folder whose lock another job holds
     } rows[] = {
-        {"to-csv addr.kcsv --force", stale + " " + others, record, stale, others, "addr-pictures/3-4.gif", ""},
+        {"to-csv addr.kcsv --force", stale + " " + others, record, stale, others, "addr-pictures/3-4.gif",
+         ""},
         {"pull -n addr --force", stale + " " + others, record, stale, others, "addr-pictures/3-4.gif", ""},
         {"to-csv addr.kcsv --classic --force", classicStale + " " + classicOthers, "", classicStale,
          classicOthers, "addr.kcsv.2.gif", ""},

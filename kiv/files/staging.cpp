@@ -368,7 +368,8 @@ int StageSetRecord(Staging* stage, const std::string& dir, const std::string& na
     std::string text;
     for (const auto& move : stage->moves) {
         written.insert(move.second);
-        if (move.second.compare(0, prefix.size(), prefix) == 0 && RecordEntry(move.second.substr(prefix.size()), base))
+        if (move.second.compare(0, prefix.size(), prefix) == 0 &&
+            RecordEntry(move.second.substr(prefix.size()), base))
             text += move.second.substr(prefix.size()) + "\n";
     }
     std::string path = JoinPath(dir, name + kRecordSuffix);

@@ -112,7 +112,8 @@ EngineState CurrentState(void)
 bool TraceOpen(const std::string& path, bool replace, std::string* error)
 {
     // Never through a link; an existing trace is replaced only when asked.
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL), 0644);
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL),
+                  0644);
     trace = fd < 0 ? nullptr : fdopen(fd, "w");
     if (!trace) {
         if (fd >= 0)

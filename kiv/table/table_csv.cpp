@@ -264,8 +264,9 @@ int KcsvBlockToTableFiles(const std::vector<uint8_t>& block, const std::string& 
     table.kcsv.assign(block.begin(), block.end());
     std::string base = name.empty() ? TableBaseName(table.kcsv) : name;
     std::string wanted = JoinPath(dir, base);
-    std::string free = options.force ? wanted
-                                     : FreePathFor(wanted, {".kcsv", ".csv", ".schema", "-pictures", ".kiv-files"});
+    std::string free = options.force
+                           ? wanted
+                           : FreePathFor(wanted, {".kcsv", ".csv", ".schema", "-pictures", ".kiv-files"});
     table.kcsvPath = free + ".kcsv";
     if (free != wanted)
         table.takenPath = wanted + ".kcsv";
