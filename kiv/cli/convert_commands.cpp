@@ -142,11 +142,13 @@ int PullCommand(const CommonOptions& o, const std::string& dir, const std::strin
     status = o.classic
                  ? KcsvBlockToFiles(block, dir, name, Options(o), &written, &error, AfterPulledKcsv)
                  : KcsvBlockToTableFiles(block, dir, name, Options(o), &written, &error, AfterPulledKcsv);
-    if (status)
-        return Finish(Report(status, error), dir, made);
+    // What was written is listed whatever failed after it, a kept copy of
+    // the table included.
     for (const std::string& path : written)
         std::cout << path << "\n";
     std::cout.flush();
+    if (status)
+        return Finish(Report(status, error), dir, made && written.empty());
     return ArchiveReceived(o, block, written);
 }
 

@@ -96,13 +96,17 @@ int ReceiveCommand(const CommonOptions& o, const std::string& outPath)
     status = LinkTransfer(o, false, {}, &block);
     if (status)
         return status;
+    // As pull does, the file written is listed on stdout, a kept copy too.
     status = WriteFileAtomically(outPath, block, o.force, &error);
     if (status) {
         std::string kept = KeepBlock(std::string(block.begin(), block.end()), outPath);
+        if (!kept.empty())
+            std::cout << kept << std::endl;
         Complain(error + (kept.empty() ? "; the received block could not be saved anywhere"
                                        : "; the received block is kept in " + kept));
         return status;
     }
+    std::cout << outPath << std::endl;
     return ArchiveReceived(o, block, {outPath});
 }
 

@@ -223,6 +223,7 @@ TEST(KivOutputs, AWriteFailureKeepsTheReceivedBlock)
         EXPECT_NE(std::string::npos, said.find(kept[0].substr(run.dir.size() + 1), said.find("kept in ")))
             << said;
         EXPECT_TRUE(table == ReadWhole(kept[0]));
+        EXPECT_NE(std::string::npos, run.Out().find(kept[0].substr(run.dir.size() + 1) + "\n")) << run.Out();
         struct stat st;
         EXPECT_TRUE(row.mode == 0 || (stat(kept[0].c_str(), &st) == 0 && (st.st_mode & 0777) == row.mode));
     }

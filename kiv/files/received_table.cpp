@@ -72,6 +72,8 @@ int CommitReceivedKcsv(const ReceivedTable& table, const ConvertOptions& options
         std::string kept = KeepBlock(table.kcsv, table.kcsvPath);
         *error += kept.empty() ? "; the received table could not be saved anywhere"
                                : "; the received table is kept in " + kept;
+        if (written && !kept.empty())
+            written->push_back(kept);
         return rc;
     }
     return afterKcsv ? afterKcsv(table, error) : KIV_EXIT_OK;
