@@ -338,7 +338,8 @@ TEST(KivOutputs, ForceLeavesNoStaleFiles)
                       record = "addr-pictures/4-4.jpg\naddr-pictures/10-4.png\naddr-pictures/7-7.png\n"
                                "addr/../other-pictures/4-4.jpg\n";
     const std::string classicStale = "addr.kcsv.3.jpg addr.kcsv.10.png",
-                      classicOthers = "addr.kcsv.notes other.kcsv.3.jpg";
+                      classicOthers = "addr.kcsv.notes other.kcsv.3.jpg addr.kcsv.4.jpg",
+                      classicRecord = "addr.kcsv.3.jpg\naddr.kcsv.10.png\n";
     const std::string stages = ".kiv-stage-abcdef/0 .kiv-stage-held00/0 .kiv-3999999-backup/0 elsewhere/0 "
                                ".kiv-stage-linked@elsewhere";
     struct Row {
@@ -353,8 +354,8 @@ TEST(KivOutputs, ForceLeavesNoStaleFiles)
         {"to-csv addr.kcsv --force", stale + " " + others, record, stale, others, "addr-pictures/3-4.gif",
          ""},
         {"pull -n addr --force", stale + " " + others, record, stale, others, "addr-pictures/3-4.gif", ""},
-        {"to-csv addr.kcsv --classic --force", classicStale + " " + classicOthers, "", classicStale,
-         classicOthers, "addr.kcsv.2.gif", ""},
+        {"to-csv addr.kcsv --classic --force", classicStale + " " + classicOthers, classicRecord,
+         classicStale, classicOthers, "addr.kcsv.2.gif", ""},
         {"to-csv addr.kcsv", stages, "", ".kiv-stage-abcdef",
          ".kiv-stage-held00/0 .kiv-3999999-backup/0 elsewhere/0 .kiv-stage-linked", "addr-pictures/3-4.gif",
          ".kiv-stage-held00"},
@@ -364,9 +365,8 @@ TEST(KivOutputs, ForceLeavesNoStaleFiles)
         KivRun run;
         MakeSample(run);
         MakeFiles(run, row.existing);
-        // The Windows application's files keep to its own set: gone by their names.
         bool classic = row.kiv.find("--classic") != std::string::npos;
-        std::string recordPath = run.File("addr.kiv-files");
+        std::string recordPath = run.File(classic ? "addr.kcsv.kiv-files" : "addr.kiv-files");
         if (!row.record.empty())
             WriteWhole(recordPath, row.record);
         int lock = row.locked.empty() ? -1 : open(run.File(row.locked).c_str(), O_RDONLY | O_CLOEXEC);
@@ -386,7 +386,7 @@ TEST(KivOutputs, ForceLeavesNoStaleFiles)
         for (const std::string& name : Words(row.kept))
             EXPECT_TRUE(Exists(run.File(name))) << name;
         EXPECT_TRUE(Exists(run.File(row.written)));
-        EXPECT_TRUE(classic || ReadWhole(recordPath).find(row.written + "\n") != std::string::npos);
+        EXPECT_NE(std::string::npos, ReadWhole(recordPath).find(row.written + "\n"));
         if (lock >= 0)
             close(lock);
     }

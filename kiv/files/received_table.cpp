@@ -50,7 +50,7 @@ void PlanReceivedTable(const std::vector<uint8_t>& block, const std::string& dir
     // final path.
     std::string base = JoinPath(dir, leaf), path = base + ".kcsv";
     ConvertFor(table, path, options, &files);
-    std::vector<std::string> suffixes = {".kcsv"};
+    std::vector<std::string> suffixes = {".kcsv", ".kcsv.kiv-files"};
     for (const TableFile& f : files)
         suffixes.push_back(".kcsv" + f.suffix);
     table->kcsvPath = options.force ? path : FreePathFor(base, suffixes) + ".kcsv";

@@ -17,9 +17,9 @@ int ConvertTable(const std::string& kcsv, const std::string& realPath, const std
 // The table's name from its layout, when it makes a safe file name; else "".
 std::string TableNameOf(const std::vector<TableFile>& files);
 // Stages kcsv (when not null) as realPath and the files beside it, and
-// renames them into place. Under force with replaceSet, the files of
-// realPath's naming pattern that this table does not write go in the same
-// commit.
+// renames them into place. With replaceSet the set's record is written
+// too, and under force the files an older record names that this table does
+// not write go in the same commit.
 int CommitTable(const std::string* kcsv, const std::string& realPath, const std::vector<TableFile>& files,
                 const ConvertOptions& options, bool replaceSet, std::vector<std::string>* written,
                 std::string* error);
