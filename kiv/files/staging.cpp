@@ -186,6 +186,8 @@ sigset_t CancelSet(void)
     return set;
 }
 
+const char* const kStagedSuffixes[] = {"", ".table", ".txt", ".csv"};
+
 // Only calls that are safe in a handler: the staged files are the numbers
 // below count inside the locked folder.
 void CancelStages(int signo)
@@ -194,15 +196,21 @@ void CancelStages(int signo)
         if (!stage)
             continue;
         for (size_t i = 0; i < stage->count; i++) {
-            char name[24];
-            size_t n = sizeof name - 1;
-            name[n] = '\0';
+            char digits[24];
+            size_t n = sizeof digits;
             size_t v = i;
             do {
-                name[--n] = (char)('0' + v % 10);
+                digits[--n] = (char)('0' + v % 10);
                 v /= 10;
             } while (v);
-            unlinkat(stage->lockFd, name + n, 0);
+            // A from-csv conversion writes its files beside the staged name.
+            for (const char* suffix : kStagedSuffixes) {
+                char name[40];
+                size_t length = sizeof digits - n, extra = strlen(suffix);
+                memcpy(name, digits + n, length);
+                memcpy(name + length, suffix, extra + 1);
+                unlinkat(stage->lockFd, name, 0);
+            }
         }
         rmdir(stage->folder.c_str());
     }
