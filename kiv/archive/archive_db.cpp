@@ -1,7 +1,7 @@
 // Every statement the archive runs. A pull is written in one transaction
 // after its files are on disk: a write-ahead log so readers never wait for
-// it, and a short busy timeout so that an archive another program holds
-// costs the pull two seconds at most, never the table.
+// it, and a busy timeout so that an archive another program holds a while
+// is waited for, ten seconds at most, never at the cost of the table.
 #include <errno.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -234,7 +234,7 @@ bool OpenForWriting(const std::string& path, sqlite3** db, std::string* error)
         *error = std::string(sqlite3_errmsg(*db)) + (sys ? std::string(": ") + strerror(sys) : "");
         return false;
     }
-    sqlite3_busy_timeout(*db, 2000);
+    sqlite3_busy_timeout(*db, 10000);
     sqlite3_stmt* st = Prepare(*db, "PRAGMA journal_mode=WAL");
     int rc = st ? sqlite3_step(st) : SQLITE_ERROR;
     bool wal = rc == SQLITE_ROW && Text(st, 0) == "wal";

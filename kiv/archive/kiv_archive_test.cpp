@@ -144,7 +144,7 @@ TEST(KivArchive, TheViewNamesEachFieldOnce)
 }
 
 // An archive that is locked, no database or cannot be made: the pull still
-// writes its files, warns once and succeeds.
+// writes and lists its files, warns once and fails with 8.
 TEST(KivArchive, AnArchiveThatFailsNeverCostsThePull)
 {
     struct Row {
@@ -167,10 +167,11 @@ TEST(KivArchive, AnArchiveThatFailsNeverCostsThePull)
         ASSERT_EQ(SQLITE_OK,
                   sqlite3_exec(holder, "PRAGMA journal_mode=WAL; BEGIN EXCLUSIVE; CREATE TABLE t(x);",
                                nullptr, nullptr, nullptr));
-        EXPECT_EQ(0, Pull(run, "addr.kcsv", "pull --archive @" + row.archive));
+        EXPECT_EQ(8, Pull(run, "addr.kcsv", "pull --archive @" + row.archive));
         sqlite3_close(holder);
         EXPECT_TRUE(ReadWhole(run.File("addr.kcsv")) == ReadWhole(run.File("住所録.kcsv")));
-        EXPECT_TRUE(Exists(run.File("住所録.csv")));
+        std::vector<std::string> listed = Words(run.Out());
+        EXPECT_TRUE(listed.size() == 6 && listed[0] == "住所録.kcsv") << run.Out();
         EXPECT_EQ("kiv: the archive " + run.File(row.archive) + " could not be written: " + row.reason +
                       "; the table is in 住所録.kcsv, 住所録.csv, 住所録.schema and 3 more\n",
                   run.Err());

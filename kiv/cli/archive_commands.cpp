@@ -69,13 +69,13 @@ int DiffVersions(sqlite3* db, const DiffArgs& a, long ids[2])
 
 }   // namespace
 
-void ArchiveReceived(const CommonOptions& o, const std::vector<uint8_t>& block,
-                     const std::vector<std::string>& files)
+int ArchiveReceived(const CommonOptions& o, const std::vector<uint8_t>& block,
+                    const std::vector<std::string>& files)
 {
     std::string kcsv(block.begin(), block.end()), error;
     DecodedTable table;
     if (o.noArchive || !DecodeTable(kcsv, &table, &error))
-        return;   // a block that is no table is a file, not a version
+        return KIV_EXIT_OK;   // a block that is no table is a file, not a version
     ArchiveEntry entry;
     entry.pulled = ArchiveNow();
     entry.port = o.link.port;
@@ -86,9 +86,14 @@ void ArchiveReceived(const CommonOptions& o, const std::vector<uint8_t>& block,
                      ? LinkKindName(params.linkKind)
                      : o.link.link;
     std::string path = ArchivePath(o.archive);
-    if (!ArchiveTable(path, kcsv, table, &entry, &error))
+    // The files are in place; the status still says that the version is
+    // missing, so that a script does not take it for archived.
+    if (!ArchiveTable(path, kcsv, table, &entry, &error)) {
         Complain("the archive " + path + " could not be written: " + error + "; the table is in " +
                  FilesLine(files));
+        return KIV_EXIT_WRITE;
+    }
+    return KIV_EXIT_OK;
 }
 
 int HistoryCommand(const std::string& archive, const std::string& name)

@@ -10,6 +10,9 @@
 
 namespace {
 
+// A table's own name at its longest: 33 bytes of code page 932 in UTF-8.
+const size_t kLongestTableName = 50;
+
 ConvertOptions Options(const CommonOptions& o)
 {
     ConvertOptions c;
@@ -67,6 +70,13 @@ int CheckPullOutputs(const std::string& dir, const std::string& name, bool class
         return KIV_EXIT_USAGE;
     }
     int status = CheckOutputFolder(dir, &error);
+    // The longest name of the set, with the number a free name adds: a name
+    // that cannot be written must fail here, not lose the table after.
+    std::string longest = std::string(force ? "" : kFreeNumberMax) +
+                          (classic ? ".kcsv.999999.jpeg" : "-pictures");
+    if (status == KIV_EXIT_OK)
+        status = CheckNameFits(dir, name.empty() ? std::string(kLongestTableName, 'x') : name, longest,
+                               &error);
     // The files of a named set that are known before the table: the others
     // depend on its fields.
     std::vector<std::string> known = {".kcsv", ".csv", ".schema"};
@@ -75,7 +85,13 @@ int CheckPullOutputs(const std::string& dir, const std::string& name, bool class
     for (size_t i = 0; status == KIV_EXIT_OK && !name.empty() && i < known.size(); i++)
         status = CheckOutputFile(dir + "/" + name + known[i], force, &error);
     std::string pictures = dir + "/" + name + "-pictures";
-    if (status == KIV_EXIT_OK && !name.empty() && !classic && !force && access(pictures.c_str(), F_OK) == 0) {
+    struct stat st;
+    bool present = !name.empty() && !classic && lstat(pictures.c_str(), &st) == 0;
+    if (status == KIV_EXIT_OK && present && S_ISLNK(st.st_mode)) {
+        error = SymbolicLinkRefusal(pictures);
+        status = KIV_EXIT_WRITE;
+    }
+    if (status == KIV_EXIT_OK && present && !force) {
         error = pictures + ": exists; give --force to replace its pictures";
         status = KIV_EXIT_WRITE;
     }
@@ -97,9 +113,13 @@ int AfterPulledKcsv(const ReceivedTable& table, std::string* error)
 {
     if (!table.takenPath.empty())
         Complain(table.takenPath + " exists; the table is written as " + table.kcsvPath);
+    // The table is safe now: a signal during the conversion ends the job
+    // at once, its staged files removed.
     int signo = TakeHeldSignal();
-    if (signo == 0)
+    if (signo == 0) {
+        ReleaseTerminationSignals();
         return KIV_EXIT_OK;
+    }
     *error = "cancelled; the table is kept in " + table.kcsvPath;
     return 128 + signo;
 }
@@ -132,12 +152,14 @@ int PullCommand(const CommonOptions& o, const std::string& dir, const std::strin
     status = o.classic
                  ? KcsvBlockToFiles(block, dir, name, Options(o), &written, &error, AfterPulledKcsv)
                  : KcsvBlockToTableFiles(block, dir, name, Options(o), &written, &error, AfterPulledKcsv);
-    if (status)
-        return Finish(Report(status, error), dir, made);
+    // What was written is listed whatever failed after it, a kept copy of
+    // the table included.
     for (const std::string& path : written)
         std::cout << path << "\n";
-    ArchiveReceived(o, block, written);
-    return KIV_EXIT_OK;
+    std::cout.flush();
+    if (status)
+        return Finish(Report(status, error), dir, made && written.empty());
+    return ArchiveReceived(o, block, written);
 }
 
 int PushCommand(const CommonOptions& o, const std::string& layout, const std::string& csv)

@@ -50,9 +50,10 @@ int TablePushCommand(const CommonOptions& link, const TableReadOptions& o, const
 std::string DefaultKcsvPath(const std::string& csv);
 
 // The archive of pulls; archive_commands.cpp. A received table goes into the
-// archive once files hold it; when it cannot, a warning names them.
-void ArchiveReceived(const CommonOptions& o, const std::vector<uint8_t>& block,
-                     const std::vector<std::string>& files);
+// archive once files hold it; when it cannot, a warning names them and the
+// status is KIV_EXIT_WRITE.
+int ArchiveReceived(const CommonOptions& o, const std::vector<uint8_t>& block,
+                    const std::vector<std::string>& files);
 int HistoryCommand(const std::string& archive, const std::string& name);
 struct DiffArgs {
     std::string archive, name;

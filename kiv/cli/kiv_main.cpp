@@ -48,9 +48,10 @@ void AddLinkOptions(CLI::App* cmd, CommonOptions& o)
            "seconds to wait for the handheld's first byte (default: the link's own limit, 6 minutes)")
         ->check(CLI::Range(1L, 86400L));
     cmd->add_flag("-q,--quiet", o.quiet, "no progress line");
-    cmd->add_option("--trace", o.trace,
-                    "record the session in FILE as JSON Lines (bytes both ways with their times, the "
-                    "link's states, the result), replaced when it exists; kivsim --replay plays it back");
+    cmd->add_option(
+        "--trace", o.trace,
+        "record the session in FILE as JSON Lines (bytes both ways with their times, the "
+        "link's states, the result), refused when it exists unless --force; kivsim --replay plays it back");
 }
 
 void AddUtf8(CLI::App* cmd, CommonOptions& o)
@@ -184,6 +185,7 @@ int main(int argc, char** argv)
     AddArchive(push, o.archive);
     AddLinkOptions(push, o);
     AddUtf8(push, o);
+    AddForce(push, o);
 
     CLI::App* receive = app.add_subcommand("receive", "receive one block from the handheld into a file");
     outPath = "received.kcsv";
@@ -197,6 +199,7 @@ int main(int argc, char** argv)
                 "one before its last byte is refused)");
     send->add_option("FILE", inPath, "the block to send")->required();
     AddLinkOptions(send, o);
+    AddForce(send, o);
 
     std::string kcsvOut;
     CLI::App* toCsv = app.add_subcommand("to-csv",

@@ -59,10 +59,16 @@ int LinkTransfer(const CommonOptions& o, bool sending, const std::vector<uint8_t
     }
     if (!notice.empty())
         Complain(notice);
-    // Refused before the port opens, as an output file that cannot be written is.
-    if (!o.trace.empty() && !TraceOpen(o.trace, &error)) {
-        Complain(error);
-        return KIV_EXIT_WRITE;
+    // An output like the others: refused before the port opens when it
+    // exists (without --force), is a link or cannot be written.
+    if (!o.trace.empty()) {
+        int status = CheckOutputFile(o.trace, o.force, &error);
+        if (status == KIV_EXIT_OK && !TraceOpen(o.trace, o.force, &error))
+            status = KIV_EXIT_WRITE;
+        if (status) {
+            Complain(error);
+            return status;
+        }
     }
     request.portPath = o.link.port;
     request.sending = sending;
@@ -93,15 +99,18 @@ int ReceiveCommand(const CommonOptions& o, const std::string& outPath)
     status = LinkTransfer(o, false, {}, &block);
     if (status)
         return status;
+    // As pull does, the file written is listed on stdout, a kept copy too.
     status = WriteFileAtomically(outPath, block, o.force, &error);
     if (status) {
         std::string kept = KeepBlock(std::string(block.begin(), block.end()), outPath);
+        if (!kept.empty())
+            std::cout << kept << std::endl;
         Complain(error + (kept.empty() ? "; the received block could not be saved anywhere"
                                        : "; the received block is kept in " + kept));
-    } else {
-        ArchiveReceived(o, block, {outPath});
+        return status;
     }
-    return status;
+    std::cout << outPath << std::endl;
+    return ArchiveReceived(o, block, {outPath});
 }
 
 int SendCommand(const CommonOptions& o, const std::string& inPath)

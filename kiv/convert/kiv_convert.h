@@ -58,8 +58,9 @@ typedef int (*AfterKcsv)(const ReceivedTable& table, std::string* error);
 int KcsvBlockToFiles(const std::vector<uint8_t>& block, const std::string& dir, const std::string& name,
                      const ConvertOptions& options, std::vector<std::string>* written, std::string* error,
                      AfterKcsv afterKcsv = nullptr);
-// After a write failed: the block whole under a free name beside path, failing that in $TMPDIR
-// (or /tmp); the path it was saved at, or "" when it could be saved nowhere.
+// After a write failed: the block whole, readable by its owner only, as
+// "kiv-received-YYYYMMDD-HHMMSS-PID.kcsv" in path's folder, failing that in $TMPDIR (or /tmp);
+// the path it was saved at, or "" when it could be saved nowhere.
 std::string KeepBlock(const std::string& block, const std::string& path);
 
 // Checks made before a transfer, so that a table is never received only to be refused:
@@ -67,6 +68,14 @@ std::string KeepBlock(const std::string& block, const std::string& path);
 int CheckOutputFolder(const std::string& dir, std::string* error);
 // path names a file in such a folder, and exists only when force is given.
 int CheckOutputFile(const std::string& path, bool force, std::string* error);
+// Why an output that is a symbolic link is refused: kiv never writes or removes through one.
+std::string SymbolicLinkRefusal(const std::string& path);
+// base + longestSuffix fits one name in dir, and the longest path the job opens under it
+// fits PATH_MAX; else KIV_EXIT_USAGE and the reason.
+int CheckNameFits(const std::string& dir, const std::string& base, const std::string& longestSuffix,
+                  std::string* error);
+// The longest suffix a free name adds to its base ("-999").
+extern const char kFreeNumberMax[];
 // A name that stays one file in the chosen folder, neither hidden nor taken for an option.
 bool SafeFileName(const std::string& name);
 // from-csv: the application's layout file and CSV file into the Kcsv file at outPath. The cells'

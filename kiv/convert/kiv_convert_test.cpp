@@ -32,11 +32,14 @@ struct tm StampOf(const std::string& kcsv)
 }
 
 // Every file of dir, but for those named in skip.
+// The names in dir but skip's and kiv's own record of a set (NAME.kiv-files),
+// which is not one of the application's files.
 std::vector<std::string> Names(const fs::path& dir, std::vector<std::string> skip = {})
 {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(dir))
-        if (std::find(skip.begin(), skip.end(), e.path().filename().string()) == skip.end())
+        if (std::find(skip.begin(), skip.end(), e.path().filename().string()) == skip.end() &&
+            e.path().extension() != ".kiv-files")
             names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;

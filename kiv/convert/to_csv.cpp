@@ -15,7 +15,6 @@
 #include "kcsv/kcsv_to_csv.h"
 #include "memfiles.h"
 #include <cstring>
-#include <dirent.h>
 
 namespace {
 
@@ -67,39 +66,6 @@ std::string CorePath(const std::string& realPath)
     return Utf8ToCp932(realPath, realPath, &core, &ignored) ? core : realPath;
 }
 
-// A file the core writes beside leaf: its layout, record, length and
-// description files and its numbered pictures.
-bool OfNamingPattern(const std::string& entry, const std::string& leaf)
-{
-    if (entry.size() <= leaf.size() + 1 || entry.compare(0, leaf.size() + 1, leaf + ".") != 0)
-        return false;
-    std::string rest = entry.substr(leaf.size() + 1);
-    if (rest == "table" || rest == "rec" || rest == "num" || rest == "tab")
-        return true;
-    size_t digits = rest.find_first_not_of("0123456789");
-    if (digits == 0 || digits == std::string::npos)
-        return false;
-    std::string ext = rest.substr(digits);
-    return ext == ".jpg" || ext == ".png" || ext == ".gif";
-}
-
-// Files of realPath's naming pattern that are not among the new ones.
-void StageStaleFiles(Staging* stage, const std::string& realPath, const std::vector<TableFile>& files)
-{
-    std::string leaf = LeafOf(realPath);
-    DIR* d = opendir(FolderOf(realPath).c_str());
-    if (!d)
-        return;
-    while (struct dirent* e = readdir(d)) {
-        bool written = false;
-        for (const TableFile& f : files)
-            written = written || leaf + f.suffix == e->d_name;
-        if (!written && OfNamingPattern(e->d_name, leaf))
-            StageRemove(stage, JoinPath(FolderOf(realPath), e->d_name));
-    }
-    closedir(d);
-}
-
 }   // namespace
 
 int ConvertTable(const std::string& kcsv, const std::string& realPath, const std::string& shownInput,
@@ -146,8 +112,9 @@ int CommitTable(const std::string* kcsv, const std::string& realPath, const std:
     for (size_t i = 0; rc == KIV_EXIT_OK && i < files.size(); i++)
         rc = StageWrite(&stage, realPath + files[i].suffix, files[i].bytes.data(), files[i].bytes.size(),
                         error);
-    if (rc == KIV_EXIT_OK && options.force && replaceSet)
-        StageStaleFiles(&stage, realPath, files);
+    if (rc == KIV_EXIT_OK && replaceSet)
+        rc = StageSetRecord(&stage, FolderOf(realPath), LeafOf(realPath), LeafOf(realPath), options.force,
+                            error);
     if (rc == KIV_EXIT_OK)
         rc = StageCommit(&stage, options.force, written, error);
     StageClose(&stage);

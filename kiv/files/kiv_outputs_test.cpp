@@ -3,8 +3,10 @@
 // free one, a write that fails keeps the block elsewhere, a signal waits
 // until the table is saved, and --force leaves none of an older table behind.
 #include <fcntl.h>
+#include <glob.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cstdlib>
@@ -19,25 +21,53 @@ const char* const kSuffixes[] = {
     ".kcsv", ".csv", ".schema", "-pictures/1-4.jpg", "-pictures/2-4.png", "-pictures/3-4.gif"};
 
 // The sample table as from-csv writes it, in the run's folder as addr.kcsv;
-// its bytes.
-std::string MakeSample(KivRun& run)
+// its bytes. A name of up to 6 ASCII bytes replaces the table's own; copies
+// of the first record follow the others.
+std::string MakeSample(KivRun& run, const std::string& name = "", int copies = 0)
 {
     std::string src = run.File("src");
-    if (system(("mkdir " + src + " && cp " KIV_SAMPLES "/* " + src).c_str()) != 0 ||
-        run.Kiv("from-csv --classic addr.table addr.txt -o ../addr.kcsv", "src") != 0)
+    if (system(("mkdir " + src + " && cp " KIV_SAMPLES "/* " + src).c_str()) != 0)
+        ADD_FAILURE();
+    std::string records = ReadWhole(src + "/addr.txt");
+    std::string first = records.substr(0, records.find('\n') + 1);
+    for (int i = 0; i < copies; i++)
+        records += first;
+    WriteWhole(src + "/addr.txt", records);
+    if (!name.empty()) {
+        std::string layout = ReadWhole(src + "/addr.table");
+        layout.replace(0, 6, (name + "      ").substr(0, 6));
+        WriteWhole(src + "/addr.table", layout);
+    }
+    if (run.Kiv("from-csv --classic addr.table addr.txt -o ../addr.kcsv", "src") != 0)
         ADD_FAILURE() << run.Err();
     return ReadWhole(run.File("addr.kcsv"));
 }
 
-// Each name in words made in the run's folder; a name with a '/' gets its folder.
+// Each name in words made in the run's folder; a name with a '/' gets its
+// folder, and "NAME@TARGET" is a symbolic link to TARGET.
 void MakeFiles(const KivRun& run, const std::string& words)
 {
     for (const std::string& name : Words(words)) {
-        size_t slash = name.find('/');
-        if (slash != std::string::npos)
+        size_t at = name.find('@');
+        if (at != std::string::npos) {
+            EXPECT_EQ(0, symlink(name.substr(at + 1).c_str(), run.File(name.substr(0, at)).c_str()));
+            continue;
+        }
+        for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1))
             mkdir(run.File(name.substr(0, slash)).c_str(), 0755);
         WriteWhole(run.File(name), "old");
     }
+}
+
+// The paths in the run's folder that match pattern.
+std::vector<std::string> Matching(const KivRun& run, const std::string& pattern)
+{
+    glob_t found;
+    std::vector<std::string> paths;
+    if (glob(run.File(pattern).c_str(), 0, nullptr, &found) == 0)
+        paths.assign(found.gl_pathv, found.gl_pathv + found.gl_pathc);
+    globfree(&found);
+    return paths;
 }
 
 bool WaitFor(const std::string& path)
@@ -48,9 +78,12 @@ bool WaitFor(const std::string& path)
 }
 
 // Refusals that need no table come before the port opens, and a folder
-// the job made is taken back.
+// the job made is taken back. A name is too long when the longest file the
+// job may write under it is (a free name's number included); a name that
+// cannot be looked at is not taken for free.
 TEST(KivOutputs, RefusalsComeBeforeTheTransfer)
 {
+    const std::string longName(252, 'a'), longFree(244, 'b'), longLeaf(251, 'c');
     struct Row {
         std::string kiv;
         std::string existing;
@@ -64,10 +97,26 @@ TEST(KivOutputs, RefusalsComeBeforeTheTransfer)
         {"pull -n addr.kcsv", "addr.csv", 8, "addr.csv: exists; give --force"},
         {"pull -n addr", "addr-pictures/1-4.jpg", 8, "addr-pictures: exists; give --force"},
         {"to-csv missing.kcsv -d new", "", 7, "missing.kcsv: No such file"},
+        {"pull -d new -n " + longName, "", 64, "new/" + longName + ": the name is too long"},
+        {"pull -d new -n " + longFree, "", 64, "(\"NAME-999-pictures\"), at most 255"},
+        {"receive -o " + longLeaf + ".kcsv", "", 64, longLeaf + ".kcsv: the name is too long"},
+        {"receive -o loop/x.kcsv", "loop@loop", 8, "loop/x.kcsv: Too many levels of symbolic links"},
+        {"receive -o x.kcsv -f", "x.kcsv@elsewhere", 8, "x.kcsv: is a symbolic link"},
+        {"pull -n addr -f", "addr.csv@elsewhere", 8, "addr.csv: is a symbolic link"},
+        {"pull -n addr -f", "elsewhere/1-4.jpg addr-pictures@elsewhere", 8,
+         "addr-pictures: is a symbolic link"},
+        {"to-csv addr.kcsv -f", "elsewhere/9-9.jpg addr-pictures@elsewhere", 8,
+         "addr-pictures: is a symbolic link"},
+        {"receive -o x.kcsv --trace elsewhere/t.jsonl", "elsewhere/t.jsonl", 8,
+         "elsewhere/t.jsonl: exists; give --force"},
+        {"receive -o x.kcsv --trace t.jsonl -f", "elsewhere/t.jsonl t.jsonl@elsewhere/t.jsonl", 8,
+         "t.jsonl: is a symbolic link"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.kiv);
         KivRun run;
+        if (row.kiv.rfind("to-csv addr.kcsv", 0) == 0)
+            MakeSample(run);
         WriteWhole(run.File("data"), Pattern(300, 1) + "\x1A");
         MakeFiles(run, row.existing);
         ASSERT_TRUE(run.StartSim(std::string(kSimCable) + " --role send --data " + run.File("data")));
@@ -76,36 +125,52 @@ TEST(KivOutputs, RefusalsComeBeforeTheTransfer)
         EXPECT_NE(std::string::npos, run.Err().find(row.message)) << run.Err();
         EXPECT_TRUE(run.Log("termios").empty()) << "the port was opened";
         EXPECT_FALSE(Exists(run.File("new")));
+        // A link's target holds what it held.
+        std::vector<std::string> there;
+        for (const std::string& name : Words(row.existing))
+            if (name.rfind("elsewhere/", 0) == 0)
+                there.push_back(run.File(name));
+        EXPECT_EQ(there, Matching(run, "elsewhere/*"));
+        for (const std::string& path : there)
+            EXPECT_EQ("old", ReadWhole(path));
         run.StopSim();
     }
 }
 
 // A pull whose name is taken writes the whole set under the first free name
-// and says so; nothing that was there changes.
+// and says so; nothing that was there changes. The number follows the whole
+// name, a dot in it included.
 TEST(KivOutputs, APullNeverOverwritesAnotherTable)
 {
     const std::string n = kName;
     struct Row {
+        std::string table;   // its name, when not the sample's own
+        std::string kiv;
         std::string existing;
         std::string base;
+        std::vector<std::string> suffixes;
     } rows[] = {
-        {n + ".kcsv", n + "-2"},
-        {n + ".csv", n + "-2"},
-        {n + "-pictures/2-4.png " + n + "-2.kcsv", n + "-3"},
+        {"", "", n + ".kcsv", n + "-2", {kSuffixes, std::end(kSuffixes)}},
+        {"", "", n + ".csv", n + "-2", {kSuffixes, std::end(kSuffixes)}},
+        {"", "", n + "-pictures/2-4.png " + n + "-2.kcsv", n + "-3", {kSuffixes, std::end(kSuffixes)}},
+        {"v1.2", "", "v1.2.schema", "v1.2-2", {kSuffixes, std::end(kSuffixes)}},
+        {"v1.2", "--classic", "v1.2.kcsv.rec", "v1.2-2", {".kcsv", ".kcsv.rec", ".kcsv.table"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.existing);
         KivRun run;
-        std::string table = MakeSample(run);
+        std::string table = MakeSample(run, row.table);
         MakeFiles(run, row.existing);
         ASSERT_TRUE(run.StartSim(std::string(kSimCable) + " --role send --data " + run.File("addr.kcsv")));
-        EXPECT_EQ(0, run.Kiv(std::string("pull --port LINE ") + kCable)) << run.Err();
+        EXPECT_EQ(0, run.Kiv("pull " + row.kiv + " --port LINE " + kCable)) << run.Err();
         run.FinishSim();
-        EXPECT_NE(std::string::npos, run.Err().find(n + ".kcsv exists; the table is written as " + row.base))
+        std::string name = row.table.empty() ? n : row.table;
+        EXPECT_NE(std::string::npos,
+                  run.Err().find(name + ".kcsv exists; the table is written as " + row.base))
             << run.Err();
         EXPECT_EQ(row.base + ".kcsv", Words(run.Out()).at(0));
         EXPECT_TRUE(table == ReadWhole(run.File(row.base + ".kcsv")));
-        for (const char* suffix : kSuffixes)
+        for (const std::string& suffix : row.suffixes)
             EXPECT_TRUE(Exists(run.File(row.base + suffix))) << suffix;
         for (const std::string& old : Words(row.existing))
             EXPECT_EQ("old", ReadWhole(run.File(old)));
@@ -113,20 +178,22 @@ TEST(KivOutputs, APullNeverOverwritesAnotherTable)
 }
 
 // A block that arrives and cannot be written where it was meant to go is
-// kept whole beside it, or in TMPDIR when its folder has gone; exit 8.
+// kept whole beside it under a short name only its owner reads, or in TMPDIR
+// when its folder has gone; exit 8.
 TEST(KivOutputs, AWriteFailureKeepsTheReceivedBlock)
 {
-    const std::string n = kName, longDir(250, 'd');
+    const std::string n = kName, longDir(250, 'd'), rescue = "kiv-received-2[0-9]*-[0-9]*-[0-9]*.kcsv";
     struct Row {
         std::string kiv;
         std::string during;   // done while the transfer runs: "rm DIR" or "make FILE"
-        std::string kept;
+        std::string kept;     // a pattern
+        mode_t mode;          // of the kept file, when it is a rescue copy
         std::string message;
     } rows[] = {
-        {"pull -d out", "rm out", "tmp/" + n + ".kcsv", "cannot write in out"},
-        {"receive -o out/x.kcsv", "rm out", "tmp/x.kcsv", "cannot write in out"},
-        {"receive -o out/x.kcsv", "make out/x.kcsv", "out/x-2.kcsv", "out/x.kcsv exists"},
-        {"pull --classic -d " + longDir, "", longDir + "/" + n + ".kcsv", "the path is too long"},
+        {"pull -d out", "rm out", "tmp/" + rescue, 0600, "cannot write in out"},
+        {"receive -o out/x.kcsv", "rm out", "tmp/" + rescue, 0600, "cannot write in out"},
+        {"receive -o out/x.kcsv", "make out/x.kcsv", "out/" + rescue, 0600, "out/x.kcsv exists"},
+        {"pull --classic -d " + longDir, "", longDir + "/" + n + ".kcsv", 0, "the path is too long"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.kiv + " / " + row.during);
@@ -150,8 +217,15 @@ TEST(KivOutputs, AWriteFailureKeepsTheReceivedBlock)
         EXPECT_EQ(8, ExitStatus(kiv));
         run.FinishSim();
         EXPECT_NE(std::string::npos, run.Err().find(row.message)) << run.Err();
-        EXPECT_NE(std::string::npos, run.Err().find(row.kept)) << run.Err();
-        EXPECT_TRUE(table == ReadWhole(run.File(row.kept)));
+        std::vector<std::string> kept = Matching(run, row.kept);
+        ASSERT_EQ(1u, kept.size()) << run.Err();
+        std::string said = run.Err();
+        EXPECT_NE(std::string::npos, said.find(kept[0].substr(run.dir.size() + 1), said.find("kept in ")))
+            << said;
+        EXPECT_TRUE(table == ReadWhole(kept[0]));
+        EXPECT_NE(std::string::npos, run.Out().find(kept[0].substr(run.dir.size() + 1) + "\n")) << run.Out();
+        struct stat st;
+        EXPECT_TRUE(row.mode == 0 || (stat(kept[0].c_str(), &st) == 0 && (st.st_mode & 0777) == row.mode));
     }
 }
 
@@ -214,40 +288,91 @@ TEST(KivOutputs, SignalsWaitUntilTheTableIsSaved)
     }
 }
 
-// --force replaces a table's whole set: files of its naming pattern that the
-// new table does not write go in the same commit, others stay. A private
-// folder left by a crash goes once its owner has gone.
+// Before the commit a signal ends the job at once, also while the input
+// stalls: the private folder goes with its files and nothing is written.
+TEST(KivOutputs, ASignalBeforeTheCommitEndsTheJob)
+{
+    struct Row {
+        int signal;
+        int status;
+    } rows[] = {{SIGTERM, 143}, {SIGINT, 130}, {SIGHUP, 129}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.signal);
+        KivRun run;
+        std::string table = MakeSample(run, "", 400);   // more than the reader takes at once
+        ASSERT_GT(table.size(), 128u * 1024);
+        ASSERT_EQ(0, mkfifo(run.File("in.kcsv").c_str(), 0644));
+        pid_t kiv = run.StartKiv("to-csv in.kcsv");
+        int in = open(run.File("in.kcsv").c_str(), O_WRONLY);
+        ASSERT_GE(in, 0);
+        size_t part = table.size() - 16;
+        EXPECT_EQ((ssize_t)part, write(in, table.data(), part));
+        for (int i = 0; i < 2000 && Matching(run, ".kiv-stage-*").empty(); i++)
+            usleep(10000);
+        EXPECT_EQ(1u, Matching(run, ".kiv-stage-*").size());
+        kill(kiv, row.signal);
+        // The input is ended only once kiv has said it is cancelled (or after
+        // long enough for a kiv that ignores the signal to show it).
+        for (int i = 0; i < 2000 && run.Err().find("cancelled") == std::string::npos; i++)
+            usleep(10000);
+        close(in);
+        EXPECT_EQ(row.status, ExitStatus(kiv));
+        EXPECT_NE(std::string::npos, run.Err().find("cancelled")) << run.Err();
+        EXPECT_TRUE(Matching(run, ".kiv-stage-*").empty());
+        EXPECT_TRUE(Matching(run, "in*").size() == 1 && !Exists(run.File("in-pictures")));
+    }
+}
+
+// --force replaces a table's whole set: the files its record says kiv wrote
+// and the new table does not write go in the same commit; a file or folder
+// kiv did not write stays, whatever its name, and so does anything a record
+// names outside the set. A private folder left by a crash goes when its lock
+// can be taken; a live job's (its lock held, wherever it runs), a link and a
+// folder that looks alike stay.
 TEST(KivOutputs, ForceLeavesNoStaleFiles)
 {
-    pid_t dead = fork();
-    if (dead == 0)
-        _exit(0);
-    ExitStatus(dead);
-    const std::string deadStage = ".kiv-" + std::to_string(dead) + "-abcdef";
-    const std::string liveStage = ".kiv-" + std::to_string(getpid()) + "-abcdef";
     const std::string stale = "addr-pictures/4-4.jpg addr-pictures/10-4.png",
-                      others = "addr-pictures/notes.txt other-pictures/4-4.jpg";
+                      others =
+                          "addr-pictures/notes.txt other-pictures/4-4.jpg addr-pictures/20240701-101500.jpg "
+                          "addr-pictures/7-7.png/x addr.csv.bak",
+                      record = "addr-pictures/4-4.jpg\naddr-pictures/10-4.png\naddr-pictures/7-7.png\n"
+                               "addr/../other-pictures/4-4.jpg\n";
     const std::string classicStale = "addr.kcsv.3.jpg addr.kcsv.10.png",
-                      classicOthers = "addr.kcsv.notes other.kcsv.3.jpg";
+                      classicOthers = "addr.kcsv.notes other.kcsv.3.jpg addr.kcsv.4.jpg",
+                      classicRecord = "addr.kcsv.3.jpg\naddr.kcsv.10.png\n";
+    const std::string stages = ".kiv-stage-abcdef/0 .kiv-stage-held00/0 .kiv-3999999-backup/0 elsewhere/0 "
+                               ".kiv-stage-linked@elsewhere";
     struct Row {
         std::string kiv;
         std::string existing;
+        std::string record;   // the older set's record of what it wrote
         std::string gone;
         std::string kept;
-        std::string written;
+        std::string written;   // and named in the new record
+        std::string locked;    // a folder whose lock another job holds
     } rows[] = {
-        {"to-csv addr.kcsv --force", stale + " " + others, stale, others, "addr-pictures/3-4.gif"},
-        {"pull -n addr --force", stale + " " + others, stale, others, "addr-pictures/3-4.gif"},
-        {"to-csv addr.kcsv --classic --force", classicStale + " " + classicOthers, classicStale,
-         classicOthers, "addr.kcsv.2.gif"},
-        {"to-csv addr.kcsv", deadStage + "/0 " + liveStage + "/0", deadStage, liveStage + "/0",
-         "addr-pictures/3-4.gif"},
+        {"to-csv addr.kcsv --force", stale + " " + others, record, stale, others, "addr-pictures/3-4.gif",
+         ""},
+        {"pull -n addr --force", stale + " " + others, record, stale, others, "addr-pictures/3-4.gif", ""},
+        {"to-csv addr.kcsv --classic --force", classicStale + " " + classicOthers, classicRecord,
+         classicStale, classicOthers, "addr.kcsv.2.gif", ""},
+        {"to-csv addr.kcsv", stages, "", ".kiv-stage-abcdef",
+         ".kiv-stage-held00/0 .kiv-3999999-backup/0 elsewhere/0 .kiv-stage-linked", "addr-pictures/3-4.gif",
+         ".kiv-stage-held00"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.kiv);
         KivRun run;
         MakeSample(run);
         MakeFiles(run, row.existing);
+        bool classic = row.kiv.find("--classic") != std::string::npos;
+        std::string recordPath = run.File(classic ? "addr.kcsv.kiv-files" : "addr.kiv-files");
+        if (!row.record.empty())
+            WriteWhole(recordPath, row.record);
+        int lock = row.locked.empty() ? -1 : open(run.File(row.locked).c_str(), O_RDONLY | O_CLOEXEC);
+        if (lock >= 0) {
+            EXPECT_EQ(0, flock(lock, LOCK_EX));
+        }
         bool pull = row.kiv.rfind("pull", 0) == 0;
         if (pull) {
             ASSERT_TRUE(
@@ -261,6 +386,9 @@ TEST(KivOutputs, ForceLeavesNoStaleFiles)
         for (const std::string& name : Words(row.kept))
             EXPECT_TRUE(Exists(run.File(name))) << name;
         EXPECT_TRUE(Exists(run.File(row.written)));
+        EXPECT_NE(std::string::npos, ReadWhole(recordPath).find(row.written + "\n"));
+        if (lock >= 0)
+            close(lock);
     }
 }
 

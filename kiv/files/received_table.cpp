@@ -48,12 +48,12 @@ void PlanReceivedTable(const std::vector<uint8_t>& block, const std::string& dir
     }
     // The record file names the pictures by their paths: converted for the
     // final path.
-    std::string path = JoinPath(dir, leaf + ".kcsv");
+    std::string base = JoinPath(dir, leaf), path = base + ".kcsv";
     ConvertFor(table, path, options, &files);
-    std::vector<std::string> suffixes = {""};
+    std::vector<std::string> suffixes = {".kcsv", ".kcsv.kiv-files"};
     for (const TableFile& f : files)
-        suffixes.push_back(f.suffix);
-    table->kcsvPath = options.force ? path : FreePathFor(path, suffixes);
+        suffixes.push_back(".kcsv" + f.suffix);
+    table->kcsvPath = options.force ? path : FreePathFor(base, suffixes) + ".kcsv";
     if (table->kcsvPath != path) {
         table->takenPath = path;
         ConvertFor(table, table->kcsvPath, options, &files);
@@ -72,6 +72,8 @@ int CommitReceivedKcsv(const ReceivedTable& table, const ConvertOptions& options
         std::string kept = KeepBlock(table.kcsv, table.kcsvPath);
         *error += kept.empty() ? "; the received table could not be saved anywhere"
                                : "; the received table is kept in " + kept;
+        if (written && !kept.empty())
+            written->push_back(kept);
         return rc;
     }
     return afterKcsv ? afterKcsv(table, error) : KIV_EXIT_OK;

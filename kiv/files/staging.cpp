@@ -1,5 +1,6 @@
 #include "staging.h"
 #include "kiv_convert.h"
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <ftw.h>
 #include <set>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
@@ -42,7 +44,7 @@ std::string Reason(int err) { return strerror(err); }
 // file or the new one, never an empty one.
 bool SyncFile(const std::string& path)
 {
-    int fd = open(path.c_str(), O_RDONLY);
+    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return false;
     bool ok = fsync(fd) == 0;
@@ -53,6 +55,12 @@ bool Exists(const std::string& path)
 {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
+}
+
+bool IsLink(const std::string& path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 // Without force a file that appears between the check and the rename must
@@ -83,33 +91,67 @@ void SyncFolder(const std::string& dir)
     }
 }
 
-const char kStagePrefix[] = ".kiv-";
+// A private folder's name is this prefix and the six characters mkdtemp
+// puts in; its owner holds an flock on it for the folder's whole life, so a
+// folder whose lock can be taken was left by a job that has gone, wherever
+// that job ran (another PID namespace, another host on a shared folder).
+const char kStagePrefix[] = ".kiv-stage-";
+const size_t kStageRandom = 6;
 
-// The owner's pid in a private folder's name ".kiv-PID-XXXXXX", or 0.
-pid_t StageOwner(const char* leaf)
+bool StageFolderName(const char* leaf)
 {
-    if (strncmp(leaf, kStagePrefix, strlen(kStagePrefix)) != 0)
-        return 0;
-    char* end = nullptr;
-    long pid = strtol(leaf + strlen(kStagePrefix), &end, 10);
-    return pid > 0 && *end == '-' && strlen(end) == 7 ? (pid_t)pid : 0;
+    size_t prefix = strlen(kStagePrefix);
+    if (strncmp(leaf, kStagePrefix, prefix) != 0 || strlen(leaf) != prefix + kStageRandom)
+        return false;
+    for (const char* c = leaf + prefix; *c; c++)
+        if (!isalnum((unsigned char)*c))
+            return false;
+    return true;
 }
 
-// Private folders in dir whose owner has gone: a crash or a kill left them.
+// The folder opened, never through a link, and locked; -1 when it is not a
+// folder or another job holds its lock.
+int LockStage(const std::string& path, bool wait)
+{
+    int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    if (flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB)) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// The locked folder is still the one at path: its owner or another clean-up
+// may have removed it between the open and the lock.
+bool StillAt(int fd, const std::string& path)
+{
+    struct stat held, now;
+    return fstat(fd, &held) == 0 && lstat(path.c_str(), &now) == 0 && held.st_dev == now.st_dev &&
+           held.st_ino == now.st_ino;
+}
+
+// Private folders in dir that no live job holds: a crash or a kill left them.
+// A folder that merely looks alike, or a link of that name, is not touched.
 void RemoveAbandonedStages(const std::string& dir)
 {
     DIR* d = opendir(dir.c_str());
     if (!d)
         return;
-    std::vector<std::string> abandoned;
-    while (struct dirent* e = readdir(d)) {
-        pid_t owner = StageOwner(e->d_name);
-        if (owner > 0 && kill(owner, 0) != 0 && errno == ESRCH)
-            abandoned.push_back(JoinPath(dir, e->d_name));
-    }
+    std::vector<std::string> candidates;
+    while (struct dirent* e = readdir(d))
+        if (StageFolderName(e->d_name))
+            candidates.push_back(JoinPath(dir, e->d_name));
     closedir(d);
-    for (const std::string& path : abandoned)
-        RemoveTree(path);
+    for (const std::string& path : candidates) {
+        int fd = LockStage(path, false);
+        if (fd < 0)
+            continue;
+        if (StillAt(fd, path))
+            RemoveTree(path);
+        close(fd);
+    }
 }
 
 int RemoveEntry(const char* path, const struct stat*, int type, struct FTW*)
@@ -125,27 +167,120 @@ int RemoveEntry(const char* path, const struct stat*, int type, struct FTW*)
 
 void RemoveTree(const std::string& path) { nftw(path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS); }
 
+namespace {
+
+// The open stages, for the signal handler: it may only read them, so a
+// stage is entered once its folder is locked and left before it is removed.
+const int kMaxStages = 4;
+Staging* volatile gStages[kMaxStages];
+struct sigaction gSavedActions[3];
+const int kCancelSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+int gStagesOpen = 0;
+
+sigset_t CancelSet(void)
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signo : kCancelSignals)
+        sigaddset(&set, signo);
+    return set;
+}
+
+const char* const kStagedSuffixes[] = {"", ".table", ".txt", ".csv"};
+
+// Only calls that are safe in a handler: the staged files are the numbers
+// below count inside the locked folder.
+void CancelStages(int signo)
+{
+    for (Staging* stage : gStages) {
+        if (!stage)
+            continue;
+        for (size_t i = 0; i < stage->count; i++) {
+            char digits[24];
+            size_t n = sizeof digits;
+            size_t v = i;
+            do {
+                digits[--n] = (char)('0' + v % 10);
+                v /= 10;
+            } while (v);
+            // A from-csv conversion writes its files beside the staged name.
+            for (const char* suffix : kStagedSuffixes) {
+                char name[40];
+                size_t length = sizeof digits - n, extra = strlen(suffix);
+                memcpy(name, digits + n, length);
+                memcpy(name + length, suffix, extra + 1);
+                unlinkat(stage->lockFd, name, 0);
+            }
+        }
+        rmdir(stage->folder.c_str());
+    }
+    static const char said[] = "kiv: cancelled; nothing more is written\n";
+    ssize_t ignored = write(STDERR_FILENO, said, sizeof said - 1);
+    (void)ignored;
+    _exit(128 + signo);
+}
+
+// A signal kiv was started to ignore stays ignored.
+void EnterStage(Staging* stage)
+{
+    if (gStagesOpen++ == 0) {
+        struct sigaction action = {};
+        action.sa_handler = CancelStages;
+        action.sa_mask = CancelSet();
+        for (int i = 0; i < 3; i++) {
+            sigaction(kCancelSignals[i], nullptr, &gSavedActions[i]);
+            if (gSavedActions[i].sa_handler != SIG_IGN)
+                sigaction(kCancelSignals[i], &action, nullptr);
+        }
+    }
+    for (Staging* volatile& slot : gStages)
+        if (!slot) {
+            slot = stage;
+            break;
+        }
+}
+
+void LeaveStage(Staging* stage)
+{
+    sigset_t set = CancelSet(), saved;
+    sigprocmask(SIG_BLOCK, &set, &saved);
+    for (Staging* volatile& slot : gStages)
+        if (slot == stage)
+            slot = nullptr;
+    if (--gStagesOpen == 0)
+        for (int i = 0; i < 3; i++)
+            sigaction(kCancelSignals[i], &gSavedActions[i], nullptr);
+    sigprocmask(SIG_SETMASK, &saved, nullptr);
+}
+
+}   // namespace
+
 int StageOpen(Staging* stage, const std::string& dir, std::string* error)
 {
-    sigset_t held;
-    sigemptyset(&held);
-    sigaddset(&held, SIGINT);
-    sigaddset(&held, SIGTERM);
-    sigaddset(&held, SIGHUP);
-    sigprocmask(SIG_BLOCK, &held, &stage->savedMask);
-    stage->holding = true;
-
     std::string folder = dir.empty() ? "." : dir;
     RemoveAbandonedStages(folder);
-    std::string pattern = JoinPath(folder, kStagePrefix + std::to_string(getpid()) + "-XXXXXX");
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    if (!mkdtemp(name.data())) {
-        *error = "cannot write in " + (dir.empty() ? std::string(".") : dir) + ": " + Reason(errno);
-        return KIV_EXIT_WRITE;
+    std::string pattern = JoinPath(folder, kStagePrefix + std::string(kStageRandom, 'X'));
+    // Between mkdtemp and the lock another job's clean-up may take the fresh
+    // folder for abandoned and remove it: then a new one is made.
+    for (int attempt = 0; attempt < 8; attempt++) {
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        if (!mkdtemp(name.data())) {
+            *error = "cannot write in " + folder + ": " + Reason(errno);
+            return KIV_EXIT_WRITE;
+        }
+        int fd = LockStage(name.data(), true);
+        if (fd >= 0 && StillAt(fd, name.data())) {
+            stage->folder = name.data();
+            stage->lockFd = fd;
+            EnterStage(stage);
+            return KIV_EXIT_OK;
+        }
+        if (fd >= 0)
+            close(fd);
     }
-    stage->folder = name.data();
-    return KIV_EXIT_OK;
+    *error = "cannot write in " + folder + ": its private folder was taken away while it was made";
+    return KIV_EXIT_WRITE;
 }
 
 std::string StageName(Staging* stage, const char* suffix)
@@ -192,39 +327,83 @@ void StageRemove(Staging* stage, const std::string& path) { stage->stale.push_ba
 
 namespace {
 
-bool PictureName(const std::string& leaf)
+const char kRecordSuffix[] = ".kiv-files";
+const size_t kRecordMax = 16 << 20;
+
+// An entry kiv may have written for base: inside dir, no way up or out.
+bool RecordEntry(const std::string& entry, const std::string& base)
 {
-    size_t dash = leaf.find('-'), dot = leaf.find('.');
-    auto digits = [&](size_t from, size_t to) {
-        return to > from && leaf.find_first_not_of("0123456789", from) >= to;
-    };
-    if (dash == std::string::npos || dot == std::string::npos || !digits(0, dash) || !digits(dash + 1, dot))
-        return false;
-    std::string ext = leaf.substr(dot);
-    return ext == ".jpg" || ext == ".gif" || ext == ".png";
+    return entry.compare(0, base.size(), base) == 0 && entry.size() > base.size() && entry[0] != '/' &&
+           entry.find("..") == std::string::npos && entry.find("//") == std::string::npos &&
+           entry.find(kRecordSuffix) == std::string::npos;
+}
+
+// The entries of an older record; none when there is none, or it is not a
+// regular file of its own.
+std::vector<std::string> ReadRecord(const std::string& path, const std::string& base)
+{
+    std::vector<std::string> entries;
+    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0)
+        return entries;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (size_t)st.st_size <= kRecordMax) {
+        std::string text((size_t)st.st_size, '\0');
+        ssize_t n = read(fd, &text[0], text.size());
+        text.resize(n > 0 ? (size_t)n : 0);
+        size_t start = 0;
+        while (start < text.size()) {
+            size_t end = text.find('\n', start);
+            if (end == std::string::npos)
+                end = text.size();
+            std::string entry = text.substr(start, end - start);
+            if (RecordEntry(entry, base))
+                entries.push_back(entry);
+            start = end + 1;
+        }
+    }
+    close(fd);
+    return entries;
 }
 
 }   // namespace
 
-void StageStalePictures(Staging* stage, const std::string& folder)
+int StageSetRecord(Staging* stage, const std::string& dir, const std::string& name, const std::string& base,
+                   bool force, std::string* error)
 {
-    DIR* d = opendir(folder.c_str());
-    if (!d)
-        return;
-    std::unordered_set<std::string> replaced;
-    for (const auto& move : stage->moves)
-        replaced.insert(move.second);
-    while (struct dirent* e = readdir(d)) {
-        std::string path = JoinPath(folder, e->d_name);
-        if (PictureName(e->d_name) && !replaced.count(path))
-            StageRemove(stage, path);
+    std::string prefix = JoinPath(dir, "");
+    std::unordered_set<std::string> written;
+    std::string text;
+    for (const auto& move : stage->moves) {
+        written.insert(move.second);
+        if (move.second.compare(0, prefix.size(), prefix) == 0 &&
+            RecordEntry(move.second.substr(prefix.size()), base))
+            text += move.second.substr(prefix.size()) + "\n";
     }
-    closedir(d);
+    std::string path = JoinPath(dir, name + kRecordSuffix);
+    if (force)
+        for (const std::string& entry : ReadRecord(path, base))
+            if (!written.count(JoinPath(dir, entry)))
+                StageRemove(stage, JoinPath(dir, entry));
+    stage->record = path;
+    return StageWrite(stage, path, text.data(), text.size(), error);
 }
 
 int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, std::string* error)
 {
+    sigset_t held = CancelSet();
+    sigprocmask(SIG_BLOCK, &held, nullptr);
+    // The private folder is still the one made and locked: had it been
+    // replaced (by a link, say), its files would come from elsewhere.
+    if (stage->lockFd < 0 || !StillAt(stage->lockFd, stage->folder)) {
+        *error = stage->folder + ": the private folder was replaced; nothing is written";
+        return KIV_EXIT_WRITE;
+    }
     for (const auto& m : stage->moves) {
+        if (IsLink(m.second)) {
+            *error = SymbolicLinkRefusal(m.second);
+            return KIV_EXIT_WRITE;
+        }
         if (!force && Exists(m.second)) {
             *error = m.second + " exists (give --force to replace it)";
             return KIV_EXIT_WRITE;
@@ -250,9 +429,13 @@ int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, s
         if (!existed)
             added.push_back(m.second);
     }
+    // Only a regular file goes: a folder or a link that has taken a
+    // recorded name since is the user's.
     std::set<std::string> folders;
     for (const std::string& path : stage->stale) {
-        RemoveTree(path);
+        struct stat st;
+        if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !IsLink(FolderOf(path)))
+            unlink(path.c_str());
         folders.insert(FolderOf(path));
     }
     for (const auto& m : stage->moves)
@@ -261,26 +444,38 @@ int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, s
         SyncFolder(dir);
     if (written)
         for (const auto& m : stage->moves)
-            written->push_back(m.second);
+            if (m.second != stage->record)
+                written->push_back(m.second);
     return KIV_EXIT_OK;
 }
 
 void StageClose(Staging* stage)
 {
+    if (stage->lockFd >= 0)
+        LeaveStage(stage);
     if (!stage->folder.empty()) {
         RemoveTree(stage->folder);
         stage->folder.clear();
     }
+    // The lock goes with the folder: released first, another job's clean-up
+    // could remove files still being written.
+    if (stage->lockFd >= 0)
+        close(stage->lockFd);
+    stage->lockFd = -1;
     stage->moves.clear();
     stage->stale.clear();
-    if (stage->holding)
-        sigprocmask(SIG_SETMASK, &stage->savedMask, nullptr);
-    stage->holding = false;
+    stage->record.clear();
 }
 
 int StageCommitWithFolder(Staging* stage, const std::string& folder, bool makeFolder, bool force,
                           std::vector<std::string>* written, std::string* error)
 {
+    sigset_t held = CancelSet();
+    sigprocmask(SIG_BLOCK, &held, nullptr);
+    if (IsLink(folder)) {
+        *error = SymbolicLinkRefusal(folder);
+        return KIV_EXIT_WRITE;
+    }
     bool made = makeFolder && mkdir(folder.c_str(), 0777) == 0;
     if (makeFolder && !made && errno != EEXIST) {
         *error = folder + ": cannot make the folder: " + strerror(errno);

@@ -15,9 +15,9 @@ struct Staging {
     std::string folder;                                       // the private folder; empty until opened
     std::vector<std::pair<std::string, std::string>> moves;   // staged file, its final path
     std::vector<std::string> stale;   // files the commit removes: an older table's that this one lacks
+    std::string record;               // the set's record of what it wrote: not listed as an output
+    int lockFd = -1;                  // the open folder, locked while the job lives
     size_t count = 0;                 // names handed out in the folder
-    bool holding = false;             // signals held by StageOpen
-    sigset_t savedMask;               // Ctrl-C and friends wait while the stage is open
 };
 
 // The folder part of path: "." for a bare name, "/" for a name at the root.
@@ -27,8 +27,10 @@ std::string LeafOf(const std::string& path);
 // folder and leaf joined; an empty folder or "." leaves the leaf alone.
 std::string JoinPath(const std::string& folder, const std::string& leaf);
 
-// Makes the private folder inside dir. Termination signals are held until
-// StageClose, so that an interruption cannot strand the folder.
+// Makes the private folder inside dir. Until the commit, Ctrl-C, SIGTERM or
+// a hang-up ends the job at once: the private folder and its files go, and
+// the status is 128 + the signal. From the commit on, they wait until the
+// program exits, so that a commit is never cut in half.
 int StageOpen(Staging* stage, const std::string& dir, std::string* error);
 // A fresh path inside the private folder, for a file a conversion writes.
 std::string StageName(Staging* stage, const char* suffix);
@@ -44,11 +46,14 @@ void StageWriteBack(int fd, size_t from, size_t to);
 void StageAdd(Staging* stage, const std::string& stagedPath, const std::string& finalPath);
 // path goes once the staged files are in place.
 void StageRemove(Staging* stage, const std::string& path);
-// The pictures of kiv's naming ("ROW-COLUMN.EXT") in folder that no staged
-// file replaces go too: under --force the folder then holds the new table's
-// pictures only, and the user's own files in it stay.
-void StageStalePictures(Staging* stage, const std::string& folder);
-// Renames every staged file into place, in the order staged, removes the
+// The record of what a set wrote, "NAME.kiv-files" in dir: one path a line,
+// relative to dir, of every staged file whose name starts with base. Under
+// force, the regular files an older record names that this commit does not
+// write go in the same commit; a file kiv did not write stays, whatever its
+// name. Call it once every file of the set is staged.
+int StageSetRecord(Staging* stage, const std::string& dir, const std::string& name, const std::string& base,
+                   bool force, std::string* error);
+// Holds the termination signals, then renames every staged file into place, in the order staged, removes the
 // stale files and syncs the folders. Without force, refuses before renaming
 // anything when one of the final paths exists. The final paths are appended
 // to *written when it is not null.
@@ -57,7 +62,7 @@ int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, s
 // folder), and taken away again when the commit fails and it was made here.
 int StageCommitWithFolder(Staging* stage, const std::string& folder, bool makeFolder, bool force,
                           std::vector<std::string>* written, std::string* error);
-// Removes the private folder with what is left in it, and lets held signals in.
+// Removes the private folder with what is left in it.
 void StageClose(Staging* stage);
 // Removes path and, when it is a folder, everything in it.
 void RemoveTree(const std::string& path);

@@ -22,6 +22,12 @@ void HoldTerminationSignals(void)
     sigprocmask(SIG_BLOCK, &set, nullptr);
 }
 
+void ReleaseTerminationSignals(void)
+{
+    sigset_t set = TerminationSignals();
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+}
+
 int TakeHeldSignal(void)
 {
     sigset_t set = TerminationSignals();

@@ -5,6 +5,8 @@
 
 // Blocks the three signals.
 void HoldTerminationSignals(void);
+// Lets them in again, once what they waited for is saved.
+void ReleaseTerminationSignals(void);
 // A held signal taken off the pending set; 0 when none. One whose action is
 // to be ignored (kiv was started that way) is dropped.
 int TakeHeldSignal(void);

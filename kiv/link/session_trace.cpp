@@ -3,6 +3,8 @@
 // no callback for its state, so the loop asks after every step and a line is
 // written only when something the reader would care about changed.
 #include "session_trace.h"
+#include <fcntl.h>
+#include <unistd.h>
 #include <time.h>
 #include <cerrno>
 #include <cstdio>
@@ -129,10 +131,15 @@ EngineState CurrentState(void)
 
 }
 
-bool TraceOpen(const std::string& path, std::string* error)
+bool TraceOpen(const std::string& path, bool replace, std::string* error)
 {
-    trace = fopen(path.c_str(), "w");
+    // Never through a link; an existing trace is replaced only when asked.
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL),
+                  0644);
+    trace = fd < 0 ? nullptr : fdopen(fd, "w");
     if (!trace) {
+        if (fd >= 0)
+            close(fd);
         *error = "cannot write the trace " + path + ": " + strerror(errno);
         return false;
     }

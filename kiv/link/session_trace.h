@@ -11,8 +11,9 @@
 #include <string>
 #include "records.h"
 
-// Opens (truncates) the trace file; false with *error when it cannot be.
-bool TraceOpen(const std::string& path, std::string* error);
+// Creates the trace file (replaces it when replace), never through a link;
+// false with *error when it cannot be.
+bool TraceOpen(const std::string& path, bool replace, std::string* error);
 // The header line; the trace's clock starts here.
 void TraceStart(const std::string& command, const std::string& port, const PortParams& params);
 void TraceBytes(bool out, const uint8_t* bytes, size_t n);

@@ -165,7 +165,7 @@ TEST(KivShow, WritesOnePageWithThumbnails)
         std::string args;
         std::string page;
         std::vector<std::string> pictures;   // the sample each thumbnail's file must equal
-        bool ownsPictures;                   // --force takes an older page's extra pictures away
+        bool ownsPictures;                   // --force takes the extra pictures an older page recorded away
     } rows[] = {
         {"a Kcsv table: its pictures written beside the page",
          kSample,
@@ -221,6 +221,8 @@ TEST(KivShow, WritesOnePageWithThumbnails)
         EXPECT_EQ(8, run.Kiv(row.args)) << "a page that exists is kept without --force";
         system(("mkdir -p " + run.File("page/t-pictures")).c_str());
         WriteWhole(run.File("page/t-pictures/9-4.jpg"), "an older page's");
+        std::string record = run.File("page/t.html.kiv-files");
+        WriteWhole(record, (Exists(record) ? ReadWhole(record) : "") + "t-pictures/9-4.jpg\n");
         WriteWhole(run.File("page/t-pictures/notes.txt"), "the user's");
         EXPECT_EQ(0, run.Kiv(row.args + " -f")) << run.Err();
         EXPECT_EQ(!row.ownsPictures, Exists(run.File("page/t-pictures/9-4.jpg")));

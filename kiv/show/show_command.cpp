@@ -190,8 +190,8 @@ int WritePage(const std::string& input, const std::string* bytes, const std::str
     }
     // A Kcsv page owns its picture folder; a table CSV's page only links to pictures.
     std::string pictureFolder = JoinPath(folder, Stem(page) + "-pictures");
-    if (rc == KIV_EXIT_OK && kcsv && force)
-        StageStalePictures(&stage, pictureFolder);
+    if (rc == KIV_EXIT_OK && kcsv)
+        rc = StageSetRecord(&stage, folder, LeafOf(page), Stem(page), force, error);
     if (rc == KIV_EXIT_OK)
         rc = StageCommitWithFolder(&stage, pictureFolder, stage.moves.size() > 1, force, written, error);
     StageClose(&stage);

@@ -118,8 +118,9 @@ TEST(KivTableCsv, WritesTheTableCsvSchemaAndPictures)
         SCOPED_TRACE(row.name);
         KivRun run;
         if (row.pull) {
-            WriteWhole(run.File("data"), row.kcsv);
-            ASSERT_TRUE(run.StartSim(std::string(kSimCable) + " --role send --data " + run.File("data")));
+            WriteWhole(run.File("sent.kcsv"), row.kcsv);
+            ASSERT_TRUE(
+                run.StartSim(std::string(kSimCable) + " --role send --data " + run.File("sent.kcsv")));
             EXPECT_EQ(0, run.Kiv("pull -d @out --port LINE " + std::string(kCable) + " " + row.flags))
                 << run.Err();
             run.FinishSim();

@@ -147,8 +147,9 @@ int Commit(Job* job, std::vector<std::string>* written, std::string* error)
     for (const auto& p : job->pictures)
         StageAdd(&job->stage, p.first, p.second);
     std::string folder = JoinPath(job->dir, job->base + "-pictures");
-    if (job->options.force)
-        StageStalePictures(&job->stage, folder);
+    int rc = StageSetRecord(&job->stage, job->dir, job->base, job->base, job->options.force, error);
+    if (rc != KIV_EXIT_OK)
+        return rc;
     return StageCommitWithFolder(&job->stage, folder, !job->pictures.empty(), job->options.force, written,
                                  error);
 }
@@ -263,8 +264,9 @@ int KcsvBlockToTableFiles(const std::vector<uint8_t>& block, const std::string& 
     table.kcsv.assign(block.begin(), block.end());
     std::string base = name.empty() ? TableBaseName(table.kcsv) : name;
     std::string wanted = JoinPath(dir, base);
-    std::string free = options.force ? wanted
-                                     : FreePathFor(wanted, {".kcsv", ".csv", ".schema", "-pictures"});
+    std::string free = options.force
+                           ? wanted
+                           : FreePathFor(wanted, {".kcsv", ".csv", ".schema", "-pictures", ".kiv-files"});
     table.kcsvPath = free + ".kcsv";
     if (free != wanted)
         table.takenPath = wanted + ".kcsv";

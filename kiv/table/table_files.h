@@ -17,15 +17,15 @@ int ConvertTable(const std::string& kcsv, const std::string& realPath, const std
 // The table's name from its layout, when it makes a safe file name; else "".
 std::string TableNameOf(const std::vector<TableFile>& files);
 // Stages kcsv (when not null) as realPath and the files beside it, and
-// renames them into place. Under force with replaceSet, the files of
-// realPath's naming pattern that this table does not write go in the same
-// commit.
+// renames them into place. With replaceSet the set's record is written
+// too, and under force the files an older record names that this table does
+// not write go in the same commit.
 int CommitTable(const std::string* kcsv, const std::string& realPath, const std::vector<TableFile>& files,
                 const ConvertOptions& options, bool replaceSet, std::vector<std::string>* written,
                 std::string* error);
-// path, or the first of its numbered names ("a-2.kcsv", ...) for which no
-// path + suffix exists; path itself when none is free.
-std::string FreePathFor(const std::string& path, const std::vector<std::string>& suffixes);
+// base, or the first of its numbered names ("v1.2-2", "v1.2-3", ...) for
+// which no name + suffix exists; base itself when none is free.
+std::string FreePathFor(const std::string& base, const std::vector<std::string>& suffixes);
 // A received table's Kcsv file committed first and alone; when it cannot be
 // written the block is kept by KeepBlock and *error says where. afterKcsv
 // runs once it is in place.
