@@ -16,6 +16,7 @@
 #include "memfiles.h"
 #include <cstring>
 #include <dirent.h>
+#include <unordered_set>
 
 namespace {
 
@@ -83,18 +84,20 @@ bool OfNamingPattern(const std::string& entry, const std::string& leaf)
     return ext == ".jpg" || ext == ".png" || ext == ".gif";
 }
 
-// Files of realPath's naming pattern that are not among the new ones.
+// Files of realPath's naming pattern that are not among the new ones. The
+// new names are looked up, not compared in turn: a table with a picture in
+// many records has as many files as the folder has entries.
 void StageStaleFiles(Staging* stage, const std::string& realPath, const std::vector<TableFile>& files)
 {
     std::string leaf = LeafOf(realPath);
     DIR* d = opendir(FolderOf(realPath).c_str());
     if (!d)
         return;
+    std::unordered_set<std::string> written;
+    for (const TableFile& f : files)
+        written.insert(leaf + f.suffix);
     while (struct dirent* e = readdir(d)) {
-        bool written = false;
-        for (const TableFile& f : files)
-            written = written || leaf + f.suffix == e->d_name;
-        if (!written && OfNamingPattern(e->d_name, leaf))
+        if (!written.count(e->d_name) && OfNamingPattern(e->d_name, leaf))
             StageRemove(stage, JoinPath(FolderOf(realPath), e->d_name));
     }
     closedir(d);
