@@ -3,7 +3,9 @@
 // that history, differences and any old version are a query away. The SQL
 // lives in archive_db.cpp alone; docs/formats.md describes the schema.
 #pragma once
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct sqlite3;
@@ -23,13 +25,20 @@ struct ArchiveEntry {
 // A table's records as the table CSV shows them, each record's pictures
 // (their bytes, "" where none: a picture cell names a file by the record's
 // place, so the bytes tell whether it changed) and each record's sync ID
-// (the handheld's identifier; "" when it gave none).
+// (the handheld's identifier; "" when it gave none). Held as one text with
+// the end of each value, so that two versions of a long table fit in little
+// more memory than their bytes: per record, each field's cell, then each
+// field's picture, then the sync ID.
 struct DecodedTable {
     std::string name;
-    std::vector<std::string> titles;
-    std::vector<std::vector<std::string>> rows, pictures;
-    std::vector<std::string> syncIds;
+    std::vector<std::string> titles;   // one per field
+    size_t records = 0;
+    std::string values;
+    std::vector<uint32_t> ends;   // of each value in values
 };
+std::string_view CellOf(const DecodedTable& table, size_t record, size_t field);
+std::string_view PictureOf(const DecodedTable& table, size_t record, size_t field);
+std::string_view SyncIdOf(const DecodedTable& table, size_t record);
 
 // The archive's path: given when not empty, else
 // $XDG_DATA_HOME/kiv/archive.sqlite (~/.local/share when that is unset or
@@ -39,8 +48,8 @@ std::string ArchivePath(const std::string& given);
 std::string ArchiveNow(void);
 
 // A Kcsv table decoded by the conversion library; false with *error when the
-// bytes are no table.
-bool DecodeTable(const std::string& kcsv, DecodedTable* table, std::string* error);
+// bytes are no table (or decode to more than 4 GiB).
+bool DecodeTable(std::string kcsv, DecodedTable* table, std::string* error);
 // Equal but for the stamps the format renews on every write: "H" and "M",
 // each record's modification stamp, a desktop-written description's packed
 // stamp.

@@ -141,7 +141,7 @@ bool StepDone(sqlite3* db, sqlite3_stmt* st, std::string* error)
 }
 
 // One row: the numbers, then the text, as its parameters.
-bool Insert(sqlite3_stmt* st, const std::vector<sqlite3_int64>& numbers, const std::string& text)
+bool Insert(sqlite3_stmt* st, const std::vector<sqlite3_int64>& numbers, std::string_view text)
 {
     for (size_t i = 0; i < numbers.size(); i++)
         sqlite3_bind_int64(st, (int)i + 1, numbers[i]);
@@ -156,9 +156,9 @@ bool StoreRecords(sqlite3* db, long id, const DecodedTable& table, std::string* 
     bool ok = fields && cells;
     for (size_t f = 0; ok && f < table.titles.size(); f++)
         ok = Insert(fields, {id, (sqlite3_int64)f + 1}, table.titles[f]);
-    for (size_t r = 0; r < table.rows.size(); r++)
-        for (size_t f = 0; ok && f < table.rows[r].size(); f++)
-            ok = Insert(cells, {id, (sqlite3_int64)r + 1, (sqlite3_int64)f + 1}, table.rows[r][f]);
+    for (size_t r = 0; r < table.records; r++)
+        for (size_t f = 0; ok && f < table.titles.size(); f++)
+            ok = Insert(cells, {id, (sqlite3_int64)r + 1, (sqlite3_int64)f + 1}, CellOf(table, r, f));
     if (!ok)
         Fail(db, error);
     sqlite3_finalize(fields);
@@ -189,7 +189,7 @@ bool Store(sqlite3* db, const std::string& kcsv, const DecodedTable& table, Arch
     long same = LastVersionOf(db, table.name, &last);
     e->sameAs = same && SameApartFromStamps(last, kcsv) ? same : 0;
     e->name = table.name;
-    e->records = (long)table.rows.size();
+    e->records = (long)table.records;
     e->size = (long)kcsv.size();
     sqlite3_stmt* st = Prepare(db,
                                "INSERT INTO pulls (pulled, port, link, name, records, size, same_as) "

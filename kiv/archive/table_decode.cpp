@@ -2,13 +2,14 @@
 // rows and for diff: the same cells the table CSV shows, and the stamps
 // masked the way header_renew renews them, so that a table pulled again
 // unchanged is known as such.
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include "archive.h"
 #include "header_renew.h"
 #include "data_records.h"
 #include "kiv_convert.h"
-#include "table_check.h"
+#include "kcsv_pass.h"
 #include "table_from_kcsv.h"
 
 namespace {
@@ -72,29 +73,85 @@ std::string ArchiveNow(void)
     return text;
 }
 
-bool DecodeTable(const std::string& kcsv, DecodedTable* out, std::string* error)
+namespace {
+
+bool Append(DecodedTable* t, std::string_view value)
 {
-    KcsvTable table;
-    TableModel model;
-    const char shown[] = "the table";
-    if (RefuseDamagedTable(kcsv, shown, error) != KIV_EXIT_OK ||
-        OpenKcsvTable(kcsv, "", shown, &table, &model, error) != KIV_EXIT_OK)
+    if (t->values.size() + value.size() > UINT32_MAX)
         return false;
-    *out = DecodedTable();
-    out->name = model.name;
-    for (const ModelField& f : model.fields)
-        out->titles.push_back(f.title);
-    // Picture cells name the files as a pull without -n writes them.
-    table.base = SafeFileName(model.name) ? model.name : "table";
-    size_t sync = SyncSlot(table);
-    ModelRow row;
-    while (NextKcsvRow(&table, model, &row)) {
-        out->rows.push_back(row.cells);
-        out->pictures.push_back(row.pictures);
-        bool kept = sync > 0 && sync < row.kept.size() && !row.kept[sync].fromCell;
-        out->syncIds.push_back(kept ? SlotValue(row.kept[sync].raw) : "");
-    }
+    t->values.append(value);
+    t->ends.push_back((uint32_t)t->values.size());
     return true;
+}
+
+bool AppendRecord(DecodedTable* t, const ModelRow& row, std::string_view syncId)
+{
+    bool ok = true;
+    for (const std::string& cell : row.cells)
+        ok = ok && Append(t, cell);
+    for (const std::string& picture : row.pictures)
+        ok = ok && Append(t, picture);
+    t->records++;
+    return ok && Append(t, syncId);
+}
+
+std::string_view Value(const DecodedTable& t, size_t record, size_t k)
+{
+    size_t at = record * (2 * t.titles.size() + 1) + k;
+    size_t start = at == 0 ? 0 : t.ends[at - 1];
+    return std::string_view(t.values).substr(start, t.ends[at] - start);
+}
+
+}   // namespace
+
+std::string_view CellOf(const DecodedTable& t, size_t record, size_t field)
+{
+    return Value(t, record, field);
+}
+
+std::string_view PictureOf(const DecodedTable& t, size_t record, size_t field)
+{
+    return Value(t, record, t.titles.size() + field);
+}
+
+std::string_view SyncIdOf(const DecodedTable& t, size_t record)
+{
+    return Value(t, record, 2 * t.titles.size());
+}
+
+bool DecodeTable(std::string kcsv, DecodedTable* out, std::string* error)
+{
+    *out = DecodedTable();
+    KcsvWindow in;
+    OpenKcsvWindow(std::move(kcsv), &in);
+    KcsvPass pass;
+    StartKcsvPass(&pass, &in, "", "the table");
+    size_t sync = 0;
+    bool fits = true;
+    std::string syncId;
+    for (PassStep step; (step = NextKcsvPass(&pass)) != PASS_END;) {
+        if (step == PASS_TITLES) {
+            out->name = pass.model.name;
+            for (const ModelField& f : pass.model.fields)
+                out->titles.push_back(f.title);
+            // Picture cells name the files as a pull without -n writes them.
+            pass.table.base = SafeFileName(pass.model.name) ? pass.model.name : "table";
+            sync = SyncSlot(pass.table);
+            continue;
+        }
+        const ModelRow& row = pass.row;
+        bool kept = sync > 0 && sync < row.kept.size() && !row.kept[sync].fromCell;
+        syncId.clear();
+        if (kept)
+            SlotValueInto(row.kept[sync].raw, &syncId);
+        fits = AppendRecord(out, row, syncId);
+        pass.ended = pass.ended || !fits;
+    }
+    if (KcsvPassResult(&pass, error) != KIV_EXIT_OK)
+        return false;
+    if (!fits)
+        *error = "the table is too large to decode (more than 4 GiB of values)";
+    return fits;
 }
 
 bool SameApartFromStamps(const std::string& a, const std::string& b)

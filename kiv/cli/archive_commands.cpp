@@ -21,11 +21,13 @@ bool Open(const std::string& given, sqlite3** db)
     return false;
 }
 
-// The version id's bytes, decoded when table is not null; a KivExit value.
+// The version id's bytes, or when table is not null the table they decode
+// to (the bytes are then used up); a KivExit value.
 int LoadVersion(sqlite3* db, long id, ArchiveEntry* entry, std::string* kcsv, DecodedTable* table)
 {
     std::string error;
-    if (!ArchiveVersion(db, id, entry, kcsv, &error) || (table && !DecodeTable(*kcsv, table, &error))) {
+    if (!ArchiveVersion(db, id, entry, kcsv, &error) ||
+        (table && !DecodeTable(std::move(*kcsv), table, &error))) {
         Complain(error);
         return KIV_EXIT_READ;
     }
@@ -115,11 +117,11 @@ int DiffCommand(const DiffArgs& a)
         return KIV_EXIT_READ;
     long ids[2];
     ArchiveEntry entries[2];
-    std::string kcsv[2];
+    std::string kcsv;
     DecodedTable tables[2];
     int rc = DiffVersions(db, a, ids);
     for (int k = 0; k < 2 && rc == KIV_EXIT_OK; k++)
-        rc = LoadVersion(db, ids[k], &entries[k], &kcsv[k], &tables[k]);
+        rc = LoadVersion(db, ids[k], &entries[k], &kcsv, &tables[k]);
     CloseArchive(db);
     if (rc != KIV_EXIT_OK)
         return rc;
