@@ -24,6 +24,19 @@ int FallbackWidth(uint32_t cp)
     return wide ? 2 : 1;
 }
 
+// The C library's width under C.UTF-8, -1 for a character not shown.
+int LookedUpWidth(uint32_t cp)
+{
+    if (!utf8Locale)
+        utf8Locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
+    if (!utf8Locale)
+        return FallbackWidth(cp);
+    locale_t saved = uselocale(utf8Locale);
+    int width = wcwidth((wchar_t)cp);
+    uselocale(saved);
+    return width;
+}
+
 bool Continuation(const std::string& text, size_t at)
 {
     return at < text.size() && ((unsigned char)text[at] & 0xC0) == 0x80;
@@ -70,13 +83,17 @@ std::string Utf8Of(uint32_t cp)
 
 int CodePointWidth(uint32_t cp)
 {
-    if (!utf8Locale)
-        utf8Locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
-    if (!utf8Locale)
-        return FallbackWidth(cp);
-    locale_t saved = uselocale(utf8Locale);
-    int width = wcwidth((wchar_t)cp);
-    uselocale(saved);
+    // Printable ASCII, most of any table, needs no look-up; the rest of the
+    // first plane is looked up once each: the locale switch around each
+    // look-up cost more than the layout.
+    if (cp >= 0x20 && cp < 0x7F)
+        return 1;
+    static signed char known[0x10000];   // width + 2, 0 for not looked up yet
+    if (cp < 0x10000 && known[cp])
+        return known[cp] - 2;
+    int width = LookedUpWidth(cp);
+    if (cp < 0x10000)
+        known[cp] = (signed char)(width + 2);
     return width;
 }
 
