@@ -28,7 +28,7 @@
 namespace {
 
 const int kPictures = 100;
-const size_t kPictureBytes = 2048;
+const size_t kPictureBytes = 512;
 
 struct Child {
     double seconds = -1;
@@ -232,6 +232,9 @@ int main(int argc, char** argv)
         int made = 1;
         if (maker < 0 || waitpid(maker, &made, 0) != maker || !WIFEXITED(made) || WEXITSTATUS(made) != 0)
             return 1;
+        struct stat st;
+        if (stat((dir + "/v1.kcsv").c_str(), &st) == 0)
+            printf("%7d: %-21s %9.1f MB\n", rows, "the Kcsv file", st.st_size / 1e6);
         double floor = 0;
         for (const Step& s : kSteps) {
             Child best;
