@@ -4,6 +4,7 @@
 // lives in archive_db.cpp alone; docs/formats.md describes the schema.
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,6 +51,9 @@ std::string ArchiveNow(void);
 // A Kcsv table decoded by the conversion library; false with *error when the
 // bytes are no table (or decode to more than 4 GiB).
 bool DecodeTable(std::string kcsv, DecodedTable* table, std::string* error);
+// The same for a stream's bytes, read a piece at a time; the stream is
+// closed. shown names it in a read error.
+bool DecodeTableStream(FILE* bytes, const std::string& shown, DecodedTable* table, std::string* error);
 // Equal but for the stamps the format renews on every write: "H" and "M",
 // each record's modification stamp, a desktop-written description's packed
 // stamp.
@@ -70,6 +74,9 @@ bool ArchiveHistory(sqlite3* db, const std::string& name, std::vector<ArchiveEnt
 // The pull id and the bytes of the version it holds or equals; false with
 // *error also when there is no such id.
 bool ArchiveVersion(sqlite3* db, long id, ArchiveEntry* entry, std::string* kcsv, std::string* error);
+// The same with the bytes as a stream read from the archive a piece at a
+// time (fclose it before the archive is closed).
+bool ArchiveVersionStream(sqlite3* db, long id, ArchiveEntry* entry, FILE** bytes, std::string* error);
 // The name of the table pulled last; "" when the archive holds none.
 bool LastPulledName(sqlite3* db, std::string* name, std::string* error);
 // The ids of the stored versions of name, newest first, at most count.

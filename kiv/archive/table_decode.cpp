@@ -119,13 +119,13 @@ std::string_view SyncIdOf(const DecodedTable& t, size_t record)
     return Value(t, record, 2 * t.titles.size());
 }
 
-bool DecodeTable(std::string kcsv, DecodedTable* out, std::string* error)
+namespace {
+
+bool DecodeWindow(KcsvWindow* in, DecodedTable* out, std::string* error)
 {
     *out = DecodedTable();
-    KcsvWindow in;
-    OpenKcsvWindow(std::move(kcsv), &in);
     KcsvPass pass;
-    StartKcsvPass(&pass, &in, "", "the table");
+    StartKcsvPass(&pass, in, "", "the table");
     size_t sync = 0;
     bool fits = true;
     std::string syncId;
@@ -147,11 +147,30 @@ bool DecodeTable(std::string kcsv, DecodedTable* out, std::string* error)
         fits = AppendRecord(out, row, syncId);
         pass.ended = pass.ended || !fits;
     }
+    // The room grown for the records goes: diff holds two tables at once.
+    out->values.shrink_to_fit();
+    out->ends.shrink_to_fit();
     if (KcsvPassResult(&pass, error) != KIV_EXIT_OK)
         return false;
     if (!fits)
         *error = "the table is too large to decode (more than 4 GiB of values)";
     return fits;
+}
+
+}   // namespace
+
+bool DecodeTable(std::string kcsv, DecodedTable* out, std::string* error)
+{
+    KcsvWindow in;
+    OpenKcsvWindow(std::move(kcsv), &in);
+    return DecodeWindow(&in, out, error);
+}
+
+bool DecodeTableStream(FILE* bytes, const std::string& shown, DecodedTable* out, std::string* error)
+{
+    KcsvWindow in;
+    OpenKcsvWindowStream(bytes, shown, &in);
+    return DecodeWindow(&in, out, error);
 }
 
 bool SameApartFromStamps(const std::string& a, const std::string& b)
