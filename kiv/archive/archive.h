@@ -54,6 +54,20 @@ bool DecodeTable(std::string kcsv, DecodedTable* table, std::string* error);
 // The same for a stream's bytes, read a piece at a time; the stream is
 // closed. shown names it in a read error.
 bool DecodeTableStream(FILE* bytes, const std::string& shown, DecodedTable* table, std::string* error);
+// DecodeTable's work done beside another reader of the same pass (pull's
+// files): each step of the pass in turn (titles: the header), then the end.
+// fits is false once the values pass 4 GiB; the table is then incomplete.
+struct PassDecoding {
+    DecodedTable* table = nullptr;
+    size_t sync = 0;   // the sync ID's slot in a record, 0 for none
+    bool fits = true;
+    std::string base;   // the picture folder the cells name
+    std::string syncId, room;
+};
+struct KcsvPass;
+void StartPassDecoding(PassDecoding* decoding, DecodedTable* table);
+void DecodePassStep(PassDecoding* decoding, const KcsvPass& pass, bool titles);
+void EndPassDecoding(PassDecoding* decoding);
 // Equal but for the stamps the format renews on every write: "H" and "M",
 // each record's modification stamp, a desktop-written description's packed
 // stamp.

@@ -84,11 +84,21 @@ bool Append(DecodedTable* t, std::string_view value)
     return true;
 }
 
-bool AppendRecord(DecodedTable* t, const ModelRow& row, std::string_view syncId)
+// A picture cell names its file under base, the folder a pull without -n
+// writes; the pass may have named it under another (passBase).
+bool AppendRecord(DecodedTable* t, const ModelRow& row, std::string_view syncId, const std::string& base,
+                  const std::string& passBase, std::string* room)
 {
     bool ok = true;
-    for (const std::string& cell : row.cells)
-        ok = ok && Append(t, cell);
+    for (size_t c = 0; c < row.cells.size(); c++) {
+        const std::string& cell = row.cells[c];
+        if (base == passBase || row.pictures[c].empty() || cell.compare(0, passBase.size(), passBase) != 0) {
+            ok = ok && Append(t, cell);
+            continue;
+        }
+        room->assign(base).append(cell, passBase.size(), std::string::npos);
+        ok = ok && Append(t, *room);
+    }
     for (const std::string& picture : row.pictures)
         ok = ok && Append(t, picture);
     t->records++;
@@ -123,41 +133,61 @@ namespace {
 
 bool DecodeWindow(KcsvWindow* in, DecodedTable* out, std::string* error)
 {
-    *out = DecodedTable();
+    PassDecoding decoding;
+    StartPassDecoding(&decoding, out);
     KcsvPass pass;
     StartKcsvPass(&pass, in, "", "the table");
-    size_t sync = 0;
-    bool fits = true;
-    std::string syncId;
     for (PassStep step; (step = NextKcsvPass(&pass)) != PASS_END;) {
-        if (step == PASS_TITLES) {
-            out->name = pass.model.name;
-            for (const ModelField& f : pass.model.fields)
-                out->titles.push_back(f.title);
-            // Picture cells name the files as a pull without -n writes them.
-            pass.table.base = SafeFileName(pass.model.name) ? pass.model.name : "table";
-            sync = SyncSlot(pass.table);
-            continue;
-        }
-        const ModelRow& row = pass.row;
-        bool kept = sync > 0 && sync < row.kept.size() && !row.kept[sync].fromCell;
-        syncId.clear();
-        if (kept)
-            SlotValueInto(row.kept[sync].raw, &syncId);
-        fits = AppendRecord(out, row, syncId);
-        pass.ended = pass.ended || !fits;
+        DecodePassStep(&decoding, pass, step == PASS_TITLES);
+        if (step == PASS_TITLES)
+            pass.table.base = decoding.base;
+        pass.ended = pass.ended || !decoding.fits;
     }
-    // The room grown for the records goes: diff holds two tables at once.
-    out->values.shrink_to_fit();
-    out->ends.shrink_to_fit();
+    EndPassDecoding(&decoding);
     if (KcsvPassResult(&pass, error) != KIV_EXIT_OK)
         return false;
-    if (!fits)
+    if (!decoding.fits)
         *error = "the table is too large to decode (more than 4 GiB of values)";
-    return fits;
+    return decoding.fits;
 }
 
 }   // namespace
+
+void StartPassDecoding(PassDecoding* d, DecodedTable* table)
+{
+    *d = PassDecoding();
+    d->table = table;
+    *table = DecodedTable();
+}
+
+void DecodePassStep(PassDecoding* d, const KcsvPass& pass, bool titles)
+{
+    DecodedTable* out = d->table;
+    if (titles) {
+        out->name = pass.model.name;
+        for (const ModelField& f : pass.model.fields)
+            out->titles.push_back(f.title);
+        // Picture cells name the files as a pull without -n writes them.
+        d->base = SafeFileName(pass.model.name) ? pass.model.name : "table";
+        d->sync = SyncSlot(pass.table);
+        return;
+    }
+    if (!d->fits)
+        return;
+    const ModelRow& row = pass.row;
+    bool kept = d->sync > 0 && d->sync < row.kept.size() && !row.kept[d->sync].fromCell;
+    d->syncId.clear();
+    if (kept)
+        SlotValueInto(row.kept[d->sync].raw, &d->syncId);
+    d->fits = AppendRecord(out, row, d->syncId, d->base, pass.table.base, &d->room);
+}
+
+void EndPassDecoding(PassDecoding* d)
+{
+    // The room grown for the records goes: diff holds two tables at once.
+    d->table->values.shrink_to_fit();
+    d->table->ends.shrink_to_fit();
+}
 
 bool DecodeTable(std::string kcsv, DecodedTable* out, std::string* error)
 {

@@ -82,12 +82,13 @@ int DiffVersions(sqlite3* db, const DiffArgs& a, long ids[2])
 }   // namespace
 
 void ArchiveReceived(const CommonOptions& o, const std::vector<uint8_t>& block,
-                     const std::vector<std::string>& files)
+                     const std::vector<std::string>& files, const DecodedTable* decoded)
 {
     std::string kcsv(block.begin(), block.end()), error;
-    DecodedTable table;
-    if (o.noArchive || !DecodeTable(kcsv, &table, &error))
+    DecodedTable own;
+    if (o.noArchive || (!decoded && !DecodeTable(kcsv, &own, &error)))
         return;   // a block that is no table is a file, not a version
+    const DecodedTable& table = decoded ? *decoded : own;
     ArchiveEntry entry;
     entry.pulled = ArchiveNow();
     entry.port = o.link.port;

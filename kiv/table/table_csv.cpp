@@ -35,6 +35,7 @@ struct Job {
     long lines = 0;
     std::string rowLines;
     std::vector<std::pair<std::string, std::string>> pictures;   // staged, final
+    PassWatch watch;                                             // told of each step of the pass, when set
 };
 
 int WriteLine(Job* job, const std::string& utf8, std::string* error)
@@ -144,6 +145,8 @@ int Run(KcsvWindow* in, Job* job, std::vector<std::string>* written, std::string
     for (PassStep step; (step = NextKcsvPass(&pass)) != PASS_END;) {
         rc = step == PASS_TITLES ? StartRows(job, pass.model, &failure)
                                  : WriteRow(job, pass, &line, &failure);
+        if (job->watch && rc == KIV_EXIT_OK)
+            job->watch(pass, step == PASS_TITLES);
         pass.ended = pass.ended || rc != KIV_EXIT_OK;
     }
     int passRc = KcsvPassResult(&pass, error);
@@ -214,7 +217,7 @@ int KcsvFileToTableCsv(const std::string& kcsvPath, const std::string& dir, cons
 // the handheld once and may not come again.
 int KcsvBlockToTableFiles(const std::vector<uint8_t>& block, const std::string& dir, const std::string& name,
                           const ConvertOptions& options, std::vector<std::string>* written,
-                          std::string* error, AfterKcsv afterKcsv)
+                          std::string* error, AfterKcsv afterKcsv, PassWatch watch)
 {
     if (!name.empty() && !SafeFileName(name)) {
         *error = name + ": not a name for a file in one folder";
@@ -234,6 +237,7 @@ int KcsvBlockToTableFiles(const std::vector<uint8_t>& block, const std::string& 
         return rc;
     Job job;
     MakeJob(&job, "the received table", dir, LeafOf(free), options);
+    job.watch = watch;
     KcsvWindow in;
     OpenKcsvWindow(std::move(table.kcsv), &in);
     rc = Run(&in, &job, written, error);
