@@ -60,8 +60,8 @@ bool Query(const std::string& path, const std::string& name, double* history, do
     if (!ok || TableDiff(t[0], t[1]).empty())
         return Fail("diff", error);
     *diff = BenchSeconds() - start;
-    printf("history: %zu pulls listed; diff: %zu and %zu records\n", entries.size(), t[0].rows.size(),
-           t[1].rows.size());
+    printf("history: %zu pulls listed; diff: %zu and %zu records\n", entries.size(), t[0].records,
+           t[1].records);
     return true;
 }
 

@@ -1,10 +1,14 @@
-// Memory files: a list of named byte strings standing in for a folder. A
-// conversion touches a handful of files, so the list is searched in order.
+// Memory files: a list of named byte strings standing in for a folder, kept
+// in the order made and found by name through an index: a conversion of a
+// table with pictures makes one file per picture and opens its number
+// scratch file once per number, so a search in order cost a pass over every
+// picture so far for each of them.
 #include "memfiles.h"
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -18,6 +22,8 @@ struct MemoryFile {
 // The store stands in for the disk: its own allocations are not the core's
 // and are not counted by the allocation fault counter.
 std::vector<std::unique_ptr<MemoryFile>> files;
+std::unordered_map<std::string, MemoryFile*> byName;
+size_t blockedNames;   // files[k] is the k-th unblocked file while this is 0
 bool inUse;
 
 struct OpenFile {
@@ -27,10 +33,8 @@ struct OpenFile {
 
 MemoryFile* Find(const char* path)
 {
-    for (const auto& f : files)
-        if (f->name == path)
-            return f.get();
-    return nullptr;
+    auto f = byName.find(path);
+    return f == byName.end() ? nullptr : f->second;
 }
 
 MemoryFile* FindOrAdd(const char* path)
@@ -39,6 +43,7 @@ MemoryFile* FindOrAdd(const char* path)
     if (!f) {
         files.emplace_back(new MemoryFile{path, std::string(), false});
         f = files.back().get();
+        byName[f->name] = f;
     }
     return f;
 }
@@ -93,15 +98,21 @@ bool MemoryClose(void* handle)
     return true;
 }
 
+// A removed file is mostly the one made last (the number scratch file), so
+// its place is looked for from the end.
 bool MemoryRemove(const char* path)
 {
-    for (size_t i = 0; i < files.size(); i++) {
-        if (files[i]->name == path && !files[i]->blocked) {
+    MemoryFile* f = Find(path);
+    if (!f || f->blocked)
+        return false;
+    byName.erase(f->name);
+    for (size_t i = files.size(); i-- > 0;) {
+        if (files[i].get() == f) {
             files.erase(files.begin() + (long)i);
-            return true;
+            break;
         }
     }
-    return false;
+    return true;
 }
 
 }   // namespace
@@ -114,6 +125,7 @@ bool MemoryFilesInUse(void) { return inUse; }
 void PutMemoryFile(const char* path, const void* data, size_t size)
 {
     MemoryFile* f = FindOrAdd(path);
+    blockedNames -= f->blocked;
     f->blocked = false;
     f->bytes.assign((const char*)data, size);
 }
@@ -121,6 +133,7 @@ void PutMemoryFile(const char* path, const void* data, size_t size)
 void BlockMemoryFile(const char* path)
 {
     MemoryFile* f = FindOrAdd(path);
+    blockedNames += !f->blocked;
     f->blocked = true;
     f->bytes.clear();
 }
@@ -136,6 +149,8 @@ const unsigned char* GetMemoryFile(const char* path, size_t* size)
 
 size_t MemoryFileCount(void)
 {
+    if (blockedNames == 0)
+        return files.size();
     size_t n = 0;
     for (const auto& f : files)
         n += !f->blocked;
@@ -144,10 +159,17 @@ size_t MemoryFileCount(void)
 
 const char* MemoryFileName(size_t index)
 {
+    if (blockedNames == 0)
+        return index < files.size() ? files[index]->name.c_str() : nullptr;
     for (const auto& f : files)
         if (!f->blocked && index-- == 0)
             return f->name.c_str();
     return nullptr;
 }
 
-void ClearMemoryFiles(void) { files.clear(); }
+void ClearMemoryFiles(void)
+{
+    files.clear();
+    byName.clear();
+    blockedNames = 0;
+}

@@ -3,7 +3,10 @@
 // that history, differences and any old version are a query away. The SQL
 // lives in archive_db.cpp alone; docs/formats.md describes the schema.
 #pragma once
+#include <cstdint>
+#include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct sqlite3;
@@ -23,13 +26,20 @@ struct ArchiveEntry {
 // A table's records as the table CSV shows them, each record's pictures
 // (their bytes, "" where none: a picture cell names a file by the record's
 // place, so the bytes tell whether it changed) and each record's sync ID
-// (the handheld's identifier; "" when it gave none).
+// (the handheld's identifier; "" when it gave none). Held as one text with
+// the end of each value, so that two versions of a long table fit in little
+// more memory than their bytes: per record, each field's cell, then each
+// field's picture, then the sync ID.
 struct DecodedTable {
     std::string name;
-    std::vector<std::string> titles;
-    std::vector<std::vector<std::string>> rows, pictures;
-    std::vector<std::string> syncIds;
+    std::vector<std::string> titles;   // one per field
+    size_t records = 0;
+    std::string values;
+    std::vector<uint32_t> ends;   // of each value in values
 };
+std::string_view CellOf(const DecodedTable& table, size_t record, size_t field);
+std::string_view PictureOf(const DecodedTable& table, size_t record, size_t field);
+std::string_view SyncIdOf(const DecodedTable& table, size_t record);
 
 // The archive's path: given when not empty, else
 // $XDG_DATA_HOME/kiv/archive.sqlite (~/.local/share when that is unset or
@@ -39,8 +49,25 @@ std::string ArchivePath(const std::string& given);
 std::string ArchiveNow(void);
 
 // A Kcsv table decoded by the conversion library; false with *error when the
-// bytes are no table.
-bool DecodeTable(const std::string& kcsv, DecodedTable* table, std::string* error);
+// bytes are no table (or decode to more than 4 GiB).
+bool DecodeTable(std::string kcsv, DecodedTable* table, std::string* error);
+// The same for a stream's bytes, read a piece at a time; the stream is
+// closed. shown names it in a read error.
+bool DecodeTableStream(FILE* bytes, const std::string& shown, DecodedTable* table, std::string* error);
+// DecodeTable's work done beside another reader of the same pass (pull's
+// files): each step of the pass in turn (titles: the header), then the end.
+// fits is false once the values pass 4 GiB; the table is then incomplete.
+struct PassDecoding {
+    DecodedTable* table = nullptr;
+    size_t sync = 0;   // the sync ID's slot in a record, 0 for none
+    bool fits = true;
+    std::string base;   // the picture folder the cells name
+    std::string syncId, room;
+};
+struct KcsvPass;
+void StartPassDecoding(PassDecoding* decoding, DecodedTable* table);
+void DecodePassStep(PassDecoding* decoding, const KcsvPass& pass, bool titles);
+void EndPassDecoding(PassDecoding* decoding);
 // Equal but for the stamps the format renews on every write: "H" and "M",
 // each record's modification stamp, a desktop-written description's packed
 // stamp.
@@ -61,6 +88,9 @@ bool ArchiveHistory(sqlite3* db, const std::string& name, std::vector<ArchiveEnt
 // The pull id and the bytes of the version it holds or equals; false with
 // *error also when there is no such id.
 bool ArchiveVersion(sqlite3* db, long id, ArchiveEntry* entry, std::string* kcsv, std::string* error);
+// The same with the bytes as a stream read from the archive a piece at a
+// time (fclose it before the archive is closed).
+bool ArchiveVersionStream(sqlite3* db, long id, ArchiveEntry* entry, FILE** bytes, std::string* error);
 // The name of the table pulled last; "" when the archive holds none.
 bool LastPulledName(sqlite3* db, std::string* name, std::string* error);
 // The ids of the stored versions of name, newest first, at most count.

@@ -5,6 +5,8 @@
 #include <errno.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <set>
 #include "archive.h"
@@ -141,7 +143,7 @@ bool StepDone(sqlite3* db, sqlite3_stmt* st, std::string* error)
 }
 
 // One row: the numbers, then the text, as its parameters.
-bool Insert(sqlite3_stmt* st, const std::vector<sqlite3_int64>& numbers, const std::string& text)
+bool Insert(sqlite3_stmt* st, const std::vector<sqlite3_int64>& numbers, std::string_view text)
 {
     for (size_t i = 0; i < numbers.size(); i++)
         sqlite3_bind_int64(st, (int)i + 1, numbers[i]);
@@ -156,9 +158,9 @@ bool StoreRecords(sqlite3* db, long id, const DecodedTable& table, std::string* 
     bool ok = fields && cells;
     for (size_t f = 0; ok && f < table.titles.size(); f++)
         ok = Insert(fields, {id, (sqlite3_int64)f + 1}, table.titles[f]);
-    for (size_t r = 0; r < table.rows.size(); r++)
-        for (size_t f = 0; ok && f < table.rows[r].size(); f++)
-            ok = Insert(cells, {id, (sqlite3_int64)r + 1, (sqlite3_int64)f + 1}, table.rows[r][f]);
+    for (size_t r = 0; r < table.records; r++)
+        for (size_t f = 0; ok && f < table.titles.size(); f++)
+            ok = Insert(cells, {id, (sqlite3_int64)r + 1, (sqlite3_int64)f + 1}, CellOf(table, r, f));
     if (!ok)
         Fail(db, error);
     sqlite3_finalize(fields);
@@ -189,7 +191,7 @@ bool Store(sqlite3* db, const std::string& kcsv, const DecodedTable& table, Arch
     long same = LastVersionOf(db, table.name, &last);
     e->sameAs = same && SameApartFromStamps(last, kcsv) ? same : 0;
     e->name = table.name;
-    e->records = (long)table.rows.size();
+    e->records = (long)table.records;
     e->size = (long)kcsv.size();
     sqlite3_stmt* st = Prepare(db,
                                "INSERT INTO pulls (pulled, port, link, name, records, size, same_as) "
@@ -301,6 +303,68 @@ bool ArchiveHistory(sqlite3* db, const std::string& name, std::vector<ArchiveEnt
         entries->push_back(EntryOf(st));
     sqlite3_finalize(st);
     return rc == SQLITE_DONE || Fail(db, error);
+}
+
+namespace {
+
+// A stored version's bytes as a stream, read a piece at a time from the
+// archive, so that a long table is never held whole to be decoded.
+struct BlobStream {
+    sqlite3_blob* blob;
+    int size, at;
+};
+
+ssize_t ReadBlob(void* cookie, char* buffer, size_t n)
+{
+    BlobStream* b = (BlobStream*)cookie;
+    int count = (int)std::min(n, (size_t)(b->size - b->at));
+    if (count > 0 && sqlite3_blob_read(b->blob, buffer, count, b->at) != SQLITE_OK) {
+        errno = EIO;
+        return -1;
+    }
+    b->at += count;
+    return count;
+}
+
+int CloseBlob(void* cookie)
+{
+    BlobStream* b = (BlobStream*)cookie;
+    sqlite3_blob_close(b->blob);
+    delete b;
+    return 0;
+}
+
+}   // namespace
+
+bool ArchiveVersionStream(sqlite3* db, long id, ArchiveEntry* entry, FILE** bytes, std::string* error)
+{
+    sqlite3_stmt* st = Prepare(db, std::string("SELECT ") + kColumns +
+                                       ", coalesce(same_as, id) FROM pulls WHERE id = ?1");
+    if (st)
+        sqlite3_bind_int64(st, 1, id);
+    int rc = st ? sqlite3_step(st) : SQLITE_ERROR;
+    sqlite3_int64 version = 0;
+    if (rc == SQLITE_ROW) {
+        *entry = EntryOf(st);
+        version = sqlite3_column_int64(st, 8);
+    }
+    sqlite3_finalize(st);
+    if (rc == SQLITE_DONE)
+        *error = "no version " + std::to_string(id) + " in the archive (kiv history lists them)";
+    if (rc != SQLITE_ROW)
+        return rc != SQLITE_DONE && Fail(db, error);
+    BlobStream* b = new BlobStream{nullptr, 0, 0};
+    if (sqlite3_blob_open(db, "main", "tables", "kcsv", version, 0, &b->blob) != SQLITE_OK) {
+        delete b;
+        return Fail(db, error);
+    }
+    b->size = sqlite3_blob_bytes(b->blob);
+    *bytes = fopencookie(b, "rb", cookie_io_functions_t{ReadBlob, nullptr, nullptr, CloseBlob});
+    if (!*bytes) {
+        CloseBlob(b);
+        *error = std::string("cannot read the archive: ") + strerror(errno);
+    }
+    return *bytes != nullptr;
 }
 
 bool ArchiveVersion(sqlite3* db, long id, ArchiveEntry* entry, std::string* kcsv, std::string* error)

@@ -97,6 +97,8 @@ TEST(KivArchive, KeepsEachTableOncePerChange)
         {"--archive", {"addr.kcsv"}, "pull --archive @mine.sqlite", {}, "mine.sqlite", "1|0\n"},
         {"KIV_ARCHIVE", {"addr.kcsv"}, "pull", {"KIV_ARCHIVE=env.sqlite"}, "env.sqlite", "1|0\n"},
         {"--no-archive", {"addr.kcsv"}, "pull --no-archive", {}, "", ""},
+        // The files are named by -n; the archive's picture cells by the table.
+        {"a name of the user's", {"addr.kcsv"}, "pull -n mine", {}, "", "1|0\n"},
         {"the link kind from a settings file", {"addr.kcsv"}, "pull --settings @cable.ini", {}, "", "1|0\n"},
         {"receive", {"addr.kcsv", "addr.kcsv"}, "receive -f -o @got.kcsv", {}, "", "1|0\n2|1\n"},
         {"receive of no table", {"block"}, "receive -o @got.kcsv", {}, "", ""},

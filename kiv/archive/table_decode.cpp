@@ -2,13 +2,14 @@
 // rows and for diff: the same cells the table CSV shows, and the stamps
 // masked the way header_renew renews them, so that a table pulled again
 // unchanged is known as such.
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include "archive.h"
 #include "header_renew.h"
 #include "data_records.h"
 #include "kiv_convert.h"
-#include "table_check.h"
+#include "kcsv_pass.h"
 #include "table_from_kcsv.h"
 
 namespace {
@@ -72,29 +73,134 @@ std::string ArchiveNow(void)
     return text;
 }
 
-bool DecodeTable(const std::string& kcsv, DecodedTable* out, std::string* error)
+namespace {
+
+bool Append(DecodedTable* t, std::string_view value)
 {
-    KcsvTable table;
-    TableModel model;
-    const char shown[] = "the table";
-    if (RefuseDamagedTable(kcsv, shown, error) != KIV_EXIT_OK ||
-        OpenKcsvTable(kcsv, "", shown, &table, &model, error) != KIV_EXIT_OK)
+    if (t->values.size() + value.size() > UINT32_MAX)
         return false;
-    *out = DecodedTable();
-    out->name = model.name;
-    for (const ModelField& f : model.fields)
-        out->titles.push_back(f.title);
-    // Picture cells name the files as a pull without -n writes them.
-    table.base = SafeFileName(model.name) ? model.name : "table";
-    size_t sync = SyncSlot(table);
-    ModelRow row;
-    while (NextKcsvRow(&table, model, &row)) {
-        out->rows.push_back(row.cells);
-        out->pictures.push_back(row.pictures);
-        bool kept = sync > 0 && sync < row.kept.size() && !row.kept[sync].fromCell;
-        out->syncIds.push_back(kept ? SlotValue(row.kept[sync].raw) : "");
-    }
+    t->values.append(value);
+    t->ends.push_back((uint32_t)t->values.size());
     return true;
+}
+
+// A picture cell names its file under base, the folder a pull without -n
+// writes; the pass may have named it under another (passBase).
+bool AppendRecord(DecodedTable* t, const ModelRow& row, std::string_view syncId, const std::string& base,
+                  const std::string& passBase, std::string* room)
+{
+    bool ok = true;
+    for (size_t c = 0; c < row.cells.size(); c++) {
+        const std::string& cell = row.cells[c];
+        if (base == passBase || row.pictures[c].empty() || cell.compare(0, passBase.size(), passBase) != 0) {
+            ok = ok && Append(t, cell);
+            continue;
+        }
+        room->assign(base).append(cell, passBase.size(), std::string::npos);
+        ok = ok && Append(t, *room);
+    }
+    for (const std::string& picture : row.pictures)
+        ok = ok && Append(t, picture);
+    t->records++;
+    return ok && Append(t, syncId);
+}
+
+std::string_view Value(const DecodedTable& t, size_t record, size_t k)
+{
+    size_t at = record * (2 * t.titles.size() + 1) + k;
+    size_t start = at == 0 ? 0 : t.ends[at - 1];
+    return std::string_view(t.values).substr(start, t.ends[at] - start);
+}
+
+}   // namespace
+
+std::string_view CellOf(const DecodedTable& t, size_t record, size_t field)
+{
+    return Value(t, record, field);
+}
+
+std::string_view PictureOf(const DecodedTable& t, size_t record, size_t field)
+{
+    return Value(t, record, t.titles.size() + field);
+}
+
+std::string_view SyncIdOf(const DecodedTable& t, size_t record)
+{
+    return Value(t, record, 2 * t.titles.size());
+}
+
+namespace {
+
+bool DecodeWindow(KcsvWindow* in, DecodedTable* out, std::string* error)
+{
+    PassDecoding decoding;
+    StartPassDecoding(&decoding, out);
+    KcsvPass pass;
+    StartKcsvPass(&pass, in, "", "the table");
+    for (PassStep step; (step = NextKcsvPass(&pass)) != PASS_END;) {
+        DecodePassStep(&decoding, pass, step == PASS_TITLES);
+        if (step == PASS_TITLES)
+            pass.table.base = decoding.base;
+        pass.ended = pass.ended || !decoding.fits;
+    }
+    EndPassDecoding(&decoding);
+    if (KcsvPassResult(&pass, error) != KIV_EXIT_OK)
+        return false;
+    if (!decoding.fits)
+        *error = "the table is too large to decode (more than 4 GiB of values)";
+    return decoding.fits;
+}
+
+}   // namespace
+
+void StartPassDecoding(PassDecoding* d, DecodedTable* table)
+{
+    *d = PassDecoding();
+    d->table = table;
+    *table = DecodedTable();
+}
+
+void DecodePassStep(PassDecoding* d, const KcsvPass& pass, bool titles)
+{
+    DecodedTable* out = d->table;
+    if (titles) {
+        out->name = pass.model.name;
+        for (const ModelField& f : pass.model.fields)
+            out->titles.push_back(f.title);
+        // Picture cells name the files as a pull without -n writes them.
+        d->base = SafeFileName(pass.model.name) ? pass.model.name : "table";
+        d->sync = SyncSlot(pass.table);
+        return;
+    }
+    if (!d->fits)
+        return;
+    const ModelRow& row = pass.row;
+    bool kept = d->sync > 0 && d->sync < row.kept.size() && !row.kept[d->sync].fromCell;
+    d->syncId.clear();
+    if (kept)
+        SlotValueInto(row.kept[d->sync].raw, &d->syncId);
+    d->fits = AppendRecord(out, row, d->syncId, d->base, pass.table.base, &d->room);
+}
+
+void EndPassDecoding(PassDecoding* d)
+{
+    // The room grown for the records goes: diff holds two tables at once.
+    d->table->values.shrink_to_fit();
+    d->table->ends.shrink_to_fit();
+}
+
+bool DecodeTable(std::string kcsv, DecodedTable* out, std::string* error)
+{
+    KcsvWindow in;
+    OpenKcsvWindow(std::move(kcsv), &in);
+    return DecodeWindow(&in, out, error);
+}
+
+bool DecodeTableStream(FILE* bytes, const std::string& shown, DecodedTable* out, std::string* error)
+{
+    KcsvWindow in;
+    OpenKcsvWindowStream(bytes, shown, &in);
+    return DecodeWindow(&in, out, error);
 }
 
 bool SameApartFromStamps(const std::string& a, const std::string& b)

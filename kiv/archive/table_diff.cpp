@@ -7,6 +7,9 @@
 // A cell or title is printed as show prints it: one line, no control
 // characters that a terminal would obey.
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <unordered_map>
 #include "archive.h"
 #include "show_width.h"
 
@@ -14,69 +17,136 @@ namespace {
 
 const size_t kNone = (size_t)-1;
 
-std::string Label(const std::vector<std::string>& cells)
+std::string_view Cell(const DecodedTable& t, size_t r, size_t f)
+{
+    return f < t.titles.size() ? CellOf(t, r, f) : std::string_view();
+}
+
+std::string_view Picture(const DecodedTable& t, size_t r, size_t f)
+{
+    return f < t.titles.size() ? PictureOf(t, r, f) : std::string_view();
+}
+
+std::string Label(const DecodedTable& t, size_t r)
 {
     std::string label;
     int taken = 0;
-    for (size_t i = 0; i < cells.size() && taken < 2; i++) {
-        if (cells[i].empty())
+    for (size_t f = 0; f < t.titles.size() && taken < 2; f++) {
+        if (Cell(t, r, f).empty())
             continue;
-        label += (taken++ ? ", " : "") + OneLine(cells[i]);
+        label += taken++ ? ", " : "";
+        label += OneLine(std::string(Cell(t, r, f)));
     }
     return label.empty() ? "(an empty record)" : label;
 }
 
-std::string FirstCell(const std::vector<std::string>& cells)
+std::string_view FirstCell(const DecodedTable& t, size_t r)
 {
-    for (const std::string& c : cells)
-        if (!c.empty())
-            return c;
-    return "";
+    for (size_t f = 0; f < t.titles.size(); f++)
+        if (!Cell(t, r, f).empty())
+            return Cell(t, r, f);
+    return std::string_view();
 }
 
-// Pairs each unmatched record of b with the first unmatched one of a for
-// which same holds.
-template <typename Same>
-void MatchBy(const DecodedTable& a, const DecodedTable& b, std::vector<size_t>* ofB, std::vector<bool>* usedA,
-             Same same)
+// FNV-1a, 64 bits, over bytes, continuing from h.
+uint64_t Hash(uint64_t h, const char* bytes, size_t n)
 {
-    for (size_t j = 0; j < b.rows.size(); j++)
-        for (size_t i = 0; (*ofB)[j] == kNone && i < a.rows.size(); i++)
+    for (size_t i = 0; i < n; i++)
+        h = (h ^ (unsigned char)bytes[i]) * 1099511628211ull;
+    return h;
+}
+
+const uint64_t kHashStart = 14695981039346656037ull;
+
+uint64_t HashOf(std::string_view text) { return Hash(kHashStart, text.data(), text.size()); }
+
+// Records of a that one key could match, in a's order; those before first
+// are all taken.
+struct Bucket {
+    std::vector<size_t> rows;
+    size_t first = 0;
+};
+
+// Pairs each unmatched record of b with the first unmatched one of a for
+// which same holds. same holds only for records of equal keys (false from
+// key: the record takes no part), so each record of b looks only among the
+// records of a with its key, and the work stays in proportion to the
+// records: comparing every pair cost a 100 000-record table 10^10 compares.
+template <typename KeyA, typename KeyB, typename Same>
+void MatchBy(const DecodedTable& a, const DecodedTable& b, std::vector<size_t>* ofB, std::vector<bool>* usedA,
+             KeyA keyA, KeyB keyB, Same same)
+{
+    std::unordered_map<uint64_t, Bucket> buckets;
+    uint64_t key;
+    for (size_t i = 0; i < a.records; i++)
+        if (!(*usedA)[i] && keyA(i, &key))
+            buckets[key].rows.push_back(i);
+    for (size_t j = 0; j < b.records; j++) {
+        auto it = (*ofB)[j] == kNone && keyB(j, &key) ? buckets.find(key) : buckets.end();
+        if (it == buckets.end())
+            continue;
+        Bucket& bucket = it->second;
+        while (bucket.first < bucket.rows.size() && (*usedA)[bucket.rows[bucket.first]])
+            bucket.first++;
+        for (size_t n = bucket.first; n < bucket.rows.size(); n++) {
+            size_t i = bucket.rows[n];
             if (!(*usedA)[i] && same(i, j)) {
                 (*ofB)[j] = i;
                 (*usedA)[i] = true;
+                break;
             }
+        }
+    }
 }
 
 bool SameCell(const DecodedTable& a, const DecodedTable& b, size_t i, size_t j, size_t f)
 {
-    const std::vector<std::string>&old = a.rows[i], &now = b.rows[j];
-    const std::string& was = f < old.size() ? old[f] : "";
-    const std::string& is = f < now.size() ? now[f] : "";
-    bool pictures = f < a.pictures[i].size() && f < b.pictures[j].size() &&
-                    !(a.pictures[i][f].empty() && b.pictures[j][f].empty());
-    return pictures ? a.pictures[i][f] == b.pictures[j][f] : was == is;
+    std::string_view was = Picture(a, i, f), is = Picture(b, j, f);
+    if (f < a.titles.size() && f < b.titles.size() && !(was.empty() && is.empty()))
+        return was == is;
+    return Cell(a, i, f) == Cell(b, j, f);
 }
 
 bool SameRecord(const DecodedTable& a, const DecodedTable& b, size_t i, size_t j)
 {
-    for (size_t f = 0; f < std::max(a.rows[i].size(), b.rows[j].size()); f++)
+    for (size_t f = 0; f < std::max(a.titles.size(), b.titles.size()); f++)
         if (!SameCell(a, b, i, j, f))
             return false;
     return true;
 }
 
+// Equal for records that SameRecord finds the same: each field as its
+// picture's bytes when it has one, else as its cell; empty fields at the end
+// count as absent, as a shorter record's missing fields compare empty.
+uint64_t RecordKey(const DecodedTable& t, size_t r)
+{
+    size_t end = t.titles.size();
+    while (end > 0 && Cell(t, r, end - 1).empty() && Picture(t, r, end - 1).empty())
+        end--;
+    uint64_t h = kHashStart;
+    for (size_t f = 0; f < end; f++) {
+        bool picture = !Picture(t, r, f).empty();
+        std::string_view bytes = picture ? Picture(t, r, f) : Cell(t, r, f);
+        char head[1 + sizeof(size_t)];
+        head[0] = picture ? 'P' : 'C';
+        size_t n = bytes.size();
+        memcpy(head + 1, &n, sizeof n);
+        h = Hash(Hash(h, head, sizeof head), bytes.data(), n);
+    }
+    return h;
+}
+
 std::string Changes(const DecodedTable& a, const DecodedTable& b, size_t i, size_t j)
 {
     std::string lines;
-    const std::vector<std::string>&old = a.rows[i], &now = b.rows[j];
-    for (size_t f = 0; f < std::max(old.size(), now.size()); f++) {
-        std::string was = f < old.size() ? old[f] : "", is = f < now.size() ? now[f] : "";
-        std::string title = f < b.titles.size() ? b.titles[f] : a.titles[f];
-        if (!SameCell(a, b, i, j, f))
-            lines += "    " + OneLine(title) + ": " + OneLine(was) + " \u2192 " + OneLine(is) + "\n";
+    for (size_t f = 0; f < std::max(a.titles.size(), b.titles.size()); f++) {
+        if (SameCell(a, b, i, j, f))
+            continue;
+        const std::string& title = f < b.titles.size() ? b.titles[f] : a.titles[f];
+        lines.append("    ").append(OneLine(title)).append(": ").append(OneLine(std::string(Cell(a, i, f))));
+        lines.append(" \u2192 ").append(OneLine(std::string(Cell(b, j, f)))).append("\n");
     }
-    return lines.empty() ? "" : "~ " + Label(now) + "\n" + lines;
+    return lines.empty() ? "" : "~ " + Label(b, j) + "\n" + lines;
 }
 
 std::string Join(const std::vector<std::string>& titles)
@@ -91,21 +161,40 @@ std::string Join(const std::vector<std::string>& titles)
 
 std::string TableDiff(const DecodedTable& a, const DecodedTable& b)
 {
-    std::vector<size_t> ofB(b.rows.size(), kNone);
-    std::vector<bool> usedA(a.rows.size(), false);
-    MatchBy(a, b, &ofB, &usedA,
-            [&](size_t i, size_t j) { return !a.syncIds[i].empty() && a.syncIds[i] == b.syncIds[j]; });
-    MatchBy(a, b, &ofB, &usedA, [&](size_t i, size_t j) { return SameRecord(a, b, i, j); });
-    MatchBy(a, b, &ofB, &usedA, [&](size_t i, size_t j) {
-        return a.syncIds[i].empty() && b.syncIds[j].empty() && FirstCell(a.rows[i]) == FirstCell(b.rows[j]);
+    std::vector<size_t> ofB(b.records, kNone);
+    std::vector<bool> usedA(a.records, false);
+    auto syncKey = [](const DecodedTable& t) {
+        return [&t](size_t r, uint64_t* key) {
+            *key = HashOf(SyncIdOf(t, r));
+            return !SyncIdOf(t, r).empty();
+        };
+    };
+    auto recordKey = [](const DecodedTable& t) {
+        return [&t](size_t r, uint64_t* key) {
+            *key = RecordKey(t, r);
+            return true;
+        };
+    };
+    auto firstCellKey = [](const DecodedTable& t) {
+        return [&t](size_t r, uint64_t* key) {
+            *key = HashOf(FirstCell(t, r));
+            return SyncIdOf(t, r).empty();
+        };
+    };
+    MatchBy(a, b, &ofB, &usedA, syncKey(a), syncKey(b),
+            [&](size_t i, size_t j) { return !SyncIdOf(a, i).empty() && SyncIdOf(a, i) == SyncIdOf(b, j); });
+    MatchBy(a, b, &ofB, &usedA, recordKey(a), recordKey(b),
+            [&](size_t i, size_t j) { return SameRecord(a, b, i, j); });
+    MatchBy(a, b, &ofB, &usedA, firstCellKey(a), firstCellKey(b), [&](size_t i, size_t j) {
+        return SyncIdOf(a, i).empty() && SyncIdOf(b, j).empty() && FirstCell(a, i) == FirstCell(b, j);
     });
     std::string out;
     if (a.titles != b.titles)
         out += "fields: " + Join(a.titles) + " \u2192 " + Join(b.titles) + "\n";
-    for (size_t i = 0; i < a.rows.size(); i++)
+    for (size_t i = 0; i < a.records; i++)
         if (!usedA[i])
-            out += "- " + Label(a.rows[i]) + "\n";
-    for (size_t j = 0; j < b.rows.size(); j++)
-        out += ofB[j] == kNone ? "+ " + Label(b.rows[j]) + "\n" : Changes(a, b, ofB[j], j);
+            out += "- " + Label(a, i) + "\n";
+    for (size_t j = 0; j < b.records; j++)
+        out += ofB[j] == kNone ? "+ " + Label(b, j) + "\n" : Changes(a, b, ofB[j], j);
     return out;
 }

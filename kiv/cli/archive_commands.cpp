@@ -22,11 +22,24 @@ bool Open(const std::string& given, sqlite3** db)
     return false;
 }
 
-// The version id's bytes, decoded when table is not null; a KivExit value.
-int LoadVersion(sqlite3* db, long id, ArchiveEntry* entry, std::string* kcsv, DecodedTable* table)
+// The version id's bytes; a KivExit value.
+int LoadVersion(sqlite3* db, long id, ArchiveEntry* entry, std::string* kcsv)
 {
     std::string error;
-    if (!ArchiveVersion(db, id, entry, kcsv, &error) || (table && !DecodeTable(*kcsv, table, &error))) {
+    if (!ArchiveVersion(db, id, entry, kcsv, &error)) {
+        Complain(error);
+        return KIV_EXIT_READ;
+    }
+    return KIV_EXIT_OK;
+}
+
+// The version id decoded, read from the archive a piece at a time.
+int LoadVersionTable(sqlite3* db, long id, ArchiveEntry* entry, DecodedTable* table)
+{
+    std::string error;
+    FILE* bytes = nullptr;
+    if (!ArchiveVersionStream(db, id, entry, &bytes, &error) ||
+        !DecodeTableStream(bytes, "version " + std::to_string(id), table, &error)) {
         Complain(error);
         return KIV_EXIT_READ;
     }
@@ -70,12 +83,13 @@ int DiffVersions(sqlite3* db, const DiffArgs& a, long ids[2])
 }   // namespace
 
 int ArchiveReceived(const CommonOptions& o, const std::vector<uint8_t>& block,
-                    const std::vector<std::string>& files)
+                    const std::vector<std::string>& files, const DecodedTable* decoded)
 {
     std::string kcsv(block.begin(), block.end()), error;
-    DecodedTable table;
-    if (o.noArchive || !DecodeTable(kcsv, &table, &error))
+    DecodedTable own;
+    if (o.noArchive || (!decoded && !DecodeTable(kcsv, &own, &error)))
         return KIV_EXIT_OK;   // a block that is no table is a file, not a version
+    const DecodedTable& table = decoded ? *decoded : own;
     ArchiveEntry entry;
     entry.pulled = ArchiveNow();
     entry.port = o.link.port;
@@ -121,11 +135,10 @@ int DiffCommand(const DiffArgs& a)
         return KIV_EXIT_READ;
     long ids[2];
     ArchiveEntry entries[2];
-    std::string kcsv[2];
     DecodedTable tables[2];
     int rc = DiffVersions(db, a, ids);
     for (int k = 0; k < 2 && rc == KIV_EXIT_OK; k++)
-        rc = LoadVersion(db, ids[k], &entries[k], &kcsv[k], &tables[k]);
+        rc = LoadVersionTable(db, ids[k], &entries[k], &tables[k]);
     CloseArchive(db);
     if (rc != KIV_EXIT_OK)
         return rc;
@@ -151,7 +164,7 @@ int ExportCommand(const CommonOptions& o, const ExportArgs& a)
         return KIV_EXIT_READ;
     ArchiveEntry entry;
     std::string kcsv, error;
-    int rc = LoadVersion(db, a.id, &entry, &kcsv, nullptr);
+    int rc = LoadVersion(db, a.id, &entry, &kcsv);
     CloseArchive(db);
     if (rc != KIV_EXIT_OK)
         return rc;
@@ -188,7 +201,7 @@ int ArchivePushCommand(const CommonOptions& o, long id)
         return KIV_EXIT_READ;
     ArchiveEntry entry;
     std::string kcsv;
-    int rc = LoadVersion(db, id, &entry, &kcsv, nullptr);
+    int rc = LoadVersion(db, id, &entry, &kcsv);
     CloseArchive(db);
     return rc ? rc : LinkTransfer(o, true, std::vector<uint8_t>(kcsv.begin(), kcsv.end()), nullptr);
 }

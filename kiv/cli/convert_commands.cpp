@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <cstring>
 #include <iostream>
+#include "archive.h"
 #include "kiv_commands.h"
 #include "held_signals.h"
 #include "kiv_convert.h"
@@ -149,9 +150,14 @@ int PullCommand(const CommonOptions& o, const std::string& dir, const std::strin
         return Finish(status, dir, made);
     std::vector<std::string> written;
     std::string error;
-    status = o.classic
-                 ? KcsvBlockToFiles(block, dir, name, Options(o), &written, &error, AfterPulledKcsv)
-                 : KcsvBlockToTableFiles(block, dir, name, Options(o), &written, &error, AfterPulledKcsv);
+    // The archive takes the table from the same pass that writes the files.
+    DecodedTable decoded;
+    PassDecoding decoding;
+    StartPassDecoding(&decoding, &decoded);
+    PassWatch watch = [&](const KcsvPass& pass, bool titles) { DecodePassStep(&decoding, pass, titles); };
+    status = o.classic ? KcsvBlockToFiles(block, dir, name, Options(o), &written, &error, AfterPulledKcsv)
+                       : KcsvBlockToTableFiles(block, dir, name, Options(o), &written, &error,
+                                               AfterPulledKcsv, o.noArchive ? nullptr : watch);
     // What was written is listed whatever failed after it, a kept copy of
     // the table included.
     for (const std::string& path : written)
@@ -159,7 +165,8 @@ int PullCommand(const CommonOptions& o, const std::string& dir, const std::strin
     std::cout.flush();
     if (status)
         return Finish(Report(status, error), dir, made && written.empty());
-    return ArchiveReceived(o, block, written);
+    EndPassDecoding(&decoding);
+    return ArchiveReceived(o, block, written, o.classic || !decoding.fits ? nullptr : &decoded);
 }
 
 int PushCommand(const CommonOptions& o, const std::string& layout, const std::string& csv)

@@ -51,9 +51,11 @@ std::string DefaultKcsvPath(const std::string& csv);
 
 // The archive of pulls; archive_commands.cpp. A received table goes into the
 // archive once files hold it; when it cannot, a warning names them and the
-// status is KIV_EXIT_WRITE.
+// status is KIV_EXIT_WRITE. decoded, when given, is the table as the pass
+// that wrote the files decoded it.
+struct DecodedTable;
 int ArchiveReceived(const CommonOptions& o, const std::vector<uint8_t>& block,
-                    const std::vector<std::string>& files);
+                    const std::vector<std::string>& files, const DecodedTable* decoded = nullptr);
 int HistoryCommand(const std::string& archive, const std::string& name);
 struct DiffArgs {
     std::string archive, name;

@@ -29,6 +29,13 @@ void OpenKcsvWindow(std::string bytes, KcsvWindow* window)
     CutAtTextEnd(window, 0);
 }
 
+void OpenKcsvWindowStream(FILE* file, const std::string& path, KcsvWindow* window)
+{
+    *window = KcsvWindow();
+    window->path = path;
+    window->file = file;
+}
+
 int OpenKcsvWindowFile(const std::string& path, KcsvWindow* window, std::string* error)
 {
     *window = KcsvWindow();

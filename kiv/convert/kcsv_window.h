@@ -18,6 +18,9 @@ struct KcsvWindow {
 
 // A whole table already in memory: the window holds it from the start.
 void OpenKcsvWindow(std::string bytes, KcsvWindow* window);
+// An open stream, read from where it stands; the window closes it. path
+// names it in a read error.
+void OpenKcsvWindowStream(FILE* file, const std::string& path, KcsvWindow* window);
 // KIV_EXIT_READ with *error "<path>: <reason>" when the file cannot be opened.
 int OpenKcsvWindowFile(const std::string& path, KcsvWindow* window, std::string* error);
 // Appends the next piece of the file; false once the input has ended.

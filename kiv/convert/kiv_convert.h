@@ -1,6 +1,7 @@
 #pragma once
 // clang-format off
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -52,6 +53,8 @@ struct ReceivedTable {
 // Called once the Kcsv file is in place; a status other than KIV_EXIT_OK (with *error) ends the
 // job there.
 typedef int (*AfterKcsv)(const ReceivedTable& table, std::string* error);
+struct KcsvPass;
+typedef std::function<void(const KcsvPass& pass, bool titles)> PassWatch;
 // The Kcsv file is committed first, alone, then the others together. A table that cannot be
 // converted keeps its Kcsv file; when that cannot be written either, the block is kept by
 // KeepBlock. *written receives the paths written, in order, for the program to list.
@@ -94,9 +97,11 @@ int WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& dat
 int KcsvFileToTableCsv(const std::string& kcsvPath, const std::string& dir, const ConvertOptions& options,
                        std::string* error);
 // pull takes the received table's name, free names and the Kcsv file first as KcsvBlockToFiles does.
+// watch, when given, is told of the header (titles true) and of each row as the one pass reads
+// them, for a reader beside the files (pull's archive).
 int KcsvBlockToTableFiles(const std::vector<uint8_t>& block, const std::string& dir, const std::string& name,
                           const ConvertOptions& options, std::vector<std::string>* written, std::string* error,
-                          AfterKcsv afterKcsv = nullptr);
+                          AfterKcsv afterKcsv = nullptr, PassWatch watch = nullptr);
 // export: a table's bytes (shown names it in errors) as to-csv writes them, "<dir>/<base>.csv" and the rest.
 int KcsvToTableCsv(const std::string& kcsv, const std::string& shown, const std::string& dir,
                    const std::string& base, const ConvertOptions& options, std::vector<std::string>* written,

@@ -167,6 +167,20 @@ pid_t KivRun::StartKiv(const std::string& args, const std::string& sub, const st
     return Spawn(argv, fullEnv, File("kiv.err"), sub.empty() ? dir : File(sub), File("kiv.out"));
 }
 
+int KivRun::CountedKiv(const std::string& args, std::map<std::string, double>* work)
+{
+    std::string count = File("kiv.count");
+    unlink(count.c_str());
+    int status = ExitStatus(
+        StartKiv(args, "", {"LD_PRELOAD=" KIV_PTY_SHIM ":" KIV_COUNT_SHIM, "KIV_COUNT_FILE=" + count}));
+    *work = {{"bytes", 0}, {"allocations", 0}, {"allocated", 0}};
+    std::istringstream in(ReadWhole(count));
+    std::string name;
+    for (double value; in >> name >> value;)
+        (*work)[name] = value;
+    return status;
+}
+
 std::vector<std::string> KivRun::Log(const std::string& kind) const
 {
     std::vector<std::string> lines;

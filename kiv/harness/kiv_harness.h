@@ -5,6 +5,7 @@
 #pragma once
 #include <sys/types.h>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,10 @@ struct KivRun {
     pid_t StartKiv(const std::string& args, const std::string& sub = "",
                    const std::vector<std::string>& env = {});
     int Kiv(const std::string& args, const std::string& sub = "") { return ExitStatus(StartKiv(args, sub)); }
+    // kiv run with args under the counting library (tools/kivcount): its
+    // exit status, and *work what it counted by name ("bytes", "allocations",
+    // "allocated"; all 0 when kiv wrote no count).
+    int CountedKiv(const std::string& args, std::map<std::string, double>* work);
     std::string Err() const { return ReadWhole(File("kiv.err")); }
     std::string Out() const { return ReadWhole(File("kiv.out")); }
     // The preload library's log lines of one kind, the time stamps cut off.

@@ -155,7 +155,7 @@ int StagePictures(const ShownTable& table, const std::string& pageFolder, Stagin
     int rc = KIV_EXIT_OK;
     links->assign(table.rows.size(), std::vector<std::string>(table.titles.size()));
     for (size_t r = 0; r < table.rows.size(); r++) {
-        for (size_t c = 0; rc == KIV_EXIT_OK && c < table.titles.size(); c++) {
+        for (size_t c = 0; rc == KIV_EXIT_OK && c < table.bytes[r].size(); c++) {
             const std::string& bytes = table.bytes[r][c];
             if (bytes.empty())
                 continue;

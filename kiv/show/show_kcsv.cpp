@@ -1,10 +1,8 @@
 // A Kcsv table for kiv show: the same cells, and the same checks before,
-// as the table CSV that to-csv writes for it.
-#include "file_io.h"
+// as the table CSV that to-csv writes for it, read in the same one pass.
+#include "kcsv_pass.h"
 #include "kiv_convert.h"
 #include "show_table.h"
-#include "table_check.h"
-#include "table_from_kcsv.h"
 
 namespace {
 
@@ -18,32 +16,45 @@ void TakeFields(const TableModel& model, ShownTable* table)
     }
 }
 
+// A row's pictures are kept only when it has one: most rows have none.
+void TakeRow(const ModelRow& row, ShownTable* table)
+{
+    table->rows.push_back(row.cells);
+    bool any = false;
+    for (const std::string& p : row.pictures)
+        any = any || !p.empty();
+    table->bytes.push_back(any ? row.pictures : std::vector<std::string>());
 }
+
+int Shown(KcsvWindow* in, const std::string& path, const std::string& folder, const std::string& base,
+          ShownTable* table, std::string* error)
+{
+    KcsvPass pass;
+    StartKcsvPass(&pass, in, base, path);
+    for (PassStep step; (step = NextKcsvPass(&pass)) != PASS_END;) {
+        if (step == PASS_TITLES)
+            TakeFields(pass.model, table);
+        else
+            TakeRow(pass.row, table);
+    }
+    table->folder = folder;
+    return KcsvPassResult(&pass, error);
+}
+
+}   // namespace
 
 int LoadKcsvShown(const std::string& path, const std::string& folder, const std::string& base,
                   ShownTable* table, std::string* error)
 {
-    std::string kcsv;
-    int rc = ReadWholeFile(path, &kcsv, error);
-    return rc == KIV_EXIT_OK ? KcsvShown(kcsv, path, folder, base, table, error) : rc;
+    KcsvWindow in;
+    int rc = OpenKcsvWindowFile(path, &in, error);
+    return rc == KIV_EXIT_OK ? Shown(&in, path, folder, base, table, error) : rc;
 }
 
 int KcsvShown(const std::string& kcsv, const std::string& path, const std::string& folder,
               const std::string& base, ShownTable* table, std::string* error)
 {
-    int rc = RefuseDamagedTable(kcsv, path, error);
-    KcsvTable reading;
-    TableModel model;
-    if (rc == KIV_EXIT_OK)
-        rc = OpenKcsvTable(kcsv, base, path, &reading, &model, error);
-    if (rc != KIV_EXIT_OK)
-        return rc;
-    TakeFields(model, table);
-    table->folder = folder;
-    ModelRow row;
-    while (NextKcsvRow(&reading, model, &row)) {
-        table->rows.push_back(row.cells);
-        table->bytes.push_back(row.pictures);
-    }
-    return KIV_EXIT_OK;
+    KcsvWindow in;
+    OpenKcsvWindow(kcsv, &in);
+    return Shown(&in, path, folder, base, table, error);
 }

@@ -13,8 +13,9 @@ struct ShownTable {
     std::vector<bool> pictures;                   // per column: a picture field, its cells paths
     std::vector<std::vector<std::string>> rows;   // cells, UTF-8 as the table CSV holds them
     // From a Kcsv table: per row and column the picture's bytes (empty when
-    // none); the cell is the path they are to be written at. From a CSV:
-    // empty, the pictures being files already.
+    // none, and no columns for a row without any picture); the cell is the
+    // path they are to be written at. From a CSV: empty, the pictures being
+    // files already.
     std::vector<std::vector<std::string>> bytes;
     std::string folder;   // the folder the picture paths are relative to
 };

@@ -24,6 +24,19 @@ int FallbackWidth(uint32_t cp)
     return wide ? 2 : 1;
 }
 
+// The C library's width under C.UTF-8, -1 for a character not shown.
+int LookedUpWidth(uint32_t cp)
+{
+    if (!utf8Locale)
+        utf8Locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
+    if (!utf8Locale)
+        return FallbackWidth(cp);
+    locale_t saved = uselocale(utf8Locale);
+    int width = wcwidth((wchar_t)cp);
+    uselocale(saved);
+    return width;
+}
+
 bool Continuation(const std::string& text, size_t at)
 {
     return at < text.size() && ((unsigned char)text[at] & 0xC0) == 0x80;
@@ -70,20 +83,33 @@ std::string Utf8Of(uint32_t cp)
 
 int CodePointWidth(uint32_t cp)
 {
-    if (!utf8Locale)
-        utf8Locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
-    if (!utf8Locale)
-        return FallbackWidth(cp);
-    locale_t saved = uselocale(utf8Locale);
-    int width = wcwidth((wchar_t)cp);
-    uselocale(saved);
+    // Printable ASCII, most of any table, needs no look-up; the rest of the
+    // first plane is looked up once each: the locale switch around each
+    // look-up cost more than the layout.
+    if (cp >= 0x20 && cp < 0x7F)
+        return 1;
+    static signed char known[0x10000];   // width + 2, 0 for not looked up yet
+    if (cp < 0x10000 && known[cp])
+        return known[cp] - 2;
+    int width = LookedUpWidth(cp);
+    if (cp < 0x10000)
+        known[cp] = (signed char)(width + 2);
     return width;
 }
 
 std::string OneLine(const std::string& text)
 {
     std::string line;
+    line.reserve(text.size());
     for (size_t at = 0; at < text.size();) {
+        // A run of printable ASCII goes over as it is.
+        size_t run = at;
+        while (run < text.size() && text[run] >= 0x20 && text[run] < 0x7F)
+            run++;
+        line.append(text, at, run - at);
+        if ((at = run) >= text.size())
+            break;
+        size_t before = at;
         uint32_t cp = NextCodePoint(text, &at);
         if (cp == '\r' && at < text.size() && text[at] == '\n')
             continue;   // CR LF is one break
@@ -91,26 +117,35 @@ std::string OneLine(const std::string& text)
             line += "↵";
         else if (cp == '\t')
             line += ' ';
+        else if (CodePointWidth(cp) < 0 || (cp == 0xFFFD && at - before != 3))
+            line += "\uFFFD";   // a control character, or a byte that is no UTF-8
         else
-            line += Utf8Of(CodePointWidth(cp) < 0 ? 0xFFFD : cp);
+            line.append(text, before, at - before);
     }
     return line;
 }
 
-int DisplayWidth(const std::string& text)
+namespace {
+
+// The cells a text that OneLine gave takes.
+int LineWidth(const std::string& line)
 {
-    std::string line = OneLine(text);
     int width = 0;
     for (size_t at = 0; at < line.size();)
-        width += CodePointWidth(NextCodePoint(line, &at));
+        width += (unsigned char)line[at] < 0x80 ? (at++, 1) : CodePointWidth(NextCodePoint(line, &at));
     return width;
 }
+
+}   // namespace
+
+int DisplayWidth(const std::string& text) { return LineWidth(OneLine(text)); }
 
 std::string FitCells(const std::string& text, int width, bool right)
 {
     std::string line = OneLine(text), kept;
-    int used = 0;
-    if (DisplayWidth(line) > width) {
+    int used = LineWidth(line);
+    if (used > width) {
+        used = 0;
         for (size_t at = 0, before = 0; at < line.size(); before = at) {
             int w = CodePointWidth(NextCodePoint(line, &at));
             if (used + w > width - 1)
@@ -120,8 +155,6 @@ std::string FitCells(const std::string& text, int width, bool right)
         }
         line = kept + (width > 0 ? "…" : "");
         used += width > 0;
-    } else {
-        used = DisplayWidth(line);
     }
     std::string pad(width - used, ' ');
     return right ? pad + line : line + pad;

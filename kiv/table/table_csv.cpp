@@ -14,6 +14,7 @@
 #include "cp932_text.h"
 #include "csv_fields.h"
 #include "file_io.h"
+#include "kcsv_pass.h"
 #include "kcsv_window.h"
 #include "kiv_convert.h"
 #include "staging.h"
@@ -34,6 +35,7 @@ struct Job {
     long lines = 0;
     std::string rowLines;
     std::vector<std::pair<std::string, std::string>> pictures;   // staged, final
+    PassWatch watch;                                             // told of each step of the pass, when set
 };
 
 int WriteLine(Job* job, const std::string& utf8, std::string* error)
@@ -92,45 +94,22 @@ int CloseCsv(Job* job, int rc, std::string* error)
     return rc;
 }
 
-// The conversion's side of the pass: it starts once the check has read the
-// titles and then takes each record the check has passed.
-struct Rows {
-    KcsvTable table;
-    TableModel model;
-    ModelRow row;
-    std::string line;   // the row's CSV line, its room reused
-    bool started = false;
-    bool ended = false;   // the record reader stopped before the check did
-};
-
-// The header comes from the window, which still holds the table from its start.
-int StartRows(Job* job, const std::string& text, Rows* rows, std::string* error)
+// The header is read: the staged files start.
+int StartRows(Job* job, const TableModel& model, std::string* error)
 {
-    rows->started = true;
-    int rc = OpenKcsvTable(text, job->base, job->input, &rows->table, &rows->model, error);
-    if (rc == KIV_EXIT_OK)
-        rc = StageOpen(&job->stage, job->dir, error);
+    int rc = StageOpen(&job->stage, job->dir, error);
     if (rc == KIV_EXIT_OK)
         rc = OpenCsv(job, error);
     if (rc == KIV_EXIT_OK)
-        rc = WriteTitles(job, rows->model, error);
+        rc = WriteTitles(job, model, error);
     return rc;
 }
 
-// A record the check read as one plain line is not split again.
-int WriteRow(Job* job, const TableCheckPass& check, Rows* rows, std::string* error)
+int WriteRow(Job* job, const KcsvPass& pass, std::string* line, std::string* error)
 {
-    ModelRow& row = rows->row;
-    if (rows->ended)
-        return KIV_EXIT_OK;
-    if (!check.slots.empty() && check.start == rows->table.next)
-        KcsvRowOfSlots(&rows->table, rows->model, check.slots, check.next, &row);
-    else if (!NextKcsvRow(&rows->table, rows->model, &row)) {
-        rows->ended = true;
-        return KIV_EXIT_OK;
-    }
-    CsvLineInto(row.cells, &rows->model.fields, &rows->line);
-    int rc = WriteLine(job, rows->line, error);
+    const ModelRow& row = pass.row;
+    CsvLineInto(row.cells, &pass.model.fields, line);
+    int rc = WriteLine(job, *line, error);
     for (size_t c = 0; rc == KIV_EXIT_OK && c < row.pictures.size(); c++)
         if (!row.pictures[c].empty())
             rc = StagePicture(job, row.cells[c], row.pictures[c], error);
@@ -157,48 +136,33 @@ int Commit(Job* job, std::vector<std::string>* written, std::string* error)
 // One pass over the records: each is checked and then converted into the
 // staged files. A fault of the table found later still refuses it with
 // nothing written, as the staged files go unless committed; and it outranks
-// a failure of the conversion, as when the check ran over the whole table
-// first. A read error of the input outranks both.
+// a failure of the conversion. A read error of the input outranks both.
 int Run(KcsvWindow* in, Job* job, std::vector<std::string>* written, std::string* error)
 {
-    TableCheckPass check;
-    StartTableCheck(&check);
-    Rows rows;
+    KcsvPass pass;
+    StartKcsvPass(&pass, in, job->base, job->input);
     int rc = KIV_EXIT_OK;
-    std::string failure;
-    for (;;) {
-        CheckStep step = CheckNextRecord(&check, in->text, in->ended);
-        if (step == CHECK_MORE && !in->ended) {
-            ReadMoreKcsv(in);
-            continue;
-        }
-        if (step != CHECK_RECORD)
-            break;
-        if (rc == KIV_EXIT_OK && check.inData)
-            rc = rows.started ? WriteRow(job, check, &rows, &failure)
-                              : StartRows(job, in->text, &rows, &failure);
-        if (rows.started) {
-            size_t dropped = DropKcsvBefore(in, std::min({check.lineOffset, check.next, rows.table.next}));
-            TableCheckDropped(&check, dropped);
-            rows.table.next -= dropped;
-        }
+    std::string failure, line;   // the row's CSV line, its room reused
+    for (PassStep step; (step = NextKcsvPass(&pass)) != PASS_END;) {
+        rc = step == PASS_TITLES ? StartRows(job, pass.model, &failure)
+                                 : WriteRow(job, pass, &line, &failure);
+        if (job->watch && rc == KIV_EXIT_OK)
+            job->watch(pass, step == PASS_TITLES);
+        pass.ended = pass.ended || rc != KIV_EXIT_OK;
     }
-    int readRc = CloseKcsvWindow(in, error);
-    int checkRc = readRc == KIV_EXIT_OK ? TableCheckResult(check, job->input, error) : readRc;
-    if (checkRc == KIV_EXIT_OK && rc == KIV_EXIT_OK && !rows.started)
-        rc = StartRows(job, in->text, &rows, &failure);
+    int passRc = KcsvPassResult(&pass, error);
     rc = CloseCsv(job, rc, &failure);
-    if (checkRc == KIV_EXIT_OK && rc == KIV_EXIT_OK) {
-        rows.model.rows = rows.table.rows;
+    if (passRc == KIV_EXIT_OK && rc == KIV_EXIT_OK) {
+        pass.model.rows = pass.table.rows;
         job->schemaStaged = StageName(&job->stage, "");
-        rc = WriteWholeFile(job->schemaStaged, SchemaHead(rows.model) + job->rowLines,
+        rc = WriteWholeFile(job->schemaStaged, SchemaHead(pass.model) + job->rowLines,
                             JoinPath(job->dir, job->base + ".schema"), &failure);
     }
-    if (checkRc == KIV_EXIT_OK && rc == KIV_EXIT_OK)
+    if (passRc == KIV_EXIT_OK && rc == KIV_EXIT_OK)
         rc = Commit(job, written, &failure);
     StageClose(&job->stage);
-    if (checkRc != KIV_EXIT_OK)
-        return checkRc;
+    if (passRc != KIV_EXIT_OK)
+        return passRc;
     if (rc != KIV_EXIT_OK)
         *error = failure;
     return rc;
@@ -254,7 +218,7 @@ int KcsvFileToTableCsv(const std::string& kcsvPath, const std::string& dir, cons
 // the handheld once and may not come again.
 int KcsvBlockToTableFiles(const std::vector<uint8_t>& block, const std::string& dir, const std::string& name,
                           const ConvertOptions& options, std::vector<std::string>* written,
-                          std::string* error, AfterKcsv afterKcsv)
+                          std::string* error, AfterKcsv afterKcsv, PassWatch watch)
 {
     if (!name.empty() && !SafeFileName(name)) {
         *error = name + ": not a name for a file in one folder";
@@ -275,6 +239,7 @@ int KcsvBlockToTableFiles(const std::vector<uint8_t>& block, const std::string& 
         return rc;
     Job job;
     MakeJob(&job, "the received table", dir, LeafOf(free), options);
+    job.watch = watch;
     KcsvWindow in;
     OpenKcsvWindow(std::move(table.kcsv), &in);
     rc = Run(&in, &job, written, error);

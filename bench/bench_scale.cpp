@@ -1,0 +1,267 @@
+// kiv's commands that read a whole table, at growing table sizes: to-csv in
+// both forms, show, show --html and diff of two archived versions, each run
+// as the user runs it (a child process), its wall time and peak memory taken
+// from the child. Beside them, in the same run on the same bytes, the floors:
+// cat of the Kcsv file and cp of the pictures. The table has five fields (a
+// text with Japanese characters, a number, a date, a note, a picture), a
+// picture in every tenth record (100 distinct ones); the second version
+// changes three records. The last column is the growth of the time per 10x
+// records, which stays near 10 when the cost per record is flat.
+//
+//   kivbench_scale [ROWS[,ROWS...] [--keep]]   (default 1000,10000,100000)
+//   --keep leaves the tables in the folder it names.
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <unistd.h>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+#include "archive.h"
+#include "bench.h"
+#include "kiv_convert.h"
+
+namespace {
+
+const int kPictures = 100;
+const size_t kPictureBytes = 512;
+
+struct Child {
+    double seconds = -1;
+    double megabytes = 0;
+};
+
+// args run with stdout to out (or /dev/null); a negative time when it failed.
+// Spawned rather than forked, so that the child's peak memory is its own and
+// not this program's copied.
+Child Run(const std::vector<std::string>& args, const std::string& out = "/dev/null")
+{
+    Child c;
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&files, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    double start = BenchSeconds();
+    pid_t pid;
+    int failed = posix_spawnp(&pid, argv[0], &files, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&files);
+    if (failed)
+        return c;
+    int status = 0;
+    struct rusage use = {};
+    wait4(pid, &status, 0, &use);
+    double seconds = BenchSeconds() - start;
+    // diff says 1 when the versions differ, as it should here.
+    bool ok = WIFEXITED(status) && (WEXITSTATUS(status) == 0 || (args.size() > 1 && args[1] == "diff"));
+    c.seconds = ok ? seconds : -1;
+    c.megabytes = use.ru_maxrss / 1024.0;
+    return c;
+}
+
+bool WriteFile(const std::string& path, const std::string& bytes)
+{
+    FILE* f = fopen(path.c_str(), "wb");
+    bool ok = f && fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return f && fclose(f) == 0 && ok;
+}
+
+// The pictures the CSV names: a PNG signature, then bytes of their own.
+bool WritePictures(const std::string& dir)
+{
+    uint32_t x = 12345;
+    for (int p = 0; p < kPictures; p++) {
+        std::string bytes = "\x89PNG\r\n\x1a\n";
+        while (bytes.size() < kPictureBytes) {
+            x = x * 1103515245u + 12345u;
+            bytes.push_back((char)(x >> 24));
+        }
+        if (!WriteFile(dir + "/pic" + std::to_string(p) + ".png", bytes))
+            return false;
+    }
+    return true;
+}
+
+// The desktop side's layout and CSV for rows records; changed records get
+// another note.
+std::string Csv(const std::string& dir, int rows, const std::vector<int>& changed)
+{
+    std::string csv;
+    size_t next = 0;
+    for (int r = 0; r < rows; r++) {
+        bool change = next < changed.size() && changed[next] == r;
+        next += change;
+        char line[512];
+        snprintf(line, sizeof line,
+                 "\"\x8e\x52\x93\x63 \x91\xbe\x98\x59 %d\",\"%d.%02d\",\"%04d/%02d/%02d\",\"note "
+                 "%d%s\",\"%s\"\r\n",
+                 r, r * 37, r % 100, 1990 + r % 30, 1 + r % 12, 1 + r % 28, r % 977, change ? " changed" : "",
+                 r % 10 == 0 ? (dir + "/pic" + std::to_string(r / 10 % kPictures) + ".png").c_str() : "");
+        csv += line;
+    }
+    return csv;
+}
+
+bool MakeVersion(const std::string& dir, int rows, const std::vector<int>& changed, const std::string& out)
+{
+    char layout[256];
+    snprintf(layout, sizeof layout,
+             "%-33s\r\n%-21s0000\r\n%-21s0100\r\n%-21s0301\r\n%-21s0000\r\n%-21s0500\r\n", "Bench", "Name",
+             "Amount", "When", "Note", "Photo");
+    std::vector<uint8_t> block;
+    std::string error;
+    if (!WriteFile(dir + "/t.table", layout) || !WriteFile(dir + "/t.txt", Csv(dir, rows, changed)) ||
+        CsvToKcsvBlock(dir + "/t.table", dir + "/t.txt", {}, &block, &error) != KIV_EXIT_OK) {
+        fprintf(stderr, "kivbench_scale: %s\n", error.c_str());
+        return false;
+    }
+    return WriteFile(out, std::string(block.begin(), block.end()));
+}
+
+// Both versions into a fresh archive, as pull stores them.
+bool Archive(const std::string& path, const std::vector<std::string>& versions)
+{
+    for (const std::string& v : versions) {
+        FILE* f = fopen(v.c_str(), "rb");
+        std::string kcsv;
+        char buf[65536];
+        for (size_t n; f && (n = fread(buf, 1, sizeof buf, f)) > 0;)
+            kcsv.append(buf, n);
+        if (f)
+            fclose(f);
+        DecodedTable table;
+        ArchiveEntry entry;
+        entry.pulled = ArchiveNow();
+        entry.port = "bench";
+        entry.link = "cable";
+        std::string error;
+        if (!DecodeTable(kcsv, &table, &error) || !ArchiveTable(path, kcsv, table, &entry, &error)) {
+            fprintf(stderr, "kivbench_scale: the archive: %s\n", error.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+struct Step {
+    const char* name;
+    std::vector<std::string> (*args)(const std::string& dir);
+    bool toFile;   // stdout into a file of the folder
+};
+
+std::string Kiv() { return KIV_PATH; }
+
+const Step kSteps[] = {
+    {"cat of the Kcsv file (floor)",
+     [](const std::string& d) {
+         return std::vector<std::string>{"cat", d + "/v1.kcsv"};
+     },
+     true},
+    {"cp of the pictures (floor)",
+     [](const std::string& d) {
+         return std::vector<std::string>{"sh", "-c",
+                                         "rm -rf '" + d + "/copy' && mkdir '" + d + "/copy' && cp " + d +
+                                             "/pic*.png '" + d + "/copy/'"};
+     },
+     false},
+    {"to-csv",
+     [](const std::string& d) {
+         return std::vector<std::string>{Kiv(), "to-csv", "-f", d + "/v1.kcsv", "-d", d + "/csv"};
+     },
+     false},
+    {"to-csv --classic",
+     [](const std::string& d) {
+         return std::vector<std::string>{Kiv(),          "to-csv", "--classic",   "-f",
+                                         d + "/v1.kcsv", "-d",     d + "/classic"};
+     },
+     false},
+    {"show",
+     [](const std::string& d) {
+         return std::vector<std::string>{Kiv(), "show", "--width", "0", d + "/v1.kcsv"};
+     },
+     true},
+    {"show --html",
+     [](const std::string& d) {
+         return std::vector<std::string>{Kiv(),          "show", "--html",           "-f",
+                                         d + "/v1.kcsv", "-o",   d + "/page/v1.html"};
+     },
+     false},
+    {"diff of two versions",
+     [](const std::string& d) {
+         return std::vector<std::string>{Kiv(), "diff", "--archive", d + "/archive.sqlite"};
+     },
+     true},
+};
+
+}   // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<int> sizes;
+    for (const char* p = argc > 1 ? argv[1] : "1000,10000,100000"; *p;) {
+        char* end;
+        sizes.push_back((int)strtol(p, &end, 10));
+        p = *end == ',' ? end + 1 : end;
+    }
+    char tmpl[] = "/tmp/kivbench-scale-XXXXXX";
+    std::string root = mkdtemp(tmpl) ? tmpl : "";
+    if (root.empty())
+        return 1;
+    printf("%-30s %9s %11s %9s %8s\n", "records: step", "seconds", "peak MB", "x floor", "growth");
+    std::map<std::string, double> before;
+    for (int rows : sizes) {
+        std::string dir = root + "/" + std::to_string(rows);
+        mkdir(dir.c_str(), 0777);
+        mkdir((dir + "/page").c_str(), 0777);
+        // Made in a child: a command's peak memory as the kernel counts it
+        // starts from that of the process that started it.
+        pid_t maker = fork();
+        if (maker == 0)
+            _exit(WritePictures(dir) && MakeVersion(dir, rows, {}, dir + "/v1.kcsv") &&
+                          MakeVersion(dir, rows, {rows / 4, rows / 2, rows * 3 / 4}, dir + "/v2.kcsv") &&
+                          Archive(dir + "/archive.sqlite", {dir + "/v1.kcsv", dir + "/v2.kcsv"})
+                      ? 0
+                      : 1);
+        int made = 1;
+        if (maker < 0 || waitpid(maker, &made, 0) != maker || !WIFEXITED(made) || WEXITSTATUS(made) != 0)
+            return 1;
+        struct stat st;
+        if (stat((dir + "/v1.kcsv").c_str(), &st) == 0)
+            printf("%7d: %-21s %9.1f MB\n", rows, "the Kcsv file", st.st_size / 1e6);
+        double floor = 0;
+        for (const Step& s : kSteps) {
+            Child best;
+            for (int round = 0; round < 3; round++) {
+                Child c = Run(s.args(dir), s.toFile ? dir + "/out" : "/dev/null");
+                if (c.seconds < 0 || best.seconds < 0 || round == 0 || c.seconds < best.seconds)
+                    best = c;
+            }
+            if (floor == 0)
+                floor = best.seconds;
+            std::string key = s.name;
+            double growth = before.count(key) && before[key] > 0 ? best.seconds / before[key] : 0;
+            before[key] = best.seconds;
+            char ratio[16] = "", grew[16] = "";
+            if (floor > 0 && best.seconds > 0)
+                snprintf(ratio, sizeof ratio, "%.0f", best.seconds / floor);
+            if (growth > 0)
+                snprintf(grew, sizeof grew, "%.1fx", growth);
+            printf("%7d: %-21s %9.3f %11.1f %9s %8s\n", rows, s.name, best.seconds, best.megabytes, ratio,
+                   grew);
+        }
+        fflush(stdout);
+    }
+    if (argc > 2 && std::string(argv[2]) == "--keep") {
+        printf("kept in %s\n", root.c_str());
+        return 0;
+    }
+    std::string cleanup = "rm -rf '" + root + "'";
+    return system(cleanup.c_str()) == 0 ? 0 : 1;
+}

@@ -1,0 +1,102 @@
+// Every command that reads a Kcsv table does the same work per record in a
+// table of 100 000 records as in one of 1 000: the bytes the C library
+// searches, compares and copies for kiv, and kiv's allocations, counted by
+// the counting library (tools/kivcount), never timed. A search of the rest
+// of the table per record, or a copy of it, grows with the square of the
+// records and fails here whatever code it hides in.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <map>
+#include <string>
+#include <vector>
+#include "archive.h"
+#include "kiv_convert.h"
+#include "kiv_harness.h"
+
+namespace {
+
+const int kSmall = 1000, kLarge = 100000;
+// Work per record may differ this much between the two sizes: what a
+// command does once (its start, the header) weighs more in the small table,
+// and hash tables and buffers grow in steps.
+const double kFlat = 2.0;
+
+// The desktop side's export of rows records: a text with Japanese
+// characters, a number, a date, a note, and a picture in every 100th
+// record; a second version changes three notes.
+std::string Table(const KivRun& run, int rows, bool changed)
+{
+    WriteWhole(run.File("t.table"), "Work" + std::string(29, ' ') + "\r\nName" + std::string(17, ' ') +
+                                        "0000\r\nAmount" + std::string(15, ' ') + "0100\r\nWhen" +
+                                        std::string(17, ' ') + "0301\r\nNote" + std::string(17, ' ') +
+                                        "0000\r\nPhoto" + std::string(16, ' ') + "0500\r\n");
+    WriteWhole(run.File("p.png"), "\x89PNG\r\n\x1a\n" + Pattern(120, 7));
+    std::string csv;
+    for (int r = 0; r < rows; r++) {
+        bool change = changed && r % (rows / 3) == 1;
+        csv += "\"\x8e\x52\x93\x63 " + std::to_string(r) + "\",\"" + std::to_string(r * 37) + ".5\",\"" +
+               std::to_string(1990 + r % 30) + "/0" + std::to_string(1 + r % 9) + "/1" +
+               std::to_string(r % 10) + "\",\"note " + std::to_string(r % 977) + (change ? " changed" : "") +
+               "\",\"" + (r % 100 == 0 ? run.File("p.png") : "") + "\"\r\n";
+    }
+    WriteWhole(run.File("t.txt"), csv);
+    std::vector<uint8_t> block;
+    std::string error;
+    EXPECT_EQ(KIV_EXIT_OK, CsvToKcsvBlock(run.File("t.table"), run.File("t.txt"), {}, &block, &error))
+        << error;
+    return std::string(block.begin(), block.end());
+}
+
+// t.kcsv, and an archive a.sqlite of it and its second version, as pull
+// stores them.
+void MakeInputs(const KivRun& run, int rows)
+{
+    mkdir(run.File("page").c_str(), 0777);
+    for (bool changed : {false, true}) {
+        std::string kcsv = Table(run, rows, changed), error;
+        if (!changed)
+            WriteWhole(run.File("t.kcsv"), kcsv);
+        DecodedTable table;
+        ArchiveEntry entry;
+        entry.pulled = ArchiveNow();
+        entry.port = "/dev/ttyUSB0";
+        entry.link = "cable";
+        ASSERT_TRUE(DecodeTable(kcsv, &table, &error) &&
+                    ArchiveTable(run.File("a.sqlite"), kcsv, table, &entry, &error))
+            << error;
+    }
+}
+
+TEST(KivReaderWork, EveryCommandThatReadsATableDoesTheSameWorkPerRecordAtAnySize)
+{
+    const struct Row {
+        const char* what;
+        const char* args;
+        int status;
+    } rows[] = {
+        {"to-csv", "to-csv -f @t.kcsv -d @csv", 0},
+        {"to-csv --classic", "to-csv --classic -f @t.kcsv -d @classic", 0},
+        {"show", "show --width 0 @t.kcsv", 0},
+        {"show --html", "show --html -f @t.kcsv -o @page/t.html", 0},
+        {"export", "export 1 --archive @a.sqlite -f -d @export", 0},
+        {"diff", "diff --archive @a.sqlite", 1},
+    };
+    KivRun small, large;
+    MakeInputs(small, kSmall);
+    MakeInputs(large, kLarge);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::map<std::string, double> few, many;
+        ASSERT_EQ(row.status, small.CountedKiv(row.args, &few)) << small.Err();
+        ASSERT_EQ(row.status, large.CountedKiv(row.args, &many)) << large.Err();
+        // Every record's bytes pass through the C library (allocations may
+        // not: a row's room is reused), so the count of bytes sees the
+        // records...
+        EXPECT_GT(many["bytes"], 10 * few["bytes"]);
+        // ...and no count grows faster than they do.
+        for (const char* counted : {"bytes", "allocations", "allocated"})
+            EXPECT_LE(many[counted] / kLarge, kFlat * few[counted] / kSmall) << counted;
+    }
+}
+
+}   // namespace
