@@ -484,6 +484,7 @@ namespace {
 std::mutex comOpenLock;
 std::vector<DWORD> comOpenAccesses;
 std::vector<std::string> comOpenNames;
+DWORD comOpenFailure;
 
 // "COMn", bare or through the device namespace ("\\.\COMn").
 bool IsComName(const char* name)
@@ -504,6 +505,10 @@ HANDLE WINAPI WideningCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECU
         comOpenNames.push_back(name);
         if ((access & (GENERIC_READ | GENERIC_WRITE)) == GENERIC_WRITE)
             access |= GENERIC_READ;
+        if (comOpenFailure) {
+            SetLastError(comOpenFailure);
+            return INVALID_HANDLE_VALUE;
+        }
     }
     return CreateFileA(name, access, share, sa, disposition, flags, tmpl);
 }
@@ -528,6 +533,12 @@ std::vector<DWORD> TakeComOpenAccesses()
     taken.swap(comOpenAccesses);
     comOpenNames.clear();
     return taken;
+}
+
+void FailComOpens(DWORD error)
+{
+    std::lock_guard<std::mutex> lock(comOpenLock);
+    comOpenFailure = error;
 }
 
 std::vector<std::string> TakeComOpenNames()

@@ -128,3 +128,7 @@ void WidenComOpens(HMODULE module);
 // name handed to CreateFileA; taking either forgets both.
 std::vector<DWORD> TakeComOpenAccesses();
 std::vector<std::string> TakeComOpenNames();
+// Makes the patched COM port opens fail with error (0: open again), as a
+// port that another program holds fails on Windows (ERROR_ACCESS_DENIED);
+// Wine lets a second program open it.
+void FailComOpens(DWORD error);

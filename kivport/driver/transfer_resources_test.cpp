@@ -1,4 +1,5 @@
-// Handles and threads left by many transfers of every kind, the port layer's
+// Handles, threads, windows and memory left by many transfers of every kind
+// (KIV_TRANSFERS of them, 200 unless the environment says), the port layer's
 // clean-up when the reader cannot start or will not end, and the refusal of a
 // text too long for the transfer's counts. The failures of a real port or a
 // 64-bit caller are forced through kivport.dll's own imports, patched.
@@ -8,6 +9,7 @@
 // pass on the second run is reported as flaky.
 #include "config/port_setup_test.h"
 #include <atomic>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -18,23 +20,64 @@ const wchar_t kCaption[] = L"通信状況表示";
 // Opens as a COM port but never moves a byte: the transfer waits until cancelled.
 const char* const kSilentDevice = kOpenableDevice;
 
-struct Usage {
-    int handles, threads;
-};
-Usage Now() { return {HandlesOfThisProcess(), ThreadsOfThisProcess()}; }
+// The windows of this process, top-level and child: a dialog or control that
+// outlives its transfer. (Wine answers GetGuiResources with 0, so USER and
+// GDI objects cannot be counted there.)
+BOOL CALLBACK CountWindow(HWND hwnd, LPARAM count)
+{
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid == GetCurrentProcessId()) {
+        ++*reinterpret_cast<int*>(count);
+        EnumChildWindows(hwnd, CountWindow, count);
+    }
+    return TRUE;
+}
 
-// What the counts moved by since before, as "handles/threads", once the
-// process has settled (a thread that has returned may still be counted for a
-// moment); "" when they are back.
+int WindowsOfThisProcess()
+{
+    int n = 0;
+    EnumWindows(CountWindow, reinterpret_cast<LPARAM>(&n));
+    return n;
+}
+
+// Bytes allocated and not freed in all heaps of the process, the C
+// runtime's and the global memory of blocks among them.
+size_t HeapBytesInUse()
+{
+    HANDLE heaps[64];
+    DWORD n = GetProcessHeaps(64, heaps);
+    size_t busy = 0;
+    for (DWORD i = 0; i < n && i < 64; i++) {
+        if (!HeapLock(heaps[i]))
+            continue;
+        PROCESS_HEAP_ENTRY e = {};
+        while (HeapWalk(heaps[i], &e))
+            if (e.wFlags & PROCESS_HEAP_ENTRY_BUSY)
+                busy += e.cbData;
+        HeapUnlock(heaps[i]);
+    }
+    return busy;
+}
+
+struct Usage {
+    int handles, threads, windows;
+};
+Usage Now() { return {HandlesOfThisProcess(), ThreadsOfThisProcess(), WindowsOfThisProcess()}; }
+
+// What the counts moved by since before, as "handles/threads/windows", once
+// the process has settled (a thread that has returned may still be counted
+// for a moment); "" when they are back.
 std::string LeftSince(const Usage& before)
 {
     for (DWORD start = GetTickCount();; Sleep(20)) {
         Usage now = Now();
-        if (now.handles == before.handles && now.threads == before.threads)
+        if (now.handles == before.handles && now.threads == before.threads && now.windows == before.windows)
             return "";
         if (GetTickCount() - start >= 3000)
             return std::to_string(now.handles - before.handles) + "/" +
-                   std::to_string(now.threads - before.threads);
+                   std::to_string(now.threads - before.threads) + "/" +
+                   std::to_string(now.windows - before.windows);
     }
 }
 
@@ -77,19 +120,23 @@ Outcome Transfer(bool sends, bool cancel, HGLOBAL block)
     return o;
 }
 
-// A transfer against kivsim (in its role), a silent port or a missing one.
-enum Kind { SEND, RECEIVE, CANCELLED_SEND, CANCELLED_RECEIVE, NO_PORT, KIND_COUNT };
+// A transfer against kivsim (in its role), a silent port, a missing one, or
+// one another program holds. (A transfer whose handheld went away, on a cable
+// or with the IR link, ends when its deadline of minutes passes; the engine's
+// tests run those on their virtual clock.)
+enum Kind { SEND, RECEIVE, CANCELLED_SEND, CANCELLED_RECEIVE, NO_PORT, PORT_BUSY, KIND_COUNT };
 const struct {
     const char* simRole;   // null: the port is mapped to device
     const char* device;
     bool sends, cancel;
     int16_t code;   // 255: cancelled in its dialog; 5: no port, no dialog
 } kKinds[] = {
-    {"--role receive --no-eof-stop --silence 500", nullptr, true, false, 0},
+    {"--role receive --no-eof-stop --silence 300", nullptr, true, false, 0},
     {"--role send --pattern text --eof", nullptr, false, false, 0},
     {nullptr, kSilentDevice, true, true, 255},
     {nullptr, kSilentDevice, false, true, 255},
     {nullptr, kMissingDevice, true, false, 5},
+    {nullptr, kSilentDevice, false, false, 5},
 };
 
 // One transfer of a kind; what it left behind in the counts goes to left.
@@ -110,17 +157,20 @@ void RunKind(Kind kind, int serial, std::string& left)
     }
 
     HGLOBAL block = TextBlock(text);
+    FailComOpens(kind == PORT_BUSY ? ERROR_ACCESS_DENIED : 0);
     Usage before = Now();
     Outcome o = Transfer(k.sends, k.cancel, block);
     left = LeftSince(before);
+    FailComOpens(0);
     GlobalFree(block);
     EXPECT_EQ(k.code, o.code);
     if (k.simRole) {
         ASSERT_TRUE(WaitKivsimRecord(sim, 10000));
-        if (k.sends)
+        if (k.code == 0 && k.sends) {
             EXPECT_EQ(text, KivsimReceived(sim)) << KivsimLog(sim);
-        else
+        } else if (k.code == 0) {
             EXPECT_EQ(KivsimSent(sim), o.received);   // the end byte included
+        }
     } else {
         EXPECT_EQ(k.code == 255, o.dialogShown);
     }
@@ -142,25 +192,50 @@ protected:
     void TearDown() override { MapComPort(kPort, nullptr); }
 };
 
+int TransfersToRun()
+{
+    const char* n = getenv("KIV_TRANSFERS");
+    return n && atoi(n) > 0 ? atoi(n) : 200;
+}
+
 // Counted across each transfer rather than the whole run: Wine keeps a handle
 // of the test process for every Unix program it starts (kivsim, the port
 // mappings). A leak comes back with every transfer of its kind; the system
 // may keep a handle once on first use, so a kind may move the counts once.
-TEST_F(TransferResources, FiftyTransfersOfEveryKindLeaveNoHandleOrThread)
+// Memory is compared over the run: what the heaps hold after the last round
+// of kinds, against the first round after the warm-up.
+TEST_F(TransferResources, ManyTransfersOfEveryKindLeaveNoHandleThreadWindowOrMemory)
 {
     std::string left, leftBy;
     for (int k = 0; k < KIND_COUNT; k++)   // first-use handles are not ours
         RunKind(static_cast<Kind>(k), k, left);
     int changed[KIND_COUNT] = {};
-    for (int i = 0; i < 50; i++) {
+    int transfers = TransfersToRun();
+    size_t heapAtStart = 0;
+    for (int i = 0; i < transfers; i++) {
         RunKind(static_cast<Kind>(i % KIND_COUNT), i, left);
         if (!left.empty()) {
             changed[i % KIND_COUNT]++;
             leftBy += " " + std::to_string(i) + ":" + std::to_string(i % KIND_COUNT) + ":" + left;
         }
+        if (i == KIND_COUNT - 1)
+            heapAtStart = HeapBytesInUse();
     }
     for (int k = 0; k < KIND_COUNT; k++)
-        EXPECT_GE(1, changed[k]) << "kind " << k << " of ten:" << leftBy;
+        EXPECT_GE(1, changed[k]) << "kind " << k << " of " << transfers << ":" << leftBy;
+    // Wine's own heap grows with every open of a COM port: about 140 bytes
+    // for CreateFile and CloseHandle alone, about 490 with a thread waiting
+    // for comm events, in a program of a few lines without this DLL. So the
+    // bound is per transfer and above that: a receive's 4 KiB buffer kept
+    // each time exceeds it, a smaller leak may not. (The engine's own heap,
+    // without Wine, is held flat by its endurance test on the virtual clock.)
+    size_t heapAtEnd = HeapBytesInUse();
+    int64_t grown = (int64_t)heapAtEnd - (int64_t)heapAtStart;
+    int64_t rounds = transfers - KIND_COUNT;
+    EXPECT_GT(1024, grown / (rounds > 0 ? rounds : 1))
+        << "the heaps grew from " << heapAtStart << " to " << heapAtEnd << " bytes over " << rounds
+        << " transfers";
+    fprintf(stderr, "%d transfers: heaps %zu -> %zu bytes\n", transfers, heapAtStart, heapAtEnd);
 }
 
 // CreateThread failing, and WaitCommEvent blocking for good, as the wait of a
