@@ -257,6 +257,7 @@ TEST(KivArchive, ExportWritesAVersionAsEachCommandDoes)
         std::string args;
         int status;
         std::string file, want, err;
+        std::string out = "";   // when given, a path listed as it must be
     } rows[] = {
         {"export 3 -d out", 0, "out/住所録.csv", "ref/住所録.csv", ""},
         {"export 3 -d out", 8, "out/住所録.schema", "ref/住所録.schema", "out/住所録.csv exists"},
@@ -265,11 +266,17 @@ TEST(KivArchive, ExportWritesAVersionAsEachCommandDoes)
         {"export 1 --html -d page", 0, "page/住所録.html", "<td data-label=\"氏名\">山田 太郎</td>", ""},
         {"export 9 --kcsv", 7, "", "", "no version 9 in the archive"},
         {"export 1 -o x.csv", 64, "", "", "-o names the file of --kcsv or --html"},
+        {"export 1 --html -d page -o p.html", 0, "page/p.html", "<td data-label=\"氏名\">山田 太郎</td>", "",
+         "page/p.html"},
+        {"export 2 --kcsv -f", 0, "住所録.kcsv", "addr.kcsv", "", "住所録.kcsv"},
+        {"export 2 --kcsv -d new/k", 0, "new/k/住所録.kcsv", "addr.kcsv", "", "new/k/住所録.kcsv"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.args);
         EXPECT_EQ(row.status, run.Kiv(row.args));
         EXPECT_EQ("kiv: " + row.err, row.err.empty() ? "kiv: " : run.Err().substr(0, row.err.size() + 5));
+        EXPECT_TRUE(row.out.empty() || ("\n" + run.Out()).find("\n" + row.out + "\n") != std::string::npos)
+            << run.Out();
         std::string got = row.file.empty() ? "" : ReadWhole(run.File(row.file));
         bool page = row.want.rfind("<", 0) == 0;
         EXPECT_TRUE(page ? got.find(row.want) != std::string::npos

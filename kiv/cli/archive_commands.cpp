@@ -10,6 +10,7 @@
 #include "kiv_convert.h"
 #include "show_command.h"
 #include "show_width.h"
+#include "staging.h"
 
 namespace {
 
@@ -169,11 +170,15 @@ int ExportCommand(const CommonOptions& o, const ExportArgs& a)
     if (rc != KIV_EXIT_OK)
         return rc;
     // The folder is made when missing, and taken back when the job fails.
-    bool made = mkdir(a.dir.c_str(), 0777) == 0;
+    std::vector<std::string> made;
+    if (!MakeFolders(a.dir, &made))
+        return KIV_EXIT_WRITE;
     std::string base = SafeFileName(entry.name) ? entry.name : "table";
     std::string shown = "version " + std::to_string(a.id);
     std::vector<std::string> written;
-    std::string out = !a.output.empty() ? a.output : a.dir + "/" + base + (a.html ? ".html" : ".kcsv");
+    // -o is inside -d, unless it names a path from the root.
+    std::string leaf = !a.output.empty() ? a.output : base + (a.html ? ".html" : ".kcsv");
+    std::string out = leaf[0] == '/' ? leaf : JoinPath(a.dir, leaf);
     if (a.kcsv) {
         rc = WriteFileAtomically(out, std::vector<uint8_t>(kcsv.begin(), kcsv.end()), o.force, &error);
         if (rc == KIV_EXIT_OK)
@@ -187,8 +192,8 @@ int ExportCommand(const CommonOptions& o, const ExportArgs& a)
     }
     if (rc != KIV_EXIT_OK)
         Complain(error);
-    if (rc != KIV_EXIT_OK && made)
-        rmdir(a.dir.c_str());
+    if (rc != KIV_EXIT_OK)
+        TakeBackFolders(made);
     for (const std::string& path : written)
         std::cout << path << "\n";
     return rc;
