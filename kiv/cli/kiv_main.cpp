@@ -179,6 +179,25 @@ int CheckTableInputs(TableInputs& t, CommonOptions& o)
     return KIV_EXIT_OK;
 }
 
+// diff's first argument is a version when it is a number, and always when
+// --name gives the table: the ids then move up one place.
+int DiffTargets(DiffArgs* a, const std::string& givenName)
+{
+    bool number = !a->name.empty() && a->name.find_first_not_of("0123456789") == std::string::npos;
+    if (a->name.empty() ? givenName.empty() : !number && givenName.empty())
+        return KIV_EXIT_OK;
+    if (!a->name.empty() && (!number || a->second || strtol(a->name.c_str(), nullptr, 10) <= 0)) {
+        Complain("diff takes NAME or --name NAME, then at most two version IDs, not " + a->name);
+        return KIV_EXIT_USAGE;
+    }
+    if (!a->name.empty()) {
+        a->second = a->first;
+        a->first = strtol(a->name.c_str(), nullptr, 10);
+    }
+    a->name = givenName;
+    return KIV_EXIT_OK;
+}
+
 }
 
 int main(int argc, char** argv)
@@ -281,7 +300,11 @@ int main(int argc, char** argv)
                 "old and new value) between two versions: by default the last two of the table pulled last; "
                 "exit 0 when "
                 "they are the same, 1 when they differ");
-    diff->add_option("NAME", diffArgs.name, "the table whose last two versions to compare");
+    std::string diffName;
+    diff->add_option("NAME", diffArgs.name,
+                     "the table whose last two versions to compare; a number is ID1 (diff ID [ID2])");
+    diff->add_option("--name", diffName,
+                     "the table, when its name is a number (diff --name 2024 [ID1 [ID2]])");
     diff->add_option("ID1", diffArgs.first, "compare version ID1 with the table's latest")
         ->check(CLI::PositiveNumber);
     diff->add_option("ID2", diffArgs.second, "compare ID1 with ID2 instead")->check(CLI::PositiveNumber);
@@ -376,6 +399,8 @@ int main(int argc, char** argv)
         return PortsCommand();
     if (*history)
         return HistoryCommand(historyArchive, historyName);
+    if (*diff && DiffTargets(&diffArgs, diffName))
+        return KIV_EXIT_USAGE;
     if (*diff)
         return DiffCommand(diffArgs);
     if (*exportCmd)
