@@ -53,7 +53,11 @@ void AddLinkOptions(CLI::App* cmd, CommonOptions& o)
     LinkOptions& l = o.link;
     cmd->add_option("-p,--port", l.port, "serial port device, e.g. /dev/ttyUSB0 (default: $KIV_PORT)");
     cmd->add_option("--settings", l.settingsFile,
-                    "read the link settings from the Windows driver's INI file (its COM number is ignored)");
+                    "read the link settings from the Windows driver's INI file, section [ComPort], as the "
+                    "driver reads it: IRMode=IR (else the cable), IrDA=YES or NO, Speed, Parity=NONE, ODD or "
+                    "EVEN, Length (data bits), Stop (stop bits), CSMon=ON or OFF (RTS/CTS), XFlow=ON or OFF "
+                    "(XON/XOFF); texts are exact, and any other text is ON for CSMon and XFlow, NONE for "
+                    "Parity (a warning says so); PortNo, the COM number, is ignored");
     cmd->add_option("--link", l.link,
                     "cable, ir (serial infrared adapter: always 9600 8O1 without flow control) or irda "
                     "(always RTS/CTS, never XON/XOFF) (default: ir)")
