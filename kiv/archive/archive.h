@@ -93,6 +93,9 @@ bool ArchiveVersion(sqlite3* db, long id, ArchiveEntry* entry, std::string* kcsv
 bool ArchiveVersionStream(sqlite3* db, long id, ArchiveEntry* entry, FILE** bytes, std::string* error);
 // The name of the table pulled last; "" when the archive holds none.
 bool LastPulledName(sqlite3* db, std::string* name, std::string* error);
+// The names of the tables the archive holds, each once, in the order of
+// their first pull.
+bool ArchiveTableNames(sqlite3* db, std::vector<std::string>* names, std::string* error);
 // The ids of the stored versions of name, newest first, at most count.
 bool LatestVersions(sqlite3* db, const std::string& name, int count, std::vector<long>* ids,
                     std::string* error);
@@ -100,3 +103,6 @@ bool LatestVersions(sqlite3* db, const std::string& name, int count, std::vector
 // The differences from a to b record by record, as diff prints them; empty
 // when there are none.
 std::string TableDiff(const DecodedTable& a, const DecodedTable& b);
+// Whether a and b hold equal records at each place (sync IDs aside); with
+// an empty TableDiff, false means the same records in another order.
+bool SameRecordOrder(const DecodedTable& a, const DecodedTable& b);

@@ -395,6 +395,16 @@ bool LastPulledName(sqlite3* db, std::string* name, std::string* error)
     return rc == SQLITE_ROW || rc == SQLITE_DONE || Fail(db, error);
 }
 
+bool ArchiveTableNames(sqlite3* db, std::vector<std::string>* names, std::string* error)
+{
+    sqlite3_stmt* st = Prepare(db, "SELECT name FROM pulls GROUP BY name ORDER BY min(id)");
+    int rc = SQLITE_ERROR;
+    while (st && (rc = sqlite3_step(st)) == SQLITE_ROW)
+        names->push_back(Text(st, 0));
+    sqlite3_finalize(st);
+    return rc == SQLITE_DONE || Fail(db, error);
+}
+
 bool LatestVersions(sqlite3* db, const std::string& name, int count, std::vector<long>* ids,
                     std::string* error)
 {

@@ -227,8 +227,8 @@ TEST(KivArchive, HistoryListsEveryPull)
     } rows[] = {
         {"history", 0, all, ""},
         {"history 住所録", 0, all, ""},
-        {"history other", 0, "", ""},
-        {"history --archive @none.sqlite", 7, "", "kiv: " + run.File("none.sqlite") + ": no archive there"},
+        {"history other", 7, "", "kiv: no table other in " + run.Archive() + " (tables: 住所録)\n"},
+        {"history --archive @none.sqlite", 0, "", "kiv: no pulls yet: " + run.File("none.sqlite")},
         {"history --archive @damaged.sqlite", 7, "",
          "kiv: " + run.File("damaged.sqlite") + ": not an archive of kiv: file is not a database"},
         {"history", 0, all + "4 \uFFFD[31mx\uFFFD 3 records " + n + " bytes\n", "", "named.kcsv"},
@@ -257,6 +257,7 @@ TEST(KivArchive, ExportWritesAVersionAsEachCommandDoes)
         std::string args;
         int status;
         std::string file, want, err;
+        std::string out = "";   // when given, a path listed as it must be
     } rows[] = {
         {"export 3 -d out", 0, "out/住所録.csv", "ref/住所録.csv", ""},
         {"export 3 -d out", 8, "out/住所録.schema", "ref/住所録.schema", "out/住所録.csv exists"},
@@ -265,11 +266,17 @@ TEST(KivArchive, ExportWritesAVersionAsEachCommandDoes)
         {"export 1 --html -d page", 0, "page/住所録.html", "<td data-label=\"氏名\">山田 太郎</td>", ""},
         {"export 9 --kcsv", 7, "", "", "no version 9 in the archive"},
         {"export 1 -o x.csv", 64, "", "", "-o names the file of --kcsv or --html"},
+        {"export 1 --html -d page -o p.html", 0, "page/p.html", "<td data-label=\"氏名\">山田 太郎</td>", "",
+         "page/p.html"},
+        {"export 2 --kcsv -f", 0, "住所録.kcsv", "addr.kcsv", "", "住所録.kcsv"},
+        {"export 2 --kcsv -d new/k", 0, "new/k/住所録.kcsv", "addr.kcsv", "", "new/k/住所録.kcsv"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.args);
         EXPECT_EQ(row.status, run.Kiv(row.args));
         EXPECT_EQ("kiv: " + row.err, row.err.empty() ? "kiv: " : run.Err().substr(0, row.err.size() + 5));
+        EXPECT_TRUE(row.out.empty() || ("\n" + run.Out()).find("\n" + row.out + "\n") != std::string::npos)
+            << run.Out();
         std::string got = row.file.empty() ? "" : ReadWhole(run.File(row.file));
         bool page = row.want.rfind("<", 0) == 0;
         EXPECT_TRUE(page ? got.find(row.want) != std::string::npos
@@ -344,6 +351,12 @@ TEST(KivArchive, DiffShowsRecordsAddedRemovedAndChanged)
     Variant(run, "edit/addr.schema", "edit/esc.schema", {});
     Variant(run, "edit/addr.csv", "edit/esc.csv", {{"山田 太郎", "\x1B]0;x\x07\x1B[31m"}});
     ASSERT_EQ(0, run.Kiv("from-csv edit/esc.csv -o esc.kcsv")) << run.Err();
+    // The grown table with its first two records swapped.
+    std::string csv = ReadWhole(run.File("edit/addr.csv"));
+    size_t one = csv.find("\r\n") + 2, two = csv.find("\r\n", one) + 2, three = csv.find("\r\n", two) + 2;
+    WriteWhole(run.File("edit/addr.csv"), csv.substr(0, one) + csv.substr(two, three - two) +
+                                              csv.substr(one, two - one) + csv.substr(three));
+    ASSERT_EQ(0, run.Kiv("from-csv -f edit/addr.csv -o swapped.kcsv")) << run.Err();
     struct Row {
         std::string args;
         int status;
@@ -355,9 +368,14 @@ TEST(KivArchive, DiffShowsRecordsAddedRemovedAndChanged)
         {"diff 住所録 3 4", 1, "3", "4", "- 鈴木 \"花子\", -0.25\n+ 佐藤 一郎, 5\n"},
         {"diff 住所録 3 1", 1, "3", "1", "~ 山田 太郎, 1234.5\n    金額: 999 \u2192 1234.5\n"},
         {"diff 住所録 1 2", 0, "", "", ""},
-        {"diff other", 7, "", "", "kiv: other: the archive holds fewer than two versions of it\n"},
+        {"diff 5", 1, "5", "6", "~ 山田 次郎, 1234.5\n    氏名: 山田 太郎 \u2192 山田 次郎\n"},
+        {"diff 3 4", 1, "3", "4", "- 鈴木 \"花子\", -0.25\n+ 佐藤 一郎, 5\n"},
+        {"diff --name 住所録 3 1", 1, "3", "1", "~ 山田 太郎, 1234.5\n    金額: 999 \u2192 1234.5\n"},
+        {"diff other", 7, "", "", "kiv: no table other in " + run.Archive() + " (tables: 住所録)\n"},
+        {"diff 3 4 5", 64, "", "", ""},
         {"diff 住所録 1 9", 7, "", "", "kiv: no version 9 in the archive (kiv history lists them)\n"},
         {"diff 住所録 4 7", 1, "4", "7", "- 山田 太郎, 999\n+ \uFFFD]0;x\uFFFD\uFFFD[31m, 999\n", "esc.kcsv"},
+        {"diff 4 8", 1, "4", "8", "the same records in another order\n", "swapped.kcsv"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.args);

@@ -198,3 +198,13 @@ std::string TableDiff(const DecodedTable& a, const DecodedTable& b)
         out += ofB[j] == kNone ? "+ " + Label(b, j) + "\n" : Changes(a, b, ofB[j], j);
     return out;
 }
+
+bool SameRecordOrder(const DecodedTable& a, const DecodedTable& b)
+{
+    if (a.records != b.records)
+        return false;
+    for (size_t r = 0; r < a.records; r++)
+        if (!SameRecord(a, b, r, r))
+            return false;
+    return true;
+}

@@ -1,6 +1,7 @@
 // history, diff, export and push --from-archive over the archive of pulls, and the archive's part in pull and
 // receive: a table that arrived is stored once its files are written, and an
 // archive that cannot take it costs a warning, never the table.
+#include <errno.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <iostream>
@@ -10,6 +11,7 @@
 #include "kiv_convert.h"
 #include "show_command.h"
 #include "show_width.h"
+#include "staging.h"
 
 namespace {
 
@@ -61,13 +63,47 @@ std::string FilesLine(const std::vector<std::string>& files)
     return files.size() > 3 ? line + " and " + std::to_string(files.size() - 3) + " more" : line;
 }
 
+// name's refusal when the archive holds no table of that name: "" when it does.
+std::string UnknownTable(sqlite3* db, const std::string& path, const std::string& name)
+{
+    std::vector<std::string> names;
+    std::string error, list;
+    if (!ArchiveTableNames(db, &names, &error))
+        return error;
+    for (const std::string& n : names) {
+        if (n == name)
+            return "";
+        list += (list.empty() ? "" : ", ") + n;
+    }
+    return "no table " + name + " in " + path + " (tables: " + (list.empty() ? "none" : list) + ")";
+}
+
+// The table of pull id, to compare its version with the table's latest.
+bool NameOfVersion(sqlite3* db, long id, std::string* name, std::string* error)
+{
+    std::vector<ArchiveEntry> entries;
+    if (!ArchiveHistory(db, "", &entries, error))
+        return false;
+    for (const ArchiveEntry& e : entries)
+        if (e.id == id)
+            *name = e.name;
+    if (name->empty())
+        *error = "no version " + std::to_string(id) + " in the archive (kiv history lists them)";
+    return !name->empty();
+}
+
 // The two versions diff compares: [0] older, [1] newer.
 int DiffVersions(sqlite3* db, const DiffArgs& a, long ids[2])
 {
     std::string name = a.name, error;
     std::vector<long> latest;
-    if ((name.empty() && !LastPulledName(db, &name, &error)) ||
-        !LatestVersions(db, name, a.first ? 1 : 2, &latest, &error)) {
+    if (!name.empty() && !(error = UnknownTable(db, ArchivePath(a.archive), name)).empty()) {
+        Complain(error);
+        return KIV_EXIT_READ;
+    }
+    bool named = !name.empty() || (a.first && NameOfVersion(db, a.first, &name, &error)) ||
+                 (!a.first && LastPulledName(db, &name, &error));
+    if (!named || (!a.second && !LatestVersions(db, name, a.first ? 1 : 2, &latest, &error))) {
         Complain(error);
         return KIV_EXIT_READ;
     }
@@ -78,6 +114,22 @@ int DiffVersions(sqlite3* db, const DiffArgs& a, long ids[2])
     Complain(name.empty() ? "the archive holds no table yet"
                           : name + ": the archive holds fewer than two versions of it");
     return KIV_EXIT_READ;
+}
+
+// True when the archive is not there yet, or holds no pull: the state
+// before the first pull.
+bool NoPullsYet(const std::string& path)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0)
+        return errno == ENOENT;
+    sqlite3* db = nullptr;
+    std::string error, name;
+    if (!OpenArchive(path, &db, &error))
+        return false;
+    bool none = LastPulledName(db, &name, &error) && name.empty();
+    CloseArchive(db);
+    return none;
 }
 
 }   // namespace
@@ -112,12 +164,17 @@ int ArchiveReceived(const CommonOptions& o, const std::vector<uint8_t>& block,
 
 int HistoryCommand(const std::string& archive, const std::string& name)
 {
+    std::string path = ArchivePath(archive);
+    if (NoPullsYet(path)) {
+        Complain("no pulls yet: " + path + " is made by the first pull");
+        return KIV_EXIT_OK;
+    }
     sqlite3* db = nullptr;
     if (!Open(archive, &db))
         return KIV_EXIT_READ;
     std::vector<ArchiveEntry> entries;
-    std::string error;
-    bool ok = ArchiveHistory(db, name, &entries, &error);
+    std::string error = name.empty() ? "" : UnknownTable(db, path, name);
+    bool ok = error.empty() && ArchiveHistory(db, name, &entries, &error);
     CloseArchive(db);
     if (!ok) {
         Complain(error);
@@ -143,8 +200,12 @@ int DiffCommand(const DiffArgs& a)
     if (rc != KIV_EXIT_OK)
         return rc;
     std::string diff = TableDiff(tables[0], tables[1]);
-    if (diff.empty())
+    // Order is part of what the handheld sent: versions that differ only
+    // in it are two versions, and diff says so rather than nothing.
+    if (diff.empty() && SameRecordOrder(tables[0], tables[1]))
         return KIV_EXIT_OK;
+    if (diff.empty())
+        diff = "the same records in another order\n";
     std::cout << "--- " << OneLine(Line(entries[0])) << "\n+++ " << OneLine(Line(entries[1])) << "\n" << diff;
     return 1;
 }
@@ -169,11 +230,15 @@ int ExportCommand(const CommonOptions& o, const ExportArgs& a)
     if (rc != KIV_EXIT_OK)
         return rc;
     // The folder is made when missing, and taken back when the job fails.
-    bool made = mkdir(a.dir.c_str(), 0777) == 0;
+    std::vector<std::string> made;
+    if (!MakeFolders(a.dir, &made))
+        return KIV_EXIT_WRITE;
     std::string base = SafeFileName(entry.name) ? entry.name : "table";
     std::string shown = "version " + std::to_string(a.id);
     std::vector<std::string> written;
-    std::string out = !a.output.empty() ? a.output : a.dir + "/" + base + (a.html ? ".html" : ".kcsv");
+    // -o is inside -d, unless it names a path from the root.
+    std::string leaf = !a.output.empty() ? a.output : base + (a.html ? ".html" : ".kcsv");
+    std::string out = leaf[0] == '/' ? leaf : JoinPath(a.dir, leaf);
     if (a.kcsv) {
         rc = WriteFileAtomically(out, std::vector<uint8_t>(kcsv.begin(), kcsv.end()), o.force, &error);
         if (rc == KIV_EXIT_OK)
@@ -187,8 +252,8 @@ int ExportCommand(const CommonOptions& o, const ExportArgs& a)
     }
     if (rc != KIV_EXIT_OK)
         Complain(error);
-    if (rc != KIV_EXIT_OK && made)
-        rmdir(a.dir.c_str());
+    if (rc != KIV_EXIT_OK)
+        TakeBackFolders(made);
     for (const std::string& path : written)
         std::cout << path << "\n";
     return rc;

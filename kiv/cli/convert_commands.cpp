@@ -27,17 +27,6 @@ ConvertOptions Options(const CommonOptions& o)
     return c;
 }
 
-// The output folder of pull and to-csv, made when it is not there yet;
-// *made tells whether this run made it.
-bool MakeFolder(const std::string& dir, bool* made)
-{
-    *made = mkdir(dir.c_str(), 0777) == 0;
-    if (*made || errno == EEXIST)
-        return true;
-    Complain(dir + ": cannot make the folder: " + strerror(errno));
-    return false;
-}
-
 int Report(int status, const std::string& error)
 {
     if (status)
@@ -51,14 +40,6 @@ int Report(int status, const std::vector<std::string>& report, const std::string
     for (const std::string& line : report)
         Complain(line);
     return status && !error.empty() ? Report(status, error) : status;
-}
-
-// A failed job takes back the folder it made, when nothing was put in it.
-int Finish(int status, const std::string& dir, bool made)
-{
-    if (status && made)
-        rmdir(dir.c_str());
-    return status;
 }
 
 // Before the port opens: everything about the outputs that can be known
@@ -127,6 +108,30 @@ int AfterPulledKcsv(const ReceivedTable& table, std::string* error)
 
 }
 
+bool MakeFolders(const std::string& dir, std::vector<std::string>* made)
+{
+    made->clear();
+    // Each missing parent, from the outermost in, as mkdir -p makes them.
+    for (size_t end = dir.find('/', 1);; end = dir.find('/', end + 1)) {
+        std::string part = dir.substr(0, end);
+        if (mkdir(part.c_str(), 0777) == 0) {
+            made->push_back(part);
+        } else if (errno != EEXIST) {
+            Complain(part + ": cannot make the folder: " + strerror(errno));
+            TakeBackFolders(*made);
+            return false;
+        }
+        if (end == std::string::npos)
+            return true;
+    }
+}
+
+void TakeBackFolders(const std::vector<std::string>& made)
+{
+    for (size_t i = made.size(); i-- > 0;)
+        rmdir(made[i].c_str());
+}
+
 std::string DefaultKcsvPath(const std::string& csv)
 {
     size_t slash = csv.find_last_of('/');
@@ -138,16 +143,18 @@ std::string DefaultKcsvPath(const std::string& csv)
 
 int PullCommand(const CommonOptions& o, const std::string& dir, const std::string& given)
 {
-    bool made = false;
-    if (!MakeFolder(dir, &made))
+    std::vector<std::string> made;
+    if (!MakeFolders(dir, &made))
         return KIV_EXIT_WRITE;
     std::string name = PullName(given);
     int status = CheckPullOutputs(dir, name, o.classic, o.force);
     std::vector<uint8_t> block;
     if (status == KIV_EXIT_OK)
         status = LinkTransfer(o, false, {}, &block);
-    if (status)
-        return Finish(status, dir, made);
+    if (status) {
+        TakeBackFolders(made);
+        return status;
+    }
     std::vector<std::string> written;
     std::string error;
     // The archive takes the table from the same pass that writes the files.
@@ -163,8 +170,11 @@ int PullCommand(const CommonOptions& o, const std::string& dir, const std::strin
     for (const std::string& path : written)
         std::cout << path << "\n";
     std::cout.flush();
-    if (status)
-        return Finish(Report(status, error), dir, made && written.empty());
+    if (status) {
+        if (written.empty())
+            TakeBackFolders(made);
+        return Report(status, error);
+    }
     EndPassDecoding(&decoding);
     return ArchiveReceived(o, block, written, o.classic || !decoding.fits ? nullptr : &decoded);
 }
@@ -182,13 +192,15 @@ int PushCommand(const CommonOptions& o, const std::string& layout, const std::st
 
 int ToCsvCommand(const CommonOptions& o, const std::string& kcsv, const std::string& dir)
 {
-    bool made = false;
-    if (!MakeFolder(dir, &made))
+    std::vector<std::string> made;
+    if (!MakeFolders(dir, &made))
         return KIV_EXIT_WRITE;
     std::string error;
     int status = o.classic ? KcsvFileToCsv(kcsv, dir, Options(o), &error)
                            : KcsvFileToTableCsv(kcsv, dir, Options(o), &error);
-    return Finish(Report(status, error), dir, made);
+    if (status)
+        TakeBackFolders(made);
+    return Report(status, error);
 }
 
 int FromCsvCommand(const CommonOptions& o, const std::string& layout, const std::string& csv,

@@ -45,6 +45,12 @@ int FromCsvCommand(const CommonOptions& o, const std::string& layout, const std:
 struct TableReadOptions;
 int TableFromCsvCommand(const TableReadOptions& o, const std::string& csv, const std::string& outPath);
 int TablePushCommand(const CommonOptions& link, const TableReadOptions& o, const std::string& csv);
+// The output folder of pull, to-csv and export, with its missing parents;
+// *made lists the folders this run made, outermost first. false, said on
+// stderr, when one cannot be made.
+bool MakeFolders(const std::string& dir, std::vector<std::string>* made);
+// A failed job's folders go again (rmdir: only those still empty).
+void TakeBackFolders(const std::vector<std::string>& made);
 // from-csv's output when -o is not given: the CSV file's name with ".kcsv"
 // in place of its extension, in the CSV file's folder.
 std::string DefaultKcsvPath(const std::string& csv);

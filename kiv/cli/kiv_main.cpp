@@ -3,6 +3,7 @@
 // is a thin front over the link loop and the conversion library.
 #include <CLI/CLI.hpp>
 #include <cstdlib>
+#include <map>
 #include "kiv_commands.h"
 #include "kiv_convert.h"
 #include "show_command.h"
@@ -26,23 +27,55 @@ const char kExitStatuses[] =
     "  255  the handheld called the transfer off\n"
     "diff's own: 0 the versions are the same, 1 they differ, 7 or 64 they could not be compared.\n";
 
+// Each command's help points here instead of repeating the table.
+const char kExitStatusesElsewhere[] = "Exit status: see kiv --help.\n";
+
+// Every spelling --encoding takes, each to the one the commands compare.
+const std::map<std::string, std::string> kEncodings = {
+    {"utf-8", "utf-8"}, {"utf8", "utf-8"}, {"cp932", "cp932"}, {"shift_jis", "cp932"}};
+
+CLI::Option* AddEncoding(CLI::App* cmd, std::string& encoding, const std::string& what)
+{
+    CLI::Validator spelling(
+        [](std::string& value) {
+            auto it = kEncodings.find(CLI::detail::to_lower(value));
+            if (it == kEncodings.end())
+                return "give utf-8 (or utf8) or cp932 (or shift_jis), not " + value;
+            value = it->second;
+            return std::string();
+        },
+        "");
+    return cmd->add_option("--encoding", encoding, what)->transform(spelling);
+}
+
 void AddLinkOptions(CLI::App* cmd, CommonOptions& o)
 {
     LinkOptions& l = o.link;
     cmd->add_option("-p,--port", l.port, "serial port device, e.g. /dev/ttyUSB0 (default: $KIV_PORT)");
     cmd->add_option("--settings", l.settingsFile,
-                    "read the link settings from the Windows driver's INI file (its COM number is ignored)");
+                    "read the link settings from the Windows driver's INI file, section [ComPort], as the "
+                    "driver reads it: IRMode=IR (else the cable), IrDA=YES or NO, Speed, Parity=NONE, ODD or "
+                    "EVEN, Length (data bits), Stop (stop bits), CSMon=ON or OFF (RTS/CTS), XFlow=ON or OFF "
+                    "(XON/XOFF); texts are exact, and any other text is ON for CSMon and XFlow, NONE for "
+                    "Parity (a warning says so); PortNo, the COM number, is ignored");
     cmd->add_option("--link", l.link,
                     "cable, ir (serial infrared adapter: always 9600 8O1 without flow control) or irda "
                     "(always RTS/CTS, never XON/XOFF) (default: ir)")
         ->check(CLI::IsMember({"cable", "ir", "irda"}));
-    cmd->add_option("--speed", l.speed, "bits per second (default 9600; not with the IR link)");
-    cmd->add_option("--parity", l.parity, "none, odd or even (default none)")
+    // The frame and flow options only apply to the cable: the default IR
+    // link has fixed settings, so the defaults are stated as the cable's.
+    cmd->add_option("--speed", l.speed, "with --link cable: bits per second (default 9600)");
+    cmd->add_option("--parity", l.parity,
+                    "with --link cable: none, odd or even (default none; the IR link: odd)")
         ->check(CLI::IsMember({"none", "odd", "even"}));
-    cmd->add_option("--data-bits", l.dataBits, "7 or 8 (default 8)")->check(CLI::IsMember({7, 8}));
-    cmd->add_option("--stop-bits", l.stopBits, "1 or 2 (default 1)")->check(CLI::IsMember({1, 2}));
-    cmd->add_flag("--cts,!--no-cts", l.cts, "RTS/CTS flow control on or off (default off)");
-    cmd->add_flag("--xonxoff,!--no-xonxoff", l.xonXoff, "XON/XOFF flow control on or off (default on)");
+    cmd->add_option("--data-bits", l.dataBits, "with --link cable: 7 or 8 (default 8)")
+        ->check(CLI::IsMember({7, 8}));
+    cmd->add_option("--stop-bits", l.stopBits, "with --link cable: 1 or 2 (default 1)")
+        ->check(CLI::IsMember({1, 2}));
+    cmd->add_flag("--cts,!--no-cts", l.cts,
+                  "with --link cable: RTS/CTS flow control on or off (default off; the IR link: off)");
+    cmd->add_flag("--xonxoff,!--no-xonxoff", l.xonXoff,
+                  "with --link cable: XON/XOFF flow control on or off (default on; the IR link: off)");
     cmd->add_option(
            "--timeout", l.timeoutSeconds,
            "seconds to wait for the handheld's first byte (default: the link's own limit, 6 minutes)")
@@ -67,13 +100,22 @@ void AddTableCsv(CLI::App* cmd, CommonOptions& o)
         "--classic", o.classic,
         "the Windows application's files instead (layout, record and length files; see docs/formats.md)");
     cmd->add_flag("--bom", o.bom, "start the table CSV with a UTF-8 byte-order mark");
-    cmd->add_option("--encoding", o.encoding, "the table CSV's encoding: utf-8 (default) or cp932")
-        ->check(CLI::IsMember({"utf-8", "cp932"}));
+    AddEncoding(cmd, o.encoding,
+                "the table CSV's encoding: utf-8 (default, or utf8) or cp932 (or shift_jis)");
 }
 
 void AddForce(CLI::App* cmd, CommonOptions& o)
 {
     cmd->add_flag("-f,--force", o.force, "replace output files that exist");
+}
+
+// A byte-order mark is UTF-8's: with cp932 it would be silently dropped.
+int CheckBom(const CommonOptions& o)
+{
+    if (!o.bom || o.encoding != "cp932")
+        return KIV_EXIT_OK;
+    Complain("--bom is a UTF-8 byte-order mark; it does not go with --encoding cp932");
+    return KIV_EXIT_USAGE;
 }
 
 // from-csv's and push's inputs: the table CSV, or with --classic the
@@ -92,9 +134,9 @@ CLI::Option* AddTableInputs(CLI::App* cmd, TableInputs& t)
                                         "the application's layout file");
     cmd->add_option("CSV", t.second, "with --classic: the application's CSV file");
     cmd->add_flag("--classic", t.classic, "read the Windows application's layout and CSV files");
-    cmd->add_option("--encoding", t.encoding,
-                    "the CSV's encoding, utf8 or cp932 (default: found from its bytes)")
-        ->check(CLI::IsMember({"utf8", "cp932"}));
+    AddEncoding(
+        cmd, t.encoding,
+        "the CSV's encoding, utf-8 (or utf8) or cp932 (or shift_jis) (default: found from its bytes)");
     cmd->add_flag("--strict", t.read.strict, "refuse the table when a value would change (a warning)");
     cmd->add_flag("--decimal-comma", t.read.decimalComma,
                   "number cells have ',' as their decimal separator (0,25), as spreadsheets of some "
@@ -135,9 +177,28 @@ int CheckTableInputs(TableInputs& t, CommonOptions& o)
         Complain("--utf8 is for --classic files; the table CSV's encoding is found, or given by --encoding");
         return KIV_EXIT_USAGE;
     }
-    t.read.encoding = t.encoding == "utf8"    ? ENCODING_UTF8
+    t.read.encoding = t.encoding == "utf-8"   ? ENCODING_UTF8
                       : t.encoding == "cp932" ? ENCODING_CP932
                                               : ENCODING_DETECT;
+    return KIV_EXIT_OK;
+}
+
+// diff's first argument is a version when it is a number, and always when
+// --name gives the table: the ids then move up one place.
+int DiffTargets(DiffArgs* a, const std::string& givenName)
+{
+    bool number = !a->name.empty() && a->name.find_first_not_of("0123456789") == std::string::npos;
+    if (a->name.empty() ? givenName.empty() : !number && givenName.empty())
+        return KIV_EXIT_OK;
+    if (!a->name.empty() && (!number || a->second || strtol(a->name.c_str(), nullptr, 10) <= 0)) {
+        Complain("diff takes NAME or --name NAME, then at most two version IDs, not " + a->name);
+        return KIV_EXIT_USAGE;
+    }
+    if (!a->name.empty()) {
+        a->second = a->first;
+        a->first = strtol(a->name.c_str(), nullptr, 10);
+    }
+    a->name = givenName;
     return KIV_EXIT_OK;
 }
 
@@ -149,6 +210,12 @@ int main(int argc, char** argv)
                  "serial infrared adapter, and converts them to and from CSV.",
                  "kiv"};
     app.footer(kExitStatuses);
+    // The parser's own errors read as every other error of kiv does.
+    app.failure_message([](const CLI::App* from, const CLI::Error& e) {
+        std::vector<CLI::App*> given = from->get_subcommands();
+        std::string help = given.empty() ? "kiv --help" : "kiv " + given.front()->get_name() + " --help";
+        return "kiv: " + std::string(e.what()) + " (" + help + " lists the options)\n";
+    });
     app.set_version_flag("--version", "kiv " KIV_VERSION);
     app.require_subcommand(1);
 
@@ -237,7 +304,11 @@ int main(int argc, char** argv)
                 "old and new value) between two versions: by default the last two of the table pulled last; "
                 "exit 0 when "
                 "they are the same, 1 when they differ");
-    diff->add_option("NAME", diffArgs.name, "the table whose last two versions to compare");
+    std::string diffName;
+    diff->add_option("NAME", diffArgs.name,
+                     "the table whose last two versions to compare; a number is ID1 (diff ID [ID2])");
+    diff->add_option("--name", diffName,
+                     "the table, when its name is a number (diff --name 2024 [ID1 [ID2]])");
     diff->add_option("ID1", diffArgs.first, "compare version ID1 with the table's latest")
         ->check(CLI::PositiveNumber);
     diff->add_option("ID2", diffArgs.second, "compare ID1 with ID2 instead")->check(CLI::PositiveNumber);
@@ -270,6 +341,8 @@ int main(int argc, char** argv)
     doctor->add_option("-p,--port", doctorPort, "serial port device, e.g. /dev/ttyUSB0 (default: $KIV_PORT)");
     doctor->add_flag("--probe", probe, "also probe the IR line device: whether it answers");
 
+    for (CLI::App* cmd : app.get_subcommands([](CLI::App*) { return true; }))
+        cmd->footer(kExitStatusesElsewhere);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -286,6 +359,8 @@ int main(int argc, char** argv)
         if (doctorPort.empty())
             doctorPort = port;
     }
+    if ((*pull || *toCsv) && CheckBom(o))
+        return KIV_EXIT_USAGE;
     if (*pull)
         return PullCommand(o, dir, name);
     // push --archive A ID: with an archive named on the command line (not
@@ -328,6 +403,8 @@ int main(int argc, char** argv)
         return PortsCommand();
     if (*history)
         return HistoryCommand(historyArchive, historyName);
+    if (*diff && DiffTargets(&diffArgs, diffName))
+        return KIV_EXIT_USAGE;
     if (*diff)
         return DiffCommand(diffArgs);
     if (*exportCmd)

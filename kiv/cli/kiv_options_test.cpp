@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cstdlib>
 #include <string>
 #include "kiv_harness.h"
 
@@ -102,6 +103,51 @@ TEST(KivOptions, SendRefusesAFileThatWouldNotArriveWhole)
         EXPECT_EQ(row.sent, ReadWhole(run.File("rec.bin")));
         EXPECT_EQ(row.status == 0, !run.Log("termios").empty());
     }
+}
+
+// Rows without a line, in order in one folder holding the sample as
+// addr.kcsv: each spelling every command takes, the options refused
+// together, and the help's defaults. out and err are what the output
+// starts with; made, when given, a file the row must have written.
+TEST(KivOptions, OneSpellingOnEveryCommand)
+{
+    KivRun run;
+    ASSERT_EQ(0,
+              system(("mkdir " + run.File("src") + " && cp " KIV_SAMPLES "/* " + run.File("src")).c_str()));
+    ASSERT_EQ(0, run.Kiv("from-csv --classic addr.table addr.txt -o ../addr.kcsv", "src")) << run.Err();
+    struct Row {
+        std::string args;
+        int status;
+        std::string out, err, made;
+    } rows[] = {
+        {"to-csv addr.kcsv --encoding utf8 -d a/b/c", 0, "", "", "a/b/c/addr.csv"},
+        {"to-csv addr.kcsv -f --encoding Shift_JIS", 0, "", "", "addr.schema"},
+        {"from-csv a/b/c/addr.csv --encoding utf-8 -o u.kcsv", 0, "", "", "u.kcsv"},
+        {"from-csv addr.csv --encoding cp932 -o s.kcsv", 0, "", "", "s.kcsv"},
+        {"to-csv addr.kcsv -d x --bom --encoding cp932", 64, "",
+         "kiv: --bom is a UTF-8 byte-order mark; it does not go with --encoding cp932\n", ""},
+        {"pull --encoding latin1", 64, "",
+         "kiv: --encoding: give utf-8 (or utf8) or cp932 (or shift_jis), not latin1 (kiv pull --help", ""},
+        {"diff --nosuch", 64, "", "kiv: The following argument", ""},
+        {"to-csv addr.kcsv -d addr.kcsv/x", 8, "", "kiv: addr.kcsv/x: cannot make the folder", ""},
+        {"--help", 0, "Moves record tables", "", ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args);
+        EXPECT_EQ(row.status, run.Kiv(row.args));
+        EXPECT_EQ(row.out, run.Out().substr(0, row.out.size()));
+        EXPECT_EQ(row.err, run.Err().substr(0, row.err.size()));
+        EXPECT_TRUE(row.made.empty() || Exists(run.File(row.made)));
+        EXPECT_TRUE(row.status != 64 || !Exists(run.File("x")));
+    }
+    // The exit table is the program's; a command's help points to it, and
+    // states the cable's defaults as the cable's, not the IR link's.
+    EXPECT_EQ(0, run.Kiv("receive --help"));
+    std::string help = run.Out();
+    EXPECT_EQ(std::string::npos, help.find("  255")) << help;
+    EXPECT_NE(std::string::npos, help.find("Exit status: see kiv --help.")) << help;
+    EXPECT_NE(std::string::npos, help.find("with --link cable: XON/XOFF flow control on or off (default on; "
+                                           "the IR link: off)"));
 }
 
 }

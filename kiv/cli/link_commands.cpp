@@ -1,5 +1,6 @@
 // receive, send and ports: one block to or from a file, and the ports present.
 #include <unistd.h>
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include "kiv_commands.h"
@@ -57,8 +58,12 @@ int LinkTransfer(const CommonOptions& o, bool sending, const std::vector<uint8_t
         Complain(error);
         return fault == SETTINGS_BAD_FILE ? KIV_EXIT_READ : KIV_EXIT_USAGE;
     }
-    if (!notice.empty())
-        Complain(notice);
+    // One warning a line: the port number, then each value read as the driver reads it.
+    for (size_t at = 0; at < notice.size();) {
+        size_t end = std::min(notice.find('\n', at), notice.size());
+        Complain(notice.substr(at, end - at));
+        at = end + 1;
+    }
     // An output like the others: refused before the port opens when it
     // exists (without --force), is a link or cannot be written.
     if (!o.trace.empty()) {

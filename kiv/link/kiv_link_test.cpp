@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -75,6 +76,14 @@ TEST(KivLink, MovesBlocksByteForByte)
     }
 }
 
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    for (size_t at = 0, end; at < text.size(); at = end + 1)
+        lines.push_back(text.substr(at, (end = std::min(text.find('\n', at), text.size())) - at));
+    return lines;
+}
+
 // The settings of a few records as the port got them, DTR and RTS dropped
 // at the end, and the port's own settings put back.
 TEST(KivLink, GivesThePortItsSettingsAndGivesThemBack)
@@ -85,6 +94,8 @@ TEST(KivLink, GivesThePortItsSettingsAndGivesThemBack)
         std::string format;    // kivsim's frame format
         std::string termios;   // as the port was given it
         bool portNoNotice;
+        // Warnings, one a line, for values the Windows driver never writes.
+        std::string warns = "";
     } rows[] = {
         {"--link cable --speed 19200 --parity even --data-bits 7 --stop-bits 2 --cts", "", "7E2",
          "termios speed=19200 data=7 parity=e stop=2 crtscts=1 ixon=1 ixoff=1", false},
@@ -96,6 +107,11 @@ TEST(KivLink, GivesThePortItsSettingsAndGivesThemBack)
          "termios speed=19200 data=8 parity=n stop=1 crtscts=0 ixon=0 ixoff=0", false},
         {"--link irda --speed 38400", "", "8N1",
          "termios speed=38400 data=8 parity=n stop=1 crtscts=1 ixon=0 ixoff=0", false},
+        {"", "[ComPort]\nIRMode=ir\nIrDA=YES\nParity=odd\nCSMon=0\nXFlow=0\n", "8N1",
+         "termios speed=9600 data=8 parity=n stop=1 crtscts=1 ixon=1 ixoff=1", false,
+         "IRMode=ir is not IR or 15; taken as 15 (the cable), as the Windows driver reads it\n"
+         "Parity=odd is not NONE or ODD or EVEN; taken as NONE\n"
+         "CSMon=0 is not ON or OFF; taken as ON\nXFlow=0 is not ON or OFF; taken as ON\n"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.kiv + row.ini);
@@ -117,6 +133,12 @@ TEST(KivLink, GivesThePortItsSettingsAndGivesThemBack)
         EXPECT_EQ("modem op=bis dtr=1 rts=1", modem.front());
         EXPECT_EQ("modem op=bic dtr=0 rts=0", modem.back());
         EXPECT_EQ(row.portNoNotice, run.Err().find("PortNo=3) is ignored") != std::string::npos) << run.Err();
+        size_t warnings = 0;
+        for (const std::string& line : Lines(row.warns)) {
+            EXPECT_NE(std::string::npos, run.Err().find("settings.ini: " + line)) << run.Err();
+            warnings++;
+        }
+        EXPECT_EQ(warnings, Lines(run.Err()).size() - row.portNoNotice) << run.Err();
     }
 }
 

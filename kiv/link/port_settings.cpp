@@ -213,6 +213,48 @@ void ReadPortSetupIni(const std::string& text, PortSetup* setup, bool* portNoGiv
     setup->XFlow = k.Text("XFlow", "ON") != "OFF";
 }
 
+namespace {
+
+// The text keys' values the Windows driver writes, and how it reads any
+// other one. kiv reads the file as the driver does, so that both take the
+// same link from it; a value it would not write costs a warning instead.
+struct TextKey {
+    const char* key;
+    const char* written[3];
+    const char* otherwise;
+};
+const TextKey kTextKeys[] = {
+    {"IRMode", {"IR", "15"}, "15 (the cable)"},
+    {"IrDA", {"YES", "NO"}, "NO (the IR link)"},
+    {"Parity", {"NONE", "ODD", "EVEN"}, "NONE"},
+    {"CSMon", {"ON", "OFF"}, "ON"},
+    {"XFlow", {"ON", "OFF"}, "ON"},
+};
+
+// One line per value in the file that the driver never writes.
+std::string OddValues(const Keys& k, const std::string& file)
+{
+    std::string lines;
+    for (const TextKey& t : kTextKeys) {
+        auto it = k.map.find(Lower(t.key));
+        bool read = it != k.map.end() && (Lower(t.key) != "irda" || k.Text("IRMode", "IR") == "IR");
+        bool written = false;
+        std::string values;
+        for (const char* w : t.written) {
+            if (!w)
+                continue;
+            written = written || (read && it->second == w);
+            values += (values.empty() ? "" : " or ") + std::string(w);
+        }
+        if (read && !written)
+            lines += (lines.empty() ? "" : "\n") + file + ": " + t.key + "=" + it->second + " is not " +
+                     values + "; taken as " + t.otherwise + ", as the Windows driver reads it";
+    }
+    return lines;
+}
+
+}
+
 SettingsFault ResolvePortParams(const LinkOptions& options, PortParams* params, std::string* error,
                                 std::string* notice)
 {
@@ -226,6 +268,9 @@ SettingsFault ResolvePortParams(const LinkOptions& options, PortParams* params, 
         *notice = options.settingsFile +
                   ": the COM port number in it (PortNo=" + std::to_string(setup.PortNo) +
                   ") is ignored; the port is --port or KIV_PORT";
+    std::string odd = OddValues(Keys{ComPortKeys(text)}, options.settingsFile);
+    if (!odd.empty())
+        *notice += (notice->empty() ? "" : "\n") + odd;
     ApplyOptions(options, &setup);
     std::string ignored = IgnoredOptions(options, setup.IRMode);
     if (!ignored.empty()) {

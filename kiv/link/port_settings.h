@@ -33,8 +33,9 @@ struct LinkOptions {
 enum SettingsFault { SETTINGS_OK, SETTINGS_BAD_OPTION, SETTINGS_BAD_FILE };
 
 // The transfer's PortParams from the options; a fault with *error set when
-// they cannot be used. *notice receives a line for the user when the file's
-// port number is ignored.
+// they cannot be used. *notice receives lines for the user (one a line)
+// when the file's port number is ignored, and for each value in it that the
+// Windows driver never writes, with how it is read.
 // The link kind's name as kiv's options spell it.
 const char* LinkKindName(int32_t linkKind);
 SettingsFault ResolvePortParams(const LinkOptions& options, PortParams* params, std::string* error,
