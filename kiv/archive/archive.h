@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,6 +48,8 @@ std::string_view SyncIdOf(const DecodedTable& table, size_t record);
 std::string ArchivePath(const std::string& given);
 // The current time as the archive writes it.
 std::string ArchiveNow(void);
+// A time as the archive writes it: a file's stamp for a table added from it.
+std::string ArchiveTime(time_t when);
 
 // A Kcsv table decoded by the conversion library; false with *error when the
 // bytes are no table (or decode to more than 4 GiB).

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
@@ -174,9 +175,12 @@ TEST(KivArchive, AnArchiveThatFailsNeverCostsThePull)
         EXPECT_TRUE(ReadWhole(run.File("addr.kcsv")) == ReadWhole(run.File("住所録.kcsv")));
         std::vector<std::string> listed = Words(run.Out());
         EXPECT_TRUE(listed.size() == 6 && listed[0] == "住所録.kcsv") << run.Out();
-        EXPECT_EQ("kiv: the archive " + run.File(row.archive) + " could not be written: " + row.reason +
-                      "; the table is in 住所録.kcsv, 住所録.csv, 住所録.schema and 3 more\n",
-                  run.Err());
+        EXPECT_EQ(
+            "kiv: the archive " + run.File(row.archive) + " could not be written: " + row.reason +
+                "; the table is in 住所録.kcsv, 住所録.csv, 住所録.schema and 3 more; add it later with: "
+                "kiv archive add --archive " +
+                run.File(row.archive) + " 住所録.kcsv\n",
+            run.Err());
     }
 }
 
@@ -242,6 +246,44 @@ TEST(KivArchive, HistoryListsEveryPull)
         EXPECT_EQ(row.out, WithoutTimes(run.Out()));
         EXPECT_EQ(row.err, run.Err().substr(0, row.err.size()));
     }
+}
+
+// Rows in order, on one archive: Kcsv files stored as versions at their
+// files' times from the port "file", with a pull's rule for a duplicate.
+TEST(KivArchive, AddStoresKcsvFilesAsVersions)
+{
+    KivRun run;
+    MakeSample(run);
+    MakeVariants(run);
+    std::string sample = ReadWhole(run.File("addr.kcsv"));
+    WriteWhole(run.File("cut.kcsv"), sample.substr(0, sample.size() / 2));
+    struct timeval stamp[2] = {{981173106, 0}, {981173106, 0}};
+    for (const char* file : {"addr.kcsv", "restamped.kcsv", "changed.kcsv"})
+        ASSERT_EQ(0, utimes(run.File(file).c_str(), stamp));
+    std::string at = "  2001-02-03T04:05:06Z  住所録  3 records  ", a = std::to_string(sample.size());
+    std::string same = at + a + " bytes  = 1 (pulled again, unchanged)\n", first = "1" + at + a + " bytes\n",
+                changed = "4" + at + std::to_string(ReadWhole(run.File("changed.kcsv")).size()) + " bytes\n";
+    const struct Row {
+        std::string args;
+        int status;
+        std::string out, err;
+    } rows[] = {
+        {"archive add @addr.kcsv", 0, first, ""},
+        {"archive add @addr.kcsv @restamped.kcsv", 0, "2" + same + "3" + same, ""},
+        // A damaged file is refused; the files after it still go in.
+        {"archive add @cut.kcsv @changed.kcsv", 6, changed,
+         "kiv: " + run.File("cut.kcsv") + ": not a table that can be archived: "},
+        {"history", 0, first + "2" + same + "3" + same + changed, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args);
+        EXPECT_EQ(row.status, run.Kiv(row.args + " --archive @a.sqlite")) << run.Err();
+        EXPECT_EQ(row.out, run.Out());
+        EXPECT_EQ(row.err, run.Err().substr(0, row.err.size())) << run.Err();
+    }
+    EXPECT_EQ("file|1\n", Sql(run, run.File("a.sqlite"),
+                              "SELECT group_concat(DISTINCT port), kcsv = readfile('" +
+                                  run.File("changed.kcsv") + "') FROM pulls JOIN tables ON version = 4;"));
 }
 
 // Rows in order, on one archive: each writes file, which then holds what

@@ -63,11 +63,12 @@ std::string ArchivePath(const std::string& given)
     return std::string(home ? home : "") + "/.local/share/kiv/archive.sqlite";
 }
 
-std::string ArchiveNow(void)
+std::string ArchiveNow(void) { return ArchiveTime(time(nullptr)); }
+
+std::string ArchiveTime(time_t when)
 {
-    time_t now = time(nullptr);
     struct tm t;
-    gmtime_r(&now, &t);
+    gmtime_r(&when, &t);
     char text[32];
     strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &t);
     return text;

@@ -4,7 +4,10 @@
 #include <errno.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 #include <iostream>
+#include "file_io.h"
 #include "archive.h"
 #include "kiv_commands.h"
 #include "port_settings.h"
@@ -132,6 +135,52 @@ bool NoPullsYet(const std::string& path)
     return none;
 }
 
+// How to add the received table by hand once the archive takes it again:
+// the Kcsv file among those written (a pull's NAME.kcsv, or what receive wrote).
+std::string AddLaterHint(const std::string& archive, const std::vector<std::string>& files)
+{
+    std::string kcsv;
+    for (const std::string& f : files)
+        if (kcsv.empty() && f.size() > 5 && f.compare(f.size() - 5, 5, ".kcsv") == 0)
+            kcsv = f;
+    if (kcsv.empty() && !files.empty())
+        kcsv = files[0];
+    if (kcsv.empty())
+        return "";
+    return "; add it later with: kiv archive add " + (archive.empty() ? "" : "--archive " + archive + " ") +
+           kcsv;
+}
+
+// One Kcsv file stored as a version: pulled when the file was last written,
+// from the port "file"; an unchanged table is recorded as equal to the
+// version before, as a pull of it would be.
+int AddFile(const std::string& path, const std::string& file, ArchiveEntry* entry)
+{
+    std::string kcsv, error;
+    struct stat st;
+    int rc = KIV_EXIT_READ;
+    if (stat(file.c_str(), &st) != 0)
+        error = file + ": " + strerror(errno);
+    else
+        rc = ReadWholeFile(file, &kcsv, &error);
+    if (rc != KIV_EXIT_OK) {
+        Complain(error);
+        return rc;
+    }
+    DecodedTable table;
+    if (!DecodeTable(kcsv, &table, &error)) {
+        Complain(file + ": not a table that can be archived: " + error);
+        return KIV_EXIT_CONVERT;
+    }
+    entry->pulled = ArchiveTime(st.st_mtime);
+    entry->port = "file";
+    if (!ArchiveTable(path, kcsv, table, entry, &error)) {
+        Complain("the archive " + path + " could not be written: " + error + "; " + file + " is not added");
+        return KIV_EXIT_WRITE;
+    }
+    return KIV_EXIT_OK;
+}
+
 }   // namespace
 
 int ArchiveReceived(const CommonOptions& o, const std::vector<uint8_t>& block,
@@ -156,10 +205,24 @@ int ArchiveReceived(const CommonOptions& o, const std::vector<uint8_t>& block,
     // missing, so that a script does not take it for archived.
     if (!ArchiveTable(path, kcsv, table, &entry, &error)) {
         Complain("the archive " + path + " could not be written: " + error + "; the table is in " +
-                 FilesLine(files));
+                 FilesLine(files) + AddLaterHint(o.archive, files));
         return KIV_EXIT_WRITE;
     }
     return KIV_EXIT_OK;
+}
+
+int ArchiveAddCommand(const std::string& archive, const std::vector<std::string>& files)
+{
+    int status = KIV_EXIT_OK;
+    for (const std::string& file : files) {
+        ArchiveEntry entry;
+        int rc = AddFile(ArchivePath(archive), file, &entry);
+        if (rc == KIV_EXIT_OK)
+            std::cout << OneLine(Line(entry)) << "\n";
+        else if (status == KIV_EXIT_OK)
+            status = rc;
+    }
+    return status;
 }
 
 int HistoryCommand(const std::string& archive, const std::string& name)

@@ -62,6 +62,9 @@ std::string DefaultKcsvPath(const std::string& csv);
 struct DecodedTable;
 int ArchiveReceived(const CommonOptions& o, const std::vector<uint8_t>& block,
                     const std::vector<std::string>& files, const DecodedTable* decoded = nullptr);
+// kiv archive add: each Kcsv file stored as a version, stamped with the
+// file's time; every file is tried, the status is the first failure's.
+int ArchiveAddCommand(const std::string& archive, const std::vector<std::string>& files);
 int HistoryCommand(const std::string& archive, const std::string& name);
 struct DiffArgs {
     std::string archive, name;

@@ -298,6 +298,19 @@ int main(int argc, char** argv)
     history->add_option("NAME", historyName, "only the pulls of this table");
     AddArchive(history, historyArchive);
 
+    std::string addArchive;
+    std::vector<std::string> addFiles;
+    CLI::App* archiveCmd = app.add_subcommand("archive", "work on the archive of pulled tables");
+    archiveCmd->require_subcommand(1);
+    CLI::App* archiveAdd = archiveCmd->add_subcommand(
+        "add", "store Kcsv files (a rescue copy, an older backup) as versions in the archive, each pulled "
+               "at the file's time from the port \"file\"; a table unchanged since its last version is "
+               "recorded as equal to it, as a pull of it would be. Each stored version is listed as history "
+               "lists it; exit 6 when a file is no table, 7 when one cannot be read, 8 when the archive "
+               "cannot be written");
+    archiveAdd->add_option("FILE", addFiles, "the Kcsv files, in the order to store them")->required();
+    AddArchive(archiveAdd, addArchive);
+
     DiffArgs diffArgs;
     CLI::App* diff = app.add_subcommand(
         "diff", "the records added (+), removed (-) and changed (~, a line per changed field with its title, "
@@ -401,6 +414,8 @@ int main(int argc, char** argv)
     }
     if (*ports)
         return PortsCommand();
+    if (*archiveAdd)
+        return ArchiveAddCommand(addArchive, addFiles);
     if (*history)
         return HistoryCommand(historyArchive, historyName);
     if (*diff && DiffTargets(&diffArgs, diffName))

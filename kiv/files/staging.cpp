@@ -81,6 +81,31 @@ bool MoveIntoPlace(const std::string& from, const std::string& to, bool force)
     return rename(from.c_str(), to.c_str()) == 0;
 }
 
+// Every staged file's data and names on disk before the first rename makes
+// one visible, so a power cut leaves the old set or the new one. The private
+// folder lies on the destination's file system, so one syncfs of it (through
+// the folder held open since the stage was made, which also reports a write
+// that failed in the background since then) does for all of them: the cost
+// of a job does not grow with its pictures. Where the system has no syncfs,
+// each file is synced in turn.
+bool SyncStagedFiles(const Staging* stage, std::string* error)
+{
+#ifdef __linux__
+    if (syncfs(stage->lockFd) == 0)
+        return true;
+    if (errno != ENOSYS) {
+        *error = "cannot write in " + FolderOf(stage->folder) + ": " + Reason(errno);
+        return false;
+    }
+#endif
+    for (const auto& m : stage->moves)
+        if (!SyncFile(m.first)) {
+            *error = "cannot write " + m.second + ": " + Reason(errno);
+            return false;
+        }
+    return true;
+}
+
 // Renames reach the disk only with their folder.
 void SyncFolder(const std::string& dir)
 {
@@ -293,7 +318,7 @@ int StageWrite(Staging* stage, const std::string& finalPath, const void* data, s
 {
     std::string path = StageName(stage, "");
     FILE* f = fopen(path.c_str(), "wb");
-    bool ok = f && fwrite(data, 1, size, f) == size && fflush(f) == 0 && fsync(fileno(f)) == 0;
+    bool ok = f && fwrite(data, 1, size, f) == size && fflush(f) == 0;
     int err = errno;
     if (f && fclose(f) != 0 && ok) {
         ok = false;
@@ -408,11 +433,9 @@ int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, s
             *error = m.second + " exists (give --force to replace it)";
             return KIV_EXIT_WRITE;
         }
-        if (!SyncFile(m.first)) {
-            *error = "cannot write " + m.second + ": " + Reason(errno);
-            return KIV_EXIT_WRITE;
-        }
     }
+    if (!SyncStagedFiles(stage, error))
+        return KIV_EXIT_WRITE;
     // A rename that fails part-way takes back the files this job added, so
     // the job leaves nothing; files it replaced under --force stay replaced.
     std::vector<std::string> added;

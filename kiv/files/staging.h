@@ -53,8 +53,10 @@ void StageRemove(Staging* stage, const std::string& path);
 // name. Call it once every file of the set is staged.
 int StageSetRecord(Staging* stage, const std::string& dir, const std::string& name, const std::string& base,
                    bool force, std::string* error);
-// Holds the termination signals, then renames every staged file into place, in the order staged, removes the
-// stale files and syncs the folders. Without force, refuses before renaming
+// Holds the termination signals, syncs the staged files together (one call
+// for the whole stage where the system allows it), then renames every staged
+// file into place, in the order staged, removes the stale files and syncs
+// each destination folder once. Without force, refuses before renaming
 // anything when one of the final paths exists. The final paths are appended
 // to *written when it is not null.
 int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, std::string* error);

@@ -58,7 +58,7 @@ struct KivRun {
     int Kiv(const std::string& args, const std::string& sub = "") { return ExitStatus(StartKiv(args, sub)); }
     // kiv run with args under the counting library (tools/kivcount): its
     // exit status, and *work what it counted by name ("bytes", "allocations",
-    // "allocated"; all 0 when kiv wrote no count).
+    // "allocated", "syncs"; all 0 when kiv wrote no count).
     int CountedKiv(const std::string& args, std::map<std::string, double>* work);
     std::string Err() const { return ReadWhole(File("kiv.err")); }
     std::string Out() const { return ReadWhole(File("kiv.out")); }

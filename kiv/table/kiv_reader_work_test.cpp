@@ -3,7 +3,8 @@
 // searches, compares and copies for kiv, and kiv's allocations, counted by
 // the counting library (tools/kivcount), never timed. A search of the rest
 // of the table per record, or a copy of it, grows with the square of the
-// records and fails here whatever code it hides in.
+// records and fails here whatever code it hides in. The syncs of a command
+// that writes files are counted too.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <map>
@@ -96,6 +97,9 @@ TEST(KivReaderWork, EveryCommandThatReadsATableDoesTheSameWorkPerRecordAtAnySize
         // ...and no count grows faster than they do.
         for (const char* counted : {"bytes", "allocations", "allocated"})
             EXPECT_LE(many[counted] / kLarge, kFlat * few[counted] / kSmall) << counted;
+        // A job's files are synced together, not one by one: 1 000
+        // pictures cost no more syncs than 10.
+        EXPECT_EQ(few["syncs"], many["syncs"]);
     }
 }
 

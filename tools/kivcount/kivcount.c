@@ -8,6 +8,8 @@
  *                (memcmp, bcmp) or copied (memcpy, memmove) for the program
  *   allocations  calls of operator new
  *   allocated    the bytes they asked for
+ *   syncs        calls of fsync, fdatasync and syncfs: a job's commit
+ *                must not sync once per file it writes
  *
  * At exit the three figures go, one "name value" line each, to the file named
  * by KIV_COUNT_FILE (if set). The real functions are found with dlsym on
@@ -22,7 +24,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-static unsigned long long bytes, allocations, allocated;
+static unsigned long long bytes, allocations, allocated, syncs;
 static __thread int resolving;
 
 /* kiv writes its CSV from a thread of its own. */
@@ -140,6 +142,29 @@ void* memmove(void* to, const void* from, size_t n)
 
 void* memcpy(void* to, const void* from, size_t n) { return memmove(to, from, n); }
 
+typedef int (*SyncFn)(int);
+
+int fsync(int fd)
+{
+    REAL(SyncFn, fsync);
+    Count(&syncs, 1);
+    return real_fsync(fd);
+}
+
+int fdatasync(int fd)
+{
+    REAL(SyncFn, fdatasync);
+    Count(&syncs, 1);
+    return real_fdatasync(fd);
+}
+
+int syncfs(int fd)
+{
+    REAL(SyncFn, syncfs);
+    Count(&syncs, 1);
+    return real_syncfs(fd);
+}
+
 /* operator new (size_t) and new[] (size_t); a test tool, so a failed
  * allocation ends the program rather than throwing. */
 static void* New(size_t n)
@@ -173,6 +198,7 @@ __attribute__((destructor)) static void Report(void)
     FILE* f = path ? fopen(path, "w") : NULL;
     if (!f)
         return;
-    fprintf(f, "bytes %llu\nallocations %llu\nallocated %llu\n", bytes, allocations, allocated);
+    fprintf(f, "bytes %llu\nallocations %llu\nallocated %llu\nsyncs %llu\n", bytes, allocations, allocated,
+            syncs);
     fclose(f);
 }
