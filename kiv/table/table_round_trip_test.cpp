@@ -104,6 +104,9 @@ TEST(KivTableRoundTrip, RandomTablesComeBackByteForByte)
         ASSERT_TRUE(WriteWholeFile(dir.File("t.kcsv"), table));
         ASSERT_EQ(KIV_EXIT_OK, KcsvFileToTableCsv(dir.File("t.kcsv"), dir.path.string(), options, &error))
             << error;
+        // No line is empty, so that other readers of CSV keep every row.
+        std::string csv = ReadWholeFile(dir.File("t.csv"));
+        EXPECT_EQ(std::string::npos, ("\n" + csv).find("\n\r\n")) << csv;
         std::vector<std::string> report;
         ASSERT_EQ(KIV_EXIT_OK,
                   TableCsvToKcsvFile(dir.File("t.csv"), dir.File("back.kcsv"), {}, &report, &error))
