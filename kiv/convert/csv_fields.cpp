@@ -106,6 +106,10 @@ void CsvLineInto(const std::vector<std::string>& cells, const std::vector<ModelF
             line->push_back(',');
         AppendCsvField(line, cells[i], field);
     }
+    // A line of one empty cell is written as a quoted one: readers of CSV
+    // skip an empty line, and the record with it.
+    if (cells.size() == 1 && cells[0].empty())
+        line->append("\"\"");
     line->append("\r\n");
 }
 

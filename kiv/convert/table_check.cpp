@@ -34,8 +34,6 @@ const int kBoxKindSlot = 4;   // "M" record
 const int kBoxNameSlot = 6;
 const char* const kBoxKind = "_PIO";
 const int kDescriptionSlot = 2;   // "P" record
-const size_t kFormatDigits = 2;   // an image format code ("1BHEX2")
-const size_t kTagShown = 8;       // of a stray record's tag in a message
 
 typedef TableCheckPass TableCheck;
 
@@ -86,11 +84,12 @@ bool IsNumberValue(const char* text)
     return strlen(text) == (size_t)NUMBER_FIELD_CHARS && Is3to4Text(text) && DecodedNumber(text, number);
 }
 
-// An ordinary table's "S", "C", "T" and data records have the columns of its
-// "I" record; a shorter one shifts or drops values.
-bool CheckWidth(TableCheck* c, int columns)
+// An ordinary table's "T" record has the columns of its "I" record, and a
+// data record at least those: a shorter one shifts or drops values, while
+// slots past the last field are passed over, as the conversion does.
+bool CheckWidth(TableCheck* c, int columns, bool data)
 {
-    if (c->album || !c->seen[HDR_I] || columns == c->width)
+    if (c->album || !c->seen[HDR_I] || columns == c->width || (data && columns > c->width))
         return true;
     return Fault(c,
                  std::to_string(columns) + " columns where the \"I\" record has " + std::to_string(c->width));
@@ -147,7 +146,7 @@ bool ReadDescription(TableCheck* c, const CsvRecord* r)
 
 // Without the "P" record every field is text: sound only when the "C" record
 // says so.
-bool ReadConversions(TableCheck* c, const CsvRecord* r, int columns)
+bool ReadConversions(TableCheck* c, const CsvRecord* r)
 {
     c->textOnly = c->seen[HDR_I];
     for (int i = 0; i < c->layout.fieldCount; i++) {
@@ -155,13 +154,13 @@ bool ReadConversions(TableCheck* c, const CsvRecord* r, int columns)
         if (!conversion || strcmp(conversion, FieldConversion(FK_TEXT)) != 0)
             c->textOnly = false;
     }
-    return CheckWidth(c, columns);
+    return true;
 }
 
 // At the titles: the records the conversion needs came before them.
 bool EndHeader(TableCheck* c, int columns)
 {
-    if (!CheckWidth(c, columns))
+    if (!CheckWidth(c, columns, false))
         return false;
     if (!c->seen[HDR_M])
         return Fault(c, "no \"M\" record before the titles: the kind of table is unknown");
@@ -196,21 +195,12 @@ bool CheckHeaderRecord(TableCheck* c, const CsvRecord* r, int columns)
     case HDR_I: return ReadFields(c, r, columns);
     case HDR_M: return ReadBox(c, r);
     case HDR_P: return ReadDescription(c, r);
-    case HDR_S: return CheckWidth(c, columns);
-    case HDR_C: return ReadConversions(c, r, columns);
+    // The conversion reads nothing of "S" and only the fields' slots of "C",
+    // so their width does not matter.
+    case HDR_C: return ReadConversions(c, r);
     case HDR_T: return EndHeader(c, columns);
     default: return true;
     }
-}
-
-// Field i holds the format code of a picture whose format another field gives.
-bool IsFormatField(const TableLayout& layout, int i)
-{
-    for (int k = 0; k < layout.fieldCount; k++)
-        if (layout.fields[k].kind == FK_IMAGE && layout.fields[k].subKind == PICTURE_BY_FORMAT_FIELD &&
-            layout.fields[k].aux1 == i)
-            return true;
-    return false;
 }
 
 // What is wrong with field i's value in the record, or null.
@@ -226,21 +216,15 @@ const char* ValueFault(const TableLayout& layout, int i, const CsvRecord* r)
     // past the 14 the reader looks at.
     case FK_TIME: return IsDigits(value, 1, SIZE_MAX) ? nullptr : "a time that is not digits only";
     case FK_IMAGE: return Is3to4Text(value) ? nullptr : "a picture that is not whole 3TO4 text";
-    case FK_IMAGE_AUX:
-        if (IsFormatField(layout, i) && !IsDigits(value, kFormatDigits, kFormatDigits))
-            return "an image format that is not two digits";
-        return nullptr;
+    // A format column's value the conversion does not know gives no file.
     default: return nullptr;
     }
 }
 
 bool CheckDataRecord(TableCheck* c, const CsvRecord* r, int columns)
 {
-    const char* tag = r->fields[0] ? r->fields[0] : "";
-    if (strcmp(tag, "D") != 0)
-        return Fault(c, "a record tagged \"" + std::string(tag).substr(0, kTagShown) +
-                            "\" among the data records (\"D\")");
-    if (!CheckWidth(c, columns))
+    // Every record after the titles is a row, whatever its tag says.
+    if (!CheckWidth(c, columns, true))
         return false;
     for (int i = 0; i < c->layout.fieldCount; i++)
         if (const char* fault = ValueFault(c->layout, i, r))

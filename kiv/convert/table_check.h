@@ -1,9 +1,12 @@
 // The conversion takes a damaged table as it comes: without its "P" record
 // every field is text and a number shows its stored form, a data record
-// before the titles is passed over, a header record after them becomes a row,
-// a value that no longer decodes comes out empty or garbled; and it reports
-// success. kiv checks the structure first and refuses such a table, naming
-// the line. Tables the handheld and the DLL write pass.
+// before the titles is passed over, a value that no longer decodes comes out
+// empty or garbled, a damaged record ends the rows; and it reports success.
+// kiv refuses such a table, naming the line, as it would lose records or
+// values without a word. What the conversion passes over and loses nothing
+// by passes here too: unknown tags before the titles, "S" and "C" records of
+// any width, records after the titles whatever their tag, slots past the
+// last field, a format code the conversion does not know (no picture file).
 #pragma once
 #include <string>
 #include <string_view>

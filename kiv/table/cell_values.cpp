@@ -1,4 +1,5 @@
 #include "cell_values.h"
+#include <cctype>
 #include <cstdio>
 #include "cp932_text.h"
 #include "file_io.h"
@@ -273,8 +274,29 @@ bool ParseTextCell(const std::string& text, std::string* field, std::string* wha
     return true;
 }
 
+namespace {
+
+// The format a picture file's name gives, 0 for none.
+int FormatOfName(const std::string& path)
+{
+    static const struct {
+        const char* extension;
+        int format;
+    } names[] = {{".jpg", IMG_JPEG}, {".jpeg", IMG_JPEG}, {".gif", IMG_GIF}, {".png", IMG_PNG}};
+    size_t dot = path.rfind('.');
+    std::string extension = dot == std::string::npos ? "" : path.substr(dot);
+    for (char& ch : extension)
+        ch = (char)tolower((unsigned char)ch);
+    for (const auto& n : names)
+        if (extension == n.extension)
+            return n.format;
+    return 0;
+}
+
+}   // namespace
+
 bool ParsePictureCell(const std::string& text, const std::string& folder, std::string* field, int* format,
-                      std::string* what)
+                      std::string* what, std::string* warning)
 {
     *format = 0;
     field->clear();
@@ -286,8 +308,10 @@ bool ParsePictureCell(const std::string& text, const std::string& folder, std::s
         return false;
     }
     *format = PictureFormat(bytes);
+    if (!*format && (*format = FormatOfName(path)) != 0)
+        *warning = "the picture " + path + " is no JPEG, GIF or PNG file; it goes as its name's format";
     if (!*format) {
-        *what = "the picture " + path + " is no JPEG, GIF or PNG file";
+        *what = "the picture " + path + " is no JPEG, GIF or PNG file, nor named as one";
         return false;
     }
     field->resize(Encoded3to4Length(bytes.size()));

@@ -45,9 +45,11 @@ std::string ChangedCharacters(const std::string& given, const std::string& cp932
 // warning naming both.
 bool ParseTextCell(const std::string& text, std::string* field, std::string* what, std::string* warning);
 
-// A picture cell: the path of a JPEG, GIF or PNG file, relative ones taken
-// from folder (the CSV's own). *field receives the file's bytes as 3TO4 text
-// and *format its format code, found from the file's first bytes. An empty
-// cell is no picture: *format 0.
+// A picture cell: the path of a picture file, relative ones taken from
+// folder (the CSV's own). *field receives the file's bytes as 3TO4 text and
+// *format its format code, found from the file's first bytes, or, for bytes
+// of none of JPEG, GIF and PNG (a damaged photo, as to-csv writes it back),
+// from the name's extension with *warning. An empty cell is no picture:
+// *format 0.
 bool ParsePictureCell(const std::string& text, const std::string& folder, std::string* field, int* format,
-                      std::string* what);
+                      std::string* what, std::string* warning);

@@ -64,11 +64,11 @@ int GroupMember(const ModelField& f, int format)
 }
 
 bool EncodePicture(const RowContext& c, const ModelField& f, const std::string& cell, CellSlots* out,
-                   std::string* what)
+                   std::string* what, std::string* warning)
 {
     std::string data;
     int format;
-    if (!ParsePictureCell(cell, c.folder, &data, &format, what))
+    if (!ParsePictureCell(cell, c.folder, &data, &format, what, warning))
         return false;
     if (f.group.empty()) {
         out->values.push_back({f.column, QuoteSlot(data)});
@@ -100,7 +100,7 @@ bool EncodeCell(const RowContext& c, const ModelField& f, const std::string& cel
                 std::string* what, std::string* warning)
 {
     if (f.kind == FK_IMAGE)
-        return EncodePicture(c, f, cell, out, what);
+        return EncodePicture(c, f, cell, out, what, warning);
     std::string slot, value = Trimmed(cell);
     bool ok = true;
     if (f.kind == FK_TEXT) {

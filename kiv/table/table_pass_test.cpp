@@ -68,7 +68,7 @@ TEST(KivTablePass, ATableReadInPiecesConvertsAsReceivedWhole)
         const char* says;
     } rows[] = {
         {nullptr, ""},
-        {"\"X\"\r\n", "a record tagged \"X\" among the data records"},
+        {"\"X\"\r\n", "1 columns where the \"I\" record has 9"},
         {"\"D\",x\r\n", "a damaged record"},
     };
     for (const Row& r : rows) {

@@ -85,18 +85,36 @@ void PictureCell(RowWork* w, const KcsvTable& table, size_t c, const std::string
         w->row->cells[c] = PicturePath(table.base, w->row->number, (int)c + 1, format ? format : stored);
 }
 
+// Whether the conversion makes a file of a picture whose format column holds
+// code: an empty one is decided by the bytes, a code it does not know gives
+// no file.
+bool KnownFormatCode(const std::string& code)
+{
+    if (code.empty())
+        return true;
+    long n = strtol(code.c_str(), nullptr, 10);
+    return n == IMG_JPEG || n == IMG_GIF || n == IMG_PNG;
+}
+
 // A picture beside its format column: the format follows from the bytes.
+// One whose code gives no file has an empty cell; its slots are kept.
 void FormatColumnPicture(RowWork* w, const KcsvTable& table, const ModelField& f, size_t c)
 {
+    std::string code = SlotValue(w->Raw(f.formatColumn));
+    if (!KnownFormatCode(code)) {
+        w->row->cells[c].clear();
+        w->row->pictures[c].clear();
+        return;
+    }
     std::string bytes = Decode3to4(SlotValue(w->Raw(f.column)));
-    int stored = atoi(SlotValue(w->Raw(f.formatColumn)).c_str());
+    int stored = atoi(code.c_str());
     PictureCell(w, table, c, bytes, stored);
     int format = PictureFormatOfBytes(bytes);
     w->Rebuilds(f.column, Encoded3to4Slot(bytes));
-    char code[8] = "";
+    char canonical[8] = "";
     if (!bytes.empty() && format)
-        snprintf(code, sizeof code, "\"%02d\"", format);
-    w->Rebuilds(f.formatColumn, code);
+        snprintf(canonical, sizeof canonical, "\"%02d\"", format);
+    w->Rebuilds(f.formatColumn, canonical);
 }
 
 // A group: the picture of its first member of a known format with one; the
