@@ -65,6 +65,8 @@ void AppendQuoted(std::string* out, const char* value)
 // core opens it); "" when it embeds the file. shown is the cell as written.
 std::string PictureProblem(const char* path, const std::string& shown)
 {
+    if (strlen(path) <= 5)
+        return "the picture " + shown + ": a name of 5 bytes or fewer is taken for none; rename the file";
     if (!ImageFormatOfPath(path))
         return "the picture " + shown + " is not named .jpg, .jpeg, .gif or .png";
     int fd = open(path, O_RDONLY);

@@ -23,6 +23,7 @@ TEST(KivClassicInput, PicturesAndEncodingsAreCheckedBeforeConverting)
          "t.txt: line 1, column 2 (photo): the picture none.jpg: No such file or directory "
          "(--missing-pictures=empty leaves such cells empty)",
          true},
+        {"Ann", "p.jpg", "", 6, "(photo): the picture p.jpg: a name of 5 bytes or fewer is taken for none"},
         {"Ann", "dir.jpg", "", 6, "(photo): the picture dir.jpg: not a file"},
         {"Ann", "pic.jpg.bak", "", 6,
          "(photo): the picture pic.jpg.bak is not named .jpg, .jpeg, .gif or .png"},
@@ -45,7 +46,7 @@ TEST(KivClassicInput, PicturesAndEncodingsAreCheckedBeforeConverting)
                                                 "0000\r\nphoto" + std::string(16, ' ') + "0500\r\n");
             WriteWhole(run.File("t.txt"), "\"" + row.name + "\",\"" + row.photo + "\"\r\n");
             ASSERT_EQ(0, system(("cd " + run.dir +
-                                 " && cp " KIV_SAMPLES "/photo1.jpg pic.jpg && "
+                                 " && cp " KIV_SAMPLES "/photo1.jpg pic.jpg && cp pic.jpg p.jpg && "
                                  "cp pic.jpg pic.jpg.bak && mkdir dir.jpg")
                                     .c_str()));
             ASSERT_TRUE(!push || run.StartSim(std::string(kSimCable) + " --role receive --silence 500"));
