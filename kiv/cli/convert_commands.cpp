@@ -24,6 +24,7 @@ ConvertOptions Options(const CommonOptions& o)
     c.cp932 = o.encoding == "cp932";
     c.strict = o.strict;
     c.decimalComma = o.decimalComma;
+    c.missingPicturesEmpty = o.missingPicturesEmpty;
     return c;
 }
 

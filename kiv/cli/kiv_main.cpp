@@ -124,6 +124,7 @@ struct TableInputs {
     std::string first, second;
     bool classic = false;
     std::string encoding;
+    std::string missingPictures = "refuse";
     TableReadOptions read;
 };
 
@@ -137,6 +138,11 @@ CLI::Option* AddTableInputs(CLI::App* cmd, TableInputs& t)
     AddEncoding(
         cmd, t.encoding,
         "the CSV's encoding, utf-8 (or utf8) or cp932 (or shift_jis) (default: found from its bytes)");
+    cmd->add_option("--missing-pictures", t.missingPictures,
+                    "with --classic: a picture that cannot be read, or a name that is no .jpg, .jpeg, "
+                    ".gif or .png file, refuses the table (refuse, the default) or leaves its cell empty "
+                    "with a warning (empty)")
+        ->check(CLI::IsMember({"refuse", "empty"}));
     cmd->add_flag("--strict", t.read.strict, "refuse the table when a value would change (a warning)");
     cmd->add_flag("--decimal-comma", t.read.decimalComma,
                   "number cells have ',' as their decimal separator (0,25), as spreadsheets of some "
@@ -173,6 +179,11 @@ int CheckTableInputs(TableInputs& t, CommonOptions& o)
         Complain("--encoding is for the table CSV; --classic files are code page 932, or UTF-8 with --utf8");
         return KIV_EXIT_USAGE;
     }
+    if (!t.classic && t.missingPictures != "refuse") {
+        Complain("--missing-pictures is for --classic files; the table CSV refuses a picture it cannot read");
+        return KIV_EXIT_USAGE;
+    }
+    o.missingPicturesEmpty = t.missingPictures == "empty";
     if (!t.classic && utf8) {
         Complain("--utf8 is for --classic files; the table CSV's encoding is found, or given by --encoding");
         return KIV_EXIT_USAGE;

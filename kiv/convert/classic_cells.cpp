@@ -3,11 +3,16 @@
 // 932 form are read side by side, as their rows are the same.
 #include "classic_cells.h"
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include "cell_values.h"
 #include "number_text.h"
 #include "table_cells.h"
 #include "csv/csv_record.h"
+#include "kcsv/csv_to_kcsv.h"
 #include "kcsv/kcsv_format.h"
 #include "textstream.h"
 
@@ -55,10 +60,33 @@ void AppendQuoted(std::string* out, const char* value)
     *out += '"';
 }
 
+// Why the core would leave a picture cell empty: a name it takes for no
+// picture, or a file it cannot read (opened from the current folder, as the
+// core opens it); "" when it embeds the file. shown is the cell as written.
+std::string PictureProblem(const char* path, const std::string& shown)
+{
+    if (strlen(path) <= 5)
+        return "the picture " + shown + ": a name of 5 bytes or fewer is taken for none; rename the file";
+    if (!ImageFormatOfPath(path))
+        return "the picture " + shown + " is not named .jpg, .jpeg, .gif or .png";
+    int fd = open(path, O_RDONLY);
+    struct stat st;
+    std::string why;
+    if (fd < 0)
+        why = strerror(errno);
+    else if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        why = "not a file";
+    if (fd >= 0)
+        close(fd);
+    return why.empty() ? why : "the picture " + shown + ": " + why;
+}
+
 // One record's cells; *value is the number to write for the core instead.
 void CheckRecord(const std::vector<Column>& columns, const CsvRecord& record, const CsvRecord* given,
-                 bool decimalComma, size_t line, Problems* problems, std::vector<std::string>* numbers)
+                 const ClassicChecks& checks, size_t line, Problems* problems,
+                 std::vector<std::string>* numbers)
 {
+    bool decimalComma = checks.decimalComma;
     numbers->assign((size_t)CSV_MAX_FIELDS, std::string());
     for (size_t i = 0; i < columns.size() && i < (size_t)CSV_MAX_FIELDS; i++) {
         const char* value = record.fields[i];
@@ -75,6 +103,16 @@ void CheckRecord(const std::vector<Column>& columns, const CsvRecord& record, co
         } else if (columns[i].kind == FK_TEXT) {
             const char* wrote = given ? given->fields[i] : nullptr;
             warning = ChangedCharacters(wrote ? std::string(wrote) : Cp932ToUtf8Lenient(value), value);
+        } else if (columns[i].kind == FK_IMAGE && *value) {
+            const char* wrote = given ? given->fields[i] : nullptr;
+            std::string problem = PictureProblem(value,
+                                                 wrote ? std::string(wrote) : Cp932ToUtf8Lenient(value));
+            if (problem.empty())
+                continue;
+            if (checks.missingPicturesEmpty)
+                warning = problem + "; the cell is left empty";
+            else
+                what = problem + " (--missing-pictures=empty leaves such cells empty)";
         }
         if (!what.empty())
             AddError(problems, line, i + 1, columns[i].title, what);
@@ -99,8 +137,9 @@ void AppendRecord(const CsvRecord& record, int n, const std::vector<std::string>
 }   // namespace
 
 void CheckClassicCells(const std::string& layout, std::string* csv, const std::string& given,
-                       bool decimalComma, Problems* problems)
+                       const ClassicChecks& checks, Problems* problems)
 {
+    bool decimalComma = checks.decimalComma;
     std::vector<Column> columns = Columns(layout);
     TextStream* ts = TextOpenMemory(csv->data(), csv->size());
     TextStream* written = given.empty() ? nullptr : TextOpenMemory(given.data(), given.size());
@@ -121,7 +160,7 @@ void CheckClassicCells(const std::string& layout, std::string* csv, const std::s
                 FreeCsvRecord(&wrote);
             break;
         }
-        CheckRecord(columns, record, side ? &wrote : nullptr, decimalComma, line, problems, &numbers);
+        CheckRecord(columns, record, side ? &wrote : nullptr, checks, line, problems, &numbers);
         if (decimalComma)
             AppendRecord(record, n, numbers, &again);
         FreeCsvRecord(&record);

@@ -13,8 +13,10 @@
 #include "layout_text.h"
 #include "lost_rows.h"
 #include "staging.h"
+#include "table_csv_input.h"
 #include "kcsv/csv_to_kcsv.h"
 #include "kcsv/kcsv_format.h"
+#include "textstream.h"
 #include <cstdlib>
 #include <sys/stat.h>
 
@@ -35,13 +37,32 @@ bool SameFile(const std::string& a, const std::string& b)
 
 // The input as the core takes it: code page 932, from UTF-8 under --utf8,
 // when a layout with its fields aligned again.
+// A file in the other encoding than the one given is refused before the
+// core reads it: its titles and names would come out garbled.
 int ReadInput(const std::string& path, bool layout, const ConvertOptions& options, std::string* bytes,
               std::string* error)
 {
     int rc = ReadWholeFile(path, bytes, error);
-    if (rc != KIV_EXIT_OK || !options.utf8)
+    if (rc != KIV_EXIT_OK)
         return rc;
-    if (!Utf8ToCp932(*bytes, path, bytes, error) || (layout && !AlignLayout(*bytes, path, bytes, error)))
+    auto cp932 = [&]() {
+        std::string text, ignored;
+        return Cp932ToUtf8(*bytes, path, &text, &ignored);
+    };
+    if (!options.utf8) {
+        if (FirstNonUtf8Line(*bytes) != 0 || cp932())
+            return KIV_EXIT_OK;
+        *error = path + ": this looks like UTF-8: give --utf8";
+        return KIV_EXIT_CONVERT;
+    }
+    std::string converted;
+    if (!Utf8ToCp932(*bytes, path, &converted, error)) {
+        if (FirstNonUtf8Line(*bytes) != 0 && cp932())
+            *error += "; this looks like code page 932: leave out --utf8";
+        return KIV_EXIT_CONVERT;
+    }
+    bytes->swap(converted);
+    if (layout && !AlignLayout(*bytes, path, bytes, error))
         return KIV_EXIT_CONVERT;
     return KIV_EXIT_OK;
 }
@@ -59,13 +80,37 @@ int CheckCells(const std::string& layout, const std::string& csvPath, const Conv
     Problems problems;
     problems.file = csvPath;
     problems.strict = options.strict;
-    CheckClassicCells(layout, csv, given, options.decimalComma, &problems);
+    ClassicChecks checks;
+    checks.decimalComma = options.decimalComma;
+    checks.missingPicturesEmpty = options.missingPicturesEmpty;
+    CheckClassicCells(layout, csv, given, checks, &problems);
     std::vector<std::string> lines = ProblemLines(problems);
     if (report)
         *report = lines;
     else if (problems.errors && !lines.empty())
         *error = lines.front();
     return problems.errors ? KIV_EXIT_CONVERT : KIV_EXIT_OK;
+}
+
+int TooManyFields(const std::string& layoutPath, std::string* error)
+{
+    *error = layoutPath + ": more fields than a table holds (" + std::to_string(TABLE_MAX_FIELDS) +
+             " in all, at most " + std::to_string(TABLE_MAX_IMAGES) + " pictures and " +
+             std::to_string(TABLE_MAX_OTHERS) + " others)";
+    return KIV_EXIT_CONVERT;
+}
+
+// A layout the core refuses for its size is said so before its cells are
+// checked: no cell of it would be converted.
+bool LayoutFits(const std::string& layout)
+{
+    LayoutFile file = {};
+    TableLayout table;
+    TextStream* ts = TextOpenMemory(layout.data(), layout.size());
+    bool read = ts && ReadLayoutStream(ts, &file);
+    if (ts)
+        TextClose(ts);
+    return !read || BuildTableLayout(&file, &table);
 }
 
 int ConvertInStage(Staging* stage, const std::string& layoutPath, const std::string& csvPath,
@@ -83,6 +128,8 @@ int ConvertInStage(Staging* stage, const std::string& layoutPath, const std::str
                  ": not a row of quoted values; the rows from there on would be lost";
         return KIV_EXIT_CONVERT;
     }
+    if (!LayoutFits(layout))
+        return TooManyFields(layoutPath, error);
     rc = CheckCells(layout, csvPath, options, &csv, report, error);
     if (rc != KIV_EXIT_OK)
         return rc;
@@ -107,10 +154,7 @@ int ConvertInStage(Staging* stage, const std::string& layoutPath, const std::str
         *error = "cannot write " + shownOutput + ": " + (err ? strerror(err) : "the write did not complete");
         return KIV_EXIT_WRITE;
     }
-    *error = layoutPath + ": more fields than a table holds (" + std::to_string(TABLE_MAX_FIELDS) +
-             " in all, at most " + std::to_string(TABLE_MAX_IMAGES) + " pictures and " +
-             std::to_string(TABLE_MAX_OTHERS) + " others)";
-    return KIV_EXIT_CONVERT;
+    return TooManyFields(layoutPath, error);
 }
 
 }   // namespace

@@ -26,6 +26,8 @@ struct ConvertOptions {
     bool cp932 = false;   // the table CSV in code page 932 instead of UTF-8
     bool strict = false;         // from-csv and push --classic: a warning refuses the table
     bool decimalComma = false;   // from-csv and push --classic: numbers saved as 0,25
+    bool missingPicturesEmpty = false;   // from-csv and push --classic: an unreadable picture's cell
+                                         // stays empty (with a warning) instead of refusing the table
 };
 
 // Every function returns a KivExit value; on failure *error holds one line for the user (no

@@ -287,12 +287,23 @@ void MakeRandomTable(const KivRun& run, unsigned seed)
 }
 
 // The Kcsv table of a source: "kcsv:PATH" as it is, "classic:BASE" made by
-// from-csv --classic of BASE.table and BASE.txt, "random:SEED" generated.
+// from-csv --classic of BASE.table and BASE.txt, "random:SEED" generated,
+// "form:KEYS" made by from-csv from a schema by hand whose picture field has
+// those keys.
 std::string SourceTable(KivRun& run, const std::string& source)
 {
     std::string kind = source.substr(0, source.find(':')), path = source.substr(kind.size() + 1);
     if (kind == "kcsv")
         return ReadWhole(path);
+    if (kind == "form") {
+        WriteWhole(run.File("f.schema"), "kiv-table-schema 1\ntable f\nrows 1\n"
+                                         "field 1 kind=text sub=0 id=KD01 column=6 title=name\n"
+                                         "field 2 kind=picture " +
+                                             path + " title=photo\n");
+        WriteWhole(run.File("f.csv"), "name,photo\r\nAnn,photo1.jpg\r\n");
+        EXPECT_EQ(0, run.Kiv("from-csv f.csv -o t.kcsv")) << run.Err();
+        return ReadWhole(run.File("t.kcsv"));
+    }
     if (kind == "random")
         MakeRandomTable(run, (unsigned)atoi(path.c_str()));
     else
@@ -321,11 +332,14 @@ TEST(KivTableCsvRead, GivesTheTableBackByteForByte)
         {"code page 932", "iconv -f UTF-8 -t CP932 out/t.csv > out/c && mv out/c out/t.csv", false},
         {"every field quoted", "", true},
     };
-    const char* const sources[] = {"classic:" KIV_SAMPLES "/addr", "classic:" KIV_CONVERT_TESTDATA "/marks",
-                                   "kcsv:" KIV_CONVERT_TESTDATA "/dll/addr.csv",
-                                   "kcsv:" KIV_CONVERT_TESTDATA "/dll/marks.csv",
-                                   // a date as typed that no calendar has
-                                   "nodate:" KIV_SAMPLES "/addr", "random:1", "random:2", "random:3"};
+    const char* const sources[] = {
+        "classic:" KIV_SAMPLES "/addr", "classic:" KIV_CONVERT_TESTDATA "/marks",
+        "kcsv:" KIV_CONVERT_TESTDATA "/dll/addr.csv", "kcsv:" KIV_CONVERT_TESTDATA "/dll/marks.csv",
+        // a date as typed that no calendar has
+        "nodate:" KIV_SAMPLES "/addr", "random:1", "random:2", "random:3",
+        // each form of a picture's field line
+        "form:sub=9 id=IM01 column=7 format-column=8", "form:sub=9 id=IM01 column=7 format-column=-",
+        "form:sub=10 id=IM01 column=7 group=7:jpeg,8:png,9:none", "form:sub=9 id=- column=7 format-column=-"};
     for (const char* source : sources) {
         for (const Rewrite& rewrite : rewrites) {
             SCOPED_TRACE(std::string(source) + ", " + rewrite.name);

@@ -22,20 +22,6 @@ size_t Utf8Length(const std::string& text, size_t i)
     return n;
 }
 
-// The line of the first byte that is not UTF-8, or 0 when all are.
-size_t FirstNonUtf8Line(const std::string& text)
-{
-    size_t line = 1;
-    for (size_t i = 0; i < text.size();) {
-        size_t n = Utf8Length(text, i);
-        if (n == 0)
-            return line;
-        line += text[i] == '\n';
-        i += n;
-    }
-    return 0;
-}
-
 bool LineEnd(char c) { return c == '\r' || c == '\n'; }
 
 // A quoted field from text[i], the opening quote; i ends after the closing
@@ -80,6 +66,19 @@ bool TakeRow(const std::string& text, size_t& i, size_t* line, CsvRow* row, Prob
 }
 
 }   // namespace
+
+size_t FirstNonUtf8Line(const std::string& text)
+{
+    size_t line = 1;
+    for (size_t i = 0; i < text.size();) {
+        size_t n = Utf8Length(text, i);
+        if (n == 0)
+            return line;
+        line += text[i] == '\n';
+        i += n;
+    }
+    return 0;
+}
 
 bool DecodeCsvText(const std::string& bytes, TextEncoding encoding, Problems* problems, std::string* text)
 {

@@ -23,6 +23,9 @@ struct CsvRow {
     std::vector<CsvCell> cells;
 };
 
+// The line of the first byte that is not UTF-8, or 0 when all are.
+size_t FirstNonUtf8Line(const std::string& text);
+
 // The file's bytes as UTF-8 text, a byte-order mark dropped. False, with a
 // problem added, for bytes that are no character of the encoding.
 bool DecodeCsvText(const std::string& bytes, TextEncoding encoding, Problems* problems, std::string* text);

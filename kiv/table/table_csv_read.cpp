@@ -103,6 +103,22 @@ std::vector<std::string> DesktopHeader(const TableModel& model)
     return header;
 }
 
+// A table made from field lines alone has the header the desktop writer
+// makes, so its records take that writer's slots: the fields in order from
+// the first field slot, each picture with its format code in the slot after
+// it. The lines' own slots (a group, a picture without a format column)
+// would give records that header does not describe.
+void TakeDesktopSlots(TableModel* model)
+{
+    int column = KCSV_FIRST_FIELD_COLUMN;
+    model->systemColumns = KCSV_SYSTEM_COLUMNS;
+    for (ModelField& f : model->fields) {
+        f.column = column++;
+        f.formatColumn = f.kind == FK_IMAGE ? column++ : -1;
+        f.group.clear();
+    }
+}
+
 // The "T" record's slot of each field whose title the CSV's first row
 // changed: the new title in the handheld's set.
 void RetitleHeader(std::vector<std::string>* header, const TableModel& model, const CsvRow& titles)
@@ -169,6 +185,8 @@ int BuildTable(const std::string& csvPath, const TableReadOptions& options, std:
     std::vector<SchemaRow> kept;
     std::string bytes, text;
     int rc = ReadSchemaBeside(csvPath, &model, &kept, error);
+    if (rc == KIV_EXIT_OK && model.header.empty())
+        TakeDesktopSlots(&model);
     if (rc == KIV_EXIT_OK)
         rc = ReadWholeFile(csvPath, &bytes, error);
     if (rc != KIV_EXIT_OK)

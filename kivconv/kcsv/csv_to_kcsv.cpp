@@ -10,6 +10,23 @@
 #include "kcsv/field_codecs.h"
 #include "kcsv/kcsv_format.h"
 
+int ImageFormatOfPath(const char* path)
+{
+    static const struct {
+        const char* ext;
+        int format;
+    } kFormats[] = {{".gif", IMG_GIF}, {".jpg", IMG_JPEG}, {".jpeg", IMG_JPEG}, {".png", IMG_PNG}};
+    size_t n = strlen(path);
+    if (n <= 5)
+        return 0;
+    for (const auto& f : kFormats) {
+        size_t e = strlen(f.ext);
+        if (strcmp(path + n - e, f.ext) == 0)
+            return f.format;
+    }
+    return 0;
+}
+
 namespace {
 
 const char kLayoutExt[] = "table";
@@ -213,25 +230,6 @@ bool WriteTimeValue(TextStream* out, const char* value)
             digits[n++] = *p;
     digits[n] = '\0';
     return WriteKcsvQuoted(out, digits);
-}
-
-// The format of an image path by its extension (case counts), or 0. Paths of
-// five bytes or fewer name no image.
-int ImageFormatOfPath(const char* path)
-{
-    static const struct {
-        const char* ext;
-        int format;
-    } kFormats[] = {{".gif", IMG_GIF}, {".jpg", IMG_JPEG}, {".jpeg", IMG_JPEG}, {".png", IMG_PNG}};
-    size_t n = strlen(path);
-    if (n <= 5)
-        return 0;
-    for (const auto& f : kFormats) {
-        size_t e = strlen(f.ext);
-        if (strcmp(path + n - e, f.ext) == 0)
-            return f.format;
-    }
-    return 0;
 }
 
 // Both image columns: the file's bytes streamed through 3TO4 and the format

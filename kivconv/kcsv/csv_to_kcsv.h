@@ -20,3 +20,8 @@
 // Reads the input twice (the row count comes first in the file) and holds
 // one row at a time; images are streamed. Not re-entrant for one base name.
 bool ConvertCsvToKcsv(const char* path);
+
+// The format code of an image path by its extension (".jpg", ".jpeg", ".gif",
+// ".png"; case counts), or 0: the cell then gives no image. Paths of five
+// bytes or fewer name none.
+int ImageFormatOfPath(const char* path);
