@@ -17,9 +17,10 @@ struct CommonOptions {
     std::string encoding = "utf-8";   // of the table CSV: utf-8 or cp932
     bool strict = false;              // from-csv and push --classic: warnings refuse the table
     bool decimalComma = false;        // from-csv and push --classic: numbers saved as 0,25
-    bool missingPicturesEmpty = false;   // from-csv and push --classic: an unreadable picture's cell stays empty
-    std::string trace;                // link commands: the session's trace file, or none
-    std::string command;              // the command's name, for the trace
+    bool missingPicturesEmpty =
+        false;             // from-csv and push --classic: an unreadable picture's cell stays empty
+    std::string trace;     // link commands: the session's trace file, or none
+    std::string command;   // the command's name, for the trace
 };
 
 int ReceiveCommand(const CommonOptions& o, const std::string& outPath);

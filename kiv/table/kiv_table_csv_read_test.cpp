@@ -111,7 +111,8 @@ TEST(KivTableCsvRead, ReportsEveryProblemAndWritesNothing)
           "in/t.csv: line 4, column 3 (born): \"2001-13-01\": no month 13",
           "in/t.csv: line 4, column 4 (due): \"2001-01-05T24:00\": no hour 24",
           "in/t.csv: line 5, column 1 (name): the character U+2603 has no code page 932 form",
-          "in/t.csv: line 5, column 5 (photo): the picture in/t.csv is no JPEG, GIF or PNG file, nor named as one",
+          "in/t.csv: line 5, column 5 (photo): the picture in/t.csv is no JPEG, GIF or PNG file, nor named "
+          "as one",
           "in/t.csv: line 6, column 1 (name): a line break inside a cell"}},
         {"title too long",
          std::string(kLongTitle) + ",sum,born,due,photo\r\n",
