@@ -10,31 +10,11 @@
 #include "kcsv/kcsv_test_util.h"
 #include "kiv_convert.h"
 #include "table_csv_read.h"
+#include "mask_stamps.h"
 
 using namespace kcsvtest;
 
 namespace {
-
-// The stamps the writer renews: of "H", "M", each row, and the packed one
-// of the description.
-std::string MaskStamps(const std::string& kcsv)
-{
-    std::string out;
-    for (size_t at = 0, end; (end = kcsv.find("\r\n", at)) != std::string::npos; at = end + 2) {
-        std::string line = kcsv.substr(at, end - at);
-        int field = line[1] == 'H' || line[1] == 'D' ? 3 : line[1] == 'M' ? 9 : line[1] == 'P' ? 2 : -1;
-        size_t from = 0;
-        for (int k = 0; field > 0 && k < field; k++)
-            from = line.find(',', from) + 1;
-        size_t to = line.find(',', from);
-        if (field == 2)
-            line.replace(from + 1 + 44, 8, 8, '-');
-        else if (field > 0)
-            line.replace(from, to == std::string::npos ? std::string::npos : to - from, "-");
-        out += line + "\n";
-    }
-    return out;
-}
 
 // One random table in the application's layout and CSV, its pictures beside.
 void MakeTable(std::mt19937& random, const TempDir& dir)
