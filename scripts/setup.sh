@@ -31,7 +31,13 @@ fi
 
 if [ ${#need[@]} -gt 0 ]; then
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
+    # A mirror in the middle of a sync serves an index that does not match
+    # its release file; a later try, or the lists already here, will do.
+    for try in 1 2 3; do
+        apt-get update -qq && break
+        echo "setup: apt-get update failed (try $try of 3)" >&2
+        [ "$try" = 3 ] || sleep 30
+    done
     apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi
 

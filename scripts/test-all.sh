@@ -9,7 +9,23 @@ bash scripts/setup.sh
 jobs=$(nproc)
 status=0
 
-run() { echo "== $*"; "$@" || status=1; }
+# What failed, in the run's last lines too: a long run is often read from its end.
+failures=()
+failed_in() {   # a ctest run's build folder [its log]: the failures it logged
+    local log=${2:-build/$1/Testing/Temporary/LastTest.log}
+    [ -f "$log" ] || return 0
+    failures+=("-- failed in build/$1:")
+    [ -s "build/$1/wineserver.log" ] && mapfile -t -O "${#failures[@]}" failures < <(tail -5 "build/$1/wineserver.log")
+    mapfile -t -O "${#failures[@]}" failures < <(grep -E -A6 ': Failure$|^\[  FAILED  \] [A-Za-z]|wine client error|terminate called|ERROR: AddressSanitizer|runtime error:' "$log" | head -80)
+}
+preset_of() { while [ $# -gt 1 ]; do [ "$1" = --preset ] && { echo "$2"; return; }; shift; done; }
+run() {
+    echo "== $*"
+    "$@" && return
+    status=1
+    [ "$1" = ctest ] && failed_in "$(preset_of "$@")"
+    return 0
+}
 # The Wine runs: every test once, and a failure fails the run. Only a test
 # program whose source says "wine-rerun: REASON" (a fault of Wine's, not
 # ours) is run a second time when it fails; its pass is then reported as
@@ -21,8 +37,10 @@ run_wine() {
     local build failed marked name
     build=build/${*: -1}   # the preset named last is its build folder
     failed=$build/Testing/Temporary/LastTestsFailed.log
-    marked=$("$@" -N -L wine_rerun -FA ".*" | sed -n 's/^ *Test *#[0-9]*: *//p')
     [ -f "$failed" ] || { status=1; return; }
+    cp "$build/Testing/Temporary/LastTest.log" "$build/Testing/Temporary/FirstRun.log"   # a rerun writes its own
+    marked=$("$@" -N -L wine_rerun -FA ".*" | sed -n 's/^ *Test *#[0-9]*: *//p')
+    local bad=0
     while IFS=: read -r _ name; do
         if grep -qx "$name" <<<"$marked"; then
             echo "== again, marked wine-rerun: $name"
@@ -33,7 +51,9 @@ run_wine() {
             fi
         fi
         status=1
+        bad=1
     done <"$failed"
+    [ "$bad" = 0 ] || failed_in "${*: -1}" "$build/Testing/Temporary/FirstRun.log"
 }
 
 run bash scripts/check-format.sh
@@ -69,6 +89,6 @@ run ctest --preset fuzz
 run bash scripts/build-dist.sh
 run bash scripts/check-dist.sh
 
-for line in "${flaky[@]}"; do echo "$line"; done
+for line in "${flaky[@]}" "${failures[@]}"; do echo "$line"; done
 # Nothing may stay behind: the Wine test fixture stops its server and display.
 exit $status

@@ -36,7 +36,10 @@ start)
     if [ "$arch" = win64 ] && [ -x /usr/lib/wine/wine64 ]; then
         wine=/usr/lib/wine/wine64
     fi
-    wineserver -p </dev/null >/dev/null 2>&1
+    # What the server says, should it end under a test ("wine client error"),
+    # is kept for the run to show.
+    echo "== wineserver started $(date -u +%FT%TZ)" >>"$build/wineserver.log"
+    wineserver -p </dev/null >>"$build/wineserver.log" 2>&1
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         "$wine" wineboot.exe -i </dev/null >/dev/null 2>&1
     fi

@@ -38,9 +38,9 @@ TEST(KivLink, MovesBlocksByteForByte)
         {"cable receive 1", false, 1, "--role send", kCable, 0, ""},
         {"cable receive 513", false, 513, "--role send", kCable, 0, ""},
         {"cable receive 64K", false, 65536, "--role send", kCable, 0, ""},
-        {"cable send 1", true, 1, "--role receive --no-eof-stop --silence 500", kCable, 0, ""},
-        {"cable send 513", true, 513, "--role receive --no-eof-stop --silence 500", kCable, 0, ""},
-        {"cable send 64K", true, 65536, "--role receive --no-eof-stop --silence 500", kCable, 0, ""},
+        {"cable send 1", true, 1, "--role receive --no-eof-stop", kCable, 0, ""},
+        {"cable send 513", true, 513, "--role receive --no-eof-stop", kCable, 0, ""},
+        {"cable send 64K", true, 65536, "--role receive --no-eof-stop", kCable, 0, ""},
         {"ir receive", false, 1300, "--role ir-send --probe-answer f4", "--link ir -q", 0, kSetUpEvent},
         {"ir send", true, 1300, "--role ir-receive --probe-answer f5", "--link ir -q", 0, kSetUpEvent},
         // The handheld answers the first ENQ with CAN: the transfer is called off.
@@ -48,10 +48,9 @@ TEST(KivLink, MovesBlocksByteForByte)
          ""},
         // The adapter raises CTS for the wake byte and drops it once the block
         // has come, which completes the send; dropped before, the link is lost.
-        {"irda send", true, 3000, "--role receive --no-eof-stop --silence 300 --irda-adapter", kIrda, 0,
-         "cts up"},
+        {"irda send", true, 3000, "--role receive --no-eof-stop --irda-adapter", kIrda, 0, "cts up"},
         {"irda send, link lost", true, 3000,
-         "--role receive --no-eof-stop --silence 300 --irda-adapter --cts-drop-after 1000", kIrda, 3,
+         "--role receive --no-eof-stop --irda-adapter --cts-drop-after 1000", kIrda, 3,
          "cts down: link lost"},
     };
     for (const Row& row : rows) {
@@ -60,8 +59,11 @@ TEST(KivLink, MovesBlocksByteForByte)
         std::string data = Pattern(row.size, (uint32_t)row.size);
         WriteWhole(run.File("data"), data + (row.kivSends ? "" : "\x1A"));
         bool ir = row.kiv.find("--link ir ") != std::string::npos;
+        // A receiving handheld is done when the whole block has come, not
+        // after a pause that a busy machine can make at any point of it.
+        std::string count = row.kivSends && !ir ? " --count " + std::to_string(row.size) : "";
         ASSERT_TRUE(run.StartSim(std::string(ir ? kSimIr : kSimCable) + " --data " + run.File("data") + " " +
-                                 row.sim));
+                                 row.sim + count));
         std::string cmd = row.kivSends ? "send @data" : "receive -o @out";
         EXPECT_EQ(row.status, run.Kiv(cmd + " --port LINE " + row.kiv)) << run.Err();
         std::ofstream(run.File("stop")).put('\n');
@@ -207,7 +209,7 @@ TEST(KivLink, PushAndPullCarryTheSampleTable)
     ASSERT_EQ(0, system(("mkdir " + run.File("out") + " " + run.File("made") + " " + run.File("sent") +
                          " && cp " KIV_SAMPLES "/* " + run.File("out"))
                             .c_str()));
-    ASSERT_TRUE(run.StartSim(std::string(kSimCable) + " --role receive --silence 500"));
+    ASSERT_TRUE(run.StartSim(std::string(kSimCable) + " --role receive"));
     EXPECT_EQ(0, run.Kiv(std::string("push --classic addr.table addr.txt --port LINE ") + kCable, "out"))
         << run.Err();
     std::ofstream(run.File("stop")).put('\n');

@@ -199,8 +199,9 @@ TEST_F(TransferLink, CableSendDeliversEverySizeByteForByteWithNothingAdded)
         std::string data = Pattern(row.n, (uint32_t)row.n);
         size_t mark = PtyLogMark();
         KivSim sim;
-        ASSERT_TRUE(
-            StartKivsim(sim, kPort, SimArgs(kCable115200) + "--role receive --no-eof-stop --silence 700"));
+        ASSERT_TRUE(StartKivsim(sim, kPort,
+                                SimArgs(kCable115200) + "--role receive --no-eof-stop --count " +
+                                    std::to_string(row.n)));
         HGLOBAL block = MakeBlock(data);
         EXPECT_EQ(0, Send(kCable115200, block));
         ASSERT_TRUE(WaitKivsimRecord(sim, 15000));
@@ -229,8 +230,7 @@ TEST_F(TransferLink, BlockLoadedFromAFileIsSentUpToItsNul)
     HGLOBAL block = Kivport().loadFile(file.c_str(), &loadResult);
     ASSERT_NE(nullptr, block);
     KivSim sim;
-    ASSERT_TRUE(
-        StartKivsim(sim, kPort, SimArgs(kCable115200) + "--role receive --no-eof-stop --silence 700"));
+    ASSERT_TRUE(StartKivsim(sim, kPort, SimArgs(kCable115200) + "--role receive --no-eof-stop --count 11"));
     EXPECT_EQ(0, Send(kCable115200, block));
     ASSERT_TRUE(WaitKivsimRecord(sim, 10000));
     EXPECT_EQ("Kcsv,1\r\nabc", KivsimReceived(sim));
@@ -291,7 +291,7 @@ TEST_F(TransferLink, IrdaSendAndReceiveCompleteEndToEnd)
                                            reinterpret_cast<void*>(ClearCommErrorWithHold)))) != nullptr;
     ASSERT_TRUE(patched) << "the DLL does not read the port's status with ClearCommError";
     const Line irda = {2, 115200, 0, 8, 1, 0, 0};
-    const char adapter[] = "--role receive --no-eof-stop --silence 300 --irda-adapter ";
+    const char adapter[] = "--role receive --no-eof-stop --count 3000 --irda-adapter ";
     const struct {
         bool send;
         std::string sim;

@@ -131,7 +131,7 @@ const struct {
     bool sends, cancel;
     int16_t code;   // 255: cancelled in its dialog; 5: no port, no dialog
 } kKinds[] = {
-    {"--role receive --no-eof-stop --silence 300", nullptr, true, false, 0},
+    {"--role receive --no-eof-stop", nullptr, true, false, 0},
     {"--role send --pattern text --eof", nullptr, false, false, 0},
     {nullptr, kSilentDevice, true, true, 255},
     {nullptr, kSilentDevice, false, true, 255},
@@ -151,6 +151,8 @@ void RunKind(Kind kind, int serial, std::string& left)
         std::string flags = std::string("--baud 115200 --format 8N1 --linger 100 ") + k.simRole;
         if (!k.sends)
             flags += " --size " + std::to_string(100 + serial) + " --seed " + std::to_string(serial);
+        else   // done when the whole block has come, whatever pauses the sender makes
+            flags += " --count " + std::to_string(text.size());
         ASSERT_TRUE(StartKivsim(sim, kPort, flags));
     } else {
         MapComPort(kPort, k.device);

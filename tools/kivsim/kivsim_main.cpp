@@ -236,6 +236,18 @@ uint64_t PumpOutput(SimHandheld& h, PtyLine& line, Pump& p, uint64_t now)
     return next;
 }
 
+// The adapter's CTS, for the preload library to report: down once the role
+// is done, so that the PC's IrDA send can tell the block has gone.
+void ShareModemInputs(const SimHandheld& h, PtyLine& line)
+{
+    if (!line.count || !h.scenario.irdaAdapter)
+        return;
+    bool up = h.ctsUp && !HandheldFinished(h);
+    uint32_t inputs = TIOCM_DSR | TIOCM_CAR | (up ? TIOCM_CTS : 0);
+    __atomic_store_n(&line.count->inputs, inputs, __ATOMIC_RELEASE);
+    __atomic_store_n(&line.count->drives, 1u, __ATOMIC_RELEASE);
+}
+
 // What the PC wrote reaches the handheld no faster than the line could have
 // delivered it. Returns when the next byte is due.
 uint64_t PumpInput(SimHandheld& h, PtyLine& line, Pump& p, uint64_t now)
@@ -249,28 +261,20 @@ uint64_t PumpInput(SimHandheld& h, PtyLine& line, Pump& p, uint64_t now)
         ssize_t r = read(line.master, buf.data(), allow);
         if (r > 0) {
             Crossed(h, p, (size_t)r);
-            if (line.count)
-                __atomic_add_fetch(&line.count->consumed, (uint64_t)r, __ATOMIC_RELEASE);
             PacerConsume(p.rx, (uint32_t)r, QueuedBytes(line.master) > 0);
             HandheldReceive(h, buf.data(), (size_t)r, now);
+            // What these bytes did to the adapter's CTS is on the line before
+            // the PC can see them gone: a UART whose queue has drained
+            // already shows the hold they caused.
+            ShareModemInputs(h, line);
+            if (line.count)
+                __atomic_add_fetch(&line.count->consumed, (uint64_t)r, __ATOMIC_RELEASE);
         }
     }
     if (avail <= 0 || QueuedBytes(line.master) == 0)
         return UINT64_MAX;
     p.wantInput = false;   // readable already; wake when the pacer allows
     return PacerNextUs(p.rx, now);
-}
-
-// The adapter's CTS, for the preload library to report: down once the role
-// is done, so that the PC's IrDA send can tell the block has gone.
-void ShareModemInputs(const SimHandheld& h, PtyLine& line)
-{
-    if (!line.count || !h.scenario.irdaAdapter)
-        return;
-    bool up = h.ctsUp && !HandheldFinished(h);
-    uint32_t inputs = TIOCM_DSR | TIOCM_CAR | (up ? TIOCM_CTS : 0);
-    __atomic_store_n(&line.count->inputs, inputs, __ATOMIC_RELEASE);
-    __atomic_store_n(&line.count->drives, 1u, __ATOMIC_RELEASE);
 }
 
 // One pass; returns the time of the next pass that has work.

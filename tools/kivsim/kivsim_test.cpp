@@ -300,20 +300,29 @@ TEST(SharedPacer, BothLinesKeepToTheRateOfTheFrameFormatInBothDirections)
             Sim sim;
             std::string kivsim = KivsimRun(row, handheldSends, sent, sim);
             std::string inProcess = InProcessRun(row, handheldSends, sent, sim.dir);
+            // The in-process line runs on the link's virtual millisecond
+            // clock, so it must keep the rate exactly; kivsim runs on the
+            // real clock, where a busy machine can only make the bytes
+            // later: it must never be faster than the line.
             struct {
                 const char* line;
                 std::string prefix;
                 double tolerance;
+                bool realClock;
             } lines[] = {
-                {"in-process", inProcess, 1.5 * (pieces + 1)},   // a millisecond clock
-                {"kivsim", kivsim, 0.06 * expected + 3.0 * pieces},
+                {"in-process", inProcess, 1.5 * (pieces + 1), false},
+                {"kivsim", kivsim, 0.06 * expected + 3.0 * pieces, true},
             };
             for (const auto& line : lines) {
                 SCOPED_TRACE(std::string(line.line) + " " + kind + " " + std::to_string(row.baud) + " " +
                              row.format);
                 std::vector<double> times = RecordTimes(line.prefix, kind);
                 ASSERT_FALSE(times.empty());
-                EXPECT_NEAR(expected, times.back() - times.front(), line.tolerance);
+                double took = times.back() - times.front();
+                if (line.realClock)
+                    EXPECT_GE(took, expected - line.tolerance);
+                else
+                    EXPECT_NEAR(expected, took, line.tolerance);
             }
             RemoveSim(sim);
         }
