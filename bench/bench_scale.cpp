@@ -125,9 +125,11 @@ bool MakeVersion(const std::string& dir, int rows, const std::vector<int>& chang
     return WriteFile(out, std::string(block.begin(), block.end()));
 }
 
-// Both versions into a fresh archive, as pull stores them.
-bool Archive(const std::string& path, const std::vector<std::string>& versions)
+// Both versions into a fresh archive, as pull stores them; what each added
+// to the archive's size.
+bool Archive(const std::string& path, const std::vector<std::string>& versions, int rows)
 {
+    long size = 0;
     for (const std::string& v : versions) {
         FILE* f = fopen(v.c_str(), "rb");
         std::string kcsv;
@@ -146,7 +148,13 @@ bool Archive(const std::string& path, const std::vector<std::string>& versions)
             fprintf(stderr, "kivbench_scale: the archive: %s\n", error.c_str());
             return false;
         }
+        struct stat st;
+        long now = stat(path.c_str(), &st) == 0 ? (long)st.st_size : 0;
+        printf("%7d: %-21s %9.1f KB\n", rows, size ? "archive, 2nd version" : "archive, 1st version",
+               (now - size) / 1024.0);
+        size = now;
     }
+    fflush(stdout);
     return true;
 }
 
@@ -226,7 +234,7 @@ int main(int argc, char** argv)
         if (maker == 0)
             _exit(WritePictures(dir) && MakeVersion(dir, rows, {}, dir + "/v1.kcsv") &&
                           MakeVersion(dir, rows, {rows / 4, rows / 2, rows * 3 / 4}, dir + "/v2.kcsv") &&
-                          Archive(dir + "/archive.sqlite", {dir + "/v1.kcsv", dir + "/v2.kcsv"})
+                          Archive(dir + "/archive.sqlite", {dir + "/v1.kcsv", dir + "/v2.kcsv"}, rows)
                       ? 0
                       : 1);
         int made = 1;

@@ -8,11 +8,23 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <set>
+#include <unordered_map>
 #include "archive.h"
+#include "archive_pieces.h"
 
 namespace {
 
+// A version's bytes are its pieces (archive_pieces.h) in the order its
+// lists give; its records are the table's distinct decoded records, each
+// kept once with its cells (a JSON array, as the views read it), and spans
+// that say from which version to which a record was in the table. So a
+// version that changes k records costs about k pieces, k records and 2k
+// spans, whatever the table's length. A piece or a record is known again
+// in the version after it (and within its own), not from further back: one
+// that comes back after a version without it is stored again, which costs
+// what it changed and spares the archive an index of every piece.
 const char kSchema[] = "CREATE TABLE IF NOT EXISTS pulls (\n"
                        "  id INTEGER PRIMARY KEY,\n"
                        "  pulled TEXT NOT NULL,\n"
@@ -23,20 +35,44 @@ const char kSchema[] = "CREATE TABLE IF NOT EXISTS pulls (\n"
                        "  size INTEGER NOT NULL,\n"
                        "  same_as INTEGER REFERENCES pulls(id));\n"
                        "CREATE INDEX IF NOT EXISTS pulls_by_name ON pulls(name, id);\n"
-                       "CREATE TABLE IF NOT EXISTS tables (\n"
+                       "CREATE TABLE IF NOT EXISTS pieces (\n"
+                       "  id INTEGER PRIMARY KEY,\n"
+                       "  bytes BLOB NOT NULL);\n"
+                       "CREATE TABLE IF NOT EXISTS versions (\n"
                        "  version INTEGER PRIMARY KEY REFERENCES pulls(id),\n"
-                       "  kcsv BLOB NOT NULL);\n"
+                       "  base INTEGER REFERENCES versions(version),\n"
+                       "  depth INTEGER NOT NULL,\n"
+                       "  pieces BLOB NOT NULL,\n"
+                       "  stamps BLOB NOT NULL);\n"
                        "CREATE TABLE IF NOT EXISTS fields (\n"
                        "  version INTEGER NOT NULL REFERENCES pulls(id),\n"
                        "  field INTEGER NOT NULL,\n"
                        "  title TEXT NOT NULL,\n"
                        "  PRIMARY KEY (version, field)) WITHOUT ROWID;\n"
-                       "CREATE TABLE IF NOT EXISTS cells (\n"
-                       "  version INTEGER NOT NULL REFERENCES pulls(id),\n"
-                       "  record INTEGER NOT NULL,\n"
-                       "  field INTEGER NOT NULL,\n"
-                       "  value TEXT NOT NULL,\n"
-                       "  PRIMARY KEY (version, record, field)) WITHOUT ROWID;\n";
+                       "CREATE TABLE IF NOT EXISTS records (\n"
+                       "  id INTEGER PRIMARY KEY,\n"
+                       "  cells TEXT NOT NULL);\n"
+                       "CREATE TABLE IF NOT EXISTS spans (\n"
+                       "  record INTEGER NOT NULL REFERENCES records(id),\n"
+                       "  first INTEGER NOT NULL REFERENCES pulls(id),\n"
+                       "  last INTEGER REFERENCES pulls(id));\n";
+
+// The archive's format, as user_version: 0 was kiv 1.0.0's, a version's
+// bytes and cells stored whole in tables "tables" and "cells".
+const int kFormat = 2;
+// Names the format of 1.0.0 used, left as views of a table that is gone:
+// a kiv that still writes or reads them fails on its first statement with
+// this name in its message, and changes nothing.
+const char kRefuseOlder[] =
+    "CREATE TABLE \"archive written by a newer kiv\" (x);\n"
+    "CREATE VIEW tables AS SELECT x AS version, x AS kcsv FROM \"archive written by a newer kiv\";\n"
+    "CREATE VIEW cells AS SELECT x AS version, x AS record, x AS field, x AS value\n"
+    "  FROM \"archive written by a newer kiv\";\n"
+    "DROP TABLE \"archive written by a newer kiv\";\n";
+// A version's list is written as the changes from the version before, up to
+// this many in a row; then whole again, so that reading any version decodes
+// a bounded chain.
+const int kMaxDepth = 50;
 
 const char kColumns[] = "id, pulled, port, link, name, records, size, coalesce(same_as, 0)";
 
@@ -117,21 +153,24 @@ std::vector<std::string> ColumnNames(const std::vector<std::string>& titles)
 }
 
 // A view named after the table, over its stored versions, with the latest
-// version's titles as its columns.
+// version's titles as its columns: a row for each record of each version,
+// the record given by its number in the archive.
 bool MakeView(sqlite3* db, const DecodedTable& table, std::string* error)
 {
     std::string view = table.name.empty() ? "table" : table.name;
-    static const std::set<std::string> ours = {"pulls", "tables", "fields", "cells", "pulls_by_name"};
+    static const std::set<std::string> ours = {"pulls",    "tables",  "fields", "cells",        "pieces",
+                                               "versions", "records", "spans",  "pulls_by_name"};
     if (ours.count(Folded(view)) || Folded(view).rfind("sqlite_", 0) == 0)
         view += " (table)";
     std::string sql = "DROP VIEW IF EXISTS " + Quoted(view, '"') + ";\nCREATE VIEW " + Quoted(view, '"') +
-                      " AS SELECT version, record";
+                      " AS SELECT p.id AS version, s.record AS record";
     std::vector<std::string> names = ColumnNames(table.titles);
     for (size_t i = 0; i < names.size(); i++)
-        sql += ",\n  max(CASE field WHEN " + std::to_string(i + 1) + " THEN value END) AS " +
-               Quoted(names[i], '"');
-    sql += "\nFROM cells WHERE version IN (SELECT id FROM pulls WHERE name = " + Quoted(table.name, '\'') +
-           " AND same_as IS NULL)\nGROUP BY version, record;";
+        sql += ",\n  json_extract(r.cells, '$[" + std::to_string(i) + "]') AS " + Quoted(names[i], '"');
+    sql += "\nFROM pulls p JOIN spans s ON s.first <= p.id AND coalesce(s.last >= p.id, 1)"
+           "\nJOIN pulls f ON f.id = s.first AND f.name = p.name JOIN records r ON r.id = s.record"
+           "\nWHERE p.name = " +
+           Quoted(table.name, '\'') + " AND p.same_as IS NULL\nORDER BY p.id, s.record;";
     return Exec(db, sql, error);
 }
 
@@ -151,68 +190,462 @@ bool Insert(sqlite3_stmt* st, const std::vector<sqlite3_int64>& numbers, std::st
     return sqlite3_step(st) == SQLITE_DONE && sqlite3_reset(st) == SQLITE_OK;
 }
 
-bool StoreRecords(sqlite3* db, long id, const DecodedTable& table, std::string* error)
+// The statements a version is read and stored with, prepared once.
+struct Statements {
+    sqlite3* db = nullptr;
+    sqlite3_stmt *pieceById = nullptr, *newPiece = nullptr, *newRecord = nullptr, *newSpan = nullptr,
+                 *endSpan = nullptr;
+};
+
+Statements StatementsOf(sqlite3* db)
 {
-    sqlite3_stmt* fields = Prepare(db, "INSERT INTO fields VALUES (?1, ?2, ?3)");
-    sqlite3_stmt* cells = Prepare(db, "INSERT INTO cells VALUES (?1, ?2, ?3, ?4)");
-    bool ok = fields && cells;
-    for (size_t f = 0; ok && f < table.titles.size(); f++)
-        ok = Insert(fields, {id, (sqlite3_int64)f + 1}, table.titles[f]);
-    for (size_t r = 0; r < table.records; r++)
-        for (size_t f = 0; ok && f < table.titles.size(); f++)
-            ok = Insert(cells, {id, (sqlite3_int64)r + 1, (sqlite3_int64)f + 1}, CellOf(table, r, f));
-    if (!ok)
-        Fail(db, error);
-    sqlite3_finalize(fields);
-    sqlite3_finalize(cells);
-    return ok;
+    Statements st;
+    st.db = db;
+    return st;
 }
 
-// The version the last pull of this name holds or equals; 0 when none.
-long LastVersionOf(sqlite3* db, const std::string& name, std::string* kcsv)
+sqlite3_stmt* Prepared(sqlite3_stmt** slot, sqlite3* db, const char* sql)
 {
-    sqlite3_stmt* st = Prepare(db,
-                               "SELECT t.version, t.kcsv FROM pulls p JOIN tables t ON t.version = "
-                               "coalesce(p.same_as, p.id) WHERE p.name = ?1 ORDER BY p.id DESC LIMIT 1",
-                               {name});
-    long id = 0;
-    if (st && sqlite3_step(st) == SQLITE_ROW) {
-        id = (long)sqlite3_column_int64(st, 0);
-        *kcsv = Text(st, 1);
+    if (!*slot)
+        *slot = Prepare(db, sql);
+    if (*slot)
+        sqlite3_reset(*slot);
+    return *slot;
+}
+
+void Finish(Statements* st)
+{
+    for (sqlite3_stmt* s : {st->pieceById, st->newPiece, st->newRecord, st->newSpan, st->endSpan})
+        sqlite3_finalize(s);
+}
+
+// A version as stored: the id of each line's piece, and of the stamp cut
+// out of it (0 for none).
+struct VersionLists {
+    std::vector<int64_t> lines, stamps;
+};
+
+// A stored version's lists: its chain of changes from the last whole
+// lists, read back to front and applied front to back.
+bool VersionList(sqlite3* db, sqlite3_int64 version, VersionLists* lists, int* depth, std::string* error)
+{
+    std::vector<std::pair<std::string, std::string>> codes;
+    sqlite3_stmt* st = Prepare(db, "SELECT base, depth, pieces, stamps FROM versions WHERE version = ?1");
+    if (!st)
+        return Fail(db, error);
+    *depth = -1;
+    std::string damaged = "version " + std::to_string(version) + " is damaged in the archive";
+    for (sqlite3_int64 at = version; at;) {
+        sqlite3_reset(st);
+        sqlite3_bind_int64(st, 1, at);
+        if (sqlite3_step(st) != SQLITE_ROW || codes.size() > (size_t)kMaxDepth) {
+            sqlite3_finalize(st);
+            *error = damaged;
+            return false;
+        }
+        if (*depth < 0)
+            *depth = sqlite3_column_int(st, 1);
+        at = sqlite3_column_int64(st, 0);
+        codes.emplace_back(Text(st, 2), Text(st, 3));
     }
     sqlite3_finalize(st);
-    return id;
+    VersionLists base, next;
+    for (size_t k = codes.size(); k-- > 0;) {
+        if (!DecodeIdList(base.lines, codes[k].first, &next.lines) ||
+            !DecodeIdList(base.stamps, codes[k].second, &next.stamps) ||
+            next.lines.size() != next.stamps.size()) {
+            *error = damaged;
+            return false;
+        }
+        std::swap(base, next);
+    }
+    *lists = std::move(base);
+    return true;
+}
+
+bool PieceBytes(Statements* st, int64_t id, std::string* out, std::string* error)
+{
+    sqlite3_stmt* q = Prepared(&st->pieceById, st->db, "SELECT bytes FROM pieces WHERE id = ?1");
+    if (!q)
+        return Fail(st->db, error);
+    sqlite3_bind_int64(q, 1, id);
+    if (sqlite3_step(q) != SQLITE_ROW) {
+        *error = "a piece of a version is missing from the archive";
+        return false;
+    }
+    out->append((const char*)sqlite3_column_blob(q, 0), sqlite3_column_bytes(q, 0));
+    return true;
+}
+
+// Line i of a version as received, appended to out; the stamps read so far
+// are kept in stamps, as a table has few.
+bool LineBytes(Statements* st, const VersionLists& lists, size_t i, std::map<int64_t, std::string>* stamps,
+               std::string* out, std::string* error)
+{
+    size_t from = out->size();
+    if (!PieceBytes(st, lists.lines[i], out, error))
+        return false;
+    if (!lists.stamps[i])
+        return true;
+    auto known = stamps->find(lists.stamps[i]);
+    if (known == stamps->end()) {
+        std::string stamp;
+        if (!PieceBytes(st, lists.stamps[i], &stamp, error))
+            return false;
+        known = stamps->emplace(lists.stamps[i], stamp).first;
+    }
+    size_t place = StampPlace(std::string_view(*out).substr(from));
+    if (place == std::string_view::npos) {
+        *error = "a line of a version is damaged in the archive";
+        return false;
+    }
+    out->insert(from + place, known->second);
+    return true;
+}
+
+bool VersionBytes(Statements* st, const VersionLists& lists, std::string* bytes, std::string* error)
+{
+    bytes->clear();
+    std::map<int64_t, std::string> stamps;
+    for (size_t i = 0; i < lists.lines.size(); i++)
+        if (!LineBytes(st, lists, i, &stamps, bytes, error))
+            return false;
+    return true;
+}
+
+// The last stored version of a table, as the next one is written against.
+struct LastVersion {
+    sqlite3_int64 id = 0;   // 0: none
+    std::string bytes;
+    VersionLists lists;
+    int depth = 0;
+};
+
+// The version the last pull of this name holds or equals.
+bool LastVersionOf(Statements* st, const std::string& name, LastVersion* last, std::string* error)
+{
+    sqlite3_stmt* q = Prepare(st->db,
+                              "SELECT coalesce(same_as, id) FROM pulls WHERE name = ?1 "
+                              "ORDER BY id DESC LIMIT 1",
+                              {name});
+    int rc = q ? sqlite3_step(q) : SQLITE_ERROR;
+    last->id = rc == SQLITE_ROW ? sqlite3_column_int64(q, 0) : 0;
+    sqlite3_finalize(q);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        return Fail(st->db, error);
+    return !last->id || (VersionList(st->db, last->id, &last->lists, &last->depth, error) &&
+                         VersionBytes(st, last->lists, &last->bytes, error));
+}
+
+bool NewPiece(Statements* st, std::string_view piece, int64_t* id, std::string* error)
+{
+    sqlite3_stmt* q = Prepared(&st->newPiece, st->db, "INSERT INTO pieces (bytes) VALUES (?1)");
+    if (!q)
+        return Fail(st->db, error);
+    sqlite3_bind_blob(q, 1, piece.data(), (int)piece.size(), SQLITE_STATIC);
+    if (sqlite3_step(q) != SQLITE_DONE)
+        return Fail(st->db, error);
+    *id = sqlite3_last_insert_rowid(st->db);
+    return true;
+}
+
+// A line as its piece is stored: without its stamp, which goes to stamp.
+std::string_view CutLine(std::string_view line, std::string* room, std::string_view* stamp)
+{
+    size_t at = StampAt(line);
+    *stamp = {};
+    if (at == std::string_view::npos)
+        return line;
+    *stamp = line.substr(at, kStampSize);
+    room->assign(line.substr(0, at));
+    room->append(line.substr(at + kStampSize));
+    return *room;
+}
+
+// The version's bytes: a line the last version has is known by its bytes
+// (its place there kept, not a copy), a stamp also when this version had it
+// already; the others are stored. The lists as changes from the last
+// version's when that is shorter and the chain allows.
+bool StoreBytes(Statements* st, sqlite3_int64 version, const std::string& kcsv, const LastVersion& last,
+                VersionLists* lists, int* depthOut, std::string* error)
+{
+    std::unordered_map<PieceHash, size_t, PieceHashOf> known;   // a line's place in the last version
+    std::unordered_map<std::string, int64_t> stampIds;          // few: a table written at once has one
+    std::string room, lastRoom;
+    std::string_view stamp, lastStamp;
+    std::vector<std::string_view> lastLines = CutPieces(last.bytes);
+    for (size_t i = 0; i < lastLines.size() && i < last.lists.lines.size(); i++) {
+        known.emplace(HashPiece(CutLine(lastLines[i], &room, &stamp)), i);
+        if (last.lists.stamps[i])
+            stampIds.emplace(std::string(stamp), last.lists.stamps[i]);
+    }
+    lists->lines.clear();
+    lists->stamps.clear();
+    for (std::string_view line : CutPieces(kcsv)) {
+        std::string_view cut = CutLine(line, &room, &stamp);
+        auto found = known.find(HashPiece(cut));
+        int64_t id = 0, stampId = 0;
+        if (found != known.end() && CutLine(lastLines[found->second], &lastRoom, &lastStamp) == cut)
+            id = last.lists.lines[found->second];
+        else if (!NewPiece(st, cut, &id, error))
+            return false;
+        if (!stamp.empty()) {
+            auto s = stampIds.find(std::string(stamp));
+            if (s != stampIds.end())
+                stampId = s->second;
+            else if (NewPiece(st, stamp, &stampId, error))
+                stampIds.emplace(std::string(stamp), stampId);
+            else
+                return false;
+        }
+        lists->lines.push_back(id);
+        lists->stamps.push_back(stampId);
+    }
+    std::string lines = EncodeIdList({}, lists->lines), stamps = EncodeIdList({}, lists->stamps);
+    sqlite3_int64 base = 0;
+    int depth = 0;
+    if (last.id && last.depth < kMaxDepth) {
+        std::string changedLines = EncodeIdList(last.lists.lines, lists->lines);
+        std::string changedStamps = EncodeIdList(last.lists.stamps, lists->stamps);
+        if (changedLines.size() + changedStamps.size() < lines.size() + stamps.size()) {
+            lines.swap(changedLines);
+            stamps.swap(changedStamps);
+            base = last.id;
+            depth = last.depth + 1;
+        }
+    }
+    *depthOut = depth;
+    sqlite3_stmt* q = Prepare(st->db, "INSERT INTO versions VALUES (?1, nullif(?2, 0), ?3, ?4, ?5)");
+    if (q) {
+        sqlite3_bind_int64(q, 1, version);
+        sqlite3_bind_int64(q, 2, base);
+        sqlite3_bind_int(q, 3, depth);
+        sqlite3_bind_blob(q, 4, lines.data(), (int)lines.size(), SQLITE_STATIC);
+        sqlite3_bind_blob(q, 5, stamps.data(), (int)stamps.size(), SQLITE_STATIC);
+    }
+    return StepDone(st->db, q, error);
+}
+
+// The record's cells as a JSON array of strings, as the views read them.
+void CellsOf(const DecodedTable& table, size_t r, std::string* json)
+{
+    json->assign("[");
+    for (size_t f = 0; f < table.titles.size(); f++) {
+        *json += f ? ",\"" : "\"";
+        for (unsigned char c : CellOf(table, r, f)) {
+            if (c == '"' || c == '\\') {
+                *json += '\\';
+                *json += (char)c;
+            } else if (c < 0x20) {
+                char escaped[8];
+                snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                *json += escaped;
+            } else {
+                *json += (char)c;
+            }
+        }
+        *json += '"';
+    }
+    *json += ']';
+}
+
+bool NewRecord(Statements* st, const std::string& cells, int64_t* id, std::string* error)
+{
+    sqlite3_stmt* q = Prepared(&st->newRecord, st->db, "INSERT INTO records (cells) VALUES (?1)");
+    if (!q)
+        return Fail(st->db, error);
+    sqlite3_bind_text(q, 1, cells.data(), (int)cells.size(), SQLITE_STATIC);
+    if (sqlite3_step(q) != SQLITE_DONE)
+        return Fail(st->db, error);
+    *id = sqlite3_last_insert_rowid(st->db);
+    return true;
+}
+
+// The version's records: a record the last version had keeps its open span
+// (known by a 128-bit sum of its cells); the others open one; the spans no
+// record took end at the last version.
+bool StoreRecords(Statements* st, sqlite3_int64 version, const DecodedTable& table, sqlite3_int64 lastId,
+                  bool titles, std::string* error)
+{
+    sqlite3* db = st->db;
+    sqlite3_stmt* fields = titles ? Prepare(db, "INSERT INTO fields VALUES (?1, ?2, ?3)") : nullptr;
+    bool ok = !titles || fields != nullptr;
+    for (size_t f = 0; titles && ok && f < table.titles.size(); f++)
+        ok = Insert(fields, {version, (sqlite3_int64)f + 1}, table.titles[f]);
+    sqlite3_finalize(fields);
+    if (!ok)
+        return Fail(db, error);
+    std::unordered_map<PieceHash, std::vector<sqlite3_int64>, PieceHashOf> open;
+    sqlite3_stmt* q = Prepare(db,
+                              "SELECT s.rowid, r.cells FROM spans s JOIN pulls f ON f.id = s.first "
+                              "JOIN records r ON r.id = s.record "
+                              "WHERE f.name = ?1 AND s.last IS NULL ORDER BY s.rowid DESC",
+                              {table.name});
+    int rc = SQLITE_ERROR;
+    while (q && (rc = sqlite3_step(q)) == SQLITE_ROW)
+        open[HashPiece(Text(q, 1))].push_back(sqlite3_column_int64(q, 0));
+    sqlite3_finalize(q);
+    if (rc != SQLITE_DONE)
+        return Fail(db, error);
+    std::string cells;
+    std::unordered_map<PieceHash, int64_t, PieceHashOf> added;   // a record met twice in this version
+    for (size_t r = 0; r < table.records; r++) {
+        CellsOf(table, r, &cells);
+        PieceHash h = HashPiece(cells);
+        auto kept = open.find(h);
+        if (kept != open.end() && !kept->second.empty()) {
+            kept->second.pop_back();
+            continue;
+        }
+        int64_t id = 0;
+        auto again = added.find(h);
+        if (again != added.end())
+            id = again->second;
+        else if (NewRecord(st, cells, &id, error))
+            added.emplace(h, id);
+        else
+            return false;
+        q = Prepared(&st->newSpan, db, "INSERT INTO spans (record, first) VALUES (?1, ?2)");
+        if (!q)
+            return Fail(db, error);
+        sqlite3_bind_int64(q, 1, id);
+        sqlite3_bind_int64(q, 2, version);
+        if (sqlite3_step(q) != SQLITE_DONE)
+            return Fail(db, error);
+    }
+    for (const auto& left : open)
+        for (sqlite3_int64 span : left.second) {
+            q = Prepared(&st->endSpan, db, "UPDATE spans SET last = ?1 WHERE rowid = ?2");
+            if (!q)
+                return Fail(db, error);
+            sqlite3_bind_int64(q, 1, lastId);
+            sqlite3_bind_int64(q, 2, span);
+            if (sqlite3_step(q) != SQLITE_DONE)
+                return Fail(db, error);
+        }
+    return true;
+}
+
+bool StoreVersion(Statements* st, sqlite3_int64 version, const std::string& kcsv, const DecodedTable* table,
+                  const LastVersion& last, std::string* error)
+{
+    VersionLists lists;
+    int depth = 0;
+    return StoreBytes(st, version, kcsv, last, &lists, &depth, error) &&
+           (!table ||
+            (StoreRecords(st, version, *table, last.id, true, error) && MakeView(st->db, *table, error)));
 }
 
 bool Store(sqlite3* db, const std::string& kcsv, const DecodedTable& table, ArchiveEntry* e,
            std::string* error)
 {
-    std::string last;
-    long same = LastVersionOf(db, table.name, &last);
-    e->sameAs = same && SameApartFromStamps(last, kcsv) ? same : 0;
+    Statements st = StatementsOf(db);
+    LastVersion last;
+    bool ok = LastVersionOf(&st, table.name, &last, error);
+    e->sameAs = ok && last.id && SameApartFromStamps(last.bytes, kcsv) ? (long)last.id : 0;
     e->name = table.name;
     e->records = (long)table.records;
     e->size = (long)kcsv.size();
-    sqlite3_stmt* st = Prepare(db,
-                               "INSERT INTO pulls (pulled, port, link, name, records, size, same_as) "
-                               "VALUES (?1, ?2, ?3, ?4, ?5, ?6, nullif(?7, 0))",
-                               {e->pulled, e->port, e->link, e->name});
-    if (st) {
-        sqlite3_bind_int64(st, 5, e->records);
-        sqlite3_bind_int64(st, 6, e->size);
-        sqlite3_bind_int64(st, 7, e->sameAs);
+    sqlite3_stmt* q = ok ? Prepare(db,
+                                   "INSERT INTO pulls (pulled, port, link, name, records, size, same_as) "
+                                   "VALUES (?1, ?2, ?3, ?4, ?5, ?6, nullif(?7, 0))",
+                                   {e->pulled, e->port, e->link, e->name})
+                         : nullptr;
+    if (q) {
+        sqlite3_bind_int64(q, 5, e->records);
+        sqlite3_bind_int64(q, 6, e->size);
+        sqlite3_bind_int64(q, 7, e->sameAs);
     }
-    if (!StepDone(db, st, error))
+    ok = ok && StepDone(db, q, error);
+    if (ok) {
+        e->id = (long)sqlite3_last_insert_rowid(db);
+        ok = e->sameAs || StoreVersion(&st, e->id, kcsv, &table, last, error);
+    }
+    Finish(&st);
+    return ok;
+}
+
+// The archive's format; -1 when it cannot be read.
+int ArchiveFormat(sqlite3* db)
+{
+    sqlite3_stmt* q = Prepare(db, "PRAGMA user_version");
+    int format = q && sqlite3_step(q) == SQLITE_ROW ? sqlite3_column_int(q, 0) : -1;
+    sqlite3_finalize(q);
+    return format;
+}
+
+bool HasTable(sqlite3* db, const char* name)
+{
+    sqlite3_stmt* q = Prepare(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1", {name});
+    bool has = q && sqlite3_step(q) == SQLITE_ROW;
+    sqlite3_finalize(q);
+    return has;
+}
+
+std::string NewerFormat(int format)
+{
+    return "written by a newer kiv (archive format " + std::to_string(format) + "; this kiv reads " +
+           std::to_string(kFormat) + " and older): use that kiv, or another archive";
+}
+
+// An archive of kiv 1.0.0, rewritten in the present format within the
+// caller's transaction: every stored version in order, its bytes from the
+// old table, its records decoded again as they were then.
+bool Upgrade(sqlite3* db, std::string* error)
+{
+    Statements st = StatementsOf(db);
+    std::map<std::string, LastVersion> last;
+    std::map<std::string, DecodedTable> latest;
+    sqlite3_stmt* q = Prepare(db,
+                              "SELECT p.id, p.name, t.kcsv FROM pulls p JOIN tables t ON t.version = p.id "
+                              "WHERE p.same_as IS NULL ORDER BY p.id");
+    bool ok = q != nullptr;
+    int rc = SQLITE_ERROR;
+    while (ok && (rc = sqlite3_step(q)) == SQLITE_ROW) {
+        sqlite3_int64 id = sqlite3_column_int64(q, 0);
+        std::string name = Text(q, 1), kcsv = Text(q, 2), ignored;
+        DecodedTable table;
+        // What no longer decodes keeps its bytes; the view has no rows of it.
+        bool decoded = DecodeTable(kcsv, &table, &ignored);
+        table.name = name;
+        LastVersion& l = last[name];
+        VersionLists lists;
+        int depth = 0;
+        // 1.0.0 kept the titles: only the records are new.
+        ok = StoreBytes(&st, id, kcsv, l, &lists, &depth, error) &&
+             (!decoded || StoreRecords(&st, id, table, l.id, false, error));
+        l.id = id;
+        l.bytes = kcsv;
+        l.lists = std::move(lists);
+        l.depth = depth;
+        if (decoded)
+            latest[name] = std::move(table);
+    }
+    sqlite3_finalize(q);
+    if (ok && rc != SQLITE_DONE)
+        ok = Fail(db, error);
+    for (auto& t : latest)
+        ok = ok && MakeView(db, t.second, error);
+    Finish(&st);
+    return ok && Exec(db, "DROP TABLE tables; DROP TABLE cells;", error) && Exec(db, kRefuseOlder, error);
+}
+
+// Makes the archive's tables, or upgrades those of an older kiv, in the
+// caller's transaction; refuses an archive of a newer kiv.
+bool PrepareFormat(sqlite3* db, std::string* error)
+{
+    int format = ArchiveFormat(db);
+    bool old = format == 0 && HasTable(db, "tables");
+    if (format < 0)
+        return Fail(db, error);
+    if (format > kFormat) {
+        *error = NewerFormat(format);
         return false;
-    e->id = (long)sqlite3_last_insert_rowid(db);
-    if (e->sameAs)
-        return true;
-    st = Prepare(db, "INSERT INTO tables VALUES (?1, ?2)");
-    if (st) {
-        sqlite3_bind_int64(st, 1, e->id);
-        sqlite3_bind_blob(st, 2, kcsv.data(), (int)kcsv.size(), SQLITE_STATIC);
     }
-    return StepDone(db, st, error) && StoreRecords(db, e->id, table, error) && MakeView(db, table, error);
+    bool fresh = format == 0 && !old;
+    return Exec(db, kSchema, error) && (!old || Upgrade(db, error)) &&
+           (!fresh || Exec(db, kRefuseOlder, error)) &&
+           Exec(db, "PRAGMA user_version = " + std::to_string(kFormat), error);
 }
 
 bool MakeFolders(const std::string& path, std::string* error)
@@ -258,13 +691,32 @@ bool ArchiveTable(const std::string& path, const std::string& kcsv, const Decode
     sqlite3* db = nullptr;
     bool ok = OpenForWriting(path, &db, error) && Exec(db, "BEGIN IMMEDIATE", error);
     if (ok &&
-        !(Exec(db, kSchema, error) && Store(db, kcsv, table, entry, error) && Exec(db, "COMMIT", error))) {
+        !(PrepareFormat(db, error) && Store(db, kcsv, table, entry, error) && Exec(db, "COMMIT", error))) {
         sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
         ok = false;
     }
     sqlite3_close(db);
     return ok;
 }
+
+namespace {
+
+// An archive of kiv 1.0.0 is upgraded on its first use, whatever the
+// command: in one transaction, so that it is either the old archive or the
+// new one, every version's bytes the same.
+bool UpgradeOlder(const std::string& path, std::string* error)
+{
+    sqlite3* db = nullptr;
+    bool ok = OpenForWriting(path, &db, error) && Exec(db, "BEGIN IMMEDIATE", error);
+    if (ok && !(PrepareFormat(db, error) && Exec(db, "COMMIT", error))) {
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        ok = false;
+    }
+    sqlite3_close(db);
+    return ok;
+}
+
+}   // namespace
 
 bool OpenArchive(const std::string& path, sqlite3** db, std::string* error)
 {
@@ -273,21 +725,34 @@ bool OpenArchive(const std::string& path, sqlite3** db, std::string* error)
         *error = path + ": no archive there: " + strerror(errno);
         return false;
     }
-    if (sqlite3_open_v2(path.c_str(), db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK ||
-        sqlite3_busy_timeout(*db, 2000) != SQLITE_OK) {
-        *error = path + ": " + sqlite3_errmsg(*db);
+    for (int pass = 0;; pass++) {
+        if (sqlite3_open_v2(path.c_str(), db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK ||
+            sqlite3_busy_timeout(*db, 2000) != SQLITE_OK) {
+            *error = path + ": " + sqlite3_errmsg(*db);
+            sqlite3_close(*db);
+            return false;
+        }
+        // A file that is no archive shows at the first read.
+        sqlite3_stmt* check = Prepare(*db, "SELECT count(*) FROM pulls");
+        bool ok = check && sqlite3_step(check) == SQLITE_ROW;
+        sqlite3_finalize(check);
+        int format = ok ? ArchiveFormat(*db) : -1;
+        bool old = ok && format == 0 && HasTable(*db, "tables");
+        if (!ok)
+            *error = path + ": not an archive of kiv: " + sqlite3_errmsg(*db);
+        else if (format > kFormat)
+            *error = path + ": " + NewerFormat(format);
+        if (ok && format <= kFormat && !old)
+            return true;
         sqlite3_close(*db);
-        return false;
+        if (!old || pass > 0)
+            return false;
+        std::string why;
+        if (!UpgradeOlder(path, &why)) {
+            *error = path + ": an archive of kiv 1.0.0 that could not be upgraded: " + why;
+            return false;
+        }
     }
-    // A file that is no archive shows at the first read.
-    sqlite3_stmt* check = Prepare(*db, "SELECT count(*) FROM pulls");
-    bool ok = check && sqlite3_step(check) == SQLITE_ROW;
-    sqlite3_finalize(check);
-    if (!ok) {
-        *error = path + ": not an archive of kiv: " + sqlite3_errmsg(*db);
-        sqlite3_close(*db);
-    }
-    return ok;
 }
 
 void CloseArchive(sqlite3* db) { sqlite3_close(db); }
@@ -309,59 +774,81 @@ namespace {
 
 // A stored version's bytes as a stream, read a piece at a time from the
 // archive, so that a long table is never held whole to be decoded.
-struct BlobStream {
-    sqlite3_blob* blob;
-    int size, at;
+struct PieceStream {
+    Statements st;
+    VersionLists lists;
+    std::map<int64_t, std::string> stamps;
+    size_t next = 0;
+    std::string line;
+    size_t at = 0;
 };
 
-ssize_t ReadBlob(void* cookie, char* buffer, size_t n)
+ssize_t ReadPieces(void* cookie, char* buffer, size_t n)
 {
-    BlobStream* b = (BlobStream*)cookie;
-    int count = (int)std::min(n, (size_t)(b->size - b->at));
-    if (count > 0 && sqlite3_blob_read(b->blob, buffer, count, b->at) != SQLITE_OK) {
-        errno = EIO;
-        return -1;
+    PieceStream* p = (PieceStream*)cookie;
+    size_t done = 0;
+    while (done < n) {
+        if (p->at == p->line.size()) {
+            if (p->next == p->lists.lines.size())
+                break;
+            p->line.clear();
+            p->at = 0;
+            std::string ignored;
+            if (!LineBytes(&p->st, p->lists, p->next++, &p->stamps, &p->line, &ignored)) {
+                errno = EIO;
+                return -1;
+            }
+            continue;
+        }
+        size_t count = std::min(n - done, p->line.size() - p->at);
+        memcpy(buffer + done, p->line.data() + p->at, count);
+        p->at += count;
+        done += count;
     }
-    b->at += count;
-    return count;
+    return (ssize_t)done;
 }
 
-int CloseBlob(void* cookie)
+int ClosePieces(void* cookie)
 {
-    BlobStream* b = (BlobStream*)cookie;
-    sqlite3_blob_close(b->blob);
-    delete b;
+    PieceStream* p = (PieceStream*)cookie;
+    Finish(&p->st);
+    delete p;
     return 0;
 }
 
-}   // namespace
-
-bool ArchiveVersionStream(sqlite3* db, long id, ArchiveEntry* entry, FILE** bytes, std::string* error)
+// The pull's entry and the stored version it holds or equals.
+bool FindVersion(sqlite3* db, long id, ArchiveEntry* entry, sqlite3_int64* version, std::string* error)
 {
     sqlite3_stmt* st = Prepare(db, std::string("SELECT ") + kColumns +
                                        ", coalesce(same_as, id) FROM pulls WHERE id = ?1");
     if (st)
         sqlite3_bind_int64(st, 1, id);
     int rc = st ? sqlite3_step(st) : SQLITE_ERROR;
-    sqlite3_int64 version = 0;
     if (rc == SQLITE_ROW) {
         *entry = EntryOf(st);
-        version = sqlite3_column_int64(st, 8);
+        *version = sqlite3_column_int64(st, 8);
     }
     sqlite3_finalize(st);
     if (rc == SQLITE_DONE)
         *error = "no version " + std::to_string(id) + " in the archive (kiv history lists them)";
-    if (rc != SQLITE_ROW)
-        return rc != SQLITE_DONE && Fail(db, error);
-    BlobStream* b = new BlobStream{nullptr, 0, 0};
-    if (sqlite3_blob_open(db, "main", "tables", "kcsv", version, 0, &b->blob) != SQLITE_OK) {
-        delete b;
-        return Fail(db, error);
+    return rc == SQLITE_ROW || (rc != SQLITE_DONE && Fail(db, error));
+}
+
+}   // namespace
+
+bool ArchiveVersionStream(sqlite3* db, long id, ArchiveEntry* entry, FILE** bytes, std::string* error)
+{
+    sqlite3_int64 version = 0;
+    int depth = 0;
+    PieceStream* p = new PieceStream;
+    p->st = StatementsOf(db);
+    if (!FindVersion(db, id, entry, &version, error) || !VersionList(db, version, &p->lists, &depth, error)) {
+        delete p;
+        return false;
     }
-    b->size = sqlite3_blob_bytes(b->blob);
-    *bytes = fopencookie(b, "rb", cookie_io_functions_t{ReadBlob, nullptr, nullptr, CloseBlob});
+    *bytes = fopencookie(p, "rb", cookie_io_functions_t{ReadPieces, nullptr, nullptr, ClosePieces});
     if (!*bytes) {
-        CloseBlob(b);
+        ClosePieces(p);
         *error = std::string("cannot read the archive: ") + strerror(errno);
     }
     return *bytes != nullptr;
@@ -369,21 +856,14 @@ bool ArchiveVersionStream(sqlite3* db, long id, ArchiveEntry* entry, FILE** byte
 
 bool ArchiveVersion(sqlite3* db, long id, ArchiveEntry* entry, std::string* kcsv, std::string* error)
 {
-    std::string sql =
-        std::string("SELECT ") + kColumns +
-        ", (SELECT kcsv FROM tables WHERE version = coalesce(same_as, id)) FROM pulls WHERE id = ?1";
-    sqlite3_stmt* st = Prepare(db, sql);
-    if (st)
-        sqlite3_bind_int64(st, 1, id);
-    int rc = st ? sqlite3_step(st) : SQLITE_ERROR;
-    if (rc == SQLITE_ROW) {
-        *entry = EntryOf(st);
-        *kcsv = Text(st, 8);
-    }
-    sqlite3_finalize(st);
-    if (rc == SQLITE_DONE)
-        *error = "no version " + std::to_string(id) + " in the archive (kiv history lists them)";
-    return rc == SQLITE_ROW || (rc != SQLITE_DONE && Fail(db, error));
+    sqlite3_int64 version = 0;
+    VersionLists lists;
+    int depth = 0;
+    Statements st = StatementsOf(db);
+    bool ok = FindVersion(db, id, entry, &version, error) &&
+              VersionList(db, version, &lists, &depth, error) && VersionBytes(&st, lists, kcsv, error);
+    Finish(&st);
+    return ok;
 }
 
 bool LastPulledName(sqlite3* db, std::string* name, std::string* error)

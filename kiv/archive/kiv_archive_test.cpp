@@ -120,10 +120,10 @@ TEST(KivArchive, KeepsEachTableOncePerChange)
         if (row.pulls.empty())
             continue;
         EXPECT_EQ(row.pulls, Sql(run, archive, "SELECT id, coalesce(same_as, 0) FROM pulls ORDER BY id;"));
-        EXPECT_EQ("1|cable|住所録|3|1\n",
-                  Sql(run, archive,
-                      "SELECT p.id, link, name, records, kcsv = readfile('" + run.File(row.sent[0]) +
-                          "') FROM pulls p JOIN tables t ON t.version = p.id WHERE p.id = 1;"));
+        EXPECT_EQ("1|cable|住所録|3\n",
+                  Sql(run, archive, "SELECT id, link, name, records FROM pulls WHERE id = 1;"));
+        EXPECT_EQ(0, run.Kiv("export 1 --kcsv -o @v1.kcsv --archive " + archive)) << run.Err();
+        EXPECT_TRUE(ReadWhole(run.File("v1.kcsv")) == ReadWhole(run.File(row.sent[0])));
         EXPECT_EQ("鈴木 \"花子\"|-0.25|住所録-pictures/2-4.png\n",
                   Sql(run, archive, "SELECT 氏名, 金額, 写真 FROM 住所録 WHERE version = 1 AND record = 2;"));
     }
@@ -281,9 +281,9 @@ TEST(KivArchive, AddStoresKcsvFilesAsVersions)
         EXPECT_EQ(row.out, run.Out());
         EXPECT_EQ(row.err, run.Err().substr(0, row.err.size())) << run.Err();
     }
-    EXPECT_EQ("file|1\n", Sql(run, run.File("a.sqlite"),
-                              "SELECT group_concat(DISTINCT port), kcsv = readfile('" +
-                                  run.File("changed.kcsv") + "') FROM pulls JOIN tables ON version = 4;"));
+    EXPECT_EQ("file\n", Sql(run, run.File("a.sqlite"), "SELECT group_concat(DISTINCT port) FROM pulls;"));
+    EXPECT_EQ(0, run.Kiv("export 4 --kcsv -o @v4.kcsv --archive @a.sqlite")) << run.Err();
+    EXPECT_TRUE(ReadWhole(run.File("v4.kcsv")) == ReadWhole(run.File("changed.kcsv")));
 }
 
 // Rows in order, on one archive: each writes file, which then holds what
@@ -437,3 +437,61 @@ TEST(KivArchive, DiffShowsRecordsAddedRemovedAndChanged)
 }
 
 }   // namespace
+
+// An archive kiv 1.0.0 wrote (bytes and cells of each version whole) is
+// upgraded on first use with every version's bytes and records the same;
+// the format's number then keeps an older kiv from writing into it, and an
+// archive of a newer kiv is refused, unchanged. Rows in order on one archive.
+TEST(KivArchive, AnOlderArchiveIsUpgradedAndANewerOneRefused)
+{
+    KivRun run;
+    std::string a = run.File("a.sqlite");
+    ASSERT_EQ(0, system(("cp " KIV_ARCHIVE_FIXTURE " " + a).c_str()));
+    const std::string cellsOf100 =
+        "SELECT version, group_concat(value, '|') FROM (SELECT * FROM cells ORDER BY version, record, field) "
+        "GROUP BY version, record ORDER BY 1, 2;";
+    const std::string cells =
+        "SELECT p.id, (SELECT group_concat(value, '|') FROM json_each(r.cells)) FROM pulls p JOIN spans s "
+        "ON s.first <= p.id AND coalesce(s.last >= p.id, 1) JOIN pulls f ON f.id = s.first AND f.name = "
+        "p.name "
+        "JOIN records r ON r.id = s.record WHERE p.same_as IS NULL ORDER BY 1, 2;";
+    std::string before = Sql(run, a, cellsOf100);
+    std::string wrote = Sql(run, a,
+                            "SELECT writefile('" + run.File("v") + "' || version, kcsv) FROM tables;");
+    EXPECT_EQ("6575\n6575\n944\n1320\n6575\n", wrote);
+    const std::string refused = "written by a newer kiv (archive format 3; this kiv reads 2 and older)";
+    const struct Row {
+        std::string sql;   // run first
+        std::string args;
+        int status;
+        std::string err, pulls;
+    } rows[] = {
+        {"", "history", 0, "", "6"},
+        {"", "archive add @v3", 0, "", "7"},
+        // kiv 1.0.0's first statements: the view in the way stops it.
+        {"CREATE TABLE IF NOT EXISTS tables (version INTEGER PRIMARY KEY, kcsv BLOB NOT NULL);", "history", 0,
+         "", "7"},
+        {"PRAGMA user_version = 3;", "history", 7, "kiv: " + a + ": " + refused, "7"},
+        {"", "archive add @v3", 8, "kiv: the archive " + a + " could not be written: " + refused, "7"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.sql + row.args);
+        if (!row.sql.empty())
+            Sql(run, a, row.sql);
+        EXPECT_EQ(row.status, run.Kiv(row.args + " --archive @a.sqlite"));
+        EXPECT_EQ(row.err, run.Err().substr(0, row.err.size())) << run.Err();
+        EXPECT_EQ(row.pulls + "\n", Sql(run, a, "SELECT count(*) FROM pulls;"));
+    }
+    EXPECT_NE(std::string::npos, Sql(run, a, "INSERT INTO tables VALUES (8, 'x');")
+                                     .find("no such table: main.archive written by a newer kiv"));
+    Sql(run, a, "PRAGMA user_version = 2;");
+    // Every pull's bytes as 1.0.0 kept them, and its records.
+    for (int id = 1; id <= 7; id++) {
+        SCOPED_TRACE(id);
+        std::string stored = id == 2 ? "1" : id == 7 ? "3" : std::to_string(id);
+        EXPECT_EQ(0, run.Kiv("export " + std::to_string(id) + " --kcsv -f -o @out.kcsv --archive @a.sqlite"))
+            << run.Err();
+        EXPECT_TRUE(ReadWhole(run.File("out.kcsv")) == ReadWhole(run.File("v" + stored)));
+    }
+    EXPECT_EQ(before, Sql(run, a, cells + "\n").substr(0, before.size()));
+}
