@@ -209,6 +209,19 @@ std::string WithoutTimes(const std::string& out)
     return lines;
 }
 
+// The names in a folder of the run, one a line, sorted.
+std::string Listing(const KivRun& run, const std::string& folder)
+{
+    std::string names;
+    FILE* p = popen(("ls -A '" + run.File(folder) + "'").c_str(), "r");
+    char buf[4096];
+    for (size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;)
+        names.append(buf, n);
+    if (p)
+        pclose(p);
+    return names;
+}
+
 TEST(KivArchive, HistoryListsEveryPull)
 {
     KivRun run;
@@ -245,7 +258,12 @@ TEST(KivArchive, HistoryListsEveryPull)
         EXPECT_EQ(row.status, run.Kiv(row.args));
         EXPECT_EQ(row.out, WithoutTimes(run.Out()));
         EXPECT_EQ(row.err, run.Err().substr(0, row.err.size()));
+        // Closed as SQLite cleans up after its last connection: no log and
+        // no shared-memory file stay beside the archive, after a read too.
+        EXPECT_EQ("archive.sqlite\n", Listing(run, "data/kiv"));
     }
+    // Read, never written: a file that is no archive keeps its bytes.
+    EXPECT_TRUE(Pattern(5000, 3) == ReadWhole(run.File("damaged.sqlite")));
 }
 
 // Rows in order, on one archive: Kcsv files stored as versions at their
@@ -312,8 +330,8 @@ TEST(KivArchive, ExportWritesAVersionAsEachCommandDoes)
         {"export 3 -d out", 8, "out/住所録.schema", "ref/住所録.schema", "out/住所録.csv exists"},
         {"export 3 -d out -f", 0, "out/住所録-pictures/2-4.png", "ref/住所録-pictures/2-4.png", ""},
         // The page of the same version shares the pictures the CSV export wrote.
-        {"export 3 --html -d out", 0, "out/住所録.html", "<img src=\"./%E4%BD%8F%E6%89%80%E9%8C%B2-pictures/2-4.png\"", "",
-         "out/住所録-pictures/2-4.png"},
+        {"export 3 --html -d out", 0, "out/住所録.html",
+         "<img src=\"./%E4%BD%8F%E6%89%80%E9%8C%B2-pictures/2-4.png\"", "", "out/住所録-pictures/2-4.png"},
         {"export 3 --html -d theirs", 8, "", "", "theirs/住所録-pictures/1-4.jpg exists"},
         {"export 3 --html -d edited", 8, "edited/住所録-pictures/2-4.png", "edit.png",
          "edited/住所録-pictures/2-4.png exists"},
