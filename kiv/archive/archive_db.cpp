@@ -726,8 +726,14 @@ bool OpenArchive(const std::string& path, sqlite3** db, std::string* error)
         return false;
     }
     for (int pass = 0;; pass++) {
-        if (sqlite3_open_v2(path.c_str(), db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK ||
-            sqlite3_busy_timeout(*db, 2000) != SQLITE_OK) {
+        // Opened for writing but refusing every write: only a connection
+        // that may write can, as the archive's last, checkpoint the log on
+        // close and remove it with its shared-memory file, which a read-only
+        // one leaves beside the archive. SQLite opens a file the user may not
+        // write read-only.
+        if (sqlite3_open_v2(path.c_str(), db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
+            sqlite3_busy_timeout(*db, 2000) != SQLITE_OK ||
+            sqlite3_exec(*db, "PRAGMA query_only=ON", nullptr, nullptr, nullptr) != SQLITE_OK) {
             *error = path + ": " + sqlite3_errmsg(*db);
             sqlite3_close(*db);
             return false;

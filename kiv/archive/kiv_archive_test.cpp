@@ -245,7 +245,12 @@ TEST(KivArchive, HistoryListsEveryPull)
         EXPECT_EQ(row.status, run.Kiv(row.args));
         EXPECT_EQ(row.out, WithoutTimes(run.Out()));
         EXPECT_EQ(row.err, run.Err().substr(0, row.err.size()));
+        // Closed as SQLite cleans up after its last connection: no log and
+        // no shared-memory file stay beside the archive, after a read too.
+        EXPECT_FALSE(Exists(run.Archive() + "-wal") || Exists(run.Archive() + "-shm"));
     }
+    // Read, never written: a file that is no archive keeps its bytes.
+    EXPECT_TRUE(Pattern(5000, 3) == ReadWhole(run.File("damaged.sqlite")));
 }
 
 // Rows in order, on one archive: Kcsv files stored as versions at their
@@ -295,6 +300,13 @@ TEST(KivArchive, ExportWritesAVersionAsEachCommandDoes)
     mkdir(run.File("ref").c_str(), 0755);
     WriteWhole(run.File("ref/住所録.kcsv"), ReadWhole(run.File("changed.kcsv")));
     ASSERT_EQ(0, run.Kiv("to-csv ref/住所録.kcsv -d ref")) << run.Err();
+    // The same pictures where kiv did not write them, and where it did but
+    // one was changed since.
+    ASSERT_EQ(0, system(("mkdir " + run.File("theirs") + " && cp -r " + run.File("ref/住所録-pictures") +
+                         " " + run.File("theirs") + " && cp -r " + run.File("ref") + " " + run.File("edited"))
+                            .c_str()));
+    WriteWhole(run.File("edit.png"), "not the picture");
+    WriteWhole(run.File("edited/住所録-pictures/2-4.png"), ReadWhole(run.File("edit.png")));
     struct Row {
         std::string args;
         int status;
@@ -304,6 +316,12 @@ TEST(KivArchive, ExportWritesAVersionAsEachCommandDoes)
         {"export 3 -d out", 0, "out/住所録.csv", "ref/住所録.csv", ""},
         {"export 3 -d out", 8, "out/住所録.schema", "ref/住所録.schema", "out/住所録.csv exists"},
         {"export 3 -d out -f", 0, "out/住所録-pictures/2-4.png", "ref/住所録-pictures/2-4.png", ""},
+        // The page of the same version shares the pictures the CSV export wrote.
+        {"export 3 --html -d out", 0, "out/住所録.html",
+         "<img src=\"./%E4%BD%8F%E6%89%80%E9%8C%B2-pictures/2-4.png\"", "", "out/住所録-pictures/2-4.png"},
+        {"export 3 --html -d theirs", 8, "", "", "theirs/住所録-pictures/1-4.jpg exists"},
+        {"export 3 --html -d edited", 8, "edited/住所録-pictures/2-4.png", "edit.png",
+         "edited/住所録-pictures/2-4.png exists"},
         {"export 2 --kcsv -o v2.kcsv", 0, "v2.kcsv", "addr.kcsv", ""},
         {"export 1 --html -d page", 0, "page/住所録.html", "<td data-label=\"氏名\">山田 太郎</td>", ""},
         {"export 9 --kcsv", 7, "", "", "no version 9 in the archive"},

@@ -5,6 +5,7 @@
 #include <iostream>
 #include "kiv_commands.h"
 #include "show_width.h"
+#include "held_signals.h"
 #include "kiv_convert.h"
 #include "link_loop.h"
 #include "port_errors.h"
@@ -40,6 +41,20 @@ int TransferStatus(const TransferRequest& request, const TransferOutcome& out)
         return out.resultCode;
     }
     return KIV_EXIT_OK;
+}
+
+// A signal held since the engine could no longer cancel, taken once what it
+// waited for is done: its status, said with what follows the cancel
+// message; 0 when none came, with the signals let in again.
+int HeldSignalStatus(const std::string& said)
+{
+    int signo = TakeHeldSignal();
+    if (signo == 0) {
+        ReleaseTerminationSignals();
+        return KIV_EXIT_OK;
+    }
+    Complain(CancelMessage(signo) + said);
+    return 128 + signo;
 }
 
 }   // namespace
@@ -79,15 +94,21 @@ int LinkTransfer(const CommonOptions& o, bool sending, const std::vector<uint8_t
     request.sending = sending;
     request.block = block;
     request.progress = !o.quiet && isatty(STDERR_FILENO);
-    request.holdSignalsAfter = !sending;   // a received block is saved whatever comes
     request.waitLimitMs = (uint32_t)o.link.timeoutSeconds * 1000;
     TraceStart(o.command, request.portPath, request.params);
     TransferOutcome out = RunTransfer(request);
     int status = TransferStatus(request, out);
     TraceEnd(status, out.resultCode, out.bytesDone);
-    if (status == KIV_EXIT_OK && received)
+    if (status == KIV_EXIT_OK && received) {
         *received = std::move(out.received);
-    return status;
+        return status;   // the command takes a held signal once the block is saved
+    }
+    if (out.signal)
+        return status;
+    // A send that ended, or a transfer that failed, has nothing left to save.
+    int held = HeldSignalStatus(
+        status == KIV_EXIT_OK ? " too late to stop the send: the handheld has the block" : "");
+    return held ? held : status;
 }
 
 // The output is checked before the port opens; a block that arrives and
@@ -112,9 +133,12 @@ int ReceiveCommand(const CommonOptions& o, const std::string& outPath)
             std::cout << kept << std::endl;
         Complain(error + (kept.empty() ? "; the received block could not be saved anywhere"
                                        : "; the received block is kept in " + kept));
-        return status;
+        int held = HeldSignalStatus("");
+        return held ? held : status;
     }
     std::cout << outPath << std::endl;
+    if (int held = HeldSignalStatus("; the block is kept in " + outPath))
+        return held;
     return ArchiveReceived(o, block, {outPath});
 }
 

@@ -490,6 +490,77 @@ void StageClose(Staging* stage)
     stage->record.clear();
 }
 
+namespace {
+
+// The two files hold the same bytes; placed only as a regular file of its own.
+bool SameBytes(const std::string& staged, const std::string& placed)
+{
+    int a = open(staged.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    int b = open(placed.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat sa, sb;
+    bool same = a >= 0 && b >= 0 && fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && S_ISREG(sb.st_mode) &&
+                sa.st_size == sb.st_size;
+    char x[65536], y[sizeof x];
+    for (ssize_t n; same && (n = read(a, x, sizeof x)) > 0;)
+        same = read(b, y, (size_t)n) == n && memcmp(x, y, (size_t)n) == 0;
+    if (a >= 0)
+        close(a);
+    if (b >= 0)
+        close(b);
+    return same;
+}
+
+// Every file inside folder that a set's record beside it names.
+std::unordered_set<std::string> RecordedInside(const std::string& folder)
+{
+    std::unordered_set<std::string> recorded;
+    std::string dir = FolderOf(folder);
+    DIR* d = opendir(dir.c_str());
+    if (!d)
+        return recorded;
+    std::vector<std::string> records;
+    const size_t suffix = strlen(kRecordSuffix);
+    while (struct dirent* e = readdir(d)) {
+        size_t n = strlen(e->d_name);
+        if (n > suffix && strcmp(e->d_name + n - suffix, kRecordSuffix) == 0)
+            records.push_back(JoinPath(dir, e->d_name));
+    }
+    closedir(d);
+    for (const std::string& record : records)
+        for (const std::string& entry : ReadRecord(record, LeafOf(folder) + "/"))
+            recorded.insert(JoinPath(dir, entry));
+    return recorded;
+}
+
+// Files of the picture folder that an earlier job wrote (a record beside it
+// names them) with the very bytes staged now stay as they are, and their
+// staged copies are not moved: the exports of one version, a page and its
+// table CSV, share one picture folder. Returns their paths.
+std::vector<std::string> KeepRecordedPictures(Staging* stage, const std::string& folder)
+{
+    std::vector<std::string> kept;
+    std::string inside = JoinPath(folder, "");
+    std::unordered_set<std::string> recorded;
+    bool read = false;
+    for (size_t i = 0; i < stage->moves.size();) {
+        const auto& m = stage->moves[i];
+        bool candidate = m.second.compare(0, inside.size(), inside) == 0 && Exists(m.second);
+        if (candidate && !read) {
+            recorded = RecordedInside(folder);
+            read = true;
+        }
+        if (candidate && recorded.count(m.second) && SameBytes(m.first, m.second)) {
+            kept.push_back(m.second);
+            stage->moves.erase(stage->moves.begin() + (long)i);
+        } else {
+            i++;
+        }
+    }
+    return kept;
+}
+
+}   // namespace
+
 int StageCommitWithFolder(Staging* stage, const std::string& folder, bool makeFolder, bool force,
                           std::vector<std::string>* written, std::string* error)
 {
@@ -499,6 +570,9 @@ int StageCommitWithFolder(Staging* stage, const std::string& folder, bool makeFo
         *error = SymbolicLinkRefusal(folder);
         return KIV_EXIT_WRITE;
     }
+    std::vector<std::string> kept;
+    if (!force)
+        kept = KeepRecordedPictures(stage, folder);
     bool made = makeFolder && mkdir(folder.c_str(), 0777) == 0;
     if (makeFolder && !made && errno != EEXIST) {
         *error = folder + ": cannot make the folder: " + strerror(errno);
@@ -507,5 +581,7 @@ int StageCommitWithFolder(Staging* stage, const std::string& folder, bool makeFo
     int rc = StageCommit(stage, force, written, error);
     if (rc != KIV_EXIT_OK && made)
         rmdir(folder.c_str());
+    if (rc == KIV_EXIT_OK && written)
+        written->insert(written->end(), kept.begin(), kept.end());
     return rc;
 }

@@ -62,6 +62,9 @@ int StageSetRecord(Staging* stage, const std::string& dir, const std::string& na
 int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, std::string* error);
 // StageCommit with folder made first when makeFolder (a table's picture
 // folder), and taken away again when the commit fails and it was made here.
+// Without force, a picture that another set's record beside the folder names
+// and that holds the bytes staged for it is left in place, not refused; it
+// is listed in *written all the same.
 int StageCommitWithFolder(Staging* stage, const std::string& folder, bool makeFolder, bool force,
                           std::vector<std::string>* written, std::string* error);
 // Removes the private folder with what is left in it.

@@ -29,10 +29,11 @@ struct Loop {
     uint64_t timerDueMs;
     uint64_t drainDueMs;    // when to look at the output queue again; 0: not waiting
     uint64_t inputRestMs;   // a raw receive leaves input to gather until then
-    int signal;
-    bool lineLost;        // the transfer ended because the line went away
-    bool heard;           // a byte came from the handheld
-    uint64_t waitDueMs;   // the wait for that first byte ends then; 0: no bound
+    int signal;             // the signal that cancelled the transfer
+    int heldSignal;         // one read once the engine could no longer cancel: raised again, held
+    bool lineLost;          // the transfer ended because the line went away
+    bool heard;             // a byte came from the handheld
+    uint64_t waitDueMs;     // the wait for that first byte ends then; 0: no bound
 };
 Loop loop;
 
@@ -244,9 +245,15 @@ void Step(int signalFd)
     if (poll(fds, 2, TimeoutMs(now)) <= 0)
         return;
     if (fds[0].revents & POLLIN) {
-        loop.signal = TakeCancelSignal(signalFd);
-        if (!OnStatusCancel())
-            loop.closeRequested = true;   // past the point where cancel acts: end now
+        int signo = TakeCancelSignal(signalFd);
+        if (OnStatusCancel()) {
+            loop.signal = signo;
+            return;
+        }
+        // Past the point where cancel acts: the transfer ends now with what
+        // it has, and the signal waits until that is saved.
+        loop.heldSignal = signo;
+        loop.closeRequested = true;
         return;
     }
     short got = fds[1].revents;
@@ -383,12 +390,14 @@ TransferOutcome RunTransfer(const TransferRequest& request)
     }
     OnStatusDialogClosing();   // stops the engine and closes the port through the table
     TraceEngineState();
-    if (request.holdSignalsAfter) {
-        // One that came after the loop's last look waits with the others.
-        HoldTerminationSignals();
-        if (int late = TakeCancelSignal(signalFd))
-            raise(late);
-    }
+    // Signals from here on wait until the job has saved what it received:
+    // one the loop read too late to cancel, and those still on the pipe,
+    // which came while the port closed, join them.
+    HoldTerminationSignals();
+    if (loop.heldSignal)
+        raise(loop.heldSignal);
+    for (int late; (late = TakeCancelSignal(signalFd)) != 0;)
+        raise(late);
     RemoveCancelSignals();
     ProgressShow(true);
     out.resultCode = t.resultCode;

@@ -10,10 +10,9 @@ struct TransferRequest {
     std::string portPath;
     PortParams params;   // link kind and line settings
     bool sending = false;
-    std::vector<uint8_t> block;      // what a send sends (up to its first NUL)
-    bool progress = false;           // a progress line on stderr
-    bool holdSignalsAfter = false;   // Ctrl-C and friends stay held once the transfer is over
-    uint32_t waitLimitMs = 0;   // bounds the wait for the handheld's first byte; 0: the link's own timers
+    std::vector<uint8_t> block;   // what a send sends (up to its first NUL)
+    bool progress = false;        // a progress line on stderr
+    uint32_t waitLimitMs = 0;     // bounds the wait for the handheld's first byte; 0: the link's own timers
 };
 
 struct TransferOutcome {
@@ -28,5 +27,7 @@ struct TransferOutcome {
 
 // Opens the port, runs the engine until the transfer ends, closes the port
 // as it was found. SIGINT, SIGTERM and SIGHUP cancel as the Cancel button
-// does, unless they were ignored when kiv started.
+// does, unless they were ignored when kiv started. Once the engine can no
+// longer cancel they are held (held_signals.h), and they stay held when
+// this returns: the caller takes them once what was received is saved.
 TransferOutcome RunTransfer(const TransferRequest& request);

@@ -32,6 +32,11 @@
  *   <ms> pts=<n> write bytes=<count>
  * The simulated handheld stamps its records with the same clock.
  *
+ * KIV_PTY_RAISE, a signal number, has the library raise that signal in the
+ * program once, as it drops DTR and RTS together: the program is closing
+ * the line, so a test meets the moment after a transfer has ended, and
+ * before the program has saved what it received, in that order every time.
+ *
  * Wine built with 64-bit time calls __ioctl_time64 rather than ioctl, so both
  * are wrapped. Other file descriptors pass through untouched. */
 #define _GNU_SOURCE
@@ -39,6 +44,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -292,6 +298,19 @@ static void log_modem(int pts, const char* op, int modem)
     log_line(pts, "modem op=%s dtr=%d rts=%d", op, (modem & TIOCM_DTR) ? 1 : 0, (modem & TIOCM_RTS) ? 1 : 0);
 }
 
+/* The signal of KIV_PTY_RAISE, once, when both outputs have just dropped. */
+static void raise_at_close(const char* op, int modem)
+{
+    static int raised;
+    const char* signo = getenv("KIV_PTY_RAISE");
+    if (raised || !signo || !*signo || strcmp(op, "bic") != 0 || (modem & (TIOCM_DTR | TIOCM_RTS)))
+        return;
+    raised = 1;
+    int saved = errno;
+    raise(atoi(signo));
+    errno = saved;
+}
+
 /* The modem-line requests, answered from memory. The inputs read as a device
  * that is present (CTS, DSR and carrier up) unless the simulator drives
  * them, as an IrDA adapter drives CTS. */
@@ -321,8 +340,10 @@ static int modem_ioctl(int pts, dev_t dev, unsigned long req, int* arg)
     }
     int modem = l->modem;
     pthread_mutex_unlock(&lock);
-    if (op)
+    if (op) {
         log_modem(pts, op, modem);
+        raise_at_close(op, modem);
+    }
     return 0;
 }
 
