@@ -1,22 +1,24 @@
 # kiv_VERSION_ARCH.deb: the kiv program and the simulated handheld kivsim,
-# their manual pages, the sample table and the package's copyright and
-# changelog files, with the library dependencies dpkg-shlibdeps
-# finds in the stripped program.
+# their manual pages, the README and the documents kiv's help points to, the
+# sample table and the package's copyright and changelog files, with the
+# library dependencies dpkg-shlibdeps finds in the stripped program.
 include(GNUInstallDirs)
 set(doc ${CMAKE_INSTALL_DATAROOTDIR}/doc/kiv)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "kiv desktop link maintainers <kiv@example.org>")
 
 # kiv(1) and kivsim(1) are made by help2man from the built programs' --help
 # and --version (and each kiv command's --help), so the pages say what the
-# programs do.
+# programs do; both show the README's quick start as their first example.
 set(manuals)
 function(kiv_manual program name)
   set(page ${CMAKE_CURRENT_BINARY_DIR}/${program}.1.gz)
   set(include ${CMAKE_CURRENT_SOURCE_DIR}/debian/${program}.h2m)
   add_custom_command(OUTPUT ${page}
     COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:${program}> -DINCLUDE=${include} "-DNAME=${name}"
-            ${ARGN} -DOUT=${page} -P ${CMAKE_CURRENT_SOURCE_DIR}/manual.cmake
-    DEPENDS ${program} ${CMAKE_CURRENT_SOURCE_DIR}/manual.cmake ${include}
+            -DREADME=${CMAKE_SOURCE_DIR}/README.md ${ARGN} -DOUT=${page}
+            -P ${CMAKE_CURRENT_SOURCE_DIR}/manual.cmake
+    DEPENDS ${program} ${CMAKE_CURRENT_SOURCE_DIR}/manual.cmake ${CMAKE_CURRENT_SOURCE_DIR}/help2roff.awk
+            ${include} ${CMAKE_SOURCE_DIR}/README.md
     VERBATIM)
   set(manuals ${manuals} ${page} PARENT_SCOPE)
 endfunction()
@@ -44,6 +46,11 @@ add_custom_command(OUTPUT ${changelog}
 install(TARGETS kivsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${manuals} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/copyright ${changelog} DESTINATION ${doc})
+# The README and the documents kiv's help and manual name, as
+# /usr/share/doc/kiv/docs/...: the README's links into docs/ hold there too.
+install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${doc})
+install(FILES ${CMAKE_SOURCE_DIR}/docs/formats.md ${CMAKE_SOURCE_DIR}/docs/kiv.md ${CMAKE_SOURCE_DIR}/docs/kiv-show.png
+        DESTINATION ${doc}/docs)
 
 # The sample table, to send to kivsim (the README's quick start). Its layout
 # and record files go in UTF-8, as a Linux user reads them (kiv --utf8).

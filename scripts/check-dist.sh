@@ -6,7 +6,9 @@
 # x86/ and x64/ both DLLs export exactly the names docs/macros.md declares
 # for them, every program is of its folder's bitness, and the DLLs' version
 # resources carry the project version. The Debian package unpacks, its kiv
-# and kivsim print that version, their manual pages render, the README's
+# and kivsim print that version, their manual pages render and fit 80
+# columns with every section and command (scripts/check-docs.sh), it holds
+# the README and every document the help and the pages name, the README's
 # quick start runs from it as written, and lintian finds no error or warning.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -115,6 +117,8 @@ if [ -f kiv/CMakeLists.txt ]; then
     }
     check "kiv(1) renders with man -l, without warnings" renders kiv COMMANDS
     check "kivsim(1) renders with man -l, without warnings" renders kivsim EXAMPLES
+    check "the manual pages fit 80 columns with their sections, and the docs they and the help name are in it" \
+        bash scripts/check-docs.sh "$tmp/root"
     check "the README's quick start runs from it as written" bash scripts/check-quickstart.sh "$tmp/root"
     check "lintian reports no error or warning" lintian --fail-on error,warning "$deb"
 else

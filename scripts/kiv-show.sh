@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # A table as kiv show presents it: printed as aligned columns, then written as
 # a web page with its pictures, of which headless Chromium takes the
-# screenshot the README shows. Chromium runs as root without its sandbox, and
+# screenshot docs/kiv.md shows. Chromium runs as root without its sandbox, and
 # with everything that would reach for the network switched off (it waits on
 # a closed network otherwise).
 #   scripts/kiv-show.sh TABLE [WORKDIR] [SHOT]
-# (default build/host/show, the screenshot beside the page; the README's
+# (default build/host/show, the screenshot beside the page; docs/kiv.md's
 # docs/kiv-show.png is one such screenshot, taken again by naming it as SHOT)
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -5,30 +5,12 @@
 #include <cstdlib>
 #include <map>
 #include "kiv_commands.h"
+#include "help_text.h"
 #include "kiv_convert.h"
 #include "show_command.h"
 #include "table_csv_read.h"
 
 namespace {
-
-const char kExitStatuses[] =
-    "Exit status:\n"
-    "  0    success\n"
-    "  1    time-out: the handheld did not answer in time\n"
-    "  2    retries failed: the handheld did not take a block\n"
-    "  3    line error: damaged or unexpected bytes on the line, or the line was lost\n"
-    "  4    no memory for the block\n"
-    "  5    port unavailable (missing, busy, no permission, not a serial device)\n"
-    "  6    the table could not be converted\n"
-    "  7    an input file could not be read\n"
-    "  8    an output could not be written, or exists and --force was not given\n"
-    "  64   bad command line\n"
-    "  130  cancelled by Ctrl-C (143 by SIGTERM, 129 by a hang-up)\n"
-    "  255  the handheld called the transfer off\n"
-    "diff's own: 0 the versions are the same, 1 they differ, 7 or 64 they could not be compared.\n";
-
-// Each command's help points here instead of repeating the table.
-const char kExitStatusesElsewhere[] = "Exit status: see kiv --help.\n";
 
 // Every spelling --encoding takes, each to the one the commands compare.
 const std::map<std::string, std::string> kEncodings = {
@@ -96,9 +78,9 @@ void AddUtf8(CLI::App* cmd, CommonOptions& o)
 // pull and to-csv: the table CSV by default, the Windows application's files on request.
 void AddTableCsv(CLI::App* cmd, CommonOptions& o)
 {
-    cmd->add_flag(
-        "--classic", o.classic,
-        "the Windows application's files instead (layout, record and length files; see docs/formats.md)");
+    cmd->add_flag("--classic", o.classic,
+                  "the Windows application's files instead (layout, record and length files; "
+                  "see " KIV_DOC_DIR "/docs/formats.md)");
     cmd->add_flag("--bom", o.bom, "start the table CSV with a UTF-8 byte-order mark");
     AddEncoding(cmd, o.encoding,
                 "the table CSV's encoding: utf-8 (default, or utf8) or cp932 (or shift_jis)");
@@ -220,7 +202,8 @@ int main(int argc, char** argv)
     CLI::App app{"Moves record tables between the handheld and this computer over a serial cable or a "
                  "serial infrared adapter, and converts them to and from CSV.",
                  "kiv"};
-    app.footer(kExitStatuses);
+    app.formatter(WrappingFormatter());
+    app.footer(AllExitStatuses());
     // The parser's own errors read as every other error of kiv does.
     app.failure_message([](const CLI::App* from, const CLI::Error& e) {
         std::vector<CLI::App*> given = from->get_subcommands();
@@ -365,8 +348,7 @@ int main(int argc, char** argv)
     doctor->add_option("-p,--port", doctorPort, "serial port device, e.g. /dev/ttyUSB0 (default: $KIV_PORT)");
     doctor->add_flag("--probe", probe, "also probe the IR line device: whether it answers");
 
-    for (CLI::App* cmd : app.get_subcommands([](CLI::App*) { return true; }))
-        cmd->footer(kExitStatusesElsewhere);
+    SetExitFooters(&app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cstdlib>
+#include <set>
+#include <sstream>
 #include <string>
 #include "kiv_harness.h"
 
@@ -140,14 +143,88 @@ TEST(KivOptions, OneSpellingOnEveryCommand)
         EXPECT_TRUE(row.made.empty() || Exists(run.File(row.made)));
         EXPECT_TRUE(row.status != 64 || !Exists(run.File("x")));
     }
-    // The exit table is the program's; a command's help points to it, and
-    // states the cable's defaults as the cable's, not the IR link's.
+    // A command's help states the cable's defaults as the cable's, not the IR link's.
     EXPECT_EQ(0, run.Kiv("receive --help"));
-    std::string help = run.Out();
-    EXPECT_EQ(std::string::npos, help.find("  255")) << help;
-    EXPECT_NE(std::string::npos, help.find("Exit status: see kiv --help.")) << help;
+    std::string help;
+    for (const std::string& word : Words(run.Out()))
+        help += word + " ";
     EXPECT_NE(std::string::npos, help.find("with --link cable: XON/XOFF flow control on or off (default on; "
-                                           "the IR link: off)"));
+                                           "the IR link: off)"))
+        << help;
+}
+
+// The statuses a command's help lists, from its "Exit status:" block.
+std::set<int> ListedStatuses(const std::string& help)
+{
+    std::set<int> listed;
+    size_t at = help.find("\nExit status:\n");
+    std::istringstream lines(at == std::string::npos ? "" : help.substr(at + 14));
+    std::string line;
+    while (std::getline(lines, line) && line.rfind("  ", 0) == 0)
+        if (line.size() > 2 && isdigit((unsigned char)line[2]))
+            listed.insert(atoi(line.c_str() + 2));
+    return listed;
+}
+
+// The widest line of a text in terminal columns (its characters are one wide).
+size_t Widest(const std::string& text)
+{
+    size_t widest = 0, n = 0;
+    for (unsigned char c : text) {
+        if (c == '\n')
+            n = 0;
+        else if ((c & 0xC0) != 0x80)
+            widest = std::max(widest, ++n);
+    }
+    return widest;
+}
+
+// Each row fails one command as a user can: the status it exits with must
+// be one its help lists, and one the row names must not be; every help
+// fits an 80-column terminal, as the manual page made from it does.
+TEST(KivOptions, HelpListsTheStatusesACommandGives)
+{
+    KivRun run;
+    WriteWhole(run.File("junk.kcsv"), "no table\r\n");
+    WriteWhole(run.File("junk.csv"), "a,b\r\n1,2\r\n");
+    struct Row {
+        std::string command, args;
+        int status;
+        int unlisted;   // a status the command cannot give
+    } rows[] = {
+        {"pull", "pull -q -p @none --link cable", 5, -1},
+        {"pull", "pull -q -p @none --cts", 64, -1},
+        {"push", "push -q -p @none junk.csv", 7, -1},
+        {"receive", "receive -q -p @none --settings @none.ini", 7, 6},
+        {"send", "send -q -p @none junk.kcsv", 5, 6},
+        {"to-csv", "to-csv junk.kcsv -d out", 6, 5},
+        {"to-csv", "to-csv none.kcsv", 7, 1},
+        {"from-csv", "from-csv junk.csv", 7, 255},
+        {"ports", "ports --nosuch", 64, 7},
+        {"history", "history --archive @none.sqlite", 0, 8},
+        {"archive add", "archive add junk.kcsv --archive @a.sqlite", 6, 5},
+        {"archive add", "archive add none.kcsv --archive @a.sqlite", 7, 130},
+        {"diff", "diff --archive @none.sqlite", 7, 6},
+        {"export", "export 1 --archive @none.sqlite", 7, 5},
+        {"show", "show none.kcsv", 7, 5},
+        {"show", "show junk.kcsv", 6, 1},
+        {"doctor", "doctor -p @none", 5, 6},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args);
+        EXPECT_EQ(row.status, run.Kiv(row.args)) << run.Err();
+        ASSERT_EQ(0, run.Kiv(row.command + " --help"));
+        std::string help = run.Out();
+        std::set<int> listed = ListedStatuses(help);
+        EXPECT_EQ(1u, listed.count(row.status)) << help;
+        EXPECT_EQ(0u, listed.count(row.unlisted)) << help;
+        EXPECT_EQ(1u, listed.count(0)) << help;
+        EXPECT_LE(Widest(help), 80u) << help;
+    }
+    // The program's own help has the whole table.
+    ASSERT_EQ(0, run.Kiv("--help"));
+    EXPECT_EQ((std::set<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 64, 130, 255}), ListedStatuses(run.Out()));
+    EXPECT_LE(Widest(run.Out()), 80u) << run.Out();
 }
 
 }

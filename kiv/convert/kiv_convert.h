@@ -6,7 +6,8 @@
 #include <utility>
 #include <vector>
 
-// Exit statuses of every kiv command (also listed in kiv --help and the README).
+// Exit statuses of every kiv command (also listed in kiv --help, each command's in its own help by
+// cli/help_text.cpp, and in docs/kiv.md).
 enum KivExit : int {
     KIV_EXIT_OK = 0,
     // 1 to 5: the link's result codes (time-out, retries failed, line error, no memory, port unavailable)
