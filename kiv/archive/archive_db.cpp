@@ -152,16 +152,42 @@ std::vector<std::string> ColumnNames(const std::vector<std::string>& titles)
     return names;
 }
 
+// The view of a table: its name, or with " (table)" when it is one of the
+// archive's own; a name SQLite takes for that of a table pulled before
+// (ASCII case aside) gets " (2)", " (3)"..., so every table keeps its view
+// and no view changes its name later.
+bool ViewName(sqlite3* db, const std::string& name, std::string* view, std::string* error)
+{
+    static const std::set<std::string> ours = {"pulls",    "tables",  "fields", "cells",        "pieces",
+                                               "versions", "records", "spans",  "pulls_by_name"};
+    std::set<std::string> taken(ours);
+    sqlite3_stmt* q = Prepare(db, "SELECT name FROM pulls GROUP BY name ORDER BY min(id)");
+    int rc = SQLITE_ERROR;
+    while (q && (rc = sqlite3_step(q)) == SQLITE_ROW) {
+        std::string table = Text(q, 0), base = table.empty() ? "table" : table;
+        if (ours.count(Folded(base)) || Folded(base).rfind("sqlite_", 0) == 0)
+            base += " (table)";
+        std::string v = base;
+        for (int n = 2; taken.count(Folded(v)); n++)
+            v = base + " (" + std::to_string(n) + ")";
+        taken.insert(Folded(v));
+        if (table == name) {
+            *view = v;
+            break;
+        }
+    }
+    sqlite3_finalize(q);
+    return rc == SQLITE_ROW || Fail(db, error);
+}
+
 // A view named after the table, over its stored versions, with the latest
 // version's titles as its columns: a row for each record of each version,
 // the record given by its number in the archive.
 bool MakeView(sqlite3* db, const DecodedTable& table, std::string* error)
 {
-    std::string view = table.name.empty() ? "table" : table.name;
-    static const std::set<std::string> ours = {"pulls",    "tables",  "fields", "cells",        "pieces",
-                                               "versions", "records", "spans",  "pulls_by_name"};
-    if (ours.count(Folded(view)) || Folded(view).rfind("sqlite_", 0) == 0)
-        view += " (table)";
+    std::string view;
+    if (!ViewName(db, table.name, &view, error))
+        return false;
     std::string sql = "DROP VIEW IF EXISTS " + Quoted(view, '"') + ";\nCREATE VIEW " + Quoted(view, '"') +
                       " AS SELECT p.id AS version, s.record AS record";
     std::vector<std::string> names = ColumnNames(table.titles);
