@@ -36,14 +36,43 @@ TEST(KivShow, PrintsAlignedColumns)
          "show addr.kcsv", 0, sample, ""},
         {"the table CSV of the same table, numbers known from its schema", kSampleCsv, "",
          "show csv/addr.csv", 0, sample, ""},
-        {"narrowed to 30 cells: the widest columns cut, a wide character never split", kSample, "",
+        {"narrowed to 30 cells: a number is never cut, the columns that do not fit are left out", kSample, "",
          "show --width 30 addr.kcsv", 0,
-         "氏名      金額  誕生日  写真\n"
-         "------  ------  ------  ------\n"
-         "山田 …  1234.5  1999-…  addr-…\n"
-         "鈴木 …   -0.25  2001-…  addr-…\n"
-         "①Ⅰ　    12345…  2026-…  addr-…\n",
+         "氏名                      金額\n"
+         "--------  --------------------\n"
+         "山田 太…                1234.5\n"
+         "鈴木 \"…                  -0.25\n"
+         "①Ⅰ　      12345678901234567890\n"
+         "2 more columns:\n"
+         "use --columns\n",
          ""},
+        {"--columns by title and by number, in the order given", kSample, "",
+         "show --columns 金額,1 addr.kcsv", 0,
+         "                金額  氏名\n"
+         "--------------------  -----------\n"
+         "              1234.5  山田 太郎\n"
+         "               -0.25  鈴木 \"花子\"\n"
+         "12345678901234567890  ①Ⅰ　\n",
+         ""},
+        {"--columns naming no column", kSample, "", "show --columns 氏名,5 addr.kcsv", 64, "",
+         "kiv: --columns: addr.kcsv has no column \"5\"; its columns are 1 氏名, 2 金額, 3 誕生日, 4 写真"},
+        {"--vertical: a block per record, the values lined up", kSample, "", "show --vertical addr.kcsv", 0,
+         "-[ record 1 ]\n氏名:   山田 太郎\n金額:   1234.5\n誕生日: 1999-12-31\n写真:   "
+         "addr-pictures/1-4.jpg\n"
+         "-[ record 2 ]\n氏名:   鈴木 \"花子\"\n金額:   -0.25\n誕生日: 2001-01-05\n写真:   "
+         "addr-pictures/2-4.png\n"
+         "-[ record 3 ]\n氏名:   ①Ⅰ　\n金額:   12345678901234567890\n誕生日: 2026-12-07\n写真:   "
+         "addr-pictures/3-4.gif\n",
+         ""},
+        {"one column fits 20 cells: vertical by itself, a long number going on under itself", kSample, "",
+         "show --columns 金額,誕生日 --width 20 addr.kcsv", 0,
+         "-[ record 1 ]\n金額:   1234.5\n誕生日: 1999-12-31\n"
+         "-[ record 2 ]\n金額:   -0.25\n誕生日: 2001-01-05\n"
+         "-[ record 3 ]\n金額:   123456789012\n        34567890\n誕生日: 2026-12-07\n",
+         ""},
+        {"a width a view cannot be", kSample, "", "show --width 19 addr.kcsv", 64, "", "kiv: --width: "},
+        {"the page has no width", kSample, "", "show --html --width 40 addr.kcsv", 64, "",
+         "kiv: --width, --columns and --vertical lay out the terminal view"},
         {"no limit: a column still at most 32 cells; line breaks shown, combining marks take none",
          {},
          "name,note\r\nabcdefghijklmnopqrstuvwxyz0123456789,\"two\r\nlines\"\r\ne\xCC\x81t\xC3\xA9,ＡＢ\r\n",
@@ -61,6 +90,13 @@ TEST(KivShow, PrintsAlignedColumns)
          0,
          "氏名  金額  誕生日  写真\n"
          "----  ----  ------  ----\n",
+         ""},
+        {"an empty table, vertical",
+         {"from-csv --classic addr.table t.csv -o empty.kcsv"},
+         "",
+         "show --vertical empty.kcsv",
+         0,
+         "(no records)\n",
          ""},
         {"a missing file", {}, "", "show none.kcsv", 7, "", "none.kcsv: No such file"},
         {"a quote left open",
@@ -93,6 +129,185 @@ TEST(KivShow, PrintsAlignedColumns)
         EXPECT_EQ(row.status, run.Kiv(row.args)) << run.Err();
         EXPECT_EQ(row.out, run.Out());
         EXPECT_NE(std::string::npos, run.Err().find(row.err)) << run.Err();
+    }
+}
+
+// A table of 30 columns as the handheld holds it (code page 932): a name,
+// a long Japanese note, a number, a date, and 項目5 to 項目30 of one letter
+// each; two records.
+void WriteWideTable(const KivRun& run)
+{
+    const std::string item = "\x8D\x80\x96\xDA";   // 項目
+    std::string layout = "Wide" + std::string(29, ' ') + "\r\n";
+    auto field = [&](const std::string& title, const char* kind) {
+        layout += title + std::string(21 - title.size(), ' ') + kind + "\r\n";
+    };
+    field("\x8E\x81\x96\xBC", "0000");   // 氏名
+    field("\x83\x81\x83\x82", "0000");   // メモ
+    field("\x8B\xE0\x8A\x7A", "0100");   // 金額
+    field("\x93\xFA\x95\x74", "0301");   // 日付
+    for (int c = 5; c <= 30; c++)
+        field(item + std::to_string(c), "0000");
+    std::string note;
+    for (int i = 0; i < 24; i++)
+        note += "\x82\xA0\x82\xA2\x82\xA4\x82\xA6\x82\xA8";   // あいうえお
+    std::string records = "\"\x8E\x52\x93\x63 \x91\xBE\x98\x59\",\"" + note +
+                          "\",\"12345678901234567890\",\"2026/12/07\"";   // 山田 太郎
+    records += std::string(26, ',') + "\"x\"\r\n";
+    records += "\"\x97\xE9\x96\xD8\",\"short\",\"-0.25\",\"2001/01/05\"";   // 鈴木
+    records += std::string(26, ',') + "\"y\"\r\n";
+    WriteWhole(run.File("wide.table"), layout);
+    WriteWhole(run.File("wide.txt"), records);
+}
+
+// The cells a line takes on a terminal, worked out apart from kiv for the
+// characters these tables hold: ASCII and the symbols of U+2000 to U+2FFF
+// one, kana, kanji and the full-width forms two.
+int Cells(const std::string& line)
+{
+    int cells = 0;
+    for (size_t at = 0; at < line.size();) {
+        unsigned char b = line[at];
+        int extra = b < 0x80 ? 0 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
+        uint32_t cp = extra == 0 ? b : extra == 1 ? b & 0x1F : extra == 2 ? b & 0x0F : b & 0x07;
+        for (int k = 1; k <= extra && at + k < line.size(); k++)
+            cp = cp << 6 | ((unsigned char)line[at + k] & 0x3F);
+        at += 1 + extra;
+        bool wide = (cp >= 0x3000 && cp <= 0x30FF) || (cp >= 0x4E00 && cp <= 0x9FFF) ||
+                    (cp >= 0xFF01 && cp <= 0xFF60);
+        bool narrow = cp < 0x80 || (cp >= 0x2000 && cp <= 0x2FFF);
+        EXPECT_TRUE(wide || narrow) << "a character the test does not know: U+" << std::hex << cp;
+        cells += wide ? 2 : 1;
+    }
+    return cells;
+}
+
+// The pieces of a line between runs of two or more blanks.
+std::vector<std::string> Pieces(const std::string& line)
+{
+    std::vector<std::string> pieces;
+    for (size_t at = line.find_first_not_of(' '); at != std::string::npos;) {
+        size_t end = line.find("  ", at);
+        pieces.push_back(line.substr(at, end == std::string::npos ? std::string::npos : end - at));
+        at = end == std::string::npos ? end : line.find_first_not_of(' ', end);
+    }
+    return pieces;
+}
+
+std::vector<std::string> Items(int from, int to)
+{
+    std::vector<std::string> items;
+    for (int c = from; c <= to; c++)
+        items.push_back("項目" + std::to_string(c));
+    return items;
+}
+
+std::vector<std::string> Joined(std::vector<std::string> a, const std::vector<std::string>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+TEST(KivShow, FitsTheWidthCuttingTextOnly)
+{
+    const std::vector<std::string> first = {"氏名", "メモ", "金額", "日付"};
+    struct Row {
+        const char* name;
+        std::string args;
+        std::vector<std::string> env;
+        int width;                         // no line may be wider
+        std::vector<std::string> titles;   // the columns shown, in order
+        std::vector<int> widths;           // their widths, from the rule under the titles
+        std::string last;                  // what follows the records, exactly
+    } rows[] = {
+        {"200 cells: the text columns narrowed in proportion, 7 left out",
+         "show --width 200 wide.kcsv",
+         {},
+         200,
+         Joined(first, Items(5, 23)),
+         {7, 10, 20, 10, 5, 5, 5, 5, 5, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6},
+         "7 more columns: 項目24, 項目25, 項目26, 項目27, 項目28, 項目29, 項目30, use --columns\n"},
+        {"80 cells: as many titles named as fit",
+         "show --width 80 wide.kcsv",
+         {},
+         80,
+         Joined(first, Items(5, 8)),
+         {6, 10, 20, 10, 5, 5, 5, 5},
+         "22 more columns: 項目9, 項目10, 項目11, 項目12, 項目13, 項目14, …, use --columns\n"},
+        {"60 cells",
+         "show --width 60 wide.kcsv",
+         {},
+         60,
+         Joined(first, Items(5, 5)),
+         {7, 10, 20, 10, 5},
+         "25 more columns: 項目6, 項目7, 項目8, …, use --columns\n"},
+        {"60 cells from COLUMNS, as a shell sets it",
+         "show wide.kcsv",
+         {"COLUMNS=60"},
+         60,
+         Joined(first, Items(5, 5)),
+         {7, 10, 20, 10, 5},
+         "25 more columns: 項目6, 項目7, 項目8, …, use --columns\n"},
+        {"40 cells: the date does not fit beside the number",
+         "show --width 40 wide.kcsv",
+         {},
+         40,
+         {"氏名", "メモ", "金額"},
+         {6, 10, 20},
+         "27 more columns: 日付, …, use --columns\n"},
+        {"--columns by name: the note alone narrowed",
+         "show --columns 日付,金額,メモ --width 40 wide.kcsv",
+         {},
+         40,
+         {"日付", "金額", "メモ"},
+         {10, 20, 6},
+         ""},
+        {"a number column that cannot fit is left out, the text beside it takes its room",
+         "show --columns メモ,氏名,日付,金額 --width 40 wide.kcsv",
+         {},
+         40,
+         {"メモ", "氏名", "日付"},
+         {19, 7, 10},
+         "1 more column: 金額, use --columns\n"},
+        {"--columns by number",
+         "show --columns 30,4,3 --width 60 wide.kcsv",
+         {},
+         60,
+         {"項目30", "日付", "金額"},
+         {6, 10, 20},
+         ""},
+    };
+    const std::vector<std::string> numbers = {"12345678901234567890", "-0.25"},
+                                   dates = {"2026-12-07", "2001-01-05"};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        KivRun run;
+        WriteWideTable(run);
+        ASSERT_EQ(0, run.Kiv("from-csv --classic wide.table wide.txt -o wide.kcsv")) << run.Err();
+        ASSERT_EQ(0, ExitStatus(run.StartKiv(row.args, "", row.env))) << run.Err();
+        std::string out = run.Out();
+        std::vector<std::string> lines;
+        for (size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1)
+            lines.push_back(out.substr(at, end - at));
+        ASSERT_LE(4u, lines.size()) << out;
+        for (const std::string& line : lines)
+            EXPECT_LE(Cells(line), row.width) << line;
+        EXPECT_EQ(row.titles, Pieces(lines[0]));
+        std::vector<int> widths;
+        for (const std::string& rule : Pieces(lines[1]))
+            widths.push_back((int)rule.size());
+        EXPECT_EQ(row.widths, widths);
+        std::string last;
+        for (size_t i = 4; i < lines.size(); i++)
+            last += lines[i] + "\n";
+        EXPECT_EQ(row.last, last);
+        // Numbers and dates are whole wherever their column is shown.
+        for (const std::string& title : row.titles) {
+            for (const std::string& value : title == "金額"   ? numbers
+                                            : title == "日付" ? dates
+                                                              : std::vector<std::string>())
+                EXPECT_NE(std::string::npos, out.find(value)) << value;
+        }
     }
 }
 
