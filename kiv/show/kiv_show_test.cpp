@@ -317,6 +317,11 @@ struct Page {
     std::vector<std::string> firstCells;   // the text of each record's first cell
     std::vector<std::string> images;       // src of each img
     std::vector<std::string> links;        // href of each a
+    std::vector<std::string> titleKinds;   // class of each th
+    std::vector<std::string>
+        cellKinds;         // class of each td of the first record, "+div" when its text is wrapped
+    std::string style;     // the text of the style element
+    bool framed = false;   // the table inside a div of class "frame"
 };
 
 std::string Attribute(xmlNode* node, const char* name)
@@ -327,10 +332,35 @@ std::string Attribute(xmlNode* node, const char* name)
     return text;
 }
 
+std::string Text(xmlNode* node)
+{
+    xmlChar* text = xmlNodeGetContent(node);
+    std::string s = text ? (const char*)text : "";
+    xmlFree(text);
+    return s;
+}
+
+std::string CellKind(xmlNode* td)
+{
+    std::string kind = Attribute(td, "class");
+    for (xmlNode* child = td->children; child; child = child->next)
+        kind += child->type == XML_ELEMENT_NODE && std::string((const char*)child->name) == "div" ? "+div"
+                                                                                                  : "";
+    return kind;
+}
+
 void Walk(xmlNode* node, bool inBody, Page* page)
 {
     for (; node; node = node->next) {
         std::string tag = node->type == XML_ELEMENT_NODE ? (const char*)node->name : "";
+        if (tag == "th")
+            page->titleKinds.push_back(Attribute(node, "class"));
+        if (tag == "td" && page->records == 1)
+            page->cellKinds.push_back(CellKind(node));
+        if (tag == "style")
+            page->style = Text(node);
+        if (tag == "table")
+            page->framed = node->parent && Attribute(node->parent, "class") == "frame";
         if (tag == "tr" && inBody) {
             page->records++;
             xmlNode* td = node->children;
@@ -446,3 +476,64 @@ TEST(KivShow, WritesOnePageWithThumbnails)
 }
 
 }
+
+namespace {
+
+// The page lets no column be squeezed below what its kind and content need,
+// and keeps titles whole between spaces; a browser lays that out, the page
+// says it by the class of each column.
+TEST(KivShow, GivesEachPageColumnAMinimumByItsKind)
+{
+    const std::vector<std::string> shortItems(26, "s");
+    struct Row {
+        const char* name;
+        std::vector<std::string> before;
+        std::string csv;   // t.csv, written as it stands
+        std::string args;
+        std::string page;
+        std::vector<std::string> kinds;   // each column's class; "+div" where its text wraps in a block
+    } rows[] = {
+        {"the sample: a short name, a number, a date, a picture",
+         kSample,
+         "",
+         "show --html addr.kcsv",
+         "addr.html",
+         {"s", "n", "d", "p"}},
+        {"30 columns: the long note wraps at a measure of its own",
+         {"from-csv --classic wide.table wide.txt -o wide.kcsv"},
+         "",
+         "show --html wide.kcsv",
+         "wide.html",
+         Joined({"s", "l+div", "n", "d"}, shortItems)},
+        {"a table CSV without a schema: text by its length, 16 cells one line, 17 to 48 a medium column",
+         {},
+         "a,b,c,d\r\n0123456789abcdef,0123456789abcdefg,"
+         "0123456789abcdef0123456789abcdef0123456789abcdef,"
+         "0123456789abcdef0123456789abcdef0123456789abcdefg\r\n",
+         "show --html t.csv",
+         "t.html",
+         {"s", "m+div", "m+div", "l+div"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        KivRun run;
+        CopySamples(run);
+        WriteWideTable(run);
+        WriteWhole(run.File("t.csv"), row.csv);
+        for (const std::string& command : row.before)
+            ASSERT_EQ(0, run.Kiv(command)) << command << ": " << run.Err();
+        ASSERT_EQ(0, run.Kiv(row.args)) << run.Err();
+        Page page = ParsePage(run.File(row.page));
+        EXPECT_TRUE(page.framed);
+        EXPECT_EQ(row.kinds, page.cellKinds);
+        ASSERT_EQ(row.kinds.size(), page.titleKinds.size());
+        for (size_t c = 0; c < row.kinds.size(); c++) {
+            EXPECT_EQ(row.kinds[c].substr(0, 1), page.titleKinds[c]);
+            // Every class the page gives has its rule.
+            EXPECT_NE(std::string::npos, page.style.find("td." + page.titleKinds[c])) << page.titleKinds[c];
+        }
+        EXPECT_NE(std::string::npos, page.style.find("th{background:#eee;word-break:keep-all"));
+    }
+}
+
+}   // namespace
