@@ -60,7 +60,8 @@ TEST(KivShow, PrintsAlignedColumns)
          "-[ record 2 ]\n金額:   -0.25\n誕生日: 2001-01-05\n"
          "-[ record 3 ]\n金額:   123456789012\n        34567890\n誕生日: 2026-12-07\n",
          ""},
-        {"a width a view cannot be", kSample, "", "show --width 19 addr.kcsv", 64, "", "kiv: --width: "},
+        {"a width a view cannot be", kSample, "", "show --width 19 addr.kcsv", 64, "",
+         "kiv: --width: give 0 (no limit) or at least 20 cells, not 19"},
         {"the page has no width", kSample, "", "show --html --width 40 addr.kcsv", 64, "",
          "kiv: --width, --columns and --vertical lay out the terminal view"},
         {"no limit: a column still at most 32 cells; line breaks shown, combining marks take none",

@@ -234,11 +234,23 @@ CLI::App* AddShowCommand(CLI::App* app, ShowArgs* args)
                    "are written beside it, in PAGE-pictures/)");
     show->add_option("-o,--output", args->page,
                      "with --html: the page (default: FILE with the extension .html)");
-    show->add_option("--width", args->width,
-                     "the widest line, in terminal cells, at least " + std::to_string(kNarrowestView) +
-                         " (default: the terminal's width, else COLUMNS, else 80; 0: no limit); columns "
-                         "that do not fit are named in a last line")
-        ->check(CLI::Range(0, 0) | CLI::Range(kNarrowestView, 100000));
+    CLI::Validator viewWidth(
+        [](std::string& value) {
+            long width = atol(value.c_str());
+            bool digits = !value.empty() && value.size() < 7 &&
+                          strspn(value.c_str(), "0123456789") == value.size();
+            return digits && (width == 0 || width >= kNarrowestView)
+                       ? std::string()
+                       : "give 0 (no limit) or at least " + std::to_string(kNarrowestView) + " cells, not " +
+                             value;
+        },
+        "");
+    show->add_option(
+            "--width", args->width,
+            "the widest line, in terminal cells, 0 (no limit) or at least " + std::to_string(kNarrowestView) +
+                " (default: the terminal's width, else COLUMNS, else 80); columns that do not fit are "
+                "named in a last line")
+        ->check(viewWidth);
     show->add_option("--columns", args->columns,
                      "the columns to print, in this order: titles or numbers from 1, comma-separated");
     show->add_flag("--vertical", args->vertical,
