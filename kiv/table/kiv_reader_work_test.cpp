@@ -83,6 +83,8 @@ TEST(KivReaderWork, EveryCommandThatReadsATableDoesTheSameWorkPerRecordAtAnySize
         {"to-csv", "to-csv -f @t.kcsv -d @csv", 0},
         {"to-csv --classic", "to-csv --classic -f @t.kcsv -d @classic", 0},
         {"show", "show --width 0 @t.kcsv", 0},
+        {"show narrowed", "show --width 40 @t.kcsv", 0},
+        {"show --vertical", "show --vertical --width 30 @t.kcsv", 0},
         {"show --html", "show --html -f @t.kcsv -o @page/t.html", 0},
         {"export", "export 1 --archive @a.sqlite -f -d @export", 0},
         {"diff", "diff --archive @a.sqlite", 1},
