@@ -432,3 +432,78 @@ TEST(KivShow, GivesEachPageColumnAMinimumByItsContent)
 }
 
 }   // namespace
+
+namespace {
+
+// What headless Chromium measures on the page at a window width, by a
+// script run after it: titles without a space broken onto a second line,
+// how far the page is wider than the window, the tallest record's height
+// and the long note's width, in CSS pixels. "" when there is no browser.
+std::string LaidOut(const KivRun& run, const std::string& page, int width)
+{
+    static const char measure[] = R"(<script>
+(function () {
+  var each = Array.prototype.slice, r = {};
+  r.broken = each.call(document.querySelectorAll('th')).filter(function (th) {
+    if (th.textContent.indexOf(' ') >= 0) return false;
+    var range = document.createRange(), tops = {};
+    range.selectNodeContents(th);
+    each.call(range.getClientRects()).forEach(function (x) { tops[Math.round(x.top)] = 1; });
+    return Object.keys(tops).length > 1;
+  }).map(function (th) { return th.textContent; });
+  r.overflow = document.documentElement.scrollWidth - window.innerWidth;
+  var rows = each.call(document.querySelectorAll('tbody tr'));
+  r.tallest = Math.max.apply(null, rows.map(function (x) { return Math.round(x.getBoundingClientRect().height); }));
+  r.note = Math.round(rows[0].querySelectorAll('td')[1].getBoundingClientRect().width);
+  document.body.setAttribute('data-layout', JSON.stringify(r).replace(/"/g, "'"));
+})();
+</script>)";
+    WriteWhole(run.File("measured.html"), ReadWhole(run.File(page)) + measure);
+    std::string command = "chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+                          "--disable-background-networking --disable-component-update --disable-sync "
+                          "--user-data-dir=" +
+                          run.File("browser") + " --window-size=" + std::to_string(width) +
+                          ",900 --dump-dom file://" + run.File("measured.html") + " 2>/dev/null";
+    FILE* out = popen(command.c_str(), "r");
+    std::string dom;
+    char buf[65536];
+    for (size_t n; out && (n = fread(buf, 1, sizeof buf, out)) > 0;)
+        dom.append(buf, n);
+    if (out)
+        pclose(out);
+    size_t at = dom.find("data-layout=\"");
+    return at == std::string::npos ? "" : dom.substr(at + 13, dom.find('"', at + 13) - at - 13);
+}
+
+// The page of the 30-column table as a browser lays it out: on a wide
+// window the long note keeps a readable width and no record grows tall; on
+// a phone's the records stack under their titles, within the window. No
+// title breaks inside a word either way.
+TEST(KivShow, APageLaidOutByABrowserKeepsEveryColumnReadable)
+{
+    if (system("command -v chromium >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no chromium on this machine to lay the page out";
+    KivRun run;
+    WriteWideTable(run);
+    ASSERT_EQ(0, run.Kiv("from-csv --classic wide.table wide.txt -o wide.kcsv")) << run.Err();
+    ASSERT_EQ(0, run.Kiv("show --html wide.kcsv -o wide.html")) << run.Err();
+    const struct Row {
+        int width;
+        int tallest, note;   // at most, at least
+    } rows[] = {{1400, 200, 300}, {380, 1200, 300}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.width);
+        std::string layout = LaidOut(run, "wide.html", row.width);
+        ASSERT_NE("", layout) << "the browser measured nothing";
+        auto number = [&](const std::string& key) {
+            size_t at = layout.find("'" + key + "':");
+            return at == std::string::npos ? -1 : atoi(layout.c_str() + at + key.size() + 3);
+        };
+        EXPECT_NE(std::string::npos, layout.find("'broken':[]")) << layout;
+        EXPECT_GE(0, number("overflow")) << layout;
+        EXPECT_GE(row.tallest, number("tallest")) << layout;
+        EXPECT_LE(row.note, number("note")) << layout;
+    }
+}
+
+}   // namespace
