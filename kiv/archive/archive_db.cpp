@@ -808,6 +808,7 @@ namespace {
 // archive, so that a long table is never held whole to be decoded.
 struct PieceStream {
     Statements st;
+    bool began = false;   // the read transaction this stream holds
     VersionLists lists;
     std::map<int64_t, std::string> stamps;
     size_t next = 0;
@@ -844,6 +845,8 @@ int ClosePieces(void* cookie)
 {
     PieceStream* p = (PieceStream*)cookie;
     Finish(&p->st);
+    if (p->began)
+        sqlite3_exec(p->st.db, "COMMIT", nullptr, nullptr, nullptr);
     delete p;
     return 0;
 }
@@ -874,8 +877,12 @@ bool ArchiveVersionStream(sqlite3* db, long id, ArchiveEntry* entry, FILE** byte
     int depth = 0;
     PieceStream* p = new PieceStream;
     p->st = StatementsOf(db);
+    // One read transaction for the stream: each piece read alone would
+    // take and drop the file's lock.
+    p->began = sqlite3_get_autocommit(db) &&
+               sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
     if (!FindVersion(db, id, entry, &version, error) || !VersionList(db, version, &p->lists, &depth, error)) {
-        delete p;
+        ClosePieces(p);
         return false;
     }
     *bytes = fopencookie(p, "rb", cookie_io_functions_t{ReadPieces, nullptr, nullptr, ClosePieces});
@@ -892,9 +899,13 @@ bool ArchiveVersion(sqlite3* db, long id, ArchiveEntry* entry, std::string* kcsv
     VersionLists lists;
     int depth = 0;
     Statements st = StatementsOf(db);
+    bool began = sqlite3_get_autocommit(db) &&
+                 sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
     bool ok = FindVersion(db, id, entry, &version, error) &&
               VersionList(db, version, &lists, &depth, error) && VersionBytes(&st, lists, kcsv, error);
     Finish(&st);
+    if (began)
+        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
     return ok;
 }
 
