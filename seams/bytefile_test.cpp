@@ -14,7 +14,19 @@ struct Form {
 
 class ByteFiles : public ::testing::TestWithParam<Form> {
 protected:
-    void SetUp() override { UseMemoryFiles(GetParam().memory); }
+    // Names of this test's own: the cases run side by side in one folder.
+    void SetUp() override
+    {
+        UseMemoryFiles(GetParam().memory);
+        std::string base = std::string("bytefile_test-") +
+                           ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        for (char& c : base)
+            c = c == '/' ? '-' : c;
+        path = base + ".bin";
+        other = base + ".other";
+        kPath = path.c_str();
+        kOther = other.c_str();
+    }
     void TearDown() override
     {
         for (const char* name : {kPath, kOther})
@@ -23,8 +35,9 @@ protected:
         UseMemoryFiles(false);
         fileWriteFaultCountdown = 0;
     }
-    static constexpr const char* kPath = "bytefile_test.bin";
-    static constexpr const char* kOther = "bytefile_test.other";
+    std::string path, other;
+    const char* kPath = nullptr;
+    const char* kOther = nullptr;
 
     static std::string ReadAll(const char* path)
     {
