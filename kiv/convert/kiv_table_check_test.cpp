@@ -189,6 +189,11 @@ TEST(KivTableCheck, TablesTheConversionPassesOverConvertAsItDoes)
             EXPECT_TRUE(ReadWhole(run.File("core/" + name)) == ReadWhole(run.File("kiv/" + name))) << name;
         EXPECT_EQ(0, run.Kiv("to-csv addr.kcsv", "tab")) << run.Err();
         EXPECT_EQ(0, run.Kiv("show addr.kcsv", "tab")) << run.Err();
+        // Its table CSV reads back into a table that converts to the same CSV.
+        ASSERT_EQ(0, mkdir(run.File("tab/back").c_str(), 0755));
+        EXPECT_EQ(0, run.Kiv("from-csv addr.csv -o back/addr.kcsv", "tab")) << run.Err();
+        EXPECT_EQ(0, run.Kiv("to-csv back/addr.kcsv -d back", "tab")) << run.Err();
+        EXPECT_TRUE(ReadWhole(run.File("tab/addr.csv")) == ReadWhole(run.File("tab/back/addr.csv")));
         // The archive keeps it after the sample as it came, and diff reads both.
         WriteWhole(run.File("tab/sample.kcsv"), Joined(sample));
         EXPECT_EQ(0, run.Kiv("archive add --archive @a.sqlite sample.kcsv addr.kcsv", "tab")) << run.Err();
