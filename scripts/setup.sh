@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs, idempotently, everything the build and the tests need on Debian 12.
-# --main: also what only the main job uses (a headless browser for the
-# screenshot of kiv's web page).
+# --main is taken for what only the main job uses (nothing beyond the tests'
+# needs at present).
 set -euo pipefail
 
 need=()
@@ -24,10 +24,9 @@ for p in dpkg-dev help2man lintian unzip man-db; do
 done
 # The spreadsheet that reads and saves the table CSV in its round-trip test.
 want libreoffice-calc-nogui
-
-if [ "${1:-}" = --main ]; then
-    want chromium
-fi
+# The browser that lays out kiv's web page in its test, and takes the main
+# job's screenshot of it.
+want chromium
 
 if [ ${#need[@]} -gt 0 ]; then
     export DEBIAN_FRONTEND=noninteractive

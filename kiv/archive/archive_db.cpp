@@ -152,16 +152,42 @@ std::vector<std::string> ColumnNames(const std::vector<std::string>& titles)
     return names;
 }
 
+// The view of a table: its name, or with " (table)" when it is one of the
+// archive's own; a name SQLite takes for that of a table pulled before
+// (ASCII case aside) gets " (2)", " (3)"..., so every table keeps its view
+// and no view changes its name later.
+bool ViewName(sqlite3* db, const std::string& name, std::string* view, std::string* error)
+{
+    static const std::set<std::string> ours = {"pulls",    "tables",  "fields", "cells",        "pieces",
+                                               "versions", "records", "spans",  "pulls_by_name"};
+    std::set<std::string> taken(ours);
+    sqlite3_stmt* q = Prepare(db, "SELECT name FROM pulls GROUP BY name ORDER BY min(id)");
+    int rc = SQLITE_ERROR;
+    while (q && (rc = sqlite3_step(q)) == SQLITE_ROW) {
+        std::string table = Text(q, 0), base = table.empty() ? "table" : table;
+        if (ours.count(Folded(base)) || Folded(base).rfind("sqlite_", 0) == 0)
+            base += " (table)";
+        std::string v = base;
+        for (int n = 2; taken.count(Folded(v)); n++)
+            v = base + " (" + std::to_string(n) + ")";
+        taken.insert(Folded(v));
+        if (table == name) {
+            *view = v;
+            break;
+        }
+    }
+    sqlite3_finalize(q);
+    return rc == SQLITE_ROW || Fail(db, error);
+}
+
 // A view named after the table, over its stored versions, with the latest
 // version's titles as its columns: a row for each record of each version,
 // the record given by its number in the archive.
 bool MakeView(sqlite3* db, const DecodedTable& table, std::string* error)
 {
-    std::string view = table.name.empty() ? "table" : table.name;
-    static const std::set<std::string> ours = {"pulls",    "tables",  "fields", "cells",        "pieces",
-                                               "versions", "records", "spans",  "pulls_by_name"};
-    if (ours.count(Folded(view)) || Folded(view).rfind("sqlite_", 0) == 0)
-        view += " (table)";
+    std::string view;
+    if (!ViewName(db, table.name, &view, error))
+        return false;
     std::string sql = "DROP VIEW IF EXISTS " + Quoted(view, '"') + ";\nCREATE VIEW " + Quoted(view, '"') +
                       " AS SELECT p.id AS version, s.record AS record";
     std::vector<std::string> names = ColumnNames(table.titles);
@@ -782,6 +808,7 @@ namespace {
 // archive, so that a long table is never held whole to be decoded.
 struct PieceStream {
     Statements st;
+    bool began = false;   // the read transaction this stream holds
     VersionLists lists;
     std::map<int64_t, std::string> stamps;
     size_t next = 0;
@@ -818,6 +845,8 @@ int ClosePieces(void* cookie)
 {
     PieceStream* p = (PieceStream*)cookie;
     Finish(&p->st);
+    if (p->began)
+        sqlite3_exec(p->st.db, "COMMIT", nullptr, nullptr, nullptr);
     delete p;
     return 0;
 }
@@ -848,8 +877,12 @@ bool ArchiveVersionStream(sqlite3* db, long id, ArchiveEntry* entry, FILE** byte
     int depth = 0;
     PieceStream* p = new PieceStream;
     p->st = StatementsOf(db);
+    // One read transaction for the stream: each piece read alone would
+    // take and drop the file's lock.
+    p->began = sqlite3_get_autocommit(db) &&
+               sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
     if (!FindVersion(db, id, entry, &version, error) || !VersionList(db, version, &p->lists, &depth, error)) {
-        delete p;
+        ClosePieces(p);
         return false;
     }
     *bytes = fopencookie(p, "rb", cookie_io_functions_t{ReadPieces, nullptr, nullptr, ClosePieces});
@@ -866,9 +899,13 @@ bool ArchiveVersion(sqlite3* db, long id, ArchiveEntry* entry, std::string* kcsv
     VersionLists lists;
     int depth = 0;
     Statements st = StatementsOf(db);
+    bool began = sqlite3_get_autocommit(db) &&
+                 sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
     bool ok = FindVersion(db, id, entry, &version, error) &&
               VersionList(db, version, &lists, &depth, error) && VersionBytes(&st, lists, kcsv, error);
     Finish(&st);
+    if (began)
+        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
     return ok;
 }
 

@@ -8,6 +8,7 @@
 #include "kiv_commands.h"
 #include "held_signals.h"
 #include "kiv_convert.h"
+#include "staging.h"
 
 namespace {
 
@@ -100,6 +101,7 @@ int AfterPulledKcsv(const ReceivedTable& table, std::string* error)
     // at once, its staged files removed.
     int signo = TakeHeldSignal();
     if (signo == 0) {
+        StageNoteKept(table.kcsvPath);
         ReleaseTerminationSignals();
         return KIV_EXIT_OK;
     }

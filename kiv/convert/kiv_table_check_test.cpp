@@ -189,6 +189,13 @@ TEST(KivTableCheck, TablesTheConversionPassesOverConvertAsItDoes)
             EXPECT_TRUE(ReadWhole(run.File("core/" + name)) == ReadWhole(run.File("kiv/" + name))) << name;
         EXPECT_EQ(0, run.Kiv("to-csv addr.kcsv", "tab")) << run.Err();
         EXPECT_EQ(0, run.Kiv("show addr.kcsv", "tab")) << run.Err();
+        // The archive keeps it after the sample as it came, and diff reads both.
+        WriteWhole(run.File("tab/sample.kcsv"), Joined(sample));
+        EXPECT_EQ(0, run.Kiv("archive add --archive @a.sqlite sample.kcsv addr.kcsv", "tab")) << run.Err();
+        EXPECT_EQ(0, run.Kiv("export 2 --kcsv --archive @a.sqlite -o @back.kcsv")) << run.Err();
+        EXPECT_TRUE(kcsv == ReadWhole(run.File("back.kcsv")));
+        int differs = run.Kiv("diff --archive @a.sqlite");
+        EXPECT_TRUE(differs == 0 || differs == 1) << differs << ": " << run.Err();
     }
 }
 

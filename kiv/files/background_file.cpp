@@ -72,7 +72,7 @@ BackgroundFile::~BackgroundFile() { CloseBackgroundFile(this); }
 
 bool OpenBackgroundFile(BackgroundFile* file, const std::string& path)
 {
-    file->fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    file->fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (file->fd < 0)
         return false;
     file->filling.reserve(kPiece);

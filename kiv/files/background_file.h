@@ -22,7 +22,7 @@ struct BackgroundFile {
     ~BackgroundFile();   // closes a file left open, as when an exception passes
 };
 
-// Creates (or empties) path; false with errno set when it cannot be opened.
+// Creates (or empties) path, never through a link; false with errno set when it cannot be opened.
 bool OpenBackgroundFile(BackgroundFile* file, const std::string& path);
 // Appends bytes; false (with errno) when a write has failed by the time a
 // full buffer is handed on, so a failure shows a buffer late at most.

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 int ReadWholeFile(const std::string& path, std::string* bytes, std::string* error)
 {
@@ -38,7 +40,12 @@ int ReadWholeFile(const std::string& path, std::string* bytes, std::string* erro
 int WriteWholeFile(const std::string& path, const std::string& bytes, const std::string& shownPath,
                    std::string* error)
 {
-    FILE* f = fopen(path.c_str(), "wb");
+    // A scratch file is a fresh name in a private folder: never a link,
+    // never a file that was there.
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    FILE* f = fd < 0 ? nullptr : fdopen(fd, "wb");
+    if (fd >= 0 && !f)
+        close(fd);
     bool ok = f && fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     int err = errno;
     if (f && fclose(f) != 0 && ok) {

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cstdlib>
+#include <iostream>
 #include <string>
 #include <vector>
 #include "kiv_harness.h"
@@ -242,13 +243,15 @@ std::string Drain(int fd, size_t filled)
 }
 
 // A signal once the transfer is over waits for the table: after the Kcsv
-// file it ends the job with 128+N and the table kept; during the commit of
-// the finished files it is taken after it, and the job succeeds.
+// file it ends the job with 128+N and the table kept; during the conversion
+// after it, the same at once, the conversion's private folder gone; during
+// the commit of the finished files it is taken after it, and the job
+// succeeds. What was written is listed on stdout in every case.
 TEST(KivOutputs, SignalsWaitUntilTheTableIsSaved)
 {
     const std::string n = kName;
     struct Row {
-        std::string stream;     // held full while kiv writes to it
+        std::string stream;     // held full while kiv writes to it; none: the signal is raised
         std::string existing;   // the free-name notice goes to stderr
         std::string waitFor;    // the signal is sent once this is in place
         std::string kcsv;       // where the table is kept
@@ -260,6 +263,7 @@ TEST(KivOutputs, SignalsWaitUntilTheTableIsSaved)
         {"kiv.err", n + ".kcsv", n + "-2.kcsv", n + "-2.kcsv", SIGTERM, 143,
          "cancelled; the table is kept in " + n + "-2.kcsv", n + "-2.csv"},
         {"kiv.out", "", n + "-pictures/3-4.gif", n + ".kcsv", SIGINT, 0, n + "-pictures/3-4.gif", ".kiv-"},
+        {"", "", "", n + ".kcsv", SIGTERM, 143, "cancelled; the table is kept in " + n + ".kcsv", ".kiv-"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.stream);
@@ -267,22 +271,37 @@ TEST(KivOutputs, SignalsWaitUntilTheTableIsSaved)
         std::string table = MakeSample(run);
         MakeFiles(run, row.existing);
         ASSERT_TRUE(run.StartSim(std::string(kSimCable) + " --role send --data " + run.File("addr.kcsv")));
-        unlink(run.File(row.stream).c_str());
-        ASSERT_EQ(0, mkfifo(run.File(row.stream).c_str(), 0644));
-        pid_t kiv = run.StartKiv(std::string("pull --port LINE ") + kCable);
-        int in = open(run.File(row.stream).c_str(), O_RDONLY | O_NONBLOCK);
-        int out = open(run.File(row.stream).c_str(), O_WRONLY | O_NONBLOCK);
-        size_t filled = 0;
-        std::string filler(4096, 'x');
-        for (ssize_t w; (w = write(out, filler.data(), filler.size())) > 0;)
-            filled += (size_t)w;
-        close(out);
-        EXPECT_TRUE(WaitFor(run.File(row.waitFor)));
-        kill(kiv, row.signal);
-        std::string said = Drain(in, filled);
+        // Without a stream the signal comes as kiv makes its second file
+        // once the line is closed: the Kcsv file is the first, the
+        // conversion's table CSV the second.
+        std::vector<std::string> raise;
+        if (row.stream.empty())
+            raise = {"KIV_PTY_RAISE=" + std::to_string(row.signal), "KIV_PTY_RAISE_CREATE=2"};
+        else
+            unlink(run.File(row.stream).c_str());
+        ASSERT_TRUE(row.stream.empty() || mkfifo(run.File(row.stream).c_str(), 0644) == 0);
+        pid_t kiv = run.StartKiv(std::string("pull --port LINE ") + kCable, "", raise);
+        std::string said;
+        if (!row.stream.empty()) {
+            int in = open(run.File(row.stream).c_str(), O_RDONLY | O_NONBLOCK);
+            int out = open(run.File(row.stream).c_str(), O_WRONLY | O_NONBLOCK);
+            size_t filled = 0;
+            std::string filler(4096, 'x');
+            for (ssize_t w; (w = write(out, filler.data(), filler.size())) > 0;)
+                filled += (size_t)w;
+            close(out);
+            EXPECT_TRUE(WaitFor(run.File(row.waitFor)));
+            kill(kiv, row.signal);
+            said = Drain(in, filled);
+        }
         EXPECT_EQ(row.status, ExitStatus(kiv));
         run.FinishSim();
+        if (row.stream.empty())
+            said = run.Err();
         EXPECT_NE(std::string::npos, said.find(row.message)) << said;
+        if (row.stream != "kiv.out") {
+            EXPECT_EQ(row.kcsv + "\n", run.Out());
+        }
         EXPECT_TRUE(table == ReadWhole(run.File(row.kcsv)));
         EXPECT_EQ(0, system(("! ls -a " + run.dir + " | grep -q '^" + row.absent + "'").c_str()));
     }
@@ -323,6 +342,83 @@ TEST(KivOutputs, ASignalBeforeTheCommitEndsTheJob)
     }
 }
 
+// A folder swapped for a symbolic link while the job runs does not take a
+// write: the job goes on in the folder it opened, or refuses when its own
+// private folder was swapped, and the link's target, though it holds a
+// folder of the private folder's name, gets nothing.
+TEST(KivOutputs, AFolderSwappedMidJobTakesNoWrite)
+{
+    struct Row {
+        std::string swapped;   // below the run's folder; STAGE is the private folder's name
+        std::string target;    // what the link names, from where it is
+        int status;
+        std::string message;
+        std::string csv;   // where the table CSV is, when written
+    } rows[] = {
+        {"out", "elsewhere", 0, "", "out.old/in.csv"},
+        {"out/STAGE", "../elsewhere/STAGE", 8, "the private folder was replaced", ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.swapped);
+        KivRun run;
+        std::string table = MakeSample(run, "", 400);   // more than the reader takes at once
+        ASSERT_EQ(0, mkdir(run.File("out").c_str(), 0755));
+        ASSERT_EQ(0, mkfifo(run.File("in.kcsv").c_str(), 0644));
+        pid_t kiv = run.StartKiv("to-csv in.kcsv -d out");
+        int in = open(run.File("in.kcsv").c_str(), O_WRONLY);
+        ASSERT_GE(in, 0);
+        size_t part = table.size() / 2;
+        EXPECT_EQ((ssize_t)part, write(in, table.data(), part));
+        for (int i = 0; i < 2000 && Matching(run, "out/.kiv-stage-*").empty(); i++)
+            usleep(10000);
+        std::vector<std::string> stages = Matching(run, "out/.kiv-stage-*");
+        ASSERT_EQ(1u, stages.size());
+        std::string stage = stages[0].substr(stages[0].rfind('/') + 1);
+        auto named = [&stage](std::string path) {
+            size_t at = path.find("STAGE");
+            return at == std::string::npos ? path : path.replace(at, 5, stage);
+        };
+        std::string swapped = named(row.swapped), target = named(row.target);
+        ASSERT_EQ(0, mkdir(run.File("elsewhere").c_str(), 0755));
+        ASSERT_EQ(0, mkdir(run.File("elsewhere/" + stage).c_str(), 0755));
+        ASSERT_EQ(0, rename(run.File(swapped).c_str(), run.File(swapped + ".old").c_str()));
+        ASSERT_EQ(0, symlink(target.c_str(), run.File(swapped).c_str()));
+        EXPECT_EQ((ssize_t)(table.size() - part), write(in, table.data() + part, table.size() - part));
+        close(in);
+        EXPECT_EQ(row.status, ExitStatus(kiv)) << run.Err();
+        EXPECT_NE(std::string::npos, run.Err().find(row.message)) << run.Err();
+        EXPECT_TRUE(Matching(run, "elsewhere/*").empty());
+        EXPECT_TRUE(Matching(run, "elsewhere/" + stage + "/*").empty());
+        EXPECT_TRUE(
+            Matching(run, "out*/in.csv") ==
+            (row.csv.empty() ? std::vector<std::string>() : std::vector<std::string>{run.File(row.csv)}));
+    }
+}
+
+// kiv converting table from the FIFO live.kcsv in the run's folder, in a
+// PID namespace of its own where the machine allows one, else in this one;
+// all but the table's last bytes are written to *in, so it holds its
+// private folder (*stage) until the rest comes.
+pid_t StartLiveKiv(const KivRun& run, const std::string& table, int* in, std::string* stage)
+{
+    std::vector<std::string> args = {KIV_PATH, "to-csv", "live.kcsv"};
+    if (system("unshare -p -f --mount-proc true >/dev/null 2>&1") == 0)
+        args.insert(args.begin(), {"/usr/bin/unshare", "-p", "-f", "--mount-proc"});
+    else
+        std::cout << "[  SKIPPED ] a kiv in another PID namespace: not allowed here; one in this namespace\n";
+    EXPECT_EQ(0, mkfifo(run.File("live.kcsv").c_str(), 0644));
+    pid_t kiv = Spawn(args, {"XDG_DATA_HOME=" + run.File("data")}, run.File("live.err"), run.dir,
+                      run.File("live.out"));
+    *in = open(run.File("live.kcsv").c_str(), O_WRONLY);
+    EXPECT_EQ((ssize_t)table.size() - 16, write(*in, table.data(), table.size() - 16));
+    for (int i = 0; i < 2000 && Matching(run, ".kiv-stage-*").empty(); i++)
+        usleep(10000);
+    std::vector<std::string> stages = Matching(run, ".kiv-stage-*");
+    EXPECT_EQ(1u, stages.size());
+    *stage = stages.empty() ? run.File("none") : stages[0];
+    return kiv;
+}
+
 // --force replaces a table's whole set: the files its record says kiv wrote
 // and the new table does not write go in the same commit; a file or folder
 // kiv did not write stays, whatever its name, and so does anything a record
@@ -349,7 +445,7 @@ TEST(KivOutputs, ForceLeavesNoStaleFiles)
         std::string gone;
         std::string kept;
         std::string written;   // and named in the new record
-        std::string locked;    // a folder whose lock another job holds
+        std::string locked;    // a folder whose lock another job holds; LIVE: a running kiv's
     } rows[] = {
         {"to-csv addr.kcsv --force", stale + " " + others, record, stale, others, "addr-pictures/3-4.gif",
          ""},
@@ -359,17 +455,22 @@ TEST(KivOutputs, ForceLeavesNoStaleFiles)
         {"to-csv addr.kcsv", stages, "", ".kiv-stage-abcdef",
          ".kiv-stage-held00/0 .kiv-3999999-backup/0 elsewhere/0 .kiv-stage-linked", "addr-pictures/3-4.gif",
          ".kiv-stage-held00"},
+        {"to-csv addr.kcsv", "", "", "", "", "addr-pictures/3-4.gif", "LIVE"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.kiv);
         KivRun run;
-        MakeSample(run);
+        bool live = row.locked == "LIVE";
+        std::string table = MakeSample(run, "", live ? 400 : 0);   // more than the reader takes at once
         MakeFiles(run, row.existing);
+        std::string liveStage;
+        int liveIn = -1;
+        pid_t liveKiv = live ? StartLiveKiv(run, table, &liveIn, &liveStage) : -1;
         bool classic = row.kiv.find("--classic") != std::string::npos;
         std::string recordPath = run.File(classic ? "addr.kcsv.kiv-files" : "addr.kiv-files");
         if (!row.record.empty())
             WriteWhole(recordPath, row.record);
-        int lock = row.locked.empty() ? -1 : open(run.File(row.locked).c_str(), O_RDONLY | O_CLOEXEC);
+        int lock = row.locked.empty() || live ? -1 : open(run.File(row.locked).c_str(), O_RDONLY | O_CLOEXEC);
         if (lock >= 0) {
             EXPECT_EQ(0, flock(lock, LOCK_EX));
         }
@@ -389,6 +490,14 @@ TEST(KivOutputs, ForceLeavesNoStaleFiles)
         EXPECT_NE(std::string::npos, ReadWhole(recordPath).find(row.written + "\n"));
         if (lock >= 0)
             close(lock);
+        if (liveKiv >= 0) {
+            // The live kiv kept its folder: it ends its job as if alone.
+            EXPECT_TRUE(Exists(liveStage));
+            EXPECT_EQ(16, write(liveIn, table.data() + table.size() - 16, 16));
+            close(liveIn);
+            EXPECT_EQ(0, ExitStatus(liveKiv)) << ReadWhole(run.File("live.err"));
+            EXPECT_TRUE(Exists(run.File("live.csv")));
+        }
     }
 }
 

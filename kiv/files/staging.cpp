@@ -4,10 +4,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstdio>
+#include <climits>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
+#include <map>
 #include <set>
 #include <signal.h>
 #include <sys/file.h>
@@ -40,45 +41,134 @@ namespace {
 
 std::string Reason(int err) { return strerror(err); }
 
+int DupFolder(int fd) { return fcntl(fd, F_DUPFD_CLOEXEC, 0); }
+
+// The part of path below the stage's destination; false when it lies elsewhere.
+bool Relative(const Staging* stage, const std::string& path, std::string* rel)
+{
+    std::string prefix = JoinPath(stage->dir, "");
+    if (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    *rel = path.substr(prefix.size());
+    return true;
+}
+
+// The folder rel below fd, opened a step at a time and never through a
+// link: -1 with errno ELOOP when a step is a link, and *failedEnd where
+// that step's name ends in rel.
+int OpenFolderAt(int fd, const std::string& rel, size_t* failedEnd)
+{
+    int at = DupFolder(fd);
+    for (size_t start = 0; at >= 0 && start < rel.size();) {
+        size_t end = rel.find('/', start);
+        if (end == std::string::npos)
+            end = rel.size();
+        std::string step = rel.substr(start, end - start);
+        if (!step.empty()) {
+            int next = openat(at, step.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            int err = errno;
+            struct stat st;
+            if (next < 0 && fstatat(at, step.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+                err = ELOOP;
+            close(at);
+            errno = err;
+            at = next;
+            *failedEnd = end;
+        }
+        start = end + 1;
+    }
+    return at;
+}
+
+// The folders one commit works in, each opened once below the destination.
+struct Places {
+    const Staging* stage;
+    std::map<std::string, int> open;   // by its path below the destination; "" is the destination
+    explicit Places(const Staging* s)
+        : stage(s)
+    {
+        open[""] = s->dirFd;
+    }
+    ~Places()
+    {
+        for (const auto& f : open)
+            if (!f.first.empty())
+                close(f.second);
+    }
+};
+
+// The open folder that holds path, and path's name in it; -1 with *error
+// naming a link in the way, or the reason.
+int ParentOf(Places* places, const std::string& path, std::string* leaf, std::string* error)
+{
+    std::string rel;
+    if (!Relative(places->stage, path, &rel)) {
+        *error = "cannot write " + path + ": not inside " + places->stage->dir;
+        errno = EXDEV;
+        return -1;
+    }
+    size_t slash = rel.find_last_of('/');
+    std::string sub = slash == std::string::npos ? "" : rel.substr(0, slash);
+    *leaf = slash == std::string::npos ? rel : rel.substr(slash + 1);
+    auto found = places->open.find(sub);
+    if (found != places->open.end())
+        return found->second;
+    size_t failedEnd = 0;
+    int fd = OpenFolderAt(places->stage->dirFd, sub, &failedEnd);
+    if (fd < 0) {
+        int err = errno;
+        *error = err == ELOOP ? SymbolicLinkRefusal(JoinPath(places->stage->dir, sub.substr(0, failedEnd)))
+                              : "cannot write " + path + ": " + Reason(err);
+        errno = err;
+        return -1;
+    }
+    places->open[sub] = fd;
+    return fd;
+}
+
+// What is at leaf in fd, the leaf itself when a link; false when nothing is.
+bool StatAt(int fd, const std::string& leaf, struct stat* st)
+{
+    return fstatat(fd, leaf.c_str(), st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+// path below the destination opened for reading, never through a link.
+int OpenBelow(const Staging* stage, const std::string& path)
+{
+    Places places(stage);
+    std::string leaf, ignored;
+    int folder = ParentOf(&places, path, &leaf, &ignored);
+    return folder < 0 ? -1 : openat(folder, leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+}
+
 // Data on disk before the rename makes it visible: a crash leaves the old
 // file or the new one, never an empty one.
-bool SyncFile(const std::string& path)
+bool SyncFileAt(int folder, const std::string& leaf)
 {
-    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    int fd = openat(folder, leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return false;
     bool ok = fsync(fd) == 0;
     return close(fd) == 0 && ok;
 }
 
-bool Exists(const std::string& path)
-{
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
-
-bool IsLink(const std::string& path)
-{
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-}
-
 // Without force a file that appears between the check and the rename must
 // not be replaced either: renameat2 refuses atomically where the file system
 // supports it.
-bool MoveIntoPlace(const std::string& from, const std::string& to, bool force)
+bool MoveIntoPlace(int fromFolder, const std::string& from, int toFolder, const std::string& to, bool force)
 {
     if (!force) {
-        if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        if (renameat2(fromFolder, from.c_str(), toFolder, to.c_str(), RENAME_NOREPLACE) == 0)
             return true;
         if (errno != EINVAL && errno != ENOSYS)
             return false;
-        if (Exists(to)) {
+        struct stat st;
+        if (StatAt(toFolder, to, &st)) {
             errno = EEXIST;
             return false;
         }
     }
-    return rename(from.c_str(), to.c_str()) == 0;
+    return renameat(fromFolder, from.c_str(), toFolder, to.c_str()) == 0;
 }
 
 // Every staged file's data and names on disk before the first rename makes
@@ -94,30 +184,20 @@ bool SyncStagedFiles(const Staging* stage, std::string* error)
     if (syncfs(stage->lockFd) == 0)
         return true;
     if (errno != ENOSYS) {
-        *error = "cannot write in " + FolderOf(stage->folder) + ": " + Reason(errno);
+        *error = "cannot write in " + stage->dir + ": " + Reason(errno);
         return false;
     }
 #endif
     for (const auto& m : stage->moves)
-        if (!SyncFile(m.first)) {
+        if (!SyncFileAt(stage->lockFd, LeafOf(m.first))) {
             *error = "cannot write " + m.second + ": " + Reason(errno);
             return false;
         }
     return true;
 }
 
-// Renames reach the disk only with their folder.
-void SyncFolder(const std::string& dir)
-{
-    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
-}
-
-// A private folder's name is this prefix and the six characters mkdtemp
-// puts in; its owner holds an flock on it for the folder's whole life, so a
+// A private folder's name is this prefix and six letters or digits drawn at
+// random; its owner holds an flock on it for the folder's whole life, so a
 // folder whose lock can be taken was left by a job that has gone, wherever
 // that job ran (another PID namespace, another host on a shared folder).
 const char kStagePrefix[] = ".kiv-stage-";
@@ -134,11 +214,33 @@ bool StageFolderName(const char* leaf)
     return true;
 }
 
+// A fresh private folder in dirFd, as mkdtemp makes one but below a held
+// folder; its name goes to leaf. False with errno when none can be made.
+bool MakeStageFolder(int dirFd, char* leaf)
+{
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    size_t prefix = strlen(kStagePrefix);
+    for (int attempt = 0; attempt < 100; attempt++) {
+        unsigned char random[kStageRandom];
+        if (getentropy(random, sizeof random) != 0)
+            return false;
+        memcpy(leaf, kStagePrefix, prefix);
+        for (size_t i = 0; i < kStageRandom; i++)
+            leaf[prefix + i] = letters[random[i] % (sizeof letters - 1)];
+        leaf[prefix + kStageRandom] = '\0';
+        if (mkdirat(dirFd, leaf, 0700) == 0)
+            return true;
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
 // The folder opened, never through a link, and locked; -1 when it is not a
 // folder or another job holds its lock.
-int LockStage(const std::string& path, bool wait)
+int LockStage(int dirFd, const char* leaf, bool wait)
 {
-    int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int fd = openat(dirFd, leaf, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return -1;
     if (flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB)) != 0) {
@@ -148,49 +250,67 @@ int LockStage(const std::string& path, bool wait)
     return fd;
 }
 
-// The locked folder is still the one at path: its owner or another clean-up
+// The locked folder is still the one at leaf: its owner or another clean-up
 // may have removed it between the open and the lock.
-bool StillAt(int fd, const std::string& path)
+bool StillAt(int fd, int dirFd, const char* leaf)
 {
     struct stat held, now;
-    return fstat(fd, &held) == 0 && lstat(path.c_str(), &now) == 0 && held.st_dev == now.st_dev &&
-           held.st_ino == now.st_ino;
+    return fstat(fd, &held) == 0 && fstatat(dirFd, leaf, &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+           held.st_dev == now.st_dev && held.st_ino == now.st_ino;
 }
 
-// Private folders in dir that no live job holds: a crash or a kill left them.
-// A folder that merely looks alike, or a link of that name, is not touched.
-void RemoveAbandonedStages(const std::string& dir)
+// The names in the open folder fd, but "." and "..".
+std::vector<std::string> NamesIn(int fd)
 {
-    DIR* d = opendir(dir.c_str());
+    std::vector<std::string> names;
+    DIR* d = fdopendir(DupFolder(fd));
     if (!d)
-        return;
-    std::vector<std::string> candidates;
+        return names;
+    rewinddir(d);
     while (struct dirent* e = readdir(d))
-        if (StageFolderName(e->d_name))
-            candidates.push_back(JoinPath(dir, e->d_name));
+        if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
+            names.push_back(e->d_name);
     closedir(d);
-    for (const std::string& path : candidates) {
-        int fd = LockStage(path, false);
+    return names;
+}
+
+// Empties the open folder fd, never following a link out of it.
+void RemoveInside(int fd, int depth)
+{
+    for (const std::string& name : NamesIn(fd)) {
+        if (unlinkat(fd, name.c_str(), 0) == 0 || depth == 0)
+            continue;
+        int sub = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (sub < 0)
+            continue;
+        RemoveInside(sub, depth - 1);
+        close(sub);
+        unlinkat(fd, name.c_str(), AT_REMOVEDIR);
+    }
+}
+
+const int kRemoveDepth = 16;
+
+// Private folders in dirFd that no live job holds: a crash or a kill left
+// them. A folder that merely looks alike, or a link of that name, is not
+// touched.
+void RemoveAbandonedStages(int dirFd)
+{
+    for (const std::string& name : NamesIn(dirFd)) {
+        if (!StageFolderName(name.c_str()))
+            continue;
+        int fd = LockStage(dirFd, name.c_str(), false);
         if (fd < 0)
             continue;
-        if (StillAt(fd, path))
-            RemoveTree(path);
+        if (StillAt(fd, dirFd, name.c_str())) {
+            RemoveInside(fd, kRemoveDepth);
+            unlinkat(dirFd, name.c_str(), AT_REMOVEDIR);
+        }
         close(fd);
     }
 }
 
-int RemoveEntry(const char* path, const struct stat*, int type, struct FTW*)
-{
-    if (type == FTW_DP)
-        rmdir(path);
-    else
-        unlink(path);
-    return 0;
-}
-
 }   // namespace
-
-void RemoveTree(const std::string& path) { nftw(path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS); }
 
 namespace {
 
@@ -212,6 +332,17 @@ sigset_t CancelSet(void)
 }
 
 const char* const kStagedSuffixes[] = {"", ".table", ".txt", ".csv"};
+
+// A table already saved when a signal ends the job, for the handler to name:
+// written only with the signals blocked.
+char gKept[PATH_MAX];
+volatile sig_atomic_t gKeptSize = 0;
+
+void Say(int fd, const char* text, size_t size)
+{
+    ssize_t ignored = write(fd, text, size);
+    (void)ignored;
+}
 
 // Only calls that are safe in a handler: the staged files are the numbers
 // below count inside the locked folder.
@@ -237,11 +368,17 @@ void CancelStages(int signo)
                 unlinkat(stage->lockFd, name, 0);
             }
         }
-        rmdir(stage->folder.c_str());
+        unlinkat(stage->dirFd, stage->leaf, AT_REMOVEDIR);
     }
     static const char said[] = "kiv: cancelled; nothing more is written\n";
-    ssize_t ignored = write(STDERR_FILENO, said, sizeof said - 1);
-    (void)ignored;
+    static const char kept[] = "kiv: cancelled; the table is kept in ";
+    if (gKeptSize == 0) {
+        Say(STDERR_FILENO, said, sizeof said - 1);
+        _exit(128 + signo);
+    }
+    Say(STDOUT_FILENO, gKept, (size_t)gKeptSize);
+    Say(STDERR_FILENO, kept, sizeof kept - 1);
+    Say(STDERR_FILENO, gKept, (size_t)gKeptSize);
     _exit(128 + signo);
 }
 
@@ -283,20 +420,30 @@ void LeaveStage(Staging* stage)
 int StageOpen(Staging* stage, const std::string& dir, std::string* error)
 {
     std::string folder = dir.empty() ? "." : dir;
-    RemoveAbandonedStages(folder);
-    std::string pattern = JoinPath(folder, kStagePrefix + std::string(kStageRandom, 'X'));
-    // Between mkdtemp and the lock another job's clean-up may take the fresh
-    // folder for abandoned and remove it: then a new one is made.
+    // The destination as the user named it, links in that name included;
+    // from here on only through this descriptor.
+    stage->dir = folder;
+    stage->dirFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (stage->dirFd < 0) {
+        *error = "cannot write in " + folder + ": " + Reason(errno);
+        return KIV_EXIT_WRITE;
+    }
+    RemoveAbandonedStages(stage->dirFd);
+    // Between the mkdir and the lock another job's clean-up may take the
+    // fresh folder for abandoned and remove it: then a new one is made.
     for (int attempt = 0; attempt < 8; attempt++) {
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        if (!mkdtemp(name.data())) {
+        if (!MakeStageFolder(stage->dirFd, stage->leaf)) {
             *error = "cannot write in " + folder + ": " + Reason(errno);
             return KIV_EXIT_WRITE;
         }
-        int fd = LockStage(name.data(), true);
-        if (fd >= 0 && StillAt(fd, name.data())) {
-            stage->folder = name.data();
+        int fd = LockStage(stage->dirFd, stage->leaf, true);
+        if (fd >= 0 && StillAt(fd, stage->dirFd, stage->leaf)) {
+            stage->folder = JoinPath(folder, stage->leaf);
+            std::string handle = "/proc/self/fd/" + std::to_string(fd);
+            struct stat held, seen;
+            bool shown = stat(handle.c_str(), &seen) == 0 && fstat(fd, &held) == 0 &&
+                         held.st_dev == seen.st_dev && held.st_ino == seen.st_ino;
+            stage->handle = shown ? handle : stage->folder;
             stage->lockFd = fd;
             EnterStage(stage);
             return KIV_EXIT_OK;
@@ -304,28 +451,53 @@ int StageOpen(Staging* stage, const std::string& dir, std::string* error)
         if (fd >= 0)
             close(fd);
     }
+    stage->leaf[0] = '\0';
     *error = "cannot write in " + folder + ": its private folder was taken away while it was made";
     return KIV_EXIT_WRITE;
 }
 
+void StageNoteKept(const std::string& path)
+{
+    sigset_t set = CancelSet(), saved;
+    sigprocmask(SIG_BLOCK, &set, &saved);
+    size_t size = path.empty() || path.size() + 1 >= sizeof gKept ? 0 : path.size();
+    memcpy(gKept, path.data(), size);
+    gKept[size] = '\n';
+    gKeptSize = size == 0 ? 0 : (sig_atomic_t)(size + 1);
+    sigprocmask(SIG_SETMASK, &saved, nullptr);
+}
+
 std::string StageName(Staging* stage, const char* suffix)
 {
-    return stage->folder + "/" + std::to_string(stage->count++) + suffix;
+    return stage->handle + "/" + std::to_string(stage->count++) + suffix;
 }
 
 int StageWrite(Staging* stage, const std::string& finalPath, const void* data, size_t size,
                std::string* error)
 {
-    std::string path = StageName(stage, "");
-    FILE* f = fopen(path.c_str(), "wb");
-    bool ok = f && fwrite(data, 1, size, f) == size && fflush(f) == 0;
+    std::string path = StageName(stage, ""), leaf = LeafOf(path);
+    int fd = openat(stage->lockFd, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const char* bytes = static_cast<const char*>(data);
+    size_t done = 0;
+    while (fd >= 0 && done < size) {
+        ssize_t n = write(fd, bytes + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            break;
+        }
+        done += (size_t)n;
+    }
+    bool ok = fd >= 0 && done == size;
     int err = errno;
-    if (f && fclose(f) != 0 && ok) {
+    if (fd >= 0 && close(fd) != 0 && ok) {
         ok = false;
         err = errno;
     }
     if (!ok) {
-        unlink(path.c_str());
+        unlinkat(stage->lockFd, leaf.c_str(), 0);
         *error = "cannot write " + finalPath + ": " + Reason(err);
         return KIV_EXIT_WRITE;
     }
@@ -363,12 +535,11 @@ bool RecordEntry(const std::string& entry, const std::string& base)
            entry.find(kRecordSuffix) == std::string::npos;
 }
 
-// The entries of an older record; none when there is none, or it is not a
-// regular file of its own.
-std::vector<std::string> ReadRecord(const std::string& path, const std::string& base)
+// The entries of an older record open as fd (which it closes); none when
+// there is none, or it is not a regular file of its own.
+std::vector<std::string> ReadRecord(int fd, const std::string& base)
 {
     std::vector<std::string> entries;
-    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     struct stat st;
     if (fd < 0)
         return entries;
@@ -407,12 +578,54 @@ int StageSetRecord(Staging* stage, const std::string& dir, const std::string& na
     }
     std::string path = JoinPath(dir, name + kRecordSuffix);
     if (force)
-        for (const std::string& entry : ReadRecord(path, base))
+        for (const std::string& entry : ReadRecord(OpenBelow(stage, path), base))
             if (!written.count(JoinPath(dir, entry)))
                 StageRemove(stage, JoinPath(dir, entry));
     stage->record = path;
     return StageWrite(stage, path, text.data(), text.size(), error);
 }
+
+namespace {
+
+// Every final path's folder open and checked, before anything moves: a link
+// in place of a file or of a folder on its way is refused, and without force
+// so is a file that exists.
+int CheckPlaces(const Staging* stage, Places* places, bool force, std::string* error)
+{
+    for (const auto& m : stage->moves) {
+        std::string leaf;
+        int folder = ParentOf(places, m.second, &leaf, error);
+        if (folder < 0)
+            return KIV_EXIT_WRITE;
+        struct stat st;
+        if (!StatAt(folder, leaf, &st))
+            continue;
+        if (S_ISLNK(st.st_mode)) {
+            *error = SymbolicLinkRefusal(m.second);
+            return KIV_EXIT_WRITE;
+        }
+        if (!force) {
+            *error = m.second + " exists (give --force to replace it)";
+            return KIV_EXIT_WRITE;
+        }
+    }
+    return KIV_EXIT_OK;
+}
+
+// Only a regular file goes: a folder or a link that has taken a recorded
+// name since, or a folder on its way that is now a link, is the user's.
+void RemoveStale(const Staging* stage, Places* places)
+{
+    for (const std::string& path : stage->stale) {
+        std::string leaf, ignored;
+        int folder = ParentOf(places, path, &leaf, &ignored);
+        struct stat st;
+        if (folder >= 0 && StatAt(folder, leaf, &st) && S_ISREG(st.st_mode))
+            unlinkat(folder, leaf.c_str(), 0);
+    }
+}
+
+}   // namespace
 
 int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, std::string* error)
 {
@@ -420,51 +633,40 @@ int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, s
     sigprocmask(SIG_BLOCK, &held, nullptr);
     // The private folder is still the one made and locked: had it been
     // replaced (by a link, say), its files would come from elsewhere.
-    if (stage->lockFd < 0 || !StillAt(stage->lockFd, stage->folder)) {
+    if (stage->lockFd < 0 || !StillAt(stage->lockFd, stage->dirFd, stage->leaf)) {
         *error = stage->folder + ": the private folder was replaced; nothing is written";
         return KIV_EXIT_WRITE;
     }
-    for (const auto& m : stage->moves) {
-        if (IsLink(m.second)) {
-            *error = SymbolicLinkRefusal(m.second);
-            return KIV_EXIT_WRITE;
-        }
-        if (!force && Exists(m.second)) {
-            *error = m.second + " exists (give --force to replace it)";
-            return KIV_EXIT_WRITE;
-        }
-    }
+    Places places(stage);
+    int rc = CheckPlaces(stage, &places, force, error);
+    if (rc != KIV_EXIT_OK)
+        return rc;
     if (!SyncStagedFiles(stage, error))
         return KIV_EXIT_WRITE;
     // A rename that fails part-way takes back the files this job added, so
     // the job leaves nothing; files it replaced under --force stay replaced.
-    std::vector<std::string> added;
+    std::vector<std::pair<int, std::string>> added;
     for (const auto& m : stage->moves) {
-        bool existed = Exists(m.second);
-        if (!MoveIntoPlace(m.first, m.second, force)) {
+        std::string leaf;
+        int folder = ParentOf(&places, m.second, &leaf, error);
+        struct stat st;
+        bool existed = folder >= 0 && StatAt(folder, leaf, &st);
+        if (folder < 0 || !MoveIntoPlace(stage->lockFd, LeafOf(m.first), folder, leaf, force)) {
             int err = errno;
-            for (const std::string& path : added)
-                unlink(path.c_str());
-            *error = err == EEXIST ? m.second + " exists (give --force to replace it)"
-                                   : "cannot write " + m.second + ": " + Reason(err);
+            for (const auto& path : added)
+                unlinkat(path.first, path.second.c_str(), 0);
+            if (folder >= 0)
+                *error = err == EEXIST ? m.second + " exists (give --force to replace it)"
+                                       : "cannot write " + m.second + ": " + Reason(err);
             return KIV_EXIT_WRITE;
         }
         if (!existed)
-            added.push_back(m.second);
+            added.emplace_back(folder, leaf);
     }
-    // Only a regular file goes: a folder or a link that has taken a
-    // recorded name since is the user's.
-    std::set<std::string> folders;
-    for (const std::string& path : stage->stale) {
-        struct stat st;
-        if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !IsLink(FolderOf(path)))
-            unlink(path.c_str());
-        folders.insert(FolderOf(path));
-    }
-    for (const auto& m : stage->moves)
-        folders.insert(FolderOf(m.second));
-    for (const std::string& dir : folders)
-        SyncFolder(dir);
+    RemoveStale(stage, &places);
+    // Renames reach the disk only with their folders.
+    for (const auto& f : places.open)
+        fsync(f.second);
     if (written)
         for (const auto& m : stage->moves)
             if (m.second != stage->record)
@@ -474,17 +676,22 @@ int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, s
 
 void StageClose(Staging* stage)
 {
-    if (stage->lockFd >= 0)
+    if (stage->lockFd >= 0) {
         LeaveStage(stage);
-    if (!stage->folder.empty()) {
-        RemoveTree(stage->folder);
-        stage->folder.clear();
+        RemoveInside(stage->lockFd, kRemoveDepth);
+        if (StillAt(stage->lockFd, stage->dirFd, stage->leaf))
+            unlinkat(stage->dirFd, stage->leaf, AT_REMOVEDIR);
     }
     // The lock goes with the folder: released first, another job's clean-up
     // could remove files still being written.
     if (stage->lockFd >= 0)
         close(stage->lockFd);
-    stage->lockFd = -1;
+    if (stage->dirFd >= 0)
+        close(stage->dirFd);
+    stage->lockFd = stage->dirFd = -1;
+    stage->folder.clear();
+    stage->handle.clear();
+    stage->leaf[0] = '\0';
     stage->moves.clear();
     stage->stale.clear();
     stage->record.clear();
@@ -492,11 +699,10 @@ void StageClose(Staging* stage)
 
 namespace {
 
-// The two files hold the same bytes; placed only as a regular file of its own.
-bool SameBytes(const std::string& staged, const std::string& placed)
+// The two open files hold the same bytes (both closed here); the placed one
+// only counts as a regular file of its own.
+bool SameBytes(int a, int b)
 {
-    int a = open(staged.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    int b = open(placed.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     struct stat sa, sb;
     bool same = a >= 0 && b >= 0 && fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && S_ISREG(sb.st_mode) &&
                 sa.st_size == sb.st_size;
@@ -510,25 +716,19 @@ bool SameBytes(const std::string& staged, const std::string& placed)
     return same;
 }
 
-// Every file inside folder that a set's record beside it names.
-std::unordered_set<std::string> RecordedInside(const std::string& folder)
+// Every file inside folder (a folder of the destination) that a set's
+// record beside it names.
+std::unordered_set<std::string> RecordedInside(const Staging* stage, const std::string& folder)
 {
     std::unordered_set<std::string> recorded;
-    std::string dir = FolderOf(folder);
-    DIR* d = opendir(dir.c_str());
-    if (!d)
-        return recorded;
-    std::vector<std::string> records;
     const size_t suffix = strlen(kRecordSuffix);
-    while (struct dirent* e = readdir(d)) {
-        size_t n = strlen(e->d_name);
-        if (n > suffix && strcmp(e->d_name + n - suffix, kRecordSuffix) == 0)
-            records.push_back(JoinPath(dir, e->d_name));
+    for (const std::string& name : NamesIn(stage->dirFd)) {
+        if (name.size() <= suffix || name.compare(name.size() - suffix, suffix, kRecordSuffix) != 0)
+            continue;
+        int fd = openat(stage->dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        for (const std::string& entry : ReadRecord(fd, LeafOf(folder) + "/"))
+            recorded.insert(JoinPath(stage->dir, entry));
     }
-    closedir(d);
-    for (const std::string& record : records)
-        for (const std::string& entry : ReadRecord(record, LeafOf(folder) + "/"))
-            recorded.insert(JoinPath(dir, entry));
     return recorded;
 }
 
@@ -544,12 +744,19 @@ std::vector<std::string> KeepRecordedPictures(Staging* stage, const std::string&
     bool read = false;
     for (size_t i = 0; i < stage->moves.size();) {
         const auto& m = stage->moves[i];
-        bool candidate = m.second.compare(0, inside.size(), inside) == 0 && Exists(m.second);
-        if (candidate && !read) {
-            recorded = RecordedInside(folder);
+        int placed = m.second.compare(0, inside.size(), inside) == 0 ? OpenBelow(stage, m.second) : -1;
+        if (placed >= 0 && !read) {
+            recorded = RecordedInside(stage, folder);
             read = true;
         }
-        if (candidate && recorded.count(m.second) && SameBytes(m.first, m.second)) {
+        bool same = false;
+        if (placed >= 0 && recorded.count(m.second)) {
+            int staged = openat(stage->lockFd, LeafOf(m.first).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+            same = SameBytes(staged, placed);
+        } else if (placed >= 0) {
+            close(placed);
+        }
+        if (same) {
             kept.push_back(m.second);
             stage->moves.erase(stage->moves.begin() + (long)i);
         } else {
@@ -566,21 +773,27 @@ int StageCommitWithFolder(Staging* stage, const std::string& folder, bool makeFo
 {
     sigset_t held = CancelSet();
     sigprocmask(SIG_BLOCK, &held, nullptr);
-    if (IsLink(folder)) {
+    Places places(stage);
+    std::string leaf;
+    int parent = ParentOf(&places, folder, &leaf, error);
+    if (parent < 0)
+        return KIV_EXIT_WRITE;
+    struct stat st;
+    if (StatAt(parent, leaf, &st) && S_ISLNK(st.st_mode)) {
         *error = SymbolicLinkRefusal(folder);
         return KIV_EXIT_WRITE;
     }
     std::vector<std::string> kept;
     if (!force)
         kept = KeepRecordedPictures(stage, folder);
-    bool made = makeFolder && mkdir(folder.c_str(), 0777) == 0;
+    bool made = makeFolder && mkdirat(parent, leaf.c_str(), 0777) == 0;
     if (makeFolder && !made && errno != EEXIST) {
         *error = folder + ": cannot make the folder: " + strerror(errno);
         return KIV_EXIT_WRITE;
     }
     int rc = StageCommit(stage, force, written, error);
     if (rc != KIV_EXIT_OK && made)
-        rmdir(folder.c_str());
+        unlinkat(parent, leaf.c_str(), AT_REMOVEDIR);
     if (rc == KIV_EXIT_OK && written)
         written->insert(written->end(), kept.begin(), kept.end());
     return rc;

@@ -2,9 +2,12 @@
 // its destination folder (the same file system, so a rename moves it whole),
 // and all are renamed into place together once the whole job has succeeded.
 // Whatever happens, closing the stage removes the private folder and every
-// file still in it, so a failed job leaves nothing behind. The folder's name
-// carries its owner's process id: a folder left by a crash is removed by the
-// next job in the same destination once that process is gone.
+// file still in it, so a failed job leaves nothing behind. The owner holds
+// an flock on the folder for its whole life: a folder left by a crash is
+// removed by the next job in the same destination once its lock is free.
+// Everything after the open goes through descriptors of the destination and
+// of the private folder, never through their names again, so a folder
+// swapped for a symbolic link mid-job cannot send a write elsewhere.
 #pragma once
 #include <string>
 #include <utility>
@@ -12,11 +15,15 @@
 #include <signal.h>
 
 struct Staging {
-    std::string folder;                                       // the private folder; empty until opened
+    std::string dir;      // the destination, as named
+    std::string folder;   // the private folder; empty until opened
+    std::string handle;   // a path to it through its descriptor, or the folder's path
     std::vector<std::pair<std::string, std::string>> moves;   // staged file, its final path
     std::vector<std::string> stale;   // files the commit removes: an older table's that this one lacks
     std::string record;               // the set's record of what it wrote: not listed as an output
     int lockFd = -1;                  // the open folder, locked while the job lives
+    int dirFd = -1;                   // the destination, held open from the stage's start
+    char leaf[24] = {};               // the private folder's name in it, for the signal handler
     size_t count = 0;                 // names handed out in the folder
 };
 
@@ -33,6 +40,9 @@ std::string JoinPath(const std::string& folder, const std::string& leaf);
 // program exits, so that a commit is never cut in half.
 int StageOpen(Staging* stage, const std::string& dir, std::string* error);
 // A fresh path inside the private folder, for a file a conversion writes.
+// Where the system shows a process's open folders (/proc/self/fd) the path
+// goes through the held folder, so it reaches that folder whatever has
+// become of the names above it.
 std::string StageName(Staging* stage, const char* suffix);
 // Writes data as a staged file that will become finalPath.
 int StageWrite(Staging* stage, const std::string& finalPath, const void* data, size_t size,
@@ -67,7 +77,9 @@ int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, s
 // is listed in *written all the same.
 int StageCommitWithFolder(Staging* stage, const std::string& folder, bool makeFolder, bool force,
                           std::vector<std::string>* written, std::string* error);
+// From now on a signal that ends the job says that the table is kept in
+// path and lists path on stdout, as a job that ends lists what it wrote;
+// "" says nothing is kept again.
+void StageNoteKept(const std::string& path);
 // Removes the private folder with what is left in it.
 void StageClose(Staging* stage);
-// Removes path and, when it is a folder, everything in it.
-void RemoveTree(const std::string& path);

@@ -3,6 +3,7 @@
 // a close with output stopped, and the wait for the handheld's first byte.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <signal.h>
 #include <unistd.h>
 #include <ctime>
@@ -157,11 +158,16 @@ TEST(KivLine, TheCloseDiscardsOnlyWhatTheDrainLeft)
     }
 }
 
-// kiv with its stderr on a terminal of its own: what it wrote there.
-std::string KivOnTerminal(KivRun& run, const std::string& args, int* status)
+// kiv with its stderr on a terminal of its own, columns wide (0: as made):
+// what it wrote there.
+std::string KivOnTerminal(KivRun& run, const std::string& args, int* status, int columns = 0)
 {
     int master = posix_openpt(O_RDWR | O_NOCTTY);
+    struct winsize ws = {};
+    ws.ws_col = (unsigned short)columns;
+    ws.ws_row = 24;
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ||
+        (columns && ioctl(master, TIOCSWINSZ, &ws) != 0) ||
         symlink(ptsname(master), run.File("kiv.err").c_str()) != 0) {
         ADD_FAILURE() << "no terminal";
         return "";
@@ -194,6 +200,7 @@ TEST(KivLine, WaitingIsVisibleAndBounded)
         double atLeastSeconds;
         std::vector<std::string> said;   // in this order
         std::string notSaid;
+        int columns = 0;   // the terminal's width, every line shorter; 0: as made
     } rows[] = {
         {"cable receive",
          "--role send --size 2000 --eof --delay 1500",
@@ -223,6 +230,15 @@ TEST(KivLine, WaitingIsVisibleAndBounded)
          2.0,
          {"waiting for the handheld on LINE", "time-out"},
          "block 0"},
+        // A narrow terminal: the line is shortened, never wrapped.
+        {"ir send, 30 columns",
+         "--format 8O1 --role ir-receive --probe-answer f4",
+         "send @data --link ir",
+         0,
+         0,
+         {"waiting for the handheld on \u2026", "1300 bytes  100%  block 3\033[K"},
+         "B/s",
+         30},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -231,7 +247,7 @@ TEST(KivLine, WaitingIsVisibleAndBounded)
         ASSERT_TRUE(run.StartSim("--baud 9600 " + row.sim));
         double start = NowSeconds();
         int status = -1;
-        std::string said = KivOnTerminal(run, row.kiv + " --port LINE", &status);
+        std::string said = KivOnTerminal(run, row.kiv + " --port LINE", &status, row.columns);
         EXPECT_EQ(row.status, status) << said;
         EXPECT_GE(NowSeconds() - start, row.atLeastSeconds);
         run.StopSim();
@@ -243,6 +259,16 @@ TEST(KivLine, WaitingIsVisibleAndBounded)
             EXPECT_NE(std::string::npos, at) << want << " in " << said;
         }
         EXPECT_EQ(std::string::npos, said.find(row.notSaid)) << said;
+        for (size_t from = 0, end; row.columns && from < said.size(); from = end + 1) {
+            end = std::min(said.find_first_of("\r\n", from), said.size());
+            std::string line = said.substr(from, end - from);
+            if (line.find("\033[K") != std::string::npos)
+                line.erase(line.find("\033[K"));
+            size_t shown = 0;
+            for (unsigned char c : line)
+                shown += (c & 0xC0) != 0x80;
+            EXPECT_GT((size_t)row.columns, shown) << line;
+        }
     }
 }
 

@@ -34,14 +34,21 @@ std::string Stem(const std::string& path)
     return dot == std::string::npos || dot == 0 ? leaf : leaf.substr(0, dot);
 }
 
+// The width asked, else the terminal's, else COLUMNS as a shell sets it,
+// else 80; a terminal narrower than a view can be is taken as that narrow.
 int LineWidth(int asked)
 {
     struct winsize ws;
+    int width = 80;
     if (asked >= 0)
         return asked;
+    const char* columns = getenv("COLUMNS");
+    if (columns && strspn(columns, "0123456789") == strlen(columns) && strlen(columns) < 7 &&
+        atoi(columns) > 0)
+        width = atoi(columns);
     if (isatty(STDOUT_FILENO) && ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0)
-        return ws.ws_col;
-    return 80;
+        width = ws.ws_col;
+    return std::max(width, kNarrowestView);
 }
 
 int PrintText(const ShowArgs& args)
@@ -55,7 +62,16 @@ int PrintText(const ShowArgs& args)
         Complain(error);
         return rc;
     }
-    std::string text = TextTable(table, LineWidth(args.width));
+    TextView view;
+    view.width = LineWidth(args.width);
+    view.vertical = args.vertical;
+    for (size_t c = 0; args.columns.empty() && c < table.titles.size(); c++)
+        view.columns.push_back(c);
+    if (!args.columns.empty() && !PickColumns(table, args.columns, &view.columns, &error)) {
+        Complain("--columns: " + args.input + " " + error);
+        return KIV_EXIT_USAGE;
+    }
+    std::string text = TextTable(table, view);
     if (fwrite(text.data(), 1, text.size(), stdout) != text.size() || fflush(stdout) != 0) {
         Complain(std::string("cannot write the table: ") + strerror(errno));
         return KIV_EXIT_WRITE;
@@ -218,10 +234,28 @@ CLI::App* AddShowCommand(CLI::App* app, ShowArgs* args)
                    "are written beside it, in PAGE-pictures/)");
     show->add_option("-o,--output", args->page,
                      "with --html: the page (default: FILE with the extension .html)");
+    CLI::Validator viewWidth(
+        [](std::string& value) {
+            long width = atol(value.c_str());
+            bool digits = !value.empty() && value.size() < 7 &&
+                          strspn(value.c_str(), "0123456789") == value.size();
+            return digits && (width == 0 || width >= kNarrowestView)
+                       ? std::string()
+                       : "give 0 (no limit) or at least " + std::to_string(kNarrowestView) + " cells, not " +
+                             value;
+        },
+        "");
     show->add_option(
             "--width", args->width,
-            "the widest line, in terminal cells (default: the terminal's width, else 80; 0: no limit)")
-        ->check(CLI::Range(0, 100000));
+            "the widest line, in terminal cells, 0 (no limit) or at least " + std::to_string(kNarrowestView) +
+                " (default: the terminal's width, else COLUMNS, else 80); columns that do not fit are "
+                "named in a last line")
+        ->check(viewWidth);
+    show->add_option("--columns", args->columns,
+                     "the columns to print, in this order: titles or numbers from 1, comma-separated");
+    show->add_flag("--vertical", args->vertical,
+                   "print each record as \"title: value\" lines (chosen by itself when fewer than two "
+                   "columns fit)");
     return show;
 }
 
@@ -229,6 +263,10 @@ int ShowCommand(const CommonOptions& o, const ShowArgs& args)
 {
     if (!args.html && !args.page.empty()) {
         Complain("-o names the page of --html");
+        return KIV_EXIT_USAGE;
+    }
+    if (args.html && (args.width >= 0 || !args.columns.empty() || args.vertical)) {
+        Complain("--width, --columns and --vertical lay out the terminal view, not the page of --html");
         return KIV_EXIT_USAGE;
     }
     if (!args.html)

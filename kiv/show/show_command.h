@@ -7,8 +7,10 @@
 struct ShowArgs {
     std::string input;
     bool html = false;
-    std::string page;   // --html: the page to write; default: FILE with ".html"
-    int width = -1;     // the line width; -1: the terminal's, else 80
+    std::string page;      // --html: the page to write; default: FILE with ".html"
+    int width = -1;        // the line width; -1: the terminal's, else COLUMNS, else 80
+    std::string columns;   // --columns: titles or numbers, comma-separated; "" for all
+    bool vertical = false;
 };
 
 CLI::App* AddShowCommand(CLI::App* app, ShowArgs* args);

@@ -1,6 +1,6 @@
 // A table CSV for kiv show: its cells as from-csv reads them (UTF-8 or code
 // page 932, a byte-order mark passed over) and, from the schema beside it,
-// which columns hold numbers and pictures. A CSV without a schema shows as
+// which columns hold numbers, times and pictures. A CSV without a schema shows as
 // text.
 #include <sys/stat.h>
 #include "file_io.h"
@@ -70,6 +70,7 @@ int ReadKinds(const std::string& path, ShownTable* table, std::string* error)
     }
     for (size_t c = 0; rc == KIV_EXIT_OK && c < model.fields.size() && c < table->titles.size(); c++) {
         table->numbers[c] = model.fields[c].kind == FK_NUMBER;
+        table->times[c] = model.fields[c].kind == FK_TIME;
         table->pictures[c] = model.fields[c].kind == FK_IMAGE;
     }
     if (!model.name.empty())
@@ -92,6 +93,7 @@ int LoadCsvShown(const std::string& path, ShownTable* table, std::string* error)
             table->rows.push_back(Texts(rows[r]));
     }
     table->numbers.assign(table->titles.size(), false);
+    table->times.assign(table->titles.size(), false);
     table->pictures.assign(table->titles.size(), false);
     table->name = WithoutExtension(LeafOf(path));
     table->folder = FolderOf(path);

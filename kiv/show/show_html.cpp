@@ -1,7 +1,13 @@
 // The table as one web page that needs nothing but itself and its picture
 // files: UTF-8, the style inline, no script, no address outside the page's
-// folder. On a narrow screen each record becomes a block of its cells, each
-// under its title. Every cell is escaped; line breaks in a cell show as such.
+// folder. The table scrolls sideways in a frame of its own, its first column
+// kept in view, so that no column is squeezed to fit the window: each column
+// has a class by its kind and content that sets how narrow it may become
+// (numbers and dates never break, long text wraps at a reading measure), and
+// titles break only at spaces. On a narrow screen each record becomes a
+// block of its cells, each under its title. Every cell is escaped; line
+// breaks in a cell show as such.
+#include <algorithm>
 #include "show_table.h"
 #include "show_width.h"
 
@@ -10,18 +16,32 @@ namespace {
 const char kStyle[] =
     "body{font-family:sans-serif;margin:1em;color:#222;background:#fff}\n"
     "h1{font-size:1.3em}\n"
-    "table{border-collapse:collapse}\n"
-    "th,td{border:1px solid #bbb;padding:.3em .6em;text-align:left;vertical-align:top}\n"
-    "th{background:#eee}\n"
+    ".frame{overflow-x:auto;max-width:100%}\n"
+    "table{border-collapse:separate;border-spacing:0;border-top:1px solid #bbb;border-left:1px solid #bbb}\n"
+    "th,td{border-right:1px solid #bbb;border-bottom:1px solid #bbb;padding:.3em .6em;text-align:left;"
+    "vertical-align:top;background:#fff}\n"
+    "th{background:#eee;word-break:keep-all;overflow-wrap:break-word}\n"
+    "th:first-child,td:first-child{position:sticky;left:0;z-index:1}\n"
     "td.n{text-align:right;font-variant-numeric:tabular-nums}\n"
+    "td.n,td.d,td.s{white-space:nowrap}\n"
+    "td.m div{min-width:8em}\n"
+    "td.l div{width:24em}\n"
+    "td.p{min-width:4em}\n"
     "td img{display:block;height:4em;max-width:8em;object-fit:contain}\n"
     "@media (max-width:40em){\n"
     " thead{display:none}\n"
     " table,tbody,tr,td{display:block}\n"
+    " table{border:none}\n"
     " tr{border:1px solid #bbb;margin-bottom:.8em}\n"
-    " td,td.n{border:none;border-top:1px solid #eee;text-align:left}\n"
+    " td,td.n{border:none;border-top:1px solid #eee;text-align:left;white-space:normal;position:static}\n"
+    " td.m div,td.l div{width:auto;min-width:0}\n"
     " td::before{content:attr(data-label);display:block;font-size:.8em;font-weight:bold;color:#555}\n"
     "}\n";
+
+// Text up to this many cells stays on one line; up to kMedium it wraps
+// within a column of at least 8 em, beyond that at 24 em.
+const int kShort = 16;
+const int kMedium = 48;
 
 // Text for an element or an attribute: markup characters as references,
 // control characters and bytes that are no UTF-8 as U+FFFD; line breaks as
@@ -59,24 +79,48 @@ std::string Thumbnail(const std::string& link, const std::string& alt)
            "\" loading=\"lazy\"></a>";
 }
 
-std::string Cell(const ShownTable& table, size_t r, size_t c, const std::string& link)
+// A column's class: "n" a number, "d" a date or time, "p" a picture, else
+// its text by its widest cell, "s" short, "m" medium, "l" long.
+std::vector<std::string> Kinds(const ShownTable& table)
 {
-    const std::string& cell = table.rows[r][c];
-    std::string td = std::string("<td") + (table.numbers[c] ? " class=\"n\"" : "") + " data-label=\"" +
-                     Escaped(table.titles[c], false) + "\">";
-    return td + (link.empty() ? Escaped(cell, true) : Thumbnail(link, cell)) + "</td>";
+    std::vector<std::string> kinds;
+    for (size_t c = 0; c < table.titles.size(); c++) {
+        int widest = 0;
+        for (const std::vector<std::string>& row : table.rows)
+            widest = std::max(widest, DisplayWidth(row[c]));
+        kinds.push_back(table.numbers[c]    ? "n"
+                        : table.times[c]    ? "d"
+                        : table.pictures[c] ? "p"
+                        : widest <= kShort  ? "s"
+                        : widest <= kMedium ? "m"
+                                            : "l");
+    }
+    return kinds;
 }
 
-std::string Head(const ShownTable& table)
+std::string Cell(const ShownTable& table, size_t r, size_t c, const std::string& kind,
+                 const std::string& link)
+{
+    const std::string& cell = table.rows[r][c];
+    std::string td = "<td class=\"" + kind + "\" data-label=\"" + Escaped(table.titles[c], false) + "\">";
+    if (!link.empty())
+        return td + Thumbnail(link, cell) + "</td>";
+    if (kind == "m" || kind == "l")
+        return td + "<div>" + Escaped(cell, true) + "</div></td>";
+    return td + Escaped(cell, true) + "</td>";
+}
+
+std::string Head(const ShownTable& table, const std::vector<std::string>& kinds)
 {
     std::string html = "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n"
                        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
                        "<title>" +
                        Escaped(table.name, false) + "</title>\n<style>\n" + kStyle + "</style>\n</head>\n";
     html += "<body>\n<h1>" + Escaped(table.name, false) + "</h1>\n<p>" + std::to_string(table.rows.size()) +
-            (table.rows.size() == 1 ? " record" : " records") + "</p>\n<table>\n<thead><tr>";
-    for (const std::string& title : table.titles)
-        html += "<th>" + Escaped(title, true) + "</th>";
+            (table.rows.size() == 1 ? " record" : " records") +
+            "</p>\n<div class=\"frame\">\n<table>\n<thead><tr>";
+    for (size_t c = 0; c < table.titles.size(); c++)
+        html += "<th class=\"" + kinds[c] + "\">" + Escaped(table.titles[c], true) + "</th>";
     return html + "</tr></thead>\n<tbody>\n";
 }
 
@@ -84,12 +128,13 @@ std::string Head(const ShownTable& table)
 
 std::string HtmlPage(const ShownTable& table, const std::vector<std::vector<std::string>>& pictureLinks)
 {
-    std::string html = Head(table);
+    std::vector<std::string> kinds = Kinds(table);
+    std::string html = Head(table, kinds);
     for (size_t r = 0; r < table.rows.size(); r++) {
         html += "<tr>";
         for (size_t c = 0; c < table.titles.size(); c++)
-            html += Cell(table, r, c, pictureLinks[r][c]);
+            html += Cell(table, r, c, kinds[c], pictureLinks[r][c]);
         html += "</tr>\n";
     }
-    return html + "</tbody>\n</table>\n</body>\n</html>\n";
+    return html + "</tbody>\n</table>\n</div>\n</body>\n</html>\n";
 }

@@ -12,6 +12,7 @@ void TakeFields(const TableModel& model, ShownTable* table)
     for (const ModelField& f : model.fields) {
         table->titles.push_back(f.title);
         table->numbers.push_back(f.kind == FK_NUMBER);
+        table->times.push_back(f.kind == FK_TIME);
         table->pictures.push_back(f.kind == FK_IMAGE);
     }
 }

@@ -10,6 +10,7 @@ struct ShownTable {
     std::string name;                             // the table's name, or the CSV's file name
     std::vector<std::string> titles;              // UTF-8, one per column
     std::vector<bool> numbers;                    // per column: a number field (right-aligned)
+    std::vector<bool> times;                      // per column: a date or time field
     std::vector<bool> pictures;                   // per column: a picture field, its cells paths
     std::vector<std::vector<std::string>> rows;   // cells, UTF-8 as the table CSV holds them
     // From a Kcsv table: per row and column the picture's bytes (empty when
@@ -31,9 +32,26 @@ int KcsvShown(const std::string& kcsv, const std::string& path, const std::strin
 // column is text).
 int LoadCsvShown(const std::string& path, ShownTable* table, std::string* error);
 
-// The table as aligned lines, each at most width cells wide when the
-// columns can be narrowed that far (0: no limit).
-std::string TextTable(const ShownTable& table, int width);
+// What the terminal view shows: which columns in what order, how wide a
+// line may be, and whether each record is a block of its own.
+struct TextView {
+    std::vector<size_t> columns;   // the table's columns (from 0) in the order shown
+    int width = 0;                 // the widest line in cells, at least kNarrowestView; 0: no limit
+    bool vertical = false;         // each record as "title: value" lines
+};
+const int kNarrowestView = 20;
+
+// The columns a --columns list names, each by its title or by its number
+// from 1; false with *error ("has no column ...") naming the first that is
+// neither and the table's columns.
+bool PickColumns(const ShownTable& table, const std::string& list, std::vector<size_t>* columns,
+                 std::string* error);
+// The view as lines, none wider than view.width: aligned columns, or each
+// record as "title: value" lines when asked or when fewer than two columns
+// fit.
+std::string TextTable(const ShownTable& table, const TextView& view);
+// Each record as a block of "title: value" lines.
+std::string VerticalText(const ShownTable& table, const TextView& view);
 
 // The page, links relative to the page's folder: pictureLinks holds, per
 // row and column, the link of a picture file that exists ("" otherwise).

@@ -94,6 +94,8 @@ TEST(KivReaderWork, EveryCommandThatReadsATableDoesTheSameWorkPerRecordAtAnySize
         {"to-csv --classic", "to-csv --classic -f @t.kcsv -d @classic", 0, false},
         {"from-csv", "from-csv -f @table/t.csv -o @back.kcsv", 0, true},
         {"show", "show --width 0 @t.kcsv", 0, false},
+        {"show narrowed", "show --width 40 @t.kcsv", 0, false},
+        {"show --vertical", "show --vertical --width 30 @t.kcsv", 0, false},
         {"show --html", "show --html -f @t.kcsv -o @page/t.html", 0, false},
         {"export", "export 1 --archive @a.sqlite -f -d @export", 0, false},
         {"diff", "diff --archive @a.sqlite", 1, false},

@@ -302,6 +302,14 @@ void FrameComplete(IrHandheld& h, uint64_t now)
     IrFault f = Roll(h, isData ? IN_DATA : IN_CONTROL, code);
     if (f == IRF_LOSE_INCOMING)
         return;
+    // The PC called the transfer off: the handheld stops waiting for it.
+    if (type == T_CONTROL && code == C_CAN) {
+        h.cancelled = true;
+        h.phase = GAVE_UP;
+        h.deadline = NEVER;
+        h.out.clear();
+        return;
+    }
     if (h.sends) {
         AnswerAsSender(h, type, code, now);
         return;

@@ -49,8 +49,9 @@ struct IrHandheld {
     bool detectableOnly = true;   // random faults leave out what no checksum can catch
 
     // What happened.
-    std::string received;   // the block taken from the PC
-    bool done = false;      // its own side completed
+    std::string received;     // the block taken from the PC
+    bool done = false;        // its own side completed
+    bool cancelled = false;   // the PC sent CAN
     std::vector<IrFault> faultsUsed;
 
     // Internal state.

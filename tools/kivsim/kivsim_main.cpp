@@ -425,7 +425,8 @@ void PlayScenario(SimHandheld& h, const SimRun& run, PtyLine& line, uint64_t dea
         if (HandheldFinished(h) && pump.pendingOut.empty()) {
             // An adapter stays on the line, CTS down, until it is stopped:
             // that CTS is how the PC learns its send is complete.
-            if (!h.scenario.irdaAdapter && ReadAndLingered(run, line, now, drainedAt))
+            // A PC that called the transfer off reads no more of it.
+            if (!h.scenario.irdaAdapter && (h.ir.cancelled || ReadAndLingered(run, line, now, drainedAt)))
                 return;
             next = now + 5000;
         }

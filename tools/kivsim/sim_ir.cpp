@@ -23,7 +23,7 @@ bool Settled(const SimHandheld& h, uint64_t nowUs)
 {
     if (!IrHandheldFinished(h.ir))
         return false;
-    return h.ir.sends || !h.ir.done || nowUs - h.lastReceivedUs >= QUIET_AFTER_LAST_US;
+    return h.ir.sends || !h.ir.done || h.ir.cancelled || nowUs - h.lastReceivedUs >= QUIET_AFTER_LAST_US;
 }
 
 void CheckEnd(SimHandheld& h, uint64_t nowUs)
@@ -34,7 +34,7 @@ void CheckEnd(SimHandheld& h, uint64_t nowUs)
     for (IrFault f : h.ir.faultsUsed)
         faults += std::string(faults.empty() ? "" : ",") + IrFaultName(f);
     HandheldEvent(h, nowUs, "ir faults=" + (faults.empty() ? std::string("none") : faults));
-    HandheldFinish(h, h.ir.done ? "ir-done" : "ir-gave-up", nowUs);
+    HandheldFinish(h, h.ir.done ? "ir-done" : h.ir.cancelled ? "ir-cancelled" : "ir-gave-up", nowUs);
 }
 
 }   // namespace

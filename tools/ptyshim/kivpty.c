@@ -36,6 +36,9 @@
  * program once, as it drops DTR and RTS together: the program is closing
  * the line, so a test meets the moment after a transfer has ended, and
  * before the program has saved what it received, in that order every time.
+ * With KIV_PTY_RAISE_CREATE, a count N, the signal comes instead as the
+ * program creates its Nth file after that drop (the library's own log not
+ * counted): a test meets one step of the saving, in order too.
  *
  * Wine built with 64-bit time calls __ioctl_time64 rather than ioctl, so both
  * are wrapped. Other file descriptors pass through untouched. */
@@ -89,6 +92,8 @@ typedef int (*tcsetattr_fn)(int, int, const struct termios*);
 typedef int (*tcgetattr_fn)(int, struct termios*);
 typedef int (*tcflush_fn)(int, int);
 typedef ssize_t (*write_fn)(int, const void*, size_t);
+typedef int (*open_fn)(const char*, int, ...);
+typedef int (*openat_fn)(int, const char*, int, ...);
 
 static void* next_symbol(const char* name) { return dlsym(RTLD_NEXT, name); }
 
@@ -298,17 +303,52 @@ static void log_modem(int pts, const char* op, int modem)
     log_line(pts, "modem op=%s dtr=%d rts=%d", op, (modem & TIOCM_DTR) ? 1 : 0, (modem & TIOCM_RTS) ? 1 : 0);
 }
 
-/* The signal of KIV_PTY_RAISE, once, when both outputs have just dropped. */
-static void raise_at_close(const char* op, int modem)
+static void raise_once(void)
 {
     static int raised;
     const char* signo = getenv("KIV_PTY_RAISE");
-    if (raised || !signo || !*signo || strcmp(op, "bic") != 0 || (modem & (TIOCM_DTR | TIOCM_RTS)))
+    if (raised || !signo || !*signo)
         return;
     raised = 1;
     int saved = errno;
     raise(atoi(signo));
     errno = saved;
+}
+
+/* Set once both outputs have dropped, when the signal waits for a creation. */
+static int dropped;
+
+/* The signal of KIV_PTY_RAISE, once, when both outputs have just dropped. */
+static void raise_at_close(const char* op, int modem)
+{
+    if (strcmp(op, "bic") != 0 || (modem & (TIOCM_DTR | TIOCM_RTS)))
+        return;
+    const char* count = getenv("KIV_PTY_RAISE_CREATE");
+    if (count && *count) {
+        pthread_mutex_lock(&lock);
+        dropped = 1;
+        pthread_mutex_unlock(&lock);
+        return;
+    }
+    raise_once();
+}
+
+/* Counts a file the program has just created after the drop, and raises
+ * the signal at the one KIV_PTY_RAISE_CREATE names. */
+static void raise_at_create(int fd, const char* path, int flags)
+{
+    static int created;
+    if (fd < 0 || !(flags & O_CREAT))
+        return;
+    const char* log = getenv("KIV_PTY_LOG");
+    if (log && path && strcmp(path, log) == 0)
+        return;
+    pthread_mutex_lock(&lock);
+    int now = dropped ? ++created : 0;
+    pthread_mutex_unlock(&lock);
+    const char* count = getenv("KIV_PTY_RAISE_CREATE");
+    if (now > 0 && count && now == atoi(count))
+        raise_once();
 }
 
 /* The modem-line requests, answered from memory. The inputs read as a device
@@ -502,4 +542,38 @@ ssize_t write(int fd, const void* buf, size_t n)
         log_line(pts, "write bytes=%ld", (long)r);
     }
     return r;
+}
+
+int open(const char* path, int flags, ...)
+{
+    static open_fn real;
+    if (!real)
+        real = (open_fn)next_symbol("open");
+    int mode = 0;
+    if (flags & (O_CREAT | O_TMPFILE)) {
+        va_list ap;
+        va_start(ap, flags);
+        mode = va_arg(ap, int);
+        va_end(ap);
+    }
+    int fd = real(path, flags, mode);
+    raise_at_create(fd, path, flags);
+    return fd;
+}
+
+int openat(int dir, const char* path, int flags, ...)
+{
+    static openat_fn real;
+    if (!real)
+        real = (openat_fn)next_symbol("openat");
+    int mode = 0;
+    if (flags & (O_CREAT | O_TMPFILE)) {
+        va_list ap;
+        va_start(ap, flags);
+        mode = va_arg(ap, int);
+        va_end(ap);
+    }
+    int fd = real(dir, path, flags, mode);
+    raise_at_create(fd, path, flags);
+    return fd;
 }
