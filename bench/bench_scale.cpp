@@ -1,5 +1,6 @@
 // kiv's commands that read a whole table, at growing table sizes: to-csv in
-// both forms, show, show --html and diff of two archived versions, each run
+// both forms, from-csv of the table CSV to-csv wrote, show, show --html and
+// diff of two archived versions, each run
 // as the user runs it (a child process), its wall time and peak memory taken
 // from the child. Beside them, in the same run on the same bytes, the floors:
 // cat of the Kcsv file and cp of the pictures. The table has five fields (a
@@ -164,6 +165,21 @@ struct Step {
     bool toFile;   // stdout into a file of the folder
 };
 
+// A peer run only where its program is on the machine.
+bool OnPath(const std::string& program)
+{
+    std::string check = "command -v " + program + " >/dev/null 2>&1";
+    return system(check.c_str()) == 0;
+}
+
+const char kPythonCsv[] = "import csv, sys\n"
+                          "with open(sys.argv[1], newline='', encoding='utf-8') as f, "
+                          "open(sys.argv[2], 'w', newline='', encoding='utf-8') as o:\n"
+                          "    w = csv.writer(o)\n"
+                          "    for row in csv.reader(f):\n"
+                          "        w.writerow(row)\n";
+const char kPythonStep[] = "Python's csv (peer)";
+
 std::string Kiv() { return KIV_PATH; }
 
 const Step kSteps[] = {
@@ -188,6 +204,16 @@ const Step kSteps[] = {
      [](const std::string& d) {
          return std::vector<std::string>{Kiv(),          "to-csv", "--classic",   "-f",
                                          d + "/v1.kcsv", "-d",     d + "/classic"};
+     },
+     false},
+    {"from-csv",
+     [](const std::string& d) {
+         return std::vector<std::string>{Kiv(), "from-csv", "-f", d + "/csv/v1.csv", "-o", d + "/back.kcsv"};
+     },
+     false},
+    {kPythonStep,
+     [](const std::string& d) {
+         return std::vector<std::string>{"python3", "-c", kPythonCsv, d + "/csv/v1.csv", d + "/python.csv"};
      },
      false},
     {"show",
@@ -224,12 +250,15 @@ int main(int argc, char** argv)
         return 1;
     printf("%-30s %9s %11s %9s %8s\n", "records: step", "seconds", "peak MB", "x floor", "growth");
     std::map<std::string, double> before;
+    bool python = OnPath("python3");
     for (int rows : sizes) {
         std::string dir = root + "/" + std::to_string(rows);
         mkdir(dir.c_str(), 0777);
         mkdir((dir + "/page").c_str(), 0777);
         // Made in a child: a command's peak memory as the kernel counts it
-        // starts from that of the process that started it.
+        // starts from that of the process that started it. What is printed
+        // so far goes first, or the child would print it again.
+        fflush(stdout);
         pid_t maker = fork();
         if (maker == 0)
             _exit(WritePictures(dir) && MakeVersion(dir, rows, {}, dir + "/v1.kcsv") &&
@@ -245,6 +274,8 @@ int main(int argc, char** argv)
             printf("%7d: %-21s %9.1f MB\n", rows, "the Kcsv file", st.st_size / 1e6);
         double floor = 0;
         for (const Step& s : kSteps) {
+            if (s.name == std::string(kPythonStep) && !python)
+                continue;
             Child best;
             for (int round = 0; round < 3; round++) {
                 Child c = Run(s.args(dir), s.toFile ? dir + "/out" : "/dev/null");
@@ -264,6 +295,9 @@ int main(int argc, char** argv)
             printf("%7d: %-21s %9.3f %11.1f %9s %8s\n", rows, s.name, best.seconds, best.megabytes, ratio,
                    grew);
         }
+        if (python && before["from-csv"] > 0 && before[kPythonStep] > 0)
+            printf("%7d: from-csv takes %.2fx the time of Python's csv\n", rows,
+                   before["from-csv"] / before[kPythonStep]);
         fflush(stdout);
     }
     if (argc > 2 && std::string(argv[2]) == "--keep") {

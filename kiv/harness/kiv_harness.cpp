@@ -173,7 +173,7 @@ int KivRun::CountedKiv(const std::string& args, std::map<std::string, double>* w
     unlink(count.c_str());
     int status = ExitStatus(
         StartKiv(args, "", {"LD_PRELOAD=" KIV_PTY_SHIM ":" KIV_COUNT_SHIM, "KIV_COUNT_FILE=" + count}));
-    *work = {{"bytes", 0}, {"allocations", 0}, {"allocated", 0}, {"syncs", 0}};
+    *work = {{"bytes", 0}, {"allocations", 0}, {"allocated", 0}, {"syncs", 0}, {"peak", 0}};
     std::istringstream in(ReadWhole(count));
     std::string name;
     for (double value; in >> name >> value;)

@@ -226,8 +226,9 @@ bool BuildDataRecord(RowContext* c, const std::vector<SchemaRow>& kept, const Cs
                      std::to_string(fields.size()));
         return false;
     }
-    bool inPlace;
-    int k = FindKept(c, kept, number, RowFingerprint(Cells(row)), &inPlace);
+    // A table made on the desktop keeps no records: no fingerprint to find.
+    bool inPlace = false;
+    int k = kept.empty() ? -1 : FindKept(c, kept, number, RowFingerprint(Cells(row)), &inPlace);
     std::vector<bool> fromCell;
     std::vector<std::string> slots = k < 0 ? NewRecord(*c)
                                            : KeptRecordSlots(*c, kept[(size_t)k].kept, &fromCell);

@@ -183,6 +183,74 @@ TEST(KivTableCsvRead, ReportsEveryProblemAndWritesNothing)
     }
 }
 
+// ---- a file longer than what is read at once ------------------------------------
+
+// Rows "a,,,,", the last one longer, that fill exactly size bytes after the
+// header; *line is the line after them.
+std::string Filler(size_t size, size_t* line)
+{
+    const std::string row = "a,,,,\r\n";
+    size_t n = size / row.size() - 1;
+    std::string fill;
+    for (size_t i = 0; i < n; i++)
+        fill += row;
+    fill += std::string(size - fill.size() - 6, 'b') + ",,,,\r\n";
+    *line = n + 3;
+    return fill;
+}
+
+// The file is read 64 KiB at a time: a row across that boundary, or a
+// problem after it, is read and reported as one at the file's start.
+TEST(KivTableCsvRead, ReadsAndReportsAcrossWhatIsReadAtOnce)
+{
+    const size_t kRead = 65536;
+    struct Row {
+        const char* name;
+        size_t before;      // the tail starts this many bytes before the first 64 KiB end
+        std::string tail;   // after the filler
+        const char* flags;
+        std::string values;   // the tail's records; or, with status 6, the problem (@ its line)
+    } rows[] = {
+        {"a quoted cell across", 4, "\"x,\"\"y\"\"\",,,,\r\n", "", "\"x,\"\"y\"\"\",,,,,"},
+        {"a quote closed at the last byte", 3, "\"q\",,,,\r\nz,,,,", "", "\"q\",,,,,|\"z\",,,,,"},
+        {"CR and LF apart", 6, "c,,,,\r\nd,,,,\n", "", "\"c\",,,,,|\"d\",,,,,"},
+        {"a line break in a cell across", 3, "\"two\nlines\",,,,\r\n", "",
+         "line @, column 1 (name): a line break inside a cell"},
+        {"a quote left open after it", 0, "e,,,,\r\n\"open,,,,\r\n", "",
+         "line @+1, column 1: a quote opened here is never closed"},
+        {"not code page 932 after it", 0, "f,,,,\r\n\x8E\x52\x81\x20,,,,\r\n", "",
+         "line @+1, column 2: the bytes 0x81 0x20 are no code page 932 character (read as code page 932)"},
+        {"not UTF-8 after it", 0, "g,,,,\r\n\xFF,,,,\r\n", "--encoding utf8",
+         "line @+1: bytes that are not UTF-8"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        size_t line = 0;
+        std::string fill = Filler(kRead - row.before - (sizeof kHeader - 1), &line);
+        KivRun run;
+        PutTable(run, kHeader + fill + row.tail);
+        int status = run.Kiv(std::string("from-csv in/t.csv -o out.kcsv ") + row.flags);
+        std::string expected = row.values;
+        size_t at = expected.find('@');
+        if (at != std::string::npos) {
+            bool next = expected.compare(at, 3, "@+1") == 0;
+            expected.replace(at, next ? 3 : 1, std::to_string(line + next));
+            EXPECT_EQ(6, status);
+            EXPECT_NE(std::string::npos, run.Err().find("kiv: in/t.csv: " + expected)) << run.Err();
+            EXPECT_FALSE(Exists(run.File("out.kcsv")));
+            continue;
+        }
+        ASSERT_EQ(0, status) << run.Err();
+        std::vector<std::string> got = DataValues(ReadWhole(run.File("out.kcsv")));
+        ASSERT_LE(line - 2, got.size());
+        EXPECT_EQ("\"a\",,,,,", got[line - 4]);
+        std::string joined;
+        for (size_t i = line - 2; i < got.size(); i++)
+            joined += (joined.empty() ? "" : "|") + got[i];
+        EXPECT_EQ(expected, joined);
+    }
+}
+
 // ---- the round trip ----------------------------------------------------------
 
 // The fields of a CSV line, quotes undone (cells hold no line breaks).

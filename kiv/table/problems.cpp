@@ -6,8 +6,12 @@ void Add(Problems* p, size_t line, size_t column, const std::string& title, cons
          bool warning)
 {
     warning = warning && !p->strict;
-    p->list.push_back({line, column, title, what, warning});
-    (warning ? p->warnings : p->errors)++;
+    // Only the lines shown are kept: a table of a million rows may have a
+    // warning in every one.
+    size_t& count = warning ? p->warnings : p->errors;
+    if (count < PROBLEMS_SHOWN)
+        p->list.push_back({line, column, title, what, warning});
+    count++;
 }
 
 // "<file>: line 3, column 2 (金額): <what>"

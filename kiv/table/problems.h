@@ -16,9 +16,9 @@ struct Problem {
 };
 
 struct Problems {
-    std::string file;      // named at the start of every line
-    bool strict = false;   // warnings count as errors
-    std::vector<Problem> list;
+    std::string file;            // named at the start of every line
+    bool strict = false;         // warnings count as errors
+    std::vector<Problem> list;   // the first PROBLEMS_SHOWN errors and as many warnings
     size_t errors = 0;
     size_t warnings = 0;
 };

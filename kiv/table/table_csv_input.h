@@ -3,6 +3,7 @@
 // 932. Quoted fields may hold commas, quotes and line breaks; the line of
 // each cell is kept for the problem report.
 #pragma once
+#include <cstdio>
 #include <string>
 #include <vector>
 #include "problems.h"
@@ -35,3 +36,35 @@ bool DecodeCsvText(const std::string& bytes, TextEncoding encoding, Problems* pr
 // inside an unquoted field, or text after a closing quote, is taken as it
 // stands, as spreadsheets read it.
 void SplitCsvRows(const std::string& text, std::vector<CsvRow>* rows, Problems* problems);
+
+// The rows of a table CSV file read a window at a time, so that a table of
+// any length is read in flat memory: each window ends after a line end (no
+// character of either encoding spans one), and a row that runs past its
+// window is read again from its start once the window has grown.
+struct CsvRowStream {
+    FILE* file = nullptr;
+    std::string path;
+    bool cp932 = false;       // decoded from code page 932; else UTF-8 as it stands
+    std::string raw;          // bytes read after the last whole line
+    std::string text;         // decoded text from the next row on
+    size_t at = 0;            // the next row's start in text
+    size_t line = 1;          // its line
+    size_t linesBefore = 0;   // line ends decoded before text's last piece, for a decoding error's line
+    bool end = false;         // the whole file is in text
+    ~CsvRowStream();
+};
+
+// Opens path and finds its encoding as DecodeCsvText does, reading the file
+// once for that when it may be UTF-8. KIV_EXIT_READ with *error when it
+// cannot be read; a file that is not in the encoding adds a problem and
+// leaves the stream with no rows.
+int OpenCsvRows(CsvRowStream* stream, const std::string& path, TextEncoding encoding, Problems* problems,
+                std::string* error);
+// The first row again, for a second pass over the same file.
+int RewindCsvRows(CsvRowStream* stream, std::string* error);
+
+enum CsvNext { CSV_ROW, CSV_DONE, CSV_FAILED };
+// The next row as SplitCsvRows gives it. CSV_FAILED after a read error
+// (*error) or bytes that are no character (a problem); a quote never closed
+// gives its row with the problem, and then CSV_DONE.
+CsvNext NextCsvRow(CsvRowStream* stream, CsvRow* row, Problems* problems, std::string* error);

@@ -1,10 +1,13 @@
-// The table is built whole in memory first: the header records the schema
-// kept (or, for a schema written by hand, those the core's desktop writer
-// makes from its fields), then one data record per CSV row. Only when no
-// cell has a problem does it reach a file, through the staging folder.
+// The table is built a record at a time: the header records the schema kept
+// (or, for a schema written by hand, those the core's desktop writer makes
+// from its fields), then one data record per CSV row, into a staged file
+// that is committed only when no cell has a problem (push builds the block
+// to send in memory the same way).
 #include "table_csv_read.h"
 #include <sys/stat.h>
+#include <cerrno>
 #include <cstring>
+#include "background_file.h"
 #include "cell_values.h"
 #include "cp932_text.h"
 #include "file_io.h"
@@ -158,79 +161,166 @@ int ReadSchemaBeside(const std::string& csvPath, TableModel* model, std::vector<
     return KIV_EXIT_OK;
 }
 
-// Every data record, or problems.
-std::string DataRecords(const TableModel& model, const std::vector<SchemaRow>& kept,
-                        const std::vector<CsvRow>& rows, const std::string& csvPath, const char* stamp,
-                        bool decimalComma, Problems* problems)
+// Where the table goes as it is built: a staged file, or the block in
+// memory. Once a cell has a problem nothing more is written (the staged file
+// is never committed), but every row is still checked.
+struct KcsvSink {
+    BackgroundFile* file = nullptr;
+    std::string* block = nullptr;
+    int writeError = 0;   // errno of the first failed write
+};
+
+void Put(KcsvSink* sink, const std::string& record)
 {
-    RowContext c = {
-        &model, FolderOf(csvPath), stamp, StampSlot(model), (long)rows.size() - 1 == model.rows, {}, {}, {},
-        {}};
-    c.decimalComma = decimalComma;
-    IndexKeptRows(&c, kept);
-    for (const CsvCell& cell : rows[0].cells)
-        c.titles.push_back(cell.text);
-    std::string records, record;
-    for (size_t r = 1; r < rows.size(); r++) {
-        if (BuildDataRecord(&c, kept, rows[r], (long)r, problems, &record))
-            records += record + kLineEnd;
+    if (!sink)
+        return;
+    if (sink->block) {
+        *sink->block += record;
+        *sink->block += kLineEnd;
+        return;
     }
-    return records;
+    if (!sink->file || sink->writeError)
+        return;
+    if (!BackgroundWrite(sink->file, record.data(), record.size()) ||
+        !BackgroundWrite(sink->file, kLineEnd, 2))
+        sink->writeError = errno ? errno : EIO;
 }
 
-int BuildTable(const std::string& csvPath, const TableReadOptions& options, std::string* kcsv,
+// The first pass: the rows' count and the titles, or what keeps the rows
+// from being read. A file that is no text of its encoding is only that.
+int CountRows(CsvRowStream* csv, CsvRow* titles, long* rows, Problems* problems, std::string* error)
+{
+    CsvRow row;
+    *rows = 0;
+    for (CsvNext next; (next = NextCsvRow(csv, &row, problems, error)) != CSV_DONE; ++*rows) {
+        if (next == CSV_FAILED)
+            return error->empty() ? KIV_EXIT_CONVERT : KIV_EXIT_READ;
+        if (*rows == 0)
+            *titles = row;
+    }
+    return KIV_EXIT_OK;
+}
+
+std::string ChangedWhileRead(const std::string& csvPath)
+{
+    return csvPath + ": the file changed while it was read; read it again once it is saved";
+}
+
+// The second pass: every data record, or problems.
+int DataRecords(const TableModel& model, const std::vector<SchemaRow>& kept, CsvRowStream* csv,
+                const CsvRow& titles, long rows, const char* stamp, bool decimalComma, KcsvSink* sink,
+                Problems* problems, std::string* error)
+{
+    RowContext c = {&model, FolderOf(csv->path), stamp, StampSlot(model), rows - 1 == model.rows, {}, {}, {},
+                    {}};
+    c.decimalComma = decimalComma;
+    IndexKeptRows(&c, kept);
+    for (const CsvCell& cell : titles.cells)
+        c.titles.push_back(cell.text);
+    int rc = RewindCsvRows(csv, error);
+    if (rc != KIV_EXIT_OK)
+        return rc;
+    Problems again;
+    CsvRow row;
+    std::string record;
+    long r = 0;
+    for (CsvNext next; (next = NextCsvRow(csv, &row, &again, error)) != CSV_DONE; r++) {
+        if (next == CSV_FAILED || again.errors || r >= rows)
+            break;
+        if (r > 0 && BuildDataRecord(&c, kept, row, r, problems, &record) && problems->errors == 0)
+            Put(sink, record);
+    }
+    if (!error->empty())
+        return KIV_EXIT_READ;
+    if (r != rows || again.errors) {
+        *error = ChangedWhileRead(csv->path);
+        return KIV_EXIT_READ;
+    }
+    return KIV_EXIT_OK;
+}
+
+std::string TooManyFields(const std::string& csvPath)
+{
+    return SchemaPathOf(csvPath) + ": more fields than a table holds (" + std::to_string(TABLE_MAX_FIELDS) +
+           " in all, at most " + std::to_string(TABLE_MAX_IMAGES) + " pictures and " +
+           std::to_string(TABLE_MAX_OTHERS) + " others)";
+}
+
+// The header records with the row count and the titles of this CSV, or
+// *error when none can be made.
+bool HeaderRecords(const TableModel& model, const CsvRow& titles, long rows, const char* stamp,
+                   const std::string& csvPath, std::vector<std::string>* header, std::string* error)
+{
+    *header = model.header.empty() ? DesktopHeader(model) : model.header;
+    if (header->empty()) {
+        *error = TooManyFields(csvPath);
+        return false;
+    }
+    RetitleHeader(header, model, titles);
+    if (!RenewHeader(header, rows - 1, stamp, PackedStampNow(), Cp932(model.name))) {
+        *error = SchemaPathOf(csvPath) + ": the kept \"P\" record holds no table description to rename";
+        return false;
+    }
+    return true;
+}
+
+// The CSV is read twice and never held: once to count its rows (the header
+// records carry the count) and find what keeps them from being read, then
+// once to check and write each record. A header that cannot be made is
+// said only when no cell has a problem, as the cells are the user's to mend.
+int BuildTable(const std::string& csvPath, const TableReadOptions& options, KcsvSink* sink,
                Problems* problems, std::string* error)
 {
     TableModel model;
     std::vector<SchemaRow> kept;
-    std::string bytes, text;
     int rc = ReadSchemaBeside(csvPath, &model, &kept, error);
     if (rc == KIV_EXIT_OK && model.header.empty())
         TakeDesktopSlots(&model);
+    CsvRowStream csv;
     if (rc == KIV_EXIT_OK)
-        rc = ReadWholeFile(csvPath, &bytes, error);
+        rc = OpenCsvRows(&csv, csvPath, options.encoding, problems, error);
     if (rc != KIV_EXIT_OK)
         return rc;
-    std::vector<CsvRow> rows;
-    if (DecodeCsvText(bytes, options.encoding, problems, &text))
-        SplitCsvRows(text, &rows, problems);
-    if (rows.empty() && problems->errors == 0)
+    CsvRow titles;
+    long rows = 0;
+    rc = CountRows(&csv, &titles, &rows, problems, error);
+    if (rc != KIV_EXIT_OK)
+        return rc;
+    if (rows == 0 && problems->errors == 0)
         AddError(problems, 1, 0, "", "no header row: the first row holds the fields' titles");
-    if (!rows.empty())
-        CheckHeaderRow(model, rows[0], problems);
+    if (rows > 0)
+        CheckHeaderRow(model, titles, problems);
     if (problems->errors)
         return KIV_EXIT_CONVERT;
     char stamp[TIMESTAMP_SIZE];
     FormatTimestamp(stamp);
-    std::string records = DataRecords(model, kept, rows, csvPath, stamp, options.decimalComma, problems);
-    if (problems->errors)
-        return KIV_EXIT_CONVERT;
-    std::vector<std::string> header = model.header.empty() ? DesktopHeader(model) : model.header;
-    if (header.empty()) {
-        *error = SchemaPathOf(csvPath) + ": more fields than a table holds (" +
-                 std::to_string(TABLE_MAX_FIELDS) + " in all, at most " + std::to_string(TABLE_MAX_IMAGES) +
-                 " pictures and " + std::to_string(TABLE_MAX_OTHERS) + " others)";
-        return KIV_EXIT_CONVERT;
-    }
-    RetitleHeader(&header, model, rows[0]);
-    if (!RenewHeader(&header, (long)rows.size() - 1, stamp, PackedStampNow(), Cp932(model.name))) {
-        *error = SchemaPathOf(csvPath) + ": the kept \"P\" record holds no table description to rename";
+    std::vector<std::string> header;
+    std::string headerError;
+    bool headed = HeaderRecords(model, titles, rows, stamp, csvPath, &header, &headerError);
+    for (size_t i = 0; headed && i < header.size(); i++)
+        Put(sink, header[i]);
+    rc = DataRecords(model, kept, &csv, titles, rows, stamp, options.decimalComma, headed ? sink : nullptr,
+                     problems, error);
+    if (rc != KIV_EXIT_OK || problems->errors)
+        return rc != KIV_EXIT_OK ? rc : KIV_EXIT_CONVERT;
+    if (!headed) {
+        *error = headerError;
         return KIV_EXIT_CONVERT;
     }
-    kcsv->clear();
-    for (const std::string& record : header)
-        *kcsv += record + kLineEnd;
-    *kcsv += records + "\x1A";
+    if (sink->block)
+        *sink->block += "\x1A";
+    else if (sink->file && !sink->writeError && !BackgroundWrite(sink->file, "\x1A", 1))
+        sink->writeError = errno ? errno : EIO;
     return KIV_EXIT_OK;
 }
 
-int Build(const std::string& csvPath, const TableReadOptions& options, std::string* kcsv,
+int Build(const std::string& csvPath, const TableReadOptions& options, KcsvSink* sink,
           std::vector<std::string>* report, std::string* error)
 {
     Problems problems;
     problems.file = csvPath;
     problems.strict = options.strict;
-    int rc = BuildTable(csvPath, options, kcsv, &problems, error);
+    int rc = BuildTable(csvPath, options, sink, &problems, error);
     *report = ProblemLines(problems);
     return rc;
 }
@@ -253,16 +343,34 @@ int TableCsvToKcsvFile(const std::string& csvPath, const std::string& outPath,
             return KIV_EXIT_USAGE;
         }
     }
-    std::string kcsv;
-    int rc = Build(csvPath, options, &kcsv, report, error);
-    if (rc != KIV_EXIT_OK)
-        return rc;
+    // A stage that cannot be made, or a write that fails, is said only once
+    // the table has been checked: its problems come first.
     Staging stage;
-    rc = StageOpen(&stage, FolderOf(outPath), error);
-    if (rc == KIV_EXIT_OK)
-        rc = StageWrite(&stage, outPath, kcsv.data(), kcsv.size(), error);
-    if (rc == KIV_EXIT_OK)
+    BackgroundFile file;
+    KcsvSink sink;
+    std::string stageError, staged;
+    int stageRc = StageOpen(&stage, FolderOf(outPath), &stageError);
+    if (stageRc == KIV_EXIT_OK) {
+        staged = StageName(&stage, "");
+        if (OpenBackgroundFile(&file, staged))
+            sink.file = &file;
+        else
+            sink.writeError = errno;
+    }
+    int rc = Build(csvPath, options, &sink, report, error);
+    int closed = CloseBackgroundFile(&file);
+    sink.writeError = sink.writeError ? sink.writeError : closed;
+    if (rc == KIV_EXIT_OK && stageRc != KIV_EXIT_OK) {
+        rc = stageRc;
+        *error = stageError;
+    } else if (rc == KIV_EXIT_OK && sink.writeError) {
+        rc = KIV_EXIT_WRITE;
+        *error = "cannot write " + outPath + ": " + strerror(sink.writeError);
+    }
+    if (rc == KIV_EXIT_OK) {
+        StageAdd(&stage, staged, outPath);
         rc = StageCommit(&stage, options.force, nullptr, error);
+    }
     StageClose(&stage);
     return rc;
 }
@@ -271,7 +379,9 @@ int TableCsvToKcsvBlock(const std::string& csvPath, const TableReadOptions& opti
                         std::vector<uint8_t>* block, std::vector<std::string>* report, std::string* error)
 {
     std::string kcsv;
-    int rc = Build(csvPath, options, &kcsv, report, error);
+    KcsvSink sink;
+    sink.block = &kcsv;
+    int rc = Build(csvPath, options, &sink, report, error);
     if (rc == KIV_EXIT_OK)
         block->assign(kcsv.begin(), kcsv.end());
     return rc;

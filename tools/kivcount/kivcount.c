@@ -8,10 +8,12 @@
  *                (memcmp, bcmp) or copied (memcpy, memmove) for the program
  *   allocations  calls of operator new
  *   allocated    the bytes they asked for
+ *   peak         the most bytes operator new's blocks held at once: a
+ *                program that holds a whole table grows it with the rows
  *   syncs        calls of fsync, fdatasync and syncfs: a job's commit
  *                must not sync once per file it writes
  *
- * At exit the three figures go, one "name value" line each, to the file named
+ * At exit the figures go, one "name value" line each, to the file named
  * by KIV_COUNT_FILE (if set). The real functions are found with dlsym on
  * first use; while dlsym itself runs, plain loops stand in. Built without
  * the sanitizers and without the compiler's own calls of these functions
@@ -20,11 +22,15 @@
  * sanitizer's allocator, when there is one, still sees every block. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
+#include <malloc.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-static unsigned long long bytes, allocations, allocated, syncs;
+static unsigned long long bytes, allocations, allocated, syncs, peak;
+/* Signed: a block that some other allocator gave and operator delete frees
+ * may take it below the truth, never above. */
+static long long held;
 static __thread int resolving;
 
 /* kiv writes its CSV from a thread of its own. */
@@ -165,6 +171,24 @@ int syncfs(int fd)
     return real_syncfs(fd);
 }
 
+/* The blocks' sizes as the allocator has them, the same when a block is
+ * given and when it is freed. */
+static void Hold(void* p)
+{
+    long long now = __atomic_add_fetch(&held, (long long)malloc_usable_size(p), __ATOMIC_RELAXED);
+    unsigned long long most = __atomic_load_n(&peak, __ATOMIC_RELAXED);
+    while (now > (long long)most && !__atomic_compare_exchange_n(&peak, &most, (unsigned long long)now, 1,
+                                                                 __ATOMIC_RELAXED, __ATOMIC_RELAXED))
+        ;
+}
+
+static void Release(void* p)
+{
+    if (p)
+        __atomic_sub_fetch(&held, (long long)malloc_usable_size(p), __ATOMIC_RELAXED);
+    free(p);
+}
+
 /* operator new (size_t) and new[] (size_t); a test tool, so a failed
  * allocation ends the program rather than throwing. */
 static void* New(size_t n)
@@ -174,22 +198,23 @@ static void* New(size_t n)
     void* p = malloc(n ? n : 1);
     if (!p)
         abort();
+    Hold(p);
     return p;
 }
 
 void* _Znwm(size_t n) { return New(n); }
 void* _Znam(size_t n) { return New(n); }
-void _ZdlPv(void* p) { free(p); }
-void _ZdaPv(void* p) { free(p); }
+void _ZdlPv(void* p) { Release(p); }
+void _ZdaPv(void* p) { Release(p); }
 void _ZdlPvm(void* p, size_t n)
 {
     (void)n;
-    free(p);
+    Release(p);
 }
 void _ZdaPvm(void* p, size_t n)
 {
     (void)n;
-    free(p);
+    Release(p);
 }
 
 __attribute__((destructor)) static void Report(void)
@@ -198,7 +223,7 @@ __attribute__((destructor)) static void Report(void)
     FILE* f = path ? fopen(path, "w") : NULL;
     if (!f)
         return;
-    fprintf(f, "bytes %llu\nallocations %llu\nallocated %llu\nsyncs %llu\n", bytes, allocations, allocated,
-            syncs);
+    fprintf(f, "bytes %llu\nallocations %llu\nallocated %llu\nsyncs %llu\npeak %llu\n", bytes, allocations,
+            allocated, syncs, peak);
     fclose(f);
 }
