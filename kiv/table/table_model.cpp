@@ -18,6 +18,16 @@ uint64_t RowFingerprint(const std::vector<std::string>& cells)
     return hash;
 }
 
+std::string TableHash(const std::string& bytes)
+{
+    uint64_t hash = 14695981039346656037ull;
+    for (unsigned char b : bytes)
+        hash = (hash ^ b) * 1099511628211ull;
+    char hex[17];
+    snprintf(hex, sizeof hex, "%016" PRIx64, hash);
+    return hex;
+}
+
 std::string EscapeRaw(const std::string& bytes)
 {
     std::string text;

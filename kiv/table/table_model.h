@@ -49,6 +49,10 @@ struct TableModel {
                                                // their line end; empty for a table made from a CSV alone
     int systemColumns = KCSV_SYSTEM_COLUMNS;   // leading system slots of a data record
     long rows = 0;                             // data records (known after the last row)
+    // The archived version the CSV was made from: its pull id and TableHash
+    // of its bytes as received. 0 and "" for a CSV made outside the archive.
+    long baseVersion = 0;
+    std::string baseHash;
 };
 
 // A data row on its way between the two forms.
@@ -65,6 +69,9 @@ struct ModelRow {
 // Ties a row's kept slots to its cells: FNV-1a (64 bits) over every cell's
 // UTF-8 bytes, each followed by the byte 0x1F.
 uint64_t RowFingerprint(const std::vector<std::string>& cells);
+// Names a table's bytes as received in a schema's "base" line: FNV-1a (64
+// bits) over the bytes, as 16 lower-case hexadecimal digits.
+std::string TableHash(const std::string& bytes);
 
 // Raw bytes in the schema's "header" and "row" lines: printable ASCII stays,
 // except '\' which becomes "\\"; every other byte becomes "\xHH" (upper-case).

@@ -56,6 +56,8 @@ std::string SchemaHead(const TableModel& model)
 {
     std::string text = std::string(kFirstLine) + "\ntable " + model.name + "\nrows " +
                        std::to_string(model.rows) + "\n";
+    if (model.baseVersion > 0)
+        text += "base " + std::to_string(model.baseVersion) + " " + model.baseHash + "\n";
     for (size_t i = 0; i < model.fields.size(); i++)
         text += FieldLine(model.fields[i], i);
     for (const std::string& record : model.header)
@@ -185,6 +187,18 @@ bool ReadRowLine(const std::string& rest, std::vector<SchemaRow>* rows)
     return true;
 }
 
+// "ID HASH": the archived version the CSV was made from.
+bool ReadBaseLine(const std::string& rest, TableModel* model)
+{
+    size_t space = rest.find(' ');
+    std::string hash = space == std::string::npos ? "" : rest.substr(space + 1);
+    if (!ToInt(rest.substr(0, space), &model->baseVersion) || model->baseVersion <= 0 || hash.size() != 16 ||
+        hash.find_first_not_of("0123456789abcdef") != std::string::npos)
+        return false;
+    model->baseHash = hash;
+    return true;
+}
+
 bool ReadStatement(const std::string& line, TableModel* model, std::vector<SchemaRow>* rows)
 {
     size_t space = line.find(' ');
@@ -196,6 +210,8 @@ bool ReadStatement(const std::string& line, TableModel* model, std::vector<Schem
     }
     if (word == "rows")
         return ToInt(rest, &model->rows) && model->rows >= 0;
+    if (word == "base")
+        return ReadBaseLine(rest, model);
     if (word == "field")
         return ReadFieldLine(rest, model);
     if (word == "header") {
