@@ -29,6 +29,8 @@ struct ConvertOptions {
     bool decimalComma = false;   // from-csv and push --classic: numbers saved as 0,25
     bool missingPicturesEmpty = false;   // from-csv and push --classic: an unreadable picture's cell
                                          // stays empty (with a warning) instead of refusing the table
+    long baseVersion = 0;   // the table CSV's schema names this archived version as its base (0: none)
+    std::string baseHash;   // and this TableHash of its bytes
 };
 
 // Every function returns a KivExit value; on failure *error holds one line for the user (no

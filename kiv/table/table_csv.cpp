@@ -154,6 +154,8 @@ int Run(KcsvWindow* in, Job* job, std::vector<std::string>* written, std::string
     rc = CloseCsv(job, rc, &failure);
     if (passRc == KIV_EXIT_OK && rc == KIV_EXIT_OK) {
         pass.model.rows = pass.table.rows;
+        pass.model.baseVersion = job->options.baseVersion;
+        pass.model.baseHash = job->options.baseHash;
         job->schemaStaged = StageName(&job->stage, "");
         rc = WriteWholeFile(job->schemaStaged, SchemaHead(pass.model) + job->rowLines,
                             JoinPath(job->dir, job->base + ".schema"), &failure);
