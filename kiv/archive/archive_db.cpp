@@ -161,10 +161,11 @@ bool ViewName(sqlite3* db, const std::string& name, std::string* view, std::stri
     static const std::set<std::string> ours = {"pulls",    "tables",  "fields", "cells",        "pieces",
                                                "versions", "records", "spans",  "pulls_by_name"};
     std::set<std::string> taken(ours);
-    sqlite3_stmt* q = Prepare(db, "SELECT name FROM pulls GROUP BY name ORDER BY min(id)");
-    int rc = SQLITE_ERROR;
-    while (q && (rc = sqlite3_step(q)) == SQLITE_ROW) {
-        std::string table = Text(q, 0), base = table.empty() ? "table" : table;
+    std::vector<std::string> tables;
+    if (!ArchiveTableNames(db, &tables, error))
+        return false;
+    for (const std::string& table : tables) {
+        std::string base = table.empty() ? "table" : table;
         if (ours.count(Folded(base)) || Folded(base).rfind("sqlite_", 0) == 0)
             base += " (table)";
         std::string v = base;
@@ -173,11 +174,10 @@ bool ViewName(sqlite3* db, const std::string& name, std::string* view, std::stri
         taken.insert(Folded(v));
         if (table == name) {
             *view = v;
-            break;
+            return true;
         }
     }
-    sqlite3_finalize(q);
-    return rc == SQLITE_ROW || Fail(db, error);
+    return Fail(db, error);
 }
 
 // A view named after the table, over its stored versions, with the latest
@@ -339,6 +339,28 @@ bool VersionBytes(Statements* st, const VersionLists& lists, std::string* bytes,
     return true;
 }
 
+// One value inserted by the statement in slot (sql, its one parameter),
+// and the new row's id. A record's cells go in as text, which the views'
+// JSON functions read; a piece's bytes as a blob.
+bool InsertValue(Statements* st, sqlite3_stmt** slot, const char* sql, std::string_view value, bool text,
+                 int64_t* id, std::string* error)
+{
+    sqlite3_stmt* q = Prepared(slot, st->db, sql);
+    if (!q)
+        return Fail(st->db, error);
+    if (text)
+        sqlite3_bind_text(q, 1, value.data(), (int)value.size(), SQLITE_STATIC);
+    else
+        sqlite3_bind_blob(q, 1, value.data(), (int)value.size(), SQLITE_STATIC);
+    if (sqlite3_step(q) != SQLITE_DONE)
+        return Fail(st->db, error);
+    *id = sqlite3_last_insert_rowid(st->db);
+    return true;
+}
+
+const char kNewPiece[] = "INSERT INTO pieces (bytes) VALUES (?1)";
+const char kNewRecord[] = "INSERT INTO records (cells) VALUES (?1)";
+
 // The last stored version of a table, as the next one is written against.
 struct LastVersion {
     sqlite3_int64 id = 0;   // 0: none
@@ -361,18 +383,6 @@ bool LastVersionOf(Statements* st, const std::string& name, LastVersion* last, s
         return Fail(st->db, error);
     return !last->id || (VersionList(st->db, last->id, &last->lists, &last->depth, error) &&
                          VersionBytes(st, last->lists, &last->bytes, error));
-}
-
-bool NewPiece(Statements* st, std::string_view piece, int64_t* id, std::string* error)
-{
-    sqlite3_stmt* q = Prepared(&st->newPiece, st->db, "INSERT INTO pieces (bytes) VALUES (?1)");
-    if (!q)
-        return Fail(st->db, error);
-    sqlite3_bind_blob(q, 1, piece.data(), (int)piece.size(), SQLITE_STATIC);
-    if (sqlite3_step(q) != SQLITE_DONE)
-        return Fail(st->db, error);
-    *id = sqlite3_last_insert_rowid(st->db);
-    return true;
 }
 
 // A line as its piece is stored: without its stamp, which goes to stamp.
@@ -413,13 +423,13 @@ bool StoreBytes(Statements* st, sqlite3_int64 version, const std::string& kcsv, 
         int64_t id = 0, stampId = 0;
         if (found != known.end() && CutLine(lastLines[found->second], &lastRoom, &lastStamp) == cut)
             id = last.lists.lines[found->second];
-        else if (!NewPiece(st, cut, &id, error))
+        else if (!InsertValue(st, &st->newPiece, kNewPiece, cut, false, &id, error))
             return false;
         if (!stamp.empty()) {
             auto s = stampIds.find(std::string(stamp));
             if (s != stampIds.end())
                 stampId = s->second;
-            else if (NewPiece(st, stamp, &stampId, error))
+            else if (InsertValue(st, &st->newPiece, kNewPiece, stamp, false, &stampId, error))
                 stampIds.emplace(std::string(stamp), stampId);
             else
                 return false;
@@ -475,18 +485,6 @@ void CellsOf(const DecodedTable& table, size_t r, std::string* json)
     *json += ']';
 }
 
-bool NewRecord(Statements* st, const std::string& cells, int64_t* id, std::string* error)
-{
-    sqlite3_stmt* q = Prepared(&st->newRecord, st->db, "INSERT INTO records (cells) VALUES (?1)");
-    if (!q)
-        return Fail(st->db, error);
-    sqlite3_bind_text(q, 1, cells.data(), (int)cells.size(), SQLITE_STATIC);
-    if (sqlite3_step(q) != SQLITE_DONE)
-        return Fail(st->db, error);
-    *id = sqlite3_last_insert_rowid(st->db);
-    return true;
-}
-
 // The version's records: a record the last version had keeps its open span
 // (known by a 128-bit sum of its cells); the others open one; the spans no
 // record took end at the last version.
@@ -527,7 +525,7 @@ bool StoreRecords(Statements* st, sqlite3_int64 version, const DecodedTable& tab
         auto again = added.find(h);
         if (again != added.end())
             id = again->second;
-        else if (NewRecord(st, cells, &id, error))
+        else if (InsertValue(st, &st->newRecord, kNewRecord, cells, true, &id, error))
             added.emplace(h, id);
         else
             return false;
