@@ -17,4 +17,4 @@ struct Finding {
 Finding AccessFinding(const std::string& path, const struct stat& st);
 // The driver behind the device from sysfs, with a USB adapter's ids and a
 // note on drivers known to need care; doctor_usb.cpp.
-Finding DriverFinding(const std::string& path);
+Finding DriverFinding(const std::string& path, const struct stat& st);

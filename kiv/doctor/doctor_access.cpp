@@ -1,7 +1,10 @@
 // Who may open the device: the system's own answer (access(2)) decides,
 // the owner, group and mode explain it. A user added to the port's group
 // has it only from the next login on, so the group database is compared
-// with the groups this process runs with.
+// with the groups this process runs with. A pseudo-terminal's owner and
+// mode are what the program that made it gave it, for as long as it lasts:
+// no udev rule reaches it and no group is its own, so the fix is that
+// program's user or its mode.
 #include <errno.h>
 #include <grp.h>
 #include <pwd.h>
@@ -11,6 +14,7 @@
 #include <vector>
 #include "doctor.h"
 #include "port_errors.h"
+#include "port_holders.h"
 #include "posix_port.h"
 
 namespace {
@@ -65,6 +69,27 @@ std::string Mode(const struct stat& st)
     return mode;
 }
 
+std::string UserName(uid_t uid)
+{
+    struct passwd* p = getpwuid(uid);
+    return p ? p->pw_name : std::to_string(uid);
+}
+
+std::string PseudoTerminalDenied(const std::string& path, const struct stat& st)
+{
+    const mode_t groupRw = S_IRGRP | S_IWGRP;
+    std::string owner = UserName(st.st_uid);
+    std::string who = "its owner " + owner;
+    if ((st.st_mode & groupRw) == groupRw)
+        who += " and group " + GroupName(st.st_gid);
+    return "permission denied: the program that made this pseudo-terminal lets only " + who +
+           " open it (mode " + Mode(st) +
+           "); run that program (the simulated handheld, the forwarding) as "
+           "this user, run kiv as " +
+           owner + ", or have " + owner + " 'chmod 0666 " + path +
+           "' while it lasts (no udev rule applies to a pseudo-terminal)";
+}
+
 }
 
 Finding AccessFinding(const std::string& path, const struct stat& st)
@@ -80,6 +105,8 @@ Finding AccessFinding(const std::string& path, const struct stat& st)
                 "this user was added to group " + group + " (mode " + Mode(st) +
                     ") but this login does not have it yet; log out and in again, or run 'newgrp " + group +
                     "' in this shell"};
+    if (PseudoTerminalIndex(st) >= 0)
+        return {FINDING_FAIL, "access", PseudoTerminalDenied(path, st)};
     std::string message = PortOpenMessage(path, PORT_NO_PERMISSION, EACCES);
     return {FINDING_FAIL, "access", message.substr(path.size() + 2)};
 }

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <string.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cstdio>
 #include <iomanip>
 #include <iostream>
@@ -40,10 +41,17 @@ Finding DeviceFinding(const std::string& path, const struct stat& st, int openEr
         return {FINDING_FAIL, "device",
                 PortOpenMessage(path, PORT_NOT_SERIAL, ENOTTY) +
                     "; give a serial port: 'kiv ports' lists them"};
+    bool pty = PseudoTerminalIndex(st) >= 0;
+    if (openError == 0 && pty)
+        return {FINDING_OK, "device",
+                path + " is a pseudo-terminal: the simulated handheld's line or a forwarding of a port, "
+                       "not a serial port of this machine"};
     if (openError == 0)
         return {FINDING_OK, "device", path + " is a serial device (a terminal)"};
     if (openError == EACCES || openError == EPERM || openError == EBUSY)
-        return {FINDING_OK, "device", path + " is a character device (not opened: see below)"};
+        return {FINDING_OK, "device",
+                path + " is a " + (pty ? "pseudo-terminal" : "character device") +
+                    " (not opened: see below)"};
     return {FINDING_FAIL, "device", path + ": cannot be opened: " + strerror(openError)};
 }
 
@@ -57,9 +65,14 @@ std::string Names(const std::vector<PortHolder>& holders)
 
 // A lock or an exclusive open keeps kiv out; a program that merely has the
 // port open lets kiv in but may read the handheld's bytes before kiv does.
+// On a pseudo-terminal the program on its other side (which may keep this
+// side open too, as kivsim does) is the handheld or the port it forwards.
 Finding HoldersFinding(const std::string& path, int openError)
 {
-    std::vector<PortHolder> locks = PortLockHolders(path), open = PortHolders(path);
+    std::vector<PortHolder> locks = PortLockHolders(path), open, makers = PseudoTerminalMakers(path);
+    for (const PortHolder& h : PortHolders(path))
+        if (std::none_of(makers.begin(), makers.end(), [&](const PortHolder& m) { return m.pid == h.pid; }))
+            open.push_back(h);
     if (!locks.empty() || openError == EBUSY) {
         std::string message = PortOpenMessage(path, PORT_BUSY, locks.empty() ? EBUSY : EWOULDBLOCK);
         return {FINDING_FAIL, "holders", message.substr(path.size() + 2)};
@@ -71,7 +84,8 @@ Finding HoldersFinding(const std::string& path, int openError)
                     "quit it before a transfer"};
     return {FINDING_OK, "holders",
             std::string("no other program has it open") +
-                (getuid() == 0 ? "" : " (other users' programs are not visible)")};
+                (getuid() == 0 ? "" : " (other users' programs are not visible)") +
+                (makers.empty() ? "" : "; on its other side: " + Names(makers))};
 }
 
 Finding ProbeFinding(const std::string& path)
@@ -123,7 +137,7 @@ int DoctorCommand(const std::string& path, bool probe)
         return RC_PORT_UNAVAILABLE;
     Report(AccessFinding(path, st), &failed);
     Report(HoldersFinding(path, openError), &failed);
-    Report(DriverFinding(path), &failed);
+    Report(DriverFinding(path, st), &failed);
     if (probe && failed)
         Report({FINDING_WARNING, "probe", "not run until the checks above pass"}, &failed);
     else if (probe)

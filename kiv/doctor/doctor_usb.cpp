@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <fstream>
 #include "doctor.h"
+#include "port_holders.h"
 
 namespace {
 
@@ -55,8 +56,10 @@ std::string DriverNote(const std::string& driver)
 
 }
 
-Finding DriverFinding(const std::string& path)
+Finding DriverFinding(const std::string& path, const struct stat& st)
 {
+    if (PseudoTerminalIndex(st) >= 0)
+        return {FINDING_OK, "driver", "none: a pseudo-terminal has no driver or adapter to check"};
     std::string device = RealPath("/sys/class/tty/" + BaseName(RealPath(path)) + "/device");
     if (device.empty())
         return {FINDING_OK, "driver",

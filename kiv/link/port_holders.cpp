@@ -1,7 +1,9 @@
 // /proc/locks lists every flock lock with its owner's pid and the locked
 // file's device and inode. Every process's open descriptors are links under
 // /proc/PID/fd; one that leads to a character device with the port's device
-// number has the port open, whatever name it opened it by.
+// number has the port open, whatever name it opened it by. A pseudo-
+// terminal's master is a descriptor on the multiplexer whose fdinfo names
+// the terminal's number.
 #include "port_holders.h"
 #include <dirent.h>
 #include <sys/stat.h>
@@ -10,12 +12,22 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
 namespace {
 
-bool HasDeviceOpen(const std::string& procDir, dev_t device)
+// The majors of Unix98 pseudo-terminals' slaves, 256 minors each on older
+// kernels; newer ones number them all under the first.
+const unsigned kPtySlaveMajor = 136;
+// The multiplexer's device number, /dev/ptmx or /dev/pts/ptmx alike.
+const dev_t kPtmx = makedev(5, 2);
+
+// Whether one of the process's descriptors is a character device for which
+// match(its number under fd/, its stat) holds.
+template <class Match>
+bool AnyDescriptor(const std::string& procDir, Match match)
 {
     DIR* fds = opendir((procDir + "/fd").c_str());
     if (!fds)
@@ -25,7 +37,7 @@ bool HasDeviceOpen(const std::string& procDir, dev_t device)
         struct stat st;
         std::string link = procDir + "/fd/" + e->d_name;
         if (e->d_name[0] != '.' && stat(link.c_str(), &st) == 0 && S_ISCHR(st.st_mode) &&
-            st.st_rdev == device)
+            match(std::string(e->d_name), st))
             found = true;
     }
     closedir(fds);
@@ -59,6 +71,38 @@ pid_t LockOwner(const std::string& line, dev_t dev, ino_t ino)
     return maj == major(dev) && min == minor(dev) && inode == ino ? pid : 0;
 }
 
+// The pseudo-terminal a descriptor on the multiplexer (/dev/ptmx) stands
+// for, from its fdinfo's "tty-index:" line; -1 without one.
+int TtyIndex(const std::string& fdinfo)
+{
+    std::ifstream in(fdinfo);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("tty-index:", 0) == 0)
+            return atoi(line.c_str() + strlen("tty-index:"));
+    return -1;
+}
+
+// Every other process for which has(its /proc directory) holds, in the
+// order of their pids.
+template <class Has>
+std::vector<PortHolder> ProcessesThat(Has has)
+{
+    std::vector<PortHolder> holders;
+    DIR* proc = opendir("/proc");
+    if (!proc)
+        return holders;
+    while (struct dirent* e = readdir(proc)) {
+        pid_t pid = (pid_t)atoi(e->d_name);
+        std::string dir = std::string("/proc/") + e->d_name;
+        if (pid > 0 && pid != getpid() && has(dir))
+            holders.push_back(Describe(pid, dir));
+    }
+    closedir(proc);
+    std::sort(holders.begin(), holders.end(),
+              [](const PortHolder& a, const PortHolder& b) { return a.pid < b.pid; });
+    return holders;
+}
+
 }
 
 std::vector<PortHolder> PortLockHolders(const std::string& path)
@@ -79,22 +123,32 @@ std::vector<PortHolder> PortLockHolders(const std::string& path)
 
 std::vector<PortHolder> PortHolders(const std::string& path)
 {
-    std::vector<PortHolder> holders;
     struct stat port;
-    DIR* proc = opendir("/proc");
-    if (stat(path.c_str(), &port) != 0 || !S_ISCHR(port.st_mode) || !proc) {
-        if (proc)
-            closedir(proc);
-        return holders;
-    }
-    while (struct dirent* e = readdir(proc)) {
-        pid_t pid = (pid_t)atoi(e->d_name);
-        std::string dir = std::string("/proc/") + e->d_name;
-        if (pid > 0 && pid != getpid() && HasDeviceOpen(dir, port.st_rdev))
-            holders.push_back(Describe(pid, dir));
-    }
-    closedir(proc);
-    std::sort(holders.begin(), holders.end(),
-              [](const PortHolder& a, const PortHolder& b) { return a.pid < b.pid; });
-    return holders;
+    if (stat(path.c_str(), &port) != 0 || !S_ISCHR(port.st_mode))
+        return {};
+    return ProcessesThat([&](const std::string& dir) {
+        return AnyDescriptor(
+            dir, [&](const std::string&, const struct stat& st) { return st.st_rdev == port.st_rdev; });
+    });
+}
+
+int PseudoTerminalIndex(const struct stat& st)
+{
+    unsigned m = major(st.st_rdev);
+    if (!S_ISCHR(st.st_mode) || m < kPtySlaveMajor || m >= kPtySlaveMajor + 8)
+        return -1;
+    return (int)((m - kPtySlaveMajor) * 256 + minor(st.st_rdev));
+}
+
+std::vector<PortHolder> PseudoTerminalMakers(const std::string& path)
+{
+    struct stat slave;
+    int index = stat(path.c_str(), &slave) == 0 ? PseudoTerminalIndex(slave) : -1;
+    if (index < 0)
+        return {};
+    return ProcessesThat([&](const std::string& dir) {
+        return AnyDescriptor(dir, [&](const std::string& fd, const struct stat& st) {
+            return st.st_rdev == kPtmx && TtyIndex(dir + "/fdinfo/" + fd) == index;
+        });
+    });
 }
