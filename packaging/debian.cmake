@@ -50,7 +50,7 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/copyright ${changelog} DESTINATION ${d
 # /usr/share/doc/kiv/docs/...: the README's links into docs/ hold there too.
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${doc})
 install(FILES ${CMAKE_SOURCE_DIR}/docs/formats.md ${CMAKE_SOURCE_DIR}/docs/kiv.md ${CMAKE_SOURCE_DIR}/docs/kiv-show.png
-        DESTINATION ${doc}/docs)
+              ${CMAKE_SOURCE_DIR}/docs/kiv-show-phone.png DESTINATION ${doc}/docs)
 
 # The sample table, to send to kivsim (the README's quick start). Its layout
 # and record files go in UTF-8, as a Linux user reads them (kiv --utf8).

@@ -70,6 +70,14 @@ done < <(commands)
 for file in README.md docs/formats.md docs/kiv.md; do
     [ -s "$doc/$file" ] || fail "the package has no /usr/share/doc/kiv/$file"
 done
+# Every picture an installed document shows is installed beside it.
+for file in README.md docs/formats.md docs/kiv.md; do
+    [ -s "$doc/$file" ] || continue
+    for picture in $(grep -oE '!\[[^]]*\]\([^)]+\)' "$doc/$file" | sed -E 's/.*\(([^)]+)\)/\1/'); do
+        [ -s "$(dirname "$doc/$file")/$picture" ] ||
+            fail "/usr/share/doc/kiv/$file shows $picture, which the package does not have"
+    done
+done
 
 # What kiv tells a user to read: every command's help, and both pages.
 {
