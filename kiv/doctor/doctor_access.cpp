@@ -82,12 +82,11 @@ std::string PseudoTerminalDenied(const std::string& path, const struct stat& st)
     std::string who = "its owner " + owner;
     if ((st.st_mode & groupRw) == groupRw)
         who += " and group " + GroupName(st.st_gid);
+    std::string fixes =
+        "run that program (the simulated handheld, the forwarding) as this user, run kiv as " + owner +
+        ", or have " + owner + " 'chmod 0666 " + path + "' while it lasts";
     return "permission denied: the program that made this pseudo-terminal lets only " + who +
-           " open it (mode " + Mode(st) +
-           "); run that program (the simulated handheld, the forwarding) as "
-           "this user, run kiv as " +
-           owner + ", or have " + owner + " 'chmod 0666 " + path +
-           "' while it lasts (no udev rule applies to a pseudo-terminal)";
+           " open it (mode " + Mode(st) + "); " + fixes + " (no udev rule applies to a pseudo-terminal)";
 }
 
 }
