@@ -272,6 +272,9 @@ int main(int argc, char** argv)
     AddTableCsv(toCsv, o);
     AddUtf8(toCsv, o);
     AddForce(toCsv, o);
+    AddArchive(toCsv, o.archive)->description(
+        "the archive whose version FILE is, named as the schema's base (default: $KIV_ARCHIVE, else "
+        "$XDG_DATA_HOME/kiv/archive.sqlite, else ~/.local/share/kiv/archive.sqlite)");
 
     CLI::App* fromCsv = app.add_subcommand(
         "from-csv", "convert the table CSV (or with --classic LAYOUT and CSV) into a Kcsv file");
