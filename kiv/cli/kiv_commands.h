@@ -47,6 +47,12 @@ int FromCsvCommand(const CommonOptions& o, const std::string& layout, const std:
 struct TableReadOptions;
 int TableFromCsvCommand(const TableReadOptions& o, const std::string& csv, const std::string& outPath);
 int TablePushCommand(const CommonOptions& link, const TableReadOptions& o, const std::string& csv);
+// Before a table CSV is pushed: the archive's versions of its table against
+// the CSV's base (baseId 0: none) and the block made of it; KIV_EXIT_WRITE,
+// said, when the push would replace the handheld's changes or remove most
+// of the base's records (o.force lets it). push_guard.cpp.
+int GuardTablePush(const CommonOptions& o, long baseId, const std::string& baseHash,
+                   const std::vector<uint8_t>& block);
 // The output folder of pull, to-csv and export, with its missing parents;
 // *made lists the folders this run made, outermost first. false, said on
 // stderr, when one cannot be made.
