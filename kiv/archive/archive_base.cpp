@@ -24,8 +24,8 @@ sqlite3_stmt* Statement(sqlite3* db, const char* sql)
 // The stored versions of size bytes, newest first.
 bool VersionsOfSize(sqlite3* db, long size, int count, std::vector<long>* ids, std::string* error)
 {
-    sqlite3_stmt* st =
-        Statement(db, "SELECT id FROM pulls WHERE size = ?1 AND same_as IS NULL ORDER BY id DESC LIMIT ?2");
+    sqlite3_stmt* st = Statement(
+        db, "SELECT id FROM pulls WHERE size = ?1 AND same_as IS NULL ORDER BY id DESC LIMIT ?2");
     if (st) {
         sqlite3_bind_int64(st, 1, size);
         sqlite3_bind_int(st, 2, count);

@@ -76,28 +76,73 @@ TEST(KivBase, PushRefusesToReplaceTheHandheldsChanges)
         std::string before = "";   // archived before the pull, which then equals it apart from stamps
     } rows[] = {
         {"no later pull", {}, {{"1234.5", "1"}}, "=", "", 0, ""},
-        {"a later pull that differs", {"changed.kcsv"}, {}, "=", "", 8,
-         "kiv: the handheld's table changed since this CSV was made (version 2: 1 changed)" + std::string(kRefused)},
-        {"counts of each kind", {"grown.kcsv"}, {}, "=", "", 8,
+        {"a later pull that differs",
+         {"changed.kcsv"},
+         {},
+         "=",
+         "",
+         8,
+         "kiv: the handheld's table changed since this CSV was made (version 2: 1 changed)" +
+             std::string(kRefused)},
+        {"counts of each kind",
+         {"grown.kcsv"},
+         {},
+         "=",
+         "",
+         8,
          "kiv: the handheld's table changed since this CSV was made (version 2: 1 added, 1 changed)" +
              std::string(kRefused)},
-        {"--force", {"changed.kcsv"}, {}, "=", " --force", 0,
-         "kiv: version 2 holds the handheld's changes since this CSV was made (1 changed); --force replaces them\n"},
+        {"--force",
+         {"changed.kcsv"},
+         {},
+         "=",
+         " --force",
+         0,
+         "kiv: version 2 holds the handheld's changes since this CSV was made (1 changed); --force replaces "
+         "them\n"},
         {"a later pull equal apart from stamps", {"restamped.kcsv"}, {}, "=", "", 0, ""},
         {"a pull equal to the version before", {}, {}, "=", "", 0, "", "restamped.kcsv"},
         {"changed and changed back", {"changed.kcsv", "addr.kcsv"}, {}, "=", "", 0, ""},
         {"one of three removed", {}, {{row3, ""}}, "=", "", 0, ""},
-        {"two of three removed", {}, {{row3, ""}, {row4, ""}}, "=", "", 8,
-         "kiv: this push removes 2 of the 3 records of version 1, the CSV's base; give --force if that is meant\n"},
-        {"all removed", {}, {{row2 + row3 + row4, ""}}, "=", "", 8,
-         "kiv: this push removes 3 of the 3 records of version 1, the CSV's base; give --force if that is meant\n"},
+        {"two of three removed",
+         {},
+         {{row3, ""}, {row4, ""}},
+         "=",
+         "",
+         8,
+         "kiv: this push removes 2 of the 3 records of version 1, the CSV's base; give --force if that is "
+         "meant\n"},
+        {"all removed",
+         {},
+         {{row2 + row3 + row4, ""}},
+         "=",
+         "",
+         8,
+         "kiv: this push removes 3 of the 3 records of version 1, the CSV's base; give --force if that is "
+         "meant\n"},
         {"all removed, --force", {}, {{row2 + row3 + row4, ""}}, "=", " -f", 0, ""},
-        {"a base the archive lacks", {"changed.kcsv"}, {}, "base 9 #", "", 0,
+        {"a base the archive lacks",
+         {"changed.kcsv"},
+         {},
+         "base 9 #",
+         "",
+         0,
          "kiv: the CSV's base version 9 is not in the archive @" + std::string(kUnchecked)},
-        {"a base of another hash", {"changed.kcsv"}, {}, "base 1 0000000000000000", "", 0,
-         "kiv: the CSV's base version 1 in the archive @ is another table than the one the CSV was made from" +
+        {"a base of another hash",
+         {"changed.kcsv"},
+         {},
+         "base 1 0000000000000000",
+         "",
+         0,
+         "kiv: the CSV's base version 1 in the archive @ is another table than the one the CSV was made "
+         "from" +
              std::string(kUnchecked)},
-        {"no base", {"changed.kcsv"}, {}, "", "", 0,
+        {"no base",
+         {"changed.kcsv"},
+         {},
+         "",
+         "",
+         0,
          "kiv: the CSV names no base version" + std::string(kUnchecked)},
     };
     for (const Row& row : rows) {
@@ -121,7 +166,8 @@ TEST(KivBase, PushRefusesToReplaceTheHandheldsChanges)
         if (base.find('#') != std::string::npos)
             base.replace(base.find('#'), 1, hash);
         if (row.base != "=")
-            Edit(run, "pc/addr.schema", {{"base " + id + " " + hash + "\n", base.empty() ? "" : base + "\n"}});
+            Edit(run, "pc/addr.schema",
+                 {{"base " + id + " " + hash + "\n", base.empty() ? "" : base + "\n"}});
         unlink(run.File("ready").c_str());   // the pull's kivsim made it
         ASSERT_TRUE(run.StartSim(std::string(kSimCable) + " --role receive --silence 500"));
         EXPECT_EQ(row.status, run.Kiv("push pc/addr.csv --port LINE " + std::string(kCable) + row.args));
@@ -140,13 +186,16 @@ TEST(KivBase, ToCsvNamesTheVersionTheArchiveHolds)
 {
     KivRun run;
     MakeTables(run);
-    ASSERT_EQ(0, run.Kiv("archive add --archive @a.sqlite addr.kcsv restamped.kcsv changed.kcsv")) << run.Err();
+    ASSERT_EQ(0, run.Kiv("archive add --archive @a.sqlite addr.kcsv restamped.kcsv changed.kcsv"))
+        << run.Err();
     ASSERT_EQ(0, system(("cp " + run.File("changed.kcsv") + " " + run.File("copy.kcsv")).c_str()));
     struct Row {
         std::string args, schema, base;   // base "": no base line
     } rows[] = {
-        {"to-csv addr.kcsv -d a --archive @a.sqlite", "a/addr.schema", "base 2 " + Fnv(ReadWhole(run.File("addr.kcsv")))},
-        {"to-csv copy.kcsv -d b --archive @a.sqlite", "b/copy.schema", "base 3 " + Fnv(ReadWhole(run.File("changed.kcsv")))},
+        {"to-csv addr.kcsv -d a --archive @a.sqlite", "a/addr.schema",
+         "base 2 " + Fnv(ReadWhole(run.File("addr.kcsv")))},
+        {"to-csv copy.kcsv -d b --archive @a.sqlite", "b/copy.schema",
+         "base 3 " + Fnv(ReadWhole(run.File("changed.kcsv")))},
         // Equal to a version apart from stamps, of its length: its bytes are no version.
         {"to-csv restamped.kcsv -d c --archive @a.sqlite", "c/restamped.schema", ""},
         {"to-csv addr.kcsv -d e --archive @none.sqlite", "e/addr.schema", ""},
@@ -157,7 +206,8 @@ TEST(KivBase, ToCsvNamesTheVersionTheArchiveHolds)
         EXPECT_EQ("", run.Err());
         std::string schema = ReadWhole(run.File(row.schema));
         size_t at = schema.find("\nbase ");
-        EXPECT_EQ(row.base, at == std::string::npos ? "" : schema.substr(at + 1, schema.find('\n', at + 1) - at - 1));
+        EXPECT_EQ(row.base,
+                  at == std::string::npos ? "" : schema.substr(at + 1, schema.find('\n', at + 1) - at - 1));
     }
 }
 

@@ -176,10 +176,10 @@ int PullCommand(const CommonOptions& o, const std::string& dir, const std::strin
         EndPassDecoding(&decoding);
         archived = ArchiveReceived(o, block, written, decoding.fits ? &decoded : nullptr, version, hash);
     };
-    status = o.classic ? KcsvBlockToFiles(block, dir, name, Options(o), &written, &error, AfterPulledKcsv)
-                       : KcsvBlockToTableFiles(block, dir, name, Options(o), &written, &error,
-                                               AfterPulledKcsv, o.noArchive ? nullptr : watch,
-                                               o.noArchive ? nullptr : nameBase);
+    status = o.classic
+                 ? KcsvBlockToFiles(block, dir, name, Options(o), &written, &error, AfterPulledKcsv)
+                 : KcsvBlockToTableFiles(block, dir, name, Options(o), &written, &error, AfterPulledKcsv,
+                                         o.noArchive ? nullptr : watch, o.noArchive ? nullptr : nameBase);
     // What was written is listed whatever failed after it, a kept copy of
     // the table included.
     for (const std::string& path : written)

@@ -64,7 +64,8 @@ int Guard(sqlite3* db, const std::string& path, long baseId, const std::string& 
         return KIV_EXIT_OK;
     }
     if (TableHash(kcsv) != baseHash) {
-        Complain(shown + " in the archive " + path + " is another table than the one the CSV was made from" + kUnchecked);
+        Complain(shown + " in the archive " + path + " is another table than the one the CSV was made from" +
+                 kUnchecked);
         return KIV_EXIT_OK;
     }
     DecodedTable base;
@@ -85,18 +86,21 @@ int Guard(sqlite3* db, const std::string& path, long baseId, const std::string& 
         }
         std::string counts = CountsLine(CountRecordChanges(base, handheld));
         if (!counts.empty() && force) {
-            Complain("version " + std::to_string(later) + " holds the handheld's changes since this CSV was made (" +
-                     counts + "); --force replaces them");
+            Complain("version " + std::to_string(later) +
+                     " holds the handheld's changes since this CSV was made (" + counts +
+                     "); --force replaces them");
         } else if (!counts.empty()) {
-            Complain("the handheld's table changed since this CSV was made (version " + std::to_string(later) +
-                     ": " + counts + "); run kiv merge, or give --force to replace those changes");
+            Complain("the handheld's table changed since this CSV was made (version " +
+                     std::to_string(later) + ": " + counts +
+                     "); run kiv merge, or give --force to replace those changes");
             return KIV_EXIT_WRITE;
         }
     }
     size_t removed = CountRecordChanges(base, pc).removed;
     if (!force && removed > 0 && removed * 2 > base.records) {
         Complain("this push removes " + std::to_string(removed) + " of the " + std::to_string(base.records) +
-                 " records of version " + std::to_string(baseId) + ", the CSV's base; give --force if that is meant");
+                 " records of version " + std::to_string(baseId) +
+                 ", the CSV's base; give --force if that is meant");
         return KIV_EXIT_WRITE;
     }
     return KIV_EXIT_OK;
