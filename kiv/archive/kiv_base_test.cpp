@@ -54,8 +54,22 @@ void MakeTables(KivRun& run)
     ASSERT_EQ(0, run.Kiv("from-csv edit/addr.csv -o grown.kcsv")) << run.Err();
 }
 
-const char kRefused[] = "; run kiv merge, or give --force to replace those changes\n";
-const char kUnchecked[] = ": the handheld's changes since cannot be checked\n";
+std::string Changed(const std::string& counts)
+{
+    return "kiv: the handheld's table changed since this CSV was made (" + counts +
+           "); run kiv merge, or give --force to replace those changes\n";
+}
+
+std::string Removes(const std::string& counts)
+{
+    return "kiv: this push removes " + counts +
+           " records of version 1, the CSV's base; give --force if that is meant\n";
+}
+
+std::string Unchecked(const std::string& what)
+{
+    return "kiv: " + what + ": the handheld's changes since cannot be checked\n";
+}
 
 // Each row pulls the sample into pc/ (pull 1, its schema naming it), adds
 // the later Kcsv files to the archive as the handheld's pulls since, edits
@@ -75,75 +89,26 @@ TEST(KivBase, PushRefusesToReplaceTheHandheldsChanges)
         std::string err;
         std::string before = "";   // archived before the pull, which then equals it apart from stamps
     } rows[] = {
+        // clang-format off
         {"no later pull", {}, {{"1234.5", "1"}}, "=", "", 0, ""},
-        {"a later pull that differs",
-         {"changed.kcsv"},
-         {},
-         "=",
-         "",
-         8,
-         "kiv: the handheld's table changed since this CSV was made (version 2: 1 changed)" +
-             std::string(kRefused)},
-        {"counts of each kind",
-         {"grown.kcsv"},
-         {},
-         "=",
-         "",
-         8,
-         "kiv: the handheld's table changed since this CSV was made (version 2: 1 added, 1 changed)" +
-             std::string(kRefused)},
-        {"--force",
-         {"changed.kcsv"},
-         {},
-         "=",
-         " --force",
-         0,
+        {"a later pull that differs", {"changed.kcsv"}, {}, "=", "", 8, Changed("version 2: 1 changed")},
+        {"counts of each kind", {"grown.kcsv"}, {}, "=", "", 8, Changed("version 2: 1 added, 1 changed")},
+        {"--force", {"changed.kcsv"}, {}, "=", " --force", 0,
          "kiv: version 2 holds the handheld's changes since this CSV was made (1 changed); --force replaces "
          "them\n"},
         {"a later pull equal apart from stamps", {"restamped.kcsv"}, {}, "=", "", 0, ""},
         {"a pull equal to the version before", {}, {}, "=", "", 0, "", "restamped.kcsv"},
         {"changed and changed back", {"changed.kcsv", "addr.kcsv"}, {}, "=", "", 0, ""},
         {"one of three removed", {}, {{row3, ""}}, "=", "", 0, ""},
-        {"two of three removed",
-         {},
-         {{row3, ""}, {row4, ""}},
-         "=",
-         "",
-         8,
-         "kiv: this push removes 2 of the 3 records of version 1, the CSV's base; give --force if that is "
-         "meant\n"},
-        {"all removed",
-         {},
-         {{row2 + row3 + row4, ""}},
-         "=",
-         "",
-         8,
-         "kiv: this push removes 3 of the 3 records of version 1, the CSV's base; give --force if that is "
-         "meant\n"},
+        {"two of three removed", {}, {{row3, ""}, {row4, ""}}, "=", "", 8, Removes("2 of the 3")},
+        {"all removed", {}, {{row2 + row3 + row4, ""}}, "=", "", 8, Removes("3 of the 3")},
         {"all removed, --force", {}, {{row2 + row3 + row4, ""}}, "=", " -f", 0, ""},
-        {"a base the archive lacks",
-         {"changed.kcsv"},
-         {},
-         "base 9 #",
-         "",
-         0,
-         "kiv: the CSV's base version 9 is not in the archive @" + std::string(kUnchecked)},
-        {"a base of another hash",
-         {"changed.kcsv"},
-         {},
-         "base 1 0000000000000000",
-         "",
-         0,
-         "kiv: the CSV's base version 1 in the archive @ is another table than the one the CSV was made "
-         "from" +
-             std::string(kUnchecked)},
-        {"no base",
-         {"changed.kcsv"},
-         {},
-         "",
-         "",
-         0,
-         "kiv: the CSV names no base version" + std::string(kUnchecked)},
+        {"a base the archive lacks", {"changed.kcsv"}, {}, "base 9 #", "", 0,
+         Unchecked("the CSV's base version 9 is not in the archive @")},
+        {"a base of another hash", {"changed.kcsv"}, {}, "base 1 0000000000000000", "", 0,
+         Unchecked("the CSV's base version 1 in the archive @ is another table than the one the CSV was made from")},
+        {"no base", {"changed.kcsv"}, {}, "", "", 0, Unchecked("the CSV names no base version")},
+        // clang-format on
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -181,14 +146,15 @@ TEST(KivBase, PushRefusesToReplaceTheHandheldsChanges)
 }
 
 // to-csv of a Kcsv file names the newest pull whose version is the file's
-// bytes: the archive holds addr (pull 1, pull 2 equal to it) and changed (3).
+// bytes: the archive holds addr (pull 1; pull 2, restamped, equals it) and
+// changed (3).
 TEST(KivBase, ToCsvNamesTheVersionTheArchiveHolds)
 {
     KivRun run;
     MakeTables(run);
     ASSERT_EQ(0, run.Kiv("archive add --archive @a.sqlite addr.kcsv restamped.kcsv changed.kcsv"))
         << run.Err();
-    ASSERT_EQ(0, system(("cp " + run.File("changed.kcsv") + " " + run.File("copy.kcsv")).c_str()));
+    WriteWhole(run.File("copy.kcsv"), ReadWhole(run.File("changed.kcsv")));
     struct Row {
         std::string args, schema, base;   // base "": no base line
     } rows[] = {
