@@ -157,12 +157,13 @@ std::string Join(const std::vector<std::string>& titles)
     return s;
 }
 
-}   // namespace
-
-std::string TableDiff(const DecodedTable& a, const DecodedTable& b)
+// Pairs the records of b with those of a: ofB[j] is the record of a that
+// record j of b is, kNone for one added; usedA says which of a are matched.
+void MatchRecords(const DecodedTable& a, const DecodedTable& b, std::vector<size_t>* ofB,
+                  std::vector<bool>* usedA)
 {
-    std::vector<size_t> ofB(b.records, kNone);
-    std::vector<bool> usedA(a.records, false);
+    ofB->assign(b.records, kNone);
+    usedA->assign(a.records, false);
     auto syncKey = [](const DecodedTable& t) {
         return [&t](size_t r, uint64_t* key) {
             *key = HashOf(SyncIdOf(t, r));
@@ -181,13 +182,22 @@ std::string TableDiff(const DecodedTable& a, const DecodedTable& b)
             return SyncIdOf(t, r).empty();
         };
     };
-    MatchBy(a, b, &ofB, &usedA, syncKey(a), syncKey(b),
+    MatchBy(a, b, ofB, usedA, syncKey(a), syncKey(b),
             [&](size_t i, size_t j) { return !SyncIdOf(a, i).empty() && SyncIdOf(a, i) == SyncIdOf(b, j); });
-    MatchBy(a, b, &ofB, &usedA, recordKey(a), recordKey(b),
+    MatchBy(a, b, ofB, usedA, recordKey(a), recordKey(b),
             [&](size_t i, size_t j) { return SameRecord(a, b, i, j); });
-    MatchBy(a, b, &ofB, &usedA, firstCellKey(a), firstCellKey(b), [&](size_t i, size_t j) {
+    MatchBy(a, b, ofB, usedA, firstCellKey(a), firstCellKey(b), [&](size_t i, size_t j) {
         return SyncIdOf(a, i).empty() && SyncIdOf(b, j).empty() && FirstCell(a, i) == FirstCell(b, j);
     });
+}
+
+}   // namespace
+
+std::string TableDiff(const DecodedTable& a, const DecodedTable& b)
+{
+    std::vector<size_t> ofB;
+    std::vector<bool> usedA;
+    MatchRecords(a, b, &ofB, &usedA);
     std::string out;
     if (a.titles != b.titles)
         out += "fields: " + Join(a.titles) + " \u2192 " + Join(b.titles) + "\n";
@@ -207,4 +217,20 @@ bool SameRecordOrder(const DecodedTable& a, const DecodedTable& b)
         if (!SameRecord(a, b, r, r))
             return false;
     return true;
+}
+
+RecordCounts CountRecordChanges(const DecodedTable& a, const DecodedTable& b)
+{
+    std::vector<size_t> ofB;
+    std::vector<bool> usedA;
+    MatchRecords(a, b, &ofB, &usedA);
+    RecordCounts counts;
+    counts.removed = (size_t)std::count(usedA.begin(), usedA.end(), false);
+    for (size_t j = 0; j < b.records; j++) {
+        if (ofB[j] == kNone)
+            counts.added++;
+        else if (!SameRecord(a, b, ofB[j], j))
+            counts.changed++;
+    }
+    return counts;
 }
