@@ -103,11 +103,16 @@ struct Maker {
 std::map<uintptr_t, Maker> madeAt;   // handle -> the calls that made it, innermost first
 decltype(&CreateEventA) realCreateEventA;
 decltype(&CreateSemaphoreA) realCreateSemaphoreA;
+decltype(&CloseHandle) realCloseHandle;
 
-void NoteMade(HANDLE h)
+// The 64-bit stack is walked by its unwind tables; 32-bit code keeps no frame
+// pointers to walk, so there the maker is the hooked call's return address.
+void NoteMade(HANDLE h, void* caller)
 {
-    Maker m = {};
+    Maker m = {{caller}, 1};
+#ifdef _WIN64
     m.n = RtlCaptureStackBackTrace(2, kFrames, m.frames, nullptr);
+#endif
     Lock();
     madeAt[reinterpret_cast<uintptr_t>(h)] = m;
     Unlock();
@@ -116,15 +121,24 @@ void NoteMade(HANDLE h)
 HANDLE WINAPI NotingCreateEventA(LPSECURITY_ATTRIBUTES sa, BOOL manual, BOOL initial, LPCSTR name)
 {
     HANDLE h = realCreateEventA(sa, manual, initial, name);
-    NoteMade(h);
+    NoteMade(h, __builtin_return_address(0));
     return h;
 }
 
 HANDLE WINAPI NotingCreateSemaphoreA(LPSECURITY_ATTRIBUTES sa, LONG initial, LONG most, LPCSTR name)
 {
     HANDLE h = realCreateSemaphoreA(sa, initial, most, name);
-    NoteMade(h);
+    NoteMade(h, __builtin_return_address(0));
     return h;
+}
+
+// A closed handle's value is soon another object's: its maker goes with it.
+BOOL WINAPI NotingCloseHandle(HANDLE h)
+{
+    Lock();
+    madeAt.erase(reinterpret_cast<uintptr_t>(h));
+    Unlock();
+    return realCloseHandle(h);
 }
 
 std::string MadeBy(uintptr_t value)
@@ -147,7 +161,7 @@ std::string Detail(HANDLE h, const std::wstring& type)
         return "process " + std::to_string(GetProcessId(h));
     if (type == L"Event")
         return EventState(h) + MadeBy(reinterpret_cast<uintptr_t>(h));
-    std::string made = MadeBy(reinterpret_cast<uintptr_t>(h));
+    std::string made = type == L"Semaphore" ? MadeBy(reinterpret_cast<uintptr_t>(h)) : "";
     return made.empty() ? "" : made.substr(2);
 }
 
@@ -227,5 +241,7 @@ void NoteEventMakers(HMODULE module)
     realCreateEventA = GetExport<decltype(&CreateEventA)>(kernel32, "CreateEventA");
     realCreateSemaphoreA = GetExport<decltype(&CreateSemaphoreA)>(kernel32, "CreateSemaphoreA");
     PatchImport(module, "kernel32.dll", "CreateEventA", reinterpret_cast<void*>(NotingCreateEventA));
+    realCloseHandle = GetExport<decltype(&CloseHandle)>(kernel32, "CloseHandle");
     PatchImport(module, "kernel32.dll", "CreateSemaphoreA", reinterpret_cast<void*>(NotingCreateSemaphoreA));
+    PatchImport(module, "kernel32.dll", "CloseHandle", reinterpret_cast<void*>(NotingCloseHandle));
 }
