@@ -3,10 +3,8 @@
 // clean-up when the reader cannot start or will not end, and the refusal of a
 // text too long for the transfer's counts. The failures of a real port or a
 // 64-bit caller are forced through kivport.dll's own imports, patched.
-// wine-rerun: the stuck-reader row ends a reader blocked in Wine's WaitCommEvent
-// from outside; one handle has been seen left in one of many runs under Wine and
-// nowhere else. Until its cause is found this program alone may run twice, and a
-// pass on the second run is reported as flaky.
+// A count that moves names the handles and threads that moved, with their
+// kind and maker, so that a stray handle says whose it is.
 #include "config/port_setup_test.h"
 #include <atomic>
 #include <cstdlib>
