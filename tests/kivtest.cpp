@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 HMODULE LoadKivLibrary(const char* name) { return LoadLibraryA(name); }
@@ -430,24 +429,47 @@ std::wstring WindowText(HWND hwnd)
 
 std::wstring DlgItemText(HWND dlg, int id) { return WindowText(GetDlgItem(dlg, id)); }
 
+namespace {
+struct DriverRun {
+    const std::function<void()>* driver;
+    std::atomic<bool> done;
+};
+
+DWORD WINAPI RunDriver(LPVOID p)
+{
+    DriverRun* run = static_cast<DriverRun*>(p);
+    (*run->driver)();
+    run->done = true;
+    return 0;
+}
+}
+
+// The driver runs on a thread of the system's own making, not a std::thread:
+// the threads library keeps a lock of its own over every thread it starts and
+// joins, and makes that lock's event on the first join that meets the thread
+// still ending. That handle then stays for the process's life, and a count of
+// handles across a transfer took it for a leak (seen under load, on
+// whichever transfer met it first).
 void WithDriver(const std::function<void()>& driver, const std::function<void()>& modal)
 {
     std::string lost = RegainTestFocus();
     if (!lost.empty())
         fprintf(stderr, "kivtest: before a driver call %s\n", lost.c_str());
-    std::atomic<bool> driverDone(false);
-    std::thread t([&] {
-        driver();
-        driverDone = true;
-    });
+    DriverRun run = {&driver, {false}};
+    HANDLE t = CreateThread(nullptr, 0, RunDriver, &run, 0, nullptr);
+    if (!t) {
+        ADD_FAILURE() << "the driver thread cannot start: " << GetLastError();
+        return;
+    }
     modal();
-    for (MSG msg; !driverDone; Sleep(5)) {
+    for (MSG msg; !run.done; Sleep(5)) {
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
     }
-    t.join();
+    WaitForSingleObject(t, INFINITE);
+    CloseHandle(t);
 }
 
 void* PatchImport(HMODULE module, const char* dll, const char* function, void* replacement)

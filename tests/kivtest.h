@@ -104,6 +104,26 @@ void PressKey(HWND target, BYTE key);
 int ThreadsOfThisProcess();
 int HandlesOfThisProcess();
 
+// One handle of this process: its value, object type and name, and for a
+// thread or an event its state.
+struct HandleEntry {
+    uintptr_t value;
+    std::wstring type, name;
+    std::string detail;
+};
+std::vector<HandleEntry> HandleList();
+std::vector<DWORD> ThreadIdsOfThisProcess();
+struct ProcessObjects {
+    std::vector<HandleEntry> handles;
+    std::vector<DWORD> threads;
+};
+inline ProcessObjects ProcessObjectsNow() { return {HandleList(), ThreadIdsOfThisProcess()}; }
+// Notes where module's CreateEventA and CreateSemaphoreA calls come from, so
+// that a handle left behind names its maker.
+void NoteEventMakers(HMODULE module);
+// The handles and threads in one and not the other, a line each ("" for none).
+std::string HandlesAndThreadsMoved(const ProcessObjects& before, const ProcessObjects& after);
+
 // A movable global block holding text and its NUL, as callers hand texts in.
 HGLOBAL TextBlock(const std::string& text);
 

@@ -3,13 +3,13 @@
 // clean-up when the reader cannot start or will not end, and the refusal of a
 // text too long for the transfer's counts. The failures of a real port or a
 // 64-bit caller are forced through kivport.dll's own imports, patched.
-// wine-rerun: the stuck-reader row ends a reader blocked in Wine's WaitCommEvent
-// from outside; one handle has been seen left in one of many runs under Wine and
-// nowhere else. Until its cause is found this program alone may run twice, and a
-// pass on the second run is reported as flaky.
+// A count that moves names the handles and threads that moved, with their
+// kind and maker, so that a stray handle says whose it is.
 #include "config/port_setup_test.h"
 #include <atomic>
 #include <cstdlib>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -62,14 +62,23 @@ size_t HeapBytesInUse()
 
 struct Usage {
     int handles, threads, windows;
+    ProcessObjects objects;   // what the counts counted, to name what moved
 };
-Usage Now() { return {HandlesOfThisProcess(), ThreadsOfThisProcess(), WindowsOfThisProcess()}; }
+Usage Now() { return {HandlesOfThisProcess(), ThreadsOfThisProcess(), WindowsOfThisProcess(), {}}; }
+Usage Before()
+{
+    Usage u = Now();
+    u.objects = ProcessObjectsNow();
+    return u;
+}
 
 // What the counts moved by since before, as "handles/threads/windows", once
 // the process has settled (a thread that has returned may still be counted
-// for a moment); "" when they are back.
+// for a moment), with the handles and threads that moved, as they were at
+// once and as they stayed; "" when they are back.
 std::string LeftSince(const Usage& before)
 {
+    ProcessObjects atOnce = ProcessObjectsNow();
     for (DWORD start = GetTickCount();; Sleep(20)) {
         Usage now = Now();
         if (now.handles == before.handles && now.threads == before.threads && now.windows == before.windows)
@@ -77,7 +86,9 @@ std::string LeftSince(const Usage& before)
         if (GetTickCount() - start >= 3000)
             return std::to_string(now.handles - before.handles) + "/" +
                    std::to_string(now.threads - before.threads) + "/" +
-                   std::to_string(now.windows - before.windows);
+                   std::to_string(now.windows - before.windows) +
+                   "\n at once:" + HandlesAndThreadsMoved(before.objects, atOnce) +
+                   "\n after 3 s:" + HandlesAndThreadsMoved(before.objects, ProcessObjectsNow());
     }
 }
 
@@ -85,23 +96,27 @@ struct Outcome {
     int16_t code = -1;
     std::string received;   // the returned block's text; "<none>" for no block
     bool dialogShown = false;
+    DWORD watcher = 0;   // the thread that watched for the dialog
 };
 
 // One send of the block, or a receive, through the exports. The status dialog, when one
-// comes, is cancelled at once when asked and otherwise after 30 s, so that a
-// fault cannot hang the test.
-Outcome Transfer(bool sends, bool cancel, HGLOBAL block)
+// comes, is cancelled at once when asked (once cancelAfter is non-zero, when
+// given) and otherwise after 30 s, so that a fault cannot hang the test.
+Outcome Transfer(bool sends, bool cancel, HGLOBAL block, const std::atomic<int>* cancelAfter = nullptr)
 {
     Outcome o;
     std::atomic<bool> returned(false);
     WithDriver(
         [&] {
+            o.watcher = GetCurrentThreadId();
             HWND dlg = nullptr;
             while (!dlg && !returned)
                 dlg = WaitForWindow(kCaption, L"#32770", 50);
             o.dialogShown = dlg != nullptr;
             if (!dlg || (!cancel && WaitForWindowGone(dlg, 30000)))
                 return;
+            while (cancelAfter && *cancelAfter == 0 && IsWindow(dlg))
+                Sleep(5);
             SendMessageW(GetDlgItem(dlg, IDCANCEL), BM_CLICK, 0, 0);
             WaitForWindowGone(dlg, 10000);
         },
@@ -160,7 +175,7 @@ void RunKind(Kind kind, int serial, std::string& left)
 
     HGLOBAL block = TextBlock(text);
     FailComOpens(kind == PORT_BUSY ? ERROR_ACCESS_DENIED : 0);
-    Usage before = Now();
+    Usage before = Before();
     Outcome o = Transfer(k.sends, k.cancel, block);
     left = LeftSince(before);
     FailComOpens(0);
@@ -185,6 +200,8 @@ protected:
     {
         ASSERT_NE(nullptr, Port().send);
         WidenComOpens(Port().dll);
+        static bool noted = (NoteEventMakers(GetModuleHandleA(nullptr)), NoteEventMakers(Port().dll), true);
+        (void)noted;
         // The measure itself must move, or a leak would pass unseen.
         Usage before = Now();
         HANDLE probe = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -240,6 +257,70 @@ TEST_F(TransferResources, ManyTransfersOfEveryKindLeaveNoHandleThreadWindowOrMem
     fprintf(stderr, "%d transfers: heaps %zu -> %zu bytes\n", transfers, heapAtStart, heapAtEnd);
 }
 
+// The listing that names what a transfer left: each kind of object with its
+// kind, state and maker, and the lock event a contended mutex of the threads
+// library makes on its first contention and keeps, past its unlock, for as
+// long as the mutex lives (what the dialog watcher's std::thread once left).
+DWORD WINAPI Park(LPVOID) { return 0; }
+std::mutex* contended;   // made by its row, gone with its event after it
+DWORD WINAPI TakeContended(LPVOID)
+{
+    std::lock_guard<std::mutex> hold(*contended);
+    return 0;
+}
+
+TEST_F(TransferResources, HandlesLeftAreNamedWithTheirKindStateAndMaker)
+{
+    std::string exe = "made from kivport_transfer_resources_tests.exe+";
+    const struct {
+        const char* what;
+        std::function<HANDLE()> make;
+        std::vector<std::string> shown;
+    } rows[] = {
+        {"auto-reset event",
+         [] { return CreateEventA(nullptr, FALSE, TRUE, nullptr); },
+         {"new handle 0x", " Event (auto-reset, signalled, " + exe}},
+        {"manual-reset event",
+         [] { return CreateEventA(nullptr, TRUE, FALSE, nullptr); },
+         {" Event (manual-reset, not signalled, " + exe}},
+        {"thread",
+         [] { return CreateThread(nullptr, 0, Park, nullptr, CREATE_SUSPENDED, nullptr); },
+         {" Thread (thread ", "kivport_transfer_resources_tests.exe+", ", running)", "\n  new thread "}},
+        {"contended mutex",
+         [] {
+             HANDLE t;
+             contended = new std::mutex;
+             {
+                 std::lock_guard<std::mutex> hold(*contended);
+                 ProcessObjects was = ProcessObjectsNow();
+                 t = CreateThread(nullptr, 0, TakeContended, nullptr, 0, nullptr);
+                 // Until the thread waits on the lock: its event appears.
+                 while (HandlesAndThreadsMoved(was, ProcessObjectsNow()).find(" Event ") == std::string::npos)
+                     Sleep(5);
+             }
+             WaitForSingleObject(t, INFINITE);
+             CloseHandle(t);
+             return nullptr;
+         },
+         {" Event (auto-reset, ", exe}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        ProcessObjects before = ProcessObjectsNow();
+        HANDLE h = row.make();
+        std::string moved = HandlesAndThreadsMoved(before, ProcessObjectsNow());
+        for (const auto& s : row.shown)
+            EXPECT_NE(std::string::npos, moved.find(s)) << s << " in:" << moved;
+        if (h && GetThreadId(h))
+            TerminateThread(h, 0), WaitForSingleObject(h, INFINITE);
+        if (h)
+            CloseHandle(h);
+        delete contended;
+        contended = nullptr;
+        EXPECT_EQ("", HandlesAndThreadsMoved(before, ProcessObjectsNow()));
+    }
+}
+
 // CreateThread failing, and WaitCommEvent blocking for good, as the wait of a
 // port driver that nothing releases, so ClosePort must end the reader.
 enum Hook { NO_HOOK, NO_THREAD, STUCK_WAIT };
@@ -293,11 +374,13 @@ TEST_F(TransferResources, ReaderThatCannotStartOrWillNotEndLeavesNothingOpen)
         SCOPED_TRACE(std::to_string(row.hook) + (row.sends ? " send" : " receive"));
         TakeComOpenAccesses();
         stuckWaits = releasedWaits = 0;
-        Usage before = Now();
+        Usage before = Before();
         DWORD start = GetTickCount();
         armed = row.hook;
         HGLOBAL block = TextBlock("abc");
-        Outcome o = Transfer(row.sends, true, block);
+        // A stuck row is cancelled once its reader is in the wait, or the
+        // reader would see the stop before it waits.
+        Outcome o = Transfer(row.sends, true, block, row.stuck ? &stuckWaits : nullptr);
         GlobalFree(block);
         armed = NO_HOOK;
         DWORD took = GetTickCount() - start;
@@ -308,7 +391,8 @@ TEST_F(TransferResources, ReaderThatCannotStartOrWillNotEndLeavesNothingOpen)
         EXPECT_EQ(0, releasedWaits.load()) << "a stuck reader must be ended";
         EXPECT_LE(row.minMs, took);
         EXPECT_GT(row.minMs + 10000, took);
-        EXPECT_EQ("", LeftSince(before)) << "handles/threads left";
+        EXPECT_EQ("", LeftSince(before)) << "handles/threads left; the dialog watcher was thread "
+                                         << o.watcher << ", the test's thread " << GetCurrentThreadId();
     }
     RunKind(CANCELLED_SEND, 1, left);   // and the next transfer runs as usual
 }
