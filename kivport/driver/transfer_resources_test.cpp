@@ -5,6 +5,10 @@
 // 64-bit caller are forced through kivport.dll's own imports, patched.
 // A count that moves names the handles and threads that moved, with their
 // kind and maker, so that a stray handle says whose it is.
+// wine-rerun: once in a loaded run a receive of the many-transfers row gave 5
+// right after Wine had moved the focus to its desktop window (no window manager
+// here); until that is shown to be Wine's and mended in the harness, this
+// program alone may run twice, and a pass on the second run is reported as flaky.
 #include "config/port_setup_test.h"
 #include <atomic>
 #include <cstdlib>
