@@ -29,6 +29,11 @@ extern const FileForm stdioFiles;
 
 struct ByteFile;
 
+// While a form is routed to (and memory files are not in use), every open
+// and removal by name goes to it, whatever form was asked: a caller can thus
+// send the core's outputs elsewhere than the names it derives. Null ends it.
+void RouteFiles(const FileForm* form);
+
 // Opens through form (stdioFiles when null). Null when the file cannot be
 // opened.
 ByteFile* FileOpen(const char* path, FileAccess access, const FileForm* form = nullptr);

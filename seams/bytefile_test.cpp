@@ -153,4 +153,55 @@ TEST(MemoryFiles, BlockedNamesAndListing)
     UseMemoryFiles(false);
 }
 
+// A routed form gets every open and removal by name, whatever form was
+// asked, until the route ends; memory files still come first.
+std::string routedName;
+void* RoutedOpen(const char* path, FileAccess access)
+{
+    routedName = std::string("bytefile_test-routed-") + path;
+    return stdioFiles.open(routedName.c_str(), access);
+}
+bool RoutedRemove(const char* path)
+{
+    return stdioFiles.remove(("bytefile_test-routed-" + std::string(path)).c_str());
+}
+const FileForm kRouted = {RoutedOpen,      stdioFiles.read,  stdioFiles.write,
+                          stdioFiles.seek, stdioFiles.close, RoutedRemove};
+
+TEST(RoutedFiles, TakeEveryOpenAndRemovalUntilTheRouteEnds)
+{
+    const struct {
+        const char* name;
+        bool memory;
+        bool onDisk;   // the write made the routed file on disk
+    } rows[] = {
+        {"routed", false, true},
+        {"memory files first", true, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        UseMemoryFiles(row.memory);
+        RouteFiles(&kRouted);
+        TextStream* ts = TextOpenWrite("r");
+        ASSERT_NE(nullptr, ts);
+        EXPECT_TRUE(TextPuts(ts, "x\n"));
+        EXPECT_TRUE(TextClose(ts));
+        ByteFile* asked = FileOpen("r", BF_READ, &stdioFiles);
+        EXPECT_NE(nullptr, asked);
+        FileClose(asked);
+        RouteFiles(nullptr);
+        FILE* routed = fopen("bytefile_test-routed-r", "rb");
+        EXPECT_EQ(row.onDisk, routed != nullptr);
+        if (routed)
+            fclose(routed);
+        EXPECT_EQ(nullptr, fopen("r", "rb"));   // never the name the caller gave
+        RouteFiles(&kRouted);
+        EXPECT_TRUE(FileRemove("r"));   // the routed file, or the memory file
+        RouteFiles(nullptr);
+        EXPECT_EQ(nullptr, fopen("bytefile_test-routed-r", "rb"));
+        ClearMemoryFiles();
+        UseMemoryFiles(false);
+    }
+}
+
 }   // namespace

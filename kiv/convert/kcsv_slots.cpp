@@ -137,27 +137,42 @@ std::string SlotValue(std::string_view slot)
 
 std::string QuoteSlot(const std::string& value)
 {
-    if (value.empty())
-        return value;
     std::string slot;
-    slot.reserve(value.size() + 2);
-    slot.push_back('"');
+    QuoteSlotInto(value, &slot);
+    return slot;
+}
+
+void QuoteSlotInto(const std::string& value, std::string* slot)
+{
+    slot->clear();
+    if (value.empty())
+        return;
+    slot->reserve(value.size() + 2);
+    slot->push_back('"');
     for (size_t at = 0, q; at < value.size(); at = q + 1) {
         q = value.find('"', at);
         if (q == std::string::npos) {
-            slot.append(value, at, std::string::npos);
+            slot->append(value, at, std::string::npos);
             break;
         }
-        slot.append(value, at, q + 1 - at).push_back('"');   // a quote is written twice
+        slot->append(value, at, q + 1 - at).push_back('"');   // a quote is written twice
     }
-    slot.push_back('"');
-    return slot;
+    slot->push_back('"');
 }
 
 std::string JoinSlots(const std::vector<std::string>& slots)
 {
     std::string line;
-    for (size_t i = 0; i < slots.size(); i++)
-        line += (i ? "," : "") + slots[i];
+    JoinSlotsInto(slots, &line);
     return line;
+}
+
+void JoinSlotsInto(const std::vector<std::string>& slots, std::string* line)
+{
+    line->clear();
+    for (size_t i = 0; i < slots.size(); i++) {
+        if (i)
+            *line += ',';
+        *line += slots[i];
+    }
 }

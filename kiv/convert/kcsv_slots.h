@@ -29,5 +29,9 @@ void SlotValueInto(std::string_view slot, std::string* value);
 bool IsQuotedSlotOf(std::string_view slot, const std::string& value);
 // A value as a quoted slot (inner quotes doubled); empty stays empty.
 std::string QuoteSlot(const std::string& value);
+// The same into *slot, whose room is reused.
+void QuoteSlotInto(const std::string& value, std::string* slot);
 // The slots joined again by commas.
 std::string JoinSlots(const std::vector<std::string>& slots);
+// The same into *line, whose room is reused from record to record.
+void JoinSlotsInto(const std::vector<std::string>& slots, std::string* line);

@@ -4,6 +4,7 @@
 // testdata/marks.*, as scripts/main.sh does); the files in testdata/utf8 are
 // those files and inputs passed through `iconv -f CP932 -t UTF-8`.
 #include "kiv_convert.h"
+#include "cp932_text.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <string>
@@ -203,6 +204,44 @@ TEST(KivConvert, ReadsAndWritesCodePage932AsWindowsDoes)
                   ReadWholeFile(dir.File("u.kcsv.table")).substr(0, 40));
     }
     fixedStampTime = nullptr;
+}
+
+// The record file goes to UTF-8 a piece of whole lines at a time: a table
+// whose record file spans many pieces comes out as the whole file converted
+// at once, and the files that keep their encoding come out as without --utf8.
+TEST(KivConvert, ARecordFileOfManyPiecesGoesToUtf8AsAWhole)
+{
+    const struct {
+        int records;
+        size_t atLeast;   // the UTF-8 record file's size: one piece, or more than one
+    } cases[] = {{1, 10}, {3000, 1 << 16}};
+    for (const auto& c : cases) {
+        const int records = c.records;
+        SCOPED_TRACE(records);
+        TempDir dir;
+        std::vector<std::string> rows;
+        for (int r = 0; r < records; r++)
+            rows.push_back("\x95\xB6\x8E\x9A " + std::to_string(r) + std::string(r % 40, 'x') + "\x81\x60");
+        ASSERT_TRUE(WriteWholeFile(dir.File("t.table"), kLayout));
+        ASSERT_TRUE(WriteWholeFile(dir.File("t.txt"), Quoted(rows)));
+        std::string error;
+        ASSERT_EQ(KIV_EXIT_OK,
+                  RunJob(FROM_CSV, dir.File("t.table"), dir.File("t.txt"), dir.File("t.kcsv"), {}, &error));
+        ASSERT_EQ(0, system(("mkdir " + dir.File("a") + " " + dir.File("u")).c_str()));
+        ASSERT_EQ(KIV_EXIT_OK, KcsvFileToCsv(dir.File("t.kcsv"), dir.File("a"), Options(false), &error))
+            << error;
+        ASSERT_EQ(KIV_EXIT_OK, KcsvFileToCsv(dir.File("t.kcsv"), dir.File("u"), Options(true), &error))
+            << error;
+        for (const char* suffix : {".rec", ".table", ".num", ".tab"}) {
+            std::string cp932 = ReadWholeFile(dir.File((std::string("a/t.kcsv") + suffix).c_str())), utf8;
+            bool byPeople = suffix == std::string(".rec") || suffix == std::string(".table");
+            ASSERT_TRUE(!byPeople || Cp932ToUtf8(cp932, suffix, &utf8, &error)) << error;
+            EXPECT_EQ(byPeople ? utf8 : cp932,
+                      ReadWholeFile(dir.File((std::string("u/t.kcsv") + suffix).c_str())))
+                << suffix;
+        }
+        EXPECT_LT(c.atLeast, ReadWholeFile(dir.File("u/t.kcsv.rec")).size());
+    }
 }
 
 // A character that has no form on the other side stops the job before

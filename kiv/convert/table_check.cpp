@@ -10,6 +10,7 @@
 #include "kiv_convert.h"
 #include "plain_record.h"
 #include "table_cells.h"
+#include "kcsv_window.h"
 #include <algorithm>
 #include <cstring>
 #include <string_view>
@@ -379,4 +380,29 @@ int RefuseDamagedTable(const std::string& kcsv, const std::string& shown, std::s
     while (CheckNextRecord(&c, text, true) == CHECK_RECORD) {
     }
     return TableCheckResult(c, shown, error);
+}
+
+int CheckTableFile(const std::string& path, const std::string& shown, std::string* fault, std::string* error)
+{
+    KcsvWindow in;
+    int rc = OpenKcsvWindowFile(path, &in, error);
+    if (rc != KIV_EXIT_OK)
+        return rc;
+    TableCheckPass c;
+    StartTableCheck(&c);
+    for (;;) {
+        CheckStep step = CheckNextRecord(&c, in.text, in.ended);
+        if (step == CHECK_MORE && !in.ended) {
+            ReadMoreKcsv(&in);
+            continue;
+        }
+        if (step != CHECK_RECORD)
+            break;
+        TableCheckDropped(&c, DropKcsvBefore(&in, std::min(c.lineOffset, c.next)));
+    }
+    rc = CloseKcsvWindow(&in, error);
+    fault->clear();
+    if (rc == KIV_EXIT_OK && TableCheckResult(c, shown, fault) == KIV_EXIT_OK)
+        fault->clear();
+    return rc;
 }

@@ -24,6 +24,11 @@ size_t FirstTableFault(const std::string& kcsv, std::string* reason);
 // "<shown>: line N: <what is wrong>", or KIV_EXIT_OK.
 int RefuseDamagedTable(const std::string& kcsv, const std::string& shown, std::string* error);
 
+// RefuseDamagedTable over a file read a piece at a time: KIV_EXIT_READ with
+// *error when it cannot be read; otherwise KIV_EXIT_OK, with *fault what
+// RefuseDamagedTable would say of it ("" for a sound table).
+int CheckTableFile(const std::string& path, const std::string& shown, std::string* fault, std::string* error);
+
 // The same check a record at a time, for a table read in pieces
 // (kcsv_window.h). Offsets are into the text handed to each step.
 struct TableCheckPass {

@@ -15,6 +15,11 @@
 #include "kcsv/kcsv_to_csv.h"
 #include "memfiles.h"
 #include <cstring>
+#include <cerrno>
+#include <cstdio>
+#include <unistd.h>
+#include "bytefile.h"
+#include "textstream.h"
 
 namespace {
 
@@ -121,18 +126,172 @@ int CommitTable(const std::string* kcsv, const std::string& realPath, const std:
     return rc;
 }
 
-// Without a folder the files go beside the Kcsv file, where the DLL puts them.
+// ---- a Kcsv file converted a record at a time ---------------------------------
+
+namespace {
+
+// While a file converts, the core's outputs are files of the stage: every
+// name it opens under the core path is a staged file instead, listed in the
+// order the core made them, so that nothing of the table is held in memory
+// and the record file still names the pictures where they will lie.
+struct CoreOutputs {
+    Staging* stage;
+    std::string corePath;
+    std::vector<std::pair<std::string, std::string>> files;   // suffix, staged path
+};
+CoreOutputs* routedOutputs = nullptr;   // set only while the core converts
+
+// The staged file of a core name; nullptr for a name of no output.
+std::pair<std::string, std::string>* OutputOf(const char* path)
+{
+    const std::string& core = routedOutputs->corePath;
+    if (strncmp(path, core.c_str(), core.size()) != 0 || !path[core.size()])
+        return nullptr;
+    for (auto& file : routedOutputs->files)
+        if (file.first == path + core.size())
+            return &file;
+    return nullptr;
+}
+
+void* OutputOpen(const char* path, FileAccess access)
+{
+    const std::string& core = routedOutputs->corePath;
+    auto* file = OutputOf(path);
+    bool output = strncmp(path, core.c_str(), core.size()) == 0 && path[core.size()];
+    if (output && !file && access == BF_CREATE) {
+        routedOutputs->files.emplace_back(path + core.size(), StageName(routedOutputs->stage, ""));
+        file = &routedOutputs->files.back();
+    }
+    if (output && !file)
+        return nullptr;
+    return stdioFiles.open(output ? file->second.c_str() : path, access);
+}
+
+bool OutputRemove(const char* path)
+{
+    auto* file = OutputOf(path);
+    if (!file)
+        return stdioFiles.remove(path);
+    bool removed = stdioFiles.remove(file->second.c_str());
+    routedOutputs->files.erase(routedOutputs->files.begin() + (file - routedOutputs->files.data()));
+    return removed;
+}
+
+const FileForm kOutputFiles = {OutputOpen,      stdioFiles.read,  stdioFiles.write,
+                               stdioFiles.seek, stdioFiles.close, OutputRemove};
+
+// The core over the Kcsv file, its outputs into the stage.
+bool ConvertIntoStage(const std::string& kcsvPath, CoreOutputs* outputs)
+{
+    TextStream* input = TextOpenRead(kcsvPath.c_str());
+    if (!input)
+        return false;
+    routedOutputs = outputs;
+    RouteFiles(&kOutputFiles);
+    bool ok = ConvertKcsvStream(input, outputs->corePath.c_str());
+    RouteFiles(nullptr);
+    routedOutputs = nullptr;
+    TextClose(input);
+    return ok;
+}
+
+// A staged file of code page 932 text as UTF-8, a piece of whole lines at a
+// time (no character spans a line end); name is the output's, for a message.
+int StagedToUtf8(Staging* stage, std::string* staged, const std::string& name, std::string* error)
+{
+    std::string utf8Path = StageName(stage, ""), piece, carry, utf8;
+    FILE* in = fopen(staged->c_str(), "rb");
+    FILE* out = in ? fopen(utf8Path.c_str(), "wb") : nullptr;
+    int rc = in && out ? KIV_EXIT_OK : KIV_EXIT_WRITE;
+    size_t lines = 0;
+    char buffer[1 << 16];
+    for (size_t n = 1; rc == KIV_EXIT_OK && n > 0;) {
+        n = fread(buffer, 1, sizeof buffer, in);
+        const char* lineEnd = n ? (const char*)memrchr(buffer, '\n', n) : nullptr;
+        size_t take = n == 0 ? 0 : lineEnd ? (size_t)(lineEnd - buffer) + 1 : n;
+        piece.swap(carry);
+        piece.append(buffer, take);
+        carry.assign(buffer + take, n - take);
+        if (!lineEnd && n > 0) {
+            carry.insert(0, piece);
+            piece.clear();
+            continue;
+        }
+        if (!Cp932ToUtf8(piece, name, &utf8, error)) {
+            // Again with the lines before it, for the line number in the message.
+            Cp932ToUtf8(std::string(lines, '\n') + piece, name, &utf8, error);
+            rc = KIV_EXIT_CONVERT;
+        } else if (fwrite(utf8.data(), 1, utf8.size(), out) != utf8.size()) {
+            rc = KIV_EXIT_WRITE;
+        }
+        for (char ch : piece)
+            lines += ch == '\n';
+    }
+    if (in && ferror(in) && rc == KIV_EXIT_OK)
+        rc = KIV_EXIT_WRITE;
+    if (out && fclose(out) != 0 && rc == KIV_EXIT_OK)
+        rc = KIV_EXIT_WRITE;
+    if (in)
+        fclose(in);
+    if (rc == KIV_EXIT_WRITE)
+        *error = "cannot write " + name + ": " + strerror(errno ? errno : EIO);
+    unlink(staged->c_str());
+    *staged = utf8Path;
+    return rc;
+}
+
+// The staged outputs under their final names, as CommitTable stages them.
+int CommitOutputs(CoreOutputs* outputs, const std::string& realPath, const ConvertOptions& options,
+                  std::string* error)
+{
+    int rc = KIV_EXIT_OK;
+    for (auto& file : outputs->files) {
+        if (rc == KIV_EXIT_OK && options.utf8 && ReadByPeople(file.first))
+            rc = StagedToUtf8(outputs->stage, &file.second, realPath + file.first, error);
+        StageAdd(outputs->stage, file.second, realPath + file.first);
+    }
+    // The stage lists them now; a table of many pictures need not list them twice.
+    std::vector<std::pair<std::string, std::string>>().swap(outputs->files);
+    if (rc == KIV_EXIT_OK)
+        rc = StageSetRecord(outputs->stage, FolderOf(realPath), LeafOf(realPath), LeafOf(realPath),
+                            options.force, error);
+    if (rc == KIV_EXIT_OK)
+        rc = StageCommit(outputs->stage, options.force, nullptr, error);
+    return rc;
+}
+
+}   // namespace
+
+// Without a folder the files go beside the Kcsv file, where the DLL puts
+// them. The file is read twice and never held: once to check it, then by the
+// core, which writes each record as it reads it.
 int KcsvFileToCsv(const std::string& kcsvPath, const std::string& dir, const ConvertOptions& options,
                   std::string* error)
 {
-    std::string kcsv;
-    int rc = ReadWholeFile(kcsvPath, &kcsv, error);
+    std::string fault;
+    int rc = CheckTableFile(kcsvPath, kcsvPath, &fault, error);
     if (rc != KIV_EXIT_OK)
         return rc;
     std::string realPath = JoinPath(dir.empty() ? FolderOf(kcsvPath) : dir, LeafOf(kcsvPath));
-    std::vector<TableFile> files;
-    rc = ConvertTable(kcsv, realPath, kcsvPath, options, &files, error);
-    if (rc != KIV_EXIT_OK)
-        return rc;
-    return CommitTable(nullptr, realPath, files, options, true, nullptr, error);
+    std::string corePath = CorePath(realPath);
+    if (corePath.size() + strlen(".table") >= KCSV_PATH_MAX) {
+        *error = realPath + ".table: the path is too long for the table's files (at most " +
+                 std::to_string(KCSV_PATH_MAX - 1) + " bytes)";
+        return KIV_EXIT_WRITE;
+    }
+    if (!fault.empty()) {
+        *error = fault;
+        return KIV_EXIT_CONVERT;
+    }
+    Staging stage;
+    CoreOutputs outputs = {&stage, corePath, {}};
+    rc = StageOpen(&stage, FolderOf(realPath), error);
+    if (rc == KIV_EXIT_OK && !ConvertIntoStage(kcsvPath, &outputs)) {
+        *error = kcsvPath + ": not a table the handheld writes, or it breaks off before its data";
+        rc = KIV_EXIT_CONVERT;
+    }
+    if (rc == KIV_EXIT_OK)
+        rc = CommitOutputs(&outputs, realPath, options, error);
+    StageClose(&stage);
+    return rc;
 }

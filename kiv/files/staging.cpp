@@ -571,7 +571,10 @@ int StageSetRecord(Staging* stage, const std::string& dir, const std::string& na
     std::unordered_set<std::string> written;
     std::string text;
     for (const auto& move : stage->moves) {
-        written.insert(move.second);
+        // Only force asks what was written: a set of every path costs as much
+        // as the job's whole list of files.
+        if (force)
+            written.insert(move.second);
         if (move.second.compare(0, prefix.size(), prefix) == 0 &&
             RecordEntry(move.second.substr(prefix.size()), base))
             text += move.second.substr(prefix.size()) + "\n";

@@ -15,6 +15,14 @@ namespace {
 const std::vector<std::string> kSample = {"from-csv --classic addr.table addr.txt -o addr.kcsv"};
 const std::vector<std::string> kSampleCsv = {kSample[0], "to-csv addr.kcsv -d csv"};
 
+std::string Repeat(const std::string& line, int times)
+{
+    std::string text;
+    for (int i = 0; i < times; i++)
+        text += line;
+    return text;
+}
+
 void CopySamples(const KivRun& run) { ASSERT_EQ(0, system(("cp " KIV_SAMPLES "/* " + run.dir).c_str())); }
 
 TEST(KivShow, PrintsAlignedColumns)
@@ -104,6 +112,21 @@ TEST(KivShow, PrintsAlignedColumns)
          6,
          "",
          "t.csv: line 2: 3 cells where the titles are 2"},
+        // The first pass reads the whole file before a line is shown.
+        {"a record wider than the titles far into the file",
+         {},
+         "a,b\r\n" + Repeat("1,2\r\n", 5000) + "1,2,3\r\n",
+         "show t.csv",
+         6,
+         "",
+         "t.csv: line 5002: 3 cells where the titles are 2"},
+        {"a quote left open outranks a record of another width before it",
+         {},
+         "a,b\r\n1,2,3\r\n" + Repeat("1,2\r\n", 5000) + "\"x\r\n",
+         "show --html t.csv",
+         6,
+         "",
+         "t.csv: line 5003, column 1: a quote opened here is never closed"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

@@ -11,14 +11,13 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include "background_file.h"
 #include "kiv_convert.h"
 #include "show_command.h"
 #include "show_table.h"
 #include "staging.h"
 
 namespace {
-
-typedef std::vector<std::vector<std::string>> Links;
 
 bool EndsWith(std::string s, const std::string& tail)
 {
@@ -51,13 +50,33 @@ int LineWidth(int asked)
     return std::max(width, kNarrowestView);
 }
 
+ShownInput InputOf(const std::string& path, const std::string* kcsv, const std::string& folder,
+                   const std::string& base)
+{
+    ShownInput input;
+    input.path = path;
+    input.kcsv = kcsv;
+    input.isKcsv = kcsv || EndsWith(path, ".kcsv");
+    input.folder = folder;
+    input.base = base;
+    return input;
+}
+
+int CannotWrite(std::string* error)
+{
+    *error = std::string("cannot write the table: ") + strerror(errno);
+    return KIV_EXIT_WRITE;
+}
+
+bool Print(const std::string& text) { return fwrite(text.data(), 1, text.size(), stdout) == text.size(); }
+
+// The view a record at a time, as the second pass hands them out.
 int PrintText(const ShowArgs& args)
 {
+    ShownInput input = InputOf(args.input, nullptr, FolderOf(args.input), Stem(args.input));
     ShownTable table;
     std::string error;
-    int rc = EndsWith(args.input, ".kcsv")
-                 ? LoadKcsvShown(args.input, FolderOf(args.input), Stem(args.input), &table, &error)
-                 : LoadCsvShown(args.input, &table, &error);
+    int rc = MeasureShown(input, &table, &error);
     if (rc != KIV_EXIT_OK) {
         Complain(error);
         return rc;
@@ -71,12 +90,24 @@ int PrintText(const ShowArgs& args)
         Complain("--columns: " + args.input + " " + error);
         return KIV_EXIT_USAGE;
     }
-    std::string text = TextTable(table, view);
-    if (fwrite(text.data(), 1, text.size(), stdout) != text.size() || fflush(stdout) != 0) {
-        Complain(std::string("cannot write the table: ") + strerror(errno));
-        return KIV_EXIT_WRITE;
+    TextLayout layout;
+    std::string text;
+    rc = Print(TextStart(table, view, &layout)) ? KIV_EXIT_OK : CannotWrite(&error);
+    if (rc == KIV_EXIT_OK) {
+        rc = EachShownRow(
+            input,
+            [&](const ShownRow& row, std::string* why) {
+                text.clear();
+                TextRecord(&layout, *row.cells, &text);
+                return Print(text) ? (int)KIV_EXIT_OK : CannotWrite(why);
+            },
+            &error);
     }
-    return KIV_EXIT_OK;
+    if (rc == KIV_EXIT_OK && (!Print(TextEnd(layout)) || fflush(stdout) != 0))
+        rc = CannotWrite(&error);
+    if (rc != KIV_EXIT_OK)
+        Complain(error);
+    return rc;
 }
 
 // A path's bytes as a link: letters, digits, "-._~/" as they are, every
@@ -140,45 +171,87 @@ bool InsideFolder(const std::string& path)
     return true;
 }
 
-// Links to the CSV's picture files, each from "./" so that no cell reads as
-// an address; a missing one, or one outside the CSV's folder, shows as its
-// name.
-Links CsvLinks(const ShownTable& table, const std::string& pageFolder)
+// A record's links to the CSV's picture files, each from "./" so that no
+// cell reads as an address; a missing one, or one outside the CSV's folder,
+// shows as its name.
+void CsvLinks(const ShownTable& table, const std::vector<std::string>& cells, const std::string& way,
+              std::vector<std::string>* links)
 {
-    std::string way = RelativeFolder(pageFolder, table.folder);
-    Links links(table.rows.size(), std::vector<std::string>(table.titles.size()));
     struct stat st;
-    for (size_t r = 0; r < table.rows.size(); r++) {
-        for (size_t c = 0; c < table.titles.size(); c++) {
-            const std::string& cell = table.rows[r][c];
-            if (!table.pictures[c] || cell.empty())
-                continue;
-            if (!InsideFolder(cell))
-                Complain(cell + ": a picture outside the table's folder; the page shows its name");
-            else if (stat(JoinPath(table.folder, cell).c_str(), &st) == 0)
-                links[r][c] = "./" + LinkOf(way + cell);
-            else
-                Complain(JoinPath(table.folder, cell) + ": no such picture; the page shows its name");
-        }
+    for (size_t c = 0; c < table.titles.size(); c++) {
+        const std::string& cell = cells[c];
+        (*links)[c].clear();
+        if (!table.pictures[c] || cell.empty())
+            continue;
+        if (!InsideFolder(cell))
+            Complain(cell + ": a picture outside the table's folder; the page shows its name");
+        else if (stat(JoinPath(table.folder, cell).c_str(), &st) == 0)
+            (*links)[c] = "./" + LinkOf(way + cell);
+        else
+            Complain(JoinPath(table.folder, cell) + ": no such picture; the page shows its name");
     }
-    return links;
 }
 
-// A Kcsv table's pictures, staged beside the page under the names its cells hold.
-int StagePictures(const ShownTable& table, const std::string& pageFolder, Staging* stage, Links* links,
-                  std::string* error)
+// A Kcsv record's pictures, staged beside the page under the names its cells hold.
+int StagePictures(const ShownRow& row, const std::string& pageFolder, Staging* stage,
+                  std::vector<std::string>* links, std::string* error)
 {
     int rc = KIV_EXIT_OK;
-    links->assign(table.rows.size(), std::vector<std::string>(table.titles.size()));
-    for (size_t r = 0; r < table.rows.size(); r++) {
-        for (size_t c = 0; rc == KIV_EXIT_OK && c < table.bytes[r].size(); c++) {
-            const std::string& bytes = table.bytes[r][c];
-            if (bytes.empty())
-                continue;
-            rc = StageWrite(stage, JoinPath(pageFolder, table.rows[r][c]), bytes.data(), bytes.size(), error);
-            (*links)[r][c] = "./" + LinkOf(table.rows[r][c]);
-        }
+    for (std::string& link : *links)
+        link.clear();
+    for (size_t c = 0; rc == KIV_EXIT_OK && c < row.bytes->size(); c++) {
+        const std::string& bytes = (*row.bytes)[c];
+        if (bytes.empty())
+            continue;
+        const std::string& cell = (*row.cells)[c];
+        rc = StageWrite(stage, JoinPath(pageFolder, cell), bytes.data(), bytes.size(), error);
+        (*links)[c] = "./" + LinkOf(cell);
     }
+    return rc;
+}
+
+// The page written as the second pass hands out the records: staged with
+// its pictures before it, in the order the commit moves them.
+int StagePage(const ShownInput& input, const ShownTable& table, const std::string& page, Staging* stage,
+              std::string* error)
+{
+    std::string folder = FolderOf(page), way = input.isKcsv ? "" : RelativeFolder(folder, table.folder);
+    std::string staged = StageName(stage, "");
+    BackgroundFile file;
+    auto put = [&](const std::string& html, std::string* why) {
+        if (BackgroundWrite(&file, html.data(), html.size()))
+            return (int)KIV_EXIT_OK;
+        *why = "cannot write " + page + ": " + strerror(errno);
+        return (int)KIV_EXIT_WRITE;
+    };
+    if (!OpenBackgroundFile(&file, staged)) {
+        *error = "cannot write " + page + ": " + strerror(errno);
+        return KIV_EXIT_WRITE;
+    }
+    std::vector<std::string> links(table.titles.size());
+    int rc = put(HtmlHead(table), error);
+    if (rc == KIV_EXIT_OK) {
+        rc = EachShownRow(
+            input,
+            [&](const ShownRow& row, std::string* why) {
+                int done = KIV_EXIT_OK;
+                if (input.isKcsv)
+                    done = StagePictures(row, folder, stage, &links, why);
+                else
+                    CsvLinks(table, *row.cells, way, &links);
+                return done == KIV_EXIT_OK ? put(HtmlRow(table, *row.cells, links), why) : done;
+            },
+            error);
+    }
+    if (rc == KIV_EXIT_OK)
+        rc = put(HtmlTail(), error);
+    int err = CloseBackgroundFile(&file);
+    if (rc == KIV_EXIT_OK && err) {
+        *error = "cannot write " + page + ": " + strerror(err);
+        rc = KIV_EXIT_WRITE;
+    }
+    if (rc == KIV_EXIT_OK)
+        StageAdd(stage, staged, page);
     return rc;
 }
 
@@ -187,33 +260,25 @@ int StagePictures(const ShownTable& table, const std::string& pageFolder, Stagin
 int WritePage(const std::string& input, const std::string* bytes, const std::string& page, bool force,
               std::vector<std::string>* written, std::string* error)
 {
-    ShownTable table;
     std::string folder = FolderOf(page);
-    bool kcsv = bytes || EndsWith(input, ".kcsv");
-    int rc = bytes  ? KcsvShown(*bytes, input, folder, Stem(page), &table, error)
-             : kcsv ? LoadKcsvShown(input, folder, Stem(page), &table, error)
-                    : LoadCsvShown(input, &table, error);
+    ShownInput shown = InputOf(input, bytes, folder, Stem(page));
+    ShownTable table;
+    int rc = MeasureShown(shown, &table, error);
     if (rc != KIV_EXIT_OK)
         return rc;
     Staging stage;
-    Links links = kcsv ? Links() : CsvLinks(table, folder);
     rc = StageOpen(&stage, folder, error);
-    if (rc == KIV_EXIT_OK && kcsv)
-        rc = StagePictures(table, folder, &stage, &links, error);
-    if (rc == KIV_EXIT_OK) {
-        std::string html = HtmlPage(table, links);
-        rc = StageWrite(&stage, page, html.data(), html.size(), error);
-    }
+    if (rc == KIV_EXIT_OK)
+        rc = StagePage(shown, table, page, &stage, error);
     // A Kcsv page owns its picture folder; a table CSV's page only links to pictures.
     std::string pictureFolder = JoinPath(folder, Stem(page) + "-pictures");
-    if (rc == KIV_EXIT_OK && kcsv)
+    if (rc == KIV_EXIT_OK && shown.isKcsv)
         rc = StageSetRecord(&stage, folder, LeafOf(page), Stem(page), force, error);
     if (rc == KIV_EXIT_OK)
         rc = StageCommitWithFolder(&stage, pictureFolder, stage.moves.size() > 1, force, written, error);
     StageClose(&stage);
     return rc;
 }
-
 }
 
 int WriteKcsvPage(const std::string& kcsv, const std::string& shown, const std::string& page, bool force,

@@ -1,7 +1,7 @@
 // A table CSV for kiv show: its cells as from-csv reads them (UTF-8 or code
-// page 932, a byte-order mark passed over) and, from the schema beside it,
-// which columns hold numbers, times and pictures. A CSV without a schema shows as
-// text.
+// page 932, a byte-order mark passed over), a window at a time, and, from
+// the schema beside it, which columns hold numbers, times and pictures. A
+// CSV without a schema shows as text.
 #include <sys/stat.h>
 #include "file_io.h"
 #include "kiv_convert.h"
@@ -17,34 +17,6 @@ int Refuse(const Problems& problems, std::string* error)
 {
     *error = ProblemLines(problems).front();
     return KIV_EXIT_CONVERT;
-}
-
-// Every record as wide as the titles.
-int ReadRows(const std::string& path, std::vector<CsvRow>* rows, std::string* error)
-{
-    std::string bytes, text;
-    int rc = ReadWholeFile(path, &bytes, error);
-    if (rc != KIV_EXIT_OK)
-        return rc;
-    Problems problems;
-    problems.file = path;
-    if (DecodeCsvText(bytes, ENCODING_DETECT, &problems, &text))
-        SplitCsvRows(text, rows, &problems);
-    for (size_t r = 1; r < rows->size() && !problems.errors; r++) {
-        size_t cells = (*rows)[r].cells.size(), titles = (*rows)[0].cells.size();
-        if (cells != titles)
-            AddError(&problems, (*rows)[r].line, 0, "",
-                     std::to_string(cells) + " cells where the titles are " + std::to_string(titles));
-    }
-    return problems.errors ? Refuse(problems, error) : KIV_EXIT_OK;
-}
-
-std::vector<std::string> Texts(const CsvRow& row)
-{
-    std::vector<std::string> texts;
-    for (const CsvCell& cell : row.cells)
-        texts.push_back(cell.text);
-    return texts;
 }
 
 std::string WithoutExtension(const std::string& path)
@@ -78,24 +50,62 @@ int ReadKinds(const std::string& path, ShownTable* table, std::string* error)
     return rc;
 }
 
+// The row's texts into cells, whose room is reused from row to row.
+void Texts(const CsvRow& row, std::vector<std::string>* cells)
+{
+    cells->resize(row.cells.size());
+    for (size_t c = 0; c < row.cells.size(); c++)
+        (*cells)[c].assign(row.cells[c].text);
 }
 
-int LoadCsvShown(const std::string& path, ShownTable* table, std::string* error)
+}   // namespace
+
+// Every record must be as wide as the titles; that is said only when the
+// file reads as text to its end, as a file that does not outranks it. No
+// record is handed out once either is found.
+int CsvShownPass(const ShownInput& input, ShownTable* table, const ShownRowTaker& take, std::string* error)
 {
-    std::vector<CsvRow> rows;
-    int rc = ReadRows(path, &rows, error);
+    Problems problems, widths;
+    problems.file = widths.file = input.path;
+    CsvRowStream csv;
+    int rc = OpenCsvRows(&csv, input.path, ENCODING_DETECT, &problems, error);
     if (rc != KIV_EXIT_OK)
         return rc;
-    for (size_t r = 0; r < rows.size(); r++) {
-        if (r == 0)
-            table->titles = Texts(rows[r]);
-        else
-            table->rows.push_back(Texts(rows[r]));
+    CsvRow row;
+    std::vector<std::string> cells;
+    int taken = KIV_EXIT_OK;
+    std::string takeError;
+    table->titles.clear();
+    CsvNext next;
+    for (size_t r = 0; (next = NextCsvRow(&csv, &row, &problems, error)) == CSV_ROW; r++) {
+        if (r == 0) {
+            Texts(row, &table->titles);
+            continue;
+        }
+        size_t count = row.cells.size(), titles = table->titles.size();
+        if (count != titles && !widths.errors)
+            AddError(&widths, row.line, 0, "",
+                     std::to_string(count) + " cells where the titles are " + std::to_string(titles));
+        if (problems.errors || widths.errors || taken != KIV_EXIT_OK)
+            continue;
+        Texts(row, &cells);
+        taken = take({&cells, nullptr}, &takeError);
     }
+    if (next == CSV_FAILED && !error->empty())
+        return KIV_EXIT_READ;
+    if (problems.errors)
+        return Refuse(problems, error);
+    if (widths.errors)
+        return Refuse(widths, error);
     table->numbers.assign(table->titles.size(), false);
     table->times.assign(table->titles.size(), false);
     table->pictures.assign(table->titles.size(), false);
-    table->name = WithoutExtension(LeafOf(path));
-    table->folder = FolderOf(path);
-    return ReadKinds(path, table, error);
+    table->name = WithoutExtension(LeafOf(input.path));
+    table->folder = FolderOf(input.path);
+    rc = ReadKinds(input.path, table, error);
+    if (rc == KIV_EXIT_OK && taken != KIV_EXIT_OK) {
+        *error = takeError;
+        rc = taken;
+    }
+    return rc;
 }

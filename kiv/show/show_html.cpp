@@ -81,60 +81,58 @@ std::string Thumbnail(const std::string& link, const std::string& alt)
 
 // A column's class: "n" a number, "d" a date or time, "p" a picture, else
 // its text by its widest cell, "s" short, "m" medium, "l" long.
-std::vector<std::string> Kinds(const ShownTable& table)
+const char* Kind(const ShownTable& table, size_t c)
 {
-    std::vector<std::string> kinds;
-    for (size_t c = 0; c < table.titles.size(); c++) {
-        int widest = 0;
-        for (const std::vector<std::string>& row : table.rows)
-            widest = std::max(widest, DisplayWidth(row[c]));
-        kinds.push_back(table.numbers[c]    ? "n"
-                        : table.times[c]    ? "d"
-                        : table.pictures[c] ? "p"
-                        : widest <= kShort  ? "s"
-                        : widest <= kMedium ? "m"
-                                            : "l");
-    }
-    return kinds;
+    int widest = table.widest[c];
+    return table.numbers[c]    ? "n"
+           : table.times[c]    ? "d"
+           : table.pictures[c] ? "p"
+           : widest <= kShort  ? "s"
+           : widest <= kMedium ? "m"
+                               : "l";
 }
 
-std::string Cell(const ShownTable& table, size_t r, size_t c, const std::string& kind,
-                 const std::string& link)
+void Cell(const ShownTable& table, const std::string& cell, size_t c, const std::string& link,
+          std::string* html)
 {
-    const std::string& cell = table.rows[r][c];
-    std::string td = "<td class=\"" + kind + "\" data-label=\"" + Escaped(table.titles[c], false) + "\">";
+    const char* kind = Kind(table, c);
+    *html += "<td class=\"";
+    *html += kind;
+    *html += "\" data-label=\"" + Escaped(table.titles[c], false) + "\">";
+    bool wraps = kind[0] == 'm' || kind[0] == 'l';
     if (!link.empty())
-        return td + Thumbnail(link, cell) + "</td>";
-    if (kind == "m" || kind == "l")
-        return td + "<div>" + Escaped(cell, true) + "</div></td>";
-    return td + Escaped(cell, true) + "</td>";
+        *html += Thumbnail(link, cell);
+    else if (wraps)
+        *html += "<div>" + Escaped(cell, true) + "</div>";
+    else
+        *html += Escaped(cell, true);
+    *html += "</td>";
 }
 
-std::string Head(const ShownTable& table, const std::vector<std::string>& kinds)
+}   // namespace
+
+std::string HtmlHead(const ShownTable& table)
 {
     std::string html = "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n"
                        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
                        "<title>" +
                        Escaped(table.name, false) + "</title>\n<style>\n" + kStyle + "</style>\n</head>\n";
-    html += "<body>\n<h1>" + Escaped(table.name, false) + "</h1>\n<p>" + std::to_string(table.rows.size()) +
-            (table.rows.size() == 1 ? " record" : " records") +
+    html += "<body>\n<h1>" + Escaped(table.name, false) + "</h1>\n<p>" + std::to_string(table.records) +
+            (table.records == 1 ? " record" : " records") +
             "</p>\n<div class=\"frame\">\n<table>\n<thead><tr>";
     for (size_t c = 0; c < table.titles.size(); c++)
-        html += "<th class=\"" + kinds[c] + "\">" + Escaped(table.titles[c], true) + "</th>";
+        html += std::string("<th class=\"") + Kind(table, c) + "\">" + Escaped(table.titles[c], true) +
+                "</th>";
     return html + "</tr></thead>\n<tbody>\n";
 }
 
+std::string HtmlRow(const ShownTable& table, const std::vector<std::string>& cells,
+                    const std::vector<std::string>& links)
+{
+    std::string html = "<tr>";
+    for (size_t c = 0; c < table.titles.size(); c++)
+        Cell(table, cells[c], c, links[c], &html);
+    return html + "</tr>\n";
 }
 
-std::string HtmlPage(const ShownTable& table, const std::vector<std::vector<std::string>>& pictureLinks)
-{
-    std::vector<std::string> kinds = Kinds(table);
-    std::string html = Head(table, kinds);
-    for (size_t r = 0; r < table.rows.size(); r++) {
-        html += "<tr>";
-        for (size_t c = 0; c < table.titles.size(); c++)
-            html += Cell(table, r, c, kinds[c], pictureLinks[r][c]);
-        html += "</tr>\n";
-    }
-    return html + "</tbody>\n</table>\n</div>\n</body>\n</html>\n";
-}
+std::string HtmlTail() { return "</tbody>\n</table>\n</div>\n</body>\n</html>\n"; }

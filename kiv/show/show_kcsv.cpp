@@ -9,6 +9,10 @@ namespace {
 void TakeFields(const TableModel& model, ShownTable* table)
 {
     table->name = model.name;
+    table->titles.clear();
+    table->numbers.clear();
+    table->times.clear();
+    table->pictures.clear();
     for (const ModelField& f : model.fields) {
         table->titles.push_back(f.title);
         table->numbers.push_back(f.kind == FK_NUMBER);
@@ -17,45 +21,37 @@ void TakeFields(const TableModel& model, ShownTable* table)
     }
 }
 
-// A row's pictures are kept only when it has one: most rows have none.
-void TakeRow(const ModelRow& row, ShownTable* table)
-{
-    table->rows.push_back(row.cells);
-    bool any = false;
-    for (const std::string& p : row.pictures)
-        any = any || !p.empty();
-    table->bytes.push_back(any ? row.pictures : std::vector<std::string>());
-}
-
-int Shown(KcsvWindow* in, const std::string& path, const std::string& folder, const std::string& base,
-          ShownTable* table, std::string* error)
-{
-    KcsvPass pass;
-    StartKcsvPass(&pass, in, base, path);
-    for (PassStep step; (step = NextKcsvPass(&pass)) != PASS_END;) {
-        if (step == PASS_TITLES)
-            TakeFields(pass.model, table);
-        else
-            TakeRow(pass.row, table);
-    }
-    table->folder = folder;
-    return KcsvPassResult(&pass, error);
-}
-
 }   // namespace
 
-int LoadKcsvShown(const std::string& path, const std::string& folder, const std::string& base,
-                  ShownTable* table, std::string* error)
+int KcsvShownPass(const ShownInput& input, ShownTable* table, const ShownRowTaker& take, std::string* error)
 {
     KcsvWindow in;
-    int rc = OpenKcsvWindowFile(path, &in, error);
-    return rc == KIV_EXIT_OK ? Shown(&in, path, folder, base, table, error) : rc;
-}
-
-int KcsvShown(const std::string& kcsv, const std::string& path, const std::string& folder,
-              const std::string& base, ShownTable* table, std::string* error)
-{
-    KcsvWindow in;
-    OpenKcsvWindow(kcsv, &in);
-    return Shown(&in, path, folder, base, table, error);
+    if (input.kcsv) {
+        OpenKcsvWindow(*input.kcsv, &in);
+    } else {
+        int rc = OpenKcsvWindowFile(input.path, &in, error);
+        if (rc != KIV_EXIT_OK)
+            return rc;
+    }
+    KcsvPass pass;
+    StartKcsvPass(&pass, &in, input.base, input.path);
+    int taken = KIV_EXIT_OK;
+    std::string takeError;
+    for (PassStep step; (step = NextKcsvPass(&pass)) != PASS_END;) {
+        if (step == PASS_TITLES) {
+            TakeFields(pass.model, table);
+            continue;
+        }
+        taken = take({&pass.row.cells, &pass.row.pictures}, &takeError);
+        // The check still goes on to the table's end, so that its fault wins.
+        if (taken != KIV_EXIT_OK)
+            pass.ended = true;
+    }
+    table->folder = input.folder;
+    int rc = KcsvPassResult(&pass, error);
+    if (rc == KIV_EXIT_OK && taken != KIV_EXIT_OK) {
+        *error = takeError;
+        rc = taken;
+    }
+    return rc;
 }

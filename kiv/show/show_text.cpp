@@ -18,23 +18,14 @@ const int kNarrowest = 6;
 const char kGap[] = "  ";
 const int kGapCells = (int)sizeof kGap - 1;
 
-// One shown column: its place in the table and its widths.
-struct Column {
-    size_t at;
-    int natural;   // its widest cell, title included, capped at kWidest unless a value needs more
-    int floor;     // the narrowest it may become
-};
-
 bool Whole(const ShownTable& table, size_t c) { return table.numbers[c] || table.times[c]; }
 
-std::vector<Column> Measure(const ShownTable& table, const std::vector<size_t>& shown)
+std::vector<TextColumn> Measure(const ShownTable& table, const std::vector<size_t>& shown)
 {
-    std::vector<Column> columns;
+    std::vector<TextColumn> columns;
     for (size_t c : shown) {
-        int title = DisplayWidth(table.titles[c]), cells = 0;
-        for (const std::vector<std::string>& row : table.rows)
-            cells = std::max(cells, DisplayWidth(row[c]));
-        Column column = {c, std::min(std::max(title, cells), kWidest), 0};
+        int title = DisplayWidth(table.titles[c]), cells = table.widest[c];
+        TextColumn column = {c, std::min(std::max(title, cells), kWidest), 0};
         column.floor = std::min(column.natural, kNarrowest);
         if (Whole(table, c)) {
             column.natural = std::max(column.natural, cells);
@@ -46,11 +37,11 @@ std::vector<Column> Measure(const ShownTable& table, const std::vector<size_t>& 
 }
 
 // The columns whose floors fit the width, in order; the others go to *left.
-std::vector<Column> Fitting(const std::vector<Column>& columns, int width, std::vector<size_t>* left)
+std::vector<TextColumn> Fitting(const std::vector<TextColumn>& columns, int width, std::vector<size_t>* left)
 {
-    std::vector<Column> kept;
+    std::vector<TextColumn> kept;
     int used = -kGapCells;
-    for (const Column& column : columns) {
+    for (const TextColumn& column : columns) {
         if (width == 0 || used + kGapCells + column.floor <= width) {
             kept.push_back(column);
             used += kGapCells + column.floor;
@@ -65,11 +56,11 @@ std::vector<Column> Fitting(const std::vector<Column>& columns, int width, std::
 // shared out in proportion to each column's room above its floor, the
 // remainder going to the largest shares left over. The floors fit, so the
 // room is enough.
-std::vector<int> Narrowed(const std::vector<Column>& columns, int width)
+std::vector<int> Narrowed(const std::vector<TextColumn>& columns, int width)
 {
     std::vector<int> widths;
     long long line = -kGapCells, room = 0;
-    for (const Column& column : columns) {
+    for (const TextColumn& column : columns) {
         widths.push_back(column.natural);
         line += kGapCells + column.natural;
         room += column.natural - column.floor;
@@ -93,14 +84,18 @@ std::vector<int> Narrowed(const std::vector<Column>& columns, int width)
     return widths;
 }
 
-std::string Line(const std::vector<std::string>& cells, const std::vector<Column>& columns,
-                 const std::vector<int>& widths, const ShownTable& table)
+void Line(const std::vector<std::string>& cells, const TextLayout& layout, std::string* text)
 {
-    std::string line;
-    for (size_t i = 0; i < columns.size(); i++)
-        line += (i ? kGap : "") + FitCells(cells[columns[i].at], widths[i], table.numbers[columns[i].at]);
-    line.erase(line.find_last_not_of(' ') + 1);
-    return line + "\n";
+    size_t start = text->size();
+    for (size_t i = 0; i < layout.columns.size(); i++) {
+        size_t at = layout.columns[i].at;
+        if (i)
+            *text += kGap;
+        *text += FitCells(cells[at], layout.widths[i], layout.table->numbers[at]);
+    }
+    size_t kept = text->find_last_not_of(' ');
+    text->erase(kept == std::string::npos || kept < start ? start : kept + 1);
+    *text += "\n";
 }
 
 // "N more columns: A, B, …, use --columns", as many titles as the width
@@ -125,20 +120,38 @@ std::string LeftOut(const ShownTable& table, const std::vector<size_t>& left, in
     return head + names + tail + "\n";
 }
 
+}   // namespace
+
+std::string TextStart(const ShownTable& table, const TextView& view, TextLayout* layout)
+{
+    layout->table = &table;
+    layout->view = view;
+    layout->columns = Fitting(Measure(table, view.columns), view.width, &layout->left);
+    layout->vertical = view.vertical || layout->columns.size() < std::min<size_t>(2, view.columns.size());
+    if (layout->vertical)
+        return VerticalStart(layout);
+    layout->widths = Narrowed(layout->columns, view.width);
+    std::vector<std::string> rule(table.titles.size());
+    for (size_t i = 0; i < layout->columns.size(); i++)
+        rule[layout->columns[i].at] = std::string(layout->widths[i], '-');
+    std::string text;
+    Line(table.titles, *layout, &text);
+    Line(rule, *layout, &text);
+    return text;
 }
 
-std::string TextTable(const ShownTable& table, const TextView& view)
+void TextRecord(TextLayout* layout, const std::vector<std::string>& cells, std::string* text)
 {
-    std::vector<size_t> left;
-    std::vector<Column> columns = Fitting(Measure(table, view.columns), view.width, &left);
-    if (view.vertical || columns.size() < std::min<size_t>(2, view.columns.size()))
-        return VerticalText(table, view);
-    std::vector<int> widths = Narrowed(columns, view.width);
-    std::vector<std::string> rule(table.titles.size());
-    for (size_t i = 0; i < columns.size(); i++)
-        rule[columns[i].at] = std::string(widths[i], '-');
-    std::string text = Line(table.titles, columns, widths, table) + Line(rule, columns, widths, table);
-    for (const std::vector<std::string>& row : table.rows)
-        text += Line(row, columns, widths, table);
-    return left.empty() ? text : text + LeftOut(table, left, view.width);
+    if (layout->vertical)
+        VerticalRecord(layout, cells, text);
+    else
+        Line(cells, *layout, text);
+    layout->number++;
+}
+
+std::string TextEnd(const TextLayout& layout)
+{
+    if (layout.vertical || layout.left.empty())
+        return std::string();
+    return LeftOut(*layout.table, layout.left, layout.view.width);
 }

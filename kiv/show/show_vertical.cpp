@@ -48,23 +48,25 @@ std::string Wrapped(const std::string& value, int room, const std::string& inden
 
 }
 
-std::string VerticalText(const ShownTable& table, const TextView& view)
+std::string VerticalStart(TextLayout* layout)
 {
-    if (table.rows.empty())
+    if (layout->table->records == 0)
         return "(no records)\n";
-    int titleCells = TitleCells(table, view);
-    int room = view.width ? view.width - titleCells - 1 : 0;
-    std::string indent((size_t)titleCells + 1, ' '), text;
-    std::vector<std::string> labels;
-    for (size_t c : view.columns)
-        labels.push_back(Label(table.titles[c], titleCells));
-    for (size_t r = 0; r < table.rows.size(); r++) {
-        text += "-[ record " + std::to_string(r + 1) + " ]\n";
-        for (size_t i = 0; i < view.columns.size(); i++) {
-            std::string line = labels[i] + " " + Wrapped(table.rows[r][view.columns[i]], room, indent);
-            line.erase(line.find_last_not_of(' ') + 1);
-            text += line + "\n";
-        }
+    layout->titleCells = TitleCells(*layout->table, layout->view);
+    for (size_t c : layout->view.columns)
+        layout->labels.push_back(Label(layout->table->titles[c], layout->titleCells));
+    return std::string();
+}
+
+void VerticalRecord(const TextLayout* layout, const std::vector<std::string>& cells, std::string* text)
+{
+    const TextView& view = layout->view;
+    int room = view.width ? view.width - layout->titleCells - 1 : 0;
+    std::string indent((size_t)layout->titleCells + 1, ' ');
+    *text += "-[ record " + std::to_string(layout->number + 1) + " ]\n";
+    for (size_t i = 0; i < view.columns.size(); i++) {
+        std::string line = layout->labels[i] + " " + Wrapped(cells[view.columns[i]], room, indent);
+        line.erase(line.find_last_not_of(' ') + 1);
+        *text += line + "\n";
     }
-    return text;
 }

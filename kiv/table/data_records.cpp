@@ -5,10 +5,15 @@
 
 namespace {
 
-// The slots one field's cell fills; slot -1 is none.
-struct CellSlots {
-    std::vector<std::pair<int, std::string>> values;
-};
+// A slot one field's cell fills (column -1 is none), in the context's
+// reused room.
+void AddSlot(RowContext* c, int column, const std::string& value)
+{
+    if (c->cellSlotsUsed == c->cellSlots.size())
+        c->cellSlots.emplace_back();
+    c->cellSlots[c->cellSlotsUsed].first = column;
+    c->cellSlots[c->cellSlotsUsed++].second.assign(value);
+}
 
 // What each time sub-kind's digits usually are: date-based ones by their
 // least count, a time of day laid along hhmmss when it is short.
@@ -63,18 +68,19 @@ int GroupMember(const ModelField& f, int format)
     return -1;
 }
 
-bool EncodePicture(const RowContext& c, const ModelField& f, const std::string& cell, CellSlots* out,
-                   std::string* what, std::string* warning)
+bool EncodePicture(RowContext* c, const ModelField& f, const std::string& cell, std::string* what,
+                   std::string* warning)
 {
-    std::string data;
+    std::string& data = c->value;
     int format;
-    if (!ParsePictureCell(cell, c.folder, &data, &format, what, warning))
+    if (!ParsePictureCell(cell, c->folder, &data, &format, what, warning))
         return false;
     if (f.group.empty()) {
-        out->values.push_back({f.column, QuoteSlot(data)});
+        QuoteSlotInto(data, &c->slot);
+        AddSlot(c, f.column, c->slot);
         char code[8];
-        snprintf(code, sizeof code, "%02d", format);
-        out->values.push_back({f.formatColumn, format ? QuoteSlot(code) : ""});
+        snprintf(code, sizeof code, "\"%02d\"", format);
+        AddSlot(c, f.formatColumn, format ? std::string(code) : std::string());
         return true;
     }
     int member = format ? GroupMember(f, format) : -1;
@@ -82,37 +88,48 @@ bool EncodePicture(const RowContext& c, const ModelField& f, const std::string& 
         *what = "the picture's format is not one this field holds";
         return false;
     }
+    QuoteSlotInto(data, &c->slot);
     for (const PictureSlot& m : f.group)
-        out->values.push_back({m.column, m.column == member ? QuoteSlot(data) : ""});
+        AddSlot(c, m.column, m.column == member ? c->slot : std::string());
     return true;
 }
 
 // Blanks around a number or a time are a spreadsheet's layout, not the
 // value's.
-std::string Trimmed(const std::string& cell)
+void Trim(const std::string& cell, std::string* value)
 {
     size_t from = cell.find_first_not_of(" \t"), to = cell.find_last_not_of(" \t");
-    return from == std::string::npos ? std::string() : cell.substr(from, to - from + 1);
+    if (from == std::string::npos)
+        value->clear();
+    else
+        value->assign(cell, from, to - from + 1);
 }
 
 // One cell's slots; false with *what when the cell is refused.
-bool EncodeCell(const RowContext& c, const ModelField& f, const std::string& cell, CellSlots* out,
-                std::string* what, std::string* warning)
+bool EncodeCell(RowContext* c, const ModelField& f, const std::string& cell, std::string* what,
+                std::string* warning)
 {
+    c->cellSlotsUsed = 0;
     if (f.kind == FK_IMAGE)
-        return EncodePicture(c, f, cell, out, what, warning);
-    std::string slot, value = Trimmed(cell);
+        return EncodePicture(c, f, cell, what, warning);
+    std::string &slot = c->slot, &value = c->value;
     bool ok = true;
+    slot.clear();
     if (f.kind == FK_TEXT) {
-        ok = ParseTextCell(cell, &slot, what, warning);
-        slot = QuoteSlot(slot);
-    } else if (!value.empty() && f.kind == FK_NUMBER) {
-        ok = ParseNumberCell(value, c.decimalComma, &slot, what, warning);
-        slot = QuoteSlot(slot);
-    } else if (!value.empty() && f.kind == FK_TIME) {
-        ok = EncodeTime(f, value, &slot, what, warning);
+        value.clear();
+        ok = ParseTextCell(cell, &value, what, warning);
+        QuoteSlotInto(value, &slot);
+    } else if (f.kind == FK_NUMBER || f.kind == FK_TIME) {
+        Trim(cell, &value);
+        if (!value.empty() && f.kind == FK_NUMBER) {
+            std::string number;
+            ok = ParseNumberCell(value, c->decimalComma, &number, what, warning);
+            QuoteSlotInto(number, &slot);
+        } else if (!value.empty()) {
+            ok = EncodeTime(f, value, &slot, what, warning);
+        }
     }
-    out->values.push_back({f.column, slot});
+    AddSlot(c, f.column, slot);
     return ok;
 }
 
@@ -184,12 +201,12 @@ bool FieldFromCell(const ModelField& f, const std::vector<bool>& fromCell)
     return false;
 }
 
-std::vector<std::string> Cells(const CsvRow& row)
+const std::vector<std::string>& Cells(RowContext* c, const CsvRow& row)
 {
-    std::vector<std::string> cells;
-    for (const CsvCell& cell : row.cells)
-        cells.push_back(cell.text);
-    return cells;
+    c->cells.resize(row.cells.size());
+    for (size_t i = 0; i < row.cells.size(); i++)
+        c->cells[i].assign(row.cells[i].text);
+    return c->cells;
 }
 
 }   // namespace
@@ -228,30 +245,38 @@ bool BuildDataRecord(RowContext* c, const std::vector<SchemaRow>& kept, const Cs
     }
     // A table made on the desktop keeps no records: no fingerprint to find.
     bool inPlace = false;
-    int k = kept.empty() ? -1 : FindKept(c, kept, number, RowFingerprint(Cells(row)), &inPlace);
-    std::vector<bool> fromCell;
-    std::vector<std::string> slots = k < 0 ? NewRecord(*c)
-                                           : KeptRecordSlots(*c, kept[(size_t)k].kept, &fromCell);
-    if (k >= 0)
+    int k = kept.empty() ? -1 : FindKept(c, kept, number, RowFingerprint(Cells(c, row)), &inPlace);
+    c->fromCell.clear();
+    if (k < 0) {
+        if (c->newRecord.empty())
+            c->newRecord = NewRecord(*c);
+        c->slots = c->newRecord;
+    } else {
+        c->slots = KeptRecordSlots(*c, kept[(size_t)k].kept, &c->fromCell);
         c->used[(size_t)k] = true;
+    }
+    std::vector<std::string>& slots = c->slots;
     bool ok = true;
     for (size_t i = 0; i < fields.size(); i++) {
         const ModelField& f = fields[i];
-        if (k >= 0 && !inPlace && !FieldFromCell(f, fromCell))
+        if (k >= 0 && !inPlace && !FieldFromCell(f, c->fromCell))
             continue;
-        CellSlots out;
-        std::string what, warning;
+        std::string &what = c->what, &warning = c->warning;
+        what.clear();
+        warning.clear();
         const CsvCell& cell = row.cells[i];
-        if (!EncodeCell(*c, f, cell.text, &out, &what, &warning)) {
+        if (!EncodeCell(c, f, cell.text, &what, &warning)) {
             AddError(problems, cell.line, i + 1, c->titles[i], what);
             ok = false;
         } else if (!warning.empty()) {
             AddWarning(problems, cell.line, i + 1, c->titles[i], warning);
         }
-        for (const auto& v : out.values)
-            if (v.first >= 0 && (size_t)v.first < slots.size())
-                slots[(size_t)v.first] = v.second;
+        for (size_t v = 0; v < c->cellSlotsUsed; v++) {
+            const auto& slot = c->cellSlots[v];
+            if (slot.first >= 0 && (size_t)slot.first < slots.size())
+                slots[(size_t)slot.first] = slot.second;
+        }
     }
-    *record = JoinSlots(slots);
+    JoinSlotsInto(slots, record);
     return ok;
 }

@@ -91,12 +91,14 @@ TEST(KivReaderWork, EveryCommandThatReadsATableDoesTheSameWorkPerRecordAtAnySize
         bool heldFlat;   // what it holds does not grow with the records
     } rows[] = {
         {"to-csv", "to-csv -f @t.kcsv -d @csv", 0, false},
-        {"to-csv --classic", "to-csv --classic -f @t.kcsv -d @classic", 0, false},
+        {"to-csv --classic", "to-csv --classic -f @t.kcsv -d @classic", 0, true},
         {"from-csv", "from-csv -f @table/t.csv -o @back.kcsv", 0, true},
-        {"show", "show --width 0 @t.kcsv", 0, false},
-        {"show narrowed", "show --width 40 @t.kcsv", 0, false},
-        {"show --vertical", "show --vertical --width 30 @t.kcsv", 0, false},
-        {"show --html", "show --html -f @t.kcsv -o @page/t.html", 0, false},
+        {"show", "show --width 0 @t.kcsv", 0, true},
+        {"show narrowed", "show --width 40 @t.kcsv", 0, true},
+        {"show --vertical", "show --vertical --width 30 @t.kcsv", 0, true},
+        {"show --html", "show --html -f @t.kcsv -o @page/t.html", 0, true},
+        {"show of a table CSV", "show --width 50 --columns Note,1 @table/t.csv", 0, true},
+        {"show --html of a table CSV", "show --html -f @table/t.csv -o @page/c.html", 0, true},
         {"export", "export 1 --archive @a.sqlite -f -d @export", 0, false},
         {"diff", "diff --archive @a.sqlite", 1, false},
     };

@@ -199,14 +199,14 @@ std::string Filler(size_t size, size_t* line)
     return fill;
 }
 
-// The file is read 64 KiB at a time: a row across that boundary, or a
+// The file is read 16 KiB at a time: a row across that boundary, or a
 // problem after it, is read and reported as one at the file's start.
 TEST(KivTableCsvRead, ReadsAndReportsAcrossWhatIsReadAtOnce)
 {
-    const size_t kRead = 65536;
+    const size_t kRead = 16384;
     struct Row {
         const char* name;
-        size_t before;      // the tail starts this many bytes before the first 64 KiB end
+        size_t before;      // the tail starts this many bytes before the first 16 KiB end
         std::string tail;   // after the filler
         const char* flags;
         std::string values;   // the tail's records; or, with status 6, the problem (@ its line)

@@ -211,8 +211,12 @@ int DataRecords(const TableModel& model, const std::vector<SchemaRow>& kept, Csv
                 const CsvRow& titles, long rows, const char* stamp, bool decimalComma, KcsvSink* sink,
                 Problems* problems, std::string* error)
 {
-    RowContext c = {&model, FolderOf(csv->path), stamp, StampSlot(model), rows - 1 == model.rows, {}, {}, {},
-                    {}};
+    RowContext c;
+    c.model = &model;
+    c.folder = FolderOf(csv->path);
+    c.stamp = stamp;
+    c.stampSlot = StampSlot(model);
+    c.sameRowCount = rows - 1 == model.rows;
     c.decimalComma = decimalComma;
     IndexKeptRows(&c, kept);
     for (const CsvCell& cell : titles.cells)
