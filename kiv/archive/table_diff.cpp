@@ -159,10 +159,13 @@ std::string Join(const std::vector<std::string>& titles)
 
 }   // namespace
 
-std::string TableDiff(const DecodedTable& a, const DecodedTable& b)
+void MatchRecords(const DecodedTable& a, const DecodedTable& b, std::vector<size_t>* ofB, bool idsLost)
 {
-    std::vector<size_t> ofB(b.records, kNone);
+    ofB->resize(b.records, kNone);
     std::vector<bool> usedA(a.records, false);
+    for (size_t i : *ofB)
+        if (i != kNone)
+            usedA[i] = true;
     auto syncKey = [](const DecodedTable& t) {
         return [&t](size_t r, uint64_t* key) {
             *key = HashOf(SyncIdOf(t, r));
@@ -175,19 +178,34 @@ std::string TableDiff(const DecodedTable& a, const DecodedTable& b)
             return true;
         };
     };
-    auto firstCellKey = [](const DecodedTable& t) {
-        return [&t](size_t r, uint64_t* key) {
+    auto firstCellKey = [](const DecodedTable& t, bool any) {
+        return [&t, any](size_t r, uint64_t* key) {
             *key = HashOf(FirstCell(t, r));
-            return SyncIdOf(t, r).empty();
+            return any || SyncIdOf(t, r).empty();
         };
     };
-    MatchBy(a, b, &ofB, &usedA, syncKey(a), syncKey(b),
+    MatchBy(a, b, ofB, &usedA, syncKey(a), syncKey(b),
             [&](size_t i, size_t j) { return !SyncIdOf(a, i).empty() && SyncIdOf(a, i) == SyncIdOf(b, j); });
-    MatchBy(a, b, &ofB, &usedA, recordKey(a), recordKey(b),
+    MatchBy(a, b, ofB, &usedA, recordKey(a), recordKey(b),
             [&](size_t i, size_t j) { return SameRecord(a, b, i, j); });
-    MatchBy(a, b, &ofB, &usedA, firstCellKey(a), firstCellKey(b), [&](size_t i, size_t j) {
-        return SyncIdOf(a, i).empty() && SyncIdOf(b, j).empty() && FirstCell(a, i) == FirstCell(b, j);
+    MatchBy(a, b, ofB, &usedA, firstCellKey(a, idsLost), firstCellKey(b, false), [&](size_t i, size_t j) {
+        return (idsLost || SyncIdOf(a, i).empty()) && SyncIdOf(b, j).empty() && FirstCell(a, i) == FirstCell(b, j);
     });
+}
+
+bool SameField(const DecodedTable& a, size_t i, const DecodedTable& b, size_t j, size_t f)
+{
+    return SameCell(a, b, i, j, f);
+}
+
+std::string TableDiff(const DecodedTable& a, const DecodedTable& b)
+{
+    std::vector<size_t> ofB;
+    MatchRecords(a, b, &ofB, false);
+    std::vector<bool> usedA(a.records, false);
+    for (size_t i : ofB)
+        if (i != kNone)
+            usedA[i] = true;
     std::string out;
     if (a.titles != b.titles)
         out += "fields: " + Join(a.titles) + " \u2192 " + Join(b.titles) + "\n";

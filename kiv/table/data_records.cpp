@@ -234,6 +234,8 @@ bool BuildDataRecord(RowContext* c, const std::vector<SchemaRow>& kept, const Cs
                                            : KeptRecordSlots(*c, kept[(size_t)k].kept, &fromCell);
     if (k >= 0)
         c->used[(size_t)k] = true;
+    if (c->keptRows)
+        c->keptRows->push_back(k >= 0 ? kept[(size_t)k].number : 0);
     bool ok = true;
     for (size_t i = 0; i < fields.size(); i++) {
         const ModelField& f = fields[i];

@@ -206,14 +206,33 @@ std::string ChangedWhileRead(const std::string& csvPath)
     return csvPath + ": the file changed while it was read; read it again once it is saved";
 }
 
+// A merge's conflict column goes before the fields are read: a row still
+// marked is a conflict nobody resolved, and would send both its versions.
+void TakeConflictMark(const TableModel& model, CsvRow* row, bool header, Problems* p)
+{
+    if (!model.conflictColumn || row->cells.empty())
+        return;
+    const CsvCell& mark = row->cells[0];
+    if (header && mark.text != "conflict")
+        AddError(p, row->line, 1, "",
+                 "the first column is titled \"" + mark.text +
+                     "\"; the schema's conflict line makes it the merge's marks, titled \"conflict\"");
+    else if (!header && !mark.text.empty())
+        AddError(p, mark.line, 1, "conflict",
+                 "a conflict the merge left (marked \"" + mark.text +
+                     "\"): keep one of its rows, delete the other and clear the mark");
+    row->cells.erase(row->cells.begin());
+}
+
 // The second pass: every data record, or problems.
 int DataRecords(const TableModel& model, const std::vector<SchemaRow>& kept, CsvRowStream* csv,
-                const CsvRow& titles, long rows, const char* stamp, bool decimalComma, KcsvSink* sink,
-                Problems* problems, std::string* error)
+                const CsvRow& titles, long rows, const char* stamp, const TableReadOptions& options,
+                KcsvSink* sink, Problems* problems, std::string* error)
 {
     RowContext c = {&model, FolderOf(csv->path), stamp, StampSlot(model), rows - 1 == model.rows, {}, {}, {},
                     {}};
-    c.decimalComma = decimalComma;
+    c.decimalComma = options.decimalComma;
+    c.keptRows = options.keptRows;
     IndexKeptRows(&c, kept);
     for (const CsvCell& cell : titles.cells)
         c.titles.push_back(cell.text);
@@ -227,6 +246,8 @@ int DataRecords(const TableModel& model, const std::vector<SchemaRow>& kept, Csv
     for (CsvNext next; (next = NextCsvRow(csv, &row, &again, error)) != CSV_DONE; r++) {
         if (next == CSV_FAILED || again.errors || r >= rows)
             break;
+        if (r > 0)
+            TakeConflictMark(model, &row, false, problems);
         if (r > 0 && BuildDataRecord(&c, kept, row, r, problems, &record) && problems->errors == 0)
             Put(sink, record);
     }
@@ -289,6 +310,8 @@ int BuildTable(const std::string& csvPath, const TableReadOptions& options, Kcsv
     if (rows == 0 && problems->errors == 0)
         AddError(problems, 1, 0, "", "no header row: the first row holds the fields' titles");
     if (rows > 0)
+        TakeConflictMark(model, &titles, true, problems);
+    if (rows > 0)
         CheckHeaderRow(model, titles, problems);
     if (problems->errors)
         return KIV_EXIT_CONVERT;
@@ -299,7 +322,7 @@ int BuildTable(const std::string& csvPath, const TableReadOptions& options, Kcsv
     bool headed = HeaderRecords(model, titles, rows, stamp, csvPath, &header, &headerError);
     for (size_t i = 0; headed && i < header.size(); i++)
         Put(sink, header[i]);
-    rc = DataRecords(model, kept, &csv, titles, rows, stamp, options.decimalComma, headed ? sink : nullptr,
+    rc = DataRecords(model, kept, &csv, titles, rows, stamp, options, headed ? sink : nullptr,
                      problems, error);
     if (rc != KIV_EXIT_OK || problems->errors)
         return rc != KIV_EXIT_OK ? rc : KIV_EXIT_CONVERT;
