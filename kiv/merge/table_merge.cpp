@@ -241,7 +241,7 @@ bool MergeTables(const MergeSide& base, const MergeSide& handheld, const MergeSi
             after[anchor].push_back({&w.pc, q, {}, nullptr, 0, ""});
         else if (Changed(w.base, i, w.pc, q) && take != TAKE_HANDHELD)
             after[anchor].push_back(
-                {&w.pc, q, {}, nullptr, 0, take == TAKE_PC ? "" : "pc, deleted on the handheld"});
+                {&w.pc, q, {}, nullptr, 0, take == TAKE_PC ? "" : "pc (deleted on the handheld)"});
     }
     std::vector<Out> outs(after[kStart]);
     for (size_t j = 0; j < hOf.size(); j++) {
@@ -251,7 +251,7 @@ bool MergeTables(const MergeSide& base, const MergeSide& handheld, const MergeSi
         else if (w.pOfBase[i] != kNone)
             BothKept(w, i, &outs);
         else if (Changed(w.base, i, w.hh, j) && take != TAKE_PC)
-            outs.push_back({&w.hh, j, {}, nullptr, 0, take == TAKE_HANDHELD ? "" : "handheld, deleted on the PC"});
+            outs.push_back({&w.hh, j, {}, nullptr, 0, take == TAKE_HANDHELD ? "" : "handheld (deleted on the PC)"});
         outs.insert(outs.end(), after[j].begin(), after[j].end());
     }
 
