@@ -184,12 +184,13 @@ void MatchRecords(const DecodedTable& a, const DecodedTable& b, std::vector<size
             return any || SyncIdOf(t, r).empty();
         };
     };
-    MatchBy(a, b, ofB, &usedA, syncKey(a), syncKey(b),
-            [&](size_t i, size_t j) { return !SyncIdOf(a, i).empty() && SyncIdOf(a, i) == SyncIdOf(b, j); });
+    if (!idsLost)
+        MatchBy(a, b, ofB, &usedA, syncKey(a), syncKey(b),
+                [&](size_t i, size_t j) { return !SyncIdOf(a, i).empty() && SyncIdOf(a, i) == SyncIdOf(b, j); });
     MatchBy(a, b, ofB, &usedA, recordKey(a), recordKey(b),
             [&](size_t i, size_t j) { return SameRecord(a, b, i, j); });
-    MatchBy(a, b, ofB, &usedA, firstCellKey(a, idsLost), firstCellKey(b, false), [&](size_t i, size_t j) {
-        return (idsLost || SyncIdOf(a, i).empty()) && SyncIdOf(b, j).empty() && FirstCell(a, i) == FirstCell(b, j);
+    MatchBy(a, b, ofB, &usedA, firstCellKey(a, idsLost), firstCellKey(b, idsLost), [&](size_t i, size_t j) {
+        return (idsLost || (SyncIdOf(a, i).empty() && SyncIdOf(b, j).empty())) && FirstCell(a, i) == FirstCell(b, j);
     });
 }
 

@@ -25,6 +25,7 @@ struct Side {
     const DecodedTable* table;
     TableModel model;
     std::vector<size_t> starts;   // of each data record, and one past the last
+    size_t syncSlot = 0;          // the sync ID's slot, 0 for none
 };
 
 bool OpenSide(const MergeSide& in, const char* shown, Side* side, std::string* error)
@@ -34,6 +35,8 @@ bool OpenSide(const MergeSide& in, const char* shown, Side* side, std::string* e
     KcsvTable table;
     if (OpenKcsvTable(*in.kcsv, "", shown, &table, &side->model, error) != KIV_EXIT_OK)
         return false;
+    for (size_t k = 0; k < table.systemIds.size(); k++)
+        side->syncSlot = table.systemIds[k] == "tPID" ? k + 1 : side->syncSlot;
     std::vector<std::string_view> slots;
     size_t pos = table.next;
     side->starts.push_back(pos);
@@ -109,6 +112,7 @@ struct Out {
     const Side* pc;
     size_t pcRecord;
     std::string mark;
+    bool newId = false;   // a row added on the PC: any sync ID it holds came from a tie not taken
 };
 
 struct Work {
@@ -123,6 +127,17 @@ bool Changed(const Side& base, size_t i, const Side& s, size_t r)
         if (!SameField(*base.table, i, *s.table, r, f))
             return true;
     return false;
+}
+
+// A row tied to its base record only by its place (the CSV kept its
+// length) may be a new row where one was deleted: the tie holds when the
+// row kept at least one of that record's fields.
+bool SharesAField(const Side& base, size_t i, const Side& s, size_t r)
+{
+    for (size_t f = 0; f < base.model.fields.size(); f++)
+        if (SameField(*base.table, i, *s.table, r, f))
+            return true;
+    return base.model.fields.empty();
 }
 
 // The records that base record i becomes, when both sides kept it.
@@ -150,11 +165,16 @@ void BothKept(const Work& w, size_t i, std::vector<Out>* outs)
 
 std::string Record(const Out& o)
 {
-    if (o.taken.empty())
+    size_t id = o.side->syncSlot;
+    if (o.taken.empty() && !(o.newId && id > 0))
         return Line(*o.side, o.record);
-    std::vector<std::string> slots = Slots(*o.side, o.record), from = Slots(*o.pc, o.pcRecord);
+    std::vector<std::string> slots = Slots(*o.side, o.record), from;
+    if (!o.taken.empty())
+        from = Slots(*o.pc, o.pcRecord);
     for (size_t f : o.taken)
         CopySlots(from, o.side->model.fields[f], &slots);
+    if (o.newId && id > 0 && id < slots.size())
+        slots[id].clear();
     return JoinSlots(slots);
 }
 
@@ -212,7 +232,8 @@ bool MergeTables(const MergeSide& base, const MergeSide& handheld, const MergeSi
     std::vector<size_t> hOf, pOf(w.pc.table->records, kNone);
     MatchRecords(*w.base.table, *w.hh.table, &hOf, false);
     for (size_t q = 0; q < pOf.size() && q < pcKept.size(); q++)
-        if (pcKept[q] > 0 && (size_t)pcKept[q] <= w.base.table->records)
+        if (pcKept[q] > 0 && (size_t)pcKept[q] <= w.base.table->records &&
+            SharesAField(w.base, (size_t)pcKept[q] - 1, w.pc, q))
             pOf[q] = (size_t)pcKept[q] - 1;
     MatchRecords(*w.base.table, *w.pc.table, &pOf, true);
     w.hOfBase.assign(w.base.table->records, kNone);
@@ -238,7 +259,7 @@ bool MergeTables(const MergeSide& base, const MergeSide& handheld, const MergeSi
         }
         bool added = i == kNone;
         if (added)
-            after[anchor].push_back({&w.pc, q, {}, nullptr, 0, ""});
+            after[anchor].push_back({&w.pc, q, {}, nullptr, 0, "", true});
         else if (Changed(w.base, i, w.pc, q) && take != TAKE_HANDHELD)
             after[anchor].push_back(
                 {&w.pc, q, {}, nullptr, 0, take == TAKE_PC ? "" : "pc (deleted on the handheld)"});
