@@ -99,6 +99,8 @@ TEST(KivReaderWork, EveryCommandThatReadsATableDoesTheSameWorkPerRecordAtAnySize
         {"show --html", "show --html -f @t.kcsv -o @page/t.html", 0, false},
         {"export", "export 1 --archive @a.sqlite -f -d @export", 0, false},
         {"diff", "diff --archive @a.sqlite", 1, false},
+        // export's CSV (base version 1) merged with the second version.
+        {"merge", "merge @export/Work.csv --archive @a.sqlite", 0, false},
     };
     KivRun small, large;
     long smallCost = 0, largeCost = 0;
