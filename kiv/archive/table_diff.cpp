@@ -185,12 +185,14 @@ void MatchRecords(const DecodedTable& a, const DecodedTable& b, std::vector<size
         };
     };
     if (!idsLost)
-        MatchBy(a, b, ofB, &usedA, syncKey(a), syncKey(b),
-                [&](size_t i, size_t j) { return !SyncIdOf(a, i).empty() && SyncIdOf(a, i) == SyncIdOf(b, j); });
+        MatchBy(a, b, ofB, &usedA, syncKey(a), syncKey(b), [&](size_t i, size_t j) {
+            return !SyncIdOf(a, i).empty() && SyncIdOf(a, i) == SyncIdOf(b, j);
+        });
     MatchBy(a, b, ofB, &usedA, recordKey(a), recordKey(b),
             [&](size_t i, size_t j) { return SameRecord(a, b, i, j); });
     MatchBy(a, b, ofB, &usedA, firstCellKey(a, idsLost), firstCellKey(b, idsLost), [&](size_t i, size_t j) {
-        return (idsLost || (SyncIdOf(a, i).empty() && SyncIdOf(b, j).empty())) && FirstCell(a, i) == FirstCell(b, j);
+        return (idsLost || (SyncIdOf(a, i).empty() && SyncIdOf(b, j).empty())) &&
+               FirstCell(a, i) == FirstCell(b, j);
     });
 }
 

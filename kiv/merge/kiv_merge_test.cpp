@@ -60,7 +60,8 @@ std::string Kcsv(const KivRun& run, const std::string& name, const std::vector<s
     WriteWhole(run.File(name + ".txt"), txt);
     std::vector<uint8_t> block;
     std::string error;
-    EXPECT_EQ(KIV_EXIT_OK, CsvToKcsvBlock(run.File(name + ".table"), run.File(name + ".txt"), {}, &block, &error))
+    EXPECT_EQ(KIV_EXIT_OK,
+              CsvToKcsvBlock(run.File(name + ".table"), run.File(name + ".txt"), {}, &block, &error))
         << error;
     std::string kcsv(block.begin(), block.end());
     // The desktop writer leaves the sync ID empty; the handheld gives one.
@@ -122,41 +123,110 @@ TEST(KivMerge, EachSidesChangesAreTakenAndTheirClashesKeptTwiceAndMarked)
         int status;
         std::vector<std::string> merged;   // header first
     } rows[] = {
-        {"each side adds", three, {"S1|a|c1|n1", "S2|b|c2|n2", "S3|c|c3|n3", "S4|h|ch|nh"},
-         {kHead, "a,c1,n1", "p,cp,np", "b,c2,n2", "c,c3,n3"}, "", 0,
+        {"each side adds",
+         three,
+         {"S1|a|c1|n1", "S2|b|c2|n2", "S3|c|c3|n3", "S4|h|ch|nh"},
+         {kHead, "a,c1,n1", "p,cp,np", "b,c2,n2", "c,c3,n3"},
+         "",
+         0,
          {kHead, "a,c1,n1", "p,cp,np", "b,c2,n2", "c,c3,n3", "h,ch,nh"}},
-        {"each side edits a record and deletes another", {"S1|a|c1|n1", "S2|b|c2|n2", "S3|c|c3|n3", "S4|d|c4|n4"},
-         {"S1|a|c1|N1", "S3|c|c3|n3", "S4|d|c4|n4"}, {kHead, "a,c1,n1", "b,c2,n2", "c,C3,n3"}, "", 0,
+        {"each side edits a record and deletes another",
+         {"S1|a|c1|n1", "S2|b|c2|n2", "S3|c|c3|n3", "S4|d|c4|n4"},
+         {"S1|a|c1|N1", "S3|c|c3|n3", "S4|d|c4|n4"},
+         {kHead, "a,c1,n1", "b,c2,n2", "c,C3,n3"},
+         "",
+         0,
          {kHead, "a,c1,N1", "c,C3,n3"}},
-        {"both edit one cell alike", three, {"S1|a|X|n1", "S2|b|c2|n2", "S3|c|c3|n3"},
-         {kHead, "a,X,n1", "b,c2,n2", "c,c3,n3"}, "", 0, {kHead, "a,X,n1", "b,c2,n2", "c,c3,n3"}},
-        {"both edit one cell apart", three, {"S1|a|H|n1", "S2|b|c2|n2", "S3|c|c3|n3"},
-         {kHead, "a,P,n1", "b,c2,n2", "c,c3,n3"}, "", 1,
+        {"both edit one cell alike",
+         three,
+         {"S1|a|X|n1", "S2|b|c2|n2", "S3|c|c3|n3"},
+         {kHead, "a,X,n1", "b,c2,n2", "c,c3,n3"},
+         "",
+         0,
+         {kHead, "a,X,n1", "b,c2,n2", "c,c3,n3"}},
+        {"both edit one cell apart",
+         three,
+         {"S1|a|H|n1", "S2|b|c2|n2", "S3|c|c3|n3"},
+         {kHead, "a,P,n1", "b,c2,n2", "c,c3,n3"},
+         "",
+         1,
          {kMarked, "handheld,a,H,n1", "pc,a,P,n1", ",b,c2,n2", ",c,c3,n3"}},
-        {"both edit different cells of a record", three, {"S1|a|H|n1", "S2|b|c2|n2", "S3|c|c3|n3"},
-         {kHead, "a,c1,P", "b,c2,n2", "c,c3,n3"}, "", 0, {kHead, "a,H,P", "b,c2,n2", "c,c3,n3"}},
-        {"both delete", three, {"S1|a|c1|n1", "S3|c|c3|n3"}, {kHead, "a,c1,n1", "c,c3,n3"}, "", 0,
+        {"both edit different cells of a record",
+         three,
+         {"S1|a|H|n1", "S2|b|c2|n2", "S3|c|c3|n3"},
+         {kHead, "a,c1,P", "b,c2,n2", "c,c3,n3"},
+         "",
+         0,
+         {kHead, "a,H,P", "b,c2,n2", "c,c3,n3"}},
+        {"both delete",
+         three,
+         {"S1|a|c1|n1", "S3|c|c3|n3"},
+         {kHead, "a,c1,n1", "c,c3,n3"},
+         "",
+         0,
          {kHead, "a,c1,n1", "c,c3,n3"}},
-        {"the handheld edits what the PC deleted", three, {"S1|a|c1|n1", "S2|b|H|n2", "S3|c|c3|n3"},
-         {kHead, "a,c1,n1", "c,c3,n3"}, "", 1,
+        {"the handheld edits what the PC deleted",
+         three,
+         {"S1|a|c1|n1", "S2|b|H|n2", "S3|c|c3|n3"},
+         {kHead, "a,c1,n1", "c,c3,n3"},
+         "",
+         1,
          {kMarked, ",a,c1,n1", "handheld (deleted on the PC),b,H,n2", ",c,c3,n3"}},
-        {"the PC edits what the handheld deleted", three, {"S2|b|c2|n2", "S3|c|c3|n3"},
-         {kHead, "a,P,n1", "b,c2,n2", "c,c3,n3"}, "", 1,
+        {"the PC edits what the handheld deleted",
+         three,
+         {"S2|b|c2|n2", "S3|c|c3|n3"},
+         {kHead, "a,P,n1", "b,c2,n2", "c,c3,n3"},
+         "",
+         1,
          {kMarked, "pc (deleted on the handheld),a,P,n1", ",b,c2,n2", ",c,c3,n3"}},
-        {"--take pc", three, {"S2|b|c2|n2", "S1|a|H|n1", "S3|c|c3|n3"},
-         {kHead, "a,P,n1", "b,c2,n2", "c,c3,N3"}, "--take pc", 0, {kHead, "b,c2,n2", "a,P,n1", "c,c3,N3"}},
-        {"--take handheld", three, {"S1|a|H|H", "S3|c|c3|n3"}, {kHead, "a,P,n1", "b,P,n2", "c,c3,n3"},
-         "--take handheld", 0, {kHead, "a,H,H", "c,c3,n3"}},
-        {"the handheld reorders, the PC edits in place", three, {"S3|c|c3|n3", "S1|a|c1|n1", "S2|b|c2|n2"},
-         {kHead, "a,c1,n1", "b,c2,P", "c,c3,n3"}, "", 0, {kHead, "c,c3,n3", "a,c1,n1", "b,c2,P"}},
-        {"the PC reorders, the handheld edits", three, {"S1|a|H|n1", "S2|b|c2|n2", "S3|c|c3|n3"},
-         {kHead, "c,c3,n3", "a,c1,n1", "b,c2,n2"}, "", 0, {kHead, "a,H,n1", "b,c2,n2", "c,c3,n3"}},
-        {"the PC renames a record in place", three, {"S1|a|c1|N1", "S2|b|c2|n2", "S3|c|c3|n3"},
-         {kHead, "A,c1,n1", "b,c2,n2", "c,c3,n3"}, "", 0, {kHead, "A,c1,N1", "b,c2,n2", "c,c3,n3"}},
-        {"records without sync IDs match by their cells", {"|a|c1|n1", "|b|c2|n2"}, {"|a|c1|n1", "|b|H|n2"},
-         {kHead, "b,c2,n2", "a,P,n1", "q,cq,nq"}, "", 0, {kHead, "a,P,n1", "q,cq,nq", "b,H,n2"}},
-        {"a title renamed on the PC", three, {"S1|a|H|n1", "S2|b|c2|n2", "S3|c|c3|n3"},
-         {"Name,Town,Note", "a,c1,n1", "b,c2,n2", "c,c3,n3"}, "", 0,
+        {"--take pc",
+         three,
+         {"S2|b|c2|n2", "S1|a|H|n1", "S3|c|c3|n3"},
+         {kHead, "a,P,n1", "b,c2,n2", "c,c3,N3"},
+         "--take pc",
+         0,
+         {kHead, "b,c2,n2", "a,P,n1", "c,c3,N3"}},
+        {"--take handheld",
+         three,
+         {"S1|a|H|H", "S3|c|c3|n3"},
+         {kHead, "a,P,n1", "b,P,n2", "c,c3,n3"},
+         "--take handheld",
+         0,
+         {kHead, "a,H,H", "c,c3,n3"}},
+        {"the handheld reorders, the PC edits in place",
+         three,
+         {"S3|c|c3|n3", "S1|a|c1|n1", "S2|b|c2|n2"},
+         {kHead, "a,c1,n1", "b,c2,P", "c,c3,n3"},
+         "",
+         0,
+         {kHead, "c,c3,n3", "a,c1,n1", "b,c2,P"}},
+        {"the PC reorders, the handheld edits",
+         three,
+         {"S1|a|H|n1", "S2|b|c2|n2", "S3|c|c3|n3"},
+         {kHead, "c,c3,n3", "a,c1,n1", "b,c2,n2"},
+         "",
+         0,
+         {kHead, "a,H,n1", "b,c2,n2", "c,c3,n3"}},
+        {"the PC renames a record in place",
+         three,
+         {"S1|a|c1|N1", "S2|b|c2|n2", "S3|c|c3|n3"},
+         {kHead, "A,c1,n1", "b,c2,n2", "c,c3,n3"},
+         "",
+         0,
+         {kHead, "A,c1,N1", "b,c2,n2", "c,c3,n3"}},
+        {"records without sync IDs match by their cells",
+         {"|a|c1|n1", "|b|c2|n2"},
+         {"|a|c1|n1", "|b|H|n2"},
+         {kHead, "b,c2,n2", "a,P,n1", "q,cq,nq"},
+         "",
+         0,
+         {kHead, "a,P,n1", "q,cq,nq", "b,H,n2"}},
+        {"a title renamed on the PC",
+         three,
+         {"S1|a|H|n1", "S2|b|c2|n2", "S3|c|c3|n3"},
+         {"Name,Town,Note", "a,c1,n1", "b,c2,n2", "c,c3,n3"},
+         "",
+         0,
          {"Name,Town,Note", "a,H,n1", "b,c2,n2", "c,c3,n3"}},
     };
     for (const Row& row : rows) {
@@ -234,8 +304,9 @@ LawCase Generate(std::mt19937& rng, size_t k)
     c.take = takes[rng() % 4];
     size_t n = 1 + rng() % 6;
     for (size_t r = 0; r < n; r++)
-        c.base.push_back({"S" + std::to_string(r), {"a" + std::to_string(k) + "_" + std::to_string(r),
-                                                     "b" + std::to_string(r), "c" + std::to_string(r)}});
+        c.base.push_back({"S" + std::to_string(r),
+                          {"a" + std::to_string(k) + "_" + std::to_string(r), "b" + std::to_string(r),
+                           "c" + std::to_string(r)}});
     for (size_t r = 0; r < n; r++) {
         unsigned u = rng() % 10;
         if (u >= 2) {
@@ -403,8 +474,7 @@ TEST(KivMerge, OnRandomEditsEveryChangeIsKeptEveryClashHoldsBothSidesAndNothingE
         options.baseVersion = (long)k + 1;
         options.baseHash = TableHash(bases[k]);
         mkdir(dir.c_str(), 0777);
-        ASSERT_EQ(KIV_EXIT_OK, KcsvToTableCsv(bases[k], name, dir, name, options, nullptr, &error))
-            << error;
+        ASSERT_EQ(KIV_EXIT_OK, KcsvToTableCsv(bases[k], name, dir, name, options, nullptr, &error)) << error;
         std::string csv = "Name,City,Note\n";
         for (const Rec& r : c.pc)
             csv += r.cells[0] + "," + r.cells[1] + "," + r.cells[2] + "\n";
@@ -413,8 +483,9 @@ TEST(KivMerge, OnRandomEditsEveryChangeIsKeptEveryClashHoldsBothSidesAndNothingE
         bool clash = false;
         for (const std::string& line : expected)
             clash = clash || line[0] != '|';
-        ASSERT_EQ(clash ? 1 : 0, run.Kiv("merge " + dir + "/" + name + ".csv " + c.take + archive + " --with " +
-                                           std::to_string(kCases + k + 1))) << run.Err();
+        ASSERT_EQ(clash ? 1 : 0, run.Kiv("merge " + dir + "/" + name + ".csv " + c.take + archive +
+                                         " --with " + std::to_string(kCases + k + 1)))
+            << run.Err();
         ASSERT_EQ(Joined(expected), Joined(Merged(dir + "/" + name + ".csv")));
     }
 }

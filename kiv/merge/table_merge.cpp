@@ -221,8 +221,8 @@ bool MergeTables(const MergeSide& base, const MergeSide& handheld, const MergeSi
 {
     Work w;
     w.take = take;
-    if (!OpenSide(base, "the base", &w.base, error) || !OpenSide(handheld, "the handheld's version", &w.hh, error) ||
-        !OpenSide(pc, "the CSV", &w.pc, error))
+    if (!OpenSide(base, "the base", &w.base, error) ||
+        !OpenSide(handheld, "the handheld's version", &w.hh, error) || !OpenSide(pc, "the CSV", &w.pc, error))
         return false;
     if (!SameLayout(w.base.model, w.hh.model) || !SameLayout(w.base.model, w.pc.model)) {
         *error = "the table's fields were redefined since the base (other fields, kinds or slots); merge "
@@ -272,7 +272,8 @@ bool MergeTables(const MergeSide& base, const MergeSide& handheld, const MergeSi
         else if (w.pOfBase[i] != kNone)
             BothKept(w, i, &outs);
         else if (Changed(w.base, i, w.hh, j) && take != TAKE_PC)
-            outs.push_back({&w.hh, j, {}, nullptr, 0, take == TAKE_HANDHELD ? "" : "handheld (deleted on the PC)"});
+            outs.push_back(
+                {&w.hh, j, {}, nullptr, 0, take == TAKE_HANDHELD ? "" : "handheld (deleted on the PC)"});
         outs.insert(outs.end(), after[j].begin(), after[j].end());
     }
 

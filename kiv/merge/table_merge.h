@@ -23,8 +23,8 @@ struct MergeConflict {
 };
 
 struct TableMerge {
-    std::string kcsv;                  // the merged table, ending with 0x1A
-    std::vector<std::string> marks;    // one per merged record, "" for most
+    std::string kcsv;                 // the merged table, ending with 0x1A
+    std::vector<std::string> marks;   // one per merged record, "" for most
     std::vector<MergeConflict> conflicts;
     size_t records = 0;
 };

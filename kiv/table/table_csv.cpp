@@ -136,7 +136,8 @@ int Commit(Job* job, std::vector<std::string>* written, std::string* error)
     for (const auto& p : job->pictures)
         StageAdd(&job->stage, p.first, p.second);
     for (const auto& f : job->options.besideFiles) {
-        int rc = StageWrite(&job->stage, JoinPath(job->dir, f.first), f.second.data(), f.second.size(), error);
+        int rc = StageWrite(&job->stage, JoinPath(job->dir, f.first), f.second.data(), f.second.size(),
+                            error);
         if (rc != KIV_EXIT_OK)
             return rc;
     }

@@ -322,8 +322,8 @@ int BuildTable(const std::string& csvPath, const TableReadOptions& options, Kcsv
     bool headed = HeaderRecords(model, titles, rows, stamp, csvPath, &header, &headerError);
     for (size_t i = 0; headed && i < header.size(); i++)
         Put(sink, header[i]);
-    rc = DataRecords(model, kept, &csv, titles, rows, stamp, options, headed ? sink : nullptr,
-                     problems, error);
+    rc = DataRecords(model, kept, &csv, titles, rows, stamp, options, headed ? sink : nullptr, problems,
+                     error);
     if (rc != KIV_EXIT_OK || problems->errors)
         return rc != KIV_EXIT_OK ? rc : KIV_EXIT_CONVERT;
     if (!headed) {
