@@ -220,6 +220,8 @@ bool BuildDataRecord(RowContext* c, const std::vector<SchemaRow>& kept, const Cs
                      Problems* problems, std::string* record)
 {
     const std::vector<ModelField>& fields = c->model->fields;
+    // A merge's conflict column, taken off already, still counts in the CSV's columns.
+    size_t column = c->model->conflictColumn ? 2 : 1;
     if (row.cells.size() != fields.size()) {
         AddError(problems, row.line, 0, "",
                  "the row has " + std::to_string(row.cells.size()) + " cells, the header " +
@@ -245,10 +247,10 @@ bool BuildDataRecord(RowContext* c, const std::vector<SchemaRow>& kept, const Cs
         std::string what, warning;
         const CsvCell& cell = row.cells[i];
         if (!EncodeCell(*c, f, cell.text, &out, &what, &warning)) {
-            AddError(problems, cell.line, i + 1, c->titles[i], what);
+            AddError(problems, cell.line, i + column, c->titles[i], what);
             ok = false;
         } else if (!warning.empty()) {
-            AddWarning(problems, cell.line, i + 1, c->titles[i], warning);
+            AddWarning(problems, cell.line, i + column, c->titles[i], warning);
         }
         for (const auto& v : out.values)
             if (v.first >= 0 && (size_t)v.first < slots.size())

@@ -60,18 +60,19 @@ void CheckHeaderRow(const TableModel& model, const CsvRow& header, Problems* p)
                      std::to_string(model.fields.size()));
         return;
     }
+    size_t column = model.conflictColumn ? 2 : 1;   // the CSV's, a merge's conflict column counted
     for (size_t i = 0; i < header.cells.size(); i++) {
         if (header.cells[i].text.find_first_of("\r\n") != std::string::npos)
-            AddError(p, header.line, i + 1, "", "a line break inside a title");
+            AddError(p, header.line, i + column, "", "a line break inside a title");
         else
-            CheckLabel(p, header.line, i + 1, "the title", header.cells[i].text, kTitleMax);
+            CheckLabel(p, header.line, i + column, "the title", header.cells[i].text, kTitleMax);
         // A new title goes to the handheld in its own character set, as a text cell does.
         std::string cp932, error;
         if (header.cells[i].text != model.fields[i].title &&
             Utf8ToCp932(header.cells[i].text, "", &cp932, &error)) {
             std::string warning = ChangedCharacters(header.cells[i].text, cp932);
             if (!warning.empty())
-                AddWarning(p, header.line, i + 1, "",
+                AddWarning(p, header.line, i + column, "",
                            "the title \"" + header.cells[i].text + "\": " + warning);
         }
     }
