@@ -119,3 +119,25 @@ bool SameRecordOrder(const DecodedTable& a, const DecodedTable& b);
 void MatchRecords(const DecodedTable& a, const DecodedTable& b, std::vector<size_t>* ofB, bool idsLost);
 // Field f of a's record i equals that of b's record j, a picture by its bytes.
 bool SameField(const DecodedTable& a, size_t i, const DecodedTable& b, size_t j, size_t f);
+
+// ---- the base of a table CSV, and what push checks against it ----------------
+// archive_base.cpp, but for CountRecordChanges (table_diff.cpp).
+
+// The records of b against a, matched as TableDiff matches them.
+struct RecordCounts {
+    size_t added = 0, changed = 0, removed = 0;
+};
+RecordCounts CountRecordChanges(const DecodedTable& a, const DecodedTable& b);
+
+// TableHash of the bytes the archive holds for pull id (for a pull that
+// equals an earlier version, that version's bytes).
+bool ArchivedHash(sqlite3* db, long id, std::string* hash, std::string* error);
+// The newest pull whose version is kcsv byte for byte; 0 when none is.
+bool PullHoldingBytes(sqlite3* db, const std::string& kcsv, long* id, std::string* error);
+// Whether some stored version has size bytes: a file of another size is none
+// of them, and need not be read.
+bool AnyVersionOfSize(sqlite3* db, long size, bool* any, std::string* error);
+// The newest pull of name after pull id, with the version it holds or
+// equals; 0 and 0 when there is none.
+bool NewestPullAfter(sqlite3* db, const std::string& name, long id, long* pull, long* version,
+                     std::string* error);

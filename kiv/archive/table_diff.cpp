@@ -229,3 +229,22 @@ bool SameRecordOrder(const DecodedTable& a, const DecodedTable& b)
             return false;
     return true;
 }
+
+RecordCounts CountRecordChanges(const DecodedTable& a, const DecodedTable& b)
+{
+    std::vector<size_t> ofB;
+    MatchRecords(a, b, &ofB, false);
+    std::vector<bool> usedA(a.records, false);
+    for (size_t i : ofB)
+        if (i != kNone)
+            usedA[i] = true;
+    RecordCounts counts;
+    counts.removed = (size_t)std::count(usedA.begin(), usedA.end(), false);
+    for (size_t j = 0; j < b.records; j++) {
+        if (ofB[j] == kNone)
+            counts.added++;
+        else if (!SameRecord(a, b, ofB[j], j))
+            counts.changed++;
+    }
+    return counts;
+}

@@ -185,7 +185,8 @@ int AddFile(const std::string& path, const std::string& file, ArchiveEntry* entr
 }   // namespace
 
 int ArchiveReceived(const CommonOptions& o, const std::vector<uint8_t>& block,
-                    const std::vector<std::string>& files, const DecodedTable* decoded)
+                    const std::vector<std::string>& files, const DecodedTable* decoded, long* version,
+                    std::string* hash)
 {
     std::string kcsv(block.begin(), block.end()), error;
     DecodedTable own;
@@ -204,12 +205,60 @@ int ArchiveReceived(const CommonOptions& o, const std::vector<uint8_t>& block,
     std::string path = ArchivePath(o.archive);
     // The files are in place; the status still says that the version is
     // missing, so that a script does not take it for archived.
+    const std::string noBase = version ? "; the table CSV names no base, so push cannot check the "
+                                         "handheld's changes since"
+                                       : "";
     if (!ArchiveTable(path, kcsv, table, &entry, &error)) {
         Complain("the archive " + path + " could not be written: " + error + "; the table is in " +
-                 FilesLine(files) + AddLaterHint(o.archive, files));
+                 FilesLine(files) + AddLaterHint(o.archive, files) + noBase);
         return KIV_EXIT_WRITE;
     }
+    if (!version)
+        return KIV_EXIT_OK;
+    // A pull equal to the version before names its own id; its bytes, for
+    // the hash, are that version's.
+    sqlite3* db = nullptr;
+    std::string stored = entry.sameAs ? "" : TableHash(kcsv);
+    if (entry.sameAs && OpenArchive(path, &db, &error)) {
+        if (!ArchivedHash(db, entry.id, &stored, &error))
+            stored.clear();
+        CloseArchive(db);
+    }
+    if (stored.empty()) {
+        Complain("the archive " + path + " could not be read back: " + error + noBase);
+        return KIV_EXIT_OK;
+    }
+    *version = entry.id;
+    *hash = stored;
     return KIV_EXIT_OK;
+}
+
+void ArchivedBaseOfFile(const std::string& archive, const std::string& kcsvPath, long* version,
+                        std::string* hash)
+{
+    std::string path = ArchivePath(archive), error, kcsv;
+    struct stat st, file;
+    if (stat(path.c_str(), &st) != 0 || stat(kcsvPath.c_str(), &file) != 0)
+        return;   // no archive, or no file: the conversion says that
+    sqlite3* db = nullptr;
+    bool any = false;
+    long id = 0;
+    bool ok = OpenArchive(path, &db, &error) && AnyVersionOfSize(db, (long)file.st_size, &any, &error);
+    // The file is read whole only when a version of its length is there.
+    if (ok && any) {
+        ok = ReadWholeFile(kcsvPath, &kcsv, &error) == KIV_EXIT_OK;
+        ok = ok && PullHoldingBytes(db, kcsv, &id, &error);
+    }
+    if (db)
+        CloseArchive(db);
+    if (!ok) {
+        Complain("cannot look in the archive " + path + ": " + error + "; the table CSV names no base");
+        return;
+    }
+    if (id) {
+        *version = id;
+        *hash = TableHash(kcsv);
+    }
 }
 
 int ArchiveAddCommand(const std::string& archive, const std::vector<std::string>& files)

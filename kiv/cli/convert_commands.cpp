@@ -165,9 +165,21 @@ int PullCommand(const CommonOptions& o, const std::string& dir, const std::strin
     PassDecoding decoding;
     StartPassDecoding(&decoding, &decoded);
     PassWatch watch = [&](const KcsvPass& pass, bool titles) { DecodePassStep(&decoding, pass, titles); };
-    status = o.classic ? KcsvBlockToFiles(block, dir, name, Options(o), &written, &error, AfterPulledKcsv)
-                       : KcsvBlockToTableFiles(block, dir, name, Options(o), &written, &error,
-                                               AfterPulledKcsv, o.noArchive ? nullptr : watch);
+    // The table CSV's order: the Kcsv file, then the archive, then the CSV
+    // set, whose schema names the version the archive stored, so that every
+    // table CSV of a pull can be checked by push. A Ctrl-C or a failure
+    // after the archive leaves the table there and in the Kcsv file.
+    int archived = KIV_EXIT_OK;
+    bool asked = false;
+    BaseNamer nameBase = [&](long* version, std::string* hash) {
+        asked = true;
+        EndPassDecoding(&decoding);
+        archived = ArchiveReceived(o, block, written, decoding.fits ? &decoded : nullptr, version, hash);
+    };
+    status = o.classic
+                 ? KcsvBlockToFiles(block, dir, name, Options(o), &written, &error, AfterPulledKcsv)
+                 : KcsvBlockToTableFiles(block, dir, name, Options(o), &written, &error, AfterPulledKcsv,
+                                         o.noArchive ? nullptr : watch, o.noArchive ? nullptr : nameBase);
     // What was written is listed whatever failed after it, a kept copy of
     // the table included.
     for (const std::string& path : written)
@@ -178,6 +190,8 @@ int PullCommand(const CommonOptions& o, const std::string& dir, const std::strin
             TakeBackFolders(made);
         return Report(status, error);
     }
+    if (asked)
+        return archived;
     EndPassDecoding(&decoding);
     return ArchiveReceived(o, block, written, o.classic || !decoding.fits ? nullptr : &decoded);
 }
@@ -199,8 +213,11 @@ int ToCsvCommand(const CommonOptions& o, const std::string& kcsv, const std::str
     if (!MakeFolders(dir, &made))
         return KIV_EXIT_WRITE;
     std::string error;
-    int status = o.classic ? KcsvFileToCsv(kcsv, dir, Options(o), &error)
-                           : KcsvFileToTableCsv(kcsv, dir, Options(o), &error);
+    ConvertOptions options = Options(o);
+    if (!o.classic)
+        ArchivedBaseOfFile(o.archive, kcsv, &options.baseVersion, &options.baseHash);
+    int status = o.classic ? KcsvFileToCsv(kcsv, dir, options, &error)
+                           : KcsvFileToTableCsv(kcsv, dir, options, &error);
     if (status)
         TakeBackFolders(made);
     return Report(status, error);

@@ -42,7 +42,10 @@ struct CommandExits {
 
 const CommandExits kCommandExits[] = {
     {"pull", {0, 1, 2, 3, 4, 5, 6, 7, 8, 64, 130, 255}, {}},
-    {"push", {0, 1, 2, 3, 4, 5, 6, 7, 8, 64, 130, 255}, {}},
+    {"push",
+     {0, 1, 2, 3, 4, 5, 6, 7, 8, 64, 130, 255},
+     {{8, "the handheld's table changed since the CSV's base, or the push removes more than half of the "
+          "base's records (--force pushes all the same); or the trace file exists"}}},
     {"receive", kTransfer, {}},
     {"send", kTransfer, {{4, "no memory for the block, or the file is 4 GiB or more"}}},
     {"to-csv", {0, 6, 7, 8, 64, 130}, {}},

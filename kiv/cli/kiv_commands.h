@@ -47,6 +47,12 @@ int FromCsvCommand(const CommonOptions& o, const std::string& layout, const std:
 struct TableReadOptions;
 int TableFromCsvCommand(const TableReadOptions& o, const std::string& csv, const std::string& outPath);
 int TablePushCommand(const CommonOptions& link, const TableReadOptions& o, const std::string& csv);
+// Before a table CSV is pushed: the archive's versions of its table against
+// the CSV's base (baseId 0: none) and the block made of it; KIV_EXIT_WRITE,
+// said, when the push would replace the handheld's changes or remove most
+// of the base's records (o.force lets it). push_guard.cpp.
+int GuardTablePush(const CommonOptions& o, long baseId, const std::string& baseHash,
+                   const std::vector<uint8_t>& block);
 // The output folder of pull, to-csv and export, with its missing parents;
 // *made lists the folders this run made, outermost first. false, said on
 // stderr, when one cannot be made.
@@ -60,10 +66,18 @@ std::string DefaultKcsvPath(const std::string& csv);
 // The archive of pulls; archive_commands.cpp. A received table goes into the
 // archive once files hold it; when it cannot, a warning names them and the
 // status is KIV_EXIT_WRITE. decoded, when given, is the table as the pass
-// that wrote the files decoded it.
+// that wrote the files decoded it. With version and hash, they get the base a
+// table CSV of it names (the pull's id and TableHash of the bytes the archive
+// holds for it), or stay 0 and "" when the table is not archived.
 struct DecodedTable;
 int ArchiveReceived(const CommonOptions& o, const std::vector<uint8_t>& block,
-                    const std::vector<std::string>& files, const DecodedTable* decoded = nullptr);
+                    const std::vector<std::string>& files, const DecodedTable* decoded = nullptr,
+                    long* version = nullptr, std::string* hash = nullptr);
+// to-csv: the base of the Kcsv file at kcsvPath when the archive holds its
+// bytes as a version (the newest pull of it); 0 and "" otherwise, and
+// silently so when there is no archive.
+void ArchivedBaseOfFile(const std::string& archive, const std::string& kcsvPath, long* version,
+                        std::string* hash);
 // kiv archive add: each Kcsv file stored as a version, stamped with the
 // file's time; every file is tried, the status is the first failure's.
 int ArchiveAddCommand(const std::string& archive, const std::vector<std::string>& files);

@@ -246,7 +246,10 @@ int main(int argc, char** argv)
     AddArchive(push, o.archive);
     AddLinkOptions(push, o);
     AddUtf8(push, o);
-    AddForce(push, o);
+    push->add_flag("-f,--force", o.force,
+                   "push the table CSV even when the archive shows the handheld's table changed since "
+                   "its base, or when it removes more than half of the base's records; replace the "
+                   "trace file");
 
     CLI::App* receive = app.add_subcommand("receive", "receive one block from the handheld into a file");
     outPath = "received.kcsv";
@@ -272,6 +275,10 @@ int main(int argc, char** argv)
     AddTableCsv(toCsv, o);
     AddUtf8(toCsv, o);
     AddForce(toCsv, o);
+    AddArchive(toCsv, o.archive)
+        ->description(
+            "the archive whose version FILE is, named as the schema's base (default: $KIV_ARCHIVE, else "
+            "$XDG_DATA_HOME/kiv/archive.sqlite, else ~/.local/share/kiv/archive.sqlite)");
 
     CLI::App* fromCsv = app.add_subcommand(
         "from-csv", "convert the table CSV (or with --classic LAYOUT and CSV) into a Kcsv file");

@@ -30,6 +30,9 @@ int TablePushCommand(const CommonOptions& link, const TableReadOptions& o, const
     std::vector<std::string> report;
     std::string error;
     std::vector<uint8_t> block;
-    int status = Report(TableCsvToKcsvBlock(csv, o, &block, &report, &error), report, error);
+    TableCsvBase base;
+    int status = Report(TableCsvToKcsvBlock(csv, o, &block, &report, &error, &base), report, error);
+    if (status == KIV_EXIT_OK)
+        status = GuardTablePush(link, base.version, base.hash, block);
     return status ? status : LinkTransfer(link, true, block, nullptr);
 }

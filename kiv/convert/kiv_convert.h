@@ -105,12 +105,17 @@ int WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& dat
 // and the pictures "<base>-pictures/R-C.EXT" (docs/formats.md); pull keeps "<base>.kcsv" too.
 int KcsvFileToTableCsv(const std::string& kcsvPath, const std::string& dir, const ConvertOptions& options,
                        std::string* error);
+// Called once the pass has read the whole table and before the schema is staged: the base the
+// schema is to name (it sets *version and *hash, or leaves them 0 and "" for none).
+typedef std::function<void(long* version, std::string* hash)> BaseNamer;
 // pull takes the received table's name, free names and the Kcsv file first as KcsvBlockToFiles does.
 // watch, when given, is told of the header (titles true) and of each row as the one pass reads
-// them, for a reader beside the files (pull's archive).
+// them, for a reader beside the files (pull's archive); nameBase then archives the table, so that
+// the CSV set is committed with the base its schema names, or not at all.
 int KcsvBlockToTableFiles(const std::vector<uint8_t>& block, const std::string& dir, const std::string& name,
                           const ConvertOptions& options, std::vector<std::string>* written, std::string* error,
-                          AfterKcsv afterKcsv = nullptr, PassWatch watch = nullptr);
+                          AfterKcsv afterKcsv = nullptr, PassWatch watch = nullptr,
+                          BaseNamer nameBase = nullptr);
 // export: a table's bytes (shown names it in errors) as to-csv writes them, "<dir>/<base>.csv" and the rest.
 int KcsvToTableCsv(const std::string& kcsv, const std::string& shown, const std::string& dir,
                    const std::string& base, const ConvertOptions& options, std::vector<std::string>* written,

@@ -36,6 +36,7 @@ struct Job {
     std::string rowLines;
     std::vector<std::pair<std::string, std::string>> pictures;   // staged, final
     PassWatch watch;                                             // told of each step of the pass, when set
+    BaseNamer nameBase;                                          // asked for the base at the pass's end
 };
 
 int WriteLine(Job* job, const std::string& utf8, std::string* error)
@@ -173,6 +174,8 @@ int Run(KcsvWindow* in, Job* job, std::vector<std::string>* written, std::string
         pass.model.baseVersion = job->options.baseVersion;
         pass.model.baseHash = job->options.baseHash;
         pass.model.conflictColumn = job->options.conflictMarks != nullptr;
+        if (job->nameBase)
+            job->nameBase(&pass.model.baseVersion, &pass.model.baseHash);
         job->schemaStaged = StageName(&job->stage, "");
         rc = WriteWholeFile(job->schemaStaged, SchemaHead(pass.model) + job->rowLines,
                             JoinPath(job->dir, job->base + ".schema"), &failure);
@@ -237,7 +240,7 @@ int KcsvFileToTableCsv(const std::string& kcsvPath, const std::string& dir, cons
 // the handheld once and may not come again.
 int KcsvBlockToTableFiles(const std::vector<uint8_t>& block, const std::string& dir, const std::string& name,
                           const ConvertOptions& options, std::vector<std::string>* written,
-                          std::string* error, AfterKcsv afterKcsv, PassWatch watch)
+                          std::string* error, AfterKcsv afterKcsv, PassWatch watch, BaseNamer nameBase)
 {
     if (!name.empty() && !SafeFileName(name)) {
         *error = name + ": not a name for a file in one folder";
@@ -259,6 +262,7 @@ int KcsvBlockToTableFiles(const std::vector<uint8_t>& block, const std::string& 
     Job job;
     MakeJob(&job, "the received table", dir, LeafOf(free), options);
     job.watch = watch;
+    job.nameBase = nameBase;
     KcsvWindow in;
     OpenKcsvWindow(std::move(table.kcsv), &in);
     rc = Run(&in, &job, written, error);

@@ -291,11 +291,15 @@ bool HeaderRecords(const TableModel& model, const CsvRow& titles, long rows, con
 // once to check and write each record. A header that cannot be made is
 // said only when no cell has a problem, as the cells are the user's to mend.
 int BuildTable(const std::string& csvPath, const TableReadOptions& options, KcsvSink* sink,
-               Problems* problems, std::string* error)
+               Problems* problems, std::string* error, TableCsvBase* base)
 {
     TableModel model;
     std::vector<SchemaRow> kept;
     int rc = ReadSchemaBeside(csvPath, &model, &kept, error);
+    if (rc == KIV_EXIT_OK && base) {
+        base->version = model.baseVersion;
+        base->hash = model.baseHash;
+    }
     if (rc == KIV_EXIT_OK && model.header.empty())
         TakeDesktopSlots(&model);
     CsvRowStream csv;
@@ -339,12 +343,12 @@ int BuildTable(const std::string& csvPath, const TableReadOptions& options, Kcsv
 }
 
 int Build(const std::string& csvPath, const TableReadOptions& options, KcsvSink* sink,
-          std::vector<std::string>* report, std::string* error)
+          std::vector<std::string>* report, std::string* error, TableCsvBase* base = nullptr)
 {
     Problems problems;
     problems.file = csvPath;
     problems.strict = options.strict;
-    int rc = BuildTable(csvPath, options, sink, &problems, error);
+    int rc = BuildTable(csvPath, options, sink, &problems, error, base);
     *report = ProblemLines(problems);
     return rc;
 }
@@ -400,12 +404,13 @@ int TableCsvToKcsvFile(const std::string& csvPath, const std::string& outPath,
 }
 
 int TableCsvToKcsvBlock(const std::string& csvPath, const TableReadOptions& options,
-                        std::vector<uint8_t>* block, std::vector<std::string>* report, std::string* error)
+                        std::vector<uint8_t>* block, std::vector<std::string>* report, std::string* error,
+                        TableCsvBase* base)
 {
     std::string kcsv;
     KcsvSink sink;
     sink.block = &kcsv;
-    int rc = Build(csvPath, options, &sink, report, error);
+    int rc = Build(csvPath, options, &sink, report, error, base);
     if (rc == KIV_EXIT_OK)
         block->assign(kcsv.begin(), kcsv.end());
     return rc;

@@ -22,6 +22,13 @@ struct TableReadOptions {
 // is written. Other failures leave one line in *error.
 int TableCsvToKcsvFile(const std::string& csvPath, const std::string& outPath,
                        const TableReadOptions& options, std::vector<std::string>* report, std::string* error);
-// The table into memory, the block to send (ending with the end byte 0x1A).
+// The archived version a schema names as its CSV's base; 0 and "" for none.
+struct TableCsvBase {
+    long version = 0;
+    std::string hash;
+};
+// The table into memory, the block to send (ending with the end byte 0x1A);
+// *base, when given, gets the schema's base.
 int TableCsvToKcsvBlock(const std::string& csvPath, const TableReadOptions& options,
-                        std::vector<uint8_t>* block, std::vector<std::string>* report, std::string* error);
+                        std::vector<uint8_t>* block, std::vector<std::string>* report, std::string* error,
+                        TableCsvBase* base = nullptr);
