@@ -109,6 +109,16 @@ std::string TableDiff(const DecodedTable& a, const DecodedTable& b);
 // Whether a and b hold equal records at each place (sync IDs aside); with
 // an empty TableDiff, false means the same records in another order.
 bool SameRecordOrder(const DecodedTable& a, const DecodedTable& b);
+// The record of a that each record of b is, or (size_t)-1 for one added in
+// b; diff's matching (table_diff.cpp): entries of *ofB already set on the
+// way in are taken as given, the rest matched by sync ID, then equal cells,
+// then first non-empty cell. With idsLost, b's sync IDs are not its own (a
+// table CSV's come from the kept records its rows were tied to, which the
+// caller gives as set entries): b is matched by its cells alone, also to
+// records of a that have an ID.
+void MatchRecords(const DecodedTable& a, const DecodedTable& b, std::vector<size_t>* ofB, bool idsLost);
+// Field f of a's record i equals that of b's record j, a picture by its bytes.
+bool SameField(const DecodedTable& a, size_t i, const DecodedTable& b, size_t j, size_t f);
 
 // ---- the base of a table CSV, and what push checks against it ----------------
 // archive_base.cpp, but for CountRecordChanges (table_diff.cpp).

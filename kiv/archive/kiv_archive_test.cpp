@@ -338,7 +338,7 @@ TEST(KivArchive, ExportWritesAVersionAsEachCommandDoes)
         std::string out = "";   // when given, a path listed as it must be
     } rows[] = {
         {"export 3 -d out", 0, "out/住所録.csv", "ref/住所録.csv", ""},
-        {"export 3 -d out", 8, "out/住所録.schema", "ref/住所録.schema", "out/住所録.csv exists"},
+        {"export 3 -d out", 8, "out/住所録.csv", "ref/住所録.csv", "out/住所録.csv exists"},
         {"export 3 -d out -f", 0, "out/住所録-pictures/2-4.png", "ref/住所録-pictures/2-4.png", ""},
         // The page of the same version shares the pictures the CSV export wrote.
         {"export 3 --html -d out", 0, "out/住所録.html",
@@ -367,6 +367,12 @@ TEST(KivArchive, ExportWritesAVersionAsEachCommandDoes)
         EXPECT_TRUE(page ? got.find(row.want) != std::string::npos
                          : row.want.empty() || ReadWhole(run.File(row.want)) == got);
     }
+    // Its schema is to-csv's but for the base it names: the version exported.
+    std::string schema = ReadWhole(run.File("out/住所録.schema")),
+                ref = ReadWhole(run.File("ref/住所録.schema"));
+    size_t base = schema.find("\nbase 3 ");
+    ASSERT_NE(std::string::npos, base);
+    EXPECT_EQ(ref, schema.erase(base + 1, schema.find('\n', base + 1) - base));
 }
 
 // kivsim takes exactly the bytes the archive holds for the version.

@@ -157,13 +157,15 @@ std::string Join(const std::vector<std::string>& titles)
     return s;
 }
 
-// Pairs the records of b with those of a: ofB[j] is the record of a that
-// record j of b is, kNone for one added; usedA says which of a are matched.
-void MatchRecords(const DecodedTable& a, const DecodedTable& b, std::vector<size_t>* ofB,
-                  std::vector<bool>* usedA)
+}   // namespace
+
+void MatchRecords(const DecodedTable& a, const DecodedTable& b, std::vector<size_t>* ofB, bool idsLost)
 {
-    ofB->assign(b.records, kNone);
-    usedA->assign(a.records, false);
+    ofB->resize(b.records, kNone);
+    std::vector<bool> usedA(a.records, false);
+    for (size_t i : *ofB)
+        if (i != kNone)
+            usedA[i] = true;
     auto syncKey = [](const DecodedTable& t) {
         return [&t](size_t r, uint64_t* key) {
             *key = HashOf(SyncIdOf(t, r));
@@ -176,28 +178,37 @@ void MatchRecords(const DecodedTable& a, const DecodedTable& b, std::vector<size
             return true;
         };
     };
-    auto firstCellKey = [](const DecodedTable& t) {
-        return [&t](size_t r, uint64_t* key) {
+    auto firstCellKey = [](const DecodedTable& t, bool any) {
+        return [&t, any](size_t r, uint64_t* key) {
             *key = HashOf(FirstCell(t, r));
-            return SyncIdOf(t, r).empty();
+            return any || SyncIdOf(t, r).empty();
         };
     };
-    MatchBy(a, b, ofB, usedA, syncKey(a), syncKey(b),
-            [&](size_t i, size_t j) { return !SyncIdOf(a, i).empty() && SyncIdOf(a, i) == SyncIdOf(b, j); });
-    MatchBy(a, b, ofB, usedA, recordKey(a), recordKey(b),
+    if (!idsLost)
+        MatchBy(a, b, ofB, &usedA, syncKey(a), syncKey(b), [&](size_t i, size_t j) {
+            return !SyncIdOf(a, i).empty() && SyncIdOf(a, i) == SyncIdOf(b, j);
+        });
+    MatchBy(a, b, ofB, &usedA, recordKey(a), recordKey(b),
             [&](size_t i, size_t j) { return SameRecord(a, b, i, j); });
-    MatchBy(a, b, ofB, usedA, firstCellKey(a), firstCellKey(b), [&](size_t i, size_t j) {
-        return SyncIdOf(a, i).empty() && SyncIdOf(b, j).empty() && FirstCell(a, i) == FirstCell(b, j);
+    MatchBy(a, b, ofB, &usedA, firstCellKey(a, idsLost), firstCellKey(b, idsLost), [&](size_t i, size_t j) {
+        return (idsLost || (SyncIdOf(a, i).empty() && SyncIdOf(b, j).empty())) &&
+               FirstCell(a, i) == FirstCell(b, j);
     });
 }
 
-}   // namespace
+bool SameField(const DecodedTable& a, size_t i, const DecodedTable& b, size_t j, size_t f)
+{
+    return SameCell(a, b, i, j, f);
+}
 
 std::string TableDiff(const DecodedTable& a, const DecodedTable& b)
 {
     std::vector<size_t> ofB;
-    std::vector<bool> usedA;
-    MatchRecords(a, b, &ofB, &usedA);
+    MatchRecords(a, b, &ofB, false);
+    std::vector<bool> usedA(a.records, false);
+    for (size_t i : ofB)
+        if (i != kNone)
+            usedA[i] = true;
     std::string out;
     if (a.titles != b.titles)
         out += "fields: " + Join(a.titles) + " \u2192 " + Join(b.titles) + "\n";
@@ -222,8 +233,11 @@ bool SameRecordOrder(const DecodedTable& a, const DecodedTable& b)
 RecordCounts CountRecordChanges(const DecodedTable& a, const DecodedTable& b)
 {
     std::vector<size_t> ofB;
-    std::vector<bool> usedA;
-    MatchRecords(a, b, &ofB, &usedA);
+    MatchRecords(a, b, &ofB, false);
+    std::vector<bool> usedA(a.records, false);
+    for (size_t i : ofB)
+        if (i != kNone)
+            usedA[i] = true;
     RecordCounts counts;
     counts.removed = (size_t)std::count(usedA.begin(), usedA.end(), false);
     for (size_t j = 0; j < b.records; j++) {

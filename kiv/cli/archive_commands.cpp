@@ -359,8 +359,11 @@ int ExportCommand(const CommonOptions& o, const ExportArgs& a)
     } else if (a.html) {
         rc = WriteKcsvPage(kcsv, shown, out, o.force, &written, &error);
     } else {
+        // The version is the CSV's base, for push's check and merge.
         ConvertOptions options;
         options.force = o.force;
+        options.baseVersion = a.id;
+        options.baseHash = TableHash(kcsv);
         rc = KcsvToTableCsv(kcsv, shown, a.dir, base, options, &written, &error);
     }
     if (rc != KIV_EXIT_OK)

@@ -59,6 +59,13 @@ const CommandExits kCommandExits[] = {
       {1, "they differ (also when only the records' order does)"},
       {7, "the archive, the table or a version could not be read"}}},
     {"export", {0, 6, 7, 8, 64, 130}, {{7, "the archive or the version could not be read"}}},
+    {"merge",
+     {0, 1, 6, 7, 8, 64, 130},
+     {{0, "merged, no conflicts"},
+      {1, "merged with conflicts: the marked rows need a person"},
+      {6, "the CSV has problems (a conflict mark left, say), names no base, or its table was redefined"},
+      {7, "the CSV, its schema, the archive or a version could not be read"},
+      {8, "the merged files could not be written"}}},
     {"show", {0, 6, 7, 8, 64, 130}, {}},
     {"doctor", {0, 5, 64}, {{0, "no check failed"}, {5, "a check failed"}}},
 };

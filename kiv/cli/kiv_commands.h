@@ -95,5 +95,13 @@ struct ExportArgs {
     std::string dir = ".", output;
 };
 int ExportCommand(const CommonOptions& o, const ExportArgs& a);
+// kiv merge: the table CSV merged with the handheld's version over its
+// base; merge_command.cpp. Exit 0 when clean, 1 with conflicts.
+struct MergeArgs {
+    std::string archive, csv;
+    long with = 0;      // the handheld's version; 0: the table's latest
+    std::string take;   // "pc", "handheld" or "" (conflicts stay marked)
+};
+int MergeCommand(const MergeArgs& a);
 // Sends version id byte for byte as it was received.
 int ArchivePushCommand(const CommonOptions& o, long id);

@@ -287,6 +287,19 @@ int main(int argc, char** argv)
     AddUtf8(fromCsv, o);
     AddForce(fromCsv, o);
 
+    MergeArgs mergeArgs;
+    CLI::App* merge = app.add_subcommand(
+        "merge", "merge the table CSV with the handheld's later version of its table, over the archived "
+                 "version the CSV was made from: a change on one side is taken, a record changed on both "
+                 "apart (or changed on one, deleted on the other) is a conflict, kept twice and marked; "
+                 "exit 1 when there are conflicts");
+    merge->add_option("CSV", mergeArgs.csv, "NAME.csv, the table CSV with NAME.schema beside it")->required();
+    merge->add_option("--with", mergeArgs.with, "merge with version ID instead of the table's latest")
+        ->check(CLI::PositiveNumber);
+    merge->add_option("--take", mergeArgs.take, "resolve every conflict one way: pc or handheld")
+        ->check(CLI::IsMember({"pc", "handheld"}));
+    AddArchive(merge, mergeArgs.archive);
+
     CLI::App* ports = app.add_subcommand("ports",
                                          "list the serial ports present: /dev/serial/by-id names with "
                                          "their targets, then ttyUSB, ttyACM and ttyS devices");
@@ -424,6 +437,8 @@ int main(int argc, char** argv)
         return DiffCommand(diffArgs);
     if (*exportCmd)
         return ExportCommand(o, exportArgs);
+    if (*merge)
+        return MergeCommand(mergeArgs);
     if (app.got_subcommand("show"))
         return ShowCommand(o, showArgs);
     if (*doctor)

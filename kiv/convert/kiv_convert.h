@@ -31,6 +31,10 @@ struct ConvertOptions {
                                          // stays empty (with a warning) instead of refusing the table
     long baseVersion = 0;   // the table CSV's schema names this archived version as its base (0: none)
     std::string baseHash;   // and this TableHash of its bytes
+    // merge: the table CSV starts with the conflict column, one mark per data record ("" for none)
+    const std::vector<std::string>* conflictMarks = nullptr;
+    // merge: more files of the set, staged with it: a name beside the CSV and its bytes
+    std::vector<std::pair<std::string, std::string>> besideFiles;
 };
 
 // Every function returns a KivExit value; on failure *error holds one line for the user (no

@@ -237,6 +237,8 @@ bool BuildDataRecord(RowContext* c, const std::vector<SchemaRow>& kept, const Cs
                      Problems* problems, std::string* record)
 {
     const std::vector<ModelField>& fields = c->model->fields;
+    // A merge's conflict column, taken off already, still counts in the CSV's columns.
+    size_t column = c->model->conflictColumn ? 2 : 1;
     if (row.cells.size() != fields.size()) {
         AddError(problems, row.line, 0, "",
                  "the row has " + std::to_string(row.cells.size()) + " cells, the header " +
@@ -256,6 +258,8 @@ bool BuildDataRecord(RowContext* c, const std::vector<SchemaRow>& kept, const Cs
         c->used[(size_t)k] = true;
     }
     std::vector<std::string>& slots = c->slots;
+    if (c->keptRows)
+        c->keptRows->push_back(k >= 0 ? kept[(size_t)k].number : 0);
     bool ok = true;
     for (size_t i = 0; i < fields.size(); i++) {
         const ModelField& f = fields[i];
@@ -266,10 +270,10 @@ bool BuildDataRecord(RowContext* c, const std::vector<SchemaRow>& kept, const Cs
         warning.clear();
         const CsvCell& cell = row.cells[i];
         if (!EncodeCell(c, f, cell.text, &what, &warning)) {
-            AddError(problems, cell.line, i + 1, c->titles[i], what);
+            AddError(problems, cell.line, i + column, c->titles[i], what);
             ok = false;
         } else if (!warning.empty()) {
-            AddWarning(problems, cell.line, i + 1, c->titles[i], warning);
+            AddWarning(problems, cell.line, i + column, c->titles[i], warning);
         }
         for (size_t v = 0; v < c->cellSlotsUsed; v++) {
             const auto& slot = c->cellSlots[v];

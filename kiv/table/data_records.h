@@ -22,6 +22,7 @@ struct RowContext {
     std::map<long, size_t> byNumber;
     std::map<uint64_t, std::deque<size_t>> byFingerprint;
     bool decimalComma = false;   // number cells take ',' as their decimal separator
+    std::vector<long>* keptRows = nullptr;   // when set: each record's row line number, 0 for none
     // Room reused from record to record, so that a record allocates nothing
     // once the first few have made it.
     std::vector<std::string> newRecord;   // a new record's slots, made once

@@ -101,6 +101,8 @@ TEST(KivReaderWork, EveryCommandThatReadsATableDoesTheSameWorkPerRecordAtAnySize
         {"show --html of a table CSV", "show --html -f @table/t.csv -o @page/c.html", 0, true},
         {"export", "export 1 --archive @a.sqlite -f -d @export", 0, false},
         {"diff", "diff --archive @a.sqlite", 1, false},
+        // export's CSV (base version 1) merged with the second version.
+        {"merge", "merge @export/Work.csv --archive @a.sqlite", 0, false},
     };
     KivRun small, large;
     long smallCost = 0, largeCost = 0;

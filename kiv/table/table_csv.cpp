@@ -68,6 +68,8 @@ int StagePicture(Job* job, const std::string& relative, const std::string& bytes
 int WriteTitles(Job* job, const TableModel& model, std::string* error)
 {
     std::vector<std::string> titles;
+    if (job->options.conflictMarks)
+        titles.push_back("conflict");
     for (const ModelField& f : model.fields)
         titles.push_back(f.title);
     return WriteLine(
@@ -110,6 +112,14 @@ int WriteRow(Job* job, const KcsvPass& pass, std::string* line, std::string* err
 {
     const ModelRow& row = pass.row;
     CsvLineInto(row.cells, &pass.model.fields, line);
+    if (const std::vector<std::string>* marks = job->options.conflictMarks) {
+        size_t r = (size_t)row.number - 1;
+        // An empty mark stays a bare comma: a spreadsheet shows no value.
+        std::string mark = r < marks->size() ? (*marks)[r] : "";
+        std::string head = mark.empty() ? "\r\n" : CsvLine({mark}, nullptr);
+        head.replace(head.size() - 2, 2, ",");
+        line->insert(0, head);
+    }
     int rc = WriteLine(job, *line, error);
     for (size_t c = 0; rc == KIV_EXIT_OK && c < row.pictures.size(); c++)
         if (!row.pictures[c].empty())
@@ -126,6 +136,12 @@ int Commit(Job* job, std::vector<std::string>* written, std::string* error)
     StageAdd(&job->stage, job->schemaStaged, JoinPath(job->dir, job->base + ".schema"));
     for (const auto& p : job->pictures)
         StageAdd(&job->stage, p.first, p.second);
+    for (const auto& f : job->options.besideFiles) {
+        int rc = StageWrite(&job->stage, JoinPath(job->dir, f.first), f.second.data(), f.second.size(),
+                            error);
+        if (rc != KIV_EXIT_OK)
+            return rc;
+    }
     std::string folder = JoinPath(job->dir, job->base + "-pictures");
     int rc = StageSetRecord(&job->stage, job->dir, job->base, job->base, job->options.force, error);
     if (rc != KIV_EXIT_OK)
@@ -157,6 +173,7 @@ int Run(KcsvWindow* in, Job* job, std::vector<std::string>* written, std::string
         pass.model.rows = pass.table.rows;
         pass.model.baseVersion = job->options.baseVersion;
         pass.model.baseHash = job->options.baseHash;
+        pass.model.conflictColumn = job->options.conflictMarks != nullptr;
         if (job->nameBase)
             job->nameBase(&pass.model.baseVersion, &pass.model.baseHash);
         job->schemaStaged = StageName(&job->stage, "");

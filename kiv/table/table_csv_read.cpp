@@ -60,18 +60,19 @@ void CheckHeaderRow(const TableModel& model, const CsvRow& header, Problems* p)
                      std::to_string(model.fields.size()));
         return;
     }
+    size_t column = model.conflictColumn ? 2 : 1;   // the CSV's, a merge's conflict column counted
     for (size_t i = 0; i < header.cells.size(); i++) {
         if (header.cells[i].text.find_first_of("\r\n") != std::string::npos)
-            AddError(p, header.line, i + 1, "", "a line break inside a title");
+            AddError(p, header.line, i + column, "", "a line break inside a title");
         else
-            CheckLabel(p, header.line, i + 1, "the title", header.cells[i].text, kTitleMax);
+            CheckLabel(p, header.line, i + column, "the title", header.cells[i].text, kTitleMax);
         // A new title goes to the handheld in its own character set, as a text cell does.
         std::string cp932, error;
         if (header.cells[i].text != model.fields[i].title &&
             Utf8ToCp932(header.cells[i].text, "", &cp932, &error)) {
             std::string warning = ChangedCharacters(header.cells[i].text, cp932);
             if (!warning.empty())
-                AddWarning(p, header.line, i + 1, "",
+                AddWarning(p, header.line, i + column, "",
                            "the title \"" + header.cells[i].text + "\": " + warning);
         }
     }
@@ -206,10 +207,28 @@ std::string ChangedWhileRead(const std::string& csvPath)
     return csvPath + ": the file changed while it was read; read it again once it is saved";
 }
 
+// A merge's conflict column goes before the fields are read: a row still
+// marked is a conflict nobody resolved, and would send both its versions.
+void TakeConflictMark(const TableModel& model, CsvRow* row, bool header, Problems* p)
+{
+    if (!model.conflictColumn || row->cells.empty())
+        return;
+    const CsvCell& mark = row->cells[0];
+    if (header && mark.text != "conflict")
+        AddError(p, row->line, 1, "",
+                 "the first column is titled \"" + mark.text +
+                     "\"; the schema's conflict line makes it the merge's marks, titled \"conflict\"");
+    else if (!header && !mark.text.empty())
+        AddError(p, mark.line, 1, "conflict",
+                 "a conflict the merge left (marked \"" + mark.text +
+                     "\"): keep one of its rows, delete the other and clear the mark");
+    row->cells.erase(row->cells.begin());
+}
+
 // The second pass: every data record, or problems.
 int DataRecords(const TableModel& model, const std::vector<SchemaRow>& kept, CsvRowStream* csv,
-                const CsvRow& titles, long rows, const char* stamp, bool decimalComma, KcsvSink* sink,
-                Problems* problems, std::string* error)
+                const CsvRow& titles, long rows, const char* stamp, const TableReadOptions& options,
+                KcsvSink* sink, Problems* problems, std::string* error)
 {
     RowContext c;
     c.model = &model;
@@ -217,7 +236,8 @@ int DataRecords(const TableModel& model, const std::vector<SchemaRow>& kept, Csv
     c.stamp = stamp;
     c.stampSlot = StampSlot(model);
     c.sameRowCount = rows - 1 == model.rows;
-    c.decimalComma = decimalComma;
+    c.decimalComma = options.decimalComma;
+    c.keptRows = options.keptRows;
     IndexKeptRows(&c, kept);
     for (const CsvCell& cell : titles.cells)
         c.titles.push_back(cell.text);
@@ -231,6 +251,8 @@ int DataRecords(const TableModel& model, const std::vector<SchemaRow>& kept, Csv
     for (CsvNext next; (next = NextCsvRow(csv, &row, &again, error)) != CSV_DONE; r++) {
         if (next == CSV_FAILED || again.errors || r >= rows)
             break;
+        if (r > 0)
+            TakeConflictMark(model, &row, false, problems);
         if (r > 0 && BuildDataRecord(&c, kept, row, r, problems, &record) && problems->errors == 0)
             Put(sink, record);
     }
@@ -297,6 +319,8 @@ int BuildTable(const std::string& csvPath, const TableReadOptions& options, Kcsv
     if (rows == 0 && problems->errors == 0)
         AddError(problems, 1, 0, "", "no header row: the first row holds the fields' titles");
     if (rows > 0)
+        TakeConflictMark(model, &titles, true, problems);
+    if (rows > 0)
         CheckHeaderRow(model, titles, problems);
     if (problems->errors)
         return KIV_EXIT_CONVERT;
@@ -307,8 +331,8 @@ int BuildTable(const std::string& csvPath, const TableReadOptions& options, Kcsv
     bool headed = HeaderRecords(model, titles, rows, stamp, csvPath, &header, &headerError);
     for (size_t i = 0; headed && i < header.size(); i++)
         Put(sink, header[i]);
-    rc = DataRecords(model, kept, &csv, titles, rows, stamp, options.decimalComma, headed ? sink : nullptr,
-                     problems, error);
+    rc = DataRecords(model, kept, &csv, titles, rows, stamp, options, headed ? sink : nullptr, problems,
+                     error);
     if (rc != KIV_EXIT_OK || problems->errors)
         return rc != KIV_EXIT_OK ? rc : KIV_EXIT_CONVERT;
     if (!headed) {

@@ -11,6 +11,9 @@ struct TableReadOptions {
     bool strict = false;         // warnings refuse the table too
     bool force = false;          // replace the output when it exists
     bool decimalComma = false;   // number cells as spreadsheets of such locales save them: 0,25
+    // When set, gets for each data record the number of the schema's row
+    // line it was rebuilt from, 0 for none (merge ties a row to its base so).
+    std::vector<long>* keptRows = nullptr;
 };
 
 // Both return a KivExit value. KIV_EXIT_CONVERT when the CSV has problems:

@@ -53,6 +53,10 @@ struct TableModel {
     // of its bytes as received. 0 and "" for a CSV made outside the archive.
     long baseVersion = 0;
     std::string baseHash;
+    // The CSV's first column is a merge's conflict mark, before the fields:
+    // "conflict" in the header row, on each row empty or the side it came
+    // from. A table with a mark left cannot be read back.
+    bool conflictColumn = false;
 };
 
 // A data row on its way between the two forms.

@@ -58,6 +58,8 @@ std::string SchemaHead(const TableModel& model)
                        std::to_string(model.rows) + "\n";
     if (model.baseVersion > 0)
         text += "base " + std::to_string(model.baseVersion) + " " + model.baseHash + "\n";
+    if (model.conflictColumn)
+        text += "conflict\n";
     for (size_t i = 0; i < model.fields.size(); i++)
         text += FieldLine(model.fields[i], i);
     for (const std::string& record : model.header)
@@ -212,6 +214,10 @@ bool ReadStatement(const std::string& line, TableModel* model, std::vector<Schem
         return ToInt(rest, &model->rows) && model->rows >= 0;
     if (word == "base")
         return ReadBaseLine(rest, model);
+    if (word == "conflict" && rest.empty()) {
+        model->conflictColumn = true;
+        return true;
+    }
     if (word == "field")
         return ReadFieldLine(rest, model);
     if (word == "header") {
