@@ -21,7 +21,7 @@ struct RowContext {
     // The schema rows by number and, in schema order, by fingerprint.
     std::map<long, size_t> byNumber;
     std::map<uint64_t, std::deque<size_t>> byFingerprint;
-    bool decimalComma = false;   // number cells take ',' as their decimal separator
+    bool decimalComma = false;               // number cells take ',' as their decimal separator
     std::vector<long>* keptRows = nullptr;   // when set: each record's row line number, 0 for none
     // Room reused from record to record, so that a record allocates nothing
     // once the first few have made it.
