@@ -314,6 +314,8 @@ int main(int argc, char** argv)
         ->check(CLI::IsMember({"pc", "handheld"}));
     AddArchive(sync, o.archive);
     AddLinkOptions(sync, o);
+    sync->get_option("--trace")->description(
+        "not taken here: the round makes two transfers; trace them with pull and push");
     sync->add_flag("-f,--force", o.force,
                    "push even when the merged table removes more than half of the records the handheld sent");
 
