@@ -2,9 +2,14 @@
 // write it, push compares the archive's later pulls of the table with it
 // before the port opens.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <string>
 #include <vector>
@@ -174,6 +179,151 @@ TEST(KivBase, ToCsvNamesTheVersionTheArchiveHolds)
         size_t at = schema.find("\nbase ");
         EXPECT_EQ(row.base,
                   at == std::string::npos ? "" : schema.substr(at + 1, schema.find('\n', at + 1) - at - 1));
+    }
+}
+
+// Until kiv's stderr has text (a prompt said once kiv waits for Enter), or kiv ended.
+bool WaitForErr(const KivRun& run, pid_t kiv, const std::string& text)
+{
+    for (int i = 0; i < 6000; i++) {
+        if (run.Err().find(text) != std::string::npos)
+            return true;
+        siginfo_t info = {};
+        if (waitid(P_PID, (id_t)kiv, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == kiv)
+            return false;
+        usleep(10000);
+    }
+    return false;
+}
+
+// kiv sync over the sample pulled into pc/ (version 1): the handheld sends
+// its table (version 2), the merge with the CSV's edits, then the handheld
+// takes the merged table (version 3, the CSV's base). Enter is written to
+// kiv's input when each prompt is there; a row may press Ctrl-C instead.
+TEST(KivBase, SyncPullsMergesPushesAndRecordsWhatWasSent)
+{
+    const char kAskSend[] = "kiv: press Enter, then send the table on the handheld now\n";
+    const char kAskReceive[] = "kiv: set the handheld to receive the table now, then press Enter\n";
+    struct Row {
+        const char* name;
+        const char* handheld;   // the table the handheld sends
+        Edits hh, pc;           // the handheld's edits of the CSV and the PC's
+        std::string args;
+        int cancelAt;   // the prompt Ctrl-C answers (1 or 2), 0 for none
+        int status;
+        size_t versions;   // in the archive after
+        std::string err;   // a line kiv.err has
+    } rows[] = {
+        // clang-format off
+        {"each side changed another record", "changed.kcsv", {{"1234.5", "999"}}, {{"-0.25", "-0.5"}}, "", 0, 0, 3,
+         "kiv: sent, archived as version 3, the CSV's base now\n"},
+        {"the handheld unchanged", "addr.kcsv", {}, {{"-0.25", "-0.5"}}, "", 0, 0, 3, "kiv: pulled into the archive as version 2\n"},
+        {"both changed one cell apart", "changed.kcsv", {{"1234.5", "999"}}, {{"1234.5", "1"}}, " --yes", 0, 1, 2,
+         "kiv: nothing was sent: resolve the conflicts in pc/addr.csv, then run kiv sync again or kiv push\n"},
+        {"Ctrl-C while kiv waits to pull", "changed.kcsv", {}, {{"-0.25", "-0.5"}}, "", 1, 130, 1, kAskSend},
+        {"Ctrl-C while kiv waits to push", "changed.kcsv", {{"1234.5", "999"}}, {{"-0.25", "-0.5"}}, "", 2, 130, 2,
+         "kiv: cancelled (Ctrl-C)\n"},
+        // clang-format on
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        KivRun run;
+        MakeTables(run);
+        ASSERT_TRUE(run.StartSim(std::string(kSimCable) + " --role send --data " + run.File("addr.kcsv")));
+        ASSERT_EQ(0, run.Kiv("pull -n addr -d pc --port LINE " + std::string(kCable))) << run.Err();
+        run.FinishSim();
+        unlink(run.File("ready").c_str());
+        std::string pulled = ReadWhole(run.File("pc/addr.csv"));
+        Edit(run, "pc/addr.csv", row.pc);
+        // The pc/ files and the archive as the sync found them.
+        std::string csv = ReadWhole(run.File("pc/addr.csv")), schema = ReadWhole(run.File("pc/addr.schema"));
+        std::string record = ReadWhole(run.File("pc/addr.kiv-files")), archive = ReadWhole(run.Archive());
+        ASSERT_TRUE(run.StartSim(std::string(kSimCable) + " --role send --data " + run.File(row.handheld)));
+        ASSERT_EQ(0, mkfifo(run.File("keys").c_str(), 0644));
+        int keys = open(run.File("keys").c_str(), O_RDWR);
+        pid_t kiv = run.StartKiv("sync pc/addr.csv --port LINE " + std::string(kCable) + row.args, "", {},
+                                 "keys");
+        if (row.cancelAt == 1) {
+            EXPECT_TRUE(WaitForErr(run, kiv, kAskSend));
+            kill(kiv, SIGINT);
+        } else if (row.args.empty()) {
+            EXPECT_TRUE(WaitForErr(run, kiv, kAskSend));
+            EXPECT_EQ(1, write(keys, "\n", 1));
+        }
+        if (row.cancelAt != 1 && row.status != 1) {
+            // The merged CSV: the pull's with the edits of both sides.
+            WriteWhole(run.File("want.csv"), pulled);
+            Edit(run, "want.csv", row.hh);
+            Edit(run, "want.csv", row.pc);
+            EXPECT_TRUE(WaitForErr(run, kiv, kAskReceive));
+            run.FinishSim();
+            unlink(run.File("ready").c_str());
+            EXPECT_EQ(ReadWhole(run.File("want.csv")), ReadWhole(run.File("pc/addr.csv")));
+            EXPECT_NE(std::string::npos,
+                      ReadWhole(run.File("pc/addr.schema"))
+                          .find("\nbase 2 " + Fnv(ReadWhole(run.File(row.handheld))) + "\n"));
+            // A receiving handheld is done when the whole table has come.
+            // (kiv.err is the sync's while it runs.)
+            EXPECT_EQ(0, ExitStatus(Spawn(
+                             {KIV_PATH, "from-csv", run.File("pc/addr.csv"), "-o", run.File("want.kcsv")}, {},
+                             run.File("want.err"))))
+                << ReadWhole(run.File("want.err"));
+            size_t size = ReadWhole(run.File("want.kcsv")).size();
+            ASSERT_TRUE(
+                run.StartSim(std::string(kSimCable) + " --role receive --count " + std::to_string(size)));
+        }
+        if (row.cancelAt == 2) {
+            kill(kiv, SIGINT);
+        } else if (row.cancelAt == 0 && row.status == 0) {
+            EXPECT_EQ(1, write(keys, "\n", 1));
+        }
+        EXPECT_EQ(row.status, ExitStatus(kiv)) << run.Err();
+        close(keys);
+        std::string err = run.Err();
+        EXPECT_NE(std::string::npos, err.find(row.err)) << err;
+        run.StopSim();
+        EXPECT_EQ(0, run.Kiv("history"));
+        std::string history = run.Out();
+        EXPECT_EQ(row.versions, (size_t)std::count(history.begin(), history.end(), '\n')) << history;
+        std::string sent = ReadWhole(run.File("rec.bin"));
+        EXPECT_EQ(row.status == 0, !sent.empty());
+        if (row.cancelAt == 1) {
+            EXPECT_EQ(csv, ReadWhole(run.File("pc/addr.csv")));
+            EXPECT_EQ(schema, ReadWhole(run.File("pc/addr.schema")));
+            EXPECT_EQ(record, ReadWhole(run.File("pc/addr.kiv-files")));
+            EXPECT_TRUE(archive == ReadWhole(run.Archive()));
+        }
+        if (row.status == 1) {
+            EXPECT_EQ(0u, ReadWhole(run.File("pc/addr.csv")).rfind("conflict,", 0));
+            EXPECT_EQ(csv, ReadWhole(run.File("pc/addr.merge-base.csv")));
+        }
+        // The merge's copy of the CSV is kept until the handheld has the table.
+        EXPECT_EQ(row.status != 0 && row.cancelAt != 1, Exists(run.File("pc/addr.merge-base.csv")));
+        EXPECT_EQ(row.status != 0 && row.cancelAt != 1,
+                  ReadWhole(run.File("pc/addr.kiv-files")).find("addr.merge-base.schema") !=
+                      std::string::npos);
+        if (row.status != 0 && row.cancelAt != 2)
+            continue;
+        // What the handheld took is the merged table, the CSV's base now;
+        // and so the next push goes without --force. A push that goes
+        // removes the merge's copy.
+        if (row.status == 0) {
+            EXPECT_EQ(DataValues(ReadWhole(run.File("want.kcsv"))), DataValues(sent));
+            EXPECT_NE(std::string::npos,
+                      ReadWhole(run.File("pc/addr.schema")).find("\nbase 3 " + Fnv(sent) + "\n"));
+            EXPECT_NE(std::string::npos, history.find(" bytes  (sent to the handheld)\n")) << history;
+        }
+        for (const char* made : {"ready", "stop", "rec.bin"})
+            unlink(run.File(made).c_str());
+        size_t size = ReadWhole(run.File("want.kcsv")).size();
+        ASSERT_TRUE(run.StartSim(std::string(kSimCable) + " --role receive --count " + std::to_string(size)));
+        EXPECT_EQ(0, run.Kiv("push pc/addr.csv --port LINE " + std::string(kCable)));
+        EXPECT_EQ("", run.Err());
+        run.FinishSim();
+        EXPECT_EQ(DataValues(ReadWhole(run.File("want.kcsv"))), DataValues(ReadWhole(run.File("rec.bin"))));
+        EXPECT_FALSE(Exists(run.File("pc/addr.merge-base.csv")));
+        EXPECT_FALSE(Exists(run.File("pc/addr.merge-base.schema")));
+        EXPECT_EQ(std::string::npos, ReadWhole(run.File("pc/addr.kiv-files")).find("merge-base"));
     }
 }
 

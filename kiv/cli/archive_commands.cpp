@@ -56,7 +56,14 @@ std::string Line(const ArchiveEntry& e)
 {
     std::string line = std::to_string(e.id) + "  " + e.pulled + "  " + e.name + "  " +
                        std::to_string(e.records) + " records  " + std::to_string(e.size) + " bytes";
-    return e.sameAs ? line + "  = " + std::to_string(e.sameAs) + " (pulled again, unchanged)" : line;
+    // A version kiv sync sent has " push" after its link's kind.
+    const std::string push = " push";
+    bool sent = e.link.size() > push.size() &&
+                e.link.compare(e.link.size() - push.size(), push.size(), push) == 0;
+    if (e.sameAs)
+        return line + "  = " + std::to_string(e.sameAs) +
+               (sent ? " (sent, unchanged)" : " (pulled again, unchanged)");
+    return sent ? line + "  (sent to the handheld)" : line;
 }
 
 std::string FilesLine(const std::vector<std::string>& files)

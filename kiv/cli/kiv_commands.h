@@ -46,7 +46,15 @@ int FromCsvCommand(const CommonOptions& o, const std::string& layout, const std:
 // sent; table_commands.cpp.
 struct TableReadOptions;
 int TableFromCsvCommand(const TableReadOptions& o, const std::string& csv, const std::string& outPath);
-int TablePushCommand(const CommonOptions& link, const TableReadOptions& o, const std::string& csv);
+// With sent, the block the handheld took is put there and the set is left
+// to the caller; else a push that went through renews the set as
+// RecordTablePush does.
+int TablePushCommand(const CommonOptions& link, const TableReadOptions& o, const std::string& csv,
+                     std::vector<uint8_t>* sent = nullptr);
+// Once the handheld has the table of csv: the merge's copies that the set's
+// record lists are removed from the folder and the record; with version,
+// the schema's base becomes version and hash. push_record.cpp.
+int RecordTablePush(const std::string& csv, long version, const std::string& hash);
 // Before a table CSV is pushed: the archive's versions of its table against
 // the CSV's base (baseId 0: none) and the block made of it; KIV_EXIT_WRITE,
 // said, when the push would replace the handheld's changes or remove most
@@ -103,5 +111,14 @@ struct MergeArgs {
     std::string take;   // "pc", "handheld" or "" (conflicts stay marked)
 };
 int MergeCommand(const MergeArgs& a);
+// kiv sync: pull into the archive, merge the CSV with what came, push the
+// merged table and record it as the CSV's base, each step asked for on the
+// terminal unless yes. sync_command.cpp.
+struct SyncArgs {
+    std::string csv;
+    std::string take;   // as merge's
+    bool yes = false;
+};
+int SyncCommand(const CommonOptions& o, const SyncArgs& a);
 // Sends version id byte for byte as it was received.
 int ArchivePushCommand(const CommonOptions& o, long id);

@@ -300,6 +300,25 @@ int main(int argc, char** argv)
         ->check(CLI::IsMember({"pc", "handheld"}));
     AddArchive(merge, mergeArgs.archive);
 
+    SyncArgs syncArgs;
+    CLI::App* sync = app.add_subcommand(
+        "sync",
+        "the whole round for a table CSV: pull the handheld's table into the archive (the CSV stays "
+        "as it is), merge the CSV with it as kiv merge does, stop on conflicts (exit 1, the merged CSV "
+        "marked to review), else push the merged table and record what was sent as the CSV's base; "
+        "each transfer is asked for on the terminal first");
+    sync->add_option("CSV", syncArgs.csv, "NAME.csv, the table CSV with NAME.schema beside it")->required();
+    sync->add_flag("-y,--yes", syncArgs.yes,
+                   "do not wait for Enter before each transfer (for scripts): the handheld must be ready");
+    sync->add_option("--take", syncArgs.take, "resolve every conflict one way, as merge does: pc or handheld")
+        ->check(CLI::IsMember({"pc", "handheld"}));
+    AddArchive(sync, o.archive);
+    AddLinkOptions(sync, o);
+    sync->get_option("--trace")->description(
+        "not taken here: the round makes two transfers; trace them with pull and push");
+    sync->add_flag("-f,--force", o.force,
+                   "push even when the merged table removes more than half of the records the handheld sent");
+
     CLI::App* ports = app.add_subcommand("ports",
                                          "list the serial ports present: /dev/serial/by-id names with "
                                          "their targets, then ttyUSB, ttyACM and ttyS devices");
@@ -439,6 +458,8 @@ int main(int argc, char** argv)
         return ExportCommand(o, exportArgs);
     if (*merge)
         return MergeCommand(mergeArgs);
+    if (*sync)
+        return SyncCommand(o, syncArgs);
     if (app.got_subcommand("show"))
         return ShowCommand(o, showArgs);
     if (*doctor)

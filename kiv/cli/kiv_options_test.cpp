@@ -209,6 +209,8 @@ TEST(KivOptions, HelpListsTheStatusesACommandGives)
         {"show", "show none.kcsv", 7, 5},
         {"show", "show junk.kcsv", 6, 1},
         {"doctor", "doctor -p @none", 5, 6},
+        {"sync", "sync junk.csv -q -p @none --yes", 7, -1},
+        {"sync", "sync junk.csv -q -p @none --trace @t.json", 64, -1},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.args);

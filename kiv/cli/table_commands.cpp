@@ -25,7 +25,8 @@ int TableFromCsvCommand(const TableReadOptions& o, const std::string& csv, const
     return Report(TableCsvToKcsvFile(csv, out, o, &report, &error), report, error);
 }
 
-int TablePushCommand(const CommonOptions& link, const TableReadOptions& o, const std::string& csv)
+int TablePushCommand(const CommonOptions& link, const TableReadOptions& o, const std::string& csv,
+                     std::vector<uint8_t>* sent)
 {
     std::vector<std::string> report;
     std::string error;
@@ -34,5 +35,11 @@ int TablePushCommand(const CommonOptions& link, const TableReadOptions& o, const
     int status = Report(TableCsvToKcsvBlock(csv, o, &block, &report, &error, &base), report, error);
     if (status == KIV_EXIT_OK)
         status = GuardTablePush(link, base.version, base.hash, block);
-    return status ? status : LinkTransfer(link, true, block, nullptr);
+    if (status == KIV_EXIT_OK)
+        status = LinkTransfer(link, true, block, nullptr);
+    if (status == KIV_EXIT_OK && sent)
+        *sent = std::move(block);
+    else if (status == KIV_EXIT_OK)
+        status = RecordTablePush(csv, 0, "");
+    return status;
 }

@@ -45,7 +45,8 @@ std::string Pattern(size_t n, uint32_t seed)
 }
 
 pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
-            const std::string& errPath, const std::string& cwd, const std::string& outPath)
+            const std::string& errPath, const std::string& cwd, const std::string& outPath,
+            const std::string& inPath)
 {
     pid_t pid = fork();
     if (pid == 0) {
@@ -56,7 +57,7 @@ pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>
         int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int null = open("/dev/null", O_RDWR);
         int out = outPath.empty() ? null : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(null, 0);
+        dup2(inPath.empty() ? null : open(inPath.c_str(), O_RDONLY), 0);
         dup2(out, 1);
         dup2(err, 2);
         std::vector<char*> argv;
@@ -152,7 +153,8 @@ int KivRun::StopSim()
     return FinishSim();
 }
 
-pid_t KivRun::StartKiv(const std::string& args, const std::string& sub, const std::vector<std::string>& env)
+pid_t KivRun::StartKiv(const std::string& args, const std::string& sub, const std::vector<std::string>& env,
+                       const std::string& in)
 {
     std::vector<std::string> argv = {KIV_PATH};
     for (const std::string& w : Words(args))
@@ -164,7 +166,8 @@ pid_t KivRun::StartKiv(const std::string& args, const std::string& sub, const st
     std::vector<std::string> fullEnv = {"LD_PRELOAD=" KIV_PTY_SHIM, "KIV_PTY_LOG=" + File("pty.log"),
                                         asanOptions, "XDG_DATA_HOME=" + File("data")};
     fullEnv.insert(fullEnv.end(), env.begin(), env.end());
-    return Spawn(argv, fullEnv, File("kiv.err"), sub.empty() ? dir : File(sub), File("kiv.out"));
+    return Spawn(argv, fullEnv, File("kiv.err"), sub.empty() ? dir : File(sub), File("kiv.out"),
+                 in.empty() ? "" : File(in));
 }
 
 int KivRun::CountedKiv(const std::string& args, std::map<std::string, double>* work)

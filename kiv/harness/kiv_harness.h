@@ -15,10 +15,11 @@ bool Exists(const std::string& path);
 // Bytes of every value a block carries: no NUL (ends a block), no 0x1A
 // (ends a receive).
 std::string Pattern(size_t n, uint32_t seed);
-// Starts args[0] with env added, stdin on /dev/null, stderr to errPath,
-// stdout to outPath (or /dev/null).
+// Starts args[0] with env added, stdin on inPath (or /dev/null), stderr to
+// errPath, stdout to outPath (or /dev/null).
 pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
-            const std::string& errPath, const std::string& cwd = "", const std::string& outPath = "");
+            const std::string& errPath, const std::string& cwd = "", const std::string& outPath = "",
+            const std::string& inPath = "");
 // The exit status, or 1000 + the signal that ended the process.
 int ExitStatus(pid_t pid);
 // The same, with the processor time (user and system) the process used.
@@ -52,9 +53,10 @@ struct KivRun {
     int StopSim();
     // kiv with the preload library, started in the run's folder or its sub;
     // its stderr goes to kiv.err, its stdout to kiv.out. In args, LINE is kivsim's line and @NAME a
-    // file of the run's folder. env is added to kiv's environment.
+    // file of the run's folder. env is added to kiv's environment; stdin
+    // is in (a file of the run's folder, a FIFO the test writes to) or /dev/null.
     pid_t StartKiv(const std::string& args, const std::string& sub = "",
-                   const std::vector<std::string>& env = {});
+                   const std::vector<std::string>& env = {}, const std::string& in = "");
     int Kiv(const std::string& args, const std::string& sub = "") { return ExitStatus(StartKiv(args, sub)); }
     // kiv run with args under the counting library (tools/kivcount): its
     // exit status, and *work what it counted by name ("bytes", "allocations",
