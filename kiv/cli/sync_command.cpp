@@ -29,8 +29,10 @@ int Ask(const std::string& line, const std::string& wait, bool yes)
         Complain(line);
         return KIV_EXIT_OK;
     }
-    Complain(wait);
+    // Caught before the line is said: a Ctrl-C the moment it appears is
+    // still a cancel with its status, not the default death.
     int signals = InstallCancelSignals();
+    Complain(wait);
     int status = -1;
     while (status < 0) {
         struct pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {signals, POLLIN, 0}};
