@@ -132,8 +132,10 @@ RecordCounts CountRecordChanges(const DecodedTable& a, const DecodedTable& b);
 // TableHash of the bytes the archive holds for pull id (for a pull that
 // equals an earlier version, that version's bytes).
 bool ArchivedHash(sqlite3* db, long id, std::string* hash, std::string* error);
-// The newest pull whose version is kcsv byte for byte; 0 when none is.
-bool PullHoldingBytes(sqlite3* db, const std::string& kcsv, long* id, std::string* error);
+// The newest pull whose version is kcsv byte for byte, else one it equals
+// apart from time stamps, and TableHash of that version's stored bytes; 0
+// and "" when none is.
+bool PullHoldingBytes(sqlite3* db, const std::string& kcsv, long* id, std::string* hash, std::string* error);
 // Whether some stored version has size bytes: a file of another size is none
 // of them, and need not be read.
 bool AnyVersionOfSize(sqlite3* db, long size, bool* any, std::string* error);
