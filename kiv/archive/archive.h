@@ -123,9 +123,12 @@ bool SameField(const DecodedTable& a, size_t i, const DecodedTable& b, size_t j,
 // ---- the base of a table CSV, and what push checks against it ----------------
 // archive_base.cpp, but for CountRecordChanges (table_diff.cpp).
 
-// The records of b against a, matched as TableDiff matches them.
+// The records of b against a, matched as TableDiff matches them, and
+// whether the fields' titles differ (a table renamed in its titles alone
+// holds a change too).
 struct RecordCounts {
     size_t added = 0, changed = 0, removed = 0;
+    bool titles = false;
 };
 RecordCounts CountRecordChanges(const DecodedTable& a, const DecodedTable& b);
 

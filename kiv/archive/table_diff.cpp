@@ -249,6 +249,7 @@ RecordCounts CountRecordChanges(const DecodedTable& a, const DecodedTable& b)
     std::vector<bool> usedA;
     MatchBoth(a, b, &ofB, &usedA);
     RecordCounts counts;
+    counts.titles = a.titles != b.titles;
     counts.removed = (size_t)std::count(usedA.begin(), usedA.end(), false);
     for (size_t j = 0; j < b.records; j++) {
         if (ofB[j] == kNone)
