@@ -123,17 +123,22 @@ bool SameField(const DecodedTable& a, size_t i, const DecodedTable& b, size_t j,
 // ---- the base of a table CSV, and what push checks against it ----------------
 // archive_base.cpp, but for CountRecordChanges (table_diff.cpp).
 
-// The records of b against a, matched as TableDiff matches them.
+// The records of b against a, matched as TableDiff matches them, and
+// whether the fields' titles differ (a table renamed in its titles alone
+// holds a change too).
 struct RecordCounts {
     size_t added = 0, changed = 0, removed = 0;
+    bool titles = false;
 };
 RecordCounts CountRecordChanges(const DecodedTable& a, const DecodedTable& b);
 
 // TableHash of the bytes the archive holds for pull id (for a pull that
 // equals an earlier version, that version's bytes).
 bool ArchivedHash(sqlite3* db, long id, std::string* hash, std::string* error);
-// The newest pull whose version is kcsv byte for byte; 0 when none is.
-bool PullHoldingBytes(sqlite3* db, const std::string& kcsv, long* id, std::string* error);
+// The newest pull whose version is kcsv byte for byte, else one it equals
+// apart from time stamps, and TableHash of that version's stored bytes; 0
+// and "" when none is.
+bool PullHoldingBytes(sqlite3* db, const std::string& kcsv, long* id, std::string* hash, std::string* error);
 // Whether some stored version has size bytes: a file of another size is none
 // of them, and need not be read.
 bool AnyVersionOfSize(sqlite3* db, long size, bool* any, std::string* error);

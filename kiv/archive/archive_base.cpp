@@ -70,23 +70,39 @@ bool AnyVersionOfSize(sqlite3* db, long size, bool* any, std::string* error)
     return true;
 }
 
-bool PullHoldingBytes(sqlite3* db, const std::string& kcsv, long* id, std::string* error)
+bool PullHoldingBytes(sqlite3* db, const std::string& kcsv, long* id, std::string* hash, std::string* error)
 {
     *id = 0;
+    hash->clear();
     std::vector<long> ids;
     if (!VersionsOfSize(db, (long)kcsv.size(), -1, &ids, error))
         return false;
     // Versions of one size are rare beyond a table pulled unchanged in
-    // length: each is read only until one matches.
+    // length: each is read only until one matches byte for byte. A file
+    // equal to one apart from its stamps (a table written again, or a pull
+    // the archive keeps as the version before) is that version when none
+    // matches exactly.
+    long restamped = 0;
+    std::string restampedHash;
     for (long version : ids) {
         ArchiveEntry entry;
         std::string bytes;
         if (!ArchiveVersion(db, version, &entry, &bytes, error))
             return false;
-        if (bytes == kcsv)
+        if (bytes == kcsv) {
+            *hash = TableHash(bytes);
             return NewestPullOf(db, version, id, error);
+        }
+        if (!restamped && SameApartFromStamps(bytes, kcsv)) {
+            restamped = version;
+            restampedHash = TableHash(bytes);
+        }
     }
-    return true;
+    if (!restamped)
+        return true;
+    // The hash is the stored bytes', as push checks the base against them.
+    *hash = restampedHash;
+    return NewestPullOf(db, restamped, id, error);
 }
 
 bool NewestPullAfter(sqlite3* db, const std::string& name, long id, long* pull, long* version,

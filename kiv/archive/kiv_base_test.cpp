@@ -42,7 +42,8 @@ void Edit(const KivRun& run, const std::string& file, const Edits& edits)
 }
 
 // addr.kcsv, the sample; restamped.kcsv with other stamps; changed.kcsv with
-// one amount changed; grown.kcsv with that change and a record added.
+// one amount changed; grown.kcsv with that change and a record added;
+// retitled.kcsv with a field renamed and its records as they were.
 void MakeTables(KivRun& run)
 {
     std::string src = run.File("src");
@@ -57,6 +58,9 @@ void MakeTables(KivRun& run)
     ASSERT_EQ(0, run.Kiv("from-csv edit/addr.csv -o changed.kcsv")) << run.Err();
     WriteWhole(run.File("edit/addr.csv"), ReadWhole(run.File("edit/addr.csv")) + "新 人,1,2000-01-01,\r\n");
     ASSERT_EQ(0, run.Kiv("from-csv edit/addr.csv -o grown.kcsv")) << run.Err();
+    ASSERT_EQ(0, run.Kiv("to-csv addr.kcsv -d retitle --archive @none.sqlite")) << run.Err();
+    Edit(run, "retitle/addr.csv", {{"氏名", "名前"}});
+    ASSERT_EQ(0, run.Kiv("from-csv retitle/addr.csv -o retitled.kcsv")) << run.Err();
 }
 
 std::string Changed(const std::string& counts)
@@ -98,6 +102,7 @@ TEST(KivBase, PushRefusesToReplaceTheHandheldsChanges)
         {"no later pull", {}, {{"1234.5", "1"}}, "=", "", 0, ""},
         {"a later pull that differs", {"changed.kcsv"}, {}, "=", "", 8, Changed("version 2: 1 changed")},
         {"counts of each kind", {"grown.kcsv"}, {}, "=", "", 8, Changed("version 2: 1 added, 1 changed")},
+        {"titles changed alone", {"retitled.kcsv"}, {}, "=", "", 8, Changed("version 2: titles changed")},
         {"--force", {"changed.kcsv"}, {}, "=", " --force", 0,
          "kiv: version 2 holds the handheld's changes since this CSV was made (1 changed); --force replaces "
          "them\n"},
@@ -167,8 +172,9 @@ TEST(KivBase, ToCsvNamesTheVersionTheArchiveHolds)
          "base 2 " + Fnv(ReadWhole(run.File("addr.kcsv")))},
         {"to-csv copy.kcsv -d b --archive @a.sqlite", "b/copy.schema",
          "base 3 " + Fnv(ReadWhole(run.File("changed.kcsv")))},
-        // Equal to a version apart from stamps, of its length: its bytes are no version.
-        {"to-csv restamped.kcsv -d c --archive @a.sqlite", "c/restamped.schema", ""},
+        // Equal to a version apart from stamps: that version, by the hash of its stored bytes.
+        {"to-csv restamped.kcsv -d c --archive @a.sqlite", "c/restamped.schema",
+         "base 2 " + Fnv(ReadWhole(run.File("addr.kcsv")))},
         {"to-csv addr.kcsv -d e --archive @none.sqlite", "e/addr.schema", ""},
     };
     for (const Row& row : rows) {

@@ -201,14 +201,27 @@ bool SameField(const DecodedTable& a, size_t i, const DecodedTable& b, size_t j,
     return SameCell(a, b, i, j, f);
 }
 
+namespace {
+
+// b's records matched to a's: ofB gives each its record of a or kNone,
+// usedA each of a's whether one of b's took it.
+void MatchBoth(const DecodedTable& a, const DecodedTable& b, std::vector<size_t>* ofB,
+               std::vector<bool>* usedA)
+{
+    MatchRecords(a, b, ofB, false);
+    usedA->assign(a.records, false);
+    for (size_t i : *ofB)
+        if (i != kNone)
+            (*usedA)[i] = true;
+}
+
+}   // namespace
+
 std::string TableDiff(const DecodedTable& a, const DecodedTable& b)
 {
     std::vector<size_t> ofB;
-    MatchRecords(a, b, &ofB, false);
-    std::vector<bool> usedA(a.records, false);
-    for (size_t i : ofB)
-        if (i != kNone)
-            usedA[i] = true;
+    std::vector<bool> usedA;
+    MatchBoth(a, b, &ofB, &usedA);
     std::string out;
     if (a.titles != b.titles)
         out += "fields: " + Join(a.titles) + " \u2192 " + Join(b.titles) + "\n";
@@ -233,12 +246,10 @@ bool SameRecordOrder(const DecodedTable& a, const DecodedTable& b)
 RecordCounts CountRecordChanges(const DecodedTable& a, const DecodedTable& b)
 {
     std::vector<size_t> ofB;
-    MatchRecords(a, b, &ofB, false);
-    std::vector<bool> usedA(a.records, false);
-    for (size_t i : ofB)
-        if (i != kNone)
-            usedA[i] = true;
+    std::vector<bool> usedA;
+    MatchBoth(a, b, &ofB, &usedA);
     RecordCounts counts;
+    counts.titles = a.titles != b.titles;
     counts.removed = (size_t)std::count(usedA.begin(), usedA.end(), false);
     for (size_t j = 0; j < b.records; j++) {
         if (ofB[j] == kNone)

@@ -250,11 +250,12 @@ void ArchivedBaseOfFile(const std::string& archive, const std::string& kcsvPath,
     sqlite3* db = nullptr;
     bool any = false;
     long id = 0;
+    std::string stored;
     bool ok = OpenArchive(path, &db, &error) && AnyVersionOfSize(db, (long)file.st_size, &any, &error);
     // The file is read whole only when a version of its length is there.
     if (ok && any) {
         ok = ReadWholeFile(kcsvPath, &kcsv, &error) == KIV_EXIT_OK;
-        ok = ok && PullHoldingBytes(db, kcsv, &id, &error);
+        ok = ok && PullHoldingBytes(db, kcsv, &id, &stored, &error);
     }
     if (db)
         CloseArchive(db);
@@ -264,7 +265,7 @@ void ArchivedBaseOfFile(const std::string& archive, const std::string& kcsvPath,
     }
     if (id) {
         *version = id;
-        *hash = TableHash(kcsv);
+        *hash = stored;
     }
 }
 

@@ -15,7 +15,8 @@ namespace {
 
 const char kUnchecked[] = ": the handheld's changes since cannot be checked";
 
-// "2 added, 1 changed": the kinds that are not 0.
+// "2 added, 1 changed": the kinds that are not 0, and "titles changed"
+// when the fields were renamed.
 std::string CountsLine(const RecordCounts& c)
 {
     std::string line;
@@ -26,6 +27,8 @@ std::string CountsLine(const RecordCounts& c)
     add(c.added, "added");
     add(c.changed, "changed");
     add(c.removed, "removed");
+    if (c.titles)
+        line += line.empty() ? "titles changed" : ", titles changed";
     return line;
 }
 

@@ -129,15 +129,13 @@ bool Changed(const Side& base, size_t i, const Side& s, size_t r)
     return false;
 }
 
-// A row tied to its base record only by its place (the CSV kept its
-// length) may be a new row where one was deleted: the tie holds when the
-// row kept at least one of that record's fields.
+// The reader holds a tie by place only when the row kept a cell of its
+// record; a schema older than the cells' fingerprints cannot tell, so the
+// tie is judged again here, by the base's own record.
 bool SharesAField(const Side& base, size_t i, const Side& s, size_t r)
 {
-    for (size_t f = 0; f < base.model.fields.size(); f++)
-        if (SameField(*base.table, i, *s.table, r, f))
-            return true;
-    return base.model.fields.empty();
+    return TieByPlaceHolds(base.model.fields.size(),
+                           [&](size_t f) { return SameField(*base.table, i, *s.table, r, f); });
 }
 
 // The records that base record i becomes, when both sides kept it.

@@ -133,12 +133,26 @@ bool EncodeCell(RowContext* c, const ModelField& f, const std::string& cell, std
     return ok;
 }
 
+// Whether a row tied to schema row k by its place alone kept one of its
+// cells. A schema written before the cells' fingerprints were kept cannot
+// tell: its ties by place hold as they did.
+bool KeptACell(const SchemaRow& k, const std::vector<std::string>& cells)
+{
+    if (k.cells.empty())
+        return true;
+    return TieByPlaceHolds(cells.size(), [&](size_t f) {
+        return f < k.cells.size() && k.cells[f] == CellFingerprint(cells[f]);
+    });
+}
+
 // The schema row this CSV row takes, or -1: its own when unchanged, the
 // first unused one with its cells when moved, its own by number when the
-// table kept its length (edited in place; *inPlace).
-int FindKept(RowContext* c, const std::vector<SchemaRow>& kept, long number, uint64_t fingerprint,
-             bool* inPlace)
+// table kept its length and the row one of its cells (edited in place;
+// *inPlace).
+int FindKept(RowContext* c, const std::vector<SchemaRow>& kept, long number,
+             const std::vector<std::string>& cells, bool* inPlace)
 {
+    uint64_t fingerprint = RowFingerprint(cells);
     *inPlace = false;
     auto byNumber = c->byNumber.find(number);
     int own = byNumber != c->byNumber.end() && !c->used[byNumber->second] ? (int)byNumber->second : -1;
@@ -149,7 +163,7 @@ int FindKept(RowContext* c, const std::vector<SchemaRow>& kept, long number, uin
         same->second.pop_front();
     if (same != c->byFingerprint.end() && !same->second.empty())
         return (int)same->second.front();
-    *inPlace = own >= 0 && c->sameRowCount;
+    *inPlace = own >= 0 && c->sameRowCount && KeptACell(kept[(size_t)own], cells);
     return *inPlace ? own : -1;
 }
 
@@ -247,7 +261,7 @@ bool BuildDataRecord(RowContext* c, const std::vector<SchemaRow>& kept, const Cs
     }
     // A table made on the desktop keeps no records: no fingerprint to find.
     bool inPlace = false;
-    int k = kept.empty() ? -1 : FindKept(c, kept, number, RowFingerprint(Cells(c, row)), &inPlace);
+    int k = kept.empty() ? -1 : FindKept(c, kept, number, Cells(c, row), &inPlace);
     c->fromCell.clear();
     if (k < 0) {
         if (c->newRecord.empty())

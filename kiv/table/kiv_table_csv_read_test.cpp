@@ -409,16 +409,30 @@ TEST(KivTableCsvRead, GivesTheTableBackByteForByte)
     }
 }
 
+// marks as the handheld sends it: a sync ID on each of its three records.
+std::string SyncedMarks()
+{
+    std::string kcsv = ReadWhole(KIV_CONVERT_TESTDATA "/dll/marks.csv");
+    kcsv = kcsv.substr(0, kcsv.find("\r\n", kcsv.find("\r\n\"T\"") + 2) + 2);
+    for (const char* r : {"ID01\",\"20261208123509\",,,\"a", "ID02\",\"20261208123509\",,,\"b",
+                          "ID03\",\"20261208123509\",,,\"c"})
+        kcsv += std::string("\"D\",\" \",\"") + r + "\",,\"200101052359\"\r\n";
+    return kcsv + "\x1A";
+}
+
 // Edits in the CSV and the schema reach the table: what to-csv makes of the
-// result shows them.
+// result shows them (or the table itself: the records each row took).
 TEST(KivTableCsvRead, TakesEditsToTheTable)
 {
+    const std::string synced = SyncedMarks();
     struct Row {
         const char* name;
         const char* edit;   // a command in the run's folder on out/
         const char* file;   // written by to-csv of the result
         const char* line;   // found in it
         const char* rows;
+        const std::string* table = nullptr;   // the table to-csv wrote out/ from; the samples' addr if none
+        const char* absent = nullptr;         // not found in file
     } rows[] = {
         {"title changed", "sed -i '1s/^\xE6\xB0\x8F\xE5\x90\x8D/\xE5\x90\x8D\xE5\x89\x8D/' out/t.csv",
          "back/t2.schema", "column=6 title=\xE5\x90\x8D\xE5\x89\x8D\n", "rows 3"},
@@ -429,18 +443,37 @@ TEST(KivTableCsvRead, TakesEditsToTheTable)
         {"row removed", "sed -i 2d out/t.csv", "back/t2.csv", "\"\xE9\x88\xB4\xE6\x9C\xA8", "rows 2"},
         {"row edited", "sed -i 's/^[^,]*,1234.5,/x,99,/' out/t.csv", "back/t2.csv",
          "x,99,1999-12-31,t2-pictures/1-4.jpg", "rows 3"},
+        // Rows tied to their records by place: a row that kept a cell is its
+        // record edited, one with every cell new is a new record.
+        {"every row edited in a cell keeps its record", "sed -i 's/^\\([abc]\\),/\\1x,/' out/t.csv",
+         "t2.kcsv", "\"ID03\"", "rows 3", &synced, "\"c\""},
+        {"last row replaced by a new one",
+         "sed -i '$d' out/t.csv && printf 'new,5,2026-01-02T03:04\\r\\n' >> out/t.csv", "t2.kcsv", "\"ID02\"",
+         "rows 3", &synced, "ID03"},
+        {"middle row replaced by a new one", "sed -i '3s/.*/new,5,2026-01-02T03:04\\r/' out/t.csv", "t2.kcsv",
+         "\"ID03\"", "rows 3", &synced, "ID02"},
+        {"a schema without the cells' fingerprints ties by place alone",
+         "sed -i 's/^\\(row [0-9]* [0-9a-f]*\\):[0-9a-f]*/\\1/' out/t.schema && "
+         "sed -i '3s/.*/new,5,2026-01-02T03:04\\r/' out/t.csv",
+         "t2.kcsv", "\"ID02\"", "rows 3", &synced, "\"b\""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         KivRun run;
         ASSERT_EQ(0, system(("cp " KIV_SAMPLES "/* " + run.dir).c_str()));
-        ASSERT_EQ(0, run.Kiv("from-csv --classic addr.table addr.txt -o t.kcsv")) << run.Err();
+        if (row.table)
+            WriteWhole(run.File("t.kcsv"), *row.table);
+        else
+            ASSERT_EQ(0, run.Kiv("from-csv --classic addr.table addr.txt -o t.kcsv")) << run.Err();
         ASSERT_EQ(0, run.Kiv("to-csv t.kcsv -d out")) << run.Err();
         ASSERT_EQ(0, system(("cd " + run.dir + " && " + row.edit).c_str()));
         ASSERT_EQ(0, run.Kiv("from-csv out/t.csv -o t2.kcsv")) << run.Err();
         ASSERT_EQ(0, run.Kiv("to-csv t2.kcsv -d back")) << run.Err();
         std::string got = ReadWhole(run.File(row.file)), schema = ReadWhole(run.File("back/t2.schema"));
         EXPECT_NE(std::string::npos, got.find(row.line)) << got;
+        if (row.absent) {
+            EXPECT_EQ(std::string::npos, got.find(row.absent)) << got;
+        }
         EXPECT_NE(std::string::npos, schema.find(std::string("\n") + row.rows + "\n")) << schema;
     }
 }

@@ -31,8 +31,9 @@ std::string HandheldMarks()
            "\"D\",\" \",,\"20261208123509\",,,\"x\",,\r\n\x1A";
 }
 
-const char kHandheldRow[] = "row 1 3bf5284799817a79 \"D\",\" \",\"A3bX\",\"20261208123509\",,\"\\x82P\","
-                            "\"\\xEC\\xF9\",*,*\n";
+const char kHandheldRow[] =
+    "row 1 3bf5284799817a79:7447482a811c9dc5d3303a31 \"D\",\" \",\"A3bX\",\"20261208123509\",,\"\\x82P\","
+    "\"\\xEC\\xF9\",*,*\n";
 
 TEST(KivTableCsv, WritesTheTableCsvSchemaAndPictures)
 {

@@ -18,6 +18,14 @@ uint64_t RowFingerprint(const std::vector<std::string>& cells)
     return hash;
 }
 
+uint32_t CellFingerprint(const std::string& cell)
+{
+    uint32_t hash = 2166136261u;
+    for (unsigned char b : cell)
+        hash = (hash ^ b) * 16777619u;
+    return hash;
+}
+
 std::string TableHash(const std::string& bytes)
 {
     uint64_t hash = 14695981039346656037ull;

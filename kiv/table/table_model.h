@@ -73,6 +73,21 @@ struct ModelRow {
 // Ties a row's kept slots to its cells: FNV-1a (64 bits) over every cell's
 // UTF-8 bytes, each followed by the byte 0x1F.
 uint64_t RowFingerprint(const std::vector<std::string>& cells);
+// Tells one cell of a row from another value: FNV-1a (32 bits) over its
+// UTF-8 bytes.
+uint32_t CellFingerprint(const std::string& cell);
+// A row tied to its record only by its place (the CSV kept its length) may
+// be a new row where one was deleted: the tie holds when the row kept at
+// least one of that record's cells, sameCell(f) telling for field f. Both
+// the reader of the CSV and the merge judge a tie so.
+template <class SameCell>
+bool TieByPlaceHolds(size_t fields, SameCell sameCell)
+{
+    for (size_t f = 0; f < fields; f++)
+        if (sameCell(f))
+            return true;
+    return fields == 0;
+}
 // Names a table's bytes as received in a schema's "base" line: FNV-1a (64
 // bits) over the bytes, as 16 lower-case hexadecimal digits.
 std::string TableHash(const std::string& bytes);
@@ -116,6 +131,7 @@ std::string SchemaRowLine(const ModelRow& row);
 struct SchemaRow {
     long number;
     uint64_t fingerprint;
+    std::vector<uint32_t> cells;   // each cell's CellFingerprint as written; none in an older schema
     KeptRecord kept;
 };
 // Reads a whole schema (LF or CR LF lines, an optional UTF-8 byte-order

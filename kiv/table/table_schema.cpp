@@ -71,12 +71,17 @@ std::string SchemaRowLine(const ModelRow& row)
 {
     if (!row.keptNeeded)
         return std::string();
-    char head[64];
-    snprintf(head, sizeof head, "row %ld %016" PRIx64 " ", row.number, RowFingerprint(row.cells));
+    char head[64], cell[16];
+    snprintf(head, sizeof head, "row %ld %016" PRIx64 ":", row.number, RowFingerprint(row.cells));
+    std::string line = head;
+    for (const std::string& c : row.cells) {
+        snprintf(cell, sizeof cell, "%08" PRIx32, CellFingerprint(c));
+        line += cell;
+    }
     std::vector<std::string> slots;
     for (const KeptSlot& s : row.kept)
         slots.push_back(s.fromCell ? "*" : EscapeRaw(s.raw));
-    return head + JoinSlots(slots) + "\n";
+    return line + " " + JoinSlots(slots) + "\n";
 }
 
 // ---- reading ------------------------------------------------------------------------
@@ -167,13 +172,21 @@ bool ReadRowLine(const std::string& rest, std::vector<SchemaRow>* rows)
     SchemaRow row;
     size_t a = rest.find(' ');
     size_t b = a == std::string::npos ? a : rest.find(' ', a + 1);
-    if (b == std::string::npos || !ToInt(rest.substr(0, a), &row.number) || b - a - 1 != 16)
+    // The row's fingerprint, then (since the cells' own were kept) ':' and
+    // 8 digits for each cell.
+    size_t n = b == std::string::npos ? 0 : b - a - 1;
+    if (b == std::string::npos || !ToInt(rest.substr(0, a), &row.number) || n < 16 ||
+        (n > 16 && (rest[a + 17] != ':' || (n - 17) % 8 != 0)))
         return false;
-    char* end = nullptr;
-    std::string hex = rest.substr(a + 1, 16);
-    row.fingerprint = strtoull(hex.c_str(), &end, 16);
-    if (*end != '\0')
+    std::string hex = rest.substr(a + 1, n);
+    if (hex.find_first_not_of("0123456789abcdefABCDEF") != (n > 16 ? 16 : std::string::npos))
         return false;
+    row.fingerprint = strtoull(hex.substr(0, 16).c_str(), nullptr, 16);
+    for (size_t at = 17; at < n; at += 8) {
+        if (hex.find_first_not_of("0123456789abcdefABCDEF", at) < at + 8)
+            return false;
+        row.cells.push_back((uint32_t)strtoul(hex.substr(at, 8).c_str(), nullptr, 16));
+    }
     std::string record = rest.substr(b + 1);
     size_t pos = 0;
     std::vector<std::string> slots;
@@ -195,7 +208,7 @@ bool ReadBaseLine(const std::string& rest, TableModel* model)
     size_t space = rest.find(' ');
     std::string hash = space == std::string::npos ? "" : rest.substr(space + 1);
     if (!ToInt(rest.substr(0, space), &model->baseVersion) || model->baseVersion <= 0 || hash.size() != 16 ||
-        hash.find_first_not_of("0123456789abcdef") != std::string::npos)
+        hash.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
         return false;
     model->baseHash = hash;
     return true;
