@@ -19,14 +19,25 @@ static std::string UnixToWindowsPath(const std::string& unix)
     return p;
 }
 
+std::string UnixTempPath(const std::string& what)
+{
+    char prefix[1024];
+    DWORD len = GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix);
+    uint32_t hash = 2166136261u;   // FNV-1a of the prefix's path
+    for (DWORD i = 0; i < len && i < sizeof prefix; i++)
+        hash = (hash ^ (uint8_t)prefix[i]) * 16777619u;
+    char tag[32];
+    snprintf(tag, sizeof tag, "%08x-%lu", hash, GetCurrentProcessId());
+    return "/tmp/" + what + "-" + tag;
+}
+
 bool RunUnixCommand(const std::string& command)
 {
     // Wine cannot wait for a Unix process, so the command leaves a marker file
     // holding its exit status, and the marker is what we wait for.
     char tmp[MAX_PATH];
     static int serial;
-    std::string marker = "/tmp/kivtest-" + std::to_string(GetCurrentProcessId()) + "-" +
-                         std::to_string(++serial) + ".done";
+    std::string marker = UnixTempPath("kivtest") + "-" + std::to_string(++serial) + ".done";
     std::string markerWin = UnixToWindowsPath(marker);
     DeleteFileA(markerWin.c_str());
     std::string line = "sh -c \"" + command + "; echo $? > " + marker + "\"";
@@ -108,7 +119,7 @@ bool StartKivsim(KivSim& sim, int port, const std::string& flags)
         return false;
     static int serial;
     sim.port = port;
-    sim.dir = "/tmp/kivsim-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
+    sim.dir = UnixTempPath("kivsim") + "-" + std::to_string(++serial);
     std::string link = std::string(prefix) + "/dosdevices/com" + std::to_string(port);
     std::string d = "'" + sim.dir + "'";
     // "exited" appears once kivsim has gone, its link removed with it.

@@ -19,6 +19,11 @@ F GetExport(HMODULE module, const char* name)
 // Runs a Unix command line through /bin/sh (Wine starts Unix programs) and
 // waits for it; true when it exited 0.
 bool RunUnixCommand(const std::string& command);
+// A Unix path in /tmp for a file or folder of this process, "/tmp/what-TAG":
+// Wine numbers the processes of each prefix from the same few values, so
+// TAG names the prefix as well as the process, and test runs in other
+// prefixes beside this one never share it.
+std::string UnixTempPath(const std::string& what);
 
 // Points COMn at a Unix device, or at something that cannot be opened when
 // device is null, through the prefix's dosdevices links (picked up at once).
