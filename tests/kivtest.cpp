@@ -162,6 +162,8 @@ KivSim::~KivSim()
         return;
     if (running)
         StopKivsim(*this);
+    else if (!FileExists(KivsimFile(*this, "exited")))   // one that never came up too
+        WriteFileBytes(KivsimFile(*this, "stop"), "stop");
     if (!WaitForFile(KivsimFile(*this, "exited"), 30000))
         ADD_FAILURE() << "kivsim in " << dir << " did not exit";
     RunUnixCommand("rm -rf '" + dir + "'");
