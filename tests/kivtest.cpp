@@ -19,14 +19,25 @@ static std::string UnixToWindowsPath(const std::string& unix)
     return p;
 }
 
+std::string UnixTempPath(const std::string& what)
+{
+    char prefix[1024];
+    DWORD len = GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix);
+    uint32_t hash = 2166136261u;   // FNV-1a of the prefix's path
+    for (DWORD i = 0; i < len && i < sizeof prefix; i++)
+        hash = (hash ^ (uint8_t)prefix[i]) * 16777619u;
+    char tag[32];
+    snprintf(tag, sizeof tag, "%08x-%lu", hash, GetCurrentProcessId());
+    return "/tmp/" + what + "-" + tag;
+}
+
 bool RunUnixCommand(const std::string& command)
 {
     // Wine cannot wait for a Unix process, so the command leaves a marker file
     // holding its exit status, and the marker is what we wait for.
     char tmp[MAX_PATH];
     static int serial;
-    std::string marker = "/tmp/kivtest-" + std::to_string(GetCurrentProcessId()) + "-" +
-                         std::to_string(++serial) + ".done";
+    std::string marker = UnixTempPath("kivtest") + "-" + std::to_string(++serial) + ".done";
     std::string markerWin = UnixToWindowsPath(marker);
     DeleteFileA(markerWin.c_str());
     std::string line = "sh -c \"" + command + "; echo $? > " + marker + "\"";
@@ -108,12 +119,14 @@ bool StartKivsim(KivSim& sim, int port, const std::string& flags)
         return false;
     static int serial;
     sim.port = port;
-    sim.dir = "/tmp/kivsim-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
+    sim.dir = UnixTempPath("kivsim") + "-" + std::to_string(++serial);
     std::string link = std::string(prefix) + "/dosdevices/com" + std::to_string(port);
     std::string d = "'" + sim.dir + "'";
-    std::string command = "rm -rf " + d + " && mkdir -p " + d + " && ('" + KivsimProgram() + "' --link '" +
+    // "exited" appears once kivsim has gone, its link removed with it.
+    std::string command = "rm -rf " + d + " && mkdir -p " + d + " && (('" + KivsimProgram() + "' --link '" +
                           link + "' --ready " + d + "/ready --record " + d + "/rec --stop " + d +
-                          "/stop --timeout 60000 " + flags + " </dev/null >" + d + "/kivsim.out 2>&1 &)";
+                          "/stop --timeout 60000 " + flags + " </dev/null >" + d +
+                          "/kivsim.out 2>&1; echo $? >" + d + "/exited) </dev/null >/dev/null 2>&1 &)";
     if (!RunUnixCommand(command) || !WaitForFile(KivsimFile(sim, "ready"), 10000))
         return false;
     sim.running = true;
@@ -137,12 +150,22 @@ bool StopKivsim(KivSim& sim, DWORD timeoutMs)
     return WaitKivsimRecord(sim, timeoutMs);
 }
 
+// kivsim writes its record before it lets go of the line, and removes the
+// port's link only after checking it is still its own, which is not atomic
+// with the removal. A kivsim or port mapping made on the same link before
+// this one has exited can lose its link there: the next transfer's open then
+// fails with "file not found" and the transfer gives 5, with no dialog. So
+// the next test starts only once this kivsim has gone.
 KivSim::~KivSim()
 {
     if (dir.empty())
         return;
     if (running)
         StopKivsim(*this);
+    else if (!FileExists(KivsimFile(*this, "exited")))   // one that never came up too
+        WriteFileBytes(KivsimFile(*this, "stop"), "stop");
+    if (!WaitForFile(KivsimFile(*this, "exited"), 30000))
+        ADD_FAILURE() << "kivsim in " << dir << " did not exit";
     RunUnixCommand("rm -rf '" + dir + "'");
 }
 
@@ -305,11 +328,8 @@ FocusWindow::~FocusWindow()
 // has no focus and every later transfer fails with 5 (seen after a receive
 // whose dialog lived a few milliseconds). A user would click the application
 // again; the test's owner takes the focus back before each call.
-std::string RegainTestFocus()
+std::string FocusState()
 {
-    HWND owner = testFocus;
-    if (!owner || GetFocus() == owner)
-        return "";
     HWND fg = GetForegroundWindow();
     char cls[64] = "";
     DWORD pid = 0;
@@ -317,13 +337,22 @@ std::string RegainTestFocus()
         GetClassNameA(fg, cls, sizeof cls);
         GetWindowThreadProcessId(fg, &pid);
     }
+    char what[200];
+    snprintf(what, sizeof what,
+             "focus %p (owner %p), foreground %p of class \"%s\" in process %lu (this one: %lu)",
+             (void*)GetFocus(), (void*)testFocus, (void*)fg, cls, pid, GetCurrentProcessId());
+    return what;
+}
+
+std::string RegainTestFocus()
+{
+    HWND owner = testFocus;
+    if (!owner || GetFocus() == owner)
+        return "";
+    std::string was = FocusState();
     SetForegroundWindow(owner);
     SetFocus(owner);
-    char what[160];
-    snprintf(what, sizeof what,
-             "the focus was with window %p of class \"%s\" in process %lu (this one: %lu)%s", (void*)fg, cls,
-             pid, GetCurrentProcessId(), GetFocus() == owner ? "" : ", and could not be taken back");
-    return what;
+    return "the focus had moved: " + was + (GetFocus() == owner ? "" : "; it could not be taken back");
 }
 
 namespace {
@@ -506,6 +535,7 @@ namespace {
 std::mutex comOpenLock;
 std::vector<DWORD> comOpenAccesses;
 std::vector<std::string> comOpenNames;
+std::vector<DWORD> comOpenErrors;
 DWORD comOpenFailure;
 
 // "COMn", bare or through the device namespace ("\\.\COMn").
@@ -528,11 +558,21 @@ HANDLE WINAPI WideningCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECU
         if ((access & (GENERIC_READ | GENERIC_WRITE)) == GENERIC_WRITE)
             access |= GENERIC_READ;
         if (comOpenFailure) {
+            comOpenErrors.push_back(comOpenFailure);
             SetLastError(comOpenFailure);
             return INVALID_HANDLE_VALUE;
         }
     }
-    return CreateFileA(name, access, share, sa, disposition, flags, tmpl);
+    HANDLE h = CreateFileA(name, access, share, sa, disposition, flags, tmpl);
+    if (IsComName(name)) {
+        DWORD error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+        {
+            std::lock_guard<std::mutex> lock(comOpenLock);
+            comOpenErrors.push_back(error);
+        }
+        SetLastError(error);
+    }
+    return h;
 }
 }
 
@@ -554,6 +594,7 @@ std::vector<DWORD> TakeComOpenAccesses()
     std::vector<DWORD> taken;
     taken.swap(comOpenAccesses);
     comOpenNames.clear();
+    comOpenErrors.clear();
     return taken;
 }
 
@@ -569,5 +610,16 @@ std::vector<std::string> TakeComOpenNames()
     std::vector<std::string> taken;
     taken.swap(comOpenNames);
     comOpenAccesses.clear();
+    comOpenErrors.clear();
+    return taken;
+}
+
+std::vector<DWORD> TakeComOpenErrors()
+{
+    std::lock_guard<std::mutex> lock(comOpenLock);
+    std::vector<DWORD> taken;
+    taken.swap(comOpenErrors);
+    comOpenAccesses.clear();
+    comOpenNames.clear();
     return taken;
 }

@@ -19,6 +19,11 @@ F GetExport(HMODULE module, const char* name)
 // Runs a Unix command line through /bin/sh (Wine starts Unix programs) and
 // waits for it; true when it exited 0.
 bool RunUnixCommand(const std::string& command);
+// A Unix path in /tmp for a file or folder of this process, "/tmp/what-TAG":
+// Wine numbers the processes of each prefix from the same few values, so
+// TAG names the prefix as well as the process, and test runs in other
+// prefixes beside this one never share it.
+std::string UnixTempPath(const std::string& what);
 
 // Points COMn at a Unix device, or at something that cannot be opened when
 // device is null, through the prefix's dosdevices links (picked up at once).
@@ -88,6 +93,9 @@ struct FocusWindow {
 // Gives this thread's FocusWindow the focus again when it lost it; what had
 // taken it ("" when nothing had), for the test's log.
 std::string RegainTestFocus();
+// Where this thread's focus and the foreground are, for a test's message:
+// "focus W (owner O), foreground F of class \"C\" in process P".
+std::string FocusState();
 
 // Waits up to timeoutMs for a visible top-level window of this process whose
 // caption is caption (any caption when null) and whose class is cls (any when
@@ -145,9 +153,11 @@ void* PatchImport(HMODULE module, const char* dll, const char* function, void* r
 // and write, since Wine refuses every comm call on a write-only handle.
 void WidenComOpens(HMODULE module);
 // The access asked for at each COM port open since the last call, or the
-// name handed to CreateFileA; taking either forgets both.
+// name handed to CreateFileA, or what each open gave (0 when the port
+// opened, else its error); taking one forgets them all.
 std::vector<DWORD> TakeComOpenAccesses();
 std::vector<std::string> TakeComOpenNames();
+std::vector<DWORD> TakeComOpenErrors();
 // Makes the patched COM port opens fail with error (0: open again), as a
 // port that another program holds fails on Windows (ERROR_ACCESS_DENIED);
 // Wine lets a second program open it.

@@ -414,7 +414,7 @@ const char kIrSim[] = "--baud 9600 --format 8O1 --probe-answer f4 --linger 500 "
 // Bytes for kivsim to send, in a file it can read.
 std::string SimDataFile(const std::string& bytes)
 {
-    std::string unix = "/tmp/kivir-" + std::to_string(GetCurrentProcessId()) + ".bin";
+    std::string unix = UnixTempPath("kivir") + ".bin";
     WriteFileBytes("Z:" + unix, bytes);
     return unix;
 }

@@ -23,6 +23,8 @@
 //   IR line device first: --probe-answer f4|f5|HEX|none
 //   --vanish-after N [--vanish-wait MS]   the handheld goes quiet after N
 //                     bytes of its role, and away (the line hangs up) MS later
+//   --unlink-pause MS the link, found still this run's, is removed once
+//                     another run has linked the path, or MS later
 //   --replay FILE     the handheld's side of a session kiv traced; exit 3
 //                     when kiv's bytes differ from the recording
 //
@@ -173,15 +175,23 @@ bool OpenLine(const SimRun& run, uint32_t baud, PtyLine& line)
     return true;
 }
 
+std::string LinkTarget(const std::string& link)
+{
+    char target[256];
+    ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+    return std::string(target, n > 0 ? n : 0);
+}
+
 void CloseLine(const SimRun& run, PtyLine& line)
 {
     // Leave no link behind that a later run's pseudo-terminal could reuse.
-    char target[256];
-    ssize_t n = readlink(run.link.c_str(), target, sizeof target - 1);
-    if (n > 0) {
-        target[n] = 0;
-        if (line.slavePath == target)
-            unlink(run.link.c_str());
+    if (!line.slavePath.empty() && LinkTarget(run.link) == line.slavePath) {
+        // Not atomic with the check: a run that links the same path before
+        // this one has exited can lose its link here.
+        uint64_t until = NowUs() + (uint64_t)run.unlinkPauseMs * 1000;
+        while (NowUs() < until && LinkTarget(run.link) == line.slavePath)
+            usleep(1000);
+        unlink(run.link.c_str());
     }
     if (line.count) {
         unlink(line.countPath.c_str());

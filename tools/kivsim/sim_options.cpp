@@ -21,6 +21,9 @@ const char kSimUsage[] =
     "  --vanish-after N     go quiet once N bytes of the role have crossed, both\n"
     "                       ways together (IR: after the set-up), and away (hang\n"
     "                       the line up) --vanish-wait MS later (default 0)\n"
+    "  --unlink-pause MS    at the end, between finding the link still this run's\n"
+    "                       and removing it, wait up to MS for another run to\n"
+    "                       link the path (default 0)\n"
     "line:\n"
     "  --baud N             pace both directions to N bit/s (default 9600; 0 unpaced)\n"
     "  --format DPS         data bits, parity n/o/e, stop bits (default 8N1)\n"
@@ -204,6 +207,7 @@ const Flag kFlags[] = {
     {"--linger", true, [](Target& t, const char* v) { return ParseNumber(v, t.run.lingerMs); }},
     {"--vanish-after", true, [](Target& t, const char* v) { return ParseCount(v, t.run.vanishAfter); }},
     {"--vanish-wait", true, [](Target& t, const char* v) { return ParseNumber(v, t.run.vanishWaitMs); }},
+    {"--unlink-pause", true, [](Target& t, const char* v) { return ParseNumber(v, t.run.unlinkPauseMs); }},
     // The line.
     {"--baud", true, [](Target& t, const char* v) { return ParseNumber(v, t.s.line.baud); }},
     {"--format", true, [](Target& t, const char* v) { return ParseLineFormat(v, t.s.line); }},

@@ -19,6 +19,10 @@ struct SimRun {
     // vanishWaitMs later.
     int64_t vanishAfter = -1;
     uint32_t vanishWaitMs = 0;
+    // At the end, after the link is found still this run's, its removal
+    // waits up to this long for another run to link the same path: what a
+    // run descheduled there does to whoever links the path next.
+    uint32_t unlinkPauseMs = 0;
     bool help = false;
     bool version = false;
 };

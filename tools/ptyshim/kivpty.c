@@ -544,36 +544,41 @@ ssize_t write(int fd, const void* buf, size_t n)
     return r;
 }
 
+/* open and openat: the mode is there only when the call may create a file,
+ * and a file created after the drop is counted for KIV_PTY_RAISE_CREATE. */
+static int open_counted(int atDir, int dir, const char* path, int flags, va_list ap)
+{
+    static open_fn realOpen;
+    static openat_fn realOpenat;
+    int mode = (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(ap, int) : 0;
+    int fd;
+    if (atDir) {
+        if (!realOpenat)
+            realOpenat = (openat_fn)next_symbol("openat");
+        fd = realOpenat(dir, path, flags, mode);
+    } else {
+        if (!realOpen)
+            realOpen = (open_fn)next_symbol("open");
+        fd = realOpen(path, flags, mode);
+    }
+    raise_at_create(fd, path, flags);
+    return fd;
+}
+
 int open(const char* path, int flags, ...)
 {
-    static open_fn real;
-    if (!real)
-        real = (open_fn)next_symbol("open");
-    int mode = 0;
-    if (flags & (O_CREAT | O_TMPFILE)) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = va_arg(ap, int);
-        va_end(ap);
-    }
-    int fd = real(path, flags, mode);
-    raise_at_create(fd, path, flags);
+    va_list ap;
+    va_start(ap, flags);
+    int fd = open_counted(0, 0, path, flags, ap);
+    va_end(ap);
     return fd;
 }
 
 int openat(int dir, const char* path, int flags, ...)
 {
-    static openat_fn real;
-    if (!real)
-        real = (openat_fn)next_symbol("openat");
-    int mode = 0;
-    if (flags & (O_CREAT | O_TMPFILE)) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = va_arg(ap, int);
-        va_end(ap);
-    }
-    int fd = real(dir, path, flags, mode);
-    raise_at_create(fd, path, flags);
+    va_list ap;
+    va_start(ap, flags);
+    int fd = open_counted(1, dir, path, flags, ap);
+    va_end(ap);
     return fd;
 }
