@@ -806,8 +806,11 @@ int CheckPictures(const Staging* stage, Places* places, bool force, PictureTarge
     std::string probe;
     target->folder = ParentOf(places, JoinPath(stage->pictureFolder, "x"), &probe, error);
     if (target->folder < 0) {
-        if (errno != ENOENT)
+        if (errno != ENOENT) {
+            if (errno != ELOOP)
+                *error = "cannot write in " + stage->pictureFolder + ": " + Reason(errno);
             return KIV_EXIT_WRITE;
+        }
         target->parent = ParentOf(places, stage->pictureFolder, &target->leaf, error);
         if (target->parent < 0)
             return KIV_EXIT_WRITE;
