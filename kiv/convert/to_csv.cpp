@@ -136,10 +136,19 @@ namespace {
 // and the record file still names the pictures where they will lie.
 struct CoreOutputs {
     Staging* stage;
-    std::string corePath;
-    std::vector<std::pair<std::string, std::string>> files;   // suffix, staged path
+    std::string corePath, realPath;
+    std::vector<std::pair<std::string, std::string>> files;   // suffix, staged path; not the pictures
 };
 CoreOutputs* routedOutputs = nullptr;   // set only while the core converts
+
+// A picture's suffix, ".N.EXT": a table of many pictures has one name a
+// picture, so pictures are staged under their own names, not listed here.
+bool PictureSuffix(const char* suffix)
+{
+    const char* dot = strrchr(suffix, '.');
+    size_t digits = dot && dot > suffix ? strspn(suffix + 1, "0123456789") : 0;
+    return suffix[0] == '.' && digits > 0 && suffix + 1 + digits == dot && !strchr(dot, '/');
+}
 
 // The staged file of a core name; nullptr for a name of no output.
 std::pair<std::string, std::string>* OutputOf(const char* path)
@@ -156,8 +165,20 @@ std::pair<std::string, std::string>* OutputOf(const char* path)
 void* OutputOpen(const char* path, FileAccess access)
 {
     const std::string& core = routedOutputs->corePath;
-    auto* file = OutputOf(path);
     bool output = strncmp(path, core.c_str(), core.size()) == 0 && path[core.size()];
+    if (output && PictureSuffix(path + core.size())) {
+        // The stdio form's handle is the FILE itself.
+        std::string ignored;
+        int fd = access == BF_CREATE
+                     ? StagePictureOpen(routedOutputs->stage, routedOutputs->realPath + (path + core.size()),
+                                        &ignored)
+                     : -1;
+        FILE* f = fd < 0 ? nullptr : fdopen(fd, "wb");
+        if (fd >= 0 && !f)
+            close(fd);
+        return f;
+    }
+    auto* file = OutputOf(path);
     if (output && !file && access == BF_CREATE) {
         routedOutputs->files.emplace_back(path + core.size(), StageName(routedOutputs->stage, ""));
         file = &routedOutputs->files.back();
@@ -169,6 +190,13 @@ void* OutputOpen(const char* path, FileAccess access)
 
 bool OutputRemove(const char* path)
 {
+    const std::string& core = routedOutputs->corePath;
+    // A picture cut short: its staged copy goes, and with it the picture.
+    if (strncmp(path, core.c_str(), core.size()) == 0 && PictureSuffix(path + core.size())) {
+        Staging* stage = routedOutputs->stage;
+        std::string leaf = LeafOf(routedOutputs->realPath + (path + core.size()));
+        return stage->picturesFd >= 0 && unlinkat(stage->picturesFd, leaf.c_str(), 0) == 0;
+    }
     auto* file = OutputOf(path);
     if (!file)
         return stdioFiles.remove(path);
@@ -284,7 +312,7 @@ int KcsvFileToCsv(const std::string& kcsvPath, const std::string& dir, const Con
         return KIV_EXIT_CONVERT;
     }
     Staging stage;
-    CoreOutputs outputs = {&stage, corePath, {}};
+    CoreOutputs outputs = {&stage, corePath, realPath, {}};
     rc = StageOpen(&stage, FolderOf(realPath), error);
     if (rc == KIV_EXIT_OK && !ConvertIntoStage(kcsvPath, &outputs)) {
         *error = kcsvPath + ": not a table the handheld writes, or it breaks off before its data";

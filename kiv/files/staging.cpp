@@ -8,11 +8,13 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <algorithm>
 #include <map>
 #include <set>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 #include <unordered_set>
 
@@ -40,6 +42,27 @@ std::string JoinPath(const std::string& folder, const std::string& leaf)
 namespace {
 
 std::string Reason(int err) { return strerror(err); }
+
+// Writes size bytes to fd and closes it; 0, or the error.
+int WriteAllAndClose(int fd, const void* data, size_t size)
+{
+    const char* bytes = static_cast<const char*>(data);
+    size_t done = 0;
+    int err = 0;
+    while (done < size) {
+        ssize_t n = write(fd, bytes + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            err = n == 0 ? EIO : errno;
+            break;
+        }
+        done += (size_t)n;
+    }
+    if (close(fd) != 0 && !err)
+        err = errno;
+    return err;
+}
 
 int DupFolder(int fd) { return fcntl(fd, F_DUPFD_CLOEXEC, 0); }
 
@@ -132,6 +155,36 @@ bool StatAt(int fd, const std::string& leaf, struct stat* st)
     return fstatat(fd, leaf.c_str(), st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
+// The staged pictures' folder and their list in the private folder: names
+// no staged file takes, as those are numbers.
+const char kPicturesLeaf[] = "p";
+const char kPictureListLeaf[] = "l";
+
+// Each listed picture, with its place in the list, in the order staged;
+// only those whose staged copy is still there when staged. Stops at the
+// first that fn refuses, and says whether all were taken.
+template <typename Fn>
+bool EachPicture(const Staging* stage, bool staged, Fn fn)
+{
+    FILE* list = stage->pictureList;
+    if (!list || fflush(list) != 0)
+        return stage->pictures == 0;
+    rewind(list);
+    char* line = nullptr;
+    size_t room = 0;
+    bool all = true;
+    ssize_t n;
+    for (size_t i = 0; all && (n = getline(&line, &room, list)) > 0; i++) {
+        line[n - 1] = '\0';
+        struct stat st;
+        if (!staged || fstatat(stage->picturesFd, line, &st, AT_SYMLINK_NOFOLLOW) == 0)
+            all = fn(std::string(line), i);
+    }
+    free(line);
+    fseek(list, 0, SEEK_END);
+    return all;
+}
+
 // path below the destination opened for reading, never through a link.
 int OpenBelow(const Staging* stage, const std::string& path)
 {
@@ -193,7 +246,13 @@ bool SyncStagedFiles(const Staging* stage, std::string* error)
             *error = "cannot write " + m.second + ": " + Reason(errno);
             return false;
         }
-    return true;
+    bool pictures = EachPicture(stage, true, [&](const std::string& leaf, size_t) {
+        if (SyncFileAt(stage->picturesFd, leaf))
+            return true;
+        *error = "cannot write " + JoinPath(stage->pictureFolder, leaf) + ": " + Reason(errno);
+        return false;
+    });
+    return pictures && (stage->picturesFd < 0 || fsync(stage->picturesFd) == 0);
 }
 
 // A private folder's name is this prefix and six letters or digits drawn at
@@ -344,6 +403,36 @@ void Say(int fd, const char* text, size_t size)
     (void)ignored;
 }
 
+// The staged pictures and their list, by the raw calls a handler may make:
+// the folder is read afresh until nothing is left in it.
+void RemovePicturesInHandler(const Staging* stage)
+{
+#ifdef __linux__
+    if (stage->picturesFd >= 0) {
+        alignas(8) char entries[4096];
+        for (int rounds = 0; rounds < 1 << 20; rounds++) {
+            lseek(stage->picturesFd, 0, SEEK_SET);
+            long n = syscall(SYS_getdents64, stage->picturesFd, entries, sizeof entries);
+            bool removed = false;
+            // Each entry: inode (8), offset (8), its length (2), type (1), name.
+            for (long at = 0; at < n;) {
+                unsigned short length;
+                memcpy(&length, entries + at + 16, sizeof length);
+                const char* name = entries + at + 19;
+                if (strcmp(name, ".") != 0 && strcmp(name, ".."))
+                    removed = unlinkat(stage->picturesFd, name, 0) == 0 || removed;
+                at += length;
+            }
+            if (!removed)
+                break;
+        }
+        unlinkat(stage->lockFd, kPicturesLeaf, AT_REMOVEDIR);
+    }
+#endif
+    if (stage->pictureList)
+        unlinkat(stage->lockFd, kPictureListLeaf, 0);
+}
+
 // Only calls that are safe in a handler: the staged files are the numbers
 // below count inside the locked folder.
 void CancelStages(int signo)
@@ -368,6 +457,7 @@ void CancelStages(int signo)
                 unlinkat(stage->lockFd, name, 0);
             }
         }
+        RemovePicturesInHandler(stage);
         unlinkat(stage->dirFd, stage->leaf, AT_REMOVEDIR);
     }
     static const char said[] = "kiv: cancelled; nothing more is written\n";
@@ -477,26 +567,8 @@ int StageWrite(Staging* stage, const std::string& finalPath, const void* data, s
 {
     std::string path = StageName(stage, ""), leaf = LeafOf(path);
     int fd = openat(stage->lockFd, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    const char* bytes = static_cast<const char*>(data);
-    size_t done = 0;
-    while (fd >= 0 && done < size) {
-        ssize_t n = write(fd, bytes + done, size - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = EIO;
-            break;
-        }
-        done += (size_t)n;
-    }
-    bool ok = fd >= 0 && done == size;
-    int err = errno;
-    if (fd >= 0 && close(fd) != 0 && ok) {
-        ok = false;
-        err = errno;
-    }
-    if (!ok) {
+    int err = fd < 0 ? errno : WriteAllAndClose(fd, data, size);
+    if (err) {
         unlinkat(stage->lockFd, leaf.c_str(), 0);
         *error = "cannot write " + finalPath + ": " + Reason(err);
         return KIV_EXIT_WRITE;
@@ -522,6 +594,67 @@ void StageAdd(Staging* stage, const std::string& stagedPath, const std::string& 
 
 void StageRemove(Staging* stage, const std::string& path) { stage->stale.push_back(path); }
 
+int StagePictureOpen(Staging* stage, const std::string& finalPath, std::string* error)
+{
+    std::string folder = FolderOf(finalPath), leaf = LeafOf(finalPath);
+    if (stage->pictures > 0 && folder != stage->pictureFolder) {
+        *error = "cannot write " + finalPath + ": not in " + stage->pictureFolder;
+        return -1;
+    }
+    if (stage->picturesFd < 0) {
+        int list = stage->pictureList ? -1
+                                      : openat(stage->lockFd, kPictureListLeaf,
+                                               O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (list >= 0)
+            stage->pictureList = fdopen(list, "w+");
+        if (list >= 0 && !stage->pictureList)
+            close(list);
+        // The folder's mode becomes the picture folder's when it moves whole;
+        // meanwhile only this private folder reaches it.
+        if (stage->pictureList && mkdirat(stage->lockFd, kPicturesLeaf, 0777) == 0)
+            stage->picturesFd = openat(stage->lockFd, kPicturesLeaf,
+                                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (stage->picturesFd < 0) {
+            *error = "cannot write " + finalPath + ": " + Reason(errno);
+            return -1;
+        }
+        stage->pictureFolder = folder;
+        if (stage->picturesAt == SIZE_MAX)
+            stage->picturesAt = stage->moves.size();
+    }
+    if (fprintf(stage->pictureList, "%s\n", leaf.c_str()) < 0) {
+        *error = "cannot write " + finalPath + ": " + Reason(errno);
+        return -1;
+    }
+    stage->pictures++;   // a line each, whether its file comes or not
+    // Opened in the held folder, not by a path through it: a lookup of such a
+    // path for each of many thousand pictures costs far more than the write.
+    int fd = openat(stage->picturesFd, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                    0666);
+    if (fd < 0) {
+        *error = "cannot write " + finalPath + ": " + Reason(errno);
+        return -1;
+    }
+    return fd;
+}
+
+int StagePictureWrite(Staging* stage, const std::string& finalPath, const void* data, size_t size,
+                      std::string* error)
+{
+    int fd = StagePictureOpen(stage, finalPath, error);
+    if (fd < 0)
+        return KIV_EXIT_WRITE;
+    int err = WriteAllAndClose(fd, data, size);
+    if (err) {
+        unlinkat(stage->picturesFd, LeafOf(finalPath).c_str(), 0);
+        *error = "cannot write " + finalPath + ": " + Reason(err);
+        return KIV_EXIT_WRITE;
+    }
+    return KIV_EXIT_OK;
+}
+
+void StagePicturesHere(Staging* stage) { stage->picturesAt = stage->moves.size(); }
+
 namespace {
 
 const char kRecordSuffix[] = ".kiv-files";
@@ -535,31 +668,49 @@ bool RecordEntry(const std::string& entry, const std::string& base)
            entry.find(kRecordSuffix) == std::string::npos;
 }
 
-// The entries of an older record open as fd (which it closes); none when
-// there is none, or it is not a regular file of its own.
-std::vector<std::string> ReadRecord(int fd, const std::string& base)
+// Each entry of an older record open as fd (which it closes), read a line
+// at a time; none when there is none, or it is not a regular file of its own.
+template <typename Fn>
+void EachRecordEntry(int fd, const std::string& base, Fn fn)
 {
-    std::vector<std::string> entries;
     struct stat st;
     if (fd < 0)
-        return entries;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (size_t)st.st_size <= kRecordMax) {
-        std::string text((size_t)st.st_size, '\0');
-        ssize_t n = read(fd, &text[0], text.size());
-        text.resize(n > 0 ? (size_t)n : 0);
-        size_t start = 0;
-        while (start < text.size()) {
-            size_t end = text.find('\n', start);
-            if (end == std::string::npos)
-                end = text.size();
-            std::string entry = text.substr(start, end - start);
-            if (RecordEntry(entry, base))
-                entries.push_back(entry);
-            start = end + 1;
-        }
+        return;
+    FILE* f = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (size_t)st.st_size <= kRecordMax ? fdopen(fd, "r")
+                                                                                             : nullptr;
+    if (!f) {
+        close(fd);
+        return;
     }
-    close(fd);
-    return entries;
+    char* line = nullptr;
+    size_t room = 0;
+    for (ssize_t n; (n = getline(&line, &room, f)) > 0;) {
+        std::string entry(line, line[n - 1] == '\n' ? (size_t)n - 1 : (size_t)n);
+        if (RecordEntry(entry, base))
+            fn(entry);
+    }
+    free(line);
+    fclose(f);
+}
+
+// Every final path of the stage in the order the commit moves them, the
+// pictures still staged among them.
+template <typename Fn>
+void EachFinalPath(const Staging* stage, Fn fn)
+{
+    auto pictures = [&]() {
+        EachPicture(stage, true, [&](const std::string& leaf, size_t) {
+            fn(JoinPath(stage->pictureFolder, leaf));
+            return true;
+        });
+    };
+    for (size_t i = 0; i < stage->moves.size(); i++) {
+        if (i == stage->picturesAt)
+            pictures();
+        fn(stage->moves[i].second);
+    }
+    if (stage->picturesAt >= stage->moves.size())
+        pictures();
 }
 
 }   // namespace
@@ -568,24 +719,47 @@ int StageSetRecord(Staging* stage, const std::string& dir, const std::string& na
                    bool force, std::string* error)
 {
     std::string prefix = JoinPath(dir, "");
-    std::unordered_set<std::string> written;
-    std::string text;
-    for (const auto& move : stage->moves) {
-        // Only force asks what was written: a set of every path costs as much
-        // as the job's whole list of files.
-        if (force)
-            written.insert(move.second);
-        if (move.second.compare(0, prefix.size(), prefix) == 0 &&
-            RecordEntry(move.second.substr(prefix.size()), base))
-            text += move.second.substr(prefix.size()) + "\n";
-    }
     std::string path = JoinPath(dir, name + kRecordSuffix);
-    if (force)
-        for (const std::string& entry : ReadRecord(OpenBelow(stage, path), base))
-            if (!written.count(JoinPath(dir, entry)))
-                StageRemove(stage, JoinPath(dir, entry));
+    std::string staged = StageName(stage, ""), leaf = LeafOf(staged);
+    int fd = openat(stage->lockFd, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    FILE* f = fd < 0 ? nullptr : fdopen(fd, "w");
+    if (fd >= 0 && !f)
+        close(fd);
+    bool ok = f != nullptr;
+    // Written as the paths come: a job of many pictures holds none of them.
+    EachFinalPath(stage, [&](const std::string& finalPath) {
+        if (ok && finalPath.compare(0, prefix.size(), prefix) == 0 &&
+            RecordEntry(finalPath.substr(prefix.size()), base))
+            ok = fprintf(f, "%s\n", finalPath.c_str() + prefix.size()) >= 0;
+    });
+    int err = errno;
+    if (f && fclose(f) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) {
+        unlinkat(stage->lockFd, leaf.c_str(), 0);
+        *error = "cannot write " + path + ": " + Reason(err);
+        return KIV_EXIT_WRITE;
+    }
+    if (force) {
+        // Only force asks what was written: the few files by their paths, a
+        // picture by its staged copy.
+        std::unordered_set<std::string> written;
+        for (const auto& move : stage->moves)
+            written.insert(move.second);
+        EachRecordEntry(OpenBelow(stage, path), base, [&](const std::string& entry) {
+            std::string old = JoinPath(dir, entry);
+            struct stat st;
+            bool picture = stage->picturesFd >= 0 && FolderOf(old) == stage->pictureFolder &&
+                           fstatat(stage->picturesFd, LeafOf(old).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+            if (!picture && !written.count(old))
+                StageRemove(stage, old);
+        });
+    }
     stage->record = path;
-    return StageWrite(stage, path, text.data(), text.size(), error);
+    StageAdd(stage, staged, path);
+    return KIV_EXIT_OK;
 }
 
 namespace {
@@ -615,6 +789,119 @@ int CheckPlaces(const Staging* stage, Places* places, bool force, std::string* e
     return KIV_EXIT_OK;
 }
 
+// Where the staged pictures go: their folder, open, or when it does not
+// exist yet its parent and name, for the staged folder to move there whole.
+struct PictureTarget {
+    int folder = -1;
+    int parent = -1;
+    std::string leaf;
+};
+
+// The pictures' folder checked as CheckPlaces checks a file's: never a link,
+// and without force no picture where one is staged.
+int CheckPictures(const Staging* stage, Places* places, bool force, PictureTarget* target, std::string* error)
+{
+    if (stage->pictures == 0)
+        return KIV_EXIT_OK;
+    std::string probe;
+    target->folder = ParentOf(places, JoinPath(stage->pictureFolder, "x"), &probe, error);
+    if (target->folder < 0) {
+        if (errno != ENOENT) {
+            if (errno != ELOOP)
+                *error = "cannot write in " + stage->pictureFolder + ": " + Reason(errno);
+            return KIV_EXIT_WRITE;
+        }
+        target->parent = ParentOf(places, stage->pictureFolder, &target->leaf, error);
+        if (target->parent < 0)
+            return KIV_EXIT_WRITE;
+        struct stat st;
+        if (StatAt(target->parent, target->leaf, &st)) {
+            *error = S_ISLNK(st.st_mode) ? SymbolicLinkRefusal(stage->pictureFolder)
+                                         : "cannot write in " + stage->pictureFolder + ": " + Reason(ENOTDIR);
+            return KIV_EXIT_WRITE;
+        }
+        error->clear();
+        return KIV_EXIT_OK;
+    }
+    int rc = KIV_EXIT_OK;
+    EachPicture(stage, true, [&](const std::string& leaf, size_t) {
+        struct stat st;
+        if (!StatAt(target->folder, leaf, &st))
+            return true;
+        std::string path = JoinPath(stage->pictureFolder, leaf);
+        if (S_ISLNK(st.st_mode))
+            *error = SymbolicLinkRefusal(path);
+        else if (!force)
+            *error = path + " exists (give --force to replace it)";
+        else
+            return true;
+        rc = KIV_EXIT_WRITE;
+        return false;
+    });
+    return rc;
+}
+
+// What a commit has placed so far, for taking it back when a later rename
+// fails: the files it added, the pictures it added by their place in the
+// list, or the pictures' folder it moved whole.
+struct Added {
+    std::vector<std::pair<int, std::string>> files;
+    std::vector<bool> pictures;
+    bool folder = false;
+};
+
+void TakeBack(const Staging* stage, const PictureTarget& target, const Added& added)
+{
+    for (const auto& path : added.files)
+        unlinkat(path.first, path.second.c_str(), 0);
+    if (added.folder)
+        renameat(target.parent, target.leaf.c_str(), stage->lockFd, kPicturesLeaf);
+    if (!added.pictures.empty())
+        EachPicture(stage, false, [&](const std::string& leaf, size_t i) {
+            if (i < added.pictures.size() && added.pictures[i])
+                unlinkat(target.folder, leaf.c_str(), 0);
+            return true;
+        });
+}
+
+// The staged pictures into place: their folder in one rename when the
+// pictures' folder does not exist, else each picture in the order staged.
+bool MovePictures(const Staging* stage, const PictureTarget& target, bool force, Added* added,
+                  std::vector<std::string>* written, std::string* error)
+{
+    if (stage->pictures == 0)
+        return true;
+    if (target.folder < 0) {
+        if (written)
+            EachPicture(stage, true, [&](const std::string& leaf, size_t) {
+                written->push_back(JoinPath(stage->pictureFolder, leaf));
+                return true;
+            });
+        if (!MoveIntoPlace(stage->lockFd, kPicturesLeaf, target.parent, target.leaf, false)) {
+            *error = errno == EEXIST ? stage->pictureFolder + " exists (give --force to replace it)"
+                                     : "cannot write in " + stage->pictureFolder + ": " + Reason(errno);
+            return false;
+        }
+        added->folder = true;
+        return true;
+    }
+    added->pictures.assign(stage->pictures, false);
+    return EachPicture(stage, true, [&](const std::string& leaf, size_t i) {
+        struct stat st;
+        bool existed = StatAt(target.folder, leaf, &st);
+        std::string path = JoinPath(stage->pictureFolder, leaf);
+        if (!MoveIntoPlace(stage->picturesFd, leaf, target.folder, leaf, force)) {
+            *error = errno == EEXIST ? path + " exists (give --force to replace it)"
+                                     : "cannot write " + path + ": " + Reason(errno);
+            return false;
+        }
+        added->pictures[i] = !existed;
+        if (written)
+            written->push_back(path);
+        return true;
+    });
+}
+
 // Only a regular file goes: a folder or a link that has taken a recorded
 // name since, or a folder on its way that is now a link, is the user's.
 void RemoveStale(const Staging* stage, Places* places)
@@ -641,39 +928,52 @@ int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, s
         return KIV_EXIT_WRITE;
     }
     Places places(stage);
+    PictureTarget target;
     int rc = CheckPlaces(stage, &places, force, error);
+    if (rc == KIV_EXIT_OK)
+        rc = CheckPictures(stage, &places, force, &target, error);
     if (rc != KIV_EXIT_OK)
         return rc;
     if (!SyncStagedFiles(stage, error))
         return KIV_EXIT_WRITE;
     // A rename that fails part-way takes back the files this job added, so
     // the job leaves nothing; files it replaced under --force stay replaced.
-    std::vector<std::pair<int, std::string>> added;
-    for (const auto& m : stage->moves) {
+    Added added;
+    std::vector<std::string> moved;
+    for (size_t i = 0; i <= stage->moves.size(); i++) {
+        if (i == std::min(stage->picturesAt, stage->moves.size()) &&
+            !MovePictures(stage, target, force, &added, written ? &moved : nullptr, error)) {
+            TakeBack(stage, target, added);
+            return KIV_EXIT_WRITE;
+        }
+        if (i == stage->moves.size())
+            break;
+        const auto& m = stage->moves[i];
         std::string leaf;
         int folder = ParentOf(&places, m.second, &leaf, error);
         struct stat st;
         bool existed = folder >= 0 && StatAt(folder, leaf, &st);
         if (folder < 0 || !MoveIntoPlace(stage->lockFd, LeafOf(m.first), folder, leaf, force)) {
             int err = errno;
-            for (const auto& path : added)
-                unlinkat(path.first, path.second.c_str(), 0);
+            TakeBack(stage, target, added);
             if (folder >= 0)
                 *error = err == EEXIST ? m.second + " exists (give --force to replace it)"
                                        : "cannot write " + m.second + ": " + Reason(err);
             return KIV_EXIT_WRITE;
         }
         if (!existed)
-            added.emplace_back(folder, leaf);
+            added.files.emplace_back(folder, leaf);
+        if (written && m.second != stage->record)
+            moved.push_back(m.second);
     }
     RemoveStale(stage, &places);
     // Renames reach the disk only with their folders.
     for (const auto& f : places.open)
         fsync(f.second);
-    if (written)
-        for (const auto& m : stage->moves)
-            if (m.second != stage->record)
-                written->push_back(m.second);
+    if (written && written->empty())
+        written->swap(moved);
+    else if (written)
+        written->insert(written->end(), moved.begin(), moved.end());
     return KIV_EXIT_OK;
 }
 
@@ -695,6 +995,15 @@ void StageClose(Staging* stage)
     stage->folder.clear();
     stage->handle.clear();
     stage->leaf[0] = '\0';
+    if (stage->pictureList)
+        fclose(stage->pictureList);
+    if (stage->picturesFd >= 0)
+        close(stage->picturesFd);
+    stage->pictureList = nullptr;
+    stage->picturesFd = -1;
+    stage->pictureFolder.clear();
+    stage->pictures = 0;
+    stage->picturesAt = SIZE_MAX;
     stage->moves.clear();
     stage->stale.clear();
     stage->record.clear();
@@ -729,8 +1038,8 @@ std::unordered_set<std::string> RecordedInside(const Staging* stage, const std::
         if (name.size() <= suffix || name.compare(name.size() - suffix, suffix, kRecordSuffix) != 0)
             continue;
         int fd = openat(stage->dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-        for (const std::string& entry : ReadRecord(fd, LeafOf(folder) + "/"))
-            recorded.insert(JoinPath(stage->dir, entry));
+        EachRecordEntry(fd, LeafOf(folder) + "/",
+                        [&](const std::string& entry) { recorded.insert(JoinPath(stage->dir, entry)); });
     }
     return recorded;
 }
@@ -766,6 +1075,33 @@ std::vector<std::string> KeepRecordedPictures(Staging* stage, const std::string&
             i++;
         }
     }
+    if (stage->pictures == 0 || stage->pictureFolder != folder)
+        return kept;
+    // A kept picture's staged copy goes, so the commit does not move it.
+    Places places(stage);
+    std::string probe, ignored;
+    int at = ParentOf(&places, JoinPath(folder, "x"), &probe, &ignored);
+    if (at >= 0)
+        EachPicture(stage, true, [&](const std::string& leaf, size_t) {
+            int placed = openat(at, leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+            if (placed < 0)
+                return true;
+            if (!read) {
+                recorded = RecordedInside(stage, folder);
+                read = true;
+            }
+            std::string path = JoinPath(folder, leaf);
+            int staged = recorded.count(path)
+                             ? openat(stage->picturesFd, leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)
+                             : -1;
+            if (staged >= 0 && SameBytes(staged, placed)) {
+                unlinkat(stage->picturesFd, leaf.c_str(), 0);
+                kept.push_back(path);
+            } else if (staged < 0) {
+                close(placed);
+            }
+            return true;
+        });
     return kept;
 }
 

@@ -9,6 +9,8 @@
 // of the private folder, never through their names again, so a folder
 // swapped for a symbolic link mid-job cannot send a write elsewhere.
 #pragma once
+#include <cstdint>
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,6 +27,14 @@ struct Staging {
     int dirFd = -1;                   // the destination, held open from the stage's start
     char leaf[24] = {};               // the private folder's name in it, for the signal handler
     size_t count = 0;                 // names handed out in the folder
+    // A set's pictures lie in a folder of the private folder under their own
+    // names, and a file beside it lists them in the order staged: however
+    // many a job writes, none is held in memory.
+    std::string pictureFolder;      // their final folder; empty until the first is staged
+    int picturesFd = -1;            // the staged picture folder
+    FILE* pictureList = nullptr;    // their names, one a line
+    size_t pictures = 0;            // names listed
+    size_t picturesAt = SIZE_MAX;   // among the moves, where they move into place
 };
 
 // The folder part of path: "." for a bare name, "/" for a name at the root.
@@ -52,6 +62,17 @@ int StageWrite(Staging* stage, const std::string& finalPath, const void* data, s
 // file written already. Durability still comes from that sync; where the
 // system has no such call this does nothing.
 void StageWriteBack(int fd, size_t from, size_t to);
+// A picture that will become finalPath, created under its own name in the
+// stage's picture folder and open for writing (O_EXCL); every picture of a
+// stage goes into one folder. -1 with *error when the staged picture folder
+// cannot be made or finalPath lies in another folder.
+int StagePictureOpen(Staging* stage, const std::string& finalPath, std::string* error);
+// StagePictureOpen, then data written and the file closed.
+int StagePictureWrite(Staging* stage, const std::string& finalPath, const void* data, size_t size,
+                      std::string* error);
+// The pictures move into place after the files staged so far; until then
+// they move where the first was staged.
+void StagePicturesHere(Staging* stage);
 // A file already written inside the private folder becomes finalPath.
 void StageAdd(Staging* stage, const std::string& stagedPath, const std::string& finalPath);
 // path goes once the staged files are in place.
@@ -66,7 +87,9 @@ int StageSetRecord(Staging* stage, const std::string& dir, const std::string& na
 // Holds the termination signals, syncs the staged files together (one call
 // for the whole stage where the system allows it), then renames every staged
 // file into place, in the order staged, removes the stale files and syncs
-// each destination folder once. Without force, refuses before renaming
+// each destination folder once. The staged pictures' folder becomes their
+// folder in one rename when that folder does not exist yet; a listed picture
+// whose staged copy is gone (cut short, or kept in place) does not move. Without force, refuses before renaming
 // anything when one of the final paths exists. The final paths are appended
 // to *written when it is not null.
 int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, std::string* error);

@@ -204,7 +204,7 @@ int StagePictures(const ShownRow& row, const std::string& pageFolder, Staging* s
         if (bytes.empty())
             continue;
         const std::string& cell = (*row.cells)[c];
-        rc = StageWrite(stage, JoinPath(pageFolder, cell), bytes.data(), bytes.size(), error);
+        rc = StagePictureWrite(stage, JoinPath(pageFolder, cell), bytes.data(), bytes.size(), error);
         (*links)[c] = "./" + LinkOf(cell);
     }
     return rc;
@@ -275,7 +275,7 @@ int WritePage(const std::string& input, const std::string* bytes, const std::str
     if (rc == KIV_EXIT_OK && shown.isKcsv)
         rc = StageSetRecord(&stage, folder, LeafOf(page), Stem(page), force, error);
     if (rc == KIV_EXIT_OK)
-        rc = StageCommitWithFolder(&stage, pictureFolder, stage.moves.size() > 1, force, written, error);
+        rc = StageCommitWithFolder(&stage, pictureFolder, false, force, written, error);
     StageClose(&stage);
     return rc;
 }

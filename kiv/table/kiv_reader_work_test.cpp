@@ -90,7 +90,9 @@ TEST(KivReaderWork, EveryCommandThatReadsATableDoesTheSameWorkPerRecordAtAnySize
         int status;
         bool heldFlat;   // what it holds does not grow with the records
     } rows[] = {
-        {"to-csv", "to-csv -f @t.kcsv -d @csv", 0, false},
+        {"to-csv", "to-csv -f @t.kcsv -d @csv", 0, true},
+        // Over its own set: every picture replaced in a folder that exists.
+        {"to-csv --force again", "to-csv --force -f @t.kcsv -d @csv", 0, true},
         {"to-csv --classic", "to-csv --classic -f @t.kcsv -d @classic", 0, true},
         {"from-csv", "from-csv -f @table/t.csv -o @back.kcsv", 0, true},
         {"show", "show --width 0 @t.kcsv", 0, true},

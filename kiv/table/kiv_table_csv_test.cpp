@@ -151,33 +151,46 @@ TEST(KivTableCsv, RefusesAndLeavesNothing)
         const char* name;
         std::string kcsv;
         std::string flags;
-        bool marksCsvExists;   // out/marks.csv is there before
+        std::string existing;   // a file of out/ there before, which a refusal leaves as it was
         int status;
         std::string message;
+        int forced;   // the status of the same job with --force
     } rows[] = {
         {"a damaged record",
          header + "\"D\",\" \",,\"20261208123509\",,,\"a\",,\r\n\"D\",bad\r\n\"D\",,,,,,\"b\"\r\n\x1A", "",
-         false, 6, "marks.kcsv: line 9: a damaged record"},
+         "", 6, "marks.kcsv: line 9: a damaged record", 6},
         {"a character code page 932 has no form for, in code page 932",
-         header + "\"D\",\" \",,\"20261208123509\",,,\"\x85\x40\",,\r\n\x1A", "--encoding cp932", false, 6,
-         "out/marks.csv: line 2, column 1"},
-        {"the CSV exists", ReadWhole(kDll + "marks.csv"), "", true, 8, "out/marks.csv exists"},
+         header + "\"D\",\" \",,\"20261208123509\",,,\"\x85\x40\",,\r\n\x1A", "--encoding cp932", "", 6,
+         "out/marks.csv: line 2, column 1", 6},
+        {"the CSV exists", ReadWhole(kDll + "marks.csv"), "", "marks.csv", 8, "out/marks.csv exists", 0},
+        {"a picture exists", ReadWhole(kDll + "addr.csv"), "", "marks-pictures/2-4.png", 8,
+         "out/marks-pictures/2-4.png exists", 0},
+        {"the picture folder is a file", ReadWhole(kDll + "addr.csv"), "", "marks-pictures", 8,
+         "out/marks-pictures: Not a directory", 8},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         KivRun run;
         ASSERT_EQ(0, mkdir(run.File("out").c_str(), 0755));
-        if (row.marksCsvExists)
-            WriteWhole(run.File("out/marks.csv"), "mine");
+        size_t slash = row.existing.find('/');
+        if (slash != std::string::npos) {
+            ASSERT_EQ(0, mkdir(run.File("out/" + row.existing.substr(0, slash)).c_str(), 0755));
+        }
+        if (!row.existing.empty())
+            WriteWhole(run.File("out/" + row.existing), "mine");
         WriteWhole(run.File("marks.kcsv"), row.kcsv);
         EXPECT_EQ(row.status, run.Kiv("to-csv @marks.kcsv -d @out " + row.flags));
         EXPECT_NE(std::string::npos, run.Err().find(row.message)) << run.Err();
-        EXPECT_EQ(row.marksCsvExists, Exists(run.File("out/marks.csv")));
+        EXPECT_EQ(row.existing == "marks.csv", Exists(run.File("out/marks.csv")));
         EXPECT_FALSE(Exists(run.File("out/marks.schema")));
-        if (row.marksCsvExists) {
-            EXPECT_EQ("mine", ReadWhole(run.File("out/marks.csv")));
-            EXPECT_EQ(0, run.Kiv("to-csv @marks.kcsv -d @out --force")) << run.Err();
-            EXPECT_EQ(0u, ReadWhole(run.File("out/marks.csv")).find("記号,番号,日時\r\n"));
+        EXPECT_FALSE(Exists(run.File("out/marks-pictures/1-4.jpg")));
+        if (!row.existing.empty()) {
+            EXPECT_EQ("mine", ReadWhole(run.File("out/" + row.existing)));
+        }
+        EXPECT_EQ(row.forced, run.Kiv("to-csv @marks.kcsv -d @out --force " + row.flags)) << run.Err();
+        EXPECT_EQ(row.forced == 0, Exists(run.File("out/marks.schema")));
+        if (row.forced == 0 && !row.existing.empty()) {
+            EXPECT_NE("mine", ReadWhole(run.File("out/" + row.existing)));
         }
     }
 }

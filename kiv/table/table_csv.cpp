@@ -34,9 +34,8 @@ struct Job {
     std::string csvStaged, schemaStaged;
     long lines = 0;
     std::string rowLines;
-    std::vector<std::pair<std::string, std::string>> pictures;   // staged, final
-    PassWatch watch;                                             // told of each step of the pass, when set
-    BaseNamer nameBase;                                          // asked for the base at the pass's end
+    PassWatch watch;      // told of each step of the pass, when set
+    BaseNamer nameBase;   // asked for the base at the pass's end
 };
 
 int WriteLine(Job* job, const std::string& utf8, std::string* error)
@@ -58,11 +57,7 @@ int WriteLine(Job* job, const std::string& utf8, std::string* error)
 
 int StagePicture(Job* job, const std::string& relative, const std::string& bytes, std::string* error)
 {
-    std::string staged = StageName(&job->stage, "");
-    int rc = WriteWholeFile(staged, bytes, JoinPath(job->dir, relative), error);
-    if (rc == KIV_EXIT_OK)
-        job->pictures.emplace_back(staged, JoinPath(job->dir, relative));
-    return rc;
+    return StagePictureWrite(&job->stage, JoinPath(job->dir, relative), bytes.data(), bytes.size(), error);
 }
 
 int WriteTitles(Job* job, const TableModel& model, std::string* error)
@@ -128,14 +123,13 @@ int WriteRow(Job* job, const KcsvPass& pass, std::string* line, std::string* err
     return rc;
 }
 
-// The picture folder is made just before the renames, and taken away again
-// when they fail and it is still empty.
+// The staged picture folder becomes the set's when it has none yet, and
+// goes back when a later rename fails.
 int Commit(Job* job, std::vector<std::string>* written, std::string* error)
 {
     StageAdd(&job->stage, job->csvStaged, JoinPath(job->dir, job->base + ".csv"));
     StageAdd(&job->stage, job->schemaStaged, JoinPath(job->dir, job->base + ".schema"));
-    for (const auto& p : job->pictures)
-        StageAdd(&job->stage, p.first, p.second);
+    StagePicturesHere(&job->stage);
     for (const auto& f : job->options.besideFiles) {
         int rc = StageWrite(&job->stage, JoinPath(job->dir, f.first), f.second.data(), f.second.size(),
                             error);
@@ -146,8 +140,7 @@ int Commit(Job* job, std::vector<std::string>* written, std::string* error)
     int rc = StageSetRecord(&job->stage, job->dir, job->base, job->base, job->options.force, error);
     if (rc != KIV_EXIT_OK)
         return rc;
-    return StageCommitWithFolder(&job->stage, folder, !job->pictures.empty(), job->options.force, written,
-                                 error);
+    return StageCommitWithFolder(&job->stage, folder, false, job->options.force, written, error);
 }
 
 // One pass over the records: each is checked and then converted into the
