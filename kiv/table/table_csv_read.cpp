@@ -391,7 +391,9 @@ int TableCsvToKcsvFile(const std::string& csvPath, const std::string& outPath,
     int stageRc = StageOpen(&stage, FolderOf(outPath), &stageError);
     if (stageRc == KIV_EXIT_OK) {
         staged = StageName(&stage, "");
-        if (OpenBackgroundFile(&file, staged))
+        // Written by this thread: a record takes less than a hand-off to a
+        // writer that must wait for its turn on a busy machine.
+        if (OpenBackgroundFile(&file, staged, false))
             sink.file = &file;
         else
             sink.writeError = errno;
