@@ -105,7 +105,8 @@ TEST(KivTableCsvRead, ReportsEveryProblemAndWritesNothing)
          kHeader +
              std::string(
                  "a,1\r\nb,12x,2001-02-30,12/31/1999,none.jpg\r\nc,1E+100,2001-13-01,2001-01-05T24:00,\r\n"
-                 "\xE2\x98\x83,,,,t.csv\r\n\"two\nlines\",,,,\r\n\xE5\xB1\xB1\xE2\x98\x83,,,,no/p.gif\r\n"),
+                 "\xE2\x98\x83,,,,t.csv\r\n\"two\nlines\",,,,\r\n\xE5\xB1\xB1\xE2\x98\x83,,,,no/"
+                 "p.gif\r\n,,,,.\r\n"),
          "",
          6,
          {"in/t.csv: line 2: the row has 2 cells, the header 5",
@@ -121,7 +122,8 @@ TEST(KivTableCsvRead, ReportsEveryProblemAndWritesNothing)
           "as one",
           "in/t.csv: line 6, column 1 (name): a line break inside a cell",
           "in/t.csv: line 8, column 1 (name): the character U+2603 has no code page 932 form",
-          "in/t.csv: line 8, column 5 (photo): the picture in/no/p.gif: No such file or directory"}},
+          "in/t.csv: line 8, column 5 (photo): the picture in/no/p.gif: No such file or directory",
+          "in/t.csv: line 9, column 5 (photo): the picture in/.: Is a directory"}},
         {"title too long",
          std::string(kLongTitle) + ",sum,born,due,photo\r\n",
          "",
@@ -137,6 +139,11 @@ TEST(KivTableCsvRead, ReportsEveryProblemAndWritesNothing)
          "--encoding utf8",
          6,
          {"in/t.csv: line 2: bytes that are not UTF-8"}},
+        {"not UTF-8 after a byte-order mark",
+         "\xEF\xBB\xBF" + std::string(kHeader) + "a,,,,\r\n\x8E\x52,,,,\r\n",
+         "",
+         6,
+         {"in/t.csv: line 3: bytes that are not UTF-8"}},
         {"a character the handheld replaces, strict",
          kHeader + std::string("\xE3\x8C\x94,,,,\r\n"),
          "--strict",
