@@ -4,7 +4,9 @@
 // sends what from-csv writes.
 #include <gtest/gtest.h>
 #include <iconv.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -272,6 +274,48 @@ TEST(KivTableCsvRead, ReadsAndReportsAcrossWhatIsReadAtOnce)
         for (size_t i = line - 2; i < got.size(); i++)
             joined += (joined.empty() ? "" : "|") + got[i];
         EXPECT_EQ(expected, joined);
+    }
+}
+
+// A table that cannot be written whole (the file size limit, which kiv
+// inherits, cut short: a write of a full buffer, or the last one at the
+// end) is said, and nothing is left where it was to go.
+TEST(KivTableCsvRead, AWriteThatFailsLeavesNoTable)
+{
+    struct Row {
+        const char* name;
+        rlim_t limit;   // bytes
+    } rows[] = {
+        {"the first buffer", 16 * 1024},
+        {"a later buffer", 200 * 1024},
+        {"the last bytes", 0},   // set to the table's size less one
+    };
+    std::string csv;
+    for (int i = 0; i < 20000; i++)
+        csv += "a" + std::to_string(i) + ",,,,\r\n";
+    size_t size = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        KivRun run;
+        PutTable(run, kHeader + csv);
+        if (size == 0) {
+            ASSERT_EQ(0, run.Kiv("from-csv in/t.csv -o whole.kcsv")) << run.Err();
+            size = ReadWhole(run.File("whole.kcsv")).size();
+            ASSERT_LT(300u * 1024, size);
+        }
+        struct rlimit was, limit;
+        ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &was));
+        limit = was;
+        limit.rlim_cur = row.limit ? row.limit : (rlim_t)size - 1;
+        void (*handler)(int) = signal(SIGXFSZ, SIG_IGN);   // a write past the limit fails, as on a full disk
+        ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &limit));
+        int status = run.Kiv("from-csv in/t.csv -o out.kcsv");
+        setrlimit(RLIMIT_FSIZE, &was);
+        signal(SIGXFSZ, handler);
+        EXPECT_EQ(8, status);
+        EXPECT_NE(std::string::npos, run.Err().find("kiv: cannot write ")) << run.Err();
+        EXPECT_NE(std::string::npos, run.Err().find("out.kcsv: File too large")) << run.Err();
+        EXPECT_FALSE(Exists(run.File("out.kcsv")));
     }
 }
 
