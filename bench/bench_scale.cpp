@@ -9,8 +9,10 @@
 // changes three records. The last column is the growth of the time per 10x
 // records, which stays near 10 when the cost per record is flat.
 //
-//   kivbench_scale [ROWS[,ROWS...] [--keep]]   (default 1000,10000,100000)
-//   --keep leaves the tables in the folder it names (made in $TMPDIR, or /tmp).
+//   kivbench_scale [ROWS[,ROWS...] [--keep | --only STEP[,STEP...]]]   (default 1000,10000,100000)
+//   --keep leaves the tables in the folder it names (made in $TMPDIR, or /tmp);
+//   --only runs the floors and the steps named (from-csv brings its peer
+//   along, and to-csv runs once, untimed, to write its CSV).
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -19,6 +21,7 @@
 #include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -253,6 +256,21 @@ int main(int argc, char** argv)
     printf("%-30s %9s %11s %9s %8s\n", "records: step", "seconds", "peak MB", "x floor", "growth");
     std::map<std::string, double> before;
     bool python = OnPath("python3");
+    std::vector<std::string> only;
+    if (argc > 3 && std::string(argv[2]) == "--only")
+        for (const char* p = argv[3]; *p;) {
+            const char* comma = strchr(p, ',');
+            only.emplace_back(p, comma ? (size_t)(comma - p) : strlen(p));
+            p = comma ? comma + 1 : p + strlen(p);
+        }
+    auto chosen = [&only](const std::string& name) {
+        if (only.empty() || name.find("(floor)") != std::string::npos)
+            return true;
+        for (const std::string& o : only)
+            if (name == o || (o == "from-csv" && name == kPythonStep))
+                return true;
+        return false;
+    };
     for (int rows : sizes) {
         std::string dir = root + "/" + std::to_string(rows);
         mkdir(dir.c_str(), 0777);
@@ -277,6 +295,11 @@ int main(int argc, char** argv)
         double floor = 0;
         for (const Step& s : kSteps) {
             if (s.name == std::string(kPythonStep) && !python)
+                continue;
+            // from-csv reads the table CSV that to-csv writes.
+            if (!chosen(s.name) && s.name == std::string("to-csv") && chosen("from-csv"))
+                Run(s.args(dir));
+            if (!chosen(s.name))
                 continue;
             Child best;
             for (int round = 0; round < 3; round++) {

@@ -23,6 +23,22 @@ int WriteAll(int fd, const std::string& bytes)
     return 0;
 }
 
+// One buffer to the kernel, sent on to the disk a piece at a time, so that
+// the commit's sync finds most of it written; f->error set on failure.
+// Called by the thread, or by the caller when the file has none.
+void WriteOut(BackgroundFile* f, const std::string& bytes)
+{
+    int err = f->error ? 0 : WriteAll(f->fd, bytes);
+    size_t written = f->written + bytes.size();
+    if (!err && written - f->sentOn >= kWriteBackPiece) {
+        StageWriteBack(f->fd, f->sentOn, written);
+        f->sentOn = written;
+    }
+    if (err)
+        f->error = err;
+    f->written = written;
+}
+
 void Writes(BackgroundFile* f)
 {
     std::unique_lock<std::mutex> held(f->lock);
@@ -70,19 +86,29 @@ int HandOff(BackgroundFile* f, bool last)
 
 BackgroundFile::~BackgroundFile() { CloseBackgroundFile(this); }
 
-bool OpenBackgroundFile(BackgroundFile* file, const std::string& path)
+bool OpenBackgroundFile(BackgroundFile* file, const std::string& path, bool ownThread)
 {
     file->fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (file->fd < 0)
         return false;
     file->filling.reserve(kPiece);
-    file->writer = std::thread(Writes, file);
+    file->ownThread = ownThread;
+    if (ownThread)
+        file->writer = std::thread(Writes, file);
     return true;
 }
 
 bool BackgroundWrite(BackgroundFile* file, const char* data, size_t size)
 {
     file->filling.append(data, size);
+    if (!file->ownThread) {
+        if (file->filling.size() >= kPiece) {
+            WriteOut(file, file->filling);
+            file->filling.clear();
+        }
+        errno = file->error ? file->error : errno;
+        return file->error == 0;
+    }
     int err = file->filling.size() >= kPiece ? HandOff(file, false) : 0;
     errno = err ? err : errno;
     return err == 0;
@@ -92,8 +118,12 @@ int CloseBackgroundFile(BackgroundFile* file)
 {
     if (file->fd < 0)
         return 0;
-    HandOff(file, true);
-    file->writer.join();
+    if (!file->ownThread)
+        WriteOut(file, file->filling);
+    else {
+        HandOff(file, true);
+        file->writer.join();
+    }
     int err = file->error;
     if (close(file->fd) != 0 && !err)
         err = errno;

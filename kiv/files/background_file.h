@@ -19,11 +19,14 @@ struct BackgroundFile {
     std::mutex lock;
     std::condition_variable changed;
     std::thread writer;
-    ~BackgroundFile();   // closes a file left open, as when an exception passes
+    bool ownThread = true;   // else the caller's writes go to the kernel as each buffer fills
+    ~BackgroundFile();       // closes a file left open, as when an exception passes
 };
 
 // Creates (or empties) path, never through a link; false with errno set when it cannot be opened.
-bool OpenBackgroundFile(BackgroundFile* file, const std::string& path);
+// Without ownThread the caller writes each full buffer itself: on a busy machine a
+// second thread may wait long for its turn, and the caller with it.
+bool OpenBackgroundFile(BackgroundFile* file, const std::string& path, bool ownThread = true);
 // Appends bytes; false (with errno) when a write has failed by the time a
 // full buffer is handed on, so a failure shows a buffer late at most.
 bool BackgroundWrite(BackgroundFile* file, const char* data, size_t size);

@@ -5,36 +5,55 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-int ReadWholeFile(const std::string& path, std::string* bytes, std::string* error)
+int ReadWholeFileAt(int folder, const std::string& name, const std::string& path, std::string* bytes,
+                    std::string* error)
 {
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f) {
+    // Straight into bytes, without a stream's buffer and seeks: a table CSV
+    // may name a picture in every record, and those cost more than its bytes.
+    int fd = openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         *error = path + ": " + strerror(errno);
         return KIV_EXIT_READ;
     }
-    bytes->clear();
-    // Room for the whole file at once: growing by doubling would copy a large
-    // table several times and hold up to twice its size.
-    if (fseek(f, 0, SEEK_END) == 0) {
-        long size = ftell(f);
-        if (size > 0)
-            bytes->reserve((size_t)size);
-        rewind(f);
+    // Room for the whole file at once (and a byte to see its end): growing
+    // by doubling would copy a large table several times and hold up to
+    // twice its size.
+    struct stat st;
+    bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    bytes->resize(regular ? (size_t)st.st_size + 1 : 65536);
+    size_t have = 0;
+    int err = 0;
+    for (;;) {
+        if (have == bytes->size())
+            bytes->resize(bytes->size() * 2);
+        size_t asked = bytes->size() - have;
+        ssize_t n = read(fd, &(*bytes)[have], asked);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            err = n < 0 ? errno : 0;
+            break;
+        }
+        have += (size_t)n;
+        // A regular file that gives less than asked is at its end.
+        if (regular && (size_t)n < asked)
+            break;
     }
-    char buffer[65536];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, f)) > 0)
-        bytes->append(buffer, n);
-    int err = errno;
-    bool failed = ferror(f) != 0;
-    fclose(f);
-    if (failed) {
+    bytes->resize(have);
+    close(fd);
+    if (err) {
         *error = path + ": " + strerror(err);
         return KIV_EXIT_READ;
     }
     return KIV_EXIT_OK;
+}
+
+int ReadWholeFile(const std::string& path, std::string* bytes, std::string* error)
+{
+    return ReadWholeFileAt(AT_FDCWD, path, path, bytes, error);
 }
 
 int WriteWholeFile(const std::string& path, const std::string& bytes, const std::string& shownPath,

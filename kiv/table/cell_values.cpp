@@ -1,6 +1,12 @@
 #include "cell_values.h"
+#include <fcntl.h>
+#include <unistd.h>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string_view>
 #include "cp932_text.h"
 #include "file_io.h"
 #include "kcsv/kcsv_format.h"
@@ -261,8 +267,93 @@ bool ParseNumberCell(const std::string& text, bool decimalComma, std::string* fi
     return true;
 }
 
+namespace {
+
+// What one character of a cell becomes in a slot. A character is taken
+// from the table only when it goes into the handheld's set on its own, reads
+// back as itself and its bytes end where a character ends (a letter after
+// it reads back as that letter), so that a cell of such characters reads
+// back a character at a time. Any other (a line break, a character the
+// handheld replaces or has no form for) sends its whole cell the long way,
+// where its problem or warning is worded.
+struct CellChar {
+    uint8_t state;   // kUnasked, kByTable or kLongWay
+    uint8_t size;
+    char bytes[4];
+};
+const uint8_t kUnasked = 0, kByTable = 1, kLongWay = 2;
+
+// By the code point's high byte, filled on first use; main thread only, as
+// the conversions under it are.
+std::unique_ptr<CellChar[]> cellCharPages[256];
+
+CellChar AskCellChar(uint32_t cp, std::string_view utf8)
+{
+    CellChar c = {kLongWay, 0, {}};
+    std::string given(utf8), cp932, encoded, error;
+    if (cp == 0 || cp == '\r' || cp == '\n' || !Utf8ToCp932(given, "", &cp932, &error) || cp932.empty() ||
+        !Sjis1ByTable(cp932, false, &encoded) || encoded.empty() || encoded.size() > sizeof c.bytes ||
+        !ChangedCharacters(given, cp932).empty() || TextCell(encoded + "A") != given + "A")
+        return c;
+    c.state = kByTable;
+    c.size = (uint8_t)encoded.size();
+    memcpy(c.bytes, encoded.data(), encoded.size());
+    return c;
+}
+
+// The code point of the UTF-8 sequence at text[i] below U+10000 and its
+// length, or 0 (the long way tells what is wrong).
+size_t CodePointAt(const std::string& text, size_t i, uint32_t* cp)
+{
+    unsigned char c = (unsigned char)text[i];
+    size_t n = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : 0;
+    if (n == 0 || i + n > text.size())
+        return 0;
+    uint32_t v = c & (n == 2 ? 0x1F : 0x0F);
+    for (size_t k = 1; k < n; k++) {
+        unsigned char t = (unsigned char)text[i + k];
+        if ((t & 0xC0) != 0x80)
+            return 0;
+        v = (v << 6) | (t & 0x3F);
+    }
+    if (v < (n == 2 ? 0x80u : 0x800u) || (v >= 0xD800 && v <= 0xDFFF))
+        return 0;
+    *cp = v;
+    return n;
+}
+
+// ParseTextCell for a cell whose every character is in the table: the
+// same field, and no warning. False, *field undefined, for any other.
+bool TextByCharacters(const std::string& text, std::string* field)
+{
+    field->clear();
+    for (size_t i = 0; i < text.size();) {
+        unsigned char b = (unsigned char)text[i];
+        uint32_t cp = b;
+        size_t n = b < 0x80 ? 1 : CodePointAt(text, i, &cp);
+        if (n == 0 || cp == 0xFEFF)   // a byte-order mark is taken off the long way
+            return false;
+        std::unique_ptr<CellChar[]>& page = cellCharPages[cp >> 8];
+        if (!page)
+            page.reset(new CellChar[256]());
+        CellChar& c = page[cp & 0xFF];
+        if (c.state == kUnasked)
+            c = AskCellChar(cp, std::string_view(text).substr(i, n));
+        if (c.state != kByTable)
+            return false;
+        field->append(c.bytes, c.size);
+        i += n;
+    }
+    return true;
+}
+
+}   // namespace
+
 bool ParseTextCell(const std::string& text, std::string* field, std::string* what, std::string* warning)
 {
+    if (TextByCharacters(text, field))
+        return true;
+    field->clear();
     if (text.find_first_of("\r\n") != std::string::npos) {
         *what = "a line break inside a cell: a record of the table is one line";
         return false;
@@ -297,6 +388,38 @@ int FormatOfName(const std::string& path)
     return 0;
 }
 
+// The folder of the last picture read, held open: a table's pictures lie
+// side by side, and opening each by its leaf spares the walk of the whole
+// path. Main thread only, as the cells are read.
+struct PictureFolder {
+    std::string path;
+    int fd = -1;
+    ~PictureFolder()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+};
+
+// ReadWholeFile of a picture.
+int ReadPicture(const std::string& path, std::string* bytes, std::string* error)
+{
+    static PictureFolder folder;
+    size_t slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    if (dir != folder.path) {
+        if (folder.fd >= 0)
+            close(folder.fd);
+        folder.path = dir;
+        folder.fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+    // A folder that cannot be opened is left to the whole path, which says why.
+    std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (folder.fd < 0 || leaf.empty())
+        return ReadWholeFile(path, bytes, error);
+    return ReadWholeFileAt(folder.fd, leaf, path, bytes, error);
+}
+
 }   // namespace
 
 bool ParsePictureCell(const std::string& text, const std::string& folder, std::string* field, int* format,
@@ -306,8 +429,9 @@ bool ParsePictureCell(const std::string& text, const std::string& folder, std::s
     field->clear();
     if (text.empty())
         return true;
-    std::string path = text[0] == '/' ? text : JoinPath(folder, text), bytes, error;
-    if (ReadWholeFile(path, &bytes, &error) != 0) {
+    static std::string bytes;   // room reused from picture to picture
+    std::string path = text[0] == '/' ? text : JoinPath(folder, text), error;
+    if (ReadPicture(path, &bytes, &error) != 0) {
         *what = "the picture " + error;
         return false;
     }

@@ -95,6 +95,10 @@ TEST(KivReaderWork, EveryCommandThatReadsATableDoesTheSameWorkPerRecordAtAnySize
         {"to-csv --force again", "to-csv --force -f @t.kcsv -d @csv", 0, true},
         {"to-csv --classic", "to-csv --classic -f @t.kcsv -d @classic", 0, true},
         {"from-csv", "from-csv -f @table/t.csv -o @back.kcsv", 0, true},
+        // The CSV of the row before: its counting pass finds it is not UTF-8
+        // and counts again from the start.
+        {"to-csv in code page 932", "to-csv --encoding cp932 -f @t.kcsv -d @c932", 0, false},
+        {"from-csv of a code page 932 CSV", "from-csv -f @c932/t.csv -o @back932.kcsv", 0, true},
         {"show", "show --width 0 @t.kcsv", 0, true},
         {"show narrowed", "show --width 40 @t.kcsv", 0, true},
         {"show --vertical", "show --vertical --width 30 @t.kcsv", 0, true},

@@ -4,7 +4,9 @@
 // sends what from-csv writes.
 #include <gtest/gtest.h>
 #include <iconv.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -69,6 +71,11 @@ TEST(KivTableCsvRead, TakesWhatSpreadsheetsSave)
         {"code page 932 found", "\x8E\x52\x93\x63,,,,\r\n", "", "\"\x8E\x52\x93\x63\",,,,,"},
         {"code page 932 given", "\xC3\xA9,,,,\r\n", "--encoding cp932", "\"\xC3\xA9\",,,,,"},
         {"circled digit in the handheld's set", "\xE2\x91\xA0,,,,\r\n", "", "\"\xED\x40\",,,,,"},
+        {"kanji beside ASCII, then ASCII alone, then half-width kana",
+         "\"\xE5\xB1\xB1\xE7\x94\xB0 a\"\"b\",,,,\r\nplain,,,,\r\n\xEF\xBD\xB1\xEF\xBD\xB2,,,,\r\n", "",
+         "\"\x8E\x52\x93\x63 a\"\"b\",,,,,|\"plain\",,,,,|\"\xB1\xB2\",,,,,"},
+        {"pictures from folders in turn", ",,,,p.gif\r\n,,,,../in/p.gif\r\n,,,,p.gif\r\n", "",
+         ",,,," + std::string(kGif3to4) + "|,,,," + kGif3to4 + "|,,,," + kGif3to4},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -100,7 +107,8 @@ TEST(KivTableCsvRead, ReportsEveryProblemAndWritesNothing)
          kHeader +
              std::string(
                  "a,1\r\nb,12x,2001-02-30,12/31/1999,none.jpg\r\nc,1E+100,2001-13-01,2001-01-05T24:00,\r\n"
-                 "\xE2\x98\x83,,,,t.csv\r\n\"two\nlines\",,,,\r\n"),
+                 "\xE2\x98\x83,,,,t.csv\r\n\"two\nlines\",,,,\r\n\xE5\xB1\xB1\xE2\x98\x83,,,,no/"
+                 "p.gif\r\n,,,,.\r\n"),
          "",
          6,
          {"in/t.csv: line 2: the row has 2 cells, the header 5",
@@ -114,7 +122,10 @@ TEST(KivTableCsvRead, ReportsEveryProblemAndWritesNothing)
           "in/t.csv: line 5, column 1 (name): the character U+2603 has no code page 932 form",
           "in/t.csv: line 5, column 5 (photo): the picture in/t.csv is no JPEG, GIF or PNG file, nor named "
           "as one",
-          "in/t.csv: line 6, column 1 (name): a line break inside a cell"}},
+          "in/t.csv: line 6, column 1 (name): a line break inside a cell",
+          "in/t.csv: line 8, column 1 (name): the character U+2603 has no code page 932 form",
+          "in/t.csv: line 8, column 5 (photo): the picture in/no/p.gif: No such file or directory",
+          "in/t.csv: line 9, column 5 (photo): the picture in/.: Is a directory"}},
         {"title too long",
          std::string(kLongTitle) + ",sum,born,due,photo\r\n",
          "",
@@ -130,6 +141,11 @@ TEST(KivTableCsvRead, ReportsEveryProblemAndWritesNothing)
          "--encoding utf8",
          6,
          {"in/t.csv: line 2: bytes that are not UTF-8"}},
+        {"not UTF-8 after a byte-order mark",
+         "\xEF\xBB\xBF" + std::string(kHeader) + "a,,,,\r\n\x8E\x52,,,,\r\n",
+         "",
+         6,
+         {"in/t.csv: line 3: bytes that are not UTF-8"}},
         {"a character the handheld replaces, strict",
          kHeader + std::string("\xE3\x8C\x94,,,,\r\n"),
          "--strict",
@@ -147,6 +163,13 @@ TEST(KivTableCsvRead, ReportsEveryProblemAndWritesNothing)
          "",
          0,
          {"in/t.csv: line 2, column 1 (name): warning: the handheld's characters differ"}},
+        {"the same after kanji, warned",
+         kHeader + std::string("a,,,,\r\n\xE5\xB1\xB1\xE3\x8C\x94,,,,\r\n"),
+         "",
+         0,
+         {"in/t.csv: line 3, column 1 (name): warning: the handheld's characters differ: \xE3\x8C\x94 "
+          "becomes "
+          "\xE3\x80\x80"}},
         {"a new title the handheld replaces, warned",
          std::string("\xE3\x8C\x94,sum,born,due,photo\r\n"),
          "",
@@ -222,6 +245,9 @@ TEST(KivTableCsvRead, ReadsAndReportsAcrossWhatIsReadAtOnce)
          "line @+1, column 2: the bytes 0x81 0x20 are no code page 932 character (read as code page 932)"},
         {"not UTF-8 after it", 0, "g,,,,\r\n\xFF,,,,\r\n", "--encoding utf8",
          "line @+1: bytes that are not UTF-8"},
+        {"code page 932 found after it", 0, "\x8E\x52\x93\x63,,,,\r\n", "", "\"\x8E\x52\x93\x63\",,,,,"},
+        {"a lead byte at the last byte", 1, "\x8E\x52\x93\x63,,,,\r\n", "", "\"\x8E\x52\x93\x63\",,,,,"},
+        {"UTF-8 kanji across", 4, "\xE5\xB1\xB1\xE7\x94\xB0,,,,\r\n", "", "\"\x8E\x52\x93\x63\",,,,,"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -248,6 +274,48 @@ TEST(KivTableCsvRead, ReadsAndReportsAcrossWhatIsReadAtOnce)
         for (size_t i = line - 2; i < got.size(); i++)
             joined += (joined.empty() ? "" : "|") + got[i];
         EXPECT_EQ(expected, joined);
+    }
+}
+
+// A table that cannot be written whole (the file size limit, which kiv
+// inherits, cut short: a write of a full buffer, or the last one at the
+// end) is said, and nothing is left where it was to go.
+TEST(KivTableCsvRead, AWriteThatFailsLeavesNoTable)
+{
+    struct Row {
+        const char* name;
+        rlim_t limit;   // bytes
+    } rows[] = {
+        {"the first buffer", 16 * 1024},
+        {"a later buffer", 200 * 1024},
+        {"the last bytes", 0},   // set to the table's size less one
+    };
+    std::string csv;
+    for (int i = 0; i < 20000; i++)
+        csv += "a" + std::to_string(i) + ",,,,\r\n";
+    size_t size = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        KivRun run;
+        PutTable(run, kHeader + csv);
+        if (size == 0) {
+            ASSERT_EQ(0, run.Kiv("from-csv in/t.csv -o whole.kcsv")) << run.Err();
+            size = ReadWhole(run.File("whole.kcsv")).size();
+            ASSERT_LT(300u * 1024, size);
+        }
+        struct rlimit was, limit;
+        ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &was));
+        limit = was;
+        limit.rlim_cur = row.limit ? row.limit : (rlim_t)size - 1;
+        void (*handler)(int) = signal(SIGXFSZ, SIG_IGN);   // a write past the limit fails, as on a full disk
+        ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &limit));
+        int status = run.Kiv("from-csv in/t.csv -o out.kcsv");
+        setrlimit(RLIMIT_FSIZE, &was);
+        signal(SIGXFSZ, handler);
+        EXPECT_EQ(8, status);
+        EXPECT_NE(std::string::npos, run.Err().find("kiv: cannot write ")) << run.Err();
+        EXPECT_NE(std::string::npos, run.Err().find("out.kcsv: File too large")) << run.Err();
+        EXPECT_FALSE(Exists(run.File("out.kcsv")));
     }
 }
 

@@ -203,20 +203,47 @@ int FirstNonUtf8LineOf(FILE* file, const std::string& path, bool bom, size_t* ba
     return KIV_EXIT_OK;
 }
 
+const char kNotUtf8[] = "bytes that are not UTF-8 (a file in code page 932 needs --encoding cp932)";
+
+enum Filled { FILLED, FILL_FAILED, FILL_AGAIN };
+
+// A piece of a stream that is checked as it is read: UTF-8, or the problem
+// (a file that must be UTF-8), or the stream back at its start as code page
+// 932.
+Filled CheckPiece(CsvRowStream* s, const std::string& piece, Problems* problems, std::string* error)
+{
+    size_t bad = FirstNonUtf8Line(piece);
+    if (!bad) {
+        s->linesBefore += CountLineEnds(piece, 0);
+        return FILLED;
+    }
+    if (s->encoding == ENCODING_UTF8 || s->bom) {
+        AddError(problems, s->linesBefore + bad, 0, "", kNotUtf8);
+        return FILL_FAILED;
+    }
+    s->cp932 = true;
+    return RewindCsvRows(s, error) == KIV_EXIT_OK ? FILL_AGAIN : FILL_FAILED;
+}
+
 // More of the file into the window, the rows before stream->at dropped.
-bool Fill(CsvRowStream* s, Problems* problems, std::string* error)
+Filled Fill(CsvRowStream* s, Problems* problems, std::string* error)
 {
     std::string piece;
     bool skipBom = !s->cp932 && ftell(s->file) == 0;
     if (!ReadLines(s->file, s->path, &s->raw, &piece, &s->end, error))
-        return false;
+        return FILL_FAILED;
     if (skipBom && piece.compare(0, 3, kBom) == 0)
         piece.erase(0, 3);
+    if (!s->cp932 && s->checking) {
+        Filled checked = CheckPiece(s, piece, problems, error);
+        if (checked != FILLED)
+            return checked;
+    }
     s->text.erase(0, s->at);
     s->at = 0;
     if (!s->cp932) {
         s->text += piece;
-        return true;
+        return FILLED;
     }
     std::string utf8, what;
     if (!Cp932ToUtf8(piece, "", &utf8, &what)) {
@@ -224,11 +251,11 @@ bool Fill(CsvRowStream* s, Problems* problems, std::string* error)
         // what is ": line L, column C: what", no name before it.
         Cp932ToUtf8(std::string(s->linesBefore, '\n') + piece, "", &utf8, &what);
         AddError(problems, 0, 0, "", what.substr(2) + " (read as code page 932)");
-        return false;
+        return FILL_FAILED;
     }
     s->linesBefore += CountLineEnds(piece, 0);
     s->text += utf8;
-    return true;
+    return FILLED;
 }
 
 }   // namespace
@@ -240,7 +267,7 @@ CsvRowStream::~CsvRowStream()
 }
 
 int OpenCsvRows(CsvRowStream* s, const std::string& path, TextEncoding encoding, Problems* problems,
-                std::string* error)
+                std::string* error, bool asRead)
 {
     s->path = path;
     s->file = fopen(path.c_str(), "rb");
@@ -248,17 +275,24 @@ int OpenCsvRows(CsvRowStream* s, const std::string& path, TextEncoding encoding,
         *error = path + ": " + strerror(errno);
         return KIV_EXIT_READ;
     }
+    s->encoding = encoding;
     s->cp932 = encoding == ENCODING_CP932;
     if (!s->cp932) {
         char head[3] = {};
-        bool bom = fread(head, 1, 3, s->file) == 3 && memcmp(head, kBom, 3) == 0;
+        s->bom = fread(head, 1, 3, s->file) == 3 && memcmp(head, kBom, 3) == 0;
         rewind(s->file);
+    }
+    if (!s->cp932 && asRead) {
+        int rc = RewindCsvRows(s, error);
+        s->checking = true;
+        return rc;
+    }
+    if (!s->cp932) {
         size_t bad = 0;
-        if (FirstNonUtf8LineOf(s->file, path, bom, &bad, error) != KIV_EXIT_OK)
+        if (FirstNonUtf8LineOf(s->file, path, s->bom, &bad, error) != KIV_EXIT_OK)
             return KIV_EXIT_READ;
-        if (bad && (encoding == ENCODING_UTF8 || bom)) {
-            AddError(problems, bad, 0, "",
-                     "bytes that are not UTF-8 (a file in code page 932 needs --encoding cp932)");
+        if (bad && (encoding == ENCODING_UTF8 || s->bom)) {
+            AddError(problems, bad, 0, "", kNotUtf8);
             s->end = true;
             return KIV_EXIT_OK;
         }
@@ -275,6 +309,7 @@ int RewindCsvRows(CsvRowStream* s, std::string* error)
     s->line = 1;
     s->linesBefore = 0;
     s->end = false;
+    s->checking = false;   // a second pass reads what the first found
     if (fseek(s->file, 0, SEEK_SET) != 0) {
         *error = s->path + ": " + strerror(errno);
         return KIV_EXIT_READ;
@@ -292,8 +327,9 @@ CsvNext NextCsvRow(CsvRowStream* s, CsvRow* row, Problems* problems, std::string
         bool whole = s->at < s->text.size() && TakeRow(s->text, i, &line, row, &tried);
         // A row that reaches the window's end may go on in the file.
         if (s->at == s->text.size() || (i == s->text.size() && !s->end)) {
-            if (!Fill(s, problems, error))
-                return CSV_FAILED;
+            Filled filled = Fill(s, problems, error);
+            if (filled != FILLED)
+                return filled == FILL_AGAIN ? CSV_AGAIN : CSV_FAILED;
             continue;
         }
         if (!whole) {

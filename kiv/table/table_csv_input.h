@@ -51,20 +51,29 @@ struct CsvRowStream {
     size_t line = 1;          // its line
     size_t linesBefore = 0;   // line ends decoded before text's last piece, for a decoding error's line
     bool end = false;         // the whole file is in text
+    // Found as the rows are read: UTF-8 is taken while each piece is UTF-8.
+    bool checking = false;
+    TextEncoding encoding = ENCODING_DETECT;
+    bool bom = false;
     ~CsvRowStream();
 };
 
 // Opens path and finds its encoding as DecodeCsvText does, reading the file
 // once for that when it may be UTF-8. KIV_EXIT_READ with *error when it
 // cannot be read; a file that is not in the encoding adds a problem and
-// leaves the stream with no rows.
+// leaves the stream with no rows. With asRead the encoding is found by the
+// first pass instead: see CSV_AGAIN.
 int OpenCsvRows(CsvRowStream* stream, const std::string& path, TextEncoding encoding, Problems* problems,
-                std::string* error);
-// The first row again, for a second pass over the same file.
+                std::string* error, bool asRead = false);
+// The first row again, for a second pass over the same file; the encoding
+// is the one found.
 int RewindCsvRows(CsvRowStream* stream, std::string* error);
 
-enum CsvNext { CSV_ROW, CSV_DONE, CSV_FAILED };
+enum CsvNext { CSV_ROW, CSV_DONE, CSV_FAILED, CSV_AGAIN };
 // The next row as SplitCsvRows gives it. CSV_FAILED after a read error
 // (*error) or bytes that are no character (a problem); a quote never closed
-// gives its row with the problem, and then CSV_DONE.
+// gives its row with the problem, and then CSV_DONE. A stream opened asRead
+// gives CSV_AGAIN when a piece turns out not to be UTF-8 in a file that may
+// be code page 932: the rows given so far are void, and the next is the
+// first again, read as code page 932.
 CsvNext NextCsvRow(CsvRowStream* stream, CsvRow* row, Problems* problems, std::string* error);

@@ -188,16 +188,23 @@ void Put(KcsvSink* sink, const std::string& record)
 }
 
 // The first pass: the rows' count and the titles, or what keeps the rows
-// from being read. A file that is no text of its encoding is only that.
+// from being read. A file that is no text of its encoding is only that. The
+// pass also finds the encoding, and counts again from the first row when
+// the file turns out to be in code page 932.
 int CountRows(CsvRowStream* csv, CsvRow* titles, long* rows, Problems* problems, std::string* error)
 {
     CsvRow row;
     *rows = 0;
-    for (CsvNext next; (next = NextCsvRow(csv, &row, problems, error)) != CSV_DONE; ++*rows) {
+    for (CsvNext next; (next = NextCsvRow(csv, &row, problems, error)) != CSV_DONE;) {
         if (next == CSV_FAILED)
             return error->empty() ? KIV_EXIT_CONVERT : KIV_EXIT_READ;
+        if (next == CSV_AGAIN) {
+            *rows = 0;
+            continue;
+        }
         if (*rows == 0)
             *titles = row;
+        ++*rows;
     }
     return KIV_EXIT_OK;
 }
@@ -308,7 +315,7 @@ int BuildTable(const std::string& csvPath, const TableReadOptions& options, Kcsv
         TakeDesktopSlots(&model);
     CsvRowStream csv;
     if (rc == KIV_EXIT_OK)
-        rc = OpenCsvRows(&csv, csvPath, options.encoding, problems, error);
+        rc = OpenCsvRows(&csv, csvPath, options.encoding, problems, error, true);
     if (rc != KIV_EXIT_OK)
         return rc;
     CsvRow titles;
@@ -384,7 +391,9 @@ int TableCsvToKcsvFile(const std::string& csvPath, const std::string& outPath,
     int stageRc = StageOpen(&stage, FolderOf(outPath), &stageError);
     if (stageRc == KIV_EXIT_OK) {
         staged = StageName(&stage, "");
-        if (OpenBackgroundFile(&file, staged))
+        // Written by this thread: a record takes less than a hand-off to a
+        // writer that must wait for its turn on a busy machine.
+        if (OpenBackgroundFile(&file, staged, false))
             sink.file = &file;
         else
             sink.writeError = errno;
