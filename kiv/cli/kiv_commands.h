@@ -23,6 +23,10 @@ struct CommonOptions {
     std::string command;   // the command's name, for the trace
 };
 
+// A signal held since kiv could no longer cancel, taken once what it waited
+// for is done: its status, said with what follows the cancel message; 0 when
+// none came, with the signals let in again.
+int HeldSignalStatus(const std::string& said);
 int ReceiveCommand(const CommonOptions& o, const std::string& outPath);
 int SendCommand(const CommonOptions& o, const std::string& inPath);
 int PortsCommand(void);

@@ -43,9 +43,8 @@ int TransferStatus(const TransferRequest& request, const TransferOutcome& out)
     return KIV_EXIT_OK;
 }
 
-// A signal held since the engine could no longer cancel, taken once what it
-// waited for is done: its status, said with what follows the cancel
-// message; 0 when none came, with the signals let in again.
+}   // namespace
+
 int HeldSignalStatus(const std::string& said)
 {
     int signo = TakeHeldSignal();
@@ -56,8 +55,6 @@ int HeldSignalStatus(const std::string& said)
     Complain(CancelMessage(signo) + said);
     return 128 + signo;
 }
-
-}   // namespace
 
 int LinkTransfer(const CommonOptions& o, bool sending, const std::vector<uint8_t>& block,
                  std::vector<uint8_t>* received)

@@ -59,19 +59,6 @@ int Ask(const std::string& line, const std::string& wait, bool yes)
     return status;
 }
 
-// The held signal, if one came since the receive: its status, said with
-// what is kept; else the signals are let in again.
-int TakeHeld(const std::string& kept)
-{
-    int signo = TakeHeldSignal();
-    if (signo == 0) {
-        ReleaseTerminationSignals();
-        return KIV_EXIT_OK;
-    }
-    Complain(CancelMessage(signo) + kept);
-    return 128 + signo;
-}
-
 std::string LinkKind(const CommonOptions& o)
 {
     PortParams params;
@@ -103,11 +90,11 @@ int PullToArchive(const CommonOptions& o, const std::string& csv, long* id)
         std::string kept = KeepBlock(std::string(block.begin(), block.end()), csv);
         Complain(kept.empty() ? "the received block could not be saved anywhere"
                               : "the received block is kept in " + kept);
-        int held = TakeHeld("");
+        int held = HeldSignalStatus("");
         return held ? held : status;
     }
     Complain("pulled into the archive as version " + std::to_string(*id));
-    return TakeHeld("; the table is in the archive as version " + std::to_string(*id));
+    return HeldSignalStatus("; the table is in the archive as version " + std::to_string(*id));
 }
 
 // The block the handheld took, stored as a version sent to it: its link is
@@ -187,7 +174,7 @@ int SyncCommand(const CommonOptions& o, const SyncArgs& a)
     // The merge's commit holds the signals until the program exits: one
     // that came meanwhile stops the round here, with the merged CSV in place.
     if (status == KIV_EXIT_OK || status == 1) {
-        int held = TakeHeld("; the merged CSV is in place, nothing was sent");
+        int held = HeldSignalStatus("; the merged CSV is in place, nothing was sent");
         status = held ? held : status;
     }
     if (status == 1)
@@ -211,6 +198,6 @@ int SyncCommand(const CommonOptions& o, const SyncArgs& a)
         status = RecordTablePush(a.csv, id, hash);
     if (status == KIV_EXIT_OK)
         Complain("sent, archived as version " + std::to_string(id) + ", the CSV's base now");
-    int held = TakeHeld("; the round was complete");
+    int held = HeldSignalStatus("; the round was complete");
     return held ? held : status;
 }
