@@ -7,12 +7,17 @@
 // text with Japanese characters, a number, a date, a note, a picture), a
 // picture in every tenth record (100 distinct ones); the second version
 // changes three records. The last column is the growth of the time per 10x
-// records, which stays near 10 when the cost per record is flat.
+// records, which stays near 10 when the cost per record is flat. Then the
+// archive's bytes per version over a run of versions, each with three more
+// records changed, beside the same versions' CSV committed to git.
 //
-//   kivbench_scale [ROWS[,ROWS...] [--keep | --only STEP[,STEP...]]]   (default 1000,10000,100000)
+//   kivbench_scale [ROWS[,ROWS...]] [--keep] [--only STEP[,STEP...]] [--no-pictures] [--versions N]
+//   (default 1000,10000,100000 and 100 versions)
 //   --keep leaves the tables in the folder it names (made in $TMPDIR, or /tmp);
-//   --only runs the floors and the steps named (from-csv brings its peer
-//   along, and to-csv runs once, untimed, to write its CSV).
+//   --only runs the floors and the steps named (from-csv brings its peers
+//   along, and to-csv runs once, untimed, to write its CSV; "versions" names
+//   the run of versions);
+//   --no-pictures makes the picture cells empty.
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -22,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -33,6 +39,7 @@ namespace {
 
 const int kPictures = 100;
 const size_t kPictureBytes = 512;
+bool g_pictures = true;
 
 struct Child {
     double seconds = -1;
@@ -107,7 +114,9 @@ std::string Csv(const std::string& dir, int rows, const std::vector<int>& change
                  "\"\x8e\x52\x93\x63 \x91\xbe\x98\x59 %d\",\"%d.%02d\",\"%04d/%02d/%02d\",\"note "
                  "%d%s\",\"%s\"\r\n",
                  r, r * 37, r % 100, 1990 + r % 30, 1 + r % 12, 1 + r % 28, r % 977, change ? " changed" : "",
-                 r % 10 == 0 ? (dir + "/pic" + std::to_string(r / 10 % kPictures) + ".png").c_str() : "");
+                 g_pictures && r % 10 == 0
+                     ? (dir + "/pic" + std::to_string(r / 10 % kPictures) + ".png").c_str()
+                     : "");
         csv += line;
     }
     return csv;
@@ -129,34 +138,103 @@ bool MakeVersion(const std::string& dir, int rows, const std::vector<int>& chang
     return WriteFile(out, std::string(block.begin(), block.end()));
 }
 
-// Both versions into a fresh archive, as pull stores them; what each added
-// to the archive's size.
+// One version into the archive at path, as pull stores it.
+bool ArchiveOne(const std::string& path, const std::string& version)
+{
+    FILE* f = fopen(version.c_str(), "rb");
+    std::string kcsv;
+    char buf[65536];
+    for (size_t n; f && (n = fread(buf, 1, sizeof buf, f)) > 0;)
+        kcsv.append(buf, n);
+    if (f)
+        fclose(f);
+    DecodedTable table;
+    ArchiveEntry entry;
+    entry.pulled = ArchiveNow();
+    entry.port = "bench";
+    entry.link = "cable";
+    std::string error;
+    if (!f || !DecodeTable(kcsv, &table, &error) || !ArchiveTable(path, kcsv, table, &entry, &error)) {
+        fprintf(stderr, "kivbench_scale: the archive: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+long SizeOf(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? (long)st.st_size : 0;
+}
+
+// Both versions into a fresh archive; what each added to the archive's size.
 bool Archive(const std::string& path, const std::vector<std::string>& versions, int rows)
 {
     long size = 0;
     for (const std::string& v : versions) {
-        FILE* f = fopen(v.c_str(), "rb");
-        std::string kcsv;
-        char buf[65536];
-        for (size_t n; f && (n = fread(buf, 1, sizeof buf, f)) > 0;)
-            kcsv.append(buf, n);
-        if (f)
-            fclose(f);
-        DecodedTable table;
-        ArchiveEntry entry;
-        entry.pulled = ArchiveNow();
-        entry.port = "bench";
-        entry.link = "cable";
-        std::string error;
-        if (!DecodeTable(kcsv, &table, &error) || !ArchiveTable(path, kcsv, table, &entry, &error)) {
-            fprintf(stderr, "kivbench_scale: the archive: %s\n", error.c_str());
+        if (!ArchiveOne(path, v))
             return false;
-        }
-        struct stat st;
-        long now = stat(path.c_str(), &st) == 0 ? (long)st.st_size : 0;
+        long now = SizeOf(path);
         printf("%7d: %-21s %9.1f KB\n", rows, size ? "archive, 2nd version" : "archive, 1st version",
                (now - size) / 1024.0);
         size = now;
+    }
+    fflush(stdout);
+    return true;
+}
+
+// The bytes of every file under dir.
+long BytesUnder(const std::string& dir)
+{
+    std::string command = "du -sb '" + dir + "' 2>/dev/null";
+    FILE* p = popen(command.c_str(), "r");
+    long bytes = 0;
+    if (p && fscanf(p, "%ld", &bytes) != 1)
+        bytes = 0;
+    if (p)
+        pclose(p);
+    return bytes;
+}
+
+// count versions, each with three more records changed than the one before,
+// stored in one archive one after another, and (where git is on the machine)
+// the same versions' CSV committed to a repository packed by git gc at the
+// end: the bytes of the first version and of each later one on average.
+bool Versions(const std::string& dir, int rows, int count, bool git)
+{
+    std::string archive = dir + "/versions.sqlite", repo = dir + "/git", csv = dir + "/t.txt";
+    std::string quiet = " >/dev/null 2>&1";
+    if (git && system(("git init -q '" + repo + "'" + quiet).c_str()) != 0)
+        git = false;
+    std::vector<int> changed;
+    long archiveFirst = 0, gitFirst = 0;
+    for (int v = 0; v < count; v++) {
+        // 7919 is prime to every power of ten: the records changed are distinct.
+        for (int i = 0; v > 0 && i < 3; i++)
+            changed.push_back((int)(((long long)(v * 3 + i) * 7919) % rows));
+        std::sort(changed.begin(), changed.end());
+        if (!MakeVersion(dir, rows, changed, dir + "/vn.kcsv") || !ArchiveOne(archive, dir + "/vn.kcsv"))
+            return false;
+        std::string commit = "cp '" + csv + "' '" + repo + "/table.csv' && git -C '" + repo +
+                             "' add table.csv && git -C '" + repo +
+                             "' -c user.name=bench -c user.email=bench@localhost commit -q -m v" +
+                             std::to_string(v);
+        if (git && system((commit + quiet).c_str()) != 0)
+            git = false;
+        if (v == 0) {
+            archiveFirst = SizeOf(archive);
+            if (git && system(("git -C '" + repo + "' gc -q" + quiet).c_str()) == 0)
+                gitFirst = BytesUnder(repo + "/.git/objects");
+        }
+    }
+    long archiveAll = SizeOf(archive);
+    double later = count > 1 ? count - 1 : 1;
+    printf("%7d: %-21s %9.1f KB first, %7.2f KB each of %d more\n", rows, "archive, versions",
+           archiveFirst / 1024.0, (archiveAll - archiveFirst) / 1024.0 / later, count - 1);
+    if (git && system(("git -C '" + repo + "' gc -q" + quiet).c_str()) == 0) {
+        long gitAll = BytesUnder(repo + "/.git/objects");
+        printf("%7d: %-21s %9.1f KB first, %7.2f KB each of %d more\n", rows, "git, versions (peer)",
+               gitFirst / 1024.0, (gitAll - gitFirst) / 1024.0 / later, count - 1);
     }
     fflush(stdout);
     return true;
@@ -182,8 +260,13 @@ const char kPythonCsv[] = "import csv, sys\n"
                           "    for row in csv.reader(f):\n"
                           "        w.writerow(row)\n";
 const char kPythonStep[] = "Python's csv (peer)";
+const char kSqliteStep[] = "sqlite3 .import (peer)";
 
 std::string Kiv() { return KIV_PATH; }
+
+// The system's interpreter where there is one: a version manager's shim on
+// the path adds a second of its own to every run.
+std::string Python() { return access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3"; }
 
 const Step kSteps[] = {
     {"cat of the Kcsv file (floor)",
@@ -216,9 +299,25 @@ const Step kSteps[] = {
      false},
     {kPythonStep,
      [](const std::string& d) {
-         return std::vector<std::string>{"python3", "-c", kPythonCsv, d + "/csv/v1.csv", d + "/python.csv"};
+         return std::vector<std::string>{Python(), "-c", kPythonCsv, d + "/csv/v1.csv", d + "/python.csv"};
      },
      false},
+    {kSqliteStep,
+     [](const std::string& d) {
+         return std::vector<std::string>{"sh", "-c",
+                                         "rm -f '" + d + "/peer.sqlite' && sqlite3 '" + d +
+                                             "/peer.sqlite' \".import --csv '" + d + "/csv/v1.csv' t\""};
+     },
+     false},
+    // A pull's archiving step as kiv runs it on a table it has not seen.
+    {"archive add",
+     [](const std::string& d) {
+         return std::vector<std::string>{"sh", "-c",
+                                         "rm -f '" + d + "/added.sqlite' && '" + Kiv() +
+                                             "' archive add --archive '" + d + "/added.sqlite' '" + d +
+                                             "/v1.kcsv'"};
+     },
+     true},
     {"show",
      [](const std::string& d) {
          return std::vector<std::string>{Kiv(), "show", "--width", "0", d + "/v1.kcsv"};
@@ -242,11 +341,33 @@ const Step kSteps[] = {
 int main(int argc, char** argv)
 {
     std::vector<int> sizes;
-    for (const char* p = argc > 1 ? argv[1] : "1000,10000,100000"; *p;) {
-        char* end;
-        sizes.push_back((int)strtol(p, &end, 10));
-        p = *end == ',' ? end + 1 : end;
+    std::vector<std::string> only;
+    bool keep = false;
+    int versions = 100;
+    for (int a = 1; a < argc; a++) {
+        std::string arg = argv[a];
+        if (arg == "--keep") {
+            keep = true;
+        } else if (arg == "--no-pictures") {
+            g_pictures = false;
+        } else if (arg == "--versions" && a + 1 < argc) {
+            versions = atoi(argv[++a]);
+        } else if (arg == "--only" && a + 1 < argc) {
+            for (const char* p = argv[++a]; *p;) {
+                const char* comma = strchr(p, ',');
+                only.emplace_back(p, comma ? (size_t)(comma - p) : strlen(p));
+                p = comma ? comma + 1 : p + strlen(p);
+            }
+        } else {
+            for (const char* p = argv[a]; *p;) {
+                char* end;
+                sizes.push_back((int)strtol(p, &end, 10));
+                p = *end == ',' ? end + 1 : end;
+            }
+        }
     }
+    if (sizes.empty())
+        sizes = {1000, 10000, 100000};
     // In $TMPDIR when set: 1 000 000 records take about 1 GB with the pictures.
     const char* tmp = getenv("TMPDIR");
     std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/kivbench-scale-XXXXXX";
@@ -255,19 +376,12 @@ int main(int argc, char** argv)
         return 1;
     printf("%-30s %9s %11s %9s %8s\n", "records: step", "seconds", "peak MB", "x floor", "growth");
     std::map<std::string, double> before;
-    bool python = OnPath("python3");
-    std::vector<std::string> only;
-    if (argc > 3 && std::string(argv[2]) == "--only")
-        for (const char* p = argv[3]; *p;) {
-            const char* comma = strchr(p, ',');
-            only.emplace_back(p, comma ? (size_t)(comma - p) : strlen(p));
-            p = comma ? comma + 1 : p + strlen(p);
-        }
+    bool python = OnPath(Python()), sqlite = OnPath("sqlite3"), git = OnPath("git");
     auto chosen = [&only](const std::string& name) {
         if (only.empty() || name.find("(floor)") != std::string::npos)
             return true;
         for (const std::string& o : only)
-            if (name == o || (o == "from-csv" && name == kPythonStep))
+            if (name == o || (o == "from-csv" && (name == kPythonStep || name == kSqliteStep)))
                 return true;
         return false;
     };
@@ -294,10 +408,14 @@ int main(int argc, char** argv)
             printf("%7d: %-21s %9.1f MB\n", rows, "the Kcsv file", st.st_size / 1e6);
         double floor = 0;
         for (const Step& s : kSteps) {
-            if (s.name == std::string(kPythonStep) && !python)
+            if ((s.name == std::string(kPythonStep) && !python) ||
+                (s.name == std::string(kSqliteStep) && !sqlite))
                 continue;
-            // from-csv reads the table CSV that to-csv writes.
-            if (!chosen(s.name) && s.name == std::string("to-csv") && chosen("from-csv"))
+            if (!g_pictures && s.name == std::string("cp of the pictures (floor)"))
+                continue;
+            // from-csv and its peers read the table CSV that to-csv writes.
+            if (!chosen(s.name) && s.name == std::string("to-csv") &&
+                (chosen("from-csv") || chosen(kSqliteStep)))
                 Run(s.args(dir));
             if (!chosen(s.name))
                 continue;
@@ -323,9 +441,21 @@ int main(int argc, char** argv)
         if (python && before["from-csv"] > 0 && before[kPythonStep] > 0)
             printf("%7d: from-csv takes %.2fx the time of Python's csv\n", rows,
                    before["from-csv"] / before[kPythonStep]);
+        if (sqlite && before["from-csv"] > 0 && before[kSqliteStep] > 0)
+            printf("%7d: from-csv takes %.2fx the time of sqlite3 .import\n", rows,
+                   before["from-csv"] / before[kSqliteStep]);
         fflush(stdout);
+        if (versions > 0 && chosen("versions")) {
+            fflush(stdout);
+            pid_t maker = fork();
+            if (maker == 0)
+                _exit(Versions(dir, rows, versions, git) ? 0 : 1);
+            int made = 1;
+            if (maker < 0 || waitpid(maker, &made, 0) != maker || !WIFEXITED(made) || WEXITSTATUS(made) != 0)
+                return 1;
+        }
     }
-    if (argc > 2 && std::string(argv[2]) == "--keep") {
+    if (keep) {
         printf("kept in %s\n", root.c_str());
         return 0;
     }
