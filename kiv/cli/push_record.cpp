@@ -12,15 +12,6 @@
 
 namespace {
 
-const char kRecordSuffix[] = ".kiv-files";
-
-std::string Stem(const std::string& path)
-{
-    size_t slash = path.find_last_of('/'), dot = path.find_last_of('.');
-    bool ext = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-    return ext ? path.substr(0, dot) : path;
-}
-
 // schema with its base line naming version and hash (put after the rows
 // line when it has none); unchanged when it has neither.
 std::string WithBase(std::string schema, long version, const std::string& hash)
@@ -40,22 +31,15 @@ std::string WithBase(std::string schema, long version, const std::string& hash)
 
 int RecordTablePush(const std::string& csv, long version, const std::string& hash)
 {
-    std::string dir = FolderOf(csv), name = LeafOf(Stem(csv)), error, record, schema, kept;
-    std::string recordPath = JoinPath(dir, name + kRecordSuffix), schemaPath = Stem(csv) + ".schema";
-    bool listed = ReadWholeFile(recordPath, &record, &error) == KIV_EXIT_OK;
+    std::string dir = FolderOf(csv), name = LeafOf(Stem(csv)), error, schema;
+    std::string schemaPath = Stem(csv) + ".schema";
     const std::string copies[] = {name + ".merge-base.csv", name + ".merge-base.schema"};
+    auto copy = [&](const std::string& entry) { return entry == copies[0] || entry == copies[1]; };
     std::vector<std::string> gone;
-    for (size_t at = 0; listed && at < record.size();) {
-        size_t end = record.find('\n', at);
-        end = end == std::string::npos ? record.size() : end;
-        std::string entry = record.substr(at, end - at);
-        if (entry == copies[0] || entry == copies[1]) {
+    EachSetRecordEntry(dir, name, name, [&](const std::string& entry) {
+        if (copy(entry))
             gone.push_back(entry);
-            record.erase(at, end + 1 - at);
-        } else {
-            at = end + 1;
-        }
-    }
+    });
     if (version && ReadWholeFile(schemaPath, &schema, &error) != KIV_EXIT_OK) {
         Complain(error + "; its base could not be renewed");
         return KIV_EXIT_READ;
@@ -66,7 +50,8 @@ int RecordTablePush(const std::string& csv, long version, const std::string& has
     Staging stage;
     int rc = StageOpen(&stage, dir, &error);
     if (rc == KIV_EXIT_OK && !gone.empty())
-        rc = StageWrite(&stage, recordPath, record.data(), record.size(), &error);
+        rc = StageSetRecordKeeping(
+            &stage, dir, name, name, [&](const std::string& entry) { return !copy(entry); }, &error);
     if (rc == KIV_EXIT_OK && renewed != schema)
         rc = StageWrite(&stage, schemaPath, renewed.data(), renewed.size(), &error);
     for (const std::string& entry : gone)

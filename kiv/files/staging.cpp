@@ -39,6 +39,13 @@ std::string JoinPath(const std::string& folder, const std::string& leaf)
     return folder.back() == '/' ? folder + leaf : folder + "/" + leaf;
 }
 
+std::string Stem(const std::string& path)
+{
+    size_t slash = path.find_last_of('/'), dot = path.find_last_of('.');
+    bool ext = dot != std::string::npos && (slash == std::string::npos ? dot > 0 : dot > slash + 1);
+    return ext ? path.substr(0, dot) : path;
+}
+
 namespace {
 
 std::string Reason(int err) { return strerror(err); }
@@ -713,24 +720,23 @@ void EachFinalPath(const Staging* stage, Fn fn)
         pictures();
 }
 
-}   // namespace
-
-int StageSetRecord(Staging* stage, const std::string& dir, const std::string& name, const std::string& base,
-                   bool force, std::string* error)
+// A record staged as path, one entry a line, written as each hands them
+// to its put: a job of many pictures holds none of them. The staged file's
+// path goes to *staged.
+template <typename Each>
+int StageRecordLines(Staging* stage, const std::string& path, Each each, std::string* staged,
+                     std::string* error)
 {
-    std::string prefix = JoinPath(dir, "");
-    std::string path = JoinPath(dir, name + kRecordSuffix);
-    std::string staged = StageName(stage, ""), leaf = LeafOf(staged);
+    *staged = StageName(stage, "");
+    std::string leaf = LeafOf(*staged);
     int fd = openat(stage->lockFd, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     FILE* f = fd < 0 ? nullptr : fdopen(fd, "w");
     if (fd >= 0 && !f)
         close(fd);
     bool ok = f != nullptr;
-    // Written as the paths come: a job of many pictures holds none of them.
-    EachFinalPath(stage, [&](const std::string& finalPath) {
-        if (ok && finalPath.compare(0, prefix.size(), prefix) == 0 &&
-            RecordEntry(finalPath.substr(prefix.size()), base))
-            ok = fprintf(f, "%s\n", finalPath.c_str() + prefix.size()) >= 0;
+    each([&](const std::string& entry) {
+        if (ok)
+            ok = fprintf(f, "%s\n", entry.c_str()) >= 0;
     });
     int err = errno;
     if (f && fclose(f) != 0 && ok) {
@@ -742,6 +748,61 @@ int StageSetRecord(Staging* stage, const std::string& dir, const std::string& na
         *error = "cannot write " + path + ": " + Reason(err);
         return KIV_EXIT_WRITE;
     }
+    return KIV_EXIT_OK;
+}
+
+}   // namespace
+
+std::string SetRecordPath(const std::string& dir, const std::string& name)
+{
+    return JoinPath(dir, name + kRecordSuffix);
+}
+
+void EachSetRecordEntry(const std::string& dir, const std::string& name, const std::string& base,
+                        const std::function<void(const std::string&)>& fn)
+{
+    int fd = open(SetRecordPath(dir, name).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    EachRecordEntry(fd, base, fn);
+}
+
+int StageSetRecordKeeping(Staging* stage, const std::string& dir, const std::string& name,
+                          const std::string& base, const std::function<bool(const std::string&)>& keep,
+                          std::string* error)
+{
+    std::string path = SetRecordPath(dir, name), staged;
+    int rc = StageRecordLines(
+        stage, path,
+        [&](const std::function<void(const std::string&)>& put) {
+            EachRecordEntry(OpenBelow(stage, path), base, [&](const std::string& entry) {
+                if (keep(entry))
+                    put(entry);
+            });
+        },
+        &staged, error);
+    if (rc != KIV_EXIT_OK)
+        return rc;
+    stage->record = path;
+    StageAdd(stage, staged, path);
+    return KIV_EXIT_OK;
+}
+
+int StageSetRecord(Staging* stage, const std::string& dir, const std::string& name, const std::string& base,
+                   bool force, std::string* error)
+{
+    std::string prefix = JoinPath(dir, "");
+    std::string path = SetRecordPath(dir, name), staged;
+    int rc = StageRecordLines(
+        stage, path,
+        [&](const std::function<void(const std::string&)>& put) {
+            EachFinalPath(stage, [&](const std::string& finalPath) {
+                if (finalPath.compare(0, prefix.size(), prefix) == 0 &&
+                    RecordEntry(finalPath.substr(prefix.size()), base))
+                    put(finalPath.substr(prefix.size()));
+            });
+        },
+        &staged, error);
+    if (rc != KIV_EXIT_OK)
+        return rc;
     if (force) {
         // Only force asks what was written: the few files by their paths, a
         // picture by its staged copy.
@@ -866,26 +927,22 @@ void TakeBack(const Staging* stage, const PictureTarget& target, const Added& ad
 
 // The staged pictures into place: their folder in one rename when the
 // pictures' folder does not exist, else each picture in the order staged.
-bool MovePictures(const Staging* stage, const PictureTarget& target, bool force, Added* added,
-                  std::vector<std::string>* written, std::string* error)
+bool MovePictures(Staging* stage, const PictureTarget& target, bool force, Added* added, std::string* error)
 {
     if (stage->pictures == 0)
         return true;
     if (target.folder < 0) {
-        if (written)
-            EachPicture(stage, true, [&](const std::string& leaf, size_t) {
-                written->push_back(JoinPath(stage->pictureFolder, leaf));
-                return true;
-            });
         if (!MoveIntoPlace(stage->lockFd, kPicturesLeaf, target.parent, target.leaf, false)) {
             *error = errno == EEXIST ? stage->pictureFolder + " exists (give --force to replace it)"
                                      : "cannot write in " + stage->pictureFolder + ": " + Reason(errno);
             return false;
         }
         added->folder = true;
+        stage->picturesWhole = true;
         return true;
     }
     added->pictures.assign(stage->pictures, false);
+    stage->placed.assign(stage->pictures, false);
     return EachPicture(stage, true, [&](const std::string& leaf, size_t i) {
         struct stat st;
         bool existed = StatAt(target.folder, leaf, &st);
@@ -896,8 +953,7 @@ bool MovePictures(const Staging* stage, const PictureTarget& target, bool force,
             return false;
         }
         added->pictures[i] = !existed;
-        if (written)
-            written->push_back(path);
+        stage->placed[i] = true;
         return true;
     });
 }
@@ -939,10 +995,9 @@ int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, s
     // A rename that fails part-way takes back the files this job added, so
     // the job leaves nothing; files it replaced under --force stay replaced.
     Added added;
-    std::vector<std::string> moved;
     for (size_t i = 0; i <= stage->moves.size(); i++) {
         if (i == std::min(stage->picturesAt, stage->moves.size()) &&
-            !MovePictures(stage, target, force, &added, written ? &moved : nullptr, error)) {
+            !MovePictures(stage, target, force, &added, error)) {
             TakeBack(stage, target, added);
             return KIV_EXIT_WRITE;
         }
@@ -963,18 +1018,39 @@ int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, s
         }
         if (!existed)
             added.files.emplace_back(folder, leaf);
-        if (written && m.second != stage->record)
-            moved.push_back(m.second);
     }
     RemoveStale(stage, &places);
     // Renames reach the disk only with their folders.
     for (const auto& f : places.open)
         fsync(f.second);
-    if (written && written->empty())
-        written->swap(moved);
-    else if (written)
-        written->insert(written->end(), moved.begin(), moved.end());
+    if (written)
+        StageEachWritten(stage, [written](const std::string& path) { written->push_back(path); });
     return KIV_EXIT_OK;
+}
+
+void StageEachWritten(const Staging* stage, const std::function<void(const std::string&)>& fn)
+{
+    // A picture folder moved whole holds what it held staged; otherwise the
+    // marks say which listed pictures moved and which were kept.
+    auto pictures = [&](const std::vector<bool>& marks, bool whole) {
+        EachPicture(stage, whole, [&](const std::string& leaf, size_t i) {
+            if (whole || (i < marks.size() && marks[i]))
+                fn(JoinPath(stage->pictureFolder, leaf));
+            return true;
+        });
+    };
+    for (size_t i = 0; i <= stage->moves.size(); i++) {
+        if (i == std::min(stage->picturesAt, stage->moves.size()) && stage->pictures > 0)
+            pictures(stage->placed, stage->picturesWhole);
+        if (i == stage->moves.size())
+            break;
+        if (stage->moves[i].second != stage->record)
+            fn(stage->moves[i].second);
+    }
+    for (const std::string& path : stage->keptFiles)
+        fn(path);
+    if (!stage->keptPictures.empty())
+        pictures(stage->keptPictures, false);
 }
 
 void StageClose(Staging* stage)
@@ -1004,6 +1080,10 @@ void StageClose(Staging* stage)
     stage->pictureFolder.clear();
     stage->pictures = 0;
     stage->picturesAt = SIZE_MAX;
+    stage->picturesWhole = false;
+    stage->placed.clear();
+    stage->keptPictures.clear();
+    stage->keptFiles.clear();
     stage->moves.clear();
     stage->stale.clear();
     stage->record.clear();
@@ -1047,10 +1127,10 @@ std::unordered_set<std::string> RecordedInside(const Staging* stage, const std::
 // Files of the picture folder that an earlier job wrote (a record beside it
 // names them) with the very bytes staged now stay as they are, and their
 // staged copies are not moved: the exports of one version, a page and its
-// table CSV, share one picture folder. Returns their paths.
-std::vector<std::string> KeepRecordedPictures(Staging* stage, const std::string& folder)
+// table CSV, share one picture folder. The stage notes what it kept, for
+// StageEachWritten: the few files by their paths, the pictures by a mark.
+void KeepRecordedPictures(Staging* stage, const std::string& folder)
 {
-    std::vector<std::string> kept;
     std::string inside = JoinPath(folder, "");
     std::unordered_set<std::string> recorded;
     bool read = false;
@@ -1069,20 +1149,20 @@ std::vector<std::string> KeepRecordedPictures(Staging* stage, const std::string&
             close(placed);
         }
         if (same) {
-            kept.push_back(m.second);
+            stage->keptFiles.push_back(m.second);
             stage->moves.erase(stage->moves.begin() + (long)i);
         } else {
             i++;
         }
     }
     if (stage->pictures == 0 || stage->pictureFolder != folder)
-        return kept;
+        return;
     // A kept picture's staged copy goes, so the commit does not move it.
     Places places(stage);
     std::string probe, ignored;
     int at = ParentOf(&places, JoinPath(folder, "x"), &probe, &ignored);
     if (at >= 0)
-        EachPicture(stage, true, [&](const std::string& leaf, size_t) {
+        EachPicture(stage, true, [&](const std::string& leaf, size_t i) {
             int placed = openat(at, leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
             if (placed < 0)
                 return true;
@@ -1096,13 +1176,13 @@ std::vector<std::string> KeepRecordedPictures(Staging* stage, const std::string&
                              : -1;
             if (staged >= 0 && SameBytes(staged, placed)) {
                 unlinkat(stage->picturesFd, leaf.c_str(), 0);
-                kept.push_back(path);
+                stage->keptPictures.resize(stage->pictures);
+                stage->keptPictures[i] = true;
             } else if (staged < 0) {
                 close(placed);
             }
             return true;
         });
-    return kept;
 }
 
 }   // namespace
@@ -1122,9 +1202,8 @@ int StageCommitWithFolder(Staging* stage, const std::string& folder, bool makeFo
         *error = SymbolicLinkRefusal(folder);
         return KIV_EXIT_WRITE;
     }
-    std::vector<std::string> kept;
     if (!force)
-        kept = KeepRecordedPictures(stage, folder);
+        KeepRecordedPictures(stage, folder);
     bool made = makeFolder && mkdirat(parent, leaf.c_str(), 0777) == 0;
     if (makeFolder && !made && errno != EEXIST) {
         *error = folder + ": cannot make the folder: " + strerror(errno);
@@ -1133,7 +1212,5 @@ int StageCommitWithFolder(Staging* stage, const std::string& folder, bool makeFo
     int rc = StageCommit(stage, force, written, error);
     if (rc != KIV_EXIT_OK && made)
         unlinkat(parent, leaf.c_str(), AT_REMOVEDIR);
-    if (rc == KIV_EXIT_OK && written)
-        written->insert(written->end(), kept.begin(), kept.end());
     return rc;
 }

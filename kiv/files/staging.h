@@ -11,6 +11,7 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,12 +36,22 @@ struct Staging {
     FILE* pictureList = nullptr;    // their names, one a line
     size_t pictures = 0;            // names listed
     size_t picturesAt = SIZE_MAX;   // among the moves, where they move into place
+    // What the commit placed, for StageEachWritten: whether the picture
+    // folder moved whole, else per listed picture whether it moved; and
+    // what was left in place as it was, holding the bytes staged for it.
+    bool picturesWhole = false;
+    std::vector<bool> placed;
+    std::vector<bool> keptPictures;
+    std::vector<std::string> keptFiles;
 };
 
 // The folder part of path: "." for a bare name, "/" for a name at the root.
 std::string FolderOf(const std::string& path);
 // The name after the last '/'.
 std::string LeafOf(const std::string& path);
+// path without the extension of its last name; a name that starts with its
+// only dot (".profile") has none.
+std::string Stem(const std::string& path);
 // folder and leaf joined; an empty folder or "." leaves the leaf alone.
 std::string JoinPath(const std::string& folder, const std::string& leaf);
 
@@ -84,6 +95,19 @@ void StageRemove(Staging* stage, const std::string& path);
 // name. Call it once every file of the set is staged.
 int StageSetRecord(Staging* stage, const std::string& dir, const std::string& name, const std::string& base,
                    bool force, std::string* error);
+// The path of the record of name's set in dir.
+std::string SetRecordPath(const std::string& dir, const std::string& name);
+// Each entry of the record of name's set in dir that kiv may have written
+// for base, in order, a line at a time; none when there is no record or it
+// is not a regular file of its own.
+void EachSetRecordEntry(const std::string& dir, const std::string& name, const std::string& base,
+                        const std::function<void(const std::string&)>& fn);
+// The record of name's set in dir staged again with only the entries keep
+// accepts, for a change that takes a few files out of a set and leaves the
+// rest. The files themselves are the caller's to remove (StageRemove).
+int StageSetRecordKeeping(Staging* stage, const std::string& dir, const std::string& name,
+                          const std::string& base, const std::function<bool(const std::string&)>& keep,
+                          std::string* error);
 // Holds the termination signals, syncs the staged files together (one call
 // for the whole stage where the system allows it), then renames every staged
 // file into place, in the order staged, removes the stale files and syncs
@@ -91,7 +115,8 @@ int StageSetRecord(Staging* stage, const std::string& dir, const std::string& na
 // folder in one rename when that folder does not exist yet; a listed picture
 // whose staged copy is gone (cut short, or kept in place) does not move. Without force, refuses before renaming
 // anything when one of the final paths exists. The final paths are appended
-// to *written when it is not null.
+// to *written when it is not null (StageEachWritten gives them one at a
+// time instead).
 int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, std::string* error);
 // StageCommit with folder made first when makeFolder (a table's picture
 // folder), and taken away again when the commit fails and it was made here.
@@ -100,6 +125,10 @@ int StageCommit(Staging* stage, bool force, std::vector<std::string>* written, s
 // is listed in *written all the same.
 int StageCommitWithFolder(Staging* stage, const std::string& folder, bool makeFolder, bool force,
                           std::vector<std::string>* written, std::string* error);
+// After a commit that succeeded, and before StageClose: every path it
+// wrote, in the order *written would list them, the pictures read back from
+// their list on disk, so that a job of any number of pictures holds none.
+void StageEachWritten(const Staging* stage, const std::function<void(const std::string&)>& fn);
 // From now on a signal that ends the job says that the table is kept in
 // path and lists path on stdout, as a job that ends lists what it wrote;
 // "" says nothing is kept again.

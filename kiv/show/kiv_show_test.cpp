@@ -388,6 +388,13 @@ TEST(KivShow, WritesOnePageWithThumbnails)
         }
         ASSERT_EQ(0, run.Kiv(row.args)) << run.Err();
         Page page = ParsePage(run.File(row.page));
+        // What it wrote is listed: a Kcsv page's pictures in the order of
+        // the page, then the page.
+        std::string listed;
+        for (size_t i = 0; row.ownsPictures && i < page.images.size(); i++)
+            listed += LinkedFile(row.page.substr(0, row.page.rfind('/')), page.images[i].substr(2)) + "\n";
+        listed += row.page + "\n";
+        EXPECT_EQ(listed, run.Out());
         EXPECT_EQ(3, page.records);
         EXPECT_EQ((std::vector<std::string>{"山田 太郎", "鈴木 \"花子\"", "①Ⅰ　"}), page.firstCells);
         // The table scrolls in its frame; no column is narrower than its kind needs.
@@ -413,6 +420,7 @@ TEST(KivShow, WritesOnePageWithThumbnails)
         WriteWhole(record, (Exists(record) ? ReadWhole(record) : "") + "t-pictures/9-4.jpg\n");
         WriteWhole(run.File("page/t-pictures/notes.txt"), "the user's");
         EXPECT_EQ(0, run.Kiv(row.args + " -f")) << run.Err();
+        EXPECT_EQ(listed, run.Out()) << "the pictures moved one by one into their folder";
         EXPECT_EQ(!row.ownsPictures, Exists(run.File("page/t-pictures/9-4.jpg")));
         EXPECT_TRUE(Exists(run.File("page/t-pictures/notes.txt")));
     }

@@ -26,13 +26,6 @@ bool EndsWith(std::string s, const std::string& tail)
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-std::string Stem(const std::string& path)
-{
-    std::string leaf = LeafOf(path);
-    size_t dot = leaf.find_last_of('.');
-    return dot == std::string::npos || dot == 0 ? leaf : leaf.substr(0, dot);
-}
-
 // The width asked, else the terminal's, else COLUMNS as a shell sets it,
 // else 80; a terminal narrower than a view can be is taken as that narrow.
 int LineWidth(int asked)
@@ -73,7 +66,7 @@ bool Print(const std::string& text) { return fwrite(text.data(), 1, text.size(),
 // The view a record at a time, as the second pass hands them out.
 int PrintText(const ShowArgs& args)
 {
-    ShownInput input = InputOf(args.input, nullptr, FolderOf(args.input), Stem(args.input));
+    ShownInput input = InputOf(args.input, nullptr, FolderOf(args.input), LeafOf(Stem(args.input)));
     ShownTable table;
     std::string error;
     int rc = MeasureShown(input, &table, &error);
@@ -256,12 +249,13 @@ int StagePage(const ShownInput& input, const ShownTable& table, const std::strin
 }
 
 // The page of the file input, or of the Kcsv bytes when given (input then
-// names them).
+// names them). Once the page and its pictures are in place, wrote has each
+// path written, the pictures read back from the stage's list of them.
 int WritePage(const std::string& input, const std::string* bytes, const std::string& page, bool force,
-              std::vector<std::string>* written, std::string* error)
+              const std::function<void(const std::string&)>& wrote, std::string* error)
 {
-    std::string folder = FolderOf(page);
-    ShownInput shown = InputOf(input, bytes, folder, Stem(page));
+    std::string folder = FolderOf(page), base = LeafOf(Stem(page));
+    ShownInput shown = InputOf(input, bytes, folder, base);
     ShownTable table;
     int rc = MeasureShown(shown, &table, error);
     if (rc != KIV_EXIT_OK)
@@ -271,11 +265,13 @@ int WritePage(const std::string& input, const std::string* bytes, const std::str
     if (rc == KIV_EXIT_OK)
         rc = StagePage(shown, table, page, &stage, error);
     // A Kcsv page owns its picture folder; a table CSV's page only links to pictures.
-    std::string pictureFolder = JoinPath(folder, Stem(page) + "-pictures");
+    std::string pictureFolder = JoinPath(folder, base + "-pictures");
     if (rc == KIV_EXIT_OK && shown.isKcsv)
-        rc = StageSetRecord(&stage, folder, LeafOf(page), Stem(page), force, error);
+        rc = StageSetRecord(&stage, folder, LeafOf(page), base, force, error);
     if (rc == KIV_EXIT_OK)
-        rc = StageCommitWithFolder(&stage, pictureFolder, false, force, written, error);
+        rc = StageCommitWithFolder(&stage, pictureFolder, false, force, nullptr, error);
+    if (rc == KIV_EXIT_OK)
+        StageEachWritten(&stage, wrote);
     StageClose(&stage);
     return rc;
 }
@@ -284,7 +280,8 @@ int WritePage(const std::string& input, const std::string* bytes, const std::str
 int WriteKcsvPage(const std::string& kcsv, const std::string& shown, const std::string& page, bool force,
                   std::vector<std::string>* written, std::string* error)
 {
-    return WritePage(shown, &kcsv, page, force, written, error);
+    return WritePage(
+        shown, &kcsv, page, force, [written](const std::string& path) { written->push_back(path); }, error);
 }
 
 CLI::App* AddShowCommand(CLI::App* app, ShowArgs* args)
@@ -336,16 +333,13 @@ int ShowCommand(const CommonOptions& o, const ShowArgs& args)
     }
     if (!args.html)
         return PrintText(args);
-    std::string page = args.page.empty() ? JoinPath(FolderOf(args.input), Stem(args.input) + ".html")
+    std::string page = args.page.empty() ? JoinPath(FolderOf(args.input), LeafOf(Stem(args.input)) + ".html")
                                          : args.page;
-    std::vector<std::string> written;
     std::string error;
-    int rc = WritePage(args.input, nullptr, page, o.force, &written, &error);
-    if (rc != KIV_EXIT_OK) {
+    int rc = WritePage(
+        args.input, nullptr, page, o.force, [](const std::string& path) { std::cout << path << "\n"; },
+        &error);
+    if (rc != KIV_EXIT_OK)
         Complain(error);
-        return rc;
-    }
-    for (const std::string& path : written)
-        std::cout << path << "\n";
-    return KIV_EXIT_OK;
+    return rc;
 }

@@ -29,8 +29,9 @@ const double kHeldFlat = 1.5;
 
 // The desktop side's export of rows records: a text with Japanese
 // characters, a number, a date, a note, and a picture in every 100th
-// record; a second version changes three notes.
-std::string Table(const KivRun& run, int rows, bool changed)
+// record (every tenth with many pictures); a second version changes three
+// notes.
+std::string Table(const KivRun& run, int rows, bool changed, int pictureEvery = 100)
 {
     WriteWhole(run.File("t.table"), "Work" + std::string(29, ' ') + "\r\nName" + std::string(17, ' ') +
                                         "0000\r\nAmount" + std::string(15, ' ') + "0100\r\nWhen" +
@@ -43,7 +44,7 @@ std::string Table(const KivRun& run, int rows, bool changed)
         csv += "\"\x8e\x52\x93\x63 " + std::to_string(r) + "\",\"" + std::to_string(r * 37) + ".5\",\"" +
                std::to_string(1990 + r % 30) + "/0" + std::to_string(1 + r % 9) + "/1" +
                std::to_string(r % 10) + "\",\"note " + std::to_string(r % 977) + (change ? " changed" : "") +
-               "\",\"" + (r % 100 == 0 ? run.File("p.png") : "") + "\"\r\n";
+               "\",\"" + (r % pictureEvery == 0 ? run.File("p.png") : "") + "\"\r\n";
     }
     WriteWhole(run.File("t.txt"), csv);
     std::vector<uint8_t> block;
@@ -54,11 +55,14 @@ std::string Table(const KivRun& run, int rows, bool changed)
 }
 
 // t.kcsv with its table CSV (table/t.csv), and an archive a.sqlite of it and its second version, as pull
-// stores them; what the second version added to the archive's size.
+// stores them; what the second version added to the archive's size. m.kcsv
+// has a picture in every tenth record: what a command keeps per picture shows
+// there.
 void MakeInputs(const KivRun& run, int rows, long* secondCost)
 {
     long size = 0;
     mkdir(run.File("page").c_str(), 0777);
+    WriteWhole(run.File("m.kcsv"), Table(run, rows, false, 10));
     for (bool changed : {false, true}) {
         std::string kcsv = Table(run, rows, changed), error;
         if (!changed) {
@@ -103,6 +107,7 @@ TEST(KivReaderWork, EveryCommandThatReadsATableDoesTheSameWorkPerRecordAtAnySize
         {"show narrowed", "show --width 40 @t.kcsv", 0, true},
         {"show --vertical", "show --vertical --width 30 @t.kcsv", 0, true},
         {"show --html", "show --html -f @t.kcsv -o @page/t.html", 0, true},
+        {"show --html of many pictures", "show --html -f @m.kcsv -o @page/m.html", 0, true},
         {"show of a table CSV", "show --width 50 --columns Note,1 @table/t.csv", 0, true},
         {"show --html of a table CSV", "show --html -f @table/t.csv -o @page/c.html", 0, true},
         {"export", "export 1 --archive @a.sqlite -f -d @export", 0, false},
