@@ -222,6 +222,7 @@ static void hold_until_gone(int pts, const struct kivpty_line* taken)
     errno = saved;
 }
 
+/* The output queue, or -1 for a line no simulator has served. */
 static int output_queue(int pts, const struct pty_id* id, int* out)
 {
     struct kivpty_line rec;
