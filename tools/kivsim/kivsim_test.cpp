@@ -467,47 +467,40 @@ TEST(KivsimLineRecord, ALineWhoseKivsimHasGoneReadsDrainedAsAUartWould)
 {
     Shim shim;
     ASSERT_TRUE(shim.ioctl && shim.write) << dlerror();
+    const std::vector<std::string> takesFive = {"--baud",        "0",       "--role", "receive",
+                                                "--no-eof-stop", "--count", "5"};
     struct Row {
         const char* what;
-        std::vector<std::string> flags;   // none: no kivsim
-        bool askBeforeGone;               // the queue asked at once, answered once kivsim has gone
+        std::vector<std::string> extra;   // kivsim's flags beyond takesFive
+        bool served, askBeforeGone;       // asked at once: answered only once kivsim has gone
         bool adapter;                     // stays, CTS down when done, until stopped
         int lsrResult, cts;
     } rows[] = {
-        {"gone after the block",
-         {"--role", "receive", "--no-eof-stop", "--count", "5"},
-         false,
-         false,
-         0,
-         TIOCM_CTS},
+        {"gone after the block", {}, true, false, false, 0, TIOCM_CTS},
         {"gone before the drain is seen",
-         {"--role", "receive", "--no-eof-stop", "--count", "5", "--leave-before-drain", "--linger", "2000"},
+         {"--leave-before-drain", "--linger", "2000"},
+         true,
          true,
          false,
          0,
          TIOCM_CTS},
-        {"an IrDA adapter's",
-         {"--role", "receive", "--no-eof-stop", "--count", "5", "--irda-adapter"},
-         false,
-         true,
-         0,
-         0},
-        {"never served", {}, false, false, -1, TIOCM_CTS},
+        {"an IrDA adapter's", {"--irda-adapter"}, true, false, true, 0, 0},
+        {"never served", {}, false, false, false, -1, TIOCM_CTS},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         Sim sim;
         int master = -1;
         std::string slave;
-        if (row.flags.empty()) {
+        if (!row.served) {
             master = posix_openpt(O_RDWR | O_NOCTTY);
             ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
             slave = ptsname(master);
             sim.fd = open(slave.c_str(), O_RDWR | O_NOCTTY);
             ASSERT_GE(sim.fd, 0);
         } else {
-            std::vector<std::string> flags = {"--baud", "0"};
-            flags.insert(flags.end(), row.flags.begin(), row.flags.end());
+            std::vector<std::string> flags = takesFive;
+            flags.insert(flags.end(), row.extra.begin(), row.extra.end());
             StartSim(sim, flags);
             char target[64] = {};
             ASSERT_LT(0, readlink(sim.File("line").c_str(), target, sizeof target - 1));
