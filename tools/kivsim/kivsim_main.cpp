@@ -25,8 +25,8 @@
 //                     bytes of its role, and away (the line hangs up) MS later
 //   --unlink-pause MS the link, found still this run's, is removed once
 //                     another run has linked the path, or MS later
-//   --leave-before-drain  the PC's look at its drained output waits until
-//                     this run has gone
+//   --leave-before-drain  the PC's output reads drained only once this run
+//                     has gone
 //   --replay FILE     the handheld's side of a session kiv traced; exit 3
 //                     when kiv's bytes differ from the recording
 //
@@ -435,7 +435,7 @@ void PlayScenario(SimHandheld& h, const SimRun& run, PtyLine& line, uint64_t dea
         if (Vanish(h, run, line, pump, now))
             return;
         if (HandheldFinished(h) && pump.pendingOut.empty()) {
-            // Everything taken: the PC's next look at its drain waits for us to go.
+            // Everything taken: the PC sees its output drain only once we have gone.
             if (run.leaveBeforeDrain && line.count)
                 __atomic_store_n(&line.count->holdDrain, 1u, __ATOMIC_RELEASE);
             // An adapter stays on the line, CTS down, until it is stopped:

@@ -211,17 +211,6 @@ static void follow_owner(struct line* l, const struct kivpty_line* rec)
     l->inputs = rec->inputs;
 }
 
-/* For a simulator asked to leave before the program sees its output drain:
- * once it has taken everything, wait for it to go (bounded, should it hang). */
-static void hold_until_gone(int pts, const struct kivpty_line* taken)
-{
-    struct kivpty_line rec = *taken;
-    int saved = errno;
-    for (int i = 0; i < 20000 && far_end(pts, &rec) && rec.owner == taken->owner; i++)
-        usleep(1000);
-    errno = saved;
-}
-
 /* The output queue, or -1 for a line no simulator has served. */
 static int output_queue(int pts, const struct pty_id* id, int* out)
 {
@@ -231,19 +220,17 @@ static int output_queue(int pts, const struct pty_id* id, int* out)
     struct line* l = find_line(id);
     int served = l->owner != 0;
     long long queued = 0;
-    int hold = 0;
     if (here) {
         follow_owner(l, &rec);
         queued = (long long)l->written - (long long)rec.consumed - UART_TX_FIFO;
-        hold = rec.holdDrain && l->written > 0 && rec.consumed >= l->written;
+        /* A simulator that is to leave before the drain is seen keeps its
+         * last byte "in the transmitter" for as long as it is there. */
+        if (rec.holdDrain && l->written > 0 && queued < 1)
+            queued = 1;
     }
     pthread_mutex_unlock(&lock);
     if (!here && !served)
         return -1;
-    if (hold) {
-        hold_until_gone(pts, &rec);
-        queued = 0; /* whatever is there now, the far end had taken it all */
-    }
     *out = queued > 0 ? (int)queued : 0;
     return 0;
 }

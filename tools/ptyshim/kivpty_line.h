@@ -20,8 +20,8 @@ struct kivpty_line {
     uint64_t consumed;  /* bytes read off the line since the line was made */
     uint32_t drives;    /* nonzero: inputs below are the far end's, else all up */
     uint32_t inputs;    /* TIOCM_CTS | TIOCM_DSR | TIOCM_CAR as the far end holds them */
-    uint32_t holdDrain; /* set once the far end has taken all it will: the program's
-                           next look at its output queue waits until this record is gone */
+    uint32_t holdDrain; /* set once the far end has taken all it will: the output
+                           reads undrained until this record is gone */
 };
 
 #endif
