@@ -6,12 +6,6 @@
 // A count that moves names the handles and threads that moved, with their
 // kind and maker, so that a stray handle says whose it is; a transfer that
 // gives another code says where the focus was and what its port open gave.
-// wine-rerun: once in a loaded 200-transfer run a send gave 255 although kivsim
-// had taken the whole block: kivsim, done at its count, went with the count of
-// bytes it took off the line before Wine's serial wait had asked for it, so the
-// pty library could no longer say the output had drained. Until the library
-// knows a line whose far end has gone, this program alone may run twice, and a
-// pass on the second run is reported as flaky.
 #include "config/port_setup_test.h"
 #include <atomic>
 #include <cstdlib>

@@ -25,6 +25,8 @@
 //                     bytes of its role, and away (the line hangs up) MS later
 //   --unlink-pause MS the link, found still this run's, is removed once
 //                     another run has linked the path, or MS later
+//   --leave-before-drain  the PC's output reads drained only once this run
+//                     has gone
 //   --replay FILE     the handheld's side of a session kiv traced; exit 3
 //                     when kiv's bytes differ from the recording
 //
@@ -433,6 +435,9 @@ void PlayScenario(SimHandheld& h, const SimRun& run, PtyLine& line, uint64_t dea
         if (Vanish(h, run, line, pump, now))
             return;
         if (HandheldFinished(h) && pump.pendingOut.empty()) {
+            // Everything taken: the PC sees its output drain only once we have gone.
+            if (run.leaveBeforeDrain && line.count)
+                __atomic_store_n(&line.count->holdDrain, 1u, __ATOMIC_RELEASE);
             // An adapter stays on the line, CTS down, until it is stopped:
             // that CTS is how the PC learns its send is complete.
             // A PC that called the transfer off reads no more of it.

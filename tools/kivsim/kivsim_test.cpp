@@ -2,19 +2,25 @@
 // of its pseudo-terminal in the driver's place: the line paced to the frame
 // format in both directions (through the same pacer as the in-process line,
 // which runs the same rows), the IR line device's probe answers, and the
-// receive role's end byte and its bytes sent during a PC send.
+// receive role's end byte and its bytes sent during a PC send; and the
+// preload library's view of a line whose kivsim has gone.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+#include "../ptyshim/kivpty_line.h"
 #include "kiv_version.h"
 #include "line_pacer.h"
 #include "link_sim.h"
@@ -435,6 +441,107 @@ TEST(KivsimReceive, EndsAtTheEndByteOrCountAndTalksWhenTold)
         EXPECT_EQ(row.expectBin, ReadWhole(sim.File("rec.bin")));
         EXPECT_NE(std::string::npos, log.find("end reason=" + row.reason)) << log;
         RemoveSim(sim);
+    }
+}
+
+// The preload library, loaded here rather than preloaded: this test is the
+// driver's process, asking what the driver's port asks through it.
+struct Shim {
+    void* lib = dlopen(KIV_PTY_SHIM, RTLD_NOW | RTLD_LOCAL);
+    int (*ioctl)(int, unsigned long, ...) = lib ? (int (*)(int, unsigned long, ...))dlsym(lib, "ioctl")
+                                                : nullptr;
+    ssize_t (*write)(int, const void*,
+                     size_t) = lib ? (ssize_t(*)(int, const void*, size_t))dlsym(lib, "write") : nullptr;
+};
+
+std::string LineRecordPath(const std::string& slave)
+{
+    return "/tmp/kivpty-" + std::to_string(atoi(slave.c_str() + strlen("/dev/pts/"))) + ".line";
+}
+
+// A UART shifts its output out whether or not anyone listens: once kivsim
+// has gone, its line reads drained (the queue empty, and the line status's
+// "empty" that ends the driver's wait for the drain) and an adapter's CTS
+// stays as it left it. A line kivsim never served is the pseudo-terminal's.
+TEST(KivsimLineRecord, ALineWhoseKivsimHasGoneReadsDrainedAsAUartWould)
+{
+    Shim shim;
+    ASSERT_TRUE(shim.ioctl && shim.write) << dlerror();
+    const std::vector<std::string> takesFive = {"--baud",        "0",       "--role", "receive",
+                                                "--no-eof-stop", "--count", "5"};
+    struct Row {
+        const char* what;
+        std::vector<std::string> extra;   // kivsim's flags beyond takesFive
+        bool served, askBeforeGone;       // drained only once kivsim has gone
+        bool adapter;                     // stays, CTS down when done, until stopped
+        int lsrResult, cts;
+    } rows[] = {
+        {"gone after the block", {}, true, false, false, 0, TIOCM_CTS},
+        {"gone before the drain is seen",
+         {"--leave-before-drain", "--linger", "2000"},
+         true,
+         true,
+         false,
+         0,
+         TIOCM_CTS},
+        {"an IrDA adapter's", {"--irda-adapter"}, true, false, true, 0, 0},
+        {"never served", {}, false, false, false, -1, TIOCM_CTS},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Sim sim;
+        int master = -1;
+        std::string slave;
+        if (!row.served) {
+            master = posix_openpt(O_RDWR | O_NOCTTY);
+            ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+            slave = ptsname(master);
+            sim.fd = open(slave.c_str(), O_RDWR | O_NOCTTY);
+            ASSERT_GE(sim.fd, 0);
+        } else {
+            std::vector<std::string> flags = takesFive;
+            flags.insert(flags.end(), row.extra.begin(), row.extra.end());
+            StartSim(sim, flags);
+            char target[64] = {};
+            ASSERT_LT(0, readlink(sim.File("line").c_str(), target, sizeof target - 1));
+            slave = target;
+        }
+        ASSERT_EQ(5, shim.write(sim.fd, "hello", 5));
+        int queued = -1, lsr = -1, modem = -1;
+        if (row.askBeforeGone) {   // once kivsim says it has taken the block, and lingers
+            kivpty_line rec = {};
+            for (int i = 0; i < 5000 && !rec.holdDrain; i++) {
+                std::ifstream(LineRecordPath(slave), std::ios::binary).read((char*)&rec, sizeof rec);
+                usleep(1000);
+            }
+            ASSERT_EQ(5u, rec.consumed);
+            EXPECT_EQ(0, shim.ioctl(sim.fd, TIOCOUTQ, &queued));
+            EXPECT_LT(0, queued) << "drained while kivsim was there";
+        }
+        if (row.adapter) {   // the adapter has taken the block once CTS drops
+            for (int i = 0; i < 5000 && (shim.ioctl(sim.fd, TIOCMGET, &modem), modem & TIOCM_CTS); i++)
+                usleep(1000);
+            ASSERT_EQ(0, modem & TIOCM_CTS) << "the adapter never dropped CTS";
+        }
+        int fd = sim.fd;
+        if (master < 0) {
+            sim.fd = dup(fd);   // FinishSim closes one; the port stays open
+            std::string log = FinishSim(sim, row.adapter);
+            EXPECT_NE(std::string::npos, log.find("end reason=")) << log;
+        }
+        EXPECT_EQ(0, shim.ioctl(fd, TIOCOUTQ, &queued));
+        EXPECT_EQ(0, queued);
+        EXPECT_EQ(row.lsrResult, shim.ioctl(fd, TIOCSERGETLSR, &lsr));
+        if (row.lsrResult == 0) {
+            EXPECT_EQ(TIOCSER_TEMT, lsr);
+        }
+        EXPECT_EQ(0, shim.ioctl(fd, TIOCMGET, &modem));
+        EXPECT_EQ(row.cts, modem & TIOCM_CTS);
+        close(fd);
+        if (master >= 0)
+            close(master);
+        else
+            RemoveSim(sim);
     }
 }
 

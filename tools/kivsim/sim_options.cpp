@@ -24,6 +24,8 @@ const char kSimUsage[] =
     "  --unlink-pause MS    at the end, between finding the link still this run's\n"
     "                       and removing it, wait up to MS for another run to\n"
     "                       link the path (default 0)\n"
+    "  --leave-before-drain the PC sees its output drain only after this run\n"
+    "                       has gone (its preload library waits for that)\n"
     "line:\n"
     "  --baud N             pace both directions to N bit/s (default 9600; 0 unpaced)\n"
     "  --format DPS         data bits, parity n/o/e, stop bits (default 8N1)\n"
@@ -208,6 +210,7 @@ const Flag kFlags[] = {
     {"--vanish-after", true, [](Target& t, const char* v) { return ParseCount(v, t.run.vanishAfter); }},
     {"--vanish-wait", true, [](Target& t, const char* v) { return ParseNumber(v, t.run.vanishWaitMs); }},
     {"--unlink-pause", true, [](Target& t, const char* v) { return ParseNumber(v, t.run.unlinkPauseMs); }},
+    {"--leave-before-drain", false, [](Target& t, const char*) { return t.run.leaveBeforeDrain = true; }},
     // The line.
     {"--baud", true, [](Target& t, const char* v) { return ParseNumber(v, t.s.line.baud); }},
     {"--format", true, [](Target& t, const char* v) { return ParseLineFormat(v, t.s.line); }},

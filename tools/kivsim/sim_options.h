@@ -23,6 +23,10 @@ struct SimRun {
     // waits up to this long for another run to link the same path: what a
     // run descheduled there does to whoever links the path next.
     uint32_t unlinkPauseMs = 0;
+    // Once the role is done, the preload library in the PC's process reports
+    // the output undrained until this run has gone: the far end leaves
+    // before the PC sees its output drain.
+    bool leaveBeforeDrain = false;
     bool help = false;
     bool version = false;
 };

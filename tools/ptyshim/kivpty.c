@@ -14,6 +14,15 @@
  * UART's transmit FIFO. So the driver sees its output drain at the line rate
  * and does not close the port on bytes that Wine still holds.
  *
+ * A UART shifts its bytes out whether or not anyone listens. Once the
+ * simulator that served a line has gone (its record removed, or its process
+ * ended), the line reads drained: the output queue 0, and the line status as
+ * after any drain, and an IrDA adapter's inputs stay as it last held them. A
+ * new simulator on the line starts its counts again; a new pseudo-terminal
+ * under a number used before (told apart by the time the kernel made it) is
+ * a new line; a line that no simulator ever served passes its requests to
+ * the pseudo-terminal, as it always has.
+ *
  * EV_TXEMPTY needs one more step. Windows raises it whenever the output
  * drains; Wine only when the transmitter read busy as the wait began, or
  * when it reads empty while still remembering a write made during the wait,
@@ -74,11 +83,14 @@ enum { UART_TX_FIFO = 16, EMPTY_PULSE_POLLS = 2 };
  * process, so every access holds lock. */
 struct line {
     dev_t dev;
+    struct timespec made; /* when the kernel made the pseudo-terminal */
     int used;
     int modem; /* TIOCM_DTR | TIOCM_RTS as last set */
     int haveCflag;
-    tcflag_t cflag;   /* the KEPT_CFLAGS bits asked for */
-    uint32_t owner;   /* the simulator the counts below belong to */
+    tcflag_t cflag;  /* the KEPT_CFLAGS bits asked for */
+    uint32_t owner;  /* the simulator the counts below belong to; 0: none seen */
+    uint32_t drives; /* the owner's last modem inputs, kept once it has gone */
+    uint32_t inputs;
     uint64_t written; /* bytes written to the line since that simulator began */
     int queuedSeen;   /* output was queued since the line status last read empty */
     int emptyPulse;   /* line-status polls still to read "empty" after the drain */
@@ -117,8 +129,15 @@ static int serving(void)
 }
 #endif
 
+/* Which pseudo-terminal a slave is: its device, and when it was made, which
+ * tells a pseudo-terminal from a later one under the same number. */
+struct pty_id {
+    dev_t dev;
+    struct timespec made;
+};
+
 /* The pts number of fd, or -1 when fd is not a pseudo-terminal slave. */
-static int pts_number(int fd, dev_t* dev)
+static int pts_number(int fd, struct pty_id* id)
 {
 #ifdef KIVPTY_WINE_ONLY
     if (!serving())
@@ -133,30 +152,37 @@ static int pts_number(int fd, dev_t* dev)
     unsigned maj = major(st.st_rdev);
     if (maj < PTS_MAJOR_FIRST || maj > PTS_MAJOR_LAST)
         return -1;
-    if (dev)
-        *dev = st.st_rdev;
+    if (id) {
+        id->dev = st.st_rdev;
+        id->made = st.st_ctim;
+    }
     return (int)((maj - PTS_MAJOR_FIRST) * 256 + minor(st.st_rdev));
 }
 
-/* The record of a line, made on first use. Called with lock held. */
-static struct line* find_line(dev_t dev)
+/* The record of a line, made on first use, and made anew for a new
+ * pseudo-terminal under the number. Called with lock held. */
+static struct line* find_line(const struct pty_id* id)
 {
-    struct line* freeSlot = NULL;
-    for (int i = 0; i < MAX_LINES; i++) {
-        if (lines[i].used && lines[i].dev == dev)
-            return &lines[i];
-        if (!lines[i].used && !freeSlot)
-            freeSlot = &lines[i];
-    }
-    if (!freeSlot)
-        freeSlot = &lines[0]; /* more lines than any test opens: reuse */
-    memset(freeSlot, 0, sizeof *freeSlot);
-    freeSlot->used = 1;
-    freeSlot->dev = dev;
-    return freeSlot;
+    struct line* slot = NULL;
+    for (int i = 0; i < MAX_LINES && !slot; i++)
+        if (lines[i].used && lines[i].dev == id->dev)
+            slot = &lines[i];
+    if (slot && slot->made.tv_sec == id->made.tv_sec && slot->made.tv_nsec == id->made.tv_nsec)
+        return slot;
+    for (int i = 0; i < MAX_LINES && !slot; i++)
+        if (!lines[i].used)
+            slot = &lines[i];
+    if (!slot)
+        slot = &lines[0]; /* more lines than any test opens: reuse */
+    memset(slot, 0, sizeof *slot);
+    slot->used = 1;
+    slot->dev = id->dev;
+    slot->made = id->made;
+    return slot;
 }
 
-/* The simulator's record of the line, when one runs on it. */
+/* The simulator's record of the line, when one runs on it: a record left by
+ * a simulator that was killed does not count. */
 static int far_end(int pts, struct kivpty_line* rec)
 {
     char path[64];
@@ -168,42 +194,55 @@ static int far_end(int pts, struct kivpty_line* rec)
         ok = pread(fd, rec, sizeof *rec, 0) == (ssize_t)sizeof *rec && rec->magic == KIVPTY_LINE_MAGIC;
         close(fd);
     }
+    if (ok && kill((pid_t)rec->owner, 0) != 0 && errno == ESRCH)
+        ok = 0;
     errno = saved;
     return ok;
 }
 
-/* A pseudo-terminal number is reused once its line is gone: a new simulator
- * on it starts the count again. Called with lock held. */
+/* A new simulator on the line starts the count again. Called with lock held. */
 static void follow_owner(struct line* l, const struct kivpty_line* rec)
 {
     if (l->owner != rec->owner) {
         l->owner = rec->owner;
         l->written = 0;
     }
+    l->drives = rec->drives;
+    l->inputs = rec->inputs;
 }
 
-static int output_queue(int pts, dev_t dev, int* out)
+/* The output queue, or -1 for a line no simulator has served. */
+static int output_queue(int pts, const struct pty_id* id, int* out)
 {
     struct kivpty_line rec;
-    if (!far_end(pts, &rec))
-        return -1;
+    int here = far_end(pts, &rec);
     pthread_mutex_lock(&lock);
-    struct line* l = find_line(dev);
-    follow_owner(l, &rec);
-    long long queued = (long long)l->written - (long long)rec.consumed - UART_TX_FIFO;
+    struct line* l = find_line(id);
+    int served = l->owner != 0;
+    long long queued = 0;
+    if (here) {
+        follow_owner(l, &rec);
+        queued = (long long)l->written - (long long)rec.consumed - UART_TX_FIFO;
+        /* A simulator that is to leave before the drain is seen keeps its
+         * last byte "in the transmitter" for as long as it is there. */
+        if (rec.holdDrain && l->written > 0 && queued < 1)
+            queued = 1;
+    }
     pthread_mutex_unlock(&lock);
+    if (!here && !served)
+        return -1;
     *out = queued > 0 ? (int)queued : 0;
     return 0;
 }
 
 /* The transmitter-empty bit of the line status, as described at the top. */
-static int line_status(int pts, dev_t dev, int* out)
+static int line_status(int pts, const struct pty_id* id, int* out)
 {
     int queued;
-    if (output_queue(pts, dev, &queued) != 0)
+    if (output_queue(pts, id, &queued) != 0)
         return -1;
     pthread_mutex_lock(&lock);
-    struct line* l = find_line(dev);
+    struct line* l = find_line(id);
     int empty = 0;
     if (queued > 0) {
         l->queuedSeen = 1;
@@ -353,15 +392,19 @@ static void raise_at_create(int fd, const char* path, int flags)
 
 /* The modem-line requests, answered from memory. The inputs read as a device
  * that is present (CTS, DSR and carrier up) unless the simulator drives
- * them, as an IrDA adapter drives CTS. */
-static int modem_ioctl(int pts, dev_t dev, unsigned long req, int* arg)
+ * them, as an IrDA adapter drives CTS, and stay as it left them once it has
+ * gone: the adapter is still plugged in. */
+static int modem_ioctl(int pts, const struct pty_id* id, unsigned long req, int* arg)
 {
     int inputs = TIOCM_CTS | TIOCM_DSR | TIOCM_CAR;
     struct kivpty_line rec;
-    if (req == TIOCMGET && far_end(pts, &rec) && rec.drives)
-        inputs = (int)rec.inputs & (TIOCM_CTS | TIOCM_DSR | TIOCM_CAR);
+    int here = req == TIOCMGET && far_end(pts, &rec);
     pthread_mutex_lock(&lock);
-    struct line* l = find_line(dev);
+    struct line* l = find_line(id);
+    if (here)
+        follow_owner(l, &rec);
+    if (req == TIOCMGET && l->drives)
+        inputs = (int)l->inputs & (TIOCM_CTS | TIOCM_DSR | TIOCM_CAR);
     const char* op = NULL;
     switch (req) {
     case TIOCMGET: *arg = l->modem | inputs; break;
@@ -399,16 +442,16 @@ static int flush_queues(int fd, int pts, int queue, tcflush_fn real)
 
 static int wrapped_ioctl(ioctl_fn real, int fd, unsigned long req, void* arg)
 {
-    dev_t dev;
+    struct pty_id id;
     int pts;
     switch (req) {
     case TIOCMGET:
     case TIOCMSET:
     case TIOCMBIS:
     case TIOCMBIC:
-        pts = pts_number(fd, &dev);
+        pts = pts_number(fd, &id);
         if (pts >= 0 && arg)
-            return modem_ioctl(pts, dev, req, (int*)arg);
+            return modem_ioctl(pts, &id, req, (int*)arg);
         break;
     case TIOCGICOUNT:
         pts = pts_number(fd, NULL);
@@ -423,13 +466,13 @@ static int wrapped_ioctl(ioctl_fn real, int fd, unsigned long req, void* arg)
         }
         break;
     case TIOCOUTQ:
-        pts = pts_number(fd, &dev);
-        if (pts >= 0 && arg && output_queue(pts, dev, (int*)arg) == 0)
+        pts = pts_number(fd, &id);
+        if (pts >= 0 && arg && output_queue(pts, &id, (int*)arg) == 0)
             return 0;
         break;
     case TIOCSERGETLSR:
-        pts = pts_number(fd, &dev);
-        if (pts >= 0 && arg && line_status(pts, dev, (int*)arg) == 0)
+        pts = pts_number(fd, &id);
+        if (pts >= 0 && arg && line_status(pts, &id, (int*)arg) == 0)
             return 0;
         break;
     case TCFLSH:
@@ -474,8 +517,8 @@ int tcsetattr(int fd, int action, const struct termios* t)
     static tcsetattr_fn real;
     if (!real)
         real = (tcsetattr_fn)next_symbol("tcsetattr");
-    dev_t dev;
-    int pts = t ? pts_number(fd, &dev) : -1;
+    struct pty_id id;
+    int pts = t ? pts_number(fd, &id) : -1;
     if (pts < 0)
         return real(fd, action, t);
     log_termios(pts, t);
@@ -484,7 +527,7 @@ int tcsetattr(int fd, int action, const struct termios* t)
     int r = real(fd, action, &kernel);
     if (r == 0) {
         pthread_mutex_lock(&lock);
-        struct line* l = find_line(dev);
+        struct line* l = find_line(&id);
         l->haveCflag = 1;
         l->cflag = t->c_cflag & KEPT_CFLAGS;
         pthread_mutex_unlock(&lock);
@@ -498,11 +541,11 @@ int tcgetattr(int fd, struct termios* t)
     if (!real)
         real = (tcgetattr_fn)next_symbol("tcgetattr");
     int r = real(fd, t);
-    dev_t dev;
-    if (r != 0 || pts_number(fd, &dev) < 0)
+    struct pty_id id;
+    if (r != 0 || pts_number(fd, &id) < 0)
         return r;
     pthread_mutex_lock(&lock);
-    struct line* l = find_line(dev);
+    struct line* l = find_line(&id);
     if (l->haveCflag)
         t->c_cflag = (t->c_cflag & ~KEPT_CFLAGS) | l->cflag;
     pthread_mutex_unlock(&lock);
@@ -526,13 +569,13 @@ ssize_t write(int fd, const void* buf, size_t n)
     if (!real)
         real = (write_fn)next_symbol("write");
     ssize_t r = real(fd, buf, n);
-    dev_t dev;
+    struct pty_id id;
     int pts;
-    if (r > 0 && (pts = pts_number(fd, &dev)) >= 0) {
+    if (r > 0 && (pts = pts_number(fd, &id)) >= 0) {
         struct kivpty_line rec;
         int haveFarEnd = far_end(pts, &rec);
         pthread_mutex_lock(&lock);
-        struct line* l = find_line(dev);
+        struct line* l = find_line(&id);
         if (haveFarEnd)
             follow_owner(l, &rec);
         l->queuedSeen = 1;
