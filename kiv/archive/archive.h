@@ -103,6 +103,31 @@ bool ArchiveTableNames(sqlite3* db, std::vector<std::string>* names, std::string
 bool LatestVersions(sqlite3* db, const std::string& name, int count, std::vector<long>* ids,
                     std::string* error);
 
+// Two stored versions apart from the lines they share. A record both hold
+// unchanged is the same piece in both (its stamp aside), so it is matched
+// by that alone, k-th with k-th where a line repeats, and never decoded;
+// the lists are compared in a scratch database beside the archive, so that
+// what is held does not grow with the records. Each version's other records
+// are decoded with its own header, their pictures' cells named by their
+// places in the whole version. Not usable (diff then reads both whole) when
+// the headers differ in more than the stamps, counts and titles, or a line
+// is no whole record.
+struct VersionsApart {
+    bool usable = false;
+    ArchiveEntry entries[2];
+    DecodedTable records[2];         // each version's records the other lacks, in order
+    std::vector<size_t> places[2];   // their places in the version, from 0
+    size_t lines[2] = {0, 0};        // the versions' records
+    size_t moved = 0;                // places where the two hold different lines
+};
+bool ReadVersionsApart(sqlite3* db, const long ids[2], VersionsApart* apart, std::string* error);
+// Whether two versions' headers (their lines up to the titles') decode
+// records alike: equal but for the stamps and counts the format renews on
+// every write, and the titles.
+bool SameHeaderApartFromStamps(const std::string& a, const std::string& b);
+// Picture cells name a file by the record's place: the records' places given.
+void RenumberPictures(DecodedTable* table, const std::vector<size_t>& places);
+
 // The differences from a to b record by record, as diff prints them; empty
 // when there are none.
 std::string TableDiff(const DecodedTable& a, const DecodedTable& b);
@@ -117,6 +142,8 @@ bool SameRecordOrder(const DecodedTable& a, const DecodedTable& b);
 // caller gives as set entries): b is matched by its cells alone, also to
 // records of a that have an ID.
 void MatchRecords(const DecodedTable& a, const DecodedTable& b, std::vector<size_t>* ofB, bool idsLost);
+// a's record i and b's record j hold the same cells, pictures by their bytes.
+bool SameRecordAt(const DecodedTable& a, size_t i, const DecodedTable& b, size_t j);
 // Field f of a's record i equals that of b's record j, a picture by its bytes.
 bool SameField(const DecodedTable& a, size_t i, const DecodedTable& b, size_t j, size_t f);
 

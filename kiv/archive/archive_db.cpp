@@ -303,22 +303,23 @@ bool PieceBytes(Statements* st, int64_t id, std::string* out, std::string* error
     return true;
 }
 
-// Line i of a version as received, appended to out; the stamps read so far
-// are kept in stamps, as a table has few.
-bool LineBytes(Statements* st, const VersionLists& lists, size_t i, std::map<int64_t, std::string>* stamps,
+// A line of a version as received, from its piece and its stamp's (0 for
+// none), appended to out; the stamps read so far are kept in stamps, as a
+// table has few.
+bool PieceLine(Statements* st, int64_t piece, int64_t stampId, std::map<int64_t, std::string>* stamps,
                std::string* out, std::string* error)
 {
     size_t from = out->size();
-    if (!PieceBytes(st, lists.lines[i], out, error))
+    if (!PieceBytes(st, piece, out, error))
         return false;
-    if (!lists.stamps[i])
+    if (!stampId)
         return true;
-    auto known = stamps->find(lists.stamps[i]);
+    auto known = stamps->find(stampId);
     if (known == stamps->end()) {
         std::string stamp;
-        if (!PieceBytes(st, lists.stamps[i], &stamp, error))
+        if (!PieceBytes(st, stampId, &stamp, error))
             return false;
-        known = stamps->emplace(lists.stamps[i], stamp).first;
+        known = stamps->emplace(stampId, stamp).first;
     }
     size_t place = StampPlace(std::string_view(*out).substr(from));
     if (place == std::string_view::npos) {
@@ -327,6 +328,12 @@ bool LineBytes(Statements* st, const VersionLists& lists, size_t i, std::map<int
     }
     out->insert(from + place, known->second);
     return true;
+}
+
+bool LineBytes(Statements* st, const VersionLists& lists, size_t i, std::map<int64_t, std::string>* stamps,
+               std::string* out, std::string* error)
+{
+    return PieceLine(st, lists.lines[i], lists.stamps[i], stamps, out, error);
 }
 
 bool VersionBytes(Statements* st, const VersionLists& lists, std::string* bytes, std::string* error)
@@ -938,4 +945,265 @@ bool LatestVersions(sqlite3* db, const std::string& name, int count, std::vector
         ids->push_back((long)sqlite3_column_int64(st, 0));
     sqlite3_finalize(st);
     return rc == SQLITE_DONE || Fail(db, error);
+}
+
+namespace {
+
+// One of a version's two lists read in order: the whole code at the head of
+// its chain read from the archive a window at a time, the changes after it
+// held.
+struct ListSource {
+    sqlite3_blob* blob = nullptr;
+    IdListReader* reader = nullptr;
+};
+
+size_t ReadBlob(void* source, uint64_t offset, char* room, size_t n)
+{
+    sqlite3_blob* blob = (sqlite3_blob*)source;
+    uint64_t size = (uint64_t)sqlite3_blob_bytes(blob);
+    if (offset >= size)
+        return 0;
+    n = (size_t)std::min<uint64_t>(n, size - offset);
+    return sqlite3_blob_read(blob, room, (int)n, (int)offset) == SQLITE_OK ? n : 0;
+}
+
+bool OpenList(sqlite3* db, sqlite3_int64 version, const char* column, ListSource* list, std::string* error)
+{
+    std::vector<std::string> changes;
+    sqlite3_stmt* st = Prepare(db,
+                               std::string("SELECT base, ") + column + " FROM versions WHERE version = ?1");
+    sqlite3_int64 at = version, whole = 0;
+    while (st && at && !whole && changes.size() <= (size_t)kMaxDepth) {
+        sqlite3_reset(st);
+        sqlite3_bind_int64(st, 1, at);
+        if (sqlite3_step(st) != SQLITE_ROW)
+            break;
+        sqlite3_int64 base = sqlite3_column_int64(st, 0);
+        if (base)
+            changes.push_back(Text(st, 1));
+        else
+            whole = at;
+        at = base;
+    }
+    sqlite3_finalize(st);
+    if (!whole || sqlite3_blob_open(db, "main", "versions", column, whole, 0, &list->blob) != SQLITE_OK) {
+        *error = "version " + std::to_string(version) + " is damaged in the archive";
+        return false;
+    }
+    std::reverse(changes.begin(), changes.end());
+    list->reader = OpenIdList(ReadBlob, list->blob, changes);
+    if (IdListDamaged(list->reader)) {
+        *error = "version " + std::to_string(version) + " is damaged in the archive";
+        return false;
+    }
+    return true;
+}
+
+void CloseList(ListSource* list)
+{
+    if (list->reader)
+        CloseIdList(list->reader);
+    sqlite3_blob_close(list->blob);
+}
+
+bool Tagged(std::string_view line, const char* tag) { return line.substr(0, strlen(tag)) == tag; }
+
+// The slot'th slot of a line as it stands between its commas (0: the tag).
+std::string_view Slot(std::string_view line, size_t slot)
+{
+    size_t at = 0;
+    for (size_t k = 0; k < slot && at != std::string_view::npos; k++)
+        at = line.find(',', at) == std::string_view::npos ? std::string_view::npos : line.find(',', at) + 1;
+    if (at == std::string_view::npos)
+        return {};
+    size_t end = line.find_first_of(",\r\n", at);
+    return line.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at);
+}
+
+// Where the header's "I" record puts the sync ID; 0 for none.
+size_t SyncSlotOf(const std::string& header)
+{
+    for (std::string_view line : CutPieces(header))
+        for (size_t k = 1; Tagged(line, "\"I\",") && !Slot(line, k).empty(); k++)
+            if (Slot(line, k) == "\"tPID\"")
+                return k;
+    return 0;
+}
+
+// A version's header, its lines up to the titles', read from its lists.
+bool ReadHeader(Statements* st, ListSource lists[2], std::string* header, std::string* error)
+{
+    std::map<int64_t, std::string> stamps;
+    for (int n = 0; n < 1000; n++) {
+        int64_t piece, stamp;
+        if (!NextId(lists[0].reader, &piece) || !NextId(lists[1].reader, &stamp))
+            return false;
+        std::string line;
+        if (!PieceLine(st, piece, stamp, &stamps, &line, error))
+            return false;
+        *header += line;
+        if (Tagged(line, "\"T\","))
+            return true;
+    }
+    return false;
+}
+
+}   // namespace
+
+bool ReadVersionsApart(sqlite3* db, const long ids[2], VersionsApart* apart, std::string* error)
+{
+    sqlite3_int64 versions[2];
+    ListSource lists[2][2];
+    std::string headers[2];
+    Statements st = StatementsOf(db);
+    sqlite3* work = nullptr;
+    bool began = sqlite3_get_autocommit(db) &&
+                 sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
+    bool ok = true, headed = true;
+    for (int k = 0; k < 2 && ok; k++) {
+        ok = FindVersion(db, ids[k], &apart->entries[k], &versions[k], error) &&
+             OpenList(db, versions[k], "pieces", &lists[k][0], error) &&
+             OpenList(db, versions[k], "stamps", &lists[k][1], error);
+        headed = ok && headed && ReadHeader(&st, lists[k], &headers[k], error);
+    }
+    apart->usable = ok && headed && SameHeaderApartFromStamps(headers[0], headers[1]);
+    // The lines after the headers, side by side in a scratch database of
+    // its own (a file sqlite removes on close), which the archive's reader
+    // could not write.
+    sqlite3_stmt* insert = nullptr;
+    if (apart->usable) {
+        ok = sqlite3_open("", &work) == SQLITE_OK &&
+             Exec(work,
+                  "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN;"
+                  "CREATE TABLE lines (side INTEGER, place INTEGER, piece INTEGER, stamp INTEGER, "
+                  "sync INTEGER);",
+                  error) &&
+             (insert = Prepare(work, "INSERT INTO lines VALUES (?1, ?2, ?3, ?4, ?5)")) != nullptr;
+        if (!ok && error->empty())
+            *error = work ? sqlite3_errmsg(work) : "no room for diff's scratch database";
+    }
+    int64_t last[2] = {0, 0}, lastStamp[2] = {0, 0};
+    size_t syncSlot = apart->usable ? SyncSlotOf(headers[0]) : 0;
+    std::string room;
+    for (size_t place = 0; ok && apart->usable; place++) {
+        int64_t piece[2] = {0, 0}, stamp[2] = {0, 0};
+        bool more[2];
+        for (int k = 0; k < 2; k++) {
+            more[k] = NextId(lists[k][0].reader, &piece[k]);
+            if (more[k] && !NextId(lists[k][1].reader, &stamp[k]))
+                ok = false;
+            if (more[k]) {
+                apart->lines[k]++;
+                last[k] = piece[k];
+                lastStamp[k] = stamp[k];
+                int64_t sync = 0;
+                if (syncSlot) {
+                    room.clear();
+                    ok = ok && PieceBytes(&st, piece[k], &room, error);
+                    std::string_view id = Slot(room, syncSlot);
+                    sync = id.empty() ? 0 : (int64_t)HashPiece(id).a;
+                }
+                const int64_t values[] = {k, (int64_t)place, piece[k], stamp[k], sync};
+                for (int c = 0; c < 5; c++)
+                    sqlite3_bind_int64(insert, c + 1, values[c]);
+                ok = ok && sqlite3_step(insert) == SQLITE_DONE && sqlite3_reset(insert) == SQLITE_OK;
+            }
+        }
+        if (!more[0] && !more[1])
+            break;
+        if (!more[0] || !more[1] || piece[0] != piece[1])
+            apart->moved++;
+    }
+    for (int k = 0; k < 2 && apart->usable && error->empty(); k++)
+        if (!ok || IdListDamaged(lists[k][0].reader) || IdListDamaged(lists[k][1].reader)) {
+            ok = false;
+            *error = "version " + std::to_string(ids[k]) + " is damaged in the archive";
+        }
+    sqlite3_finalize(insert);
+    // Records matched by sync ID pair off by their IDs, not their lines,
+    // where an ID stands twice in a version: such versions are read whole.
+    sqlite3_stmt* twice = ok && apart->usable && syncSlot
+                              ? Prepare(work, "SELECT 1 FROM lines WHERE sync != 0 GROUP BY side, sync "
+                                              "HAVING count(*) > 1 LIMIT 1")
+                              : nullptr;
+    if (twice && sqlite3_step(twice) == SQLITE_ROW)
+        apart->usable = false;
+    sqlite3_finalize(twice);
+    // Each piece's k-th line in one version is the k-th in the other: what
+    // is left over is what the other lacks.
+    std::string kcsv[2], trailer[2];
+    std::vector<size_t> places[2];
+    std::map<int64_t, std::string> stamps;
+    for (int k = 0; k < 2 && ok && apart->usable; k++) {
+        kcsv[k] = headers[k];
+        ok = !apart->lines[k] || PieceLine(&st, last[k], lastStamp[k], &stamps, &trailer[k], error);
+    }
+    // The pieces the two hold a different number of times, then their lines.
+    sqlite3_stmt* q = ok && apart->usable &&
+                              Exec(work,
+                                   "CREATE TABLE uneven AS SELECT piece FROM lines GROUP BY piece "
+                                   "HAVING 2 * sum(side) != count(*)",
+                                   error)
+                          ? Prepare(work,
+                                    "SELECT side, place, piece, stamp FROM lines "
+                                    "WHERE piece IN (SELECT piece FROM uneven) ORDER BY piece, side, place")
+                          : nullptr;
+    struct Left {
+        int side;
+        size_t place;
+        int64_t piece, stamp;
+    };
+    std::vector<Left> left, group;
+    int rc = q ? SQLITE_ROW : SQLITE_DONE;
+    auto endGroup = [&] {
+        size_t n1 = (size_t)std::count_if(group.begin(), group.end(), [](const Left& l) { return l.side; });
+        size_t n0 = group.size() - n1;
+        // Side 0's lines come first, each side's in order: the k-th of one
+        // side pairs with the k-th of the other, the rest are left over.
+        size_t from = n0 > n1 ? n1 : n0 + n0, to = n0 > n1 ? n0 : group.size();
+        left.insert(left.end(), group.begin() + (long)from, group.begin() + (long)to);
+        group.clear();
+    };
+    while (q && ok && (rc = sqlite3_step(q)) == SQLITE_ROW) {
+        Left l{sqlite3_column_int(q, 0), (size_t)sqlite3_column_int64(q, 1), sqlite3_column_int64(q, 2),
+               sqlite3_column_int64(q, 3)};
+        if (!group.empty() && group.back().piece != l.piece)
+            endGroup();
+        group.push_back(l);
+    }
+    endGroup();
+    if (q && ok && rc != SQLITE_DONE)
+        ok = Fail(work, error);
+    sqlite3_finalize(q);
+    sqlite3_close(work);
+    std::sort(left.begin(), left.end(), [](const Left& x, const Left& y) {
+        return x.side != y.side ? x.side < y.side : x.place < y.place;
+    });
+    for (size_t i = 0; i < left.size() && ok; i++) {
+        ok = PieceLine(&st, left[i].piece, left[i].stamp, &stamps, &kcsv[left[i].side], error);
+        places[left[i].side].push_back(left[i].place);
+    }
+    Finish(&st);
+    for (int k = 0; k < 2; k++)
+        for (ListSource& list : lists[k])
+            CloseList(&list);
+    if (began)
+        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    // The table's end (the byte after its last line) is no record: each
+    // version's goes after its records, whether the other has it or not.
+    for (int k = 0; k < 2 && ok && apart->usable; k++) {
+        bool ended = !trailer[k].empty() && trailer[k].back() != '\n';
+        size_t records = apart->lines[k] - (ended ? 1 : 0);
+        if (ended && !places[k].empty() && places[k].back() == apart->lines[k] - 1)
+            places[k].pop_back();
+        else if (ended)
+            kcsv[k] += trailer[k];
+        apart->lines[k] = records;
+        std::string ignored;
+        apart->usable = DecodeTable(std::move(kcsv[k]), &apart->records[k], &ignored) &&
+                        apart->records[k].records == places[k].size();
+        RenumberPictures(&apart->records[k], places[k]);
+        apart->places[k] = std::move(places[k]);
+    }
+    return ok;
 }

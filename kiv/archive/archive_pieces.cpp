@@ -1,5 +1,6 @@
 // Pieces, their keys and the id lists of versions, apart from SQL.
 #include "archive_pieces.h"
+#include <algorithm>
 #include <cstring>
 #include <unordered_map>
 
@@ -182,3 +183,268 @@ bool DecodeIdList(const std::vector<int64_t>& base, std::string_view code, std::
     }
     return true;
 }
+
+namespace {
+
+// The whole list's code read forward a window at a time: where a step of
+// the code stands, so that reading can go on from it.
+struct WholePlace {
+    uint64_t at = 0;     // in the code
+    uint64_t done = 0;   // ids read before this place
+    uint64_t left = 0;   // ids left in the step
+    uint64_t kind = 0;
+    int64_t lastId = 0;
+};
+
+const uint64_t kPlaceEvery = 4096;
+
+// Ids of the list: n of them from the whole list's place from (kWhole),
+// from the given ids at from (kGiven), or the id from n times (kRepeat).
+enum { kWhole, kGiven, kRepeat };
+struct IdRun {
+    uint64_t n;
+    int kind;
+    int64_t from;
+};
+
+}   // namespace
+
+struct IdListReader {
+    CodeRead read = nullptr;
+    void* source = nullptr;
+    std::string window;
+    uint64_t windowAt = 0;
+    WholePlace whole;
+    std::vector<WholePlace> places;   // one every kPlaceEvery ids, once read
+    std::vector<int64_t> given;
+    std::vector<IdRun> runs;
+    size_t run = 0;
+    uint64_t inRun = 0;
+    bool damaged = false;
+};
+
+namespace {
+
+bool WholeByte(IdListReader* r, uint64_t at, uint8_t* b)
+{
+    if (at < r->windowAt || at >= r->windowAt + r->window.size()) {
+        r->window.resize(64 * 1024);
+        size_t n = r->read(r->source, at, &r->window[0], r->window.size());
+        r->window.resize(n);
+        r->windowAt = at;
+        if (n == 0)
+            return false;
+    }
+    *b = (uint8_t)r->window[at - r->windowAt];
+    return true;
+}
+
+bool WholeVarint(IdListReader* r, uint64_t* v)
+{
+    *v = 0;
+    for (int shift = 0; shift < 64; shift += 7) {
+        uint8_t b;
+        if (!WholeByte(r, r->whole.at, &b))
+            return false;
+        r->whole.at++;
+        *v |= (uint64_t)(b & 0x7F) << shift;
+        if (!(b & 0x80))
+            return true;
+    }
+    return false;
+}
+
+// The whole list's next id, read as DecodeIdList reads it; false at its
+// end (*end) or where it is damaged.
+bool NextWholeId(IdListReader* r, int64_t* id, bool* end)
+{
+    WholePlace& w = r->whole;
+    *end = false;
+    while (w.left == 0) {
+        uint8_t b;
+        if (!WholeByte(r, w.at, &b)) {
+            *end = true;
+            return false;
+        }
+        uint64_t t, v;
+        if (!WholeVarint(r, &t) || !WholeVarint(r, &v) || t % 3 == 0 || t / 3 > (1u << 28))
+            return false;
+        w.kind = t % 3;
+        w.left = t / 3;
+        // A step's first id comes with it (none with an empty given run); a
+        // given run's others follow.
+        if (w.kind == 2 || w.left > 0)
+            w.lastId += Unzigzag(v);
+        if (w.kind == 1 && w.left > 0) {
+            w.left--;
+            *id = w.lastId;
+            w.kind = 3;   // the given run, its first id read
+            w.done++;
+            return true;
+        }
+    }
+    if (w.kind == 3 || w.kind == 1) {
+        uint64_t v;
+        if (!WholeVarint(r, &v))
+            return false;
+        w.lastId += Unzigzag(v);
+    }
+    w.left--;
+    w.done++;
+    *id = w.lastId;
+    return true;
+}
+
+// To place `to` of the whole list: on from where it is, or from the last
+// place kept before it.
+bool SeekWhole(IdListReader* r, uint64_t to)
+{
+    size_t k = (size_t)(to / kPlaceEvery);
+    if (to < r->whole.done || (k > r->whole.done / kPlaceEvery && k < r->places.size()))
+        r->whole = r->places.at(std::min(k, r->places.size() - 1));
+    int64_t id;
+    bool end;
+    while (r->whole.done < to)
+        if (!NextWholeId(r, &id, &end))
+            return false;
+    return true;
+}
+
+// Counts the whole list, keeping a place every kPlaceEvery ids.
+bool CountWhole(IdListReader* r, uint64_t* count)
+{
+    int64_t id;
+    bool end = false;
+    for (;;) {
+        if (r->whole.done % kPlaceEvery == 0 && r->whole.done / kPlaceEvery == r->places.size())
+            r->places.push_back(r->whole);
+        if (!NextWholeId(r, &id, &end))
+            break;
+    }
+    *count = r->whole.done;
+    return end;
+}
+
+void AddRun(std::vector<IdRun>* runs, IdRun run)
+{
+    if (run.n == 0)
+        return;
+    if (!runs->empty()) {
+        IdRun& last = runs->back();
+        bool follows = last.kind == run.kind &&
+                       (run.kind == kRepeat ? last.from == run.from
+                                            : last.from + (int64_t)last.n == run.from);
+        if (follows) {
+            last.n += run.n;
+            return;
+        }
+    }
+    runs->push_back(run);
+}
+
+// Places start..start+n of the list base (its runs, with where each
+// starts) as runs of the list that copies them.
+void CopyRuns(const std::vector<IdRun>& base, const std::vector<uint64_t>& starts, uint64_t start, uint64_t n,
+              std::vector<IdRun>* runs)
+{
+    size_t k = (size_t)(std::upper_bound(starts.begin(), starts.end(), start) - starts.begin()) - 1;
+    for (; n > 0; k++) {
+        uint64_t skip = start - starts[k], take = std::min(n, base[k].n - skip);
+        IdRun part = base[k];
+        part.n = take;
+        if (part.kind != kRepeat)
+            part.from += (int64_t)skip;
+        AddRun(runs, part);
+        start += take;
+        n -= take;
+    }
+}
+
+// The list that code makes of base, as runs.
+bool ChangedRuns(IdListReader* r, const std::vector<IdRun>& base, std::string_view code,
+                 std::vector<IdRun>* runs)
+{
+    std::vector<uint64_t> starts;
+    uint64_t size = 0;
+    for (const IdRun& run : base) {
+        starts.push_back(size);
+        size += run.n;
+    }
+    size_t at = 0;
+    uint64_t runEnd = 0;
+    int64_t lastId = 0;
+    while (at < code.size()) {
+        uint64_t t, v;
+        if (!GetVarint(code, &at, &t) || !GetVarint(code, &at, &v))
+            return false;
+        uint64_t n = t / 3;
+        if (n > (1u << 28))
+            return false;
+        if (t % 3 == 0) {
+            int64_t start = (int64_t)runEnd + Unzigzag(v);
+            if (start < 0 || (uint64_t)start > size || n > size - (uint64_t)start)
+                return false;
+            if (n)
+                CopyRuns(base, starts, (uint64_t)start, n, runs);
+            runEnd = (uint64_t)start + n;
+        } else if (t % 3 == 2) {
+            lastId += Unzigzag(v);
+            AddRun(runs, IdRun{n, kRepeat, lastId});
+        } else {
+            for (uint64_t k = 0; k < n; k++) {
+                if (k && !GetVarint(code, &at, &v))
+                    return false;
+                lastId += Unzigzag(v);
+                r->given.push_back(lastId);
+            }
+            AddRun(runs, IdRun{n, kGiven, (int64_t)(r->given.size() - n)});
+        }
+    }
+    return true;
+}
+
+}   // namespace
+
+IdListReader* OpenIdList(CodeRead read, void* source, const std::vector<std::string>& changes)
+{
+    IdListReader* r = new IdListReader;
+    r->read = read;
+    r->source = source;
+    uint64_t count = 0;
+    r->damaged = !CountWhole(r, &count);
+    std::vector<IdRun> runs;
+    AddRun(&runs, IdRun{count, kWhole, 0});
+    for (size_t k = 0; k < changes.size() && !r->damaged; k++) {
+        std::vector<IdRun> next;
+        r->damaged = !ChangedRuns(r, runs, changes[k], &next);
+        runs.swap(next);
+    }
+    r->runs = std::move(runs);
+    r->whole = WholePlace();
+    return r;
+}
+
+bool NextId(IdListReader* r, int64_t* id)
+{
+    while (!r->damaged && r->run < r->runs.size() && r->inRun == r->runs[r->run].n) {
+        r->run++;
+        r->inRun = 0;
+    }
+    if (r->damaged || r->run == r->runs.size())
+        return false;
+    const IdRun& run = r->runs[r->run];
+    uint64_t k = r->inRun++;
+    if (run.kind == kRepeat) {
+        *id = run.from;
+    } else if (run.kind == kGiven) {
+        *id = r->given[(size_t)run.from + (size_t)k];
+    } else {
+        bool end;
+        r->damaged = !SeekWhole(r, (uint64_t)run.from + k) || !NextWholeId(r, id, &end);
+    }
+    return !r->damaged;
+}
+
+bool IdListDamaged(const IdListReader* r) { return r->damaged; }
+
+void CloseIdList(IdListReader* r) { delete r; }

@@ -37,3 +37,18 @@ PieceHash HashPiece(std::string_view bytes);
 std::string EncodeIdList(const std::vector<int64_t>& base, const std::vector<int64_t>& list);
 // The list back from base and its code; false when the code is damaged.
 bool DecodeIdList(const std::vector<int64_t>& base, std::string_view code, std::vector<int64_t>* list);
+
+// A version's id list read in order without holding it, for lists as long
+// as the table: the chain from the whole list to the version, each code the
+// changes from the list before. The whole list's code is read a window at a
+// time through read (bytes at offset into room, how many; 0 at its end);
+// the changes are held, each about the size of what it changed. What the
+// reader holds is the runs the changes copy and the ids they give, and a
+// place in the whole code every few thousand ids.
+struct IdListReader;
+typedef size_t (*CodeRead)(void* source, uint64_t offset, char* room, size_t n);
+IdListReader* OpenIdList(CodeRead read, void* source, const std::vector<std::string>& changes);
+// The next id; false at the end, or when a code is damaged (IdListDamaged).
+bool NextId(IdListReader* reader, int64_t* id);
+bool IdListDamaged(const IdListReader* reader);
+void CloseIdList(IdListReader* reader);

@@ -456,11 +456,40 @@ TEST(KivArchive, DiffShowsRecordsAddedRemovedAndChanged)
     WriteWhole(run.File("edit/addr.csv"), csv.substr(0, one) + csv.substr(two, three - two) +
                                               csv.substr(one, two - one) + csv.substr(three));
     ASSERT_EQ(0, run.Kiv("from-csv -f edit/addr.csv -o swapped.kcsv")) << run.Err();
+    // Two records of one sync ID, then the same two swapped: matched by ID,
+    // each is the other changed.
+    Variant(run, "synced.kcsv", "twice.kcsv", {{"\"S2\"", "\"S1\""}});
+    std::string twice = ReadWhole(run.File("twice.kcsv"));
+    size_t d1 = twice.find("\n\"D\"") + 1, d2 = twice.find('\n', d1) + 1, d3 = twice.find('\n', d2) + 1;
+    WriteWhole(run.File("twice-swapped.kcsv"), twice.substr(0, d1) + twice.substr(d2, d3 - d2) +
+                                                   twice.substr(d1, d2 - d1) + twice.substr(d3));
+    // A long table (its lists read in pieces), then its last record moved to
+    // the front and its 5000th changed, then that without the moved record:
+    // each version's list the changes from the one before.
+    const int kLong = 9000;
+    std::string head = csv.substr(0, one), rest[3];
+    for (int r = 1; r <= kLong; r++)
+        rest[0] += "人 " + std::to_string(r) + "," + std::to_string(r) + ",2020-01-01,\r\n";
+    size_t lastRow = rest[0].rfind("人 ");
+    rest[1] = rest[0].substr(lastRow) + rest[0].substr(0, lastRow);
+    const std::string was = "\n人 5000,5000,";
+    rest[1].replace(rest[1].find(was), was.size(), "\n人 5000,7,");
+    rest[2] = rest[1].substr(rest[1].find('\n') + 1);
+    for (int k = 0; k < 3; k++) {
+        WriteWhole(run.File("edit/addr.csv"), head + rest[k]);
+        ASSERT_EQ(0, run.Kiv("from-csv -f edit/addr.csv -o long" + std::to_string(k) + ".kcsv")) << run.Err();
+    }
+    // The grown table with its second record's picture replaced by its first's.
+    WriteWhole(run.File("edit/addr.csv"), csv);
+    Variant(run, "edit/addr.csv", "edit/addr.csv", {{"addr-pictures/3-4.gif", "addr-pictures/1-4.jpg"}});
+    ASSERT_EQ(0, run.Kiv("from-csv -f edit/addr.csv -o repictured.kcsv")) << run.Err();
+    const std::string changed5000 = "~ 人 5000, 7\n    金額: 5000 \u2192 7\n";
     struct Row {
         std::string args;
         int status;
         std::string from, to, body;
         std::string pull = "";   // a table pulled before the row runs
+        std::string add = "";    // files archive add stores before the row runs
     } rows[] = {
         {"diff", 1, "5", "6", "~ 山田 次郎, 1234.5\n    氏名: 山田 太郎 \u2192 山田 次郎\n"},
         {"diff 住所録 2", 1, "2", "6", "- 山田 太郎, 1234.5\n+ 山田 次郎, 1234.5\n"},
@@ -475,11 +504,31 @@ TEST(KivArchive, DiffShowsRecordsAddedRemovedAndChanged)
         {"diff 住所録 1 9", 7, "", "", "kiv: no version 9 in the archive (kiv history lists them)\n"},
         {"diff 住所録 4 7", 1, "4", "7", "- 山田 太郎, 999\n+ \uFFFD]0;x\uFFFD\uFFFD[31m, 999\n", "esc.kcsv"},
         {"diff 4 8", 1, "4", "8", "the same records in another order\n", "swapped.kcsv"},
+        {"diff 9 10", 1, "9", "10",
+         "~ 鈴木 \"花子\", -0.25\n    氏名: 山田 太郎 \u2192 鈴木 \"花子\"\n    金額: 1234.5 \u2192 -0.25\n"
+         "    誕生日: 1999-12-31 \u2192 2001-01-05\n    写真: 住所録-pictures/1-4.jpg \u2192 "
+         "住所録-pictures/1-4.png\n"
+         "~ 山田 太郎, 1234.5\n    氏名: 鈴木 \"花子\" \u2192 山田 太郎\n    金額: -0.25 \u2192 1234.5\n"
+         "    誕生日: 2001-01-05 \u2192 1999-12-31\n    写真: 住所録-pictures/2-4.png \u2192 "
+         "住所録-pictures/2-4.jpg\n",
+         "", "@twice.kcsv @twice-swapped.kcsv"},
+        {"diff 11 12", 1, "11", "12", changed5000, "", "@long0.kcsv @long1.kcsv @long2.kcsv"},
+        {"diff 11 13", 1, "11", "13", "- 人 9000, 9000\n" + changed5000},
+        {"diff 12 13", 1, "12", "13", "- 人 9000, 9000\n"},
+        {"diff 13 11", 1, "13", "11", "~ 人 5000, 5000\n    金額: 7 \u2192 5000\n+ 人 9000, 9000\n"},
+        // A picture's cell names it by its record's place in the version.
+        {"diff 4 14", 1, "4", "14",
+         "~ \u2460\u2160\u3000, 12345678901234567890\n"
+         "    写真: 住所録-pictures/2-4.gif \u2192 住所録-pictures/2-4.jpg\n",
+         "", "@repictured.kcsv"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.args);
         if (!row.pull.empty()) {
             EXPECT_EQ(0, Pull(run, row.pull, "pull -f")) << run.Err();
+        }
+        if (!row.add.empty()) {
+            EXPECT_EQ(0, run.Kiv("archive add " + row.add)) << run.Err();
         }
         EXPECT_EQ(row.status, run.Kiv(row.args));
         std::string out = run.Out(), heads;

@@ -209,3 +209,47 @@ bool SameApartFromStamps(const std::string& a, const std::string& b)
     std::vector<std::string> ma, mb;
     return Masked(a, &ma) && Masked(b, &mb) && ma == mb;
 }
+
+void RenumberPictures(DecodedTable* t, const std::vector<size_t>& places)
+{
+    size_t fields = t->titles.size();
+    std::string values;
+    std::vector<uint32_t> ends;
+    for (size_t r = 0; r < t->records && r < places.size(); r++)
+        for (size_t k = 0; k < 2 * fields + 1; k++) {
+            std::string_view value = Value(*t, r, k);
+            // "NAME-pictures/R-C.EXT": R, the record's place from 1.
+            size_t dir = value.rfind("-pictures/"), dash = value.find('-', dir + 10);
+            if (k < fields && !PictureOf(*t, r, k).empty() && dir != std::string_view::npos &&
+                dash != std::string_view::npos) {
+                values.append(value.substr(0, dir + 10)).append(std::to_string(places[r] + 1));
+                values.append(value.substr(dash));
+            } else {
+                values.append(value);
+            }
+            ends.push_back((uint32_t)values.size());
+        }
+    t->values = std::move(values);
+    t->ends = std::move(ends);
+}
+
+bool SameHeaderApartFromStamps(const std::string& a, const std::string& b)
+{
+    std::vector<std::string> lines[2];
+    const std::string* bytes[2] = {&a, &b};
+    for (int k = 0; k < 2; k++) {
+        for (size_t at = 0; at < bytes[k]->size();) {
+            size_t end = bytes[k]->find('\n', at);
+            end = end == std::string::npos ? bytes[k]->size() : end + 1;
+            std::string line = bytes[k]->substr(at, end - at);
+            while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+                line.pop_back();
+            // The titles decide nothing of how a record decodes.
+            if (line.compare(0, 4, "\"T\",") != 0)
+                lines[k].push_back(line);
+            at = end;
+        }
+        RenewHeader(&lines[k], 0, "", PackedStamp(), "");
+    }
+    return lines[0] == lines[1];
+}

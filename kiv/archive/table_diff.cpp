@@ -196,6 +196,11 @@ void MatchRecords(const DecodedTable& a, const DecodedTable& b, std::vector<size
     });
 }
 
+bool SameRecordAt(const DecodedTable& a, size_t i, const DecodedTable& b, size_t j)
+{
+    return SameRecord(a, b, i, j);
+}
+
 bool SameField(const DecodedTable& a, size_t i, const DecodedTable& b, size_t j, size_t f)
 {
     return SameCell(a, b, i, j, f);

@@ -306,28 +306,55 @@ int HistoryCommand(const std::string& archive, const std::string& name)
     return KIV_EXIT_OK;
 }
 
+// Whether two versions whose records all match hold them in the same
+// order: at every place the same line, or two lines apart that hold the same
+// record.
+bool SameOrderApart(const VersionsApart& v)
+{
+    if (v.lines[0] != v.lines[1])
+        return false;
+    size_t same = 0;
+    for (size_t i = 0, j = 0; i < v.places[0].size() && j < v.places[1].size();) {
+        if (v.places[0][i] != v.places[1][j]) {
+            (v.places[0][i] < v.places[1][j] ? i : j)++;
+            continue;
+        }
+        same += SameRecordAt(v.records[0], i++, v.records[1], j++);
+    }
+    return same == v.moved;
+}
+
 int DiffCommand(const DiffArgs& a)
 {
     sqlite3* db = nullptr;
     if (!Open(a.archive, &db))
         return KIV_EXIT_READ;
     long ids[2];
-    ArchiveEntry entries[2];
-    DecodedTable tables[2];
+    VersionsApart apart;
+    std::string error;
     int rc = DiffVersions(db, a, ids);
-    for (int k = 0; k < 2 && rc == KIV_EXIT_OK; k++)
-        rc = LoadVersionTable(db, ids[k], &entries[k], &tables[k]);
+    if (rc == KIV_EXIT_OK && !ReadVersionsApart(db, ids, &apart, &error)) {
+        Complain(error);
+        rc = KIV_EXIT_READ;
+    }
+    // Versions whose headers differ are read whole.
+    DecodedTable tables[2];
+    for (int k = 0; k < 2 && rc == KIV_EXIT_OK && !apart.usable; k++)
+        rc = LoadVersionTable(db, ids[k], &apart.entries[k], &tables[k]);
     CloseArchive(db);
     if (rc != KIV_EXIT_OK)
         return rc;
-    std::string diff = TableDiff(tables[0], tables[1]);
+    const DecodedTable* t = apart.usable ? apart.records : tables;
+    std::string diff = TableDiff(t[0], t[1]);
     // Order is part of what the handheld sent: versions that differ only
     // in it are two versions, and diff says so rather than nothing.
-    if (diff.empty() && SameRecordOrder(tables[0], tables[1]))
+    if (diff.empty() && (apart.usable ? SameOrderApart(apart) : SameRecordOrder(t[0], t[1])))
         return KIV_EXIT_OK;
     if (diff.empty())
         diff = "the same records in another order\n";
-    std::cout << "--- " << OneLine(Line(entries[0])) << "\n+++ " << OneLine(Line(entries[1])) << "\n" << diff;
+    std::cout << "--- " << OneLine(Line(apart.entries[0])) << "\n+++ " << OneLine(Line(apart.entries[1]))
+              << "\n"
+              << diff;
     return 1;
 }
 

@@ -111,7 +111,7 @@ TEST(KivReaderWork, EveryCommandThatReadsATableDoesTheSameWorkPerRecordAtAnySize
         {"show of a table CSV", "show --width 50 --columns Note,1 @table/t.csv", 0, true},
         {"show --html of a table CSV", "show --html -f @table/t.csv -o @page/c.html", 0, true},
         {"export", "export 1 --archive @a.sqlite -f -d @export", 0, false},
-        {"diff", "diff --archive @a.sqlite", 1, false},
+        {"diff", "diff --archive @a.sqlite", 1, true},
         // export's CSV (base version 1) merged with the second version.
         {"merge", "merge @export/Work.csv --archive @a.sqlite", 0, false},
     };
