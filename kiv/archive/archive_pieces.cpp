@@ -151,10 +151,17 @@ std::string EncodeIdList(const std::vector<int64_t>& base, const std::vector<int
     return code;
 }
 
-bool DecodeIdList(const std::vector<int64_t>& base, std::string_view code, std::vector<int64_t>* list)
+namespace {
+
+// The steps of a change's code in order, as EncodeIdList writes them: each
+// run copied from base (its start and length), each id standing n times,
+// and each id given one by one. False when the code is damaged or a copy
+// reaches past base's end.
+template <typename Copy, typename Repeat, typename Given>
+bool WalkIdCode(std::string_view code, uint64_t baseSize, Copy copy, Repeat repeat, Given given)
 {
-    list->clear();
-    size_t at = 0, runEnd = 0;
+    size_t at = 0;
+    uint64_t runEnd = 0;
     int64_t lastId = 0;
     while (at < code.size()) {
         uint64_t t, v;
@@ -165,23 +172,37 @@ bool DecodeIdList(const std::vector<int64_t>& base, std::string_view code, std::
             return false;
         if (t % 3 == 0) {
             int64_t start = (int64_t)runEnd + Unzigzag(v);
-            if (start < 0 || (uint64_t)start > base.size() || n > base.size() - (uint64_t)start)
+            if (start < 0 || (uint64_t)start > baseSize || n > baseSize - (uint64_t)start)
                 return false;
-            list->insert(list->end(), base.begin() + start, base.begin() + start + (int64_t)n);
-            runEnd = (size_t)start + n;
+            copy((uint64_t)start, n);
+            runEnd = (uint64_t)start + n;
         } else if (t % 3 == 2) {
             lastId += Unzigzag(v);
-            list->insert(list->end(), n, lastId);
+            repeat(lastId, n);
         } else {
             for (uint64_t k = 0; k < n; k++) {
                 if (k && !GetVarint(code, &at, &v))
                     return false;
                 lastId += Unzigzag(v);
-                list->push_back(lastId);
+                given(lastId);
             }
         }
     }
     return true;
+}
+
+}   // namespace
+
+bool DecodeIdList(const std::vector<int64_t>& base, std::string_view code, std::vector<int64_t>* list)
+{
+    list->clear();
+    return WalkIdCode(
+        code, base.size(),
+        [&](uint64_t start, uint64_t n) {
+            list->insert(list->end(), base.begin() + (int64_t)start, base.begin() + (int64_t)(start + n));
+        },
+        [&](int64_t id, uint64_t n) { list->insert(list->end(), n, id); },
+        [&](int64_t id) { list->push_back(id); });
 }
 
 namespace {
@@ -370,37 +391,21 @@ bool ChangedRuns(IdListReader* r, const std::vector<IdRun>& base, std::string_vi
         starts.push_back(size);
         size += run.n;
     }
-    size_t at = 0;
-    uint64_t runEnd = 0;
-    int64_t lastId = 0;
-    while (at < code.size()) {
-        uint64_t t, v;
-        if (!GetVarint(code, &at, &t) || !GetVarint(code, &at, &v))
-            return false;
-        uint64_t n = t / 3;
-        if (n > (1u << 28))
-            return false;
-        if (t % 3 == 0) {
-            int64_t start = (int64_t)runEnd + Unzigzag(v);
-            if (start < 0 || (uint64_t)start > size || n > size - (uint64_t)start)
-                return false;
+    // Given ids follow one another in r->given, so AddRun joins a step's
+    // ids into one run.
+    return WalkIdCode(
+        code, size,
+        [&](uint64_t start, uint64_t n) {
             if (n)
-                CopyRuns(base, starts, (uint64_t)start, n, runs);
-            runEnd = (uint64_t)start + n;
-        } else if (t % 3 == 2) {
-            lastId += Unzigzag(v);
-            AddRun(runs, IdRun{n, kRepeat, lastId});
-        } else {
-            for (uint64_t k = 0; k < n; k++) {
-                if (k && !GetVarint(code, &at, &v))
-                    return false;
-                lastId += Unzigzag(v);
-                r->given.push_back(lastId);
-            }
-            AddRun(runs, IdRun{n, kGiven, (int64_t)(r->given.size() - n)});
-        }
-    }
-    return true;
+                CopyRuns(base, starts, start, n, runs);
+        },
+        [&](int64_t id, uint64_t n) {
+            AddRun(runs, IdRun{n, kRepeat, id});
+        },
+        [&](int64_t id) {
+            r->given.push_back(id);
+            AddRun(runs, IdRun{1, kGiven, (int64_t)(r->given.size() - 1)});
+        });
 }
 
 }   // namespace
