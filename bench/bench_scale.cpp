@@ -33,6 +33,7 @@
 #include <vector>
 #include "archive.h"
 #include "bench.h"
+#include "file_io.h"
 #include "kiv_convert.h"
 
 namespace {
@@ -141,20 +142,14 @@ bool MakeVersion(const std::string& dir, int rows, const std::vector<int>& chang
 // One version into the archive at path, as pull stores it.
 bool ArchiveOne(const std::string& path, const std::string& version)
 {
-    FILE* f = fopen(version.c_str(), "rb");
-    std::string kcsv;
-    char buf[65536];
-    for (size_t n; f && (n = fread(buf, 1, sizeof buf, f)) > 0;)
-        kcsv.append(buf, n);
-    if (f)
-        fclose(f);
+    std::string kcsv, error;
     DecodedTable table;
     ArchiveEntry entry;
     entry.pulled = ArchiveNow();
     entry.port = "bench";
     entry.link = "cable";
-    std::string error;
-    if (!f || !DecodeTable(kcsv, &table, &error) || !ArchiveTable(path, kcsv, table, &entry, &error)) {
+    if (ReadWholeFile(version, &kcsv, &error) != KIV_EXIT_OK || !DecodeTable(kcsv, &table, &error) ||
+        !ArchiveTable(path, kcsv, table, &entry, &error)) {
         fprintf(stderr, "kivbench_scale: the archive: %s\n", error.c_str());
         return false;
     }
